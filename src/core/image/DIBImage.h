@@ -1,0 +1,144 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "image/ColourTypes.h"
+#include "image/DIBSection.h"
+#include "image/Palette.h"
+
+namespace gridmorph {
+
+// File type codes of image files.
+enum EFileType : int {
+    FILE_TYPE_NONE = 0,
+    FILE_TYPE_BMP = 1,
+    FILE_TYPE_JPEG = 2,
+    FILE_TYPE_GIF = 3,
+    FILE_TYPE_TIFF = 4,
+    FILE_TYPE_PNG = 5,
+};
+
+// Fill modes of FillImage.
+enum EFillMode : int { FILL_NONE = -1, FILL_BLACK = 0, FILL_WHITE = 1, FILL_COLOUR = 2 };
+
+// Storage orders recorded in m_nOrientation.
+enum EOrientation : int { ORIENTATION_TOP_DOWN = 1, ORIENTATION_BOTTOM_UP = 2 };
+
+// The in-memory raster picture: a device-independent bitmap of 8, 24 or 32 bits per
+// pixel (a loaded file may bring 1, 4 or 16) with a 256-entry colour table, palette
+// entries and a logical palette holding the same colours, cached geometry, and an error
+// state that every operation reports into.
+//
+// Storage is bottom-up: storage row r starts at m_pImageBits + r * m_nStride and row 0 is
+// the bottom (south) row. 24-bit pixels are blue, green, red; 32-bit pixels blue, green,
+// red and a fourth byte that this program always writes as 255; 8-bit pixels index the
+// colour table.
+class CDIBImage {
+public:
+    CDIBImage();
+    virtual ~CDIBImage();
+    CDIBImage(const CDIBImage&) = delete;
+    CDIBImage& operator=(const CDIBImage&) = delete;
+
+    virtual void DestroyImage(bool bKeepError);
+    virtual bool OpenDIB(const std::string& strFileName);
+    virtual bool CreateImage(int nBPP, int nWidth, int nHeight, int nFill, int nRed, int nGreen, int nBlue,
+                             const SRGBQuad* pColours);
+    virtual bool CreateImage(int nBPP, CDIBImage* pBasedOn, bool bCopyBits, bool bCopyWorld, bool bCopyColours,
+                             bool bPopularColours, bool bShowProgress);
+    virtual bool CreateImage(CDIBImage* pBasedOn, int nWidth, int nHeight, int nBPP);
+    virtual void CloseImage();
+    virtual void SaveDIB(const std::string& strFileName);
+    virtual void InitMembers();
+
+    void FillImage(int nFill, int nRed, int nGreen, int nBlue);
+    void UpdateImageInfo();
+    void UpdateImageRGBQuad(const SRGBQuad* pColours, bool bFromImage);
+    void UpdateImageBitmapInfo();
+    void UpdatePalette();
+    void CreatePaletteFromEntries();
+    static void SetDefaultRGBQuad(SRGBQuad* pColours);
+    int GetDIBColours(int nFirst, int nCount, SRGBQuad* pColours);
+    int SetDIBColours(int nFirst, int nCount, const SRGBQuad* pColours);
+
+    // The memory "device context": the bitmap made available for block transfers,
+    // reference counted. Returns null when there is no picture.
+    CDIBSection* GetImageDC();
+    void ReleaseImageDC(bool bForce);
+
+    // Colour depth and grey conversion.
+    static void SetUniformRGBQuad(SRGBQuad* pColours);
+    void BuildPopularRGBQuad(SRGBQuad* pColours);
+    int FindPopularIndex(std::uint8_t nRed, std::uint8_t nGreen, std::uint8_t nBlue) const;
+    void ConvertToGreyScale();
+
+    // Files (DIBImageFiles.cpp).
+    std::string GetErrorMessage() const;
+    void BuildImageFilters();
+    std::string GetImportFilter();
+    std::string GetExportFilter();
+    std::string SaveFileDialog(int& nFilterIndex, const char* pInitialFolder);
+    static int GetFileType(const std::string& strFileName);
+    static std::string GetFileTypeExtension(int nFileType);
+    // The extension of a name: from the last "." of its final path component, or empty.
+    static std::string PathFindExtension(const std::string& strFileName);
+
+    bool HasImage() const { return m_pBitmap != nullptr; }
+    const CDIBSection* Bitmap() const { return m_pBitmap.get(); }
+
+    // Storage row r (0 is the bottom row of the picture).
+    std::uint8_t* StorageRow(int nRow) { return m_pImageBits + static_cast<std::size_t>(nRow) * m_nStride; }
+    const std::uint8_t* StorageRow(int nRow) const
+    {
+        return m_pImageBits + static_cast<std::size_t>(nRow) * m_nStride;
+    }
+
+    // Fields, in the order the picture has always had them.
+    int m_nDCRefCount = 0;
+    CDIBSection* m_hImageDC = nullptr;
+    int m_nFileType = FILE_TYPE_NONE;
+    int m_nFilterIndex = 1;
+    int m_nFilterTypes = 0;
+    std::array<int, 33> m_aFilterType{};
+    std::array<int, 33> m_aCodecFound{};
+    bool m_bFiltersBuilt = false;
+    std::string m_strImportFilter;
+    std::string m_strExportFilter;
+    int m_nOrientation = ORIENTATION_BOTTOM_UP;
+    std::uint8_t* m_pImageBits = nullptr;  // not owned: the bitmap owns the pixels
+    std::unique_ptr<std::uint8_t[]> m_pBitmapInfo;  // BITMAPINFOHEADER followed by the colour table
+    int m_nErrorNumber = 0;
+    std::string m_strErrorText;
+    std::string m_strFileName;
+    std::unique_ptr<SRGBQuad[]> m_pRGBQuad;
+    std::unique_ptr<SPaletteEntry[]> m_pPaletteEntry;
+    int m_nColours = 0;
+    std::unique_ptr<CPalette> m_pPalette;
+    int m_nGreyWeightRed = 76;
+    int m_nGreyWeightGreen = 150;
+    int m_nGreyWeightBlue = 29;
+    int m_nImageWidth = 0;
+    int m_nImageHeight = 0;
+    int m_nBitCount = 0;
+    int m_nStride = 0;
+
+protected:
+    // Takes over a bitmap decoded from a file (the codecs build it).
+    void AttachBitmap(std::unique_ptr<CDIBSection> pBitmap) { m_pBitmap = std::move(pBitmap); }
+    // Records a creation failure (system code nCode) with its message box.
+    void ReportCreationFailure(int nCode, int nWidth, int nHeight, int nBPP);
+
+private:
+    void CopyBitsFrom(const CDIBImage& basedOn, bool bShowProgress);
+    void ConvertRGBToPalette(const CDIBImage& basedOn, bool bShowProgress);
+
+    std::unique_ptr<CDIBSection> m_pBitmap;  // the platform bitmap: owns the pixels
+};
+
+// Size of the BITMAPINFOHEADER at the start of m_pBitmapInfo.
+inline constexpr int kBitmapInfoHeaderSize = 40;
+
+}  // namespace gridmorph

@@ -1,0 +1,69 @@
+#include "image/DIBSection.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
+#include "io/MemoryLimit.h"
+
+namespace gridmorph {
+
+void CDIBSection::SFree::operator()(std::uint8_t* p) const { std::free(p); }
+
+std::int64_t CDIBSection::StrideFor(std::int64_t nWidth, int nBitCount)
+{
+    if (nWidth < 0 || nBitCount <= 0)
+        return -1;
+    const std::int64_t nStride = ((nWidth * nBitCount + 31) / 32) * 4;
+    return nStride > std::numeric_limits<int>::max() ? -1 : nStride;
+}
+
+int CDIBSection::Create(int nWidth, int nHeight, int nBitCount, std::unique_ptr<CDIBSection>& pCreated)
+{
+    pCreated.reset();
+    const bool bDepthKnown = nBitCount == 1 || nBitCount == 4 || nBitCount == 8 || nBitCount == 16 ||
+                             nBitCount == 24 || nBitCount == 32;
+    if (!bDepthKnown || nWidth < 1 || nHeight < 1)
+        return kInvalidParameter;
+    const std::int64_t nStride = StrideFor(nWidth, nBitCount);
+    if (nStride < 0)
+        return kNotEnoughMemory;
+    const std::uint64_t nBytes = static_cast<std::uint64_t>(nStride) * static_cast<std::uint64_t>(nHeight);
+    if (nBytes > GetPictureMemoryLimit() || nBytes > std::numeric_limits<std::size_t>::max() / 2)
+        return kNotEnoughMemory;
+
+    // calloc hands large blocks out as fresh zero pages, so nothing is written twice.
+    auto* pBits = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(nBytes), 1));
+    if (!pBits)
+        return kNotEnoughMemory;
+    std::unique_ptr<CDIBSection> pSection(new CDIBSection());
+    pSection->m_nWidth = nWidth;
+    pSection->m_nHeight = nHeight;
+    pSection->m_nBitCount = nBitCount;
+    pSection->m_nStride = static_cast<int>(nStride);
+    pSection->m_pBits.reset(pBits);
+    pCreated = std::move(pSection);
+    return 0;
+}
+
+int CDIBSection::GetColourTable(int nFirst, int nCount, SRGBQuad* pColours) const
+{
+    const int nMax = MaxColourTableSize();
+    if (nFirst < 0 || nFirst >= nMax || nCount <= 0)
+        return 0;
+    const int nTransferred = std::min(nCount, nMax - nFirst);
+    std::copy_n(m_aColourTable.begin() + nFirst, nTransferred, pColours);
+    return nTransferred;
+}
+
+int CDIBSection::SetColourTable(int nFirst, int nCount, const SRGBQuad* pColours)
+{
+    const int nMax = MaxColourTableSize();
+    if (nFirst < 0 || nFirst >= nMax || nCount <= 0)
+        return 0;
+    const int nTransferred = std::min(nCount, nMax - nFirst);
+    std::copy_n(pColours, nTransferred, m_aColourTable.begin() + nFirst);
+    return nTransferred;
+}
+
+}  // namespace gridmorph

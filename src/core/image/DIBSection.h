@@ -1,0 +1,77 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "image/ColourTypes.h"
+
+namespace gridmorph {
+
+// The bitmap that holds a picture's pixels: bottom-up storage (storage row 0 is the
+// bottom row of the picture) with rows padded to a multiple of 4 bytes, and for indexed
+// depths its own colour table of 2^depth entries. It plays the part of the platform's
+// device-independent bitmap.
+class CDIBSection {
+public:
+    // System codes a creation can fail with.
+    static constexpr int kNotEnoughMemory = 8;
+    static constexpr int kInvalidParameter = 87;
+
+    // Bytes in one stored row, or -1 when it does not fit an int.
+    static std::int64_t StrideFor(std::int64_t nWidth, int nBitCount);
+
+    // Creates a picture of 1, 4, 8, 16, 24 or 32 bits per pixel. Returns 0, or a system
+    // code: kNotEnoughMemory when the storage is larger than the memory that can be had
+    // (see GetPictureMemoryLimit) or cannot be allocated, kInvalidParameter otherwise.
+    // Pixels start as zero bytes; the colour table starts black.
+    static int Create(int nWidth, int nHeight, int nBitCount, std::unique_ptr<CDIBSection>& pCreated);
+
+    int Width() const { return m_nWidth; }
+    int Height() const { return m_nHeight; }
+    int BitCount() const { return m_nBitCount; }
+    int Stride() const { return m_nStride; }
+    // The platform's signed pitch: negative, because rows are stored bottom-up.
+    int Pitch() const { return -m_nStride; }
+    std::size_t StorageBytes() const { return static_cast<std::size_t>(m_nStride) * static_cast<std::size_t>(m_nHeight); }
+
+    // Lowest row in memory, which is the bottom row of the picture.
+    std::uint8_t* LowestRow() { return m_pBits.get(); }
+    const std::uint8_t* LowestRow() const { return m_pBits.get(); }
+    // Picture row y, counted from the top (0 is the top row).
+    std::uint8_t* PictureRow(int y) { return m_pBits.get() + static_cast<std::size_t>(m_nHeight - 1 - y) * m_nStride; }
+    const std::uint8_t* PictureRow(int y) const
+    {
+        return m_pBits.get() + static_cast<std::size_t>(m_nHeight - 1 - y) * m_nStride;
+    }
+    // The platform's bits pointer: the top row of the picture.
+    std::uint8_t* Bits() { return PictureRow(0); }
+
+    bool IsIndexed() const { return m_nBitCount <= 8; }
+    // 2^depth for indexed pictures (at most 256), else 0.
+    int MaxColourTableSize() const { return IsIndexed() ? (1 << m_nBitCount) : 0; }
+    // Reads or writes colour-table entries; returns how many were transferred.
+    int GetColourTable(int nFirst, int nCount, SRGBQuad* pColours) const;
+    int SetColourTable(int nFirst, int nCount, const SRGBQuad* pColours);
+    const SRGBQuad* ColourTable() const { return m_aColourTable.data(); }
+
+    // 16-bit pictures: the red, green and blue masks of a pixel (5-5-5 unless a file said otherwise).
+    std::array<std::uint32_t, 3> m_aBitFields{0x7C00, 0x03E0, 0x001F};
+
+private:
+    struct SFree {
+        void operator()(std::uint8_t* p) const;
+    };
+
+    CDIBSection() = default;
+
+    int m_nWidth = 0;
+    int m_nHeight = 0;
+    int m_nBitCount = 0;
+    int m_nStride = 0;
+    std::unique_ptr<std::uint8_t, SFree> m_pBits;
+    std::array<SRGBQuad, kColourTableSize> m_aColourTable{};
+};
+
+}  // namespace gridmorph

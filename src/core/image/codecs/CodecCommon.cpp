@@ -1,0 +1,130 @@
+#include "image/codecs/CodecCommon.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace gridmorph {
+
+CInputFile::~CInputFile()
+{
+    if (m_pStream)
+        std::fclose(m_pStream);  // closes m_nFd too
+    else if (m_nFd >= 0)
+        close(m_nFd);
+}
+
+SCodecStatus CInputFile::Open(const std::string& strPath)
+{
+    m_nFd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_nFd < 0)
+        return SCodecStatus::Fail(codec_result::kCannotOpen,
+                                  "Cannot open " + strPath + ": " + std::strerror(errno) + ".");
+    struct stat info {};
+    if (fstat(m_nFd, &info) != 0 || !S_ISREG(info.st_mode))
+        return SCodecStatus::Fail(codec_result::kCannotOpen, strPath + " is not a regular file.");
+    m_nSize = static_cast<std::uint64_t>(info.st_size);
+    return SCodecStatus::Ok();
+}
+
+bool CInputFile::ReadAt(std::uint64_t nOffset, void* pBuffer, std::size_t nBytes) const
+{
+    if (nOffset > m_nSize || nBytes > m_nSize - nOffset)
+        return false;
+    auto* pTarget = static_cast<std::uint8_t*>(pBuffer);
+    while (nBytes > 0) {
+        const ssize_t nRead = pread(m_nFd, pTarget, nBytes, static_cast<off_t>(nOffset));
+        if (nRead < 0 && errno == EINTR)
+            continue;
+        if (nRead <= 0)
+            return false;
+        pTarget += nRead;
+        nOffset += static_cast<std::uint64_t>(nRead);
+        nBytes -= static_cast<std::size_t>(nRead);
+    }
+    return true;
+}
+
+std::FILE* CInputFile::Stream()
+{
+    if (!m_pStream && m_nFd >= 0)
+        m_pStream = fdopen(m_nFd, "rb");
+    return m_pStream;
+}
+
+SCodecStatus CheckPaletteIndices(const CDIBSection& picture, int nEntries)
+{
+    const int nBits = picture.BitCount();
+    if (nBits > 8 || nEntries >= (1 << nBits))
+        return SCodecStatus::Ok();
+    const int nMask = (1 << nBits) - 1;
+    for (int nRow = 0; nRow < picture.Height(); ++nRow) {
+        const std::uint8_t* pRow = picture.LowestRow() + static_cast<std::size_t>(nRow) * picture.Stride();
+        int nLargest = 0;
+        for (int x = 0; x < picture.Width(); ++x) {
+            const int nBit = x * nBits;
+            const int nIndex = (pRow[nBit >> 3] >> (8 - nBits - (nBit & 7))) & nMask;
+            nLargest = nIndex > nLargest ? nIndex : nLargest;
+        }
+        if (nLargest >= nEntries)
+            return SCodecStatus::Fail(codec_result::kCorrupt,
+                                      "A pixel uses colour " + std::to_string(nLargest) +
+                                          ", past the colour table of " + std::to_string(nEntries) + " entries.");
+    }
+    return SCodecStatus::Ok();
+}
+
+void SetGreyRamp(CDIBSection& picture)
+{
+    SRGBQuad aRamp[kColourTableSize];
+    for (int i = 0; i < kColourTableSize; ++i) {
+        const auto n = static_cast<std::uint8_t>(i);
+        aRamp[i] = SRGBQuad{n, n, n, 0};
+    }
+    picture.SetColourTable(0, kColourTableSize, aRamp);
+}
+
+}  // namespace gridmorph
+
+namespace gridmorph {
+namespace {
+
+struct SMaskChannel {
+    std::uint32_t nMask = 0;
+    int nShift = 0;
+    std::uint32_t nMax = 0;
+    explicit SMaskChannel(std::uint32_t nChannelMask) : nMask(nChannelMask)
+    {
+        if (!nMask)
+            return;
+        while (!((nMask >> nShift) & 1))
+            ++nShift;
+        nMax = nMask >> nShift;
+    }
+    std::uint8_t Extract(std::uint32_t nPixel) const
+    {
+        if (!nMax)
+            return 0;
+        return static_cast<std::uint8_t>((((nPixel & nMask) >> nShift) * 255 + nMax / 2) / nMax);
+    }
+};
+
+}  // namespace
+
+void ExpandSixteenBitRow(const CDIBSection& picture, const std::uint8_t* pSource, std::uint8_t* pTarget,
+                         bool bRgbOrder)
+{
+    const SMaskChannel red(picture.m_aBitFields[0]), green(picture.m_aBitFields[1]), blue(picture.m_aBitFields[2]);
+    for (int x = 0; x < picture.Width(); ++x, pSource += 2, pTarget += 3) {
+        const std::uint32_t nPixel = pSource[0] | (pSource[1] << 8);
+        const std::uint8_t nRed = red.Extract(nPixel), nGreen = green.Extract(nPixel), nBlue = blue.Extract(nPixel);
+        pTarget[0] = bRgbOrder ? nRed : nBlue;
+        pTarget[1] = nGreen;
+        pTarget[2] = bRgbOrder ? nBlue : nRed;
+    }
+}
+
+}  // namespace gridmorph

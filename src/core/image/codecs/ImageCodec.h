@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "image/DIBSection.h"
+
+namespace gridmorph {
+
+class CSafeFileWriter;
+
+// Format identifiers of the codecs, in the order the decoder flags are kept.
+enum class EImageFormat : int { Bmp = 1, Jpeg, Gif, Tiff, Png, Emf, Wmf, Icon };
+
+// Result codes of the codec layer: negative means failure, as the image classes expect.
+namespace codec_result {
+inline constexpr std::int32_t kOk = 0;
+inline constexpr std::int32_t kCannotOpen = static_cast<std::int32_t>(0x8004A001u);
+inline constexpr std::int32_t kTruncated = static_cast<std::int32_t>(0x8004A002u);
+inline constexpr std::int32_t kCorrupt = static_cast<std::int32_t>(0x8004A003u);
+inline constexpr std::int32_t kUnsupported = static_cast<std::int32_t>(0x8004A004u);
+inline constexpr std::int32_t kOutOfMemory = static_cast<std::int32_t>(0x8004A005u);
+inline constexpr std::int32_t kWriteFailed = static_cast<std::int32_t>(0x8004A006u);
+inline constexpr std::int32_t kNoCodec = static_cast<std::int32_t>(0x8004A007u);
+inline constexpr std::int32_t kListFailed = static_cast<std::int32_t>(0x8004A008u);
+}  // namespace codec_result
+
+// What a codec call came to: a result code and the text that says what happened.
+struct SCodecStatus {
+    std::int32_t nResult = codec_result::kOk;
+    std::string strText;
+    // For kOutOfMemory: the picture that could not be created.
+    int nWidth = 0;
+    int nHeight = 0;
+    int nBitCount = 0;
+
+    bool Failed() const { return nResult < 0; }
+    static SCodecStatus Ok() { return {}; }
+    static SCodecStatus Fail(std::int32_t nResult, std::string strText)
+    {
+        SCodecStatus status;
+        status.nResult = nResult;
+        status.strText = std::move(strText);
+        return status;
+    }
+};
+
+// Creates the picture a decoder fills, or says why it cannot: a size that no bitmap
+// can have is a damaged file; one that the memory cannot hold is a lack of memory.
+SCodecStatus CreateDecodedPicture(int nWidth, int nHeight, int nBitCount, std::unique_ptr<CDIBSection>& pPicture);
+
+// Settings of the encoders, shared by every save in the process.
+enum class ETiffCompression { None, Lzw, Deflate };
+struct SEncodeOptions {
+    int nJpegQuality = 75;
+    int nPngCompressionLevel = 2;  // chosen by measurement on scanned maps (see bench/)
+    int nPngFilters = -1;          // -1: libpng's choice; else a PNG_FILTER_* mask
+    ETiffCompression eTiffCompression = ETiffCompression::Lzw;
+};
+SEncodeOptions& EncodeOptions();
+
+// One image format: decodes a file into a new bottom-up picture and encodes a picture
+// into a file being written.
+class CImageCodec {
+public:
+    virtual ~CImageCodec() = default;
+    virtual EImageFormat Format() const = 0;
+    virtual SCodecStatus Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const = 0;
+    virtual SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer) const = 0;
+};
+
+const CImageCodec& GetBmpCodec();
+const CImageCodec& GetPngCodec();
+const CImageCodec& GetJpegCodec();
+const CImageCodec& GetTiffCodec();
+const CImageCodec& GetGifCodec();
+
+}  // namespace gridmorph

@@ -1,0 +1,453 @@
+// TIFF files through libtiff. Common layouts (palette, grey, RGB and RGBA with 1 to 16
+// bits per sample, in strips or tiles) are converted row by row straight into the
+// picture's storage; anything else (planar, CMYK, YCbCr without JPEG, Lab ...) goes
+// through libtiff's RGBA reader one strip or tile at a time.
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "image/codecs/CodecCommon.h"
+#include "image/codecs/ImageCodec.h"
+#include "io/SafeFileWriter.h"
+
+namespace gridmorph {
+namespace {
+
+// libtiff reports through handlers; ours keep the first error for the message.
+struct STiffMessages {
+    std::string strError;
+};
+
+int OnTiffError(TIFF*, void* pUserData, const char* pModule, const char* pFormat, va_list args)
+{
+    auto* pMessages = static_cast<STiffMessages*>(pUserData);
+    if (pMessages && pMessages->strError.empty()) {
+        char szText[512];
+        std::vsnprintf(szText, sizeof szText, pFormat, args);
+        pMessages->strError = std::string(pModule ? pModule : "TIFF") + ": " + szText;
+    }
+    return 1;
+}
+
+int OnTiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// Largest single allocation libtiff may make for us: strip and tile buffers, tag arrays.
+constexpr tmsize_t kTiffMaxSingleAllocation = tmsize_t(1) << 30;
+
+struct STiffHandle {
+    TIFF* pTiff = nullptr;
+    ~STiffHandle()
+    {
+        if (pTiff)
+            TIFFClose(pTiff);
+    }
+};
+
+TIFF* OpenTiff(const std::string& strPath, int nFd, const char* pMode, STiffMessages& messages)
+{
+    TIFFOpenOptions* pOptions = TIFFOpenOptionsAlloc();
+    if (!pOptions)
+        return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(pOptions, OnTiffError, &messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(pOptions, OnTiffWarning, &messages);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(pOptions, kTiffMaxSingleAllocation);
+    TIFF* pTiff = nFd >= 0 ? TIFFFdOpenExt(nFd, strPath.c_str(), pMode, pOptions)
+                           : TIFFOpenExt(strPath.c_str(), pMode, pOptions);
+    TIFFOpenOptionsFree(pOptions);
+    return pTiff;
+}
+
+// How one row of samples becomes one row of the picture.
+struct STiffLayout {
+    int nBitsPerSample = 8;
+    int nSamplesPerPixel = 1;
+    int nPhotometric = PHOTOMETRIC_MINISBLACK;
+    bool bAlpha = false;      // an extra sample used as alpha
+    int nPictureBits = 8;
+    bool bGeneric = false;    // decode through libtiff's RGBA reader
+};
+
+class CTiffCodec final : public CImageCodec {
+public:
+    EImageFormat Format() const override { return EImageFormat::Tiff; }
+    SCodecStatus Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const override;
+    SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer) const override;
+};
+
+// Sample nIndex (counted over the whole row) of a packed row, scaled to 8 bits.
+inline std::uint8_t SampleAt(const std::uint8_t* pRow, int nIndex, int nBits)
+{
+    switch (nBits) {
+    case 8:
+        return pRow[nIndex];
+    case 16: {
+        std::uint16_t nValue;
+        std::memcpy(&nValue, pRow + 2 * nIndex, 2);  // libtiff hands samples over in host order
+        return static_cast<std::uint8_t>(nValue >> 8);
+    }
+    default: {
+        const int nBit = nIndex * nBits;
+        const int nMax = (1 << nBits) - 1;
+        const int nValue = (pRow[nBit >> 3] >> (8 - nBits - (nBit & 7))) & nMax;
+        return static_cast<std::uint8_t>(nValue * 255 / nMax);
+    }
+    }
+}
+
+// Converts nCount pixels starting at pixel nFirst of the sample row into the picture
+// row (which starts at pixel 0).
+void ConvertSamples(const STiffLayout& layout, const std::uint8_t* pSamples, int nCount, std::uint8_t* pTargetRow,
+                    int nFirst)
+{
+    const int nBits = layout.nBitsPerSample;
+    const int nSamples = layout.nSamplesPerPixel;
+    if (layout.nPhotometric == PHOTOMETRIC_PALETTE) {
+        if (layout.nPictureBits == 8 && nBits == 8) {
+            std::memcpy(pTargetRow + nFirst, pSamples, static_cast<std::size_t>(nCount));
+        } else if (layout.nPictureBits == nBits) {
+            // 1- and 4-bit rows are packed as the picture packs them; tiles start on byte bounds.
+            std::memcpy(pTargetRow + (static_cast<std::size_t>(nFirst) * nBits) / 8, pSamples,
+                        (static_cast<std::size_t>(nCount) * nBits + 7) / 8);
+        } else {  // 2-bit indices widened to bytes
+            const int nMax = (1 << nBits) - 1;
+            for (int x = 0; x < nCount; ++x) {
+                const int nBit = x * nBits;
+                pTargetRow[nFirst + x] = static_cast<std::uint8_t>((pSamples[nBit >> 3] >> (8 - nBits - (nBit & 7))) & nMax);
+            }
+        }
+        return;
+    }
+    const bool bInvert = layout.nPhotometric == PHOTOMETRIC_MINISWHITE;
+    const int nStep = layout.nPictureBits / 8;
+    std::uint8_t* pTarget = pTargetRow + static_cast<std::size_t>(nFirst) * nStep;
+    for (int x = 0; x < nCount; ++x, pTarget += nStep) {
+        const int nBase = x * nSamples;
+        if (layout.nPhotometric == PHOTOMETRIC_RGB) {
+            pTarget[2] = SampleAt(pSamples, nBase, nBits);
+            pTarget[1] = SampleAt(pSamples, nBase + 1, nBits);
+            pTarget[0] = SampleAt(pSamples, nBase + 2, nBits);
+            if (nStep == 4)
+                pTarget[3] = layout.bAlpha ? SampleAt(pSamples, nBase + 3, nBits) : 255;
+        } else {
+            std::uint8_t nGrey = SampleAt(pSamples, nBase, nBits);
+            if (bInvert)
+                nGrey = static_cast<std::uint8_t>(255 - nGrey);
+            pTarget[0] = nGrey;
+            if (nStep == 4) {
+                pTarget[1] = pTarget[2] = nGrey;
+                pTarget[3] = layout.bAlpha ? SampleAt(pSamples, nBase + 1, nBits) : 255;
+            }
+        }
+    }
+}
+
+SCodecStatus ChooseLayout(TIFF* pTiff, STiffLayout& layout)
+{
+    std::uint16_t nBits = 1, nSamples = 1, nPhotometric = PHOTOMETRIC_MINISWHITE, nPlanar = PLANARCONFIG_CONTIG;
+    std::uint16_t nSampleFormat = SAMPLEFORMAT_UINT, nCompression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_BITSPERSAMPLE, &nBits);
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_SAMPLESPERPIXEL, &nSamples);
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_PLANARCONFIG, &nPlanar);
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_SAMPLEFORMAT, &nSampleFormat);
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_COMPRESSION, &nCompression);
+    if (!TIFFGetField(pTiff, TIFFTAG_PHOTOMETRIC, &nPhotometric))
+        nPhotometric = nSamples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    std::uint16_t nExtraCount = 0;
+    std::uint16_t* pExtraTypes = nullptr;
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_EXTRASAMPLES, &nExtraCount, &pExtraTypes);
+
+    if (nPhotometric == PHOTOMETRIC_YCBCR && nCompression == COMPRESSION_JPEG) {
+        // Let libjpeg turn YCbCr into RGB as it decodes.
+        TIFFSetField(pTiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        nPhotometric = PHOTOMETRIC_RGB;
+    }
+    if (nSampleFormat != SAMPLEFORMAT_UINT && nSampleFormat != SAMPLEFORMAT_VOID)
+        return SCodecStatus::Fail(codec_result::kUnsupported, "TIFF: only unsigned integer samples are supported.");
+
+    layout.nBitsPerSample = nBits;
+    layout.nSamplesPerPixel = nSamples;
+    layout.nPhotometric = nPhotometric;
+    const bool bBitsKnown = nBits == 1 || nBits == 2 || nBits == 4 || nBits == 8 || nBits == 16;
+    const bool bContiguous = nPlanar == PLANARCONFIG_CONTIG || nSamples == 1;
+
+    if (bBitsKnown && bContiguous) {
+        if (nPhotometric == PHOTOMETRIC_PALETTE && nSamples == 1 && nBits <= 8) {
+            layout.nPictureBits = nBits == 2 ? 8 : nBits;
+            return SCodecStatus::Ok();
+        }
+        if ((nPhotometric == PHOTOMETRIC_MINISBLACK || nPhotometric == PHOTOMETRIC_MINISWHITE) && nSamples >= 1) {
+            layout.bAlpha = nSamples >= 2 && nExtraCount >= 1;
+            layout.nPictureBits = layout.bAlpha ? 32 : 8;
+            return SCodecStatus::Ok();
+        }
+        if (nPhotometric == PHOTOMETRIC_RGB && nSamples >= 3) {
+            layout.bAlpha = nSamples >= 4 && nExtraCount >= 1;
+            layout.nPictureBits = layout.bAlpha ? 32 : 24;
+            return SCodecStatus::Ok();
+        }
+    }
+    char szReason[1024] = "";
+    if (!TIFFRGBAImageOK(pTiff, szReason))
+        return SCodecStatus::Fail(codec_result::kUnsupported, std::string("TIFF: ") + szReason);
+    layout.bGeneric = true;
+    layout.bAlpha = nExtraCount >= 1;
+    layout.nPictureBits = layout.bAlpha ? 32 : 24;
+    return SCodecStatus::Ok();
+}
+
+SCodecStatus ReadColourMap(TIFF* pTiff, CDIBSection& picture, int nBits)
+{
+    std::uint16_t* pRed = nullptr;
+    std::uint16_t* pGreen = nullptr;
+    std::uint16_t* pBlue = nullptr;
+    if (!TIFFGetField(pTiff, TIFFTAG_COLORMAP, &pRed, &pGreen, &pBlue))
+        return SCodecStatus::Fail(codec_result::kCorrupt, "TIFF: a palette picture without a colour map.");
+    const int nEntries = 1 << nBits;
+    // Some old writers stored 8-bit values; then no entry reaches 256.
+    bool bEightBit = true;
+    for (int i = 0; i < nEntries && bEightBit; ++i)
+        bEightBit = pRed[i] < 256 && pGreen[i] < 256 && pBlue[i] < 256;
+    const int nShift = bEightBit ? 0 : 8;
+    std::vector<SRGBQuad> aTable(static_cast<std::size_t>(nEntries));
+    for (int i = 0; i < nEntries; ++i)
+        aTable[static_cast<std::size_t>(i)] = SRGBQuad{static_cast<std::uint8_t>(pBlue[i] >> nShift),
+                                                       static_cast<std::uint8_t>(pGreen[i] >> nShift),
+                                                       static_cast<std::uint8_t>(pRed[i] >> nShift), 0};
+    picture.SetColourTable(0, nEntries, aTable.data());
+    return SCodecStatus::Ok();
+}
+
+SCodecStatus Failure(const STiffMessages& messages, const char* pFallback)
+{
+    return SCodecStatus::Fail(codec_result::kCorrupt,
+                              messages.strError.empty() ? std::string("TIFF: ") + pFallback : messages.strError);
+}
+
+SCodecStatus ReadGeneric(TIFF* pTiff, CDIBSection& picture, const STiffLayout& layout, const STiffMessages& messages)
+{
+    const int nWidth = picture.Width();
+    const int nHeight = picture.Height();
+    const int nStep = layout.nPictureBits / 8;
+    auto Store = [&](const std::uint32_t* pRaster, int nRasterWidth, int nX0, int nY0, int nColumns, int nRows) {
+        // libtiff's RGBA raster has its first row at the bottom.
+        for (int r = 0; r < nRows; ++r) {
+            const std::uint32_t* pSource = pRaster + static_cast<std::size_t>(nRows - 1 - r) * nRasterWidth;
+            std::uint8_t* pTarget = picture.PictureRow(nY0 + r) + static_cast<std::size_t>(nX0) * nStep;
+            for (int x = 0; x < nColumns; ++x, pTarget += nStep) {
+                const std::uint32_t nPixel = pSource[x];
+                pTarget[0] = static_cast<std::uint8_t>(TIFFGetB(nPixel));
+                pTarget[1] = static_cast<std::uint8_t>(TIFFGetG(nPixel));
+                pTarget[2] = static_cast<std::uint8_t>(TIFFGetR(nPixel));
+                if (nStep == 4)
+                    pTarget[3] = static_cast<std::uint8_t>(TIFFGetA(nPixel));
+            }
+        }
+    };
+    if (TIFFIsTiled(pTiff)) {
+        std::uint32_t nTileWidth = 0, nTileHeight = 0;
+        TIFFGetField(pTiff, TIFFTAG_TILEWIDTH, &nTileWidth);
+        TIFFGetField(pTiff, TIFFTAG_TILELENGTH, &nTileHeight);
+        if (!nTileWidth || !nTileHeight || std::uint64_t(nTileWidth) * nTileHeight * 4 > std::uint64_t(kTiffMaxSingleAllocation))
+            return SCodecStatus::Fail(codec_result::kCorrupt, "TIFF: the tile size is not usable.");
+        std::vector<std::uint32_t> aRaster(static_cast<std::size_t>(nTileWidth) * nTileHeight);
+        for (std::uint32_t nY = 0; nY < std::uint32_t(nHeight); nY += nTileHeight)
+            for (std::uint32_t nX = 0; nX < std::uint32_t(nWidth); nX += nTileWidth) {
+                if (!TIFFReadRGBATile(pTiff, nX, nY, aRaster.data()))
+                    return Failure(messages, "a tile cannot be read.");
+                const int nRows = static_cast<int>(std::min<std::uint32_t>(nTileHeight, nHeight - nY));
+                const int nColumns = static_cast<int>(std::min<std::uint32_t>(nTileWidth, nWidth - nX));
+                // A tile's raster is a full tile high; its visible rows are the top ones.
+                Store(aRaster.data() + static_cast<std::size_t>(nTileHeight - nRows) * nTileWidth,
+                      static_cast<int>(nTileWidth), static_cast<int>(nX), static_cast<int>(nY), nColumns, nRows);
+            }
+        return SCodecStatus::Ok();
+    }
+    std::uint32_t nRowsPerStrip = 0;
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_ROWSPERSTRIP, &nRowsPerStrip);
+    nRowsPerStrip = std::min<std::uint32_t>(std::max<std::uint32_t>(nRowsPerStrip, 1), std::uint32_t(nHeight));
+    if (std::uint64_t(nWidth) * nRowsPerStrip * 4 > std::uint64_t(kTiffMaxSingleAllocation))
+        return SCodecStatus::Fail(codec_result::kUnsupported, "TIFF: the strips of this file are too large to convert.");
+    std::vector<std::uint32_t> aRaster(static_cast<std::size_t>(nWidth) * nRowsPerStrip);
+    for (std::uint32_t nY = 0; nY < std::uint32_t(nHeight); nY += nRowsPerStrip) {
+        if (!TIFFReadRGBAStrip(pTiff, nY, aRaster.data()))
+            return Failure(messages, "a strip cannot be read.");
+        const int nRows = static_cast<int>(std::min<std::uint32_t>(nRowsPerStrip, nHeight - nY));
+        Store(aRaster.data(), nWidth, 0, static_cast<int>(nY), nWidth, nRows);
+    }
+    return SCodecStatus::Ok();
+}
+
+SCodecStatus ReadDirect(TIFF* pTiff, CDIBSection& picture, const STiffLayout& layout, const STiffMessages& messages)
+{
+    const int nWidth = picture.Width();
+    const int nHeight = picture.Height();
+    if (TIFFIsTiled(pTiff)) {
+        std::uint32_t nTileWidth = 0, nTileHeight = 0;
+        TIFFGetField(pTiff, TIFFTAG_TILEWIDTH, &nTileWidth);
+        TIFFGetField(pTiff, TIFFTAG_TILELENGTH, &nTileHeight);
+        const tmsize_t nTileBytes = TIFFTileSize(pTiff);
+        const tmsize_t nTileRowBytes = TIFFTileRowSize(pTiff);
+        if (!nTileWidth || !nTileHeight || nTileBytes <= 0 || nTileRowBytes <= 0 || nTileBytes > kTiffMaxSingleAllocation)
+            return SCodecStatus::Fail(codec_result::kCorrupt, "TIFF: the tile size is not usable.");
+        std::vector<std::uint8_t> aTile(static_cast<std::size_t>(nTileBytes));
+        for (std::uint32_t nY = 0; nY < std::uint32_t(nHeight); nY += nTileHeight)
+            for (std::uint32_t nX = 0; nX < std::uint32_t(nWidth); nX += nTileWidth) {
+                const ttile_t nTile = TIFFComputeTile(pTiff, nX, nY, 0, 0);
+                if (TIFFReadEncodedTile(pTiff, nTile, aTile.data(), nTileBytes) < 0)
+                    return Failure(messages, "a tile cannot be read.");
+                const int nRows = static_cast<int>(std::min<std::uint32_t>(nTileHeight, nHeight - nY));
+                const int nColumns = static_cast<int>(std::min<std::uint32_t>(nTileWidth, nWidth - nX));
+                for (int r = 0; r < nRows; ++r)
+                    ConvertSamples(layout, aTile.data() + static_cast<std::size_t>(r) * nTileRowBytes, nColumns,
+                                   picture.PictureRow(static_cast<int>(nY) + r), static_cast<int>(nX));
+            }
+        return SCodecStatus::Ok();
+    }
+    // Scanline reading decodes strip by strip without holding a whole strip, which for
+    // an uncompressed single-strip file would be the whole picture again.
+    const tmsize_t nLineBytes = TIFFScanlineSize(pTiff);
+    if (nLineBytes <= 0)
+        return Failure(messages, "the row size is not usable.");
+    std::vector<std::uint8_t> aLine(static_cast<std::size_t>(nLineBytes));
+    for (int y = 0; y < nHeight; ++y) {
+        if (TIFFReadScanline(pTiff, aLine.data(), static_cast<std::uint32_t>(y), 0) < 0)
+            return Failure(messages, "a row cannot be read.");
+        ConvertSamples(layout, aLine.data(), nWidth, picture.PictureRow(y), 0);
+    }
+    return SCodecStatus::Ok();
+}
+
+SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const
+{
+    CInputFile file;
+    if (SCodecStatus status = file.Open(strPath); status.Failed())
+        return status;
+    STiffMessages messages;
+    STiffHandle handle;
+    handle.pTiff = OpenTiff(strPath, -1, "r", messages);
+    if (!handle.pTiff)
+        return Failure(messages, "the file is not a TIFF picture.");
+    TIFF* pTiff = handle.pTiff;
+
+    std::uint32_t nWidth = 0, nHeight = 0;
+    TIFFGetField(pTiff, TIFFTAG_IMAGEWIDTH, &nWidth);
+    TIFFGetField(pTiff, TIFFTAG_IMAGELENGTH, &nHeight);
+    if (nWidth == 0 || nHeight == 0 || nWidth > 0x7FFFFFFF || nHeight > 0x7FFFFFFF)
+        return SCodecStatus::Fail(codec_result::kCorrupt, "TIFF: the file declares a picture of " +
+                                                              std::to_string(nWidth) + " x " + std::to_string(nHeight) +
+                                                              " pixels.");
+    STiffLayout layout;
+    if (SCodecStatus status = ChooseLayout(pTiff, layout); status.Failed())
+        return status;
+    if (SCodecStatus status = CreateDecodedPicture(static_cast<int>(nWidth), static_cast<int>(nHeight),
+                                                   layout.nPictureBits, pPicture);
+        status.Failed())
+        return status;
+    SCodecStatus status;
+    if (!layout.bGeneric && layout.nPhotometric == PHOTOMETRIC_PALETTE)
+        status = ReadColourMap(pTiff, *pPicture, layout.nBitsPerSample);
+    else if (layout.nPictureBits == 8)
+        SetGreyRamp(*pPicture);
+    if (!status.Failed())
+        status = layout.bGeneric ? ReadGeneric(pTiff, *pPicture, layout, messages)
+                                 : ReadDirect(pTiff, *pPicture, layout, messages);
+    if (status.Failed())
+        pPicture.reset();
+    return status;
+}
+
+SCodecStatus CTiffCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer) const
+{
+    const int nBits = picture.BitCount();
+    const int nWidth = picture.Width();
+    const int nHeight = picture.Height();
+    STiffMessages messages;
+    STiffHandle handle;
+    // Files past 4 GB need BigTIFF; smaller ones stay classic for older readers.
+    const char* pMode = picture.StorageBytes() > (std::uint64_t(3) << 30) ? "w8" : "w";
+    const int nFd = writer.DuplicateDescriptor();
+    if (nFd < 0)
+        return SCodecStatus::Fail(codec_result::kWriteFailed, "TIFF: the file cannot be written.");
+    handle.pTiff = OpenTiff(writer.TargetPath(), nFd, pMode, messages);
+    if (!handle.pTiff) {
+        close(nFd);
+        return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: cannot start writing." : messages.strError);
+    }
+    TIFF* pTiff = handle.pTiff;
+    const bool bPalette = nBits <= 8;
+    const int nSamples = bPalette ? 1 : (nBits == 32 ? 4 : 3);
+    TIFFSetField(pTiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(nWidth));
+    TIFFSetField(pTiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(nHeight));
+    TIFFSetField(pTiff, TIFFTAG_BITSPERSAMPLE, static_cast<std::uint16_t>(bPalette ? nBits : 8));
+    TIFFSetField(pTiff, TIFFTAG_SAMPLESPERPIXEL, static_cast<std::uint16_t>(nSamples));
+    TIFFSetField(pTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(pTiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(pTiff, TIFFTAG_PHOTOMETRIC, bPalette ? PHOTOMETRIC_PALETTE : PHOTOMETRIC_RGB);
+    if (nSamples == 4) {
+        const std::uint16_t nAlphaType = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(pTiff, TIFFTAG_EXTRASAMPLES, 1, &nAlphaType);
+    }
+    const ETiffCompression eCompression = EncodeOptions().eTiffCompression;
+    TIFFSetField(pTiff, TIFFTAG_COMPRESSION,
+                 eCompression == ETiffCompression::Lzw       ? COMPRESSION_LZW
+                 : eCompression == ETiffCompression::Deflate ? COMPRESSION_ADOBE_DEFLATE
+                                                             : COMPRESSION_NONE);
+    if (eCompression != ETiffCompression::None && !bPalette)
+        TIFFSetField(pTiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    TIFFSetField(pTiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(pTiff, 0));
+    if (bPalette) {
+        const int nEntries = 1 << nBits;
+        std::vector<std::uint16_t> aRed(static_cast<std::size_t>(nEntries)), aGreen(aRed.size()), aBlue(aRed.size());
+        const SRGBQuad* pTable = picture.ColourTable();
+        for (int i = 0; i < nEntries; ++i) {
+            aRed[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(pTable[i].rgbRed * 257);
+            aGreen[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(pTable[i].rgbGreen * 257);
+            aBlue[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(pTable[i].rgbBlue * 257);
+        }
+        TIFFSetField(pTiff, TIFFTAG_COLORMAP, aRed.data(), aGreen.data(), aBlue.data());
+    }
+
+    // The encoder may change the row it is given (the predictor works in place), so it
+    // always gets a copy.
+    const std::size_t nRowBytes = bPalette ? (static_cast<std::size_t>(nWidth) * nBits + 7) / 8
+                                           : static_cast<std::size_t>(nWidth) * nSamples;
+    std::vector<std::uint8_t> aRow(nRowBytes);
+    for (int y = 0; y < nHeight; ++y) {
+        const std::uint8_t* pSource = picture.PictureRow(y);
+        if (bPalette) {
+            std::memcpy(aRow.data(), pSource, nRowBytes);
+        } else if (nBits == 16) {
+            ExpandSixteenBitRow(picture, pSource, aRow.data(), true);
+        } else {
+            const int nStep = nBits / 8;
+            std::uint8_t* pTarget = aRow.data();
+            for (int x = 0; x < nWidth; ++x, pSource += nStep, pTarget += nSamples) {
+                pTarget[0] = pSource[2];
+                pTarget[1] = pSource[1];
+                pTarget[2] = pSource[0];
+                if (nSamples == 4)
+                    pTarget[3] = pSource[3];
+            }
+        }
+        if (TIFFWriteScanline(pTiff, aRow.data(), static_cast<std::uint32_t>(y), 0) < 0)
+            return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: writing a row failed." : messages.strError);
+    }
+    if (!TIFFFlush(pTiff))
+        return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: writing the file failed." : messages.strError);
+    return SCodecStatus::Ok();
+}
+
+}  // namespace
+
+const CImageCodec& GetTiffCodec()
+{
+    static const CTiffCodec s_codec;
+    return s_codec;
+}
+
+}  // namespace gridmorph

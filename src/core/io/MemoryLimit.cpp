@@ -1,0 +1,33 @@
+#include "io/MemoryLimit.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace gridmorph {
+
+std::uint64_t GetPictureMemoryLimit()
+{
+    if (const char* pOverride = std::getenv("GRIDMORPH_MEMORY_LIMIT_MB")) {
+        char* pEnd = nullptr;
+        const unsigned long long nMegabytes = std::strtoull(pOverride, &pEnd, 10);
+        if (pEnd != pOverride)
+            return static_cast<std::uint64_t>(nMegabytes) << 20;
+    }
+    std::uint64_t nAvailable = 0;
+    if (std::FILE* pInfo = std::fopen("/proc/meminfo", "r")) {
+        char szLine[256];
+        while (std::fgets(szLine, sizeof szLine, pInfo)) {
+            unsigned long long nKilobytes = 0;
+            if (std::sscanf(szLine, "MemAvailable: %llu kB", &nKilobytes) == 1) {
+                nAvailable = static_cast<std::uint64_t>(nKilobytes) << 10;
+                break;
+            }
+        }
+        std::fclose(pInfo);
+    }
+    // Without /proc we cannot tell; let the allocator decide.
+    return nAvailable ? nAvailable : UINT64_MAX;
+}
+
+}  // namespace gridmorph
