@@ -126,7 +126,7 @@ void CDIBImage::BuildImageFilters()
         m_strErrorText = std::string(szText) + "The list of image codecs could not be made.";
         ShowWarning(m_strErrorText);
     }
-    if (aFormats.empty() && nResult >= 0) {
+    if (aFormats.empty()) {
         m_nErrorNumber = ERR_NO_EXPORT_TYPES;
         m_strErrorText = "GetExporterFilter failed: there are no export types.";
         ShowWarning(m_strErrorText);
