@@ -1,0 +1,438 @@
+// Every format's round trip, the oddities real writers produce, and damaged files.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <tiffio.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+
+#include "errors/ErrorText.h"
+#include "image/DIBImage.h"
+#include "support/FixtureFiles.h"
+#include "support/TestSupport.h"
+
+namespace gridmorph {
+namespace {
+
+using namespace gridmorph::test;
+
+class CodecTest : public CPlatformTest {
+protected:
+    CTempFolder m_folder;
+};
+
+TEST_F(CodecTest, RoundTripsKeepPixelsAndColourTablesExactly)
+{
+    struct SCase {
+        const char* pExtension;
+        int nBits;
+    };
+    const SCase aCases[] = {{"bmp", 8}, {"bmp", 24}, {"bmp", 32}, {"png", 8}, {"png", 24}, {"png", 32},
+                            {"tif", 8}, {"tif", 24}, {"tif", 32}, {"gif", 8}};
+    for (const SCase& aCase : aCases) {
+        SCOPED_TRACE(std::string(aCase.pExtension) + " " + std::to_string(aCase.nBits));
+        CDIBImage original;
+        MakePatternPicture(original, aCase.nBits, 37, 23);  // odd width: rows carry padding
+        if (aCase.nBits == 32)  // alpha varies too
+            for (int nRow = 0; nRow < 23; ++nRow)
+                for (int x = 0; x < 37; ++x)
+                    original.StorageRow(nRow)[4 * x + 3] = static_cast<std::uint8_t>(x * 7 + nRow);
+        const std::string strPath = m_folder.Path(std::string("round.") + aCase.pExtension);
+        original.SaveDIB(strPath);
+        ASSERT_EQ(original.m_nErrorNumber, 0) << original.GetErrorMessage();
+        CDIBImage reopened;
+        ASSERT_TRUE(reopened.OpenDIB(strPath)) << reopened.GetErrorMessage();
+        EXPECT_TRUE(SamePicture(original, reopened));
+    }
+    EXPECT_TRUE(m_platform.Messages().empty());
+}
+
+TEST_F(CodecTest, JpegRoundTripStaysWithinTheQualityOfItsEncoder)
+{
+    // A smooth picture, as a scanned map is between its lines; quality 75 keeps it
+    // within a few levels (the tolerance is the encoder's loss, not ours).
+    CDIBImage original;
+    ASSERT_TRUE(original.CreateImage(24, 64, 48, FILL_BLACK, 0, 0, 0, nullptr));
+    for (int nRow = 0; nRow < 48; ++nRow)
+        for (int x = 0; x < 64; ++x) {
+            std::uint8_t* p = original.StorageRow(nRow) + 3 * x;
+            p[0] = static_cast<std::uint8_t>(x * 3);
+            p[1] = static_cast<std::uint8_t>(nRow * 4);
+            p[2] = static_cast<std::uint8_t>(128 + (x - nRow) / 2);
+        }
+    original.SaveDIB(m_folder.Path("smooth.jpg"));
+    CDIBImage reopened;
+    ASSERT_TRUE(reopened.OpenDIB(m_folder.Path("smooth.jpg")));
+    ASSERT_EQ(reopened.m_nBitCount, 24);
+    int nLargest = 0;
+    long nTotal = 0;
+    for (int nRow = 0; nRow < 48; ++nRow)
+        for (int i = 0; i < 64 * 3; ++i) {
+            const int nDifference = std::abs(original.StorageRow(nRow)[i] - reopened.StorageRow(nRow)[i]);
+            nLargest = std::max(nLargest, nDifference);
+            nTotal += nDifference;
+        }
+    EXPECT_LE(nLargest, 8);
+    EXPECT_LE(double(nTotal) / (64 * 48 * 3), 1.5);
+}
+
+// Rows of a 4-bit and a 1-bit bitmap, bottom-up, padded.
+SBmpSpec IndexedBmp(int nBits)
+{
+    SBmpSpec spec;
+    spec.nWidth = 5;
+    spec.nHeight = 2;
+    spec.nBitCount = nBits;
+    const int nEntries = 1 << nBits;
+    for (int i = 0; i < nEntries; ++i)
+        spec.aTable.insert(spec.aTable.end(), {std::uint8_t(i * 9), std::uint8_t(200 - i), std::uint8_t(i * 3), 0});
+    spec.aPixels = nBits == 4 ? std::vector<std::uint8_t>{0x01, 0x23, 0x40, 0, 0xFE, 0xDC, 0xB0, 0}
+                              : std::vector<std::uint8_t>{0xA8, 0, 0, 0, 0x50, 0, 0, 0};
+    return spec;
+}
+
+TEST_F(CodecTest, IndexedPicturesKeepTheirDepthThroughEveryLosslessFormat)
+{
+    for (int nBits : {1, 4}) {
+        WriteBytes(m_folder.Path("indexed.bmp"), BuildBmp(IndexedBmp(nBits)));
+        CDIBImage original;
+        ASSERT_TRUE(original.OpenDIB(m_folder.Path("indexed.bmp")));
+        ASSERT_EQ(original.m_nBitCount, nBits);
+        // Entries past the file's table are white.
+        EXPECT_EQ(original.m_pRGBQuad[1 << nBits], (SRGBQuad{255, 255, 255, 0}));
+        for (const char* pExtension : {"png", "tif", "bmp"}) {
+            SCOPED_TRACE(std::to_string(nBits) + "-bit " + pExtension);
+            const std::string strPath = m_folder.Path(std::string("copy.") + pExtension);
+            original.SaveDIB(strPath);
+            CDIBImage reopened;
+            ASSERT_TRUE(reopened.OpenDIB(strPath)) << reopened.GetErrorMessage();
+            EXPECT_TRUE(SamePicture(original, reopened));
+        }
+    }
+}
+
+// One oddity: a file made in code and what the picture must look like after opening.
+struct SOddity {
+    const char* pName;
+    std::function<void(const std::string&)> fnWrite;
+    int nBits;
+    std::function<void(const CDIBImage&)> fnCheck;
+};
+
+// Blue, green, red (and alpha) of a pixel at (x, picture row y counted from the top).
+std::vector<int> PixelAt(const CDIBImage& image, int x, int y)
+{
+    const std::uint8_t* p = image.StorageRow(image.m_nImageHeight - 1 - y) + x * (image.m_nBitCount / 8);
+    std::vector<int> a(p, p + image.m_nBitCount / 8);
+    return a;
+}
+
+std::vector<std::uint8_t> Ramp(std::size_t nCount, int nStep = 1)
+{
+    std::vector<std::uint8_t> a(nCount);
+    for (std::size_t i = 0; i < nCount; ++i)
+        a[i] = static_cast<std::uint8_t>(i * nStep);
+    return a;
+}
+
+TEST_F(CodecTest, RealWorldOdditiesOpenAsTheyShould)
+{
+    const std::vector<SOddity> aOddities = {
+        {"bmp-rle8",
+         [](const std::string& p) {
+             SBmpSpec s;
+             s.nWidth = 7;
+             s.nHeight = 3;
+             s.nCompression = 1;
+             s.aTable = {0, 0, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0, 0, 0, 255, 0};
+             s.nColoursUsed = 4;
+             // row 0: 4 x colour 1, then absolute 3 2 1 (padded); end of line; a delta
+             // skips row 1 to (2, 2); 2 x colour 3; end of bitmap
+             s.aPixels = {4, 1, 0, 3, 3, 2, 1, 0, 0, 0, 0, 2, 2, 1, 2, 3, 0, 1};
+             WriteBytes(p, BuildBmp(s));
+         },
+         8,
+         [](const CDIBImage& i) {
+             EXPECT_EQ(std::vector<int>(i.StorageRow(0), i.StorageRow(0) + 7), (std::vector<int>{1, 1, 1, 1, 3, 2, 1}));
+             EXPECT_EQ(std::vector<int>(i.StorageRow(1), i.StorageRow(1) + 7), (std::vector<int>{0, 0, 0, 0, 0, 0, 0}));
+             EXPECT_EQ(std::vector<int>(i.StorageRow(2), i.StorageRow(2) + 7), (std::vector<int>{0, 0, 3, 3, 0, 0, 0}));
+         }},
+        {"bmp-rle4",
+         [](const std::string& p) {
+             SBmpSpec s;
+             s.nWidth = 5;
+             s.nHeight = 1;
+             s.nBitCount = 4;
+             s.nCompression = 2;
+             s.nColoursUsed = 16;
+             s.aTable = Ramp(64, 3);
+             s.aPixels = {3, 0x12, 2, 0x9A, 0, 1};  // 1 2 1, then 9 A, end of bitmap
+             WriteBytes(p, BuildBmp(s));
+         },
+         4, [](const CDIBImage& i) { EXPECT_EQ(std::vector<int>(i.StorageRow(0), i.StorageRow(0) + 3), (std::vector<int>{0x12, 0x19, 0xA0})); }},
+        {"bmp-565-bitfields-stays-16-bit-and-widens-to-full-range",
+         [](const std::string& p) {
+             SBmpSpec s;
+             s.nWidth = 2;
+             s.nHeight = 1;
+             s.nBitCount = 16;
+             s.nCompression = 3;
+             s.aMasks = {0xF800, 0x07E0, 0x001F};
+             s.aPixels = {0x1F, 0x00, 0x00, 0xF8};  // pure blue, pure red
+             WriteBytes(p, BuildBmp(s));
+         },
+         16,
+         [this](const CDIBImage& i) {
+             const_cast<CDIBImage&>(i).SaveDIB(m_folder.Path("wide.png"));
+             CDIBImage wide;
+             ASSERT_TRUE(wide.OpenDIB(m_folder.Path("wide.png")));
+             EXPECT_EQ(PixelAt(wide, 0, 0), (std::vector<int>{255, 0, 0}));
+             EXPECT_EQ(PixelAt(wide, 1, 0), (std::vector<int>{0, 0, 255}));
+         }},
+        {"bmp-top-down-24",
+         [](const std::string& p) {
+             SBmpSpec s;
+             s.nWidth = 1;
+             s.nHeight = -2;
+             s.nBitCount = 24;
+             s.aPixels = {1, 2, 3, 0, 4, 5, 6, 0};  // first row in the file is the top
+             WriteBytes(p, BuildBmp(s));
+         },
+         24, [](const CDIBImage& i) { EXPECT_EQ(PixelAt(i, 0, 0), (std::vector<int>{1, 2, 3})); }},
+        {"bmp-v5-32-with-alpha",
+         [](const std::string& p) {
+             SBmpSpec s;
+             s.nHeaderSize = 124;
+             s.nWidth = 1;
+             s.nHeight = 1;
+             s.nBitCount = 32;
+             s.nCompression = 3;
+             s.aMasks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+             s.aPixels = {10, 20, 30, 40};
+             WriteBytes(p, BuildBmp(s));
+         },
+         32, [](const CDIBImage& i) { EXPECT_EQ(PixelAt(i, 0, 0), (std::vector<int>{10, 20, 30, 40})); }},
+        {"bmp-32-without-alpha-is-opaque",
+         [](const std::string& p) {
+             SBmpSpec s;
+             s.nWidth = 1;
+             s.nHeight = 1;
+             s.nBitCount = 32;
+             s.aPixels = {10, 20, 30, 0};
+             WriteBytes(p, BuildBmp(s));
+         },
+         32, [](const CDIBImage& i) { EXPECT_EQ(PixelAt(i, 0, 0), (std::vector<int>{10, 20, 30, 255})); }},
+        {"bmp-os2-core-header",
+         [](const std::string& p) {
+             SBmpSpec s;
+             s.nHeaderSize = 12;
+             s.nWidth = 2;
+             s.nHeight = 1;
+             s.nBitCount = 1;
+             s.aTable = {1, 2, 3, 4, 5, 6};  // three bytes per entry
+             s.aPixels = {0x40, 0, 0, 0};
+             WriteBytes(p, BuildBmp(s));
+         },
+         1,
+         [](const CDIBImage& i) {
+             EXPECT_EQ(i.m_pRGBQuad[1], (SRGBQuad{4, 5, 6, 0}));
+             EXPECT_EQ(i.StorageRow(0)[0], 0x40);
+         }},
+        {"png-interlaced-rgb",
+         [](const std::string& p) {
+             SPngSpec s{9, 7, 8, PNG_COLOR_TYPE_RGB, true, {}, {}, {}};
+             for (int y = 0; y < 7; ++y)
+                 s.aRows.push_back(Ramp(27, y + 1));
+             WritePng(p, s);
+         },
+         24, [](const CDIBImage& i) { EXPECT_EQ(PixelAt(i, 2, 3), (std::vector<int>{(8 * 4) & 255, (7 * 4) & 255, (6 * 4) & 255})); }},
+        {"png-palette-with-trns-becomes-32-bit",
+         [](const std::string& p) {
+             SPngSpec s{2, 1, 8, PNG_COLOR_TYPE_PALETTE, false, {10, 20, 30, 40, 50, 60}, {0, 255}, {{0, 1}}};
+             WritePng(p, s);
+         },
+         32,
+         [](const CDIBImage& i) {
+             EXPECT_EQ(PixelAt(i, 0, 0), (std::vector<int>{30, 20, 10, 0}));
+             EXPECT_EQ(PixelAt(i, 1, 0), (std::vector<int>{60, 50, 40, 255}));
+         }},
+        {"png-grey-16-bit-keeps-the-high-byte",
+         [](const std::string& p) {
+             SPngSpec s{2, 1, 16, PNG_COLOR_TYPE_GRAY, false, {}, {}, {{0x34, 0x12, 0xFF, 0xAB}}};
+             WritePng(p, s);
+         },
+         8,
+         [](const CDIBImage& i) {
+             EXPECT_EQ(i.StorageRow(0)[0], 0x12);
+             EXPECT_EQ(i.StorageRow(0)[1], 0xAB);
+             EXPECT_EQ(i.m_pRGBQuad[0x12], (SRGBQuad{0x12, 0x12, 0x12, 0}));
+         }},
+        {"png-2-bit-palette-widens-to-8",
+         [](const std::string& p) {
+             SPngSpec s{4, 1, 2, PNG_COLOR_TYPE_PALETTE, false, Ramp(12, 20), {}, {{0x1B}}};  // 0 1 2 3
+             WritePng(p, s);
+         },
+         8, [](const CDIBImage& i) { EXPECT_EQ(std::vector<int>(i.StorageRow(0), i.StorageRow(0) + 4), (std::vector<int>{0, 1, 2, 3})); }},
+        {"jpeg-progressive-grey",
+         [](const std::string& p) { WriteJpeg(p, SJpegSpec{16, 16, 1, true, 95, std::vector<std::uint8_t>(256, 90)}); },
+         8,
+         [](const CDIBImage& i) {
+             EXPECT_NEAR(i.StorageRow(5)[5], 90, 2);
+             EXPECT_EQ(i.m_pRGBQuad[200], (SRGBQuad{200, 200, 200, 0}));
+         }},
+        {"jpeg-adobe-cmyk",
+         [](const std::string& p) {
+             // Inverted CMYK as Adobe writes it: no ink in cyan (255), full magenta (0)... gives red.
+             std::vector<std::uint8_t> a;
+             for (int n = 0; n < 64; ++n)
+                 a.insert(a.end(), {255, 0, 0, 255});
+             WriteJpeg(p, SJpegSpec{8, 8, 4, false, 100, a});
+         },
+         24,
+         [](const CDIBImage& i) {
+             const std::vector<int> a = PixelAt(i, 3, 3);
+             EXPECT_NEAR(a[2], 255, 3);  // red
+             EXPECT_NEAR(a[1], 0, 3);
+             EXPECT_NEAR(a[0], 0, 3);
+         }},
+        {"tiff-tiled-rgb-lzw",
+         [](const std::string& p) {
+             STiffSpec s;
+             s.nWidth = 20;
+             s.nHeight = 18;
+             s.nCompression = COMPRESSION_LZW;
+             s.nTileSize = 16;
+             s.aSamples = Ramp(20 * 18 * 3);
+             WriteTiff(p, s);
+         },
+         24,
+         [](const CDIBImage& i) {
+             const int n = (17 * 20 + 19) * 3;  // bottom-right pixel, in the partial tile
+             EXPECT_EQ(PixelAt(i, 19, 17), (std::vector<int>{(n + 2) & 255, (n + 1) & 255, n & 255}));
+         }},
+        {"tiff-miniswhite-1-bit-deflate",
+         [](const std::string& p) {
+             STiffSpec s;
+             s.nWidth = 8;
+             s.nHeight = 2;
+             s.nBitsPerSample = 1;
+             s.nSamplesPerPixel = 1;
+             s.nPhotometric = PHOTOMETRIC_MINISWHITE;
+             s.nCompression = COMPRESSION_ADOBE_DEFLATE;
+             s.aSamples = {0x80, 0x01};
+             WriteTiff(p, s);
+         },
+         8,
+         [](const CDIBImage& i) {
+             EXPECT_EQ(PixelAt(i, 0, 0)[0], 0);    // a set bit is black
+             EXPECT_EQ(PixelAt(i, 1, 0)[0], 255);
+             EXPECT_EQ(PixelAt(i, 7, 1)[0], 0);
+         }},
+        {"tiff-palette-4-bit-packbits-with-8-bit-colour-map",
+         [](const std::string& p) {
+             STiffSpec s;
+             s.nWidth = 3;
+             s.nHeight = 1;
+             s.nBitsPerSample = 4;
+             s.nSamplesPerPixel = 1;
+             s.nPhotometric = PHOTOMETRIC_PALETTE;
+             s.nCompression = COMPRESSION_PACKBITS;
+             for (int c = 0; c < 3; ++c)
+                 for (int i = 0; i < 16; ++i)
+                     s.aColourMap.push_back(static_cast<std::uint16_t>(i * 10 + c));  // an old writer's 8-bit map
+             s.aSamples = {0x5F, 0x20};
+             WriteTiff(p, s);
+         },
+         4,
+         [](const CDIBImage& i) {
+             EXPECT_EQ(i.StorageRow(0)[0], 0x5F);
+             EXPECT_EQ(i.m_pRGBQuad[5], (SRGBQuad{52, 51, 50, 0}));
+         }},
+        {"tiff-rgba-16-bit",
+         [](const std::string& p) {
+             STiffSpec s;
+             s.nWidth = 1;
+             s.nHeight = 1;
+             s.nBitsPerSample = 16;
+             s.nSamplesPerPixel = 4;
+             s.bAlpha = true;
+             const std::uint16_t a[] = {0x1100, 0x2200, 0x3300, 0x4400};
+             s.aSamples.resize(8);
+             std::memcpy(s.aSamples.data(), a, 8);
+             WriteTiff(p, s);
+         },
+         32, [](const CDIBImage& i) { EXPECT_EQ(PixelAt(i, 0, 0), (std::vector<int>{0x33, 0x22, 0x11, 0x44})); }},
+        {"tiff-planar-separate-rgb",
+         [](const std::string& p) {
+             STiffSpec s;
+             s.nWidth = 5;
+             s.nHeight = 6;
+             s.bPlanarSeparate = true;
+             s.aSamples = Ramp(5 * 6 * 3, 2);
+             WriteTiff(p, s);
+         },
+         24, [](const CDIBImage& i) { EXPECT_EQ(PixelAt(i, 4, 5), (std::vector<int>{(89 * 2) & 255, (88 * 2) & 255, (87 * 2) & 255})); }},
+        {"tiff-jpeg-ycbcr",
+         [](const std::string& p) {
+             STiffSpec s;
+             s.nWidth = 16;
+             s.nHeight = 16;
+             s.nCompression = COMPRESSION_JPEG;
+             for (int n = 0; n < 256; ++n)
+                 s.aSamples.insert(s.aSamples.end(), {200, 100, 50});
+             WriteTiff(p, s);
+         },
+         24,
+         [](const CDIBImage& i) {
+             const std::vector<int> a = PixelAt(i, 8, 8);
+             EXPECT_NEAR(a[2], 200, 4);
+             EXPECT_NEAR(a[1], 100, 4);
+             EXPECT_NEAR(a[0], 50, 4);
+         }},
+        {"gif-interlaced-frame-with-local-table-on-a-larger-screen",
+         [](const std::string& p) {
+             SGifSpec s;
+             s.nScreenWidth = 6;
+             s.nScreenHeight = 12;
+             s.nBackground = 1;
+             s.nLeft = 2;
+             s.nTop = 1;
+             s.nWidth = 3;
+             s.nHeight = 10;
+             s.bInterlaced = true;
+             s.bLocalTable = true;
+             s.aTable = Ramp(12, 21);
+             for (int y = 0; y < 10; ++y)
+                 s.aPixels.insert(s.aPixels.end(), {std::uint8_t(y % 4), 2, 3});
+             WriteGif(p, s);
+         },
+         8,
+         [](const CDIBImage& i) {
+             EXPECT_EQ(PixelAt(i, 0, 0)[0], 1);  // background
+             EXPECT_EQ(PixelAt(i, 2, 1)[0], 0);
+             EXPECT_EQ(PixelAt(i, 2, 4)[0], 3);  // frame row 3
+             EXPECT_EQ(PixelAt(i, 2, 10)[0], 1);  // frame row 9
+             EXPECT_EQ(PixelAt(i, 5, 11)[0], 1);
+             EXPECT_EQ(i.m_pRGBQuad[3], (SRGBQuad{231, 210, 189, 0}));  // red 189, green 210, blue 231
+         }},
+    };
+    for (const SOddity& oddity : aOddities) {
+        SCOPED_TRACE(oddity.pName);
+        const std::string strPath = m_folder.Path(std::string(oddity.pName) +
+                                                  (std::string(oddity.pName).rfind("bmp", 0) == 0   ? ".bmp"
+                                                   : std::string(oddity.pName).rfind("png", 0) == 0 ? ".png"
+                                                   : std::string(oddity.pName).rfind("jpeg", 0) == 0 ? ".jpg"
+                                                   : std::string(oddity.pName).rfind("tiff", 0) == 0 ? ".tif"
+                                                                                                     : ".gif"));
+        oddity.fnWrite(strPath);
+        CDIBImage image;
+        ASSERT_TRUE(image.OpenDIB(strPath)) << image.GetErrorMessage();
+        EXPECT_EQ(image.m_nBitCount, oddity.nBits);
+        oddity.fnCheck(image);
+    }
+}
+
+}  // namespace
+}  // namespace gridmorph
