@@ -436,3 +436,153 @@ TEST_F(CodecTest, RealWorldOdditiesOpenAsTheyShould)
 
 }  // namespace
 }  // namespace gridmorph
+
+namespace gridmorph {
+namespace {
+
+using namespace gridmorph::test;
+
+// A PNG that declares any size, with no pixel data at all.
+std::vector<std::uint8_t> PngHeaderOnly(std::uint32_t nWidth, std::uint32_t nHeight, std::uint8_t nColourType,
+                                        bool bWithSomeData = false)
+{
+    std::vector<std::uint8_t> a = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    auto Chunk = [&a](const char* pType, const std::vector<std::uint8_t>& aData) {
+        const std::uint32_t n = static_cast<std::uint32_t>(aData.size());
+        a.insert(a.end(), {std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n)});
+        std::vector<std::uint8_t> aBody(pType, pType + 4);
+        aBody.insert(aBody.end(), aData.begin(), aData.end());
+        const uLong nCrc = crc32(0, aBody.data(), static_cast<uInt>(aBody.size()));
+        a.insert(a.end(), aBody.begin(), aBody.end());
+        a.insert(a.end(), {std::uint8_t(nCrc >> 24), std::uint8_t(nCrc >> 16), std::uint8_t(nCrc >> 8), std::uint8_t(nCrc)});
+    };
+    Chunk("IHDR", {std::uint8_t(nWidth >> 24), std::uint8_t(nWidth >> 16), std::uint8_t(nWidth >> 8), std::uint8_t(nWidth),
+                   std::uint8_t(nHeight >> 24), std::uint8_t(nHeight >> 16), std::uint8_t(nHeight >> 8),
+                   std::uint8_t(nHeight), 8, nColourType, 0, 0, 0});
+    if (bWithSomeData) {  // a few hundred compressed bytes, far less than the picture needs
+        std::vector<std::uint8_t> aRaw(4096, 0), aPacked(8192);
+        uLongf nPacked = aPacked.size();
+        compress2(aPacked.data(), &nPacked, aRaw.data(), aRaw.size(), 9);
+        aPacked.resize(nPacked);
+        Chunk("IDAT", aPacked);
+    }
+    Chunk("IEND", {});
+    return a;
+}
+
+class DamagedFileTest : public CPlatformTest {
+protected:
+    // Writes the bytes under the name, opens them, and expects a load failure whose
+    // detail contains pNeedle.
+    void ExpectLoadFailure(const std::string& strName, const std::vector<std::uint8_t>& aBytes, const char* pNeedle)
+    {
+        SCOPED_TRACE(strName);
+        const std::string strPath = m_folder.Path(strName);
+        WriteBytes(strPath, aBytes);
+        CDIBImage image;
+        m_platform.ClearRecord();
+        EXPECT_FALSE(image.OpenDIB(strPath));
+        EXPECT_EQ(image.m_nErrorNumber, ERR_LOAD_FAILED);
+        EXPECT_NE(image.m_strErrorText.find(pNeedle), std::string::npos) << image.m_strErrorText;
+        EXPECT_EQ(image.m_strErrorText.rfind("\nResult:8004a00", 0), 0u) << image.m_strErrorText;
+        EXPECT_EQ(MessageTexts(), std::vector<std::string>{image.m_strErrorText});
+        EXPECT_FALSE(image.HasImage());
+        EXPECT_EQ(image.m_nImageWidth, 0);
+    }
+    // A valid file of the format, made by our own writer.
+    std::vector<std::uint8_t> ValidFile(const char* pExtension, int nBits)
+    {
+        CDIBImage image;
+        MakePatternPicture(image, nBits, 61, 47);
+        const std::string strPath = m_folder.Path(std::string("valid.") + pExtension);
+        image.SaveDIB(strPath);
+        return ReadBytes(strPath);
+    }
+    CTempFolder m_folder;
+};
+
+TEST_F(DamagedFileTest, TruncatedFilesOfEveryFormatFailCleanly)
+{
+    // A smooth picture for JPEG so that its data is long enough to cut.
+    const std::pair<const char*, int> aFormats[] = {{"bmp", 24}, {"png", 24}, {"tif", 24}, {"gif", 8}, {"jpg", 24}};
+    for (const auto& [pExtension, nBits] : aFormats) {
+        std::vector<std::uint8_t> aBytes = ValidFile(pExtension, nBits);
+        for (const double dKept : {0.6, 0.1}) {
+            std::vector<std::uint8_t> aCut(aBytes.begin(), aBytes.begin() + static_cast<long>(aBytes.size() * dKept));
+            ExpectLoadFailure("cut-" + std::to_string(int(dKept * 100)) + "." + pExtension, aCut, "");
+        }
+        ExpectLoadFailure(std::string("empty.") + pExtension, {}, "");
+    }
+}
+
+TEST_F(DamagedFileTest, HostileHeadersAreRefusedBeforeAnyLargeAllocation)
+{
+    auto Bmp = [](std::int32_t nWidth, std::int32_t nHeight, int nBits, std::uint32_t nColours = 0) {
+        SBmpSpec spec;
+        spec.nWidth = nWidth;
+        spec.nHeight = nHeight;
+        spec.nBitCount = nBits;
+        spec.nColoursUsed = nColours;
+        spec.aPixels = std::vector<std::uint8_t>(64, 0);
+        return BuildBmp(spec);
+    };
+    ExpectLoadFailure("rows-overflow.bmp", Bmp(0x7FFFFFFF, 2, 24), "more bytes than a row can hold");
+    ExpectLoadFailure("huge-declared.bmp", Bmp(60000, 60000, 24), "truncated");
+    ExpectLoadFailure("zero-width.bmp", Bmp(0, 5, 24), "0 x 5");
+    ExpectLoadFailure("table-too-long.bmp", Bmp(4, 4, 8, 300), "declares 300 entries");
+    ExpectLoadFailure("wrong-signature.bmp", {'X', 'Y', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "signature");
+    ExpectLoadFailure("zero-sized.png", PngHeaderOnly(0, 10, 2), "");
+    ExpectLoadFailure("no-pixels.png", PngHeaderOnly(10, 10, 2), "");
+    ExpectLoadFailure("garbage.tif", std::vector<std::uint8_t>(100, 0x55), "");
+    ExpectLoadFailure("garbage.gif", std::vector<std::uint8_t>(100, 0x55), "");
+    ExpectLoadFailure("garbage.jpg", std::vector<std::uint8_t>(100, 0x55), "");
+}
+
+TEST_F(DamagedFileTest, PixelsAndRunsOutsideTheirBoundsAreRefused)
+{
+    SBmpSpec pastTable = IndexedBmp(4);
+    pastTable.nColoursUsed = 2;
+    pastTable.aTable.resize(8);
+    ExpectLoadFailure("index-past-table.bmp", BuildBmp(pastTable), "past the colour table of 2 entries");
+
+    SBmpSpec rle;
+    rle.nWidth = 4;
+    rle.nHeight = 2;
+    rle.nCompression = 1;
+    rle.nColoursUsed = 2;
+    rle.aTable = Ramp(8);
+    rle.aPixels = {5, 1, 0, 1};  // a run of 5 in a row of 4
+    ExpectLoadFailure("run-past-row.bmp", BuildBmp(rle), "passes the end of row 0");
+    rle.aPixels = {4, 1, 0, 0, 4, 1, 0, 0, 4, 1, 0, 1};  // a third row in a picture of two
+    ExpectLoadFailure("rows-past-picture.bmp", BuildBmp(rle), "past the top row");
+    rle.aPixels = {4, 1, 0, 0};
+    ExpectLoadFailure("rle-cut-short.bmp", BuildBmp(rle), "ends at row 1 of 2");
+
+    SGifSpec gif;
+    gif.nScreenWidth = gif.nWidth = 2;
+    gif.nScreenHeight = gif.nHeight = 1;
+    gif.aTable = Ramp(6, 40);
+    gif.aPixels = {1, 3};  // colour 3 of a table of 2
+    WriteGif(m_folder.Path("index-past-table.gif"), gif);
+    ExpectLoadFailure("index-past-table.gif", ReadBytes(m_folder.Path("index-past-table.gif")), "past the colour table of 2");
+}
+
+TEST_F(DamagedFileTest, APictureLargerThanMemoryFailsAtOnceWithTheCreationFailure)
+{
+    setenv("GRIDMORPH_MEMORY_LIMIT_MB", "1024", 1);
+    const std::string strPath = m_folder.Path("bomb.png");
+    WriteBytes(strPath, PngHeaderOnly(100000, 100000, 2, true));
+    ASSERT_LT(ReadBytes(strPath).size(), 200u);
+    CDIBImage image;
+    const bool bOpened = image.OpenDIB(strPath);
+    unsetenv("GRIDMORPH_MEMORY_LIMIT_MB");
+    EXPECT_FALSE(bOpened);
+    EXPECT_EQ(image.m_nErrorNumber, ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(image.m_strErrorText,
+              "Failure creating bitmap, lack of memory\n\nwidth=100000, height=100000, nBPP=24 in CreateImage().");
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{image.m_strErrorText});
+    EXPECT_FALSE(image.HasImage());
+}
+
+}  // namespace
+}  // namespace gridmorph
