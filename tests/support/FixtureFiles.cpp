@@ -57,7 +57,8 @@ std::vector<std::uint8_t> BuildBmp(const SBmpSpec& spec)
         for (std::size_t i = 0; i < spec.aMasks.size(); ++i)
             Put32(a, nMaskAt + 4 * i, spec.aMasks[i]);
     }
-    std::memcpy(a.data() + 14 + spec.nHeaderSize + nMaskBytes, spec.aTable.data(), spec.aTable.size());
+    if (!spec.aTable.empty())
+        std::memcpy(a.data() + 14 + spec.nHeaderSize + nMaskBytes, spec.aTable.data(), spec.aTable.size());
     a.insert(a.end(), spec.aPixels.begin(), spec.aPixels.end());
     return a;
 }
