@@ -257,5 +257,34 @@ TEST_F(DIBImageTest, GreyConversionFollowsTheWeights)
     EXPECT_EQ(m_platform.WaitCursorCount(), 1);
 }
 
+TEST_F(DIBImageTest, FullColourToPaletteWithTheTwoTablesAndItsProgress)
+{
+    CDIBImage source;
+    ASSERT_TRUE(source.CreateImage(24, 3, 2, FILL_COLOUR, 200, 100, 50, nullptr));
+    CDIBImage popular;
+    ASSERT_TRUE(popular.CreateImage(8, &source, true, false, true, true, true));
+    EXPECT_EQ(popular.m_pRGBQuad[125], (SRGBQuad{48, 96, 200, 0}));
+    for (int i = 126; i <= 235; ++i)
+        ASSERT_EQ(popular.m_pRGBQuad[i], (SRGBQuad{0, 0, 0, 0})) << i;
+    EXPECT_EQ(popular.m_pRGBQuad[251], (SRGBQuad{240, 240, 240, 0}));
+    EXPECT_EQ(popular.StorageRow(1)[2], 125);
+
+    CDIBImage cube;
+    ASSERT_TRUE(cube.CreateImage(8, &source, true, false, true, false, false));
+    EXPECT_EQ(cube.StorageRow(0)[0], 52);  // 4 + 6 * 2 + 36 * 1
+
+    // Progress: once started over the rows, stepped before each row with no new text.
+    using SEvent = CScriptedPlatform::SProgressEvent;
+    const auto& aEvents = m_platform.ProgressEvents();
+    ASSERT_EQ(aEvents.size(), 4u);
+    EXPECT_EQ(aEvents[0].eType, SEvent::Start);
+    EXPECT_EQ(aEvents[0].nUpper, 2);
+    EXPECT_EQ(aEvents[0].strText, "Converting RGB to palette");
+    EXPECT_EQ(aEvents[1].eType, SEvent::Set);
+    EXPECT_EQ(aEvents[2].nPosition, 1);
+    EXPECT_EQ(aEvents[2].strText, "");
+    EXPECT_EQ(aEvents[3].eType, SEvent::End);
+}
+
 }  // namespace
 }  // namespace gridmorph
