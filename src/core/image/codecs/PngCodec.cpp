@@ -182,6 +182,8 @@ SCodecStatus CPngCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writ
     png_init_io(write.pPng, writer.File());
     const SEncodeOptions& options = EncodeOptions();
     png_set_compression_level(write.pPng, options.nPngCompressionLevel);
+    if (options.nPngStrategy >= 0)
+        png_set_compression_strategy(write.pPng, options.nPngStrategy);
     if (options.nPngFilters >= 0)
         png_set_filter(write.pPng, PNG_FILTER_TYPE_BASE, options.nPngFilters);
 

@@ -125,6 +125,28 @@ void ConvertSamples(const STiffLayout& layout, const std::uint8_t* pSamples, int
     const bool bInvert = layout.nPhotometric == PHOTOMETRIC_MINISWHITE;
     const int nStep = layout.nPictureBits / 8;
     std::uint8_t* pTarget = pTargetRow + static_cast<std::size_t>(nFirst) * nStep;
+    // The common layouts of 8-bit samples, without per-sample dispatch.
+    if (nBits == 8 && layout.nPhotometric == PHOTOMETRIC_RGB && nStep == 3 && nSamples == 3) {
+        for (int x = 0; x < nCount; ++x, pTarget += 3, pSamples += 3) {
+            pTarget[0] = pSamples[2];
+            pTarget[1] = pSamples[1];
+            pTarget[2] = pSamples[0];
+        }
+        return;
+    }
+    if (nBits == 8 && layout.nPhotometric == PHOTOMETRIC_RGB && nStep == 4 && nSamples == 4) {
+        for (int x = 0; x < nCount; ++x, pTarget += 4, pSamples += 4) {
+            pTarget[0] = pSamples[2];
+            pTarget[1] = pSamples[1];
+            pTarget[2] = pSamples[0];
+            pTarget[3] = pSamples[3];
+        }
+        return;
+    }
+    if (nBits == 8 && nStep == 1 && nSamples == 1 && !bInvert) {
+        std::memcpy(pTarget, pSamples, static_cast<std::size_t>(nCount));
+        return;
+    }
     for (int x = 0; x < nCount; ++x, pTarget += nStep) {
         const int nBase = x * nSamples;
         if (layout.nPhotometric == PHOTOMETRIC_RGB) {
@@ -329,7 +351,9 @@ SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
         return status;
     STiffMessages messages;
     STiffHandle handle;
-    handle.pTiff = OpenTiff(strPath, -1, "r", messages);
+    // "m": read, do not map the file; a mapped file would count its pages against the
+    // open's memory on top of the picture.
+    handle.pTiff = OpenTiff(strPath, -1, "rm", messages);
     if (!handle.pTiff)
         return Failure(messages, "the file is not a TIFF picture.");
     TIFF* pTiff = handle.pTiff;
