@@ -374,6 +374,7 @@ int main(int argc, char** argv)
         reopened.CloseImage();
         std::vector<std::uint8_t> aPixels;
         const double dBareOpen = Seconds([&] {
+            aPixels = {};  // a fresh buffer each time, as an open must have
             if (strExtension == "png")
                 BarePngRead(strOurs, aPixels);
             else if (strExtension == "jpg")
