@@ -20,7 +20,7 @@ struct SBmpSpec {
     std::vector<std::uint8_t> aTable;   // blue, green, red, reserved per entry (3 bytes for 12-byte headers)
     std::vector<std::uint8_t> aPixels;  // as stored in the file
 };
-std::vector<std::uint8_t> BuildBmp(const SBmpSpec& spec);
+std::vector<std::uint8_t> BuildBmp(const SBmpSpec& fixture);
 
 // PNG through libpng. aRows are the file's rows top to bottom, packed as PNG packs them.
 struct SPngSpec {
@@ -33,7 +33,7 @@ struct SPngSpec {
     std::vector<std::uint8_t> aTransparency;  // tRNS for palette pictures
     std::vector<std::vector<std::uint8_t>> aRows;
 };
-void WritePng(const std::string& strPath, const SPngSpec& spec);
+void WritePng(const std::string& strPath, const SPngSpec& fixture);
 
 // JPEG through libjpeg. aSamples are rows top to bottom, nComponents per pixel.
 struct SJpegSpec {
@@ -44,7 +44,7 @@ struct SJpegSpec {
     int nQuality = 95;
     std::vector<std::uint8_t> aSamples;
 };
-void WriteJpeg(const std::string& strPath, const SJpegSpec& spec);
+void WriteJpeg(const std::string& strPath, const SJpegSpec& fixture);
 
 // TIFF through libtiff. aSamples are rows top to bottom, packed as TIFF packs them.
 struct STiffSpec {
@@ -60,7 +60,7 @@ struct STiffSpec {
     std::vector<std::uint16_t> aColourMap;  // red, then green, then blue, 2^bits each
     std::vector<std::uint8_t> aSamples;
 };
-void WriteTiff(const std::string& strPath, const STiffSpec& spec);
+void WriteTiff(const std::string& strPath, const STiffSpec& fixture);
 
 // GIF through giflib: one frame placed on a logical screen.
 struct SGifSpec {
@@ -73,6 +73,6 @@ struct SGifSpec {
     std::vector<std::uint8_t> aTable;  // red, green, blue per entry; a power of two entries
     std::vector<std::uint8_t> aPixels;  // frame rows top to bottom
 };
-void WriteGif(const std::string& strPath, const SGifSpec& spec);
+void WriteGif(const std::string& strPath, const SGifSpec& fixture);
 
 }  // namespace gridmorph::test

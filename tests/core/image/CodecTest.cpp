@@ -81,16 +81,16 @@ TEST_F(CodecTest, JpegRoundTripStaysWithinTheQualityOfItsEncoder)
 // Rows of a 4-bit and a 1-bit bitmap, bottom-up, padded.
 SBmpSpec IndexedBmp(int nBits)
 {
-    SBmpSpec spec;
-    spec.nWidth = 5;
-    spec.nHeight = 2;
-    spec.nBitCount = nBits;
+    SBmpSpec fixture;
+    fixture.nWidth = 5;
+    fixture.nHeight = 2;
+    fixture.nBitCount = nBits;
     const int nEntries = 1 << nBits;
     for (int i = 0; i < nEntries; ++i)
-        spec.aTable.insert(spec.aTable.end(), {std::uint8_t(i * 9), std::uint8_t(200 - i), std::uint8_t(i * 3), 0});
-    spec.aPixels = nBits == 4 ? std::vector<std::uint8_t>{0x01, 0x23, 0x40, 0, 0xFE, 0xDC, 0xB0, 0}
+        fixture.aTable.insert(fixture.aTable.end(), {std::uint8_t(i * 9), std::uint8_t(200 - i), std::uint8_t(i * 3), 0});
+    fixture.aPixels = nBits == 4 ? std::vector<std::uint8_t>{0x01, 0x23, 0x40, 0, 0xFE, 0xDC, 0xB0, 0}
                               : std::vector<std::uint8_t>{0xA8, 0, 0, 0, 0x50, 0, 0, 0};
-    return spec;
+    return fixture;
 }
 
 TEST_F(CodecTest, IndexedPicturesKeepTheirDepthThroughEveryLosslessFormat)
@@ -518,13 +518,13 @@ TEST_F(DamagedFileTest, TruncatedFilesOfEveryFormatFailCleanly)
 TEST_F(DamagedFileTest, HostileHeadersAreRefusedBeforeAnyLargeAllocation)
 {
     auto Bmp = [](std::int32_t nWidth, std::int32_t nHeight, int nBits, std::uint32_t nColours = 0) {
-        SBmpSpec spec;
-        spec.nWidth = nWidth;
-        spec.nHeight = nHeight;
-        spec.nBitCount = nBits;
-        spec.nColoursUsed = nColours;
-        spec.aPixels = std::vector<std::uint8_t>(64, 0);
-        return BuildBmp(spec);
+        SBmpSpec fixture;
+        fixture.nWidth = nWidth;
+        fixture.nHeight = nHeight;
+        fixture.nBitCount = nBits;
+        fixture.nColoursUsed = nColours;
+        fixture.aPixels = std::vector<std::uint8_t>(64, 0);
+        return BuildBmp(fixture);
     };
     ExpectLoadFailure("rows-overflow.bmp", Bmp(0x7FFFFFFF, 2, 24), "more bytes than a row can hold");
     ExpectLoadFailure("huge-declared.bmp", Bmp(60000, 60000, 24), "truncated");
