@@ -38,34 +38,6 @@ void Put32(std::uint8_t* p, std::uint32_t n)
     Put16(p + 2, n >> 16);
 }
 
-// A channel of a BITFIELDS pixel: where it sits and how wide it is.
-struct SChannel {
-    std::uint32_t nMask = 0;
-    int nShift = 0;
-    int nBits = 0;
-
-    explicit SChannel(std::uint32_t nChannelMask = 0) : nMask(nChannelMask)
-    {
-        if (!nMask)
-            return;
-        while (!((nMask >> nShift) & 1))
-            ++nShift;
-        while (nShift + nBits < 32 && ((nMask >> (nShift + nBits)) & 1))
-            ++nBits;
-    }
-    // The channel scaled to 0..255, so a full 5-bit value becomes 255, not 248.
-    std::uint8_t Extract(std::uint32_t nPixel) const
-    {
-        if (!nBits)
-            return 0;
-        const std::uint32_t nValue = (nPixel & nMask) >> nShift;
-        if (nBits >= 8)
-            return static_cast<std::uint8_t>(nValue >> (nBits - 8));
-        const std::uint32_t nMax = (1u << nBits) - 1;
-        return static_cast<std::uint8_t>((nValue * 255 + nMax / 2) / nMax);
-    }
-};
-
 struct SBmpHeader {
     std::uint32_t nDataOffset = 0;
     std::uint32_t nHeaderSize = 0;
@@ -285,7 +257,7 @@ void NormaliseThirtyTwoBit(CDIBSection& picture, const std::uint32_t* pMasks)
     const bool bHasAlpha = pMasks[3] != 0;
     if (bStandard && pMasks[3] == 0xFF000000)
         return;  // already blue, green, red, alpha
-    const SChannel red(pMasks[0]), green(pMasks[1]), blue(pMasks[2]), alpha(pMasks[3]);
+    const SMaskChannel red(pMasks[0]), green(pMasks[1]), blue(pMasks[2]), alpha(pMasks[3]);
     for (int nRow = 0; nRow < picture.Height(); ++nRow) {
         std::uint8_t* pPixel = picture.LowestRow() + static_cast<std::size_t>(nRow) * picture.Stride();
         for (int x = 0; x < picture.Width(); ++x, pPixel += 4) {
@@ -366,7 +338,7 @@ SCodecStatus CBmpCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
         if (SCodecStatus status = DecodeRle(aData, header.nCompression == kBiRle4, picture); status.Failed())
             return status;
     } else if (bSixteenWithAlpha) {
-        const SChannel red(header.aMasks[0]), green(header.aMasks[1]), blue(header.aMasks[2]), alpha(header.aMasks[3]);
+        const SMaskChannel red(header.aMasks[0]), green(header.aMasks[1]), blue(header.aMasks[2]), alpha(header.aMasks[3]);
         std::vector<std::uint8_t> aRow(static_cast<std::size_t>(nStride));
         for (int nFileRow = 0; nFileRow < nHeight; ++nFileRow) {
             if (!file.ReadAt(header.nDataOffset + static_cast<std::uint64_t>(nFileRow) * nStride, aRow.data(),

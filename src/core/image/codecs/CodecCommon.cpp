@@ -90,30 +90,6 @@ void SetGreyRamp(CDIBSection& picture)
 }  // namespace gridmorph
 
 namespace gridmorph {
-namespace {
-
-struct SMaskChannel {
-    std::uint32_t nMask = 0;
-    int nShift = 0;
-    std::uint32_t nMax = 0;
-    explicit SMaskChannel(std::uint32_t nChannelMask) : nMask(nChannelMask)
-    {
-        if (!nMask)
-            return;
-        while (!((nMask >> nShift) & 1))
-            ++nShift;
-        nMax = nMask >> nShift;
-    }
-    std::uint8_t Extract(std::uint32_t nPixel) const
-    {
-        if (!nMax)
-            return 0;
-        return static_cast<std::uint8_t>((((nPixel & nMask) >> nShift) * 255 + nMax / 2) / nMax);
-    }
-};
-
-}  // namespace
-
 void ExpandSixteenBitRow(const CDIBSection& picture, const std::uint8_t* pSource, std::uint8_t* pTarget,
                          bool bRgbOrder)
 {
