@@ -103,8 +103,9 @@ int RunConvert(const std::vector<std::string>& aArguments, CCliPlatform& platfor
     if (image.m_nErrorNumber != 0)
         return Failure(image, "convert", platform, nMessages);
     // A refused depth shows its message and writes nothing; that is a failure here too.
-    if (platform.m_nMessages > nMessages && !image.m_strErrorText.empty() &&
-        image.m_strErrorText.find("Please choose another format") != std::string::npos) {
+    const bool bDepthRefused = (image.m_nFileType == FILE_TYPE_GIF && image.m_nBitCount != 8) ||
+                               (image.m_nFileType == FILE_TYPE_JPEG && image.m_nBitCount != 24);
+    if (bDepthRefused) {
         std::fprintf(stderr, "gridmorph-cli: convert failed: nothing was written\n");
         return 1;
     }
