@@ -69,6 +69,13 @@ public:
     CDIBSection* GetImageDC();
     void ReleaseImageDC(bool bForce);
 
+    // Copies (or with SRCAND, ANDs) a rectangle of this picture into the target, clipped
+    // to both pictures. Positions count columns from the left and rows from the top.
+    // Pictures of other depths are converted colour by colour. False when either picture
+    // is empty or the raster operation is not a copy or an AND.
+    bool BitBlt(CDIBImage& target, int nTargetX, int nTargetY, int nSourceX, int nSourceY, int nWidth, int nHeight,
+                std::uint32_t nRop);
+
     // Colour depth and grey conversion.
     static void SetUniformRGBQuad(SRGBQuad* pColours);
     void BuildPopularRGBQuad(SRGBQuad* pColours);
@@ -126,6 +133,8 @@ public:
     int m_nStride = 0;
 
 protected:
+    // SaveDIB's work; true when a file was written (a refused depth writes none).
+    bool SaveDIBWritten(const std::string& strFileName);
     // Takes over a bitmap decoded from a file (the codecs build it).
     void AttachBitmap(std::unique_ptr<CDIBSection> pBitmap) { m_pBitmap = std::move(pBitmap); }
     // Records a creation failure (system code nCode) with its message box.

@@ -1,9 +1,11 @@
 // Colour depth and grey conversion of CDIBImage.
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <vector>
 
 #include "image/DIBImage.h"
+#include "image/NearestColourCache.h"
 #include "platform/MessageBox.h"
 #include "platform/Platform.h"
 
@@ -30,57 +32,57 @@ void CDIBImage::SetUniformRGBQuad(SRGBQuad* pColours)
         pColours[nEntry] = SRGBQuad{255, 255, 255, 0};
 }
 
+// 15-bit colour: blue, green and red each cut to 5 bits, blue highest. Its top five bits
+// are the blue level that orders the popular-colour ties.
+inline unsigned FifteenBitColour(std::uint8_t nBlue, std::uint8_t nGreen, std::uint8_t nRed)
+{
+    return (unsigned(nBlue >> 3) << 10) | (unsigned(nGreen >> 3) << 5) | unsigned(nRed >> 3);
+}
+
 void CDIBImage::BuildPopularRGBQuad(SRGBQuad* pColours)
 {
-    // One bucket per 5-bit blue level; within it the 15-bit keys (green, red) in the
-    // order first met, each with its hit count.
-    struct SBucket {
-        std::vector<std::uint16_t> aKeys;
-        std::vector<std::int32_t> aCounts;
-    };
-    std::array<SBucket, 32> aBuckets;
+    // One count per 15-bit colour and the order in which colours were first met. The
+    // most frequent colours win; ties go to the lower blue level, then to the colour met
+    // first (storage rows from the bottom, pixels from the left): the order of a count
+    // kept in 32 blue buckets with colours appended as they appear, without its linear
+    // search per pixel.
+    std::vector<std::uint64_t> aCounts(32768, 0);
+    std::vector<std::uint32_t> aFirstSeen(32768, 0);
+    std::uint32_t nSeen = 0;
     const int nStep = m_nBitCount == 32 ? 4 : 3;
     for (int nRow = 0; nRow < m_nImageHeight; ++nRow) {
         const std::uint8_t* pPixel = StorageRow(nRow);
         for (int x = 0; x < m_nImageWidth; ++x, pPixel += nStep) {
-            SBucket& bucket = aBuckets[pPixel[0] >> 3];
-            const auto nKey = static_cast<std::uint16_t>((pPixel[1] >> 3) * 32 + (pPixel[2] >> 3));
-            auto it = std::find(bucket.aKeys.begin(), bucket.aKeys.end(), nKey);
-            if (it != bucket.aKeys.end()) {
-                ++bucket.aCounts[static_cast<std::size_t>(it - bucket.aKeys.begin())];
-            } else {
-                bucket.aKeys.push_back(nKey);
-                bucket.aCounts.push_back(1);
-            }
+            const unsigned nColour = FifteenBitColour(pPixel[0], pPixel[1], pPixel[2]);
+            if (aCounts[nColour]++ == 0)
+                aFirstSeen[nColour] = nSeen++;
         }
     }
     if (m_nErrorNumber != 0)
         return;
 
+    std::vector<std::uint16_t> aPresent;
+    aPresent.reserve(nSeen);
+    for (unsigned nColour = 0; nColour < 32768; ++nColour)
+        if (aCounts[nColour])
+            aPresent.push_back(static_cast<std::uint16_t>(nColour));
+    const std::size_t nChosen = std::min<std::size_t>(aPresent.size(), kLastPopularEntry - kFirstPopularEntry + 1);
+    std::partial_sort(aPresent.begin(), aPresent.begin() + static_cast<std::ptrdiff_t>(nChosen), aPresent.end(),
+                      [&](std::uint16_t a, std::uint16_t b) {
+                          if (aCounts[a] != aCounts[b])
+                              return aCounts[a] > aCounts[b];
+                          if ((a >> 10) != (b >> 10))
+                              return (a >> 10) < (b >> 10);
+                          return aFirstSeen[a] < aFirstSeen[b];
+                      });
+
     SetUniformRGBQuad(pColours);
     int nEntry = kFirstPopularEntry;
-    for (; nEntry <= kLastPopularEntry; ++nEntry) {
-        int nBestBucket = -1;
-        std::size_t nBestKey = 0;
-        std::int32_t nBestCount = 0;
-        for (int nBucket = 0; nBucket < 32; ++nBucket) {
-            const SBucket& bucket = aBuckets[static_cast<std::size_t>(nBucket)];
-            for (std::size_t k = 0; k < bucket.aKeys.size(); ++k) {
-                if (bucket.aCounts[k] > nBestCount) {
-                    nBestCount = bucket.aCounts[k];
-                    nBestBucket = nBucket;
-                    nBestKey = k;
-                }
-            }
-        }
-        if (nBestCount <= 0)
-            break;
-        SBucket& best = aBuckets[static_cast<std::size_t>(nBestBucket)];
-        const std::uint16_t nKey = best.aKeys[nBestKey];
-        pColours[nEntry] = SRGBQuad{static_cast<std::uint8_t>(nBestBucket * 8),
-                                    static_cast<std::uint8_t>((nKey >> 5) * 8),
-                                    static_cast<std::uint8_t>((nKey & 31) * 8), 0};
-        best.aCounts[nBestKey] = -best.aCounts[nBestKey];
+    for (std::size_t i = 0; i < nChosen; ++i, ++nEntry) {
+        const unsigned nColour = aPresent[i];
+        pColours[nEntry] = SRGBQuad{static_cast<std::uint8_t>((nColour >> 10) * 8),
+                                    static_cast<std::uint8_t>(((nColour >> 5) & 31) * 8),
+                                    static_cast<std::uint8_t>((nColour & 31) * 8), 0};
     }
     for (; nEntry <= kLastPopularEntry; ++nEntry)
         pColours[nEntry] = SRGBQuad{0, 0, 0, 0};
@@ -108,6 +110,32 @@ void CDIBImage::ConvertRGBToPalette(const CDIBImage& basedOn, bool bShowProgress
     if (bShowProgress)
         progress.StartProgress(0, m_nImageHeight, "Converting RGB to palette");
     const int nEntryOneRed = m_pRGBQuad[1].rgbRed;
+
+    // FindPopularIndex answered once per 15-bit colour instead of by a search of 111
+    // entries per pixel: the lowest entry whose colour is that colour's 5-bit levels.
+    std::vector<std::int16_t> aPopular;
+    if (nEntryOneRed == 63) {
+        aPopular.assign(32768, -1);
+        for (int i = kLastPopularEntry; i >= kFirstPopularEntry; --i) {
+            const SRGBQuad& entry = m_pRGBQuad[i];
+            if (((entry.rgbRed | entry.rgbGreen | entry.rgbBlue) & 7) == 0)
+                aPopular[FifteenBitColour(entry.rgbBlue, entry.rgbGreen, entry.rgbRed)] = static_cast<std::int16_t>(i);
+        }
+    }
+    // The cube rules, channel by channel: (v + 32) / 63 on five levels, (v + 26) / 51 on six.
+    std::array<std::uint8_t, 256> aRedLevel{}, aGreenLevel{}, aBlueLevel{};
+    for (int v = 0; v < 256; ++v) {
+        const int nLevel = nEntryOneRed == 63 ? (v + 32) / 63 : (v + 26) / 51;
+        const int nLevels = nEntryOneRed == 63 ? 5 : 6;
+        aRedLevel[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(nLevel);
+        aGreenLevel[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(nLevels * nLevel);
+        aBlueLevel[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(nLevels * nLevels * nLevel);
+    }
+    const bool bCube = nEntryOneRed == 63 || nEntryOneRed == 51;
+    std::unique_ptr<CNearestColourCache> pNearest;
+    if (!bCube)
+        pNearest = std::make_unique<CNearestColourCache>(*m_pPalette);
+
     const int nStep = basedOn.m_nBitCount == 32 ? 4 : 3;
     for (int nRow = 0; nRow < m_nImageHeight; ++nRow) {
         if (bShowProgress)
@@ -115,18 +143,11 @@ void CDIBImage::ConvertRGBToPalette(const CDIBImage& basedOn, bool bShowProgress
         const std::uint8_t* pSource = basedOn.StorageRow(nRow);
         std::uint8_t* pTarget = StorageRow(nRow);
         for (int x = 0; x < m_nImageWidth; ++x, pSource += nStep) {
-            const std::uint8_t nBlue = pSource[0];
-            const std::uint8_t nGreen = pSource[1];
-            const std::uint8_t nRed = pSource[2];
-            int nIndex = FindPopularIndex(nRed, nGreen, nBlue);
-            if (nIndex < 0) {
-                if (nEntryOneRed == 63)
-                    nIndex = (nRed + 32) / 63 + 5 * ((nGreen + 32) / 63) + 25 * ((nBlue + 32) / 63);
-                else if (nEntryOneRed == 51)
-                    nIndex = (nRed + 26) / 51 + 6 * ((nGreen + 26) / 51) + 36 * ((nBlue + 26) / 51);
-                else
-                    nIndex = m_pPalette->GetNearestPaletteIndex(nRed, nGreen, nBlue);
-            }
+            const std::uint8_t nBlue = pSource[0], nGreen = pSource[1], nRed = pSource[2];
+            int nIndex = aPopular.empty() ? -1 : aPopular[FifteenBitColour(nBlue, nGreen, nRed)];
+            if (nIndex < 0)
+                nIndex = bCube ? aRedLevel[nRed] + aGreenLevel[nGreen] + aBlueLevel[nBlue]
+                               : pNearest->Nearest(nRed, nGreen, nBlue);
             pTarget[x] = static_cast<std::uint8_t>(nIndex);
         }
     }

@@ -236,12 +236,14 @@ bool CDIBImage::OpenDIB(const std::string& strFileName)
     return m_nErrorNumber == 0;
 }
 
-void CDIBImage::SaveDIB(const std::string& strFileName)
+void CDIBImage::SaveDIB(const std::string& strFileName) { SaveDIBWritten(strFileName); }
+
+bool CDIBImage::SaveDIBWritten(const std::string& strFileName)
 {
     if (strFileName.empty()) {
         m_nErrorNumber = ERR_INVALID_FILE;
         m_strErrorText = "\nEmpty file name in SaveDIB()";
-        return;
+        return false;
     }
     std::string strPath = strFileName;
     m_nFileType = GetFileType(strPath);
@@ -257,14 +259,14 @@ void CDIBImage::SaveDIB(const std::string& strFileName)
             "GIF file format must be 8-bit, 256 colour\n\n"
             "Please choose another format or convert to 8-bit.";
         ShowWarning(m_strErrorText);
-        return;
+        return false;
     }
     if (m_nFileType == FILE_TYPE_JPEG && m_nBitCount != 24) {
         m_strErrorText =
             "JPEG file format must be 24-bit, full colour\n\n"
             "Please choose another format or convert to 24-bit.";
         ShowWarning(m_strErrorText);
-        return;
+        return false;
     }
 
     SCodecStatus status;
@@ -288,7 +290,9 @@ void CDIBImage::SaveDIB(const std::string& strFileName)
         m_nErrorNumber = ERR_SAVE_FAILED;
         m_strErrorText = ResultDetail(status);
         ShowWarning(m_strErrorText);
+        return false;
     }
+    return true;
 }
 
 std::string CDIBImage::SaveFileDialog(int& nFilterIndex, const char* pInitialFolder)
@@ -317,8 +321,10 @@ std::string CDIBImage::SaveFileDialog(int& nFilterIndex, const char* pInitialFol
     nFilterIndex = m_nFilterIndex = nSaveEntry + 1;
     platform.WriteProfileInt(kProfileSection, kProfileFilter, m_nFilterIndex);
     std::string strPath = result.strPath;
-    if (GetFileType(strPath) == FILE_TYPE_NONE)
-        strPath += "." + GetFileTypeExtension(m_aFilterType[static_cast<std::size_t>(nSaveEntry)]);
+    if (GetFileType(strPath) == FILE_TYPE_NONE) {
+        strPath += '.';
+        strPath += GetFileTypeExtension(m_aFilterType[static_cast<std::size_t>(nSaveEntry)]);
+    }
     return strPath;
 }
 

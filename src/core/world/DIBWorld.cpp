@@ -1,0 +1,259 @@
+#include "world/DIBWorld.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "errors/ErrorText.h"
+#include "platform/Platform.h"
+#include "world/WorldFile.h"
+
+namespace gridmorph {
+namespace {
+
+constexpr std::size_t kRelease3BlockSize = 32;
+constexpr char kMarkerCentimetres[] = "*WORLDCM";
+constexpr char kMarkerMetres[] = "*KELMAR*";
+
+// Truncation toward zero into an int; values beyond its range (only a damaged world
+// file or a wild user entry gives them) stop at the limits instead of being undefined.
+std::int32_t TruncateToInt(double dValue)
+{
+    if (!(dValue > -2147483648.0))
+        return dValue != dValue ? 0 : INT32_MIN;  // NaN gives 0
+    if (dValue >= 2147483647.0)
+        return INT32_MAX;
+    return static_cast<std::int32_t>(dValue);
+}
+
+// metres x 100 + 0.5, truncated toward zero (so -1.234 m is -122 cm).
+std::int32_t CentimetresOf(double dMetres) { return TruncateToInt(dMetres * 100.0 + 0.5); }
+
+// "round" of the conversions: add 0.5 and truncate toward zero.
+int RoundTowardZero(double dValue) { return TruncateToInt(dValue + 0.5); }
+
+std::int32_t GetLittleEndian32(const std::uint8_t* p)
+{
+    return static_cast<std::int32_t>(std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+                                     (std::uint32_t(p[3]) << 24));
+}
+
+}  // namespace
+
+CDIBWorld::CDIBWorld() { ClearWorld(); }
+
+CDIBWorld::~CDIBWorld() { DestroyImage(false); }
+
+void CDIBWorld::ClearWorld()
+{
+    m_bWorld = 0;
+    m_dWest = m_dNorth = m_dEast = m_dSouth = 0.0;
+    m_nWestCm = m_nNorthCm = m_nEastCm = m_nSouthCm = 0;
+}
+
+void CDIBWorld::InitMembers()
+{
+    CDIBImage::InitMembers();
+    ClearWorld();
+}
+
+bool CDIBWorld::CreateImage(int nBPP, CDIBWorld* pBasedOn, bool bCopyBits, bool bCopyWorld, bool bCopyColours,
+                            bool bPopularColours, bool bShowProgress)
+{
+    if (!CDIBImage::CreateImage(nBPP, static_cast<CDIBImage*>(pBasedOn), bCopyBits, bCopyWorld, bCopyColours,
+                                bPopularColours, bShowProgress))
+        return false;
+    if (bCopyWorld && pBasedOn->HasWorld()) {
+        m_bWorld = pBasedOn->m_bWorld;
+        m_nWestCm = pBasedOn->m_nWestCm;
+        m_nNorthCm = pBasedOn->m_nNorthCm;
+        m_nEastCm = pBasedOn->m_nEastCm;
+        m_nSouthCm = pBasedOn->m_nSouthCm;
+        m_dWest = pBasedOn->m_dWest;
+        m_dNorth = pBasedOn->m_dNorth;
+        m_dEast = pBasedOn->m_dEast;
+        m_dSouth = pBasedOn->m_dSouth;
+    } else {
+        m_bWorld = 0;
+    }
+    return true;
+}
+
+bool CDIBWorld::CreateImage(CDIBWorld* pBasedOn, int nWidth, int nHeight, int nBPP)
+{
+    return CDIBImage::CreateImage(static_cast<CDIBImage*>(pBasedOn), nWidth, nHeight, nBPP);
+}
+
+void CDIBWorld::SetEdges(double dWest, double dNorth, double dEast, double dSouth)
+{
+    m_dWest = dWest;
+    m_dNorth = dNorth;
+    m_dEast = dEast;
+    m_dSouth = dSouth;
+    m_nWestCm = CentimetresOf(dWest);
+    m_nNorthCm = CentimetresOf(dNorth);
+    m_nEastCm = CentimetresOf(dEast);
+    m_nSouthCm = CentimetresOf(dSouth);
+    m_bWorld = 1;
+}
+
+void CDIBWorld::MapToPixel(int& nX, int& nY, bool bTopDown) const
+{
+    if (!m_bWorld || m_nEastCm == m_nWestCm || m_nNorthCm == m_nSouthCm)
+        return;
+    const double w = m_nImageWidth, h = m_nImageHeight;
+    nX = RoundTowardZero((nX - double(m_nWestCm)) * (w - 1) / (double(m_nEastCm) - m_nWestCm));
+    nY = RoundTowardZero((nY - double(m_nSouthCm)) * (h - 1) / (double(m_nNorthCm) - m_nSouthCm));
+    if (bTopDown)
+        nY = (m_nImageHeight - 1) - nY;
+}
+
+void CDIBWorld::MapToPixel(double& dX, double& dY, bool bTopDown) const
+{
+    if (!m_bWorld || m_nEastCm == m_nWestCm || m_nNorthCm == m_nSouthCm)
+        return;
+    const double w = m_nImageWidth, h = m_nImageHeight;
+    dX = (dX - m_nWestCm) * (w - 1) / (double(m_nEastCm) - m_nWestCm);
+    dY = (dY - m_nSouthCm) * (h - 1) / (double(m_nNorthCm) - m_nSouthCm);
+    if (bTopDown)
+        dY = (h - 1) - dY;
+}
+
+void CDIBWorld::PixelToMap(int& nX, int& nY, bool bTopDown) const
+{
+    if (!m_bWorld || m_nImageWidth <= 1 || m_nImageHeight <= 1)
+        return;
+    if (bTopDown)
+        nY = (m_nImageHeight - 1) - nY;
+    const double w = m_nImageWidth, h = m_nImageHeight;
+    nX = RoundTowardZero(m_nWestCm + nX * (double(m_nEastCm) - m_nWestCm) / (w - 1));
+    nY = RoundTowardZero(m_nSouthCm + nY * (double(m_nNorthCm) - m_nSouthCm) / (h - 1));
+}
+
+void CDIBWorld::PixelToMap(double& dX, double& dY, bool bTopDown) const
+{
+    if (!m_bWorld || m_nImageWidth <= 1 || m_nImageHeight <= 1)
+        return;
+    const double w = m_nImageWidth, h = m_nImageHeight;
+    if (bTopDown)
+        dY = (h - 1) - dY;
+    dX = (double(m_nEastCm) - m_nWestCm) * dX / (w - 1) + m_nWestCm;
+    dY = (double(m_nNorthCm) - m_nSouthCm) * dY / (h - 1) + m_nSouthCm;
+}
+
+bool CDIBWorld::OpenWorld(const std::string& strFileName, bool bRequireWorld)
+{
+    OpenDIB(strFileName);
+    if (m_nErrorNumber != 0)
+        return false;
+    m_bWorld = 0;
+    ReadWorldFile();
+    if (bRequireWorld && !m_bWorld && m_nErrorNumber == 0) {
+        if (ReadRelease3Block(m_pImageBits)) {
+            ShowWarning(
+                "This is a Release 3 image without a World file.\n\n"
+                "A World file is being created.\n\n"
+                "Please use World files to avoid this message.");
+            WriteWorldFile(strFileName);
+        } else {
+            m_nErrorNumber = ERR_NO_WORLD_INFORMATION;
+            DestroyImage(true);
+            return false;
+        }
+    }
+    return m_nErrorNumber == 0;
+}
+
+void CDIBWorld::SaveWorld(const std::string& strFileName)
+{
+    ClearRelease3Block(m_pImageBits);
+    const bool bWritten = SaveDIBWritten(strFileName);
+    // A world file beside an image that was not written would describe the old picture
+    // (or none) with the new edges; it is written only with its image.
+    if (bWritten)
+        WriteWorldFile(strFileName);
+}
+
+bool CDIBWorld::ReadWorldFile()
+{
+    if (m_strFileName.empty())
+        return false;
+    const std::string strWorldFile = FindWorldFile(m_strFileName);
+    if (strWorldFile.empty())
+        return false;
+    SWorldFileValues values;
+    switch (ReadWorldFileValues(strWorldFile, values)) {
+    case EWorldFileRead::CannotOpen:
+        ShowWarning("Could not open World file " + strWorldFile);
+        return false;
+    case EWorldFileRead::UnexpectedEnd:
+        m_nErrorNumber = ERR_WORLD_FILE_END;
+        m_strErrorText = "Unexpected end of world file.";
+        ShowWarning(m_strErrorText);
+        return false;
+    case EWorldFileRead::Read:
+        break;
+    }
+    const double dEast = values.dResolutionWestEast * (m_nImageWidth - 1) + values.dEastingTopLeft;
+    const double dSouth = values.dResolutionSouthNorth * (m_nImageHeight - 1) + values.dNorthingTopLeft;
+    SetEdges(values.dEastingTopLeft, values.dNorthingTopLeft, dEast, dSouth);
+    return true;
+}
+
+void CDIBWorld::WriteWorldFile(const std::string& strImageFileName)
+{
+    const std::string strWorldFile = WorldFileNameFor(strImageFileName);
+    SWorldFileValues values;
+    values.dResolutionWestEast = m_nImageWidth > 1 ? (m_dEast - m_dWest) / (m_nImageWidth - 1) : 1.0;
+    values.dResolutionSouthNorth = m_nImageHeight > 1 ? (m_dSouth - m_dNorth) / (m_nImageHeight - 1) : 1.0;
+    values.dEastingTopLeft = m_dWest;
+    values.dNorthingTopLeft = m_dNorth;
+    if (!WriteWorldFileValues(strWorldFile, values)) {
+        m_nErrorNumber = ERR_WORLD_FILE_WRITE;
+        m_strErrorText = strWorldFile;
+        ShowWarning(strWorldFile);
+    }
+}
+
+bool CDIBWorld::ReadRelease3Block(const std::uint8_t* pBits)
+{
+    // A picture whose whole storage is shorter than the block cannot carry one.
+    if (!pBits || !HasImage() || Bitmap()->StorageBytes() < kRelease3BlockSize) {
+        m_bWorld = 0;
+        return false;
+    }
+    for (const auto& [pMarker, nUnit] : {std::pair{kMarkerCentimetres, 2}, std::pair{kMarkerMetres, 3}}) {
+        if (std::memcmp(pBits, pMarker, 8) == 0 && std::memcmp(pBits + 24, pMarker, 8) == 0) {
+            SetEdgesFromRelease3(GetLittleEndian32(pBits + 8), GetLittleEndian32(pBits + 12),
+                                 GetLittleEndian32(pBits + 16), GetLittleEndian32(pBits + 20), nUnit);
+            return true;
+        }
+    }
+    m_bWorld = 0;
+    return false;
+}
+
+void CDIBWorld::ClearRelease3Block(std::uint8_t* pBits)
+{
+    if (!pBits || !HasImage() || Bitmap()->StorageBytes() < kRelease3BlockSize)
+        return;
+    if (std::memcmp(pBits, kMarkerCentimetres, 8) == 0 || std::memcmp(pBits, kMarkerMetres, 8) == 0)
+        std::memset(pBits, 0, kRelease3BlockSize);
+}
+
+void CDIBWorld::SetEdgesFromRelease3(std::int32_t nWest, std::int32_t nNorth, std::int32_t nEast, std::int32_t nSouth,
+                                     int nUnit)
+{
+    m_bWorld = 1;
+    // Whole metres become centimetres; the product wraps as the 32-bit original did.
+    const std::int64_t nFactor = nUnit == 3 ? 100 : 1;
+    m_nWestCm = static_cast<std::int32_t>(nWest * nFactor);
+    m_nNorthCm = static_cast<std::int32_t>(nNorth * nFactor);
+    m_nEastCm = static_cast<std::int32_t>(nEast * nFactor);
+    m_nSouthCm = static_cast<std::int32_t>(nSouth * nFactor);
+    m_dWest = m_nWestCm / 100.0;
+    m_dNorth = m_nNorthCm / 100.0;
+    m_dEast = m_nEastCm / 100.0;
+    m_dSouth = m_nSouthCm / 100.0;
+}
+
+}  // namespace gridmorph

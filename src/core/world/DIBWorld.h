@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/DIBImage.h"
+
+namespace gridmorph {
+
+// Raster operations of the block transfers and map copies.
+inline constexpr std::uint32_t kSrcCopy = 0x00CC0020;
+inline constexpr std::uint32_t kSrcAnd = 0x008800C6;
+
+// A picture that knows where it lies on the map: four edges at the centres of the edge
+// pixels, in metres and in whole centimetres (every pixel/map conversion uses the
+// centimetres). It reads its world file when opened, writes one when saved, and reads
+// (never writes) the georeference block that Release 3 bitmaps carried in their pixels.
+class CDIBWorld : public CDIBImage {
+public:
+    CDIBWorld();
+    ~CDIBWorld() override;
+
+    void InitMembers() override;
+    using CDIBImage::CreateImage;
+    // Copies the picture as CDIBImage does; with bCopyWorld also the georeference.
+    bool CreateImage(int nBPP, CDIBWorld* pBasedOn, bool bCopyBits, bool bCopyWorld, bool bCopyColours,
+                     bool bPopularColours, bool bShowProgress);
+    // A white picture sized from pBasedOn; no georeference is copied.
+    bool CreateImage(CDIBWorld* pBasedOn, int nWidth, int nHeight, int nBPP);
+
+    void SetEdges(double dWest, double dNorth, double dEast, double dSouth);
+    double GetWest() const { return m_dWest; }
+    double GetNorth() const { return m_dNorth; }
+    double GetEast() const { return m_dEast; }
+    double GetSouth() const { return m_dSouth; }
+    int GetWestCm() const { return m_nWestCm; }
+    int GetNorthCm() const { return m_nNorthCm; }
+    int GetEastCm() const { return m_nEastCm; }
+    int GetSouthCm() const { return m_nSouthCm; }
+    bool HasWorld() const { return m_bWorld != 0; }
+
+    // Conversions in place; map values in centimetres; bTopDown says how rows count.
+    void MapToPixel(int& nX, int& nY, bool bTopDown) const;
+    void MapToPixel(double& dX, double& dY, bool bTopDown) const;
+    void PixelToMap(int& nX, int& nY, bool bTopDown) const;
+    void PixelToMap(double& dX, double& dY, bool bTopDown) const;
+
+    bool OpenWorld(const std::string& strFileName, bool bRequireWorld);
+    void SaveWorld(const std::string& strFileName);
+    bool ReadWorldFile();
+    void WriteWorldFile(const std::string& strImageFileName);
+
+    // The legacy Release 3 block at the start of the pixel storage.
+    bool ReadRelease3Block(const std::uint8_t* pBits);
+    void ClearRelease3Block(std::uint8_t* pBits);
+    void SetEdgesFromRelease3(std::int32_t nWest, std::int32_t nNorth, std::int32_t nEast, std::int32_t nSouth,
+                              int nUnit);
+
+    // Map copy and crop (MapCopy.cpp).
+    bool CopyMap(CDIBWorld* pDest, CDIBWorld* pSource, const std::string& strName, bool bShowProgress,
+                 std::uint32_t nRop);
+    bool CropMap(CDIBWorld* pDest, int nLeft, int nTop, int nWidth, int nHeight, std::uint32_t nRop);
+
+    int m_bWorld = 0;
+    std::int32_t m_nWestCm = 0;
+    std::int32_t m_nNorthCm = 0;
+    std::int32_t m_nEastCm = 0;
+    std::int32_t m_nSouthCm = 0;
+    double m_dWest = 0.0;
+    double m_dNorth = 0.0;
+    double m_dEast = 0.0;
+    double m_dSouth = 0.0;
+
+private:
+    void ClearWorld();
+};
+
+}  // namespace gridmorph

@@ -1,0 +1,271 @@
+// Copying one georeferenced picture into another by map position, and cropping.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "errors/ErrorText.h"
+#include "image/NearestColourCache.h"
+#include "platform/MessageBox.h"
+#include "world/DIBWorld.h"
+
+namespace gridmorph {
+namespace {
+
+bool SamePalette(const CDIBWorld& dest, const CDIBWorld& source)
+{
+    if (dest.m_nBitCount != 8 || source.m_nBitCount != 8)
+        return false;
+    for (int i = 0; i < kColourTableSize; ++i) {
+        const SRGBQuad& a = dest.m_pRGBQuad[i];
+        const SRGBQuad& b = source.m_pRGBQuad[i];
+        if (a.rgbBlue != b.rgbBlue || a.rgbGreen != b.rgbGreen || a.rgbRed != b.rgbRed)
+            return false;
+    }
+    return true;
+}
+
+// The source column or row of each destination one: the straight line between the two
+// window corners, rounded as "+ 0.5, truncated".
+std::vector<int> LinearMapping(int nFirst, int nLast, int nSourceFirst, int nSourceLast, int nSourceLimit)
+{
+    std::vector<int> aMap(static_cast<std::size_t>(nLast - nFirst + 1));
+    const bool bSame = (nLast - nFirst == nSourceLast - nSourceFirst) || nLast == nFirst;
+    const double dRatio = bSame ? 1.0 : double(nSourceLast - nSourceFirst) / double(nLast - nFirst);
+    for (int n = nFirst; n <= nLast; ++n) {
+        const int nSource = bSame ? nSourceFirst + (n - nFirst) : nSourceFirst + int((n - nFirst) * dRatio + 0.5);
+        aMap[static_cast<std::size_t>(n - nFirst)] = std::min(nSource, nSourceLimit);
+    }
+    return aMap;
+}
+
+// Copies one destination row span pixel by pixel, by the pair of depths.
+class CPixelCopier {
+public:
+    CPixelCopier(CDIBWorld& dest, const CDIBWorld& source, bool bSamePalette, bool bAnd)
+        : m_dest(dest), m_source(source), m_bSamePalette(bSamePalette), m_bAnd(bAnd)
+    {
+        if (dest.m_nBitCount == 8 && dest.m_pPalette) {
+            m_pNearest = std::make_unique<CNearestColourCache>(*dest.m_pPalette);
+            if (source.m_nBitCount == 8 && !bSamePalette && !bAnd)
+                for (int i = 0; i < kColourTableSize; ++i) {
+                    const SRGBQuad& colour = source.m_pRGBQuad[i];
+                    m_aIndexMap[static_cast<std::size_t>(i)] =
+                        m_pNearest->Nearest(colour.rgbRed, colour.rgbGreen, colour.rgbBlue);
+                }
+        }
+    }
+
+    void CopySpan(std::uint8_t* pTargetRow, const std::uint8_t* pSourceRow, int x0, const std::vector<int>& aColumns)
+    {
+        const int nTargetBits = m_dest.m_nBitCount;
+        const int nSourceBits = m_source.m_nBitCount;
+        const std::size_t nCount = aColumns.size();
+        if (nTargetBits == 8 && nSourceBits == 8) {
+            std::uint8_t* pTarget = pTargetRow + x0;
+            for (std::size_t i = 0; i < nCount; ++i) {
+                const std::uint8_t nIndex = pSourceRow[aColumns[i]];
+                if (m_bAnd) {
+                    const SRGBQuad& a = m_dest.m_pRGBQuad[pTarget[i]];
+                    const SRGBQuad& b = m_source.m_pRGBQuad[nIndex];
+                    pTarget[i] = m_pNearest->Nearest(a.rgbRed & b.rgbRed, a.rgbGreen & b.rgbGreen, a.rgbBlue & b.rgbBlue);
+                } else {
+                    pTarget[i] = m_bSamePalette ? nIndex : m_aIndexMap[nIndex];
+                }
+            }
+        } else if (nTargetBits == nSourceBits && (nTargetBits == 24 || nTargetBits == 32)) {
+            const int nStep = nTargetBits / 8;
+            std::uint8_t* pTarget = pTargetRow + static_cast<std::size_t>(x0) * nStep;
+            for (std::size_t i = 0; i < nCount; ++i, pTarget += nStep) {
+                const std::uint8_t* pSource = pSourceRow + static_cast<std::size_t>(aColumns[i]) * nStep;
+                for (int c = 0; c < nStep; ++c)
+                    pTarget[c] = m_bAnd ? std::uint8_t(pTarget[c] & pSource[c]) : pSource[c];
+            }
+        } else if ((nTargetBits == 24 || nTargetBits == 32) && nSourceBits == 8) {
+            const int nStep = nTargetBits / 8;
+            std::uint8_t* pTarget = pTargetRow + static_cast<std::size_t>(x0) * nStep;
+            for (std::size_t i = 0; i < nCount; ++i, pTarget += nStep) {
+                const SRGBQuad& colour = m_source.m_pRGBQuad[pSourceRow[aColumns[i]]];
+                const std::uint8_t aBgr[3] = {colour.rgbBlue, colour.rgbGreen, colour.rgbRed};
+                for (int c = 0; c < 3; ++c)
+                    pTarget[c] = m_bAnd ? std::uint8_t(pTarget[c] & aBgr[c]) : aBgr[c];
+                if (nStep == 4)
+                    pTarget[3] = 255;
+            }
+        } else if (nTargetBits == 8 && (nSourceBits == 24 || nSourceBits == 32)) {
+            const int nStep = nSourceBits / 8;
+            std::uint8_t* pTarget = pTargetRow + x0;
+            for (std::size_t i = 0; i < nCount; ++i) {
+                const std::uint8_t* pSource = pSourceRow + static_cast<std::size_t>(aColumns[i]) * nStep;
+                std::uint8_t nBlue = pSource[0], nGreen = pSource[1], nRed = pSource[2];
+                if (m_bAnd) {
+                    const SRGBQuad& old = m_dest.m_pRGBQuad[pTarget[i]];
+                    nBlue &= old.rgbBlue;
+                    nGreen &= old.rgbGreen;
+                    nRed &= old.rgbRed;
+                }
+                pTarget[i] = m_pNearest->Nearest(nRed, nGreen, nBlue);
+            }
+        }
+        // Any other pair (24-bit with 32-bit, or depths below 8) leaves the pixels as they are.
+    }
+
+private:
+    CDIBWorld& m_dest;
+    const CDIBWorld& m_source;
+    bool m_bSamePalette;
+    bool m_bAnd;
+    std::unique_ptr<CNearestColourCache> m_pNearest;
+    std::array<std::uint8_t, kColourTableSize> m_aIndexMap{};
+};
+
+}  // namespace
+
+bool CDIBWorld::CopyMap(CDIBWorld* pDest, CDIBWorld* pSource, const std::string& strName, bool bShowProgress,
+                        std::uint32_t nRop)
+{
+    CDIBWorld& dest = *pDest;
+    CDIBWorld& source = *pSource;
+    auto Fail = [this](CDIBWorld& offender, int nNumber, const char* pDetail) {
+        offender.m_nErrorNumber = nNumber;
+        m_nErrorNumber = nNumber;
+        m_strErrorText = pDetail;
+        return false;
+    };
+    if (!dest.HasWorld())
+        return Fail(dest, ERR_NO_WORLD_INFORMATION, "\nIn destination for CopyMap().");
+    if (!source.HasWorld())
+        return Fail(source, ERR_NO_WORLD_INFORMATION, "\nIn source for CopyMap().");
+    if (dest.m_nImageWidth <= 1 || dest.m_nImageHeight <= 1)
+        return Fail(dest, ERR_IMAGE_TOO_SMALL, "\nIn destination for CopyMap().");
+    if (source.m_nImageWidth <= 1 || source.m_nImageHeight <= 1)
+        return Fail(source, ERR_IMAGE_TOO_SMALL, "\nIn source for CopyMap().");
+
+    const bool bSamePalette = SamePalette(dest, source);
+    const int nDestWidth = dest.m_nImageWidth, nDestHeight = dest.m_nImageHeight;
+    const int nSourceWidth = source.m_nImageWidth, nSourceHeight = source.m_nImageHeight;
+    const bool bNothingCopied = dest.m_nErrorNumber == 0;
+
+    // Destination window: the pixels whose centres lie on or inside the source's area.
+    int x0 = source.m_nWestCm, y0 = source.m_nSouthCm;
+    dest.MapToPixel(x0, y0, false);
+    int nBackX = x0, nBackY = y0;
+    dest.PixelToMap(nBackX, nBackY, false);
+    if (nBackX < source.m_nWestCm)
+        ++x0;
+    if (nBackY < source.m_nSouthCm)
+        ++y0;
+    if (x0 > nDestWidth - 1 || y0 > nDestHeight - 1)
+        return bNothingCopied;
+    x0 = std::max(x0, 0);
+    y0 = std::max(y0, 0);
+
+    int x1 = source.m_nEastCm, y1 = source.m_nNorthCm;
+    dest.MapToPixel(x1, y1, false);
+    nBackX = x1;
+    nBackY = y1;
+    dest.PixelToMap(nBackX, nBackY, false);
+    if (nBackX > source.m_nEastCm)
+        --x1;
+    if (nBackY > source.m_nNorthCm)
+        --y1;
+    if (x1 < 0 || y1 < 0)
+        return bNothingCopied;
+    x1 = std::min(x1, nDestWidth - 1);
+    y1 = std::min(y1, nDestHeight - 1);
+
+    // Source window: the destination corners carried across by map position.
+    auto SourcePixel = [&](int x, int y, int& nSourceX, int& nSourceY) {
+        double dX = x, dY = y;
+        dest.PixelToMap(dX, dY, false);
+        source.MapToPixel(dX, dY, false);
+        nSourceX = static_cast<int>(std::clamp(dX + 0.5, -2147483648.0, 2147483647.0));
+        nSourceY = static_cast<int>(std::clamp(dY + 0.5, -2147483648.0, 2147483647.0));
+    };
+    int sx0 = 0, sy0 = 0, sx1 = 0, sy1 = 0;
+    SourcePixel(x0, y0, sx0, sy0);
+    if (sx0 > nSourceWidth - 1 || sy0 > nSourceHeight - 1)
+        return bNothingCopied;
+    sx0 = std::max(sx0, 0);
+    sy0 = std::max(sy0, 0);
+    SourcePixel(x1, y1, sx1, sy1);
+    if (sx1 < 0 || sy1 < 0)
+        return bNothingCopied;
+    sx1 = std::min(sx1, nSourceWidth - 1);
+    sy1 = std::min(sy1, nSourceHeight - 1);
+    if (x1 < x0 || sx1 < sx0 || y1 < y0 || sy1 < sy0)
+        return bNothingCopied;
+
+    const bool bSameColumns = (x1 - x0 == sx1 - sx0) || x1 == x0;
+    const std::vector<int> aColumns = LinearMapping(x0, x1, sx0, sx1, nSourceWidth - 1);
+    const std::vector<int> aRows = LinearMapping(y0, y1, sy0, sy1, nSourceHeight - 1);
+    const bool bAnd = nRop == kSrcAnd;
+    const int nDepth = dest.m_nBitCount;
+    const bool bByteRun = bSameColumns && ((nDepth == 8 && source.m_nBitCount == 8 && bSamePalette && !bAnd) ||
+                                           ((nDepth == 24 || nDepth == 32) && source.m_nBitCount == nDepth));
+    CPixelCopier copier(dest, source, bSamePalette, bAnd);
+
+    CMessageBox progress;
+    if (bShowProgress)
+        progress.StartProgress(y0, y1, "Copying " + strName);
+    for (int y = y0; y <= y1; ++y) {
+        const int sy = aRows[static_cast<std::size_t>(y - y0)];
+        if (bShowProgress)
+            progress.SetProgress(y, std::string());
+        std::uint8_t* pTargetRow = dest.StorageRow(y);
+        const std::uint8_t* pSourceRow = source.StorageRow(sy);
+        if (bByteRun) {
+            const int nStep = nDepth / 8;
+            std::uint8_t* pTo = pTargetRow + static_cast<std::size_t>(x0) * nStep;
+            const std::uint8_t* pFrom = pSourceRow + static_cast<std::size_t>(sx0) * nStep;
+            const std::size_t nBytes = static_cast<std::size_t>(x1 - x0 + 1) * nStep;
+            if (bAnd) {
+                for (std::size_t i = 0; i < nBytes; ++i)
+                    pTo[i] &= pFrom[i];
+            } else {
+                std::memcpy(pTo, pFrom, nBytes);
+            }
+        } else {
+            copier.CopySpan(pTargetRow, pSourceRow, x0, aColumns);
+        }
+    }
+    if (bShowProgress)
+        progress.EndProgress();
+
+    m_nErrorNumber = dest.m_nErrorNumber;
+    if (m_nErrorNumber == 0 && source.m_nErrorNumber > 0)
+        m_nErrorNumber = source.m_nErrorNumber;
+    return m_nErrorNumber == 0;
+}
+
+bool CDIBWorld::CropMap(CDIBWorld* pDest, int nLeft, int nTop, int nWidth, int nHeight, std::uint32_t nRop)
+{
+    const int W = m_nImageWidth, H = m_nImageHeight;
+    int nRight = nLeft + nWidth - 1;
+    int nBottom = nTop + nHeight - 1;
+    if (nLeft > W || nTop > H || nRight < 0 || nBottom < 0)
+        return true;
+    nRight = std::clamp(nRight, 0, W - 1);
+    nBottom = std::clamp(nBottom, 0, H - 1);
+    nLeft = std::clamp(nLeft, 0, W - 1);
+    nTop = std::clamp(nTop, 0, H - 1);
+    const int nCopyWidth = std::min(nRight - nLeft + 1, pDest->m_nImageWidth);
+    const int nCopyHeight = std::min(nBottom - nTop + 1, pDest->m_nImageHeight);
+    if (!BitBlt(*pDest, 0, 0, nLeft, nTop, nCopyWidth, nCopyHeight, nRop))
+        return false;
+    if (!HasWorld()) {
+        m_nErrorNumber = ERR_NO_WORLD_INFORMATION;
+        m_strErrorText = "\nIn source for CropMap().";
+        pDest->m_bWorld = 0;
+        return false;
+    }
+    double dWest = nLeft, dNorth = nTop;
+    double dEast = nLeft + pDest->m_nImageWidth - 1, dSouth = nTop + pDest->m_nImageHeight - 1;
+    PixelToMap(dWest, dNorth, true);
+    PixelToMap(dEast, dSouth, true);
+    pDest->SetEdges(dWest / 100.0, dNorth / 100.0, dEast / 100.0, dSouth / 100.0);
+    return true;
+}
+
+}  // namespace gridmorph

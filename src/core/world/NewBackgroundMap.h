@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "world/DIBWorld.h"
+
+namespace gridmorph {
+
+// What a new background map is made of: its file name, the georeferenced images it is
+// based on (in the order chosen), and the map region wanted, in metres.
+struct SNewMapRequest {
+    std::string strFileName;
+    std::vector<std::string> aBasedOn;
+    double dWest = 0.0;
+    double dSouth = 0.0;
+    double dEast = 0.0;
+    double dNorth = 0.0;
+};
+
+// The region snapped outward to the pixel grid of the first image.
+struct SSnappedRegion {
+    double dWest = 0.0, dSouth = 0.0, dEast = 0.0, dNorth = 0.0;
+    int nColumns = 0;
+    int nRows = 0;
+};
+
+// Snaps the region to the pixel centres of a georeferenced image: west and south down,
+// east and north up, on 32-bit integers so negative offsets snap outward too. False when
+// the image's edges give no pixel size or the region needs more pixels than an int holds.
+bool SnapRegionToGrid(const CDIBWorld& grid, double dWest, double dSouth, double dEast, double dNorth,
+                      SSnappedRegion& region);
+
+// Builds and saves a new background map: a white picture over the snapped region,
+// filled from the based-on images from the last chosen to the first (so the first wins
+// where they overlap), saved with its world file. Every failure is shown in a warning
+// box; the result is then null and no file of the new map is left behind.
+std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request);
+
+}  // namespace gridmorph

@@ -1,0 +1,140 @@
+#include "world/WorldFile.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "image/DIBImage.h"
+#include "io/SafeFileWriter.h"
+
+namespace gridmorph {
+namespace {
+
+bool FileExists(const std::string& strPath)
+{
+    struct stat info {};
+    return stat(strPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+std::string WorldFileExtension(int nFileType)
+{
+    switch (nFileType) {
+    case FILE_TYPE_BMP:
+        return "BPW";
+    case FILE_TYPE_JPEG:
+        return "JGW";
+    case FILE_TYPE_GIF:
+        return "GFW";
+    case FILE_TYPE_TIFF:
+        return "TFW";
+    case FILE_TYPE_PNG:
+        return "PGW";
+    default:
+        return std::string();
+    }
+}
+
+std::string WorldFileExtension(const std::string& strImageFileName)
+{
+    return WorldFileExtension(CDIBImage::GetFileType(strImageFileName));
+}
+
+std::string WorldBaseName(const std::string& strImageFileName)
+{
+    const std::string strExtension = CDIBImage::PathFindExtension(strImageFileName);
+    return strImageFileName.substr(0, strImageFileName.size() - strExtension.size());
+}
+
+std::string WorldFileNameFor(const std::string& strImageFileName)
+{
+    if (CDIBImage::GetFileType(strImageFileName) == FILE_TYPE_NONE)
+        return strImageFileName + "." + WorldFileExtension(FILE_TYPE_PNG);
+    return WorldBaseName(strImageFileName) + "." + WorldFileExtension(strImageFileName);
+}
+
+std::string FindFileAnyCase(const std::string& strPath)
+{
+    if (FileExists(strPath))
+        return strPath;
+    const auto nSlash = strPath.find_last_of('/');
+    const std::string strFolder = nSlash == std::string::npos ? "." : (nSlash == 0 ? "/" : strPath.substr(0, nSlash));
+    const std::string strName = nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+    DIR* pFolder = opendir(strFolder.c_str());
+    if (!pFolder)
+        return std::string();
+    std::vector<std::string> aMatches;
+    while (const dirent* pEntry = readdir(pFolder))
+        if (strcasecmp(pEntry->d_name, strName.c_str()) == 0)
+            aMatches.emplace_back(pEntry->d_name);
+    closedir(pFolder);
+    std::sort(aMatches.begin(), aMatches.end());  // the same choice on every run
+    for (const std::string& strMatch : aMatches) {
+        const std::string strFound = nSlash == std::string::npos ? strMatch : strPath.substr(0, nSlash + 1) + strMatch;
+        if (FileExists(strFound))
+            return strFound;
+    }
+    return std::string();
+}
+
+std::string FindWorldFile(const std::string& strImageFileName)
+{
+    const std::string strBase = WorldBaseName(strImageFileName);
+    const std::string aCandidates[] = {strBase + "." + WorldFileExtension(strImageFileName), strBase + ".WLD",
+                                       strImageFileName + "W"};
+    for (const std::string& strCandidate : aCandidates) {
+        if (strCandidate.back() == '.')
+            continue;  // no short flavour for an unrecognised type
+        std::string strFound = FindFileAnyCase(strCandidate);
+        if (!strFound.empty())
+            return strFound;
+    }
+    return std::string();
+}
+
+EWorldFileRead ReadWorldFileValues(const std::string& strPath, SWorldFileValues& values)
+{
+    std::FILE* pFile = std::fopen(strPath.c_str(), "r");
+    if (!pFile)
+        return EWorldFileRead::CannotOpen;
+    double aLines[6] = {};
+    int nLines = 0;
+    char szLine[259];
+    while (nLines < 6 && std::fgets(szLine, sizeof szLine, pFile)) {
+        // strtod skips leading blanks and takes the longest number, as "%lf" does.
+        aLines[nLines++] = std::strtod(szLine, nullptr);
+    }
+    std::fclose(pFile);
+    if (nLines < 6)
+        return EWorldFileRead::UnexpectedEnd;
+    values = SWorldFileValues{aLines[0], aLines[1], aLines[2], aLines[3], aLines[4], aLines[5]};
+    return EWorldFileRead::Read;
+}
+
+std::string FormatWorldFile(const SWorldFileValues& values)
+{
+    char szText[2048];  // four numbers of at most 317 characters each in fixed notation
+    std::snprintf(szText, sizeof szText, "%.6f\r\n0.0\r\n0.0\r\n%.6f\r\n%.6f\r\n%.6f\r\n", values.dResolutionWestEast,
+                  values.dResolutionSouthNorth, values.dEastingTopLeft, values.dNorthingTopLeft);
+    return szText;
+}
+
+bool WriteWorldFileValues(const std::string& strPath, const SWorldFileValues& values)
+{
+    CSafeFileWriter writer(strPath);
+    std::string strError;
+    if (!writer.Open(strError))
+        return false;
+    const std::string strText = FormatWorldFile(values);
+    if (std::fwrite(strText.data(), 1, strText.size(), writer.File()) != strText.size())
+        return false;
+    return writer.Commit(strError);
+}
+
+}  // namespace gridmorph

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <string>
+
+namespace gridmorph {
+
+// The six numbers of a world file. Lines 5 and 6 give the centre of the top-left pixel,
+// not its outer corner.
+struct SWorldFileValues {
+    double dResolutionWestEast = 0.0;    // line 1, metres per pixel
+    double dRotationFirst = 0.0;         // line 2, read and ignored
+    double dRotationSecond = 0.0;        // line 3, read and ignored
+    double dResolutionSouthNorth = 0.0;  // line 4, negative for a north-up image
+    double dEastingTopLeft = 0.0;        // line 5
+    double dNorthingTopLeft = 0.0;       // line 6
+};
+
+enum class EWorldFileRead { Read, CannotOpen, UnexpectedEnd };
+
+// Short world file extension of an image file type ("BPW", "JGW", "GFW", "TFW", "PGW"),
+// or "" for a type outside 1..5.
+std::string WorldFileExtension(int nFileType);
+std::string WorldFileExtension(const std::string& strImageFileName);
+
+// The image file name up to, not including, the last "." of its final component.
+std::string WorldBaseName(const std::string& strImageFileName);
+
+// The world file name written for an image file: base name + "." + short extension. A
+// name without a recognised extension is saved as name + ".PNG", so its world file is
+// name + ".PGW".
+std::string WorldFileNameFor(const std::string& strImageFileName);
+
+// Finds the world file of an image: base.SHORT, then base.WLD, then image name + "W",
+// the first that exists. Letter case of the names found does not matter (another
+// program may have written site.bpw beside SITE.BMP); an exact spelling is preferred.
+// Returns "" when there is none.
+std::string FindWorldFile(const std::string& strImageFileName);
+
+// Finds a file whose name matches the given one without regard to letter case;
+// the exact spelling first. Returns "" when there is none.
+std::string FindFileAnyCase(const std::string& strPath);
+
+// Reads six lines as "%lf" scanning does (leading blanks skipped, the longest number
+// taken, the rest of the line ignored; a line without a number gives 0). Lines longer
+// than 258 characters count as several lines, as a 259-character line buffer reads them.
+EWorldFileRead ReadWorldFileValues(const std::string& strPath, SWorldFileValues& values);
+
+// The text of a world file: "%.6lf" lines with CR LF endings, the rotation lines "0.0".
+std::string FormatWorldFile(const SWorldFileValues& values);
+
+// Writes the world file through a temporary file and a rename, so a failure leaves any
+// existing file as it was. False when the file cannot be written.
+bool WriteWorldFileValues(const std::string& strPath, const SWorldFileValues& values);
+
+}  // namespace gridmorph
