@@ -9,7 +9,7 @@ GRIDMORPH_BUILD="${GRIDMORPH_BUILD:-$GRIDMORPH_ROOT/build}"
 gridmorph_packages=(
   build-essential cmake pkg-config
   libpng-dev libjpeg-dev libtiff-dev libgif-dev zlib1g-dev
-  libgtest-dev
+  libgtest-dev gdal-bin
 )
 
 gridmorph_install_packages() {

@@ -1,0 +1,282 @@
+// Copying maps into one another by map position, cropping, and the new background map.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "errors/ErrorText.h"
+#include "support/TestSupport.h"
+#include "world/DIBWorld.h"
+#include "world/NewBackgroundMap.h"
+#include "world/WorldFile.h"
+
+namespace gridmorph {
+namespace {
+
+using test::CPlatformTest;
+using test::CTempFolder;
+
+class MapCopyTest : public CPlatformTest {};
+
+// A picture whose pixel centres lie on a grid of nCellCm centimetres, the bottom-left
+// centre at (nWestCm, nSouthCm); every pixel tells its column and row apart.
+void MakePlacedPicture(CDIBWorld& image, int nBits, int nWidth, int nHeight, double dWest, double dSouth, double dCell)
+{
+    test::MakePatternPicture(image, nBits, nWidth, nHeight);
+    image.SetEdges(dWest, dSouth + dCell * (nHeight - 1), dWest + dCell * (nWidth - 1), dSouth);
+}
+
+void MakeWhiteMap(CDIBWorld& image, int nBits, int nWidth, int nHeight, double dWest, double dSouth, double dCell)
+{
+    ASSERT_TRUE(image.CreateImage(nBits, nWidth, nHeight, FILL_WHITE, 0, 0, 0, nullptr));
+    image.SetEdges(dWest, dSouth + dCell * (nHeight - 1), dWest + dCell * (nWidth - 1), dSouth);
+}
+
+bool IsWhite(const CDIBWorld& image, int nRow, int x)
+{
+    const int nStep = image.m_nBitCount / 8;
+    const std::uint8_t* p = image.StorageRow(nRow) + x * nStep;
+    if (image.m_nBitCount == 8)
+        return image.m_pRGBQuad[*p] == (SRGBQuad{255, 255, 255, 0});
+    return p[0] == 255 && p[1] == 255 && p[2] == 255;
+}
+
+TEST_F(MapCopyTest, AlignedMapsCopyTheirOverlapByteForByte)
+{
+    for (int nBits : {8, 24, 32}) {
+        CDIBWorld dest, source;
+        MakeWhiteMap(dest, nBits, 20, 15, 1000, 2000, 1);
+        MakePlacedPicture(source, nBits, 8, 6, 1005, 2003, 1);  // columns 5..12, rows 3..8
+        if (nBits == 8) {  // the same palette, so indices are copied as they are
+            std::memcpy(dest.m_pRGBQuad.get(), source.m_pRGBQuad.get(), 1024);
+            dest.UpdatePalette();
+        }
+        const std::vector<std::uint8_t> aBefore(dest.StorageRow(0), dest.StorageRow(0) + dest.m_nStride * 15);
+        ASSERT_TRUE(source.CopyMap(&dest, &source, "src", false, kSrcCopy));
+        const int nStep = nBits / 8;
+        for (int nRow = 0; nRow < 15; ++nRow)
+            for (int x = 0; x < 20; ++x) {
+                const bool bInside = x >= 5 && x <= 12 && nRow >= 3 && nRow <= 8;
+                if (bInside)
+                    ASSERT_EQ(std::memcmp(dest.StorageRow(nRow) + x * nStep,
+                                          source.StorageRow(nRow - 3) + (x - 5) * nStep, nStep),
+                              0)
+                        << nBits << " " << nRow << " " << x;
+                else
+                    ASSERT_EQ(std::memcmp(dest.StorageRow(nRow) + x * nStep, &aBefore[nRow * dest.m_nStride + x * nStep], nStep), 0)
+                        << nBits << " " << nRow << " " << x;
+            }
+    }
+}
+
+TEST_F(MapCopyTest, NoPixelWhoseCentreLiesOutsideTheSourceIsWritten)
+{
+    // Source west edges 0.3 and 0.7 of a destination pixel east of column 4's centre.
+    for (const double dOffset : {0.3, 0.7}) {
+        CDIBWorld dest, source;
+        MakeWhiteMap(dest, 24, 20, 10, 1000, 2000, 1);
+        MakePlacedPicture(source, 24, 6, 10, 1004 + dOffset, 2000, 1);
+        ASSERT_TRUE(source.CopyMap(&dest, &source, "src", false, kSrcCopy));
+        EXPECT_TRUE(IsWhite(dest, 5, 4)) << dOffset;
+        EXPECT_FALSE(IsWhite(dest, 5, 5)) << dOffset;
+        EXPECT_FALSE(IsWhite(dest, 5, 9)) << dOffset;   // east edge at 1009.3 / 1009.7
+        EXPECT_EQ(IsWhite(dest, 5, 10), true) << dOffset;
+    }
+}
+
+TEST_F(MapCopyTest, SourcesOutsideTheDestinationChangeNothing)
+{
+    const double aPlaces[][2] = {{1100, 2000}, {1000, 2100}, {900, 2000}, {1000, 1900}};
+    for (const auto& place : aPlaces) {
+        CDIBWorld dest, source;
+        MakeWhiteMap(dest, 24, 20, 10, 1000, 2000, 1);
+        MakePlacedPicture(source, 24, 5, 5, place[0], place[1], 1);
+        EXPECT_TRUE(source.CopyMap(&dest, &source, "src", false, kSrcCopy));
+        for (int nRow = 0; nRow < 10; ++nRow)
+            for (int x = 0; x < 20; ++x)
+                ASSERT_TRUE(IsWhite(dest, nRow, x)) << place[0] << "," << place[1];
+    }
+}
+
+TEST_F(MapCopyTest, ACoarserSourceFillsAboutTwoPixelsPerPixel)
+{
+    CDIBWorld dest, source;
+    MakeWhiteMap(dest, 24, 11, 11, 0, 0, 1);
+    MakePlacedPicture(source, 24, 6, 6, 0, 0, 2);
+    ASSERT_TRUE(source.CopyMap(&dest, &source, "coarse", true, kSrcCopy));
+    // Destination column x shows source column round(x / 2); row likewise.
+    for (int nRow = 0; nRow < 11; ++nRow)
+        for (int x = 0; x < 11; ++x)
+            ASSERT_EQ(std::memcmp(dest.StorageRow(nRow) + 3 * x, source.StorageRow(int(nRow * 0.5 + 0.5)) + 3 * int(x * 0.5 + 0.5), 3), 0)
+                << nRow << " " << x;
+    using SEvent = CScriptedPlatform::SProgressEvent;
+    const auto& aEvents = m_platform.ProgressEvents();
+    ASSERT_EQ(aEvents.size(), 13u);
+    EXPECT_EQ(aEvents.front().eType, SEvent::Start);
+    EXPECT_EQ(aEvents.front().strText, "Copying coarse");
+    EXPECT_EQ(aEvents.front().nUpper, 10);
+    EXPECT_EQ(aEvents[11].nPosition, 10);
+    EXPECT_EQ(aEvents.back().eType, SEvent::End);
+}
+
+TEST_F(MapCopyTest, TheDepthTable)
+{
+    // 8-bit into 8-bit with another table: the destination's nearest colours.
+    CDIBWorld dest8, source8;
+    MakeWhiteMap(dest8, 8, 4, 4, 0, 0, 1);  // the default cube
+    MakePlacedPicture(source8, 8, 4, 4, 0, 0, 1);
+    ASSERT_TRUE(source8.CopyMap(&dest8, &source8, "", false, kSrcCopy));
+    for (int x = 0; x < 4; ++x) {
+        const SRGBQuad& colour = source8.m_pRGBQuad[source8.StorageRow(2)[x]];
+        EXPECT_EQ(dest8.StorageRow(2)[x],
+                  dest8.m_pPalette->GetNearestPaletteIndex(colour.rgbRed, colour.rgbGreen, colour.rgbBlue));
+    }
+    // 8-bit into 32-bit: the table colours and 255; 32-bit into 24-bit: nothing.
+    CDIBWorld dest32, dest24, source32;
+    MakeWhiteMap(dest32, 32, 4, 4, 0, 0, 1);
+    MakeWhiteMap(dest24, 24, 4, 4, 0, 0, 1);
+    MakePlacedPicture(source32, 32, 4, 4, 0, 0, 1);
+    ASSERT_TRUE(source8.CopyMap(&dest32, &source8, "", false, kSrcCopy));
+    const SRGBQuad& colour = source8.m_pRGBQuad[source8.StorageRow(1)[3]];
+    const std::uint8_t aExpected[] = {colour.rgbBlue, colour.rgbGreen, colour.rgbRed, 255};
+    EXPECT_EQ(std::memcmp(dest32.StorageRow(1) + 12, aExpected, 4), 0);
+    ASSERT_TRUE(source32.CopyMap(&dest24, &source32, "", false, kSrcCopy));
+    EXPECT_TRUE(IsWhite(dest24, 1, 1));
+    // 24-bit into 8-bit: nearest index; SRCAND on 24-bit ANDs the bytes.
+    CDIBWorld source24;
+    MakePlacedPicture(source24, 24, 4, 4, 0, 0, 1);
+    ASSERT_TRUE(source24.CopyMap(&dest8, &source24, "", false, kSrcCopy));
+    const std::uint8_t* p = source24.StorageRow(3) + 6;
+    EXPECT_EQ(dest8.StorageRow(3)[2], dest8.m_pPalette->GetNearestPaletteIndex(p[2], p[1], p[0]));
+    CDIBWorld anded;
+    MakePlacedPicture(anded, 24, 4, 4, 0, 0, 1);
+    const std::vector<std::uint8_t> aBefore(anded.StorageRow(0), anded.StorageRow(0) + 12);
+    source32.CopyMap(&anded, &source32, "", false, kSrcAnd);  // 32 into 24: unchanged
+    ASSERT_TRUE(source24.CopyMap(&anded, &source24, "", false, kSrcAnd));
+    EXPECT_EQ(std::vector<std::uint8_t>(anded.StorageRow(0), anded.StorageRow(0) + 12), aBefore);  // x & x == x
+}
+
+TEST_F(MapCopyTest, ChecksReportOnTheReportingImage)
+{
+    CDIBWorld dest, source, reporter, thin;
+    MakeWhiteMap(dest, 24, 4, 4, 0, 0, 1);
+    test::MakePatternPicture(source, 24, 4, 4);  // no georeference
+    EXPECT_FALSE(reporter.CopyMap(&dest, &source, "", false, kSrcCopy));
+    EXPECT_EQ(reporter.m_nErrorNumber, ERR_NO_WORLD_INFORMATION);
+    EXPECT_EQ(source.m_nErrorNumber, ERR_NO_WORLD_INFORMATION);
+    EXPECT_EQ(reporter.GetErrorMessage(), "No World file or transform information in file.\nIn source for CopyMap().");
+    MakeWhiteMap(thin, 24, 1, 4, 0, 0, 1);
+    CDIBWorld reporter2;
+    EXPECT_FALSE(reporter2.CopyMap(&thin, &dest, "", false, kSrcCopy));
+    EXPECT_EQ(reporter2.GetErrorMessage(), "Image size is too small.\nIn destination for CopyMap().");
+}
+
+TEST_F(MapCopyTest, CropOffTheLeftEdgeKeepsTheSourceWestEdge)
+{
+    CDIBWorld source, dest;
+    MakePlacedPicture(source, 24, 10, 8, 500, 100, 2);
+    ASSERT_TRUE(dest.CreateImage(&source, 6, 4, 0));
+    ASSERT_TRUE(source.CropMap(&dest, -5, 2, 6, 4, kSrcCopy));
+    // Clamped to column 0: one column copied, the last five stay white.
+    EXPECT_EQ(std::memcmp(dest.StorageRow(3), source.StorageRow(8 - 1 - 2), 3), 0);
+    EXPECT_TRUE(IsWhite(dest, 3, 1));
+    EXPECT_TRUE(IsWhite(dest, 0, 5));
+    EXPECT_EQ(dest.GetWest(), 500.0);
+    EXPECT_EQ(dest.GetNorth(), 100 + 2 * (8 - 1 - 2));
+    EXPECT_EQ(dest.GetEast(), 510.0);
+    EXPECT_EQ(dest.GetSouth(), 100 + 2 * (8 - 1 - 5));
+
+    CDIBWorld plain, plainDest;
+    test::MakePatternPicture(plain, 24, 6, 6);
+    ASSERT_TRUE(plainDest.CreateImage(&plain, 3, 3, 0));
+    EXPECT_FALSE(plain.CropMap(&plainDest, 1, 1, 3, 3, kSrcCopy));
+    EXPECT_EQ(plain.GetErrorMessage(), "No World file or transform information in file.\nIn source for CropMap().");
+    EXPECT_EQ(std::memcmp(plainDest.StorageRow(2), plain.StorageRow(4) + 3, 9), 0);  // copied all the same
+    EXPECT_TRUE(source.CropMap(&dest, 11, 0, 3, 3, kSrcCopy));  // outside: nothing done
+}
+
+TEST_F(MapCopyTest, BlockTransferCopiesPictureRowsFromTheTop)
+{
+    CDIBImage source, target;
+    test::MakePatternPicture(source, 24, 30, 30);
+    ASSERT_TRUE(target.CreateImage(24, 8, 8, FILL_WHITE, 0, 0, 0, nullptr));
+    ASSERT_TRUE(source.BitBlt(target, 0, 0, 10, 20, 5, 3, kSrcCopy));
+    for (int r = 0; r < 3; ++r)
+        EXPECT_EQ(std::memcmp(target.Bitmap()->PictureRow(r), source.Bitmap()->PictureRow(20 + r) + 30, 15), 0);
+    EXPECT_EQ(target.Bitmap()->PictureRow(3)[0], 255);
+    EXPECT_EQ(source.m_nDCRefCount, 0);
+    EXPECT_EQ(target.m_nDCRefCount, 0);
+}
+
+class NewMapTest : public CPlatformTest {
+protected:
+    CTempFolder m_folder;
+};
+
+TEST_F(NewMapTest, RegionsSnapOutwardEvenWestOfAndBelowTheFirstImage)
+{
+    CDIBWorld grid;
+    ASSERT_TRUE(grid.CreateImage(8, 11, 11, FILL_WHITE, 0, 0, 0, nullptr));
+    grid.SetEdges(1000, 1100, 1100, 1000);  // 10 m pixels
+    SSnappedRegion region;
+    ASSERT_TRUE(SnapRegionToGrid(grid, 1013, 1027, 1041, 1052, region));
+    EXPECT_EQ(region.dWest, 1010);
+    EXPECT_EQ(region.dEast, 1050);
+    EXPECT_EQ(region.dSouth, 1020);
+    EXPECT_EQ(region.dNorth, 1060);
+    EXPECT_EQ(region.nColumns, 5);
+    EXPECT_EQ(region.nRows, 5);
+    ASSERT_TRUE(SnapRegionToGrid(grid, 973, 955, 987, 995, region));  // negative offsets
+    EXPECT_EQ(region.dWest, 970);
+    EXPECT_EQ(region.dEast, 990);
+    EXPECT_EQ(region.dSouth, 950);
+    EXPECT_EQ(region.dNorth, 1000);
+    EXPECT_EQ(region.nColumns, 3);
+    EXPECT_EQ(region.nRows, 6);
+}
+
+TEST_F(NewMapTest, BuildsFromTheLastChosenToTheFirstAndSavesWithItsWorldFile)
+{
+    // A, B and C overlap in the middle; A, chosen first and copied last, wins there.
+    const char* aNames[] = {"a.png", "b.png", "c.png"};
+    for (int i = 0; i < 3; ++i) {
+        CDIBWorld image;
+        ASSERT_TRUE(image.CreateImage(24, 10, 10, FILL_COLOUR, 10 * (i + 1), 0, 0, nullptr));
+        image.SetEdges(100 + 2 * i, 109 + 2 * i, 109 + 2 * i, 100 + 2 * i);
+        image.SaveWorld(m_folder.Path(aNames[i]));
+        ASSERT_EQ(image.m_nErrorNumber, 0);
+    }
+    SNewMapRequest request{m_folder.Path("new.gif"),
+                           {m_folder.Path("a.png"), m_folder.Path("b.png"), m_folder.Path("c.png")},
+                           99.5, 99.5, 114, 114};
+    const std::unique_ptr<CDIBWorld> pMap = BuildNewBackgroundMap(request);
+    ASSERT_TRUE(pMap) << (MessageTexts().empty() ? "" : MessageTexts().front());
+    EXPECT_EQ(pMap->m_nBitCount, 8);  // a .GIF name makes an 8-bit map
+    EXPECT_EQ(pMap->m_nImageWidth, 16);  // 99..114
+    EXPECT_EQ(pMap->GetWest(), 99);
+    CDIBWorld saved;
+    ASSERT_TRUE(saved.OpenWorld(m_folder.Path("new.gif"), true));
+    auto RedAt = [&](double dEasting, double dNorthing) {
+        int x = int(dEasting * 100), y = int(dNorthing * 100);
+        saved.MapToPixel(x, y, false);
+        return saved.m_pRGBQuad[saved.StorageRow(y)[x]].rgbRed;
+    };
+    EXPECT_EQ(RedAt(105, 105), saved.m_pPalette->GetEntry(saved.m_pPalette->GetNearestPaletteIndex(10, 0, 0)).peRed);
+    EXPECT_EQ(RedAt(113, 113), saved.m_pPalette->GetEntry(saved.m_pPalette->GetNearestPaletteIndex(30, 0, 0)).peRed);
+    EXPECT_EQ(RedAt(99, 114), 255);  // covered by none: white
+
+    // A based-on image without a georeference stops the build, and nothing is written.
+    m_platform.ClearRecord();
+    CDIBWorld bare;
+    test::MakePatternPicture(bare, 24, 4, 4);
+    bare.SaveDIB(m_folder.Path("bare.png"));
+    request.strFileName = m_folder.Path("second.png");
+    request.aBasedOn.push_back(m_folder.Path("bare.png"));
+    EXPECT_FALSE(BuildNewBackgroundMap(request));
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"No World file or transform information in file."});
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("second.png")));
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("second.PGW")));
+}
+
+}  // namespace
+}  // namespace gridmorph
