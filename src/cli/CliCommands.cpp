@@ -1,32 +1,53 @@
 #include "cli/CliCommands.h"
 
+#include <cctype>
+#include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <functional>
+#include <cstdlib>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "errors/ErrorText.h"
-#include "image/DIBImage.h"
+#include "image/codecs/ImageCodec.h"
 #include "platform/HeadlessPlatform.h"
+#include "world/DIBWorld.h"
+#include "world/NewBackgroundMap.h"
+#include "world/WorldFile.h"
 
 namespace gridmorph::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: gridmorph-cli COMMAND [ARGUMENTS]\n"
+    "Usage: gridmorph-cli COMMAND [ARGUMENTS] [OPTIONS]\n"
     "\n"
-    "Georeferences and converts raster maps (BMP, JPEG, GIF, TIFF, PNG).\n"
+    "Georeferences and converts raster maps (BMP, JPEG, GIF, TIFF, PNG). The output format\n"
+    "follows the output name's extension (GIF needs an 8-bit picture, JPEG a 24-bit one; a\n"
+    "name without a known extension is saved as PNG). A map that has a georeference is\n"
+    "saved with its world file beside it.\n"
     "\n"
     "Commands:\n"
-    "  info FILE          print the picture's type, width, height, depth and colours\n"
-    "                     as 'key: value' lines\n"
-    "  convert IN OUT     open IN and save it as OUT; the format follows OUT's\n"
-    "                     extension (GIF needs an 8-bit picture, JPEG a 24-bit one;\n"
-    "                     a name without a known extension is saved as PNG)\n"
+    "  info FILE                 type, width, height, depth and colours as 'key: value' lines\n"
+    "  world FILE                the map edges: west, north, east, south at pixel centres,\n"
+    "                            then the outside edges half a pixel further out\n"
+    "  world FILE --write LIST   write world files beside FILE in the flavours of LIST, a\n"
+    "                            comma-separated choice of BPW,JGW,GFW,TFW,PGW\n"
+    "  convert IN OUT [--depth 8|24|grey]\n"
+    "                            open IN and save it as OUT; --depth 8 reduces to a palette of\n"
+    "                            the picture's most frequent colours, 24 widens to full\n"
+    "                            colour, grey turns the picture grey\n"
+    "  crop IN OUT --rect LEFT,TOP,WIDTH,HEIGHT\n"
+    "                            cut a pixel rectangle (rows counted from the top) with its\n"
+    "                            map edges\n"
+    "  mosaic OUT --region WEST,SOUTH,EAST,NORTH IN...\n"
+    "                            build a new background map over the region (metres) from\n"
+    "                            georeferenced images; the first IN sets the pixel grid and\n"
+    "                            wins where the images overlap\n"
     "\n"
     "Options:\n"
-    "  -h, --help         show this text\n"
+    "  --compress none|lzw|deflate   compression of TIFF output (default lzw)\n"
+    "  -h, --help                    show this text\n"
     "\n"
     "Exit status: 0 on success, 1 when the work failed, 2 for a wrong command line.\n";
 
@@ -42,10 +63,60 @@ public:
     int m_nMessages = 0;
 };
 
-int UsageError(const std::string& strProblem)
+struct SCommandLine {
+    std::string strCommand;
+    std::vector<std::string> aPositional;
+    std::map<std::string, std::string> aOptions;
+};
+
+class CUsageError {
+public:
+    explicit CUsageError(std::string strProblem) : m_strProblem(std::move(strProblem)) {}
+    const std::string& Problem() const { return m_strProblem; }
+
+private:
+    std::string m_strProblem;
+};
+
+SCommandLine ParseCommandLine(const std::vector<std::string>& aArguments)
 {
-    std::fprintf(stderr, "gridmorph-cli: %s\n\n%s", strProblem.c_str(), kUsage);
-    return 2;
+    static const char* const aValued[] = {"--write", "--depth", "--rect", "--region", "--compress"};
+    SCommandLine commandLine;
+    for (std::size_t i = 0; i < aArguments.size(); ++i) {
+        const std::string& strArgument = aArguments[i];
+        if (strArgument.rfind("--", 0) == 0) {
+            bool bKnown = false;
+            for (const char* pOption : aValued)
+                bKnown = bKnown || strArgument == pOption;
+            if (!bKnown)
+                throw CUsageError("unknown option '" + strArgument + "'");
+            if (i + 1 >= aArguments.size())
+                throw CUsageError(strArgument + " needs a value");
+            commandLine.aOptions[strArgument] = aArguments[++i];
+        } else if (commandLine.strCommand.empty()) {
+            commandLine.strCommand = strArgument;
+        } else {
+            commandLine.aPositional.push_back(strArgument);
+        }
+    }
+    return commandLine;
+}
+
+std::vector<double> ParseNumbers(const std::string& strList, std::size_t nExpected, const char* pOption)
+{
+    std::vector<double> aNumbers;
+    std::stringstream stream(strList);
+    std::string strPiece;
+    while (std::getline(stream, strPiece, ',')) {
+        char* pEnd = nullptr;
+        const double dValue = std::strtod(strPiece.c_str(), &pEnd);
+        if (strPiece.empty() || *pEnd != '\0' || !std::isfinite(dValue))
+            throw CUsageError(std::string(pOption) + ": '" + strPiece + "' is not a number");
+        aNumbers.push_back(dValue);
+    }
+    if (aNumbers.size() != nExpected)
+        throw CUsageError(std::string(pOption) + " takes " + std::to_string(nExpected) + " comma-separated numbers");
+    return aNumbers;
 }
 
 int Failure(const CDIBImage& image, const char* pVerb, const CCliPlatform& platform, int nMessagesBefore)
@@ -58,57 +129,188 @@ int Failure(const CDIBImage& image, const char* pVerb, const CCliPlatform& platf
 
 const char* TypeName(int nFileType)
 {
-    switch (nFileType) {
-    case FILE_TYPE_BMP:
-        return "BMP";
-    case FILE_TYPE_JPEG:
-        return "JPEG";
-    case FILE_TYPE_GIF:
-        return "GIF";
-    case FILE_TYPE_TIFF:
-        return "TIFF";
-    case FILE_TYPE_PNG:
-        return "PNG";
-    default:
-        return "none";
-    }
+    static const char* const aNames[] = {"none", "BMP", "JPEG", "GIF", "TIFF", "PNG"};
+    return nFileType >= 0 && nFileType <= 5 ? aNames[nFileType] : "none";
 }
 
-int RunInfo(const std::vector<std::string>& aArguments, CCliPlatform& platform)
+void RequirePositional(const SCommandLine& commandLine, std::size_t nCount, const char* pWhat)
 {
-    if (aArguments.size() != 1)
-        return UsageError("info takes one file name");
+    if (commandLine.aPositional.size() != nCount)
+        throw CUsageError(commandLine.strCommand + " takes " + pWhat);
+}
+
+// Saves the picture, with its world file when it has a georeference. False on failure
+// (the message has been shown), also when a depth refusal wrote nothing.
+bool SaveOutput(CDIBWorld& image, const std::string& strPath)
+{
+    const int nFileType = CDIBImage::GetFileType(strPath);
+    if ((nFileType == FILE_TYPE_GIF && image.m_nBitCount != 8) || (nFileType == FILE_TYPE_JPEG && image.m_nBitCount != 24)) {
+        image.SaveDIB(strPath);  // shows why nothing is written
+        return false;
+    }
+    if (image.HasWorld())
+        image.SaveWorld(strPath);
+    else
+        image.SaveDIB(strPath);
+    return image.m_nErrorNumber == 0;
+}
+
+int RunInfo(const SCommandLine& commandLine, CCliPlatform& platform)
+{
+    RequirePositional(commandLine, 1, "one file name");
     CDIBImage image;
     const int nMessages = platform.m_nMessages;
-    if (!image.OpenDIB(aArguments[0]))
+    if (!image.OpenDIB(commandLine.aPositional[0]))
         return Failure(image, "info", platform, nMessages);
-    std::printf("type: %s\n", TypeName(image.m_nFileType));
-    std::printf("width: %d\n", image.m_nImageWidth);
-    std::printf("height: %d\n", image.m_nImageHeight);
-    std::printf("depth: %d\n", image.m_nBitCount);
-    std::printf("colours: %d\n", image.Bitmap()->MaxColourTableSize());
+    std::printf("type: %s\nwidth: %d\nheight: %d\ndepth: %d\ncolours: %d\n", TypeName(image.m_nFileType),
+                image.m_nImageWidth, image.m_nImageHeight, image.m_nBitCount, image.Bitmap()->MaxColourTableSize());
     return 0;
 }
 
-int RunConvert(const std::vector<std::string>& aArguments, CCliPlatform& platform)
+int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
 {
-    if (aArguments.size() != 2)
-        return UsageError("convert takes an input and an output file name");
-    CDIBImage image;
-    int nMessages = platform.m_nMessages;
-    if (!image.OpenDIB(aArguments[0]))
-        return Failure(image, "convert", platform, nMessages);
-    nMessages = platform.m_nMessages;
-    image.SaveDIB(aArguments[1]);
-    if (image.m_nErrorNumber != 0)
-        return Failure(image, "convert", platform, nMessages);
-    // A refused depth shows its message and writes nothing; that is a failure here too.
-    const bool bDepthRefused = (image.m_nFileType == FILE_TYPE_GIF && image.m_nBitCount != 8) ||
-                               (image.m_nFileType == FILE_TYPE_JPEG && image.m_nBitCount != 24);
-    if (bDepthRefused) {
-        std::fprintf(stderr, "gridmorph-cli: convert failed: nothing was written\n");
+    RequirePositional(commandLine, 1, "one file name");
+    const std::string& strPath = commandLine.aPositional[0];
+    const auto itWrite = commandLine.aOptions.find("--write");
+    std::vector<std::string> aFlavours;
+    if (itWrite != commandLine.aOptions.end()) {
+        std::stringstream stream(itWrite->second);
+        std::string strFlavour;
+        while (std::getline(stream, strFlavour, ',')) {
+            for (char& c : strFlavour)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (strFlavour != "BPW" && strFlavour != "JGW" && strFlavour != "GFW" && strFlavour != "TFW" && strFlavour != "PGW")
+                throw CUsageError("--write: unknown flavour '" + strFlavour + "' (BPW, JGW, GFW, TFW or PGW)");
+            aFlavours.push_back(strFlavour);
+        }
+    }
+    CDIBWorld image;
+    const int nMessages = platform.m_nMessages;
+    if (!image.OpenWorld(strPath, false))
+        return Failure(image, "world", platform, nMessages);
+    if (!image.HasWorld()) {
+        std::fprintf(stderr, "gridmorph-cli: world failed: %s has no world file\n", strPath.c_str());
         return 1;
     }
+    if (itWrite == commandLine.aOptions.end()) {
+        // Outside edges lie half a pixel beyond the pixel centres.
+        const double dHalfX = image.m_nImageWidth > 1 ? (image.GetEast() - image.GetWest()) / (image.m_nImageWidth - 1) / 2 : 0;
+        const double dHalfY = image.m_nImageHeight > 1 ? (image.GetNorth() - image.GetSouth()) / (image.m_nImageHeight - 1) / 2 : 0;
+        std::printf("west: %.6f\nnorth: %.6f\neast: %.6f\nsouth: %.6f\n", image.GetWest(), image.GetNorth(),
+                    image.GetEast(), image.GetSouth());
+        std::printf("outside_west: %.6f\noutside_north: %.6f\noutside_east: %.6f\noutside_south: %.6f\n",
+                    image.GetWest() - dHalfX, image.GetNorth() + dHalfY, image.GetEast() + dHalfX,
+                    image.GetSouth() - dHalfY);
+        return 0;
+    }
+    SWorldFileValues values;
+    values.dResolutionWestEast = image.m_nImageWidth > 1 ? (image.GetEast() - image.GetWest()) / (image.m_nImageWidth - 1) : 1.0;
+    values.dResolutionSouthNorth = image.m_nImageHeight > 1 ? (image.GetSouth() - image.GetNorth()) / (image.m_nImageHeight - 1) : 1.0;
+    values.dEastingTopLeft = image.GetWest();
+    values.dNorthingTopLeft = image.GetNorth();
+    for (const std::string& strEach : aFlavours) {
+        const std::string strWorldFile = WorldBaseName(strPath) + "." + strEach;
+        if (!WriteWorldFileValues(strWorldFile, values)) {
+            std::fprintf(stderr, "gridmorph-cli: world failed: Could not open %s\n", strWorldFile.c_str());
+            return 1;
+        }
+        std::printf("wrote: %s\n", strWorldFile.c_str());
+    }
+    return 0;
+}
+
+int RunConvert(const SCommandLine& commandLine, CCliPlatform& platform)
+{
+    RequirePositional(commandLine, 2, "an input and an output file name");
+    const auto itDepth = commandLine.aOptions.find("--depth");
+    if (itDepth != commandLine.aOptions.end() && itDepth->second != "8" && itDepth->second != "24" &&
+        itDepth->second != "grey")
+        throw CUsageError("--depth takes 8, 24 or grey");
+    CDIBWorld image;
+    int nMessages = platform.m_nMessages;
+    if (!image.OpenWorld(commandLine.aPositional[0], false))
+        return Failure(image, "convert", platform, nMessages);
+    CDIBWorld converted;
+    CDIBWorld* pOutput = &image;
+    if (itDepth != commandLine.aOptions.end()) {
+        const std::string& strDepth = itDepth->second;
+        if (strDepth == "grey") {
+            image.ConvertToGreyScale();
+        } else {
+            if (image.m_nBitCount != 8 && image.m_nBitCount != 24 && image.m_nBitCount != 32) {
+                std::fprintf(stderr, "gridmorph-cli: convert failed: a %d-bit picture cannot be converted\n", image.m_nBitCount);
+                return 1;
+            }
+            nMessages = platform.m_nMessages;
+            if (!converted.CreateImage(std::stoi(strDepth), &image, true, true, true, true, true))
+                return Failure(converted, "convert", platform, nMessages);
+            pOutput = &converted;
+        }
+    }
+    nMessages = platform.m_nMessages;
+    if (!SaveOutput(*pOutput, commandLine.aPositional[1]))
+        return pOutput->m_nErrorNumber ? Failure(*pOutput, "convert", platform, nMessages)
+                                       : (std::fprintf(stderr, "gridmorph-cli: convert failed: nothing was written\n"), 1);
+    return 0;
+}
+
+int RunCrop(const SCommandLine& commandLine, CCliPlatform& platform)
+{
+    RequirePositional(commandLine, 2, "an input and an output file name");
+    const auto itRect = commandLine.aOptions.find("--rect");
+    if (itRect == commandLine.aOptions.end())
+        throw CUsageError("crop needs --rect LEFT,TOP,WIDTH,HEIGHT");
+    const std::vector<double> aRect = ParseNumbers(itRect->second, 4, "--rect");
+    for (double d : aRect)
+        if (d != std::floor(d) || std::fabs(d) > 1e9)
+            throw CUsageError("--rect takes whole numbers of pixels");
+    if (aRect[2] < 1 || aRect[3] < 1)
+        throw CUsageError("--rect: the width and height must be at least 1");
+    CDIBWorld image;
+    int nMessages = platform.m_nMessages;
+    if (!image.OpenWorld(commandLine.aPositional[0], false))
+        return Failure(image, "crop", platform, nMessages);
+    CDIBWorld cropped;
+    nMessages = platform.m_nMessages;
+    if (!cropped.CreateImage(&image, int(aRect[2]), int(aRect[3]), 0))
+        return Failure(cropped, "crop", platform, nMessages);
+    if (!image.CropMap(&cropped, int(aRect[0]), int(aRect[1]), int(aRect[2]), int(aRect[3]), kSrcCopy)) {
+        if (image.m_nErrorNumber != ERR_NO_WORLD_INFORMATION)
+            return Failure(image, "crop", platform, nMessages);
+        std::fprintf(stderr, "gridmorph-cli: note: %s has no georeference; the crop gets no world file\n",
+                     commandLine.aPositional[0].c_str());
+    }
+    nMessages = platform.m_nMessages;
+    if (!SaveOutput(cropped, commandLine.aPositional[1]))
+        return cropped.m_nErrorNumber ? Failure(cropped, "crop", platform, nMessages)
+                                      : (std::fprintf(stderr, "gridmorph-cli: crop failed: nothing was written\n"), 1);
+    return 0;
+}
+
+int RunMosaic(const SCommandLine& commandLine, CCliPlatform&)
+{
+    if (commandLine.aPositional.size() < 2)
+        throw CUsageError("mosaic takes an output file name and at least one input");
+    const auto itRegion = commandLine.aOptions.find("--region");
+    if (itRegion == commandLine.aOptions.end())
+        throw CUsageError("mosaic needs --region WEST,SOUTH,EAST,NORTH");
+    const std::vector<double> aRegion = ParseNumbers(itRegion->second, 4, "--region");
+    if (!(aRegion[0] < aRegion[2]) || !(aRegion[1] < aRegion[3]))
+        throw CUsageError("--region: west must lie west of east and south south of north");
+    SNewMapRequest request;
+    request.strFileName = commandLine.aPositional[0];
+    request.aBasedOn.assign(commandLine.aPositional.begin() + 1, commandLine.aPositional.end());
+    request.dWest = aRegion[0];
+    request.dSouth = aRegion[1];
+    request.dEast = aRegion[2];
+    request.dNorth = aRegion[3];
+    const std::unique_ptr<CDIBWorld> pMap = BuildNewBackgroundMap(request);
+    if (!pMap) {
+        std::fprintf(stderr, "gridmorph-cli: mosaic failed\n");
+        return 1;
+    }
+    std::printf("width: %d\nheight: %d\nwest: %.6f\nnorth: %.6f\neast: %.6f\nsouth: %.6f\n", pMap->m_nImageWidth,
+                pMap->m_nImageHeight, pMap->GetWest(), pMap->GetNorth(), pMap->GetEast(), pMap->GetSouth());
     return 0;
 }
 
@@ -116,9 +318,7 @@ int RunConvert(const std::vector<std::string>& aArguments, CCliPlatform& platfor
 
 int RunCli(int argc, char** argv)
 {
-    std::vector<std::string> aArguments(argv + 1, argv + argc);
-    if (aArguments.empty())
-        return UsageError("no command given");
+    const std::vector<std::string> aArguments(argv + 1, argv + argc);
     for (const std::string& strArgument : aArguments) {
         if (strArgument == "-h" || strArgument == "--help") {
             std::fputs(kUsage, stdout);
@@ -127,13 +327,31 @@ int RunCli(int argc, char** argv)
     }
     CCliPlatform platform;
     CScopedPlatform installed(platform);
-    const std::string strCommand = aArguments.front();
-    aArguments.erase(aArguments.begin());
-    if (strCommand == "info")
-        return RunInfo(aArguments, platform);
-    if (strCommand == "convert")
-        return RunConvert(aArguments, platform);
-    return UsageError("unknown command '" + strCommand + "'");
+    try {
+        const SCommandLine commandLine = ParseCommandLine(aArguments);
+        if (commandLine.strCommand.empty())
+            throw CUsageError("no command given");
+        if (const auto it = commandLine.aOptions.find("--compress"); it != commandLine.aOptions.end()) {
+            if (it->second == "none")
+                EncodeOptions().eTiffCompression = ETiffCompression::None;
+            else if (it->second == "lzw")
+                EncodeOptions().eTiffCompression = ETiffCompression::Lzw;
+            else if (it->second == "deflate")
+                EncodeOptions().eTiffCompression = ETiffCompression::Deflate;
+            else
+                throw CUsageError("--compress takes none, lzw or deflate");
+        }
+        using FRun = int (*)(const SCommandLine&, CCliPlatform&);
+        static const std::map<std::string, FRun> aCommands = {
+            {"info", RunInfo}, {"world", RunWorld}, {"convert", RunConvert}, {"crop", RunCrop}, {"mosaic", RunMosaic}};
+        const auto it = aCommands.find(commandLine.strCommand);
+        if (it == aCommands.end())
+            throw CUsageError("unknown command '" + commandLine.strCommand + "'");
+        return it->second(commandLine, platform);
+    } catch (const CUsageError& error) {
+        std::fprintf(stderr, "gridmorph-cli: %s\n\n%s", error.Problem().c_str(), kUsage);
+        return 2;
+    }
 }
 
 }  // namespace gridmorph::cli

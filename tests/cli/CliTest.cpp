@@ -6,6 +6,8 @@
 #include <filesystem>
 
 #include "image/DIBImage.h"
+#include "world/DIBWorld.h"
+#include "world/WorldFile.h"
 #include "support/TestSupport.h"
 
 namespace gridmorph {
@@ -69,9 +71,53 @@ TEST_F(CliTest, ConvertWritesTheNamedFormatAndRefusesWhatItCannotWrite)
     EXPECT_NE(run.strOutput.find("Load image failed - probably too large."), std::string::npos) << run.strOutput;
 }
 
+TEST_F(CliTest, MapVerbsKeepTheGeoreference)
+{
+    CDIBWorld image;
+    test::MakePatternPicture(image, 24, 11, 6);
+    image.SetEdges(1000, 1050, 1100, 1000);  // 10 m pixels
+    image.SaveWorld(m_folder.Path("map.png"));
+
+    SRun run = RunCli("world " + m_folder.Path("map.png"));
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(run.strOutput,
+              "west: 1000.000000\nnorth: 1050.000000\neast: 1100.000000\nsouth: 1000.000000\n"
+              "outside_west: 995.000000\noutside_north: 1055.000000\noutside_east: 1105.000000\n"
+              "outside_south: 995.000000\n");
+
+    run = RunCli("world " + m_folder.Path("map.png") + " --write tfw,JGW");
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_TRUE(std::filesystem::exists(m_folder.Path("map.TFW")));
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("map.JGW")), test::ReadBytes(m_folder.Path("map.PGW")));
+
+    run = RunCli("convert " + m_folder.Path("map.png") + " " + m_folder.Path("small.gif") + " --depth 8");
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    CDIBWorld reduced;
+    ASSERT_TRUE(reduced.OpenWorld(m_folder.Path("small.gif"), true));
+    EXPECT_EQ(reduced.m_nBitCount, 8);
+    EXPECT_EQ(reduced.GetEastCm(), 110000);
+
+    run = RunCli("crop " + m_folder.Path("map.png") + " " + m_folder.Path("part.tif") + " --rect 2,1,3,2 --compress none");
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    CDIBWorld part;
+    ASSERT_TRUE(part.OpenWorld(m_folder.Path("part.tif"), true));
+    EXPECT_EQ(part.m_nImageWidth, 3);
+    EXPECT_EQ(part.GetWest(), 1020.0);
+    EXPECT_EQ(part.GetNorth(), 1040.0);
+
+    run = RunCli("mosaic " + m_folder.Path("new.bmp") + " --region 1013,1003,1047,1021 " + m_folder.Path("map.png"));
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(run.strOutput, "width: 5\nheight: 4\nwest: 1010.000000\nnorth: 1030.000000\neast: 1050.000000\n"
+                             "south: 1000.000000\n");
+    EXPECT_TRUE(std::filesystem::exists(m_folder.Path("new.BPW")));
+}
+
 TEST_F(CliTest, CommandLineMistakesShowTheUsage)
 {
-    const std::pair<const char*, int> aCases[] = {{"", 2}, {"frobnicate x", 2}, {"info", 2}, {"convert a", 2}, {"--help", 0}};
+    const std::pair<const char*, int> aCases[] = {
+        {"", 2}, {"frobnicate x", 2}, {"info", 2}, {"convert a", 2}, {"--help", 0}, {"crop a b", 2},
+        {"crop a b --rect 1,2,3", 2}, {"mosaic o --region 5,0,1,1 i", 2}, {"convert a b --depth 16", 2},
+        {"convert a b --compress zip", 2}, {"world a --write XYZ", 2}, {"info a --bogus 1", 2}};
     for (const auto& [pArguments, nExitCode] : aCases) {
         const SRun run = RunCli(pArguments);
         EXPECT_EQ(run.nExitCode, nExitCode) << pArguments;
