@@ -1,0 +1,245 @@
+#include "transform/Resample.h"
+
+#include <cmath>
+#include <initializer_list>
+#include <cstdio>
+#include <cstring>
+#include <algorithm>
+#include <limits>
+
+#include "errors/ErrorText.h"
+#include "platform/MessageBox.h"
+#include "platform/Platform.h"
+#include "transform/LocatorChecks.h"
+
+namespace gridmorph {
+namespace {
+
+// floor and ceil as truncation toward zero corrected by one; the caller has checked
+// that the value fits.
+std::int64_t FloorOf(double d)
+{
+    auto n = static_cast<std::int64_t>(d);
+    if (static_cast<double>(n) > d)
+        --n;
+    return n;
+}
+
+std::int64_t CeilOf(double d)
+{
+    auto n = static_cast<std::int64_t>(d);
+    if (static_cast<double>(n) < d)
+        ++n;
+    return n;
+}
+
+// The part of [nFirst, nLast] where a predicate that changes at most once holds, as
+// [nLow, nHigh] (empty when nLow > nHigh).
+template <typename FPredicate>
+void NarrowToMonotonic(FPredicate fnHolds, int& nLow, int& nHigh)
+{
+    if (nLow > nHigh)
+        return;
+    const bool bFirst = fnHolds(nLow), bLast = fnHolds(nHigh);
+    if (bFirst && bLast)
+        return;
+    if (!bFirst && !bLast) {
+        nHigh = nLow - 1;
+        return;
+    }
+    // Find the switch between nLow and nHigh.
+    int nFalse = bFirst ? nHigh : nLow, nTrue = bFirst ? nLow : nHigh;
+    while (std::abs(nTrue - nFalse) > 1) {
+        const int nMiddle = nFalse + (nTrue - nFalse) / 2;
+        (fnHolds(nMiddle) ? nTrue : nFalse) = nMiddle;
+    }
+    if (bFirst)
+        nHigh = nTrue;
+    else
+        nLow = nTrue;
+}
+
+}  // namespace
+
+bool ComputeOutputBounds(const SRectifyingTransform& transform, int nSourceWidth, int nSourceHeight,
+                         STransformBounds& bounds)
+{
+    double dMinU = 1e20, dMinV = 1e20, dMaxU = -1e20, dMaxV = -1e20;
+    for (double x : {0.0, double(nSourceWidth - 1)})
+        for (double y : {0.0, double(nSourceHeight - 1)}) {
+            double dU = 0, dV = 0;
+            transform.Forward(x, y, dU, dV);
+            dMinU = std::min(dMinU, dU);
+            dMaxU = std::max(dMaxU, dU);
+            dMinV = std::min(dMinV, dV);
+            dMaxV = std::max(dMaxV, dV);
+        }
+    // Beyond 2^40 no picture could be made anyway; stopping there keeps the integers exact.
+    constexpr double kLimit = 1099511627776.0;
+    for (double d : {dMinU, dMaxU, dMinV, dMaxV})
+        if (!std::isfinite(d) || std::fabs(d) > kLimit)
+            return false;
+    bounds.nU0 = FloorOf(dMinU);
+    bounds.nU1 = CeilOf(dMaxU);
+    bounds.nV0 = FloorOf(dMinV);
+    bounds.nV1 = CeilOf(dMaxV);
+    return true;
+}
+
+void ResampleRow(const SRectifyingTransform& transform, const CDIBImage& source, std::int64_t nV, std::int64_t nU0,
+                 int nWidth, std::uint8_t* pOutputRow)
+{
+    const double X1 = transform.dX1, Y1 = transform.dY1;
+    const double c = transform.dCos, s = transform.dSin, k = transform.dShear;
+    const double W = source.m_nImageWidth, H = source.m_nImageHeight;
+    // Terms of the row, computed once: the same operations on the same values as per pixel.
+    const double b = static_cast<double>(nV - static_cast<std::int64_t>(Y1)) / transform.dScale;
+    const double bk = b * k;
+    const double bs = b * s;
+    const double bcY1 = b * c + Y1;
+    const std::int64_t nFirstColumn = nU0 - static_cast<std::int64_t>(X1);
+    auto SourceX = [&](int i) { return (((static_cast<double>(nFirstColumn + i) - bk) * c + X1) - bs) + 0.5; };
+    auto SourceY = [&](int i) { return bcY1 + (static_cast<double>(nFirstColumn + i) - bk) * s + 0.5; };
+
+    // trunc(v) lies in [0, n) exactly when -1 < v < n; tested on the double, before any cast.
+    int nLow = 0, nHigh = nWidth - 1;
+    NarrowToMonotonic([&](int i) { return SourceX(i) > -1.0; }, nLow, nHigh);
+    NarrowToMonotonic([&](int i) { return SourceX(i) < W; }, nLow, nHigh);
+    NarrowToMonotonic([&](int i) { return SourceY(i) > -1.0; }, nLow, nHigh);
+    NarrowToMonotonic([&](int i) { return SourceY(i) < H; }, nLow, nHigh);
+
+    const std::uint8_t* pBottom = source.m_pImageBits;
+    const std::size_t nStride = static_cast<std::size_t>(source.m_nStride);
+    const int nTop = source.m_nImageHeight - 1;
+    if (source.m_nBitCount == 8) {
+        for (int i = nLow; i <= nHigh; ++i) {
+            const double a = static_cast<double>(nFirstColumn + i) - bk;
+            const int sx = static_cast<int>(((a * c + X1) - bs) + 0.5);
+            const int sy = static_cast<int>(bcY1 + a * s + 0.5);
+            pOutputRow[i] = pBottom[static_cast<std::size_t>(nTop - sy) * nStride + static_cast<std::size_t>(sx)];
+        }
+    } else {
+        std::uint8_t* pOut = pOutputRow + 3 * static_cast<std::size_t>(nLow);
+        for (int i = nLow; i <= nHigh; ++i, pOut += 3) {
+            const double a = static_cast<double>(nFirstColumn + i) - bk;
+            const int sx = static_cast<int>(((a * c + X1) - bs) + 0.5);
+            const int sy = static_cast<int>(bcY1 + a * s + 0.5);
+            const std::uint8_t* pSource = pBottom + static_cast<std::size_t>(nTop - sy) * nStride + 3 * static_cast<std::size_t>(sx);
+            pOut[0] = pSource[0];
+            pOut[1] = pSource[1];
+            pOut[2] = pSource[2];
+        }
+    }
+}
+
+ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
+                                 std::unique_ptr<CDIBWorld>& pTransformedMap)
+{
+    CWaitCursor waitCursor;
+    if ((nBitCount != 8 && nBitCount != 24) || source.m_nBitCount != nBitCount) {
+        char szText[160];
+        std::snprintf(szText, sizeof szText,
+                      "Only 8-bit and 24-bit maps can be transformed.\n\nThis map is %d-bit; convert it first.",
+                      source.m_nBitCount);
+        ShowWarning(szText);
+        return ETransformResult::UnsupportedDepth;
+    }
+    // The locators may have been dragged since they were checked.
+    const int* X = locators.m_nLocatorX;
+    const int* Y = locators.m_nLocatorY;
+    if (ArePixelsInLine(X[0], Y[0], X[1], Y[1], X[2], Y[2])) {
+        ShowWarning(FindFailingCheck(locators, 5).strMessage);
+        return ETransformResult::PixelsInLine;
+    }
+    SRectifyingTransform transform;
+    STransformBounds bounds;
+    if (!transform.Compute(locators) ||
+        !ComputeOutputBounds(transform, source.m_nImageWidth, source.m_nImageHeight, bounds)) {
+        ShowWarning(
+            "The locators and their map positions do not give a usable transform.\n\n"
+            "Check the positions and the eastings and northings of the three points.");
+        return ETransformResult::NoTransform;
+    }
+
+    auto pNewMap = std::make_unique<CDIBWorld>();
+    const std::int64_t nWidth = bounds.Width(), nHeight = bounds.Height();
+    bool bCreated = false;
+    if (nWidth > std::numeric_limits<int>::max() || nHeight > std::numeric_limits<int>::max()) {
+        // Larger than any picture: the same failure as a creation refused for memory.
+        char szText[200];
+        std::snprintf(szText, sizeof szText,
+                      "Failure creating bitmap, lack of memory\n\nwidth=%lld, height=%lld, nBPP=%d in CreateImage().",
+                      static_cast<long long>(nWidth), static_cast<long long>(nHeight), nBitCount);
+        pNewMap->m_nErrorNumber = ERR_OUT_OF_MEMORY;
+        pNewMap->m_strErrorText = szText;
+        ShowWarning(szText);
+    } else {
+        bCreated = pNewMap->CreateImage(nBitCount, static_cast<int>(nWidth), static_cast<int>(nHeight), FILL_BLACK, 0,
+                                        0, 0, source.m_pRGBQuad.get());
+    }
+    if (!bCreated) {
+        ShowWarning(pNewMap->GetErrorMessage());
+        return ETransformResult::CreateFailed;  // the previous transformed map stays
+    }
+    pTransformedMap = std::move(pNewMap);
+    CDIBWorld& output = *pTransformedMap;
+
+    CMessageBox progress;
+    progress.StartProgress(0, output.m_nImageHeight, "Transforming Bitmap");
+    for (int j = 0; j < output.m_nImageHeight; ++j) {
+        progress.SetProgress(j, std::string());
+        ResampleRow(transform, source, bounds.nV0 + j, bounds.nU0, output.m_nImageWidth,
+                    output.StorageRow(output.m_nImageHeight - 1 - j));
+    }
+    progress.EndProgress();
+
+    const std::int64_t X1 = X[0], Y1 = Y[0];
+    const double E1 = locators.m_dEasting[0], N1 = locators.m_dNorthing[0];
+    output.SetEdges(E1 - static_cast<double>(X1 - bounds.nU0) * transform.dResolutionX,
+                    N1 + static_cast<double>(Y1 - bounds.nV0) * transform.dResolutionY,
+                    E1 + static_cast<double>(bounds.nU1 - X1) * transform.dResolutionX,
+                    N1 - static_cast<double>(bounds.nV1 - Y1) * transform.dResolutionY);
+    return ETransformResult::Done;
+}
+
+ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
+                                         std::unique_ptr<CDIBWorld>& pTransformedMap)
+{
+    const int* X = locators.m_nLocatorX;
+    const int* Y = locators.m_nLocatorY;
+    const double E1 = locators.m_dEasting[0], E2 = locators.m_dEasting[1], E3 = locators.m_dEasting[2];
+    const double N1 = locators.m_dNorthing[0], N2 = locators.m_dNorthing[1], N3 = locators.m_dNorthing[2];
+    const double t = (N1 - N3) / (N2 - N3);
+    const double x4 = static_cast<double>(X[1] - X[2]) * t + X[2];
+    const double y4 = static_cast<double>(Y[1] - Y[2]) * t + Y[2];
+    const double E4 = (E2 - E3) * t + E3;
+    auto Round = [](double d) -> std::int64_t {
+        return std::isfinite(d) && std::fabs(d) < 9e15 ? static_cast<std::int64_t>(d + 0.5) : INT64_MIN;
+    };
+    if (Round(x4) == X[0] && Round(y4) == Y[0]) {
+        ShowWarning("Error : Points are in a straight line");
+        return ETransformResult::PointsInLine;
+    }
+    if (Round(E4) == Round(E1)) {
+        ShowWarning("Error : Eastings and Northings form a straight line.");
+        return ETransformResult::MapPointsInLine;
+    }
+    const double t2 = (E3 - E1) / (E4 - E1);
+    const std::int64_t nX2 = Round((x4 - X[0]) * t2 + X[0]);
+    const std::int64_t nY2 = Round((y4 - Y[0]) * t2 + Y[0]);
+    if (nX2 < INT32_MIN || nX2 > INT32_MAX || nY2 < INT32_MIN || nY2 > INT32_MAX) {
+        ShowWarning(
+            "The locators and their map positions do not give a usable transform.\n\n"
+            "Check the positions and the eastings and northings of the three points.");
+        return ETransformResult::NoTransform;
+    }
+    // A copy with the constructed corner as locator 2; the caller's set is untouched.
+    CLocatorSet rectangular = locators;
+    rectangular.m_nLocatorX[1] = static_cast<int>(nX2);
+    rectangular.m_nLocatorY[1] = static_cast<int>(nY2);
+    rectangular.m_dEasting[1] = E3;
+    rectangular.m_dNorthing[1] = N1;
+    return TransformBitmap(source, rectangular, nBitCount, pTransformedMap);
+}
+
+}  // namespace gridmorph

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "transform/LocatorSet.h"
+#include "transform/RectifyingTransform.h"
+#include "world/DIBWorld.h"
+
+namespace gridmorph {
+
+enum class ETransformResult {
+    Done,
+    UnsupportedDepth,    // only 8- and 24-bit maps are transformed
+    PixelsInLine,        // the current locator positions fail the in-line check
+    NoTransform,         // the locators give coefficients or bounds that are not finite
+    CreateFailed,        // the output picture cannot be made (too large for memory)
+    PointsInLine,        // non-rectangular: point 4 falls on locator 1
+    MapPointsInLine,     // non-rectangular: point 4's easting equals locator 1's
+};
+
+// The rectified picture's extent: output column i and row j (0 = top) stand for the
+// rectified point (nU0 + i, nV0 + j).
+struct STransformBounds {
+    std::int64_t nU0 = 0, nU1 = 0, nV0 = 0, nV1 = 0;
+    std::int64_t Width() const { return nU1 - nU0 + 1; }
+    std::int64_t Height() const { return nV1 - nV0 + 1; }
+};
+
+// The bounds of the four source corners carried forward, floored and ceiled. False when
+// they are not finite or lie beyond what a picture position can hold.
+bool ComputeOutputBounds(const SRectifyingTransform& transform, int nSourceWidth, int nSourceHeight,
+                         STransformBounds& bounds);
+
+// Fills one output row: the rectified row nV (picture row nV - nV0 of the output), columns
+// from nU0 on, nWidth of them. Every pixel takes the source pixel at
+// (trunc(x + 0.5), trunc(y + 0.5)) of the inverse transform, evaluated afresh in the
+// written order; pixels that fall outside the source are left as they are. The row's
+// inside span is found first (it is one interval, because both source coordinates change
+// monotonically along a row), so the copy loop has no bounds checks.
+void ResampleRow(const SRectifyingTransform& transform, const CDIBImage& source, std::int64_t nV,
+                 std::int64_t nU0, int nWidth, std::uint8_t* pOutputRow);
+
+// Resamples the source map into a new north-up map with square pixels and map edges
+// (nearest neighbour), and puts it in pTransformedMap, replacing what was there. The
+// source is never changed. On any failure a message has been shown and pTransformedMap
+// is as it was.
+ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
+                                 std::unique_ptr<CDIBWorld>& pTransformedMap);
+
+// The same for three points that are not corners of a map-grid rectangle: the top-right
+// corner is built on the line from locator 3 through locator 2 and used as locator 2; the
+// caller's locators are not changed.
+ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
+                                         std::unique_ptr<CDIBWorld>& pTransformedMap);
+
+}  // namespace gridmorph
