@@ -117,7 +117,9 @@ TEST(RectifyingTransform, TheWorkedExample)
 }
 
 // Every output pixel by the inverse formula as written, for comparison with the fast row.
-void LiteralResample(const CDIBWorld& source, const CLocatorSet& locators, CDIBWorld& expected)
+// Counts the source coordinates that land within 1e-9 of a half-pixel boundary, where
+// any change in the order of operations would show.
+void LiteralResample(const CDIBWorld& source, const CLocatorSet& locators, CDIBWorld& expected, long& nNearHalf)
 {
     SRectifyingTransform t;
     ASSERT_TRUE(t.Compute(locators));
@@ -133,6 +135,9 @@ void LiteralResample(const CDIBWorld& source, const CLocatorSet& locators, CDIBW
             const double a = double(bounds.nU0 + i - X1) - b * t.dShear;
             const double x = a * t.dCos + X1 - b * t.dSin + 0.5;
             const double y = b * t.dCos + Y1 + a * t.dSin + 0.5;
+            for (double d : {x, y})
+                if (std::fabs(d - std::nearbyint(d)) < 1e-9)
+                    ++nNearHalf;
             if (!(x > -1.0 && x < source.m_nImageWidth && y > -1.0 && y < source.m_nImageHeight))
                 continue;
             const int sx = int(x), sy = int(y);
@@ -152,25 +157,27 @@ TEST_F(TransformTest, TheFastResampleIsIdenticalToTheFormulaForEveryPixel)
         {Locators({5, 3, 95, 9, 101, 70}, {500, 900, 0, 0, 1500, 300}), 24},    // rotated and sheared
         {Locators({20, 30, 80, 28, 83, 90}, {0, 1000, 0, 0, 3000, 0}), 8},      // strong vertical scale
     };
-    for (int n = 0; n < 6; ++n) {  // random small rotations, shears and scales
+    for (int n = 0; n < 16; ++n) {  // random small rotations, shears and scales
         const int x1 = int(random() % 20), y1 = int(random() % 20);
-        const int x2 = 90 + int(random() % 30), y2 = y1 - 8 + int(random() % 17);
-        const int x3 = x2 - 6 + int(random() % 13), y3 = 70 + int(random() % 40);
+        const int x2 = 200 + int(random() % 90), y2 = y1 - 12 + int(random() % 25);
+        const int x3 = x2 - 9 + int(random() % 19), y3 = 180 + int(random() % 70);
         aCases.push_back({Locators({x1, y1, x2, y2, x3, y3}, {1000, 5000, 0, 0, 1000 + 50.0 + random() % 3000, 5000 - 50.0 - random() % 3000}),
                           n % 2 ? 8 : 24});
     }
+    long nNearHalf = 0;
     for (const auto& [locators, nBits] : aCases) {
         SCOPED_TRACE(testing::Message() << locators.m_nLocatorX[1] << "," << locators.m_nLocatorY[1] << " " << nBits);
         CDIBWorld source;
-        test::MakePatternPicture(source, nBits, 123, 111);
+        test::MakePatternPicture(source, nBits, 301, 257);
         CDIBWorld expected;
-        LiteralResample(source, locators, expected);
+        LiteralResample(source, locators, expected, nNearHalf);
         std::unique_ptr<CDIBWorld> pTransformed;
         ASSERT_EQ(TransformBitmap(source, locators, nBits, pTransformed), ETransformResult::Done);
         EXPECT_TRUE(test::SamePicture(expected, *pTransformed));
     }
-    // Source coordinates within 1e-9 of a half pixel: the scale of 2 puts every odd output
-    // row exactly on one, and the rotated cases come close many times over.
+    // The scale of 2 puts every odd output row exactly on a half pixel, and the quarter
+    // turn and the shears come close many times over.
+    EXPECT_GT(nNearHalf, 1000);
     EXPECT_TRUE(m_platform.Messages().empty());
 }
 
