@@ -12,6 +12,8 @@
 #include "errors/ErrorText.h"
 #include "image/codecs/ImageCodec.h"
 #include "platform/HeadlessPlatform.h"
+#include "transform/LocatorChecks.h"
+#include "transform/Resample.h"
 #include "world/DIBWorld.h"
 #include "world/NewBackgroundMap.h"
 #include "world/WorldFile.h"
@@ -44,8 +46,16 @@ constexpr const char* kUsage =
     "                            build a new background map over the region (metres) from\n"
     "                            georeferenced images; the first IN sets the pixel grid and\n"
     "                            wins where the images overlap\n"
+    "  rectify IN OUT --p1 X,Y,E,N --p3 X,Y,E,N --p2 X,Y [--p2-map E,N --non-rectangular]\n"
+    "                            turn a scanned map north-up with square pixels: p1, p2 and\n"
+    "                            p3 are the top-left, top-right and bottom-right corners of a\n"
+    "                            map-grid rectangle (pixel x, y from the top-left pixel, then\n"
+    "                            easting, northing in metres); --non-rectangular when the\n"
+    "                            three points are not corners of one rectangle, with p2's map\n"
+    "                            position in --p2-map\n"
     "\n"
     "Options:\n"
+    "  --yes                         answer Yes to the locator questions (else they refuse)\n"
     "  --compress none|lzw|deflate   compression of TIFF output (default lzw)\n"
     "  -h, --help                    show this text\n"
     "\n"
@@ -80,11 +90,20 @@ private:
 
 SCommandLine ParseCommandLine(const std::vector<std::string>& aArguments)
 {
-    static const char* const aValued[] = {"--write", "--depth", "--rect", "--region", "--compress"};
+    static const char* const aValued[] = {"--write", "--depth", "--rect", "--region", "--compress",
+                                          "--p1", "--p2", "--p3", "--p2-map"};
+    static const char* const aFlags[] = {"--yes", "--non-rectangular"};
     SCommandLine commandLine;
     for (std::size_t i = 0; i < aArguments.size(); ++i) {
         const std::string& strArgument = aArguments[i];
         if (strArgument.rfind("--", 0) == 0) {
+            bool bFlag = false;
+            for (const char* pFlag : aFlags)
+                bFlag = bFlag || strArgument == pFlag;
+            if (bFlag) {
+                commandLine.aOptions[strArgument] = "";
+                continue;
+            }
             bool bKnown = false;
             for (const char* pOption : aValued)
                 bKnown = bKnown || strArgument == pOption;
@@ -314,6 +333,90 @@ int RunMosaic(const SCommandLine& commandLine, CCliPlatform&)
     return 0;
 }
 
+int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
+{
+    RequirePositional(commandLine, 2, "an input and an output file name");
+    auto Option = [&](const char* pName) -> const std::string* {
+        const auto it = commandLine.aOptions.find(pName);
+        return it == commandLine.aOptions.end() ? nullptr : &it->second;
+    };
+    if (!Option("--p1") || !Option("--p2") || !Option("--p3"))
+        throw CUsageError("rectify needs --p1 X,Y,E,N --p2 X,Y --p3 X,Y,E,N");
+    const bool bNonRectangular = Option("--non-rectangular") != nullptr;
+    if (bNonRectangular != (Option("--p2-map") != nullptr))
+        throw CUsageError("--non-rectangular and --p2-map E,N go together");
+    const std::vector<double> aP1 = ParseNumbers(*Option("--p1"), 4, "--p1");
+    const std::vector<double> aP2 = ParseNumbers(*Option("--p2"), 2, "--p2");
+    const std::vector<double> aP3 = ParseNumbers(*Option("--p3"), 4, "--p3");
+    for (double d : {aP1[0], aP1[1], aP2[0], aP2[1], aP3[0], aP3[1]})
+        if (d != std::floor(d) || std::fabs(d) > 1e9)
+            throw CUsageError("pixel positions are whole numbers");
+    CLocatorSet locators;
+    locators.m_nLocatorX[0] = int(aP1[0]);
+    locators.m_nLocatorY[0] = int(aP1[1]);
+    locators.m_nLocatorX[1] = int(aP2[0]);
+    locators.m_nLocatorY[1] = int(aP2[1]);
+    locators.m_nLocatorX[2] = int(aP3[0]);
+    locators.m_nLocatorY[2] = int(aP3[1]);
+    locators.m_dEasting[0] = aP1[2];
+    locators.m_dNorthing[0] = aP1[3];
+    locators.m_dEasting[2] = aP3[2];
+    locators.m_dNorthing[2] = aP3[3];
+    locators.m_bNonRectangular = bNonRectangular;
+    if (bNonRectangular) {
+        const std::vector<double> aMap2 = ParseNumbers(*Option("--p2-map"), 2, "--p2-map");
+        locators.m_dEasting[1] = aMap2[0];
+        locators.m_dNorthing[1] = aMap2[1];
+    } else {  // the top-right corner lies east of point 3 and north of point 1
+        locators.m_dEasting[1] = locators.m_dEasting[2];
+        locators.m_dNorthing[1] = locators.m_dNorthing[0];
+    }
+
+    CDIBWorld source;
+    int nMessages = platform.m_nMessages;
+    if (!source.OpenWorld(commandLine.aPositional[0], false))
+        return Failure(source, "rectify", platform, nMessages);
+    if (source.m_nBitCount != 8 && source.m_nBitCount != 24) {
+        std::fprintf(stderr,
+                     "gridmorph-cli: rectify failed: only 8-bit and 24-bit maps are transformed; this one is %d-bit "
+                     "(convert it with --depth 24 or 8 first)\n",
+                     source.m_nBitCount);
+        return 1;
+    }
+    for (int i = 0; i < 3; ++i)
+        if (locators.m_nLocatorX[i] < 0 || locators.m_nLocatorX[i] >= source.m_nImageWidth ||
+            locators.m_nLocatorY[i] < 0 || locators.m_nLocatorY[i] >= source.m_nImageHeight) {
+            std::fprintf(stderr, "gridmorph-cli: rectify failed: point %d lies outside the %d x %d picture\n", i + 1,
+                         source.m_nImageWidth, source.m_nImageHeight);
+            return 1;
+        }
+    platform.SetQuestionAnswer(Option("--yes") ? EAnswer::Yes : EAnswer::No);
+    if (!RunLocatorChecks(locators).Passed()) {
+        std::fprintf(stderr, "gridmorph-cli: rectify failed: the locators did not pass their checks%s\n",
+                     Option("--yes") ? "" : " (a question is answered Yes only with --yes)");
+        return 1;
+    }
+    std::unique_ptr<CDIBWorld> pTransformed;
+    const ETransformResult eResult =
+        bNonRectangular ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed)
+                        : TransformBitmap(source, locators, source.m_nBitCount, pTransformed);
+    if (eResult != ETransformResult::Done) {
+        std::fprintf(stderr, "gridmorph-cli: rectify failed\n");
+        return 1;
+    }
+    source.CloseImage();  // the source's memory is not needed while the result is written
+    nMessages = platform.m_nMessages;
+    pTransformed->SaveWorld(commandLine.aPositional[1]);
+    if (pTransformed->m_nErrorNumber != 0)
+        return Failure(*pTransformed, "rectify", platform, nMessages);
+    const CDIBWorld& output = *pTransformed;
+    std::printf("width: %d\nheight: %d\nwest: %.6f\nnorth: %.6f\neast: %.6f\nsouth: %.6f\nresolution: %.6f\n",
+                output.m_nImageWidth, output.m_nImageHeight, output.GetWest(), output.GetNorth(), output.GetEast(),
+                output.GetSouth(),
+                output.m_nImageWidth > 1 ? (output.GetEast() - output.GetWest()) / (output.m_nImageWidth - 1) : 0.0);
+    return 0;
+}
+
 }  // namespace
 
 int RunCli(int argc, char** argv)
@@ -343,7 +446,8 @@ int RunCli(int argc, char** argv)
         }
         using FRun = int (*)(const SCommandLine&, CCliPlatform&);
         static const std::map<std::string, FRun> aCommands = {
-            {"info", RunInfo}, {"world", RunWorld}, {"convert", RunConvert}, {"crop", RunCrop}, {"mosaic", RunMosaic}};
+            {"info", RunInfo}, {"world", RunWorld}, {"convert", RunConvert}, {"crop", RunCrop}, {"mosaic", RunMosaic},
+            {"rectify", RunRectify}};
         const auto it = aCommands.find(commandLine.strCommand);
         if (it == aCommands.end())
             throw CUsageError("unknown command '" + commandLine.strCommand + "'");

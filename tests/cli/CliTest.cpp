@@ -112,12 +112,47 @@ TEST_F(CliTest, MapVerbsKeepTheGeoreference)
     EXPECT_TRUE(std::filesystem::exists(m_folder.Path("new.BPW")));
 }
 
+TEST_F(CliTest, RectifyWritesTheMapAndItsWorldFileAndRefusesQuestionsWithoutYes)
+{
+    CDIBWorld image;
+    test::MakePatternPicture(image, 24, 100, 50);
+    image.SaveDIB(m_folder.Path("scan.bmp"));
+    const std::string strOut = m_folder.Path("straight.tif");
+    SRun run = RunCli("rectify " + m_folder.Path("scan.bmp") + " " + strOut +
+                      " --p1 0,0,1000,2049 --p2 99,0 --p3 99,49,1099,1951");
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(run.strOutput, "width: 100\nheight: 99\nwest: 1000.000000\nnorth: 2049.000000\neast: 1099.000000\n"
+                             "south: 1951.000000\nresolution: 1.000000\n");
+    CDIBWorld rectified;
+    ASSERT_TRUE(rectified.OpenWorld(strOut, true));
+    EXPECT_EQ(rectified.m_nImageHeight, 99);
+    EXPECT_EQ(rectified.GetSouthCm(), 195100);
+
+    // Point 3 west of point 1 asks a question: refused without --yes, answered with it.
+    const std::string strArguments = "rectify " + m_folder.Path("scan.bmp") + " " + m_folder.Path("mirror.tif") +
+                                     " --p1 0,0,1099,2049 --p2 99,0 --p3 99,49,1000,2000";
+    run = RunCli(strArguments);
+    EXPECT_EQ(run.nExitCode, 1);
+    EXPECT_NE(run.strOutput.find("Point 3 easting is usually greater than point 1"), std::string::npos) << run.strOutput;
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("mirror.tif")));
+    run = RunCli(strArguments + " --yes");
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+
+    // Locators in a straight line are an error whatever the answer.
+    run = RunCli("rectify " + m_folder.Path("scan.bmp") + " " + m_folder.Path("line.tif") +
+                 " --p1 0,0,1000,2049 --p2 50,0 --p3 99,0,1099,1951 --yes");
+    EXPECT_EQ(run.nExitCode, 1);
+    EXPECT_NE(run.strOutput.find("are in a straight line."), std::string::npos) << run.strOutput;
+}
+
 TEST_F(CliTest, CommandLineMistakesShowTheUsage)
 {
     const std::pair<const char*, int> aCases[] = {
         {"", 2}, {"frobnicate x", 2}, {"info", 2}, {"convert a", 2}, {"--help", 0}, {"crop a b", 2},
         {"crop a b --rect 1,2,3", 2}, {"mosaic o --region 5,0,1,1 i", 2}, {"convert a b --depth 16", 2},
-        {"convert a b --compress zip", 2}, {"world a --write XYZ", 2}, {"info a --bogus 1", 2}};
+        {"convert a b --compress zip", 2}, {"world a --write XYZ", 2}, {"info a --bogus 1", 2},
+        {"rectify a b --p1 0,0,1,1 --p3 1,1,2,0", 2}, {"rectify a b --p1 0,0,1,1 --p2 1,0 --p3 1,1,2,0 --non-rectangular", 2},
+        {"rectify a b --p1 0.5,0,1,1 --p2 1,0 --p3 1,1,2,0", 2}};
     for (const auto& [pArguments, nExitCode] : aCases) {
         const SRun run = RunCli(pArguments);
         EXPECT_EQ(run.nExitCode, nExitCode) << pArguments;
