@@ -145,7 +145,8 @@ bool CDIBWorld::CopyMap(CDIBWorld* pDest, CDIBWorld* pSource, const std::string&
     const bool bSamePalette = SamePalette(dest, source);
     const int nDestWidth = dest.m_nImageWidth, nDestHeight = dest.m_nImageHeight;
     const int nSourceWidth = source.m_nImageWidth, nSourceHeight = source.m_nImageHeight;
-    const bool bNothingCopied = dest.m_nErrorNumber == 0;
+    // Returns that leave before copying report whether the destination has no error.
+    const bool bDestinationClean = dest.m_nErrorNumber == 0;
 
     // Destination window: the pixels whose centres lie on or inside the source's area.
     int x0 = source.m_nWestCm, y0 = source.m_nSouthCm;
@@ -157,7 +158,7 @@ bool CDIBWorld::CopyMap(CDIBWorld* pDest, CDIBWorld* pSource, const std::string&
     if (nBackY < source.m_nSouthCm)
         ++y0;
     if (x0 > nDestWidth - 1 || y0 > nDestHeight - 1)
-        return bNothingCopied;
+        return bDestinationClean;
     x0 = std::max(x0, 0);
     y0 = std::max(y0, 0);
 
@@ -171,7 +172,7 @@ bool CDIBWorld::CopyMap(CDIBWorld* pDest, CDIBWorld* pSource, const std::string&
     if (nBackY > source.m_nNorthCm)
         --y1;
     if (x1 < 0 || y1 < 0)
-        return bNothingCopied;
+        return bDestinationClean;
     x1 = std::min(x1, nDestWidth - 1);
     y1 = std::min(y1, nDestHeight - 1);
 
@@ -186,16 +187,16 @@ bool CDIBWorld::CopyMap(CDIBWorld* pDest, CDIBWorld* pSource, const std::string&
     int sx0 = 0, sy0 = 0, sx1 = 0, sy1 = 0;
     SourcePixel(x0, y0, sx0, sy0);
     if (sx0 > nSourceWidth - 1 || sy0 > nSourceHeight - 1)
-        return bNothingCopied;
+        return bDestinationClean;
     sx0 = std::max(sx0, 0);
     sy0 = std::max(sy0, 0);
     SourcePixel(x1, y1, sx1, sy1);
     if (sx1 < 0 || sy1 < 0)
-        return bNothingCopied;
+        return bDestinationClean;
     sx1 = std::min(sx1, nSourceWidth - 1);
     sy1 = std::min(sy1, nSourceHeight - 1);
     if (x1 < x0 || sx1 < sx0 || y1 < y0 || sy1 < sy0)
-        return bNothingCopied;
+        return bDestinationClean;
 
     const bool bSameColumns = (x1 - x0 == sx1 - sx0) || x1 == x0;
     const std::vector<int> aColumns = LinearMapping(x0, x1, sx0, sx1, nSourceWidth - 1);
