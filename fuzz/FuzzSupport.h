@@ -17,7 +17,9 @@ namespace gridmorph::fuzz {
 inline CHeadlessPlatform& QuietPlatform()
 {
     static CHeadlessPlatform* s_pPlatform = [] {
-        setenv("GRIDMORPH_MEMORY_LIMIT_MB", "256", 1);
+        // Small enough that a file asking for a large picture is refused quickly, large
+        // enough for every real decoding path.
+        setenv("GRIDMORPH_MEMORY_LIMIT_MB", "64", 1);
         auto* pPlatform = new CHeadlessPlatform(stderr);  // lives for the whole run
         pPlatform->SetQuiet(true);
         InstallPlatform(pPlatform);
