@@ -1,12 +1,13 @@
 #include "transform/Resample.h"
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
 
-#include <cmath>
-#include <initializer_list>
-#include <cstdio>
-#include <cstring>
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <initializer_list>
 #include <limits>
 
 #include "errors/ErrorText.h"
@@ -116,13 +117,7 @@ void ResampleRow(const SRectifyingTransform& transform, const CDIBImage& source,
     const std::ptrdiff_t nStride = source.m_nStride;
     const std::uint8_t* pTopRow = pBottom + static_cast<std::ptrdiff_t>(source.m_nImageHeight - 1) * nStride;
     const int nPixelBytes = source.m_nBitCount / 8;
-    // Two pixels at a time in SSE2 registers: the same IEEE operations in the same order as
-    // one at a time (SSE2 has no fused multiply-add), so the result is identical.
-    const __m128d vBk = _mm_set1_pd(bk), vC = _mm_set1_pd(c), vS = _mm_set1_pd(s), vX1 = _mm_set1_pd(X1);
-    const __m128d vBs = _mm_set1_pd(bs), vBcY1 = _mm_set1_pd(bcY1), vHalf = _mm_set1_pd(0.5);
-    const __m128d vTwo = _mm_set1_pd(2.0);
     const double dFirst = static_cast<double>(nFirstColumn + nLow);
-    __m128d vColumn = _mm_set_pd(dFirst + 1.0, dFirst);  // exact: whole numbers
     const int nCount = nHigh - nLow + 1;
     std::uint8_t* pOut = pOutputRow + static_cast<std::ptrdiff_t>(nLow) * nPixelBytes;
     auto Copy = [&](int n, int sx, int sy) {
@@ -135,6 +130,13 @@ void ResampleRow(const SRectifyingTransform& transform, const CDIBImage& source,
         }
     };
     int n = 0;
+#if defined(__SSE2__)
+    // Two pixels at a time in SSE2 registers: the same IEEE operations in the same order as
+    // one at a time (SSE2 has no fused multiply-add), so the result is identical.
+    const __m128d vBk = _mm_set1_pd(bk), vC = _mm_set1_pd(c), vS = _mm_set1_pd(s), vX1 = _mm_set1_pd(X1);
+    const __m128d vBs = _mm_set1_pd(bs), vBcY1 = _mm_set1_pd(bcY1), vHalf = _mm_set1_pd(0.5);
+    const __m128d vTwo = _mm_set1_pd(2.0);
+    __m128d vColumn = _mm_set_pd(dFirst + 1.0, dFirst);  // exact: whole numbers
     for (; n + 1 < nCount; n += 2) {
         const __m128d a = _mm_sub_pd(vColumn, vBk);
         const __m128d x = _mm_add_pd(_mm_sub_pd(_mm_add_pd(_mm_mul_pd(a, vC), vX1), vBs), vHalf);
@@ -145,7 +147,8 @@ void ResampleRow(const SRectifyingTransform& transform, const CDIBImage& source,
         Copy(n + 1, _mm_cvtsi128_si32(_mm_srli_si128(ix, 4)), _mm_cvtsi128_si32(_mm_srli_si128(iy, 4)));
         vColumn = _mm_add_pd(vColumn, vTwo);
     }
-    if (n < nCount) {
+#endif
+    for (; n < nCount; ++n) {
         const double a = (dFirst + n) - bk;
         Copy(n, static_cast<int>(((a * c + X1) - bs) + 0.5), static_cast<int>(bcY1 + a * s + 0.5));
     }
