@@ -37,7 +37,10 @@ int OnTiffError(TIFF*, void* pUserData, const char* pModule, const char* pFormat
 int OnTiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 // Largest single allocation libtiff may make for us: strip and tile buffers, tag arrays.
-constexpr tmsize_t kTiffMaxSingleAllocation = tmsize_t(1) << 30;
+constexpr tmsize_t kTiffMaxSingleAllocation = tmsize_t(256) << 20;
+// No picture the program reads has more samples per pixel (CMYK with alpha and a few
+// extras); a file that says more is damaged, and its rows would be gigabytes long.
+constexpr int kTiffMaxSamplesPerPixel = 16;
 
 struct STiffHandle {
     TIFF* pTiff = nullptr;
@@ -188,6 +191,9 @@ SCodecStatus ChooseLayout(TIFF* pTiff, STiffLayout& layout)
         TIFFSetField(pTiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
         nPhotometric = PHOTOMETRIC_RGB;
     }
+    if (nSamples < 1 || nSamples > kTiffMaxSamplesPerPixel)
+        return SCodecStatus::Fail(codec_result::kCorrupt,
+                                  "TIFF: the file declares " + std::to_string(nSamples) + " samples per pixel.");
     if (nSampleFormat != SAMPLEFORMAT_UINT && nSampleFormat != SAMPLEFORMAT_VOID)
         return SCodecStatus::Fail(codec_result::kUnsupported, "TIFF: only unsigned integer samples are supported.");
 
@@ -333,7 +339,7 @@ SCodecStatus ReadDirect(TIFF* pTiff, CDIBSection& picture, const STiffLayout& la
     // Scanline reading decodes strip by strip without holding a whole strip, which for
     // an uncompressed single-strip file would be the whole picture again.
     const tmsize_t nLineBytes = TIFFScanlineSize(pTiff);
-    if (nLineBytes <= 0)
+    if (nLineBytes <= 0 || nLineBytes > kTiffMaxSingleAllocation)
         return Failure(messages, "the row size is not usable.");
     std::vector<std::uint8_t> aLine(static_cast<std::size_t>(nLineBytes));
     for (int y = 0; y < nHeight; ++y) {
