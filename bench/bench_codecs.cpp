@@ -24,22 +24,14 @@
 
 #include "image/DIBImage.h"
 #include "image/codecs/ImageCodec.h"
+#include "BenchSupport.h"
 #include "platform/HeadlessPlatform.h"
 
 using namespace gridmorph;
+using bench::Seconds;
 
 namespace {
 
-double Seconds(const std::function<void()>& fnWork, int nRepeats = 1)
-{
-    double dBest = 1e30;
-    for (int i = 0; i < nRepeats; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        fnWork();
-        dBest = std::min(dBest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    return dBest;
-}
 
 long PeakKilobytes()
 {
@@ -249,20 +241,6 @@ void BareBmpRead(const std::string& strPath, std::vector<std::uint8_t>& aPixels)
     std::fclose(pFile);
 }
 
-// Builds a 12000 x 9000 scan by tiling the sample sheet.
-void MakeScan(const std::string& strSample, CDIBImage& scan)
-{
-    CDIBImage tile;
-    if (!tile.OpenDIB(strSample))
-        std::exit(1);
-    scan.CreateImage(24, 12000, 9000, FILL_NONE, 0, 0, 0, nullptr);
-    for (int nRow = 0; nRow < 9000; ++nRow) {
-        const std::uint8_t* pSource = tile.StorageRow(nRow % tile.m_nImageHeight);
-        std::uint8_t* pTarget = scan.StorageRow(nRow);
-        for (int x = 0; x < 12000; x += tile.m_nImageWidth)
-            std::memcpy(pTarget + 3 * x, pSource, 3 * std::size_t(std::min(tile.m_nImageWidth, 12000 - x)));
-    }
-}
 
 int PeakOfOpen(const std::string& strPath)
 {
@@ -302,8 +280,10 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string strFolder = argc > 2 ? argv[2] : std::filesystem::temp_directory_path().string();
-    CDIBImage scan24, scan8;
-    MakeScan(argv[1], scan24);
+    CDIBImage tile, scan24, scan8;
+    if (!tile.OpenDIB(argv[1]))
+        return 1;
+    bench::MakeTiledScan(tile, 12000, 9000, scan24);
     scan8.CreateImage(8, &scan24, true, false, true, true, false);
     const std::size_t nBytes24 = std::size_t(scan24.m_nStride) * scan24.m_nImageHeight;
     std::vector<std::uint8_t> aCopy(nBytes24);
@@ -334,7 +314,7 @@ int main(int argc, char** argv)
             EncodeOptions().nPngCompressionLevel = setting.nLevel;
             EncodeOptions().nPngFilters = setting.nFilters;
             EncodeOptions().nPngStrategy = setting.nStrategy;
-            const double d = Seconds([&] { part.SaveDIB(strPath); });
+            const double d = Seconds([&] { part.SaveDIB(strPath); }, 1);
             std::printf("%-24s %10.2f %10ju %8.1f\n", setting.pName, d, std::uintmax_t(std::filesystem::file_size(strPath)),
                         12.0 / d);
         }
@@ -356,7 +336,7 @@ int main(int argc, char** argv)
         const std::string strOurs = strFolder + "/bench-ours." + aCase.pExtension;
         const std::string strBare = strFolder + "/bench-bare." + aCase.pExtension;
         const std::string strExtension = aCase.pExtension;
-        const double dSave = Seconds([&] { image.SaveDIB(strOurs); });
+        const double dSave = Seconds([&] { image.SaveDIB(strOurs); }, 1);
         const double dBareSave = Seconds([&] {
             if (strExtension == "png")
                 BarePngWrite(image, strBare, EncodeOptions().nPngCompressionLevel);
@@ -368,7 +348,7 @@ int main(int argc, char** argv)
                 BareGifWrite(image, strBare);
             else
                 BareBmpWrite(image, strBare);
-        });
+        }, 1);
         CDIBImage reopened;
         const double dOpen = Seconds([&] { reopened.OpenDIB(strOurs); }, 2);
         reopened.CloseImage();

@@ -9,44 +9,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "image/DIBImage.h"
 #include "platform/HeadlessPlatform.h"
 #include "world/DIBWorld.h"
 
 using namespace gridmorph;
-
-namespace {
-
-double Seconds(const std::function<void()>& fnWork, int nRepeats = 3)
-{
-    double dBest = 1e30;
-    for (int i = 0; i < nRepeats; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        fnWork();
-        dBest = std::min(dBest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    return dBest;
-}
-
-// A scan: the sample sheet tiled, with scanner noise so it has tens of thousands of colours.
-void MakeScan(const CDIBImage& tile, int nWidth, int nHeight, CDIBWorld& scan, std::uint32_t nSeed)
-{
-    scan.CreateImage(24, nWidth, nHeight, FILL_NONE, 0, 0, 0, nullptr);
-    for (int nRow = 0; nRow < nHeight; ++nRow) {
-        const std::uint8_t* pSource = tile.StorageRow(nRow % tile.m_nImageHeight);
-        std::uint8_t* pTarget = scan.StorageRow(nRow);
-        for (int x = 0; x < nWidth; ++x) {
-            nSeed = nSeed * 1664525u + 1013904223u;
-            const std::uint8_t* p = pSource + 3 * (x % tile.m_nImageWidth);
-            for (int c = 0; c < 3; ++c) {
-                const int nValue = p[c] + int((nSeed >> (8 + 6 * c)) & 31) - 16;
-                pTarget[3 * x + c] = static_cast<std::uint8_t>(nValue < 0 ? 0 : (nValue > 255 ? 255 : nValue));
-            }
-        }
-    }
-}
-
-}  // namespace
+using bench::Seconds;
 
 int main(int argc, char** argv)
 {
@@ -63,7 +32,7 @@ int main(int argc, char** argv)
 
     // Popular-colour reduction of a 12000 x 9000 scan (both passes).
     CDIBWorld scan;
-    MakeScan(tile, 12000, 9000, scan, 7);
+    bench::MakeTiledScan(tile, 12000, 9000, scan, 7);
     {
         std::unordered_set<std::uint32_t> aColours;
         for (int nRow = 0; nRow < 9000; nRow += 3)
@@ -92,7 +61,7 @@ int main(int argc, char** argv)
         CDIBWorld aSources[4];
         for (int i = 0; i < 4; ++i) {
             CDIBWorld source24;
-            MakeScan(tile, 6000, 4500, source24, 11 + i);
+            bench::MakeTiledScan(tile, 6000, 4500, source24, 11 + i);
             if (aCase.nSourceBits == 8)
                 aSources[i].CreateImage(8, &source24, true, true, true, false, false);  // the default cube
             else

@@ -10,24 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "image/codecs/ImageCodec.h"
 #include "platform/HeadlessPlatform.h"
 #include "transform/Resample.h"
 
 using namespace gridmorph;
+using bench::Seconds;
 
 namespace {
 
-double Seconds(const std::function<void()>& fnWork, int nRepeats = 3)
-{
-    double dBest = 1e30;
-    for (int i = 0; i < nRepeats; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        fnWork();
-        dBest = std::min(dBest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    return dBest;
-}
 
 }  // namespace
 
@@ -44,11 +36,7 @@ int main(int argc, char** argv)
     if (!tile.OpenDIB(argv[1]))
         return 1;
     CDIBWorld scan24;
-    scan24.CreateImage(24, 12000, 9000, FILL_NONE, 0, 0, 0, nullptr);
-    for (int nRow = 0; nRow < 9000; ++nRow)
-        for (int x = 0; x < 12000; x += tile.m_nImageWidth)
-            std::memcpy(scan24.StorageRow(nRow) + 3 * x, tile.StorageRow(nRow % tile.m_nImageHeight),
-                        3 * std::size_t(std::min(tile.m_nImageWidth, 12000 - x)));
+    bench::MakeTiledScan(tile, 12000, 9000, scan24);
     if (argc == 4 && std::string(argv[2]) == "--make-source") {
         EncodeOptions().eTiffCompression = ETiffCompression::None;
         scan24.SaveDIB(argv[3]);
