@@ -18,11 +18,6 @@
 using namespace gridmorph;
 using bench::Seconds;
 
-namespace {
-
-
-}  // namespace
-
 int main(int argc, char** argv)
 {
     if (argc < 2) {
