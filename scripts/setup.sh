@@ -10,6 +10,7 @@ gridmorph_packages=(
   build-essential cmake pkg-config
   libpng-dev libjpeg-dev libtiff-dev libgif-dev zlib1g-dev
   libgtest-dev gdal-bin
+  qt6-base-dev fonts-dejavu-core
   clang libclang-rt-14-dev python3
 )
 
