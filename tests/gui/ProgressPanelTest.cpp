@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QRegularExpression>
+#include <QTest>
 #include <QWidget>
 
 #include "app/QtPlatform.h"
@@ -40,10 +41,10 @@ TEST_F(ProgressPanelTest, ARowLoopPaintsOncePerVisibleStep)
         const int nStart = pPanel->RepaintCount();
         for (int nRow = 0; nRow < 9000; ++nRow)
             progress.SetProgress(nRow + 1);
+        // The last step is always shown; a fast loop costs a handful of repaints, never one per row.
         EXPECT_EQ(pPanel->ShownStep(), pPanel->Steps());
-        // At most one repaint for each pixel the bar can move, never one per row.
-        EXPECT_LE(pPanel->RepaintCount() - nStart, pPanel->Steps());
-        EXPECT_GE(pPanel->RepaintCount() - nStart, std::min(9000, pPanel->Steps()) - 1);
+        EXPECT_GE(pPanel->RepaintCount() - nStart, 1);
+        EXPECT_LE(pPanel->RepaintCount() - nStart, 10);
         EXPECT_EQ(pPanel->Text(), QStringLiteral("Transforming Bitmap"));  // an empty text keeps it
     }
     // Leaving the scope ends the progress and takes the panel away.
@@ -55,8 +56,10 @@ TEST_F(ProgressPanelTest, ARangeThatDoesNotStartAtZeroMovesProportionally)
     CProgressPanel* pPanel = m_platform.ProgressPanel();
     CMessageBox progress;
     progress.StartProgress(100, 300, "Copying area.bmp");
+    QTest::qWait(110);  // past the repaint interval
     progress.SetProgress(200, "");
     EXPECT_EQ(pPanel->ShownStep(), pPanel->Steps() / 2);
+    QTest::qWait(110);
     progress.SetProgress(100, "Copying other.bmp");
     EXPECT_EQ(pPanel->ShownStep(), 0);
     EXPECT_EQ(pPanel->Text(), QStringLiteral("Copying other.bmp"));
@@ -72,7 +75,7 @@ TEST_F(ProgressPanelTest, TheCoresColourReductionDrivesThePanel)
     ASSERT_TRUE(source.CreateImage(24, 300, 700, FILL_WHITE, 0, 0, 0, nullptr));
     CDIBImage reduced;
     ASSERT_TRUE(reduced.CreateImage(8, &source, true, false, false, true, true));
-    EXPECT_GT(m_platform.ProgressPanel()->RepaintCount(), 1);
+    EXPECT_GE(m_platform.ProgressPanel()->RepaintCount(), 2);  // shown, then at least the last step
     EXPECT_FALSE(m_platform.ProgressPanel()->isVisible());
 }
 

@@ -29,10 +29,11 @@ constexpr qsizetype kRegistryBufferBytes = 259;
 COrvexApp::COrvexApp(CPlatform* pPlatform)
 {
     if (!pPlatform) {
-        m_pQtPlatform = std::make_unique<CQtPlatform>();
-        pPlatform = m_pQtPlatform.get();
+        m_pOwnedPlatform = std::make_unique<CQtPlatform>();
+        pPlatform = m_pOwnedPlatform.get();
     }
     m_pPlatform = pPlatform;
+    m_pQtPlatform = dynamic_cast<CQtPlatform*>(pPlatform);
     m_pPreviousPlatform = InstallPlatform(m_pPlatform);
 }
 

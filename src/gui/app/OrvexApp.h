@@ -59,8 +59,10 @@ signals:
     void RecentFilesChanged();
 
 private:
-    std::unique_ptr<CQtPlatform> m_pQtPlatform;
+    std::unique_ptr<CQtPlatform> m_pOwnedPlatform;
     CPlatform* m_pPlatform = nullptr;
+    // The platform when it is Qt's: it shows progress in the frame's client area.
+    CQtPlatform* m_pQtPlatform = nullptr;
     CPlatform* m_pPreviousPlatform = nullptr;
     std::unique_ptr<CRecentFileList> m_pRecentFiles;
     std::unique_ptr<COrvexR4Doc> m_pDocument;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QString>
 
@@ -12,8 +13,9 @@ namespace gridmorph {
 // The progress panel: a small child window in the top-left corner of the main window's
 // client area with one line of text and a bar. Long commands run their row loops on the
 // user-interface thread without returning to the event loop, so the panel paints itself
-// at once (a synchronous repaint), and only when what it shows has changed: a loop over
-// 9000 rows costs as many repaints as the bar has pixels, not 9000.
+// at once (a synchronous repaint), and only when what it shows has changed, at most every
+// 100 ms while the bar moves (and always for its last step): a loop over 9000 rows costs a
+// few dozen repaints, not 9000.
 class CProgressPanel : public QFrame {
     Q_OBJECT
 public:
@@ -41,6 +43,7 @@ private:
     int m_nLower = 0;
     int m_nUpper = 0;
     int m_nShownStep = -1;
+    QElapsedTimer m_sinceRepaint;
     int m_nRepaintCount = 0;
 };
 
