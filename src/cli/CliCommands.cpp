@@ -158,20 +158,11 @@ void RequirePositional(const SCommandLine& commandLine, std::size_t nCount, cons
         throw CUsageError(commandLine.strCommand + " takes " + pWhat);
 }
 
-// Saves the picture, with its world file when it has a georeference. False on failure
-// (the message has been shown), also when a depth refusal wrote nothing.
+// Saves the picture, with its world file when it has a georeference. False when nothing
+// (or not everything) was written; the message has been shown.
 bool SaveOutput(CDIBWorld& image, const std::string& strPath)
 {
-    const int nFileType = CDIBImage::GetFileType(strPath);
-    if ((nFileType == FILE_TYPE_GIF && image.m_nBitCount != 8) || (nFileType == FILE_TYPE_JPEG && image.m_nBitCount != 24)) {
-        image.SaveDIB(strPath);  // shows why nothing is written
-        return false;
-    }
-    if (image.HasWorld())
-        image.SaveWorld(strPath);
-    else
-        image.SaveDIB(strPath);
-    return image.m_nErrorNumber == 0;
+    return (image.HasWorld() ? image.SaveWorld(strPath) : image.SaveDIB(strPath)) == ESaveResult::Written;
 }
 
 int RunInfo(const SCommandLine& commandLine, CCliPlatform& platform)
@@ -268,8 +259,7 @@ int RunConvert(const SCommandLine& commandLine, CCliPlatform& platform)
     }
     nMessages = platform.m_nMessages;
     if (!SaveOutput(*pOutput, commandLine.aPositional[1]))
-        return pOutput->m_nErrorNumber ? Failure(*pOutput, "convert", platform, nMessages)
-                                       : (std::fprintf(stderr, "gridmorph-cli: convert failed: nothing was written\n"), 1);
+        return Failure(*pOutput, "convert", platform, nMessages);
     return 0;
 }
 
@@ -301,8 +291,7 @@ int RunCrop(const SCommandLine& commandLine, CCliPlatform& platform)
     }
     nMessages = platform.m_nMessages;
     if (!SaveOutput(cropped, commandLine.aPositional[1]))
-        return cropped.m_nErrorNumber ? Failure(cropped, "crop", platform, nMessages)
-                                      : (std::fprintf(stderr, "gridmorph-cli: crop failed: nothing was written\n"), 1);
+        return Failure(cropped, "crop", platform, nMessages);
     return 0;
 }
 
@@ -406,8 +395,7 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
     }
     source.CloseImage();  // the source's memory is not needed while the result is written
     nMessages = platform.m_nMessages;
-    pTransformed->SaveWorld(commandLine.aPositional[1]);
-    if (pTransformed->m_nErrorNumber != 0)
+    if (pTransformed->SaveWorld(commandLine.aPositional[1]) != ESaveResult::Written)
         return Failure(*pTransformed, "rectify", platform, nMessages);
     const CDIBWorld& output = *pTransformed;
     std::printf("width: %d\nheight: %d\nwest: %.6f\nnorth: %.6f\neast: %.6f\nsouth: %.6f\nresolution: %.6f\n",

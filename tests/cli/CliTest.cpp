@@ -145,6 +145,23 @@ TEST_F(CliTest, RectifyWritesTheMapAndItsWorldFileAndRefusesQuestionsWithoutYes)
     EXPECT_NE(run.strOutput.find("are in a straight line."), std::string::npos) << run.strOutput;
 }
 
+TEST_F(CliTest, ASaveThatWroteNothingIsAFailure)
+{
+    // An 8-bit scan rectified into a JPEG name: the format refuses the depth, so the tool
+    // says so and fails instead of printing the edges of a map it never wrote.
+    CDIBWorld image;
+    test::MakePatternPicture(image, 8, 100, 50);
+    image.SaveDIB(m_folder.Path("scan.bmp"));
+    const SRun run = RunCli("rectify " + m_folder.Path("scan.bmp") + " " + m_folder.Path("straight.jpg") +
+                            " --p1 0,0,1000,2049 --p2 99,0 --p3 99,49,1099,1951");
+    EXPECT_EQ(run.nExitCode, 1) << run.strOutput;
+    EXPECT_NE(run.strOutput.find("JPEG file format must be 24-bit, full colour"), std::string::npos) << run.strOutput;
+    EXPECT_NE(run.strOutput.find("rectify failed: Image not saved"), std::string::npos) << run.strOutput;
+    EXPECT_EQ(run.strOutput.find("width:"), std::string::npos) << run.strOutput;
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("straight.jpg")));
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("straight.JGW")));
+}
+
 TEST_F(CliTest, CommandLineMistakesShowTheUsage)
 {
     const std::pair<const char*, int> aCases[] = {
