@@ -4,13 +4,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "errors/ErrorText.h"
 #include "image/codecs/ImageCodec.h"
+#include "io/Numbers.h"
 #include "platform/HeadlessPlatform.h"
 #include "transform/LocatorChecks.h"
 #include "transform/Resample.h"
@@ -127,8 +130,8 @@ std::vector<double> ParseNumbers(const std::string& strList, std::size_t nExpect
     std::stringstream stream(strList);
     std::string strPiece;
     while (std::getline(stream, strPiece, ',')) {
-        char* pEnd = nullptr;
-        const double dValue = std::strtod(strPiece.c_str(), &pEnd);
+        const char* pEnd = nullptr;
+        const double dValue = ScanNumber(strPiece.c_str(), &pEnd);
         if (strPiece.empty() || *pEnd != '\0' || !std::isfinite(dValue))
             throw CUsageError(std::string(pOption) + ": '" + strPiece + "' is not a number");
         aNumbers.push_back(dValue);
@@ -136,6 +139,13 @@ std::vector<double> ParseNumbers(const std::string& strList, std::size_t nExpect
     if (aNumbers.size() != nExpected)
         throw CUsageError(std::string(pOption) + " takes " + std::to_string(nExpected) + " comma-separated numbers");
     return aNumbers;
+}
+
+// Prints "key: value" lines, the values with six decimals whatever the locale.
+void PrintEdges(std::initializer_list<std::pair<const char*, double>> aLines)
+{
+    for (const auto& [pKey, dValue] : aLines)
+        std::printf("%s: %s\n", pKey, FormatFixed(dValue, 6).c_str());
 }
 
 int Failure(const CDIBImage& image, const char* pVerb, const CCliPlatform& platform, int nMessagesBefore)
@@ -206,11 +216,10 @@ int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
         // Outside edges lie half a pixel beyond the pixel centres.
         const double dHalfX = image.m_nImageWidth > 1 ? (image.GetEast() - image.GetWest()) / (image.m_nImageWidth - 1) / 2 : 0;
         const double dHalfY = image.m_nImageHeight > 1 ? (image.GetNorth() - image.GetSouth()) / (image.m_nImageHeight - 1) / 2 : 0;
-        std::printf("west: %.6f\nnorth: %.6f\neast: %.6f\nsouth: %.6f\n", image.GetWest(), image.GetNorth(),
-                    image.GetEast(), image.GetSouth());
-        std::printf("outside_west: %.6f\noutside_north: %.6f\noutside_east: %.6f\noutside_south: %.6f\n",
-                    image.GetWest() - dHalfX, image.GetNorth() + dHalfY, image.GetEast() + dHalfX,
-                    image.GetSouth() - dHalfY);
+        PrintEdges({{"west", image.GetWest()}, {"north", image.GetNorth()}, {"east", image.GetEast()},
+                    {"south", image.GetSouth()}, {"outside_west", image.GetWest() - dHalfX},
+                    {"outside_north", image.GetNorth() + dHalfY}, {"outside_east", image.GetEast() + dHalfX},
+                    {"outside_south", image.GetSouth() - dHalfY}});
         return 0;
     }
     SWorldFileValues values;
@@ -317,8 +326,9 @@ int RunMosaic(const SCommandLine& commandLine, CCliPlatform&)
         std::fprintf(stderr, "gridmorph-cli: mosaic failed\n");
         return 1;
     }
-    std::printf("width: %d\nheight: %d\nwest: %.6f\nnorth: %.6f\neast: %.6f\nsouth: %.6f\n", pMap->m_nImageWidth,
-                pMap->m_nImageHeight, pMap->GetWest(), pMap->GetNorth(), pMap->GetEast(), pMap->GetSouth());
+    std::printf("width: %d\nheight: %d\n", pMap->m_nImageWidth, pMap->m_nImageHeight);
+    PrintEdges({{"west", pMap->GetWest()}, {"north", pMap->GetNorth()}, {"east", pMap->GetEast()},
+                {"south", pMap->GetSouth()}});
     return 0;
 }
 
@@ -398,10 +408,12 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
     if (pTransformed->SaveWorld(commandLine.aPositional[1]) != ESaveResult::Written)
         return Failure(*pTransformed, "rectify", platform, nMessages);
     const CDIBWorld& output = *pTransformed;
-    std::printf("width: %d\nheight: %d\nwest: %.6f\nnorth: %.6f\neast: %.6f\nsouth: %.6f\nresolution: %.6f\n",
-                output.m_nImageWidth, output.m_nImageHeight, output.GetWest(), output.GetNorth(), output.GetEast(),
-                output.GetSouth(),
-                output.m_nImageWidth > 1 ? (output.GetEast() - output.GetWest()) / (output.m_nImageWidth - 1) : 0.0);
+    std::printf("width: %d\nheight: %d\n", output.m_nImageWidth, output.m_nImageHeight);
+    PrintEdges({{"west", output.GetWest()}, {"north", output.GetNorth()}, {"east", output.GetEast()},
+                {"south", output.GetSouth()},
+                {"resolution", output.m_nImageWidth > 1
+                                   ? (output.GetEast() - output.GetWest()) / (output.m_nImageWidth - 1)
+                                   : 0.0}});
     return 0;
 }
 
