@@ -228,7 +228,7 @@ int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
     values.dEastingTopLeft = image.GetWest();
     values.dNorthingTopLeft = image.GetNorth();
     for (const std::string& strEach : aFlavours) {
-        const std::string strWorldFile = WorldBaseName(strPath) + "." + strEach;
+        const std::string strWorldFile = WorldFileToWrite(WorldBaseName(strPath) + "." + strEach);
         if (!WriteWorldFileValues(strWorldFile, values)) {
             std::fprintf(stderr, "gridmorph-cli: world failed: Could not open %s\n", strWorldFile.c_str());
             return 1;

@@ -106,10 +106,12 @@ TEST_F(CliTest, MapVerbsKeepTheGeoreference)
               "outside_west: 995.000000\noutside_north: 1055.000000\noutside_east: 1105.000000\n"
               "outside_south: 995.000000\n");
 
+    test::WriteBytes(m_folder.Path("map.jgw"), {'9', '\n'});  // another program's spelling is rewritten
     run = RunCli("world " + m_folder.Path("map.png") + " --write tfw,JGW");
     EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
     EXPECT_TRUE(std::filesystem::exists(m_folder.Path("map.TFW")));
-    EXPECT_EQ(test::ReadBytes(m_folder.Path("map.JGW")), test::ReadBytes(m_folder.Path("map.PGW")));
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("map.JGW")));
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("map.jgw")), test::ReadBytes(m_folder.Path("map.PGW")));
 
     run = RunCli("convert " + m_folder.Path("map.png") + " " + m_folder.Path("small.gif") + " --depth 8");
     EXPECT_EQ(run.nExitCode, 0) << run.strOutput;

@@ -216,7 +216,7 @@ bool CDIBWorld::WriteWorldFile(const std::string& strImageFileName)
 
 bool CDIBWorld::WriteWorldFileSilent(const std::string& strImageFileName)
 {
-    const std::string strWorldFile = WorldFileNameFor(strImageFileName);
+    const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strImageFileName));
     SWorldFileValues values;
     values.dResolutionWestEast = m_nImageWidth > 1 ? (m_dEast - m_dWest) / (m_nImageWidth - 1) : 1.0;
     values.dResolutionSouthNorth = m_nImageHeight > 1 ? (m_dSouth - m_dNorth) / (m_nImageHeight - 1) : 1.0;

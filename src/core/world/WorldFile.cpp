@@ -83,6 +83,12 @@ std::string FindFileAnyCase(const std::string& strPath)
     return std::string();
 }
 
+std::string WorldFileToWrite(const std::string& strWorldFile)
+{
+    const std::string strFound = FindFileAnyCase(strWorldFile);
+    return strFound.empty() ? strWorldFile : strFound;
+}
+
 std::string FindWorldFile(const std::string& strImageFileName)
 {
     const std::string strBase = WorldBaseName(strImageFileName);

@@ -1,6 +1,7 @@
 // World files: naming, search, reading and writing, and what another GIS reads from them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -54,6 +55,30 @@ TEST_F(WorldFileTest, SearchOrderAndLetterCase)
     WriteText("SITE.BPW", "");
     EXPECT_EQ(FindWorldFile(strImage), m_folder.Path("SITE.BPW"));  // the exact spelling wins
     EXPECT_EQ(FindWorldFile(m_folder.Path("OTHER.BMP")), "");
+}
+
+TEST_F(WorldFileTest, SavingWritesTheSpellingAlreadyThere)
+{
+    // Another program wrote out.pgw; saving out.png replaces it instead of adding out.PGW,
+    // so no reader can pick up the old georeference.
+    WriteText("out.pgw", "9\n0\n0\n-9\n9\n9\n");
+    WriteText("Out.Tfw", "9\n0\n0\n-9\n9\n9\n");
+    CDIBWorld image;
+    test::MakePatternPicture(image, 8, 11, 6);
+    image.SetEdges(1000, 1050, 1100, 1000);
+    ASSERT_EQ(image.SaveWorld(m_folder.Path("out.png")), ESaveResult::Written);
+    ASSERT_EQ(image.SaveWorld(m_folder.Path("Out.tif")), ESaveResult::Written);
+    std::vector<std::string> aNames;
+    for (const auto& entry : std::filesystem::directory_iterator(m_folder.Root()))
+        aNames.push_back(entry.path().filename().string());
+    std::sort(aNames.begin(), aNames.end());
+    EXPECT_EQ(aNames, (std::vector<std::string>{"Out.Tfw", "Out.tif", "out.pgw", "out.png"}));
+    SWorldFileValues values;
+    ASSERT_EQ(ReadWorldFileValues(m_folder.Path("out.pgw"), values), EWorldFileRead::Read);
+    EXPECT_EQ(values.dResolutionWestEast, 10.0);
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("Out.Tfw")), test::ReadBytes(m_folder.Path("out.pgw")));
+    EXPECT_EQ(WorldFileToWrite(m_folder.Path("out.PGW")), m_folder.Path("out.pgw"));
+    EXPECT_EQ(WorldFileToWrite(m_folder.Path("new.PGW")), m_folder.Path("new.PGW"));
 }
 
 TEST_F(WorldFileTest, ReadingFollowsNumberScanning)
