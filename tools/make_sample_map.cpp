@@ -12,6 +12,7 @@
 #include <string>
 
 #include "image/DIBImage.h"
+#include "io/Numbers.h"
 #include "platform/HeadlessPlatform.h"
 
 namespace {
@@ -211,8 +212,8 @@ int main(int argc, char** argv)
     for (int i = 0; i < 3; ++i) {
         double x = 0, y = 0;
         MapToPixel(aCorners[i][0], aCorners[i][1], x, y);
-        std::fprintf(pFile, "%d %ld %ld %.0f %.0f\n", i + 1, std::lround(x - 0.5), std::lround(y - 0.5), aCorners[i][0],
-                     aCorners[i][1]);
+        std::fprintf(pFile, "%d %ld %ld %s %s\n", i + 1, std::lround(x - 0.5), std::lround(y - 0.5),
+                     gridmorph::FormatFixed(aCorners[i][0], 0).c_str(), gridmorph::FormatFixed(aCorners[i][1], 0).c_str());
     }
     std::fclose(pFile);
     return 0;

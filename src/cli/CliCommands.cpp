@@ -4,13 +4,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "errors/ErrorText.h"
 #include "image/codecs/ImageCodec.h"
+#include "io/Numbers.h"
 #include "platform/HeadlessPlatform.h"
 #include "transform/LocatorChecks.h"
 #include "transform/Resample.h"
@@ -127,8 +130,8 @@ std::vector<double> ParseNumbers(const std::string& strList, std::size_t nExpect
     std::stringstream stream(strList);
     std::string strPiece;
     while (std::getline(stream, strPiece, ',')) {
-        char* pEnd = nullptr;
-        const double dValue = std::strtod(strPiece.c_str(), &pEnd);
+        const char* pEnd = nullptr;
+        const double dValue = ScanNumber(strPiece.c_str(), &pEnd);
         if (strPiece.empty() || *pEnd != '\0' || !std::isfinite(dValue))
             throw CUsageError(std::string(pOption) + ": '" + strPiece + "' is not a number");
         aNumbers.push_back(dValue);
@@ -136,6 +139,13 @@ std::vector<double> ParseNumbers(const std::string& strList, std::size_t nExpect
     if (aNumbers.size() != nExpected)
         throw CUsageError(std::string(pOption) + " takes " + std::to_string(nExpected) + " comma-separated numbers");
     return aNumbers;
+}
+
+// Prints "key: value" lines, the values with six decimals whatever the locale.
+void PrintEdges(std::initializer_list<std::pair<const char*, double>> aLines)
+{
+    for (const auto& [pKey, dValue] : aLines)
+        std::printf("%s: %s\n", pKey, FormatFixed(dValue, 6).c_str());
 }
 
 int Failure(const CDIBImage& image, const char* pVerb, const CCliPlatform& platform, int nMessagesBefore)
@@ -158,20 +168,11 @@ void RequirePositional(const SCommandLine& commandLine, std::size_t nCount, cons
         throw CUsageError(commandLine.strCommand + " takes " + pWhat);
 }
 
-// Saves the picture, with its world file when it has a georeference. False on failure
-// (the message has been shown), also when a depth refusal wrote nothing.
+// Saves the picture, with its world file when it has a georeference. False when nothing
+// (or not everything) was written; the message has been shown.
 bool SaveOutput(CDIBWorld& image, const std::string& strPath)
 {
-    const int nFileType = CDIBImage::GetFileType(strPath);
-    if ((nFileType == FILE_TYPE_GIF && image.m_nBitCount != 8) || (nFileType == FILE_TYPE_JPEG && image.m_nBitCount != 24)) {
-        image.SaveDIB(strPath);  // shows why nothing is written
-        return false;
-    }
-    if (image.HasWorld())
-        image.SaveWorld(strPath);
-    else
-        image.SaveDIB(strPath);
-    return image.m_nErrorNumber == 0;
+    return (image.HasWorld() ? image.SaveWorld(strPath) : image.SaveDIB(strPath)) == ESaveResult::Written;
 }
 
 int RunInfo(const SCommandLine& commandLine, CCliPlatform& platform)
@@ -215,11 +216,10 @@ int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
         // Outside edges lie half a pixel beyond the pixel centres.
         const double dHalfX = image.m_nImageWidth > 1 ? (image.GetEast() - image.GetWest()) / (image.m_nImageWidth - 1) / 2 : 0;
         const double dHalfY = image.m_nImageHeight > 1 ? (image.GetNorth() - image.GetSouth()) / (image.m_nImageHeight - 1) / 2 : 0;
-        std::printf("west: %.6f\nnorth: %.6f\neast: %.6f\nsouth: %.6f\n", image.GetWest(), image.GetNorth(),
-                    image.GetEast(), image.GetSouth());
-        std::printf("outside_west: %.6f\noutside_north: %.6f\noutside_east: %.6f\noutside_south: %.6f\n",
-                    image.GetWest() - dHalfX, image.GetNorth() + dHalfY, image.GetEast() + dHalfX,
-                    image.GetSouth() - dHalfY);
+        PrintEdges({{"west", image.GetWest()}, {"north", image.GetNorth()}, {"east", image.GetEast()},
+                    {"south", image.GetSouth()}, {"outside_west", image.GetWest() - dHalfX},
+                    {"outside_north", image.GetNorth() + dHalfY}, {"outside_east", image.GetEast() + dHalfX},
+                    {"outside_south", image.GetSouth() - dHalfY}});
         return 0;
     }
     SWorldFileValues values;
@@ -228,7 +228,7 @@ int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
     values.dEastingTopLeft = image.GetWest();
     values.dNorthingTopLeft = image.GetNorth();
     for (const std::string& strEach : aFlavours) {
-        const std::string strWorldFile = WorldBaseName(strPath) + "." + strEach;
+        const std::string strWorldFile = WorldFileToWrite(WorldBaseName(strPath) + "." + strEach);
         if (!WriteWorldFileValues(strWorldFile, values)) {
             std::fprintf(stderr, "gridmorph-cli: world failed: Could not open %s\n", strWorldFile.c_str());
             return 1;
@@ -268,8 +268,7 @@ int RunConvert(const SCommandLine& commandLine, CCliPlatform& platform)
     }
     nMessages = platform.m_nMessages;
     if (!SaveOutput(*pOutput, commandLine.aPositional[1]))
-        return pOutput->m_nErrorNumber ? Failure(*pOutput, "convert", platform, nMessages)
-                                       : (std::fprintf(stderr, "gridmorph-cli: convert failed: nothing was written\n"), 1);
+        return Failure(*pOutput, "convert", platform, nMessages);
     return 0;
 }
 
@@ -301,8 +300,7 @@ int RunCrop(const SCommandLine& commandLine, CCliPlatform& platform)
     }
     nMessages = platform.m_nMessages;
     if (!SaveOutput(cropped, commandLine.aPositional[1]))
-        return cropped.m_nErrorNumber ? Failure(cropped, "crop", platform, nMessages)
-                                      : (std::fprintf(stderr, "gridmorph-cli: crop failed: nothing was written\n"), 1);
+        return Failure(cropped, "crop", platform, nMessages);
     return 0;
 }
 
@@ -328,8 +326,9 @@ int RunMosaic(const SCommandLine& commandLine, CCliPlatform&)
         std::fprintf(stderr, "gridmorph-cli: mosaic failed\n");
         return 1;
     }
-    std::printf("width: %d\nheight: %d\nwest: %.6f\nnorth: %.6f\neast: %.6f\nsouth: %.6f\n", pMap->m_nImageWidth,
-                pMap->m_nImageHeight, pMap->GetWest(), pMap->GetNorth(), pMap->GetEast(), pMap->GetSouth());
+    std::printf("width: %d\nheight: %d\n", pMap->m_nImageWidth, pMap->m_nImageHeight);
+    PrintEdges({{"west", pMap->GetWest()}, {"north", pMap->GetNorth()}, {"east", pMap->GetEast()},
+                {"south", pMap->GetSouth()}});
     return 0;
 }
 
@@ -406,14 +405,15 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
     }
     source.CloseImage();  // the source's memory is not needed while the result is written
     nMessages = platform.m_nMessages;
-    pTransformed->SaveWorld(commandLine.aPositional[1]);
-    if (pTransformed->m_nErrorNumber != 0)
+    if (pTransformed->SaveWorld(commandLine.aPositional[1]) != ESaveResult::Written)
         return Failure(*pTransformed, "rectify", platform, nMessages);
     const CDIBWorld& output = *pTransformed;
-    std::printf("width: %d\nheight: %d\nwest: %.6f\nnorth: %.6f\neast: %.6f\nsouth: %.6f\nresolution: %.6f\n",
-                output.m_nImageWidth, output.m_nImageHeight, output.GetWest(), output.GetNorth(), output.GetEast(),
-                output.GetSouth(),
-                output.m_nImageWidth > 1 ? (output.GetEast() - output.GetWest()) / (output.m_nImageWidth - 1) : 0.0);
+    std::printf("width: %d\nheight: %d\n", output.m_nImageWidth, output.m_nImageHeight);
+    PrintEdges({{"west", output.GetWest()}, {"north", output.GetNorth()}, {"east", output.GetEast()},
+                {"south", output.GetSouth()},
+                {"resolution", output.m_nImageWidth > 1
+                                   ? (output.GetEast() - output.GetWest()) / (output.m_nImageWidth - 1)
+                                   : 0.0}});
     return 0;
 }
 

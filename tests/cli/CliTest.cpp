@@ -4,10 +4,14 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
+#include <vector>
 
+#include "cli/CliCommands.h"
 #include "image/DIBImage.h"
 #include "world/DIBWorld.h"
 #include "world/WorldFile.h"
+#include "support/ScopedLocale.h"
 #include "support/TestSupport.h"
 
 namespace gridmorph {
@@ -31,6 +35,23 @@ SRun RunCli(const std::string& strArguments)
         run.strOutput.append(szBuffer, nRead);
     const int nStatus = pclose(pPipe);
     run.nExitCode = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    return run;
+}
+
+// Runs the tool's code in this process, so that it runs in the locale the test set;
+// returns the exit code and what it printed on standard output.
+SRun RunCliHere(const std::vector<std::string>& aArguments)
+{
+    std::vector<std::string> aCopies = {"gridmorph-cli"};
+    aCopies.insert(aCopies.end(), aArguments.begin(), aArguments.end());
+    std::vector<char*> aPointers;
+    for (std::string& strArgument : aCopies)
+        aPointers.push_back(strArgument.data());
+    aPointers.push_back(nullptr);
+    SRun run;
+    ::testing::internal::CaptureStdout();
+    run.nExitCode = cli::RunCli(static_cast<int>(aCopies.size()), aPointers.data());
+    run.strOutput = ::testing::internal::GetCapturedStdout();
     return run;
 }
 
@@ -85,10 +106,12 @@ TEST_F(CliTest, MapVerbsKeepTheGeoreference)
               "outside_west: 995.000000\noutside_north: 1055.000000\noutside_east: 1105.000000\n"
               "outside_south: 995.000000\n");
 
+    test::WriteBytes(m_folder.Path("map.jgw"), {'9', '\n'});  // another program's spelling is rewritten
     run = RunCli("world " + m_folder.Path("map.png") + " --write tfw,JGW");
     EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
     EXPECT_TRUE(std::filesystem::exists(m_folder.Path("map.TFW")));
-    EXPECT_EQ(test::ReadBytes(m_folder.Path("map.JGW")), test::ReadBytes(m_folder.Path("map.PGW")));
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("map.JGW")));
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("map.jgw")), test::ReadBytes(m_folder.Path("map.PGW")));
 
     run = RunCli("convert " + m_folder.Path("map.png") + " " + m_folder.Path("small.gif") + " --depth 8");
     EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
@@ -143,6 +166,57 @@ TEST_F(CliTest, RectifyWritesTheMapAndItsWorldFileAndRefusesQuestionsWithoutYes)
                  " --p1 0,0,1000,2049 --p2 50,0 --p3 99,0,1099,1951 --yes");
     EXPECT_EQ(run.nExitCode, 1);
     EXPECT_NE(run.strOutput.find("are in a straight line."), std::string::npos) << run.strOutput;
+}
+
+TEST_F(CliTest, ASaveThatWroteNothingIsAFailure)
+{
+    // An 8-bit scan rectified into a JPEG name: the format refuses the depth, so the tool
+    // says so and fails instead of printing the edges of a map it never wrote.
+    CDIBWorld image;
+    test::MakePatternPicture(image, 8, 100, 50);
+    image.SaveDIB(m_folder.Path("scan.bmp"));
+    const SRun run = RunCli("rectify " + m_folder.Path("scan.bmp") + " " + m_folder.Path("straight.jpg") +
+                            " --p1 0,0,1000,2049 --p2 99,0 --p3 99,49,1099,1951");
+    EXPECT_EQ(run.nExitCode, 1) << run.strOutput;
+    EXPECT_NE(run.strOutput.find("JPEG file format must be 24-bit, full colour"), std::string::npos) << run.strOutput;
+    EXPECT_NE(run.strOutput.find("rectify failed: Image not saved"), std::string::npos) << run.strOutput;
+    EXPECT_EQ(run.strOutput.find("width:"), std::string::npos) << run.strOutput;
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("straight.jpg")));
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("straight.JGW")));
+}
+
+TEST_F(CliTest, NumbersIgnoreACommaDecimalLocale)
+{
+    const auto locale = test::FindCommaDecimalLocale();
+    if (!locale)
+        GTEST_SKIP() << "no comma-decimal locale is installed and localedef could not make de_DE.UTF-8";
+    CDIBWorld image;
+    test::MakePatternPicture(image, 24, 100, 50);
+    image.SetEdges(1000.5, 1049.25, 1099.5, 1000.25);  // 1 m columns, 1 m rows
+    ASSERT_EQ(image.SaveWorld(m_folder.Path("scan.png")), ESaveResult::Written);
+    const std::vector<std::uint8_t> aWorldInC = test::ReadBytes(m_folder.Path("scan.PGW"));
+
+    test::CScopedLocale scoped(*locale);
+    ASSERT_TRUE(scoped.Active());
+    SRun run = RunCliHere({"world", m_folder.Path("scan.png")});
+    EXPECT_EQ(run.nExitCode, 0);
+    EXPECT_EQ(run.strOutput,
+              "west: 1000.500000\nnorth: 1049.250000\neast: 1099.500000\nsouth: 1000.250000\n"
+              "outside_west: 1000.000000\noutside_north: 1049.750000\noutside_east: 1100.000000\n"
+              "outside_south: 999.750000\n");
+
+    run = RunCliHere({"world", m_folder.Path("scan.png"), "--write", "TFW"});
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("scan.TFW")), aWorldInC);
+
+    // Decimal eastings on the command line are read whole, and the output prints them so.
+    run = RunCliHere({"rectify", m_folder.Path("scan.png"), m_folder.Path("straight.png"), "--p1",
+                      "0,0,1000.5,2049.5", "--p2", "99,0", "--p3", "99,49,1099.5,1951.5"});
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(run.strOutput, "width: 100\nheight: 99\nwest: 1000.500000\nnorth: 2049.500000\neast: 1099.500000\n"
+                             "south: 1951.500000\nresolution: 1.000000\n");
+    const std::string strWorld = "1.000000\r\n0.0\r\n0.0\r\n-1.000000\r\n1000.500000\r\n2049.500000\r\n";
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("straight.PGW")), std::vector<std::uint8_t>(strWorld.begin(), strWorld.end()));
 }
 
 TEST_F(CliTest, CommandLineMistakesShowTheUsage)

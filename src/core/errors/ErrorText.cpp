@@ -79,6 +79,7 @@ constexpr std::pair<long, const char*> s_aErrorTexts[] = {
     {15406, "Unexpected end of world file."},
     {15407, "Could not open World file for writing (read only?)."},
     {15408, "Image size is too small."},
+    {15409, "Image not saved: the file type does not take this colour depth."},
 };
 
 static_assert(std::is_sorted(std::begin(s_aErrorTexts), std::end(s_aErrorTexts),

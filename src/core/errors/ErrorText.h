@@ -19,6 +19,7 @@ enum EErrorNumber : int {
     ERR_WORLD_FILE_END = 15406,
     ERR_WORLD_FILE_WRITE = 15407,
     ERR_IMAGE_TOO_SMALL = 15408,
+    ERR_SAVE_REFUSED = 15409,        // the file type does not take the picture's depth
     ERR_MESSAGE_IS_DETAIL = 99999,   // the detail text is the whole message
 };
 

@@ -24,6 +24,15 @@ enum EFileType : int {
 // Fill modes of FillImage.
 enum EFillMode : int { FILL_NONE = -1, FILL_BLACK = 0, FILL_WHITE = 1, FILL_COLOUR = 2 };
 
+// What a save did, for callers that must not take a save for done when no file was
+// written (an unsaved-changes flag, an exit status).
+//   Written: the file is complete on disc under its name.
+//   Refused: the file type does not take the picture's colour depth (GIF needs 8 bits,
+//            JPEG 24); nothing was written; the error number is ERR_SAVE_REFUSED.
+//   Failed:  the file could not be written (an empty name, the encoder, the disc); what
+//            was on disc before is unchanged; the error number says why.
+enum class ESaveResult { Written, Refused, Failed };
+
 // Storage orders recorded in m_nOrientation.
 enum EOrientation : int { ORIENTATION_TOP_DOWN = 1, ORIENTATION_BOTTOM_UP = 2 };
 
@@ -51,7 +60,10 @@ public:
                              bool bPopularColours, bool bShowProgress);
     virtual bool CreateImage(CDIBImage* pBasedOn, int nWidth, int nHeight, int nBPP);
     virtual void CloseImage();
-    virtual void SaveDIB(const std::string& strFileName);
+    // Saves the picture in the format its name's extension selects, telling the user of
+    // a name without a known extension (saved as name + ".PNG"), a refused depth or a
+    // failure in message boxes. An error that was pending before the call stays.
+    virtual ESaveResult SaveDIB(const std::string& strFileName);
     virtual void InitMembers();
 
     void FillImage(int nFill, int nRed, int nGreen, int nBlue);
@@ -83,6 +95,11 @@ public:
     void ConvertToGreyScale();
 
     // Files (DIBImageFiles.cpp).
+    // SaveDIB without any message box: the result and the error state say what happened.
+    ESaveResult SaveDIBSilent(const std::string& strFileName);
+    // The message a refused save shows ("GIF file format must be 8-bit, ..."), or "" when
+    // the file type takes pictures of that depth.
+    static std::string DepthRefusalText(int nFileType, int nBitCount);
     std::string GetErrorMessage() const;
     void BuildImageFilters();
     std::string GetImportFilter();
@@ -133,8 +150,10 @@ public:
     int m_nStride = 0;
 
 protected:
-    // SaveDIB's work; true when a file was written (a refused depth writes none).
-    bool SaveDIBWritten(const std::string& strFileName);
+    // The message boxes around a silent save: the default-PNG notice before it, the
+    // refusal or failure after it. ReportSave returns the result it was given.
+    void AnnounceSave(const std::string& strFileName);
+    ESaveResult ReportSave(const std::string& strFileName, ESaveResult eResult);
     // Takes over a bitmap decoded from a file (the codecs build it).
     void AttachBitmap(std::unique_ptr<CDIBSection> pBitmap) { m_pBitmap = std::move(pBitmap); }
     // Records a creation failure (system code nCode) with its message box.

@@ -33,6 +33,12 @@ std::string ResultDetail(const SCodecStatus& status)
     return std::string("\nResult:") + szCode + " - " + status.strText;
 }
 
+std::string DefaultPngNotice(const std::string& strFileName)
+{
+    return "\nSpecification error in file name:\n" + strFileName + "\n\n" +
+           "The qualifier/type is not specified - default PNG will be used.";
+}
+
 std::string CurrentFolder()
 {
     std::vector<char> aBuffer(4096);
@@ -236,37 +242,62 @@ bool CDIBImage::OpenDIB(const std::string& strFileName)
     return m_nErrorNumber == 0;
 }
 
-void CDIBImage::SaveDIB(const std::string& strFileName) { SaveDIBWritten(strFileName); }
+std::string CDIBImage::DepthRefusalText(int nFileType, int nBitCount)
+{
+    if (nFileType == FILE_TYPE_GIF && nBitCount != 8)
+        return "GIF file format must be 8-bit, 256 colour\n\n"
+               "Please choose another format or convert to 8-bit.";
+    if (nFileType == FILE_TYPE_JPEG && nBitCount != 24)
+        return "JPEG file format must be 24-bit, full colour\n\n"
+               "Please choose another format or convert to 24-bit.";
+    return std::string();
+}
 
-bool CDIBImage::SaveDIBWritten(const std::string& strFileName)
+ESaveResult CDIBImage::SaveDIB(const std::string& strFileName)
+{
+    AnnounceSave(strFileName);
+    return ReportSave(strFileName, SaveDIBSilent(strFileName));
+}
+
+void CDIBImage::AnnounceSave(const std::string& strFileName)
+{
+    if (!strFileName.empty() && GetFileType(strFileName) == FILE_TYPE_NONE)
+        ShowInformation(DefaultPngNotice(strFileName));
+}
+
+ESaveResult CDIBImage::ReportSave(const std::string& strFileName, ESaveResult eResult)
+{
+    // An empty name is a caller's slip, reported through the error number alone.
+    if (strFileName.empty())
+        return eResult;
+    if (eResult == ESaveResult::Refused)
+        ShowWarning(DepthRefusalText(m_nFileType, m_nBitCount));
+    else if (eResult == ESaveResult::Failed)
+        ShowWarning(m_strErrorText);
+    return eResult;
+}
+
+ESaveResult CDIBImage::SaveDIBSilent(const std::string& strFileName)
 {
     if (strFileName.empty()) {
         m_nErrorNumber = ERR_INVALID_FILE;
         m_strErrorText = "\nEmpty file name in SaveDIB()";
-        return false;
+        return ESaveResult::Failed;
     }
     std::string strPath = strFileName;
     m_nFileType = GetFileType(strPath);
     if (m_nFileType == FILE_TYPE_NONE) {
-        m_strErrorText = "\nSpecification error in file name:\n" + strFileName + "\n\n" +
-                         "The qualifier/type is not specified - default PNG will be used.";
-        ShowInformation(m_strErrorText);
+        m_strErrorText = DefaultPngNotice(strFileName);
         strPath += ".PNG";
         m_nFileType = FILE_TYPE_PNG;
     }
-    if (m_nFileType == FILE_TYPE_GIF && m_nBitCount != 8) {
-        m_strErrorText =
-            "GIF file format must be 8-bit, 256 colour\n\n"
-            "Please choose another format or convert to 8-bit.";
-        ShowWarning(m_strErrorText);
-        return false;
-    }
-    if (m_nFileType == FILE_TYPE_JPEG && m_nBitCount != 24) {
-        m_strErrorText =
-            "JPEG file format must be 24-bit, full colour\n\n"
-            "Please choose another format or convert to 24-bit.";
-        ShowWarning(m_strErrorText);
-        return false;
+    const std::string strRefusal = DepthRefusalText(m_nFileType, m_nBitCount);
+    if (!strRefusal.empty()) {
+        // A number of its own, so that a caller reading only the error state does not
+        // take the save for done.
+        m_nErrorNumber = ERR_SAVE_REFUSED;
+        m_strErrorText = "\n" + strRefusal;
+        return ESaveResult::Refused;
     }
 
     SCodecStatus status;
@@ -289,10 +320,9 @@ bool CDIBImage::SaveDIBWritten(const std::string& strFileName)
     if (status.Failed()) {
         m_nErrorNumber = ERR_SAVE_FAILED;
         m_strErrorText = ResultDetail(status);
-        ShowWarning(m_strErrorText);
-        return false;
+        return ESaveResult::Failed;
     }
-    return true;
+    return ESaveResult::Written;
 }
 
 std::string CDIBImage::SaveFileDialog(int& nFilterIndex, const char* pInitialFolder)

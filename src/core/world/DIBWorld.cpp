@@ -163,14 +163,21 @@ bool CDIBWorld::OpenWorld(const std::string& strFileName, bool bRequireWorld)
     return m_nErrorNumber == 0;
 }
 
-void CDIBWorld::SaveWorld(const std::string& strFileName)
+ESaveResult CDIBWorld::SaveWorld(const std::string& strFileName)
+{
+    AnnounceSave(strFileName);
+    return ReportSave(strFileName, SaveWorldSilent(strFileName));
+}
+
+ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
 {
     ClearRelease3Block(m_pImageBits);
-    const bool bWritten = SaveDIBWritten(strFileName);
+    const ESaveResult eResult = SaveDIBSilent(strFileName);
     // A world file beside an image that was not written would describe the old picture
     // (or none) with the new edges; it is written only with its image.
-    if (bWritten)
-        WriteWorldFile(strFileName);
+    if (eResult != ESaveResult::Written)
+        return eResult;
+    return WriteWorldFileSilent(strFileName) ? ESaveResult::Written : ESaveResult::Failed;
 }
 
 bool CDIBWorld::ReadWorldFile()
@@ -199,19 +206,27 @@ bool CDIBWorld::ReadWorldFile()
     return true;
 }
 
-void CDIBWorld::WriteWorldFile(const std::string& strImageFileName)
+bool CDIBWorld::WriteWorldFile(const std::string& strImageFileName)
 {
-    const std::string strWorldFile = WorldFileNameFor(strImageFileName);
+    if (WriteWorldFileSilent(strImageFileName))
+        return true;
+    ShowWarning(m_strErrorText);
+    return false;
+}
+
+bool CDIBWorld::WriteWorldFileSilent(const std::string& strImageFileName)
+{
+    const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strImageFileName));
     SWorldFileValues values;
     values.dResolutionWestEast = m_nImageWidth > 1 ? (m_dEast - m_dWest) / (m_nImageWidth - 1) : 1.0;
     values.dResolutionSouthNorth = m_nImageHeight > 1 ? (m_dSouth - m_dNorth) / (m_nImageHeight - 1) : 1.0;
     values.dEastingTopLeft = m_dWest;
     values.dNorthingTopLeft = m_dNorth;
-    if (!WriteWorldFileValues(strWorldFile, values)) {
-        m_nErrorNumber = ERR_WORLD_FILE_WRITE;
-        m_strErrorText = strWorldFile;
-        ShowWarning(strWorldFile);
-    }
+    if (WriteWorldFileValues(strWorldFile, values))
+        return true;
+    m_nErrorNumber = ERR_WORLD_FILE_WRITE;
+    m_strErrorText = strWorldFile;
+    return false;
 }
 
 bool CDIBWorld::ReadRelease3Block(const std::uint8_t* pBits)

@@ -46,9 +46,16 @@ public:
     void PixelToMap(double& dX, double& dY, bool bTopDown) const;
 
     bool OpenWorld(const std::string& strFileName, bool bRequireWorld);
-    void SaveWorld(const std::string& strFileName);
+    // Saves the picture and its world file (written only with its picture, so it never
+    // describes an old picture), with SaveDIB's message boxes and a message naming a
+    // world file that cannot be written (ERR_WORLD_FILE_WRITE, Failed).
+    ESaveResult SaveWorld(const std::string& strFileName);
+    // SaveWorld without any message box: Written only when both files were written.
+    ESaveResult SaveWorldSilent(const std::string& strFileName);
     bool ReadWorldFile();
-    void WriteWorldFile(const std::string& strImageFileName);
+    // Writes the world file of an image file from the edges; false (ERR_WORLD_FILE_WRITE,
+    // shown at once) when it cannot be written.
+    bool WriteWorldFile(const std::string& strImageFileName);
 
     // The legacy Release 3 block at the start of the pixel storage.
     bool ReadRelease3Block(const std::uint8_t* pBits);
@@ -73,6 +80,7 @@ public:
 
 private:
     void ClearWorld();
+    bool WriteWorldFileSilent(const std::string& strImageFileName);
 };
 
 }  // namespace gridmorph

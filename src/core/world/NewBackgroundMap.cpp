@@ -94,12 +94,13 @@ std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request)
         image.CloseImage();
     }
 
+    ESaveResult eSaved;
     {
         CWaitCursor waitCursor;
         // The path keeps the user's letter case: on this system another case is another file.
-        pNewMap->SaveWorld(request.strFileName);
+        eSaved = pNewMap->SaveWorld(request.strFileName);
     }
-    if (pNewMap->m_nErrorNumber != 0) {
+    if (eSaved != ESaveResult::Written) {
         ShowWarning(pNewMap->GetErrorMessage());
         // An image written without its world file would lie about its place: remove it.
         if (pNewMap->m_nErrorNumber == ERR_WORLD_FILE_WRITE) {

@@ -6,10 +6,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "image/DIBImage.h"
+#include "io/Numbers.h"
 #include "io/SafeFileWriter.h"
 
 namespace gridmorph {
@@ -83,6 +83,12 @@ std::string FindFileAnyCase(const std::string& strPath)
     return std::string();
 }
 
+std::string WorldFileToWrite(const std::string& strWorldFile)
+{
+    const std::string strFound = FindFileAnyCase(strWorldFile);
+    return strFound.empty() ? strWorldFile : strFound;
+}
+
 std::string FindWorldFile(const std::string& strImageFileName)
 {
     const std::string strBase = WorldBaseName(strImageFileName);
@@ -107,8 +113,8 @@ EWorldFileRead ReadWorldFileValues(const std::string& strPath, SWorldFileValues&
     int nLines = 0;
     char szLine[259];
     while (nLines < 6 && std::fgets(szLine, sizeof szLine, pFile)) {
-        // strtod skips leading blanks and takes the longest number, as "%lf" does.
-        aLines[nLines++] = std::strtod(szLine, nullptr);
+        // Leading blanks skipped, the longest number taken, as "%lf" does in any locale.
+        aLines[nLines++] = ScanNumber(szLine);
     }
     std::fclose(pFile);
     if (nLines < 6)
@@ -119,10 +125,9 @@ EWorldFileRead ReadWorldFileValues(const std::string& strPath, SWorldFileValues&
 
 std::string FormatWorldFile(const SWorldFileValues& values)
 {
-    char szText[2048];  // four numbers of at most 317 characters each in fixed notation
-    std::snprintf(szText, sizeof szText, "%.6f\r\n0.0\r\n0.0\r\n%.6f\r\n%.6f\r\n%.6f\r\n", values.dResolutionWestEast,
-                  values.dResolutionSouthNorth, values.dEastingTopLeft, values.dNorthingTopLeft);
-    return szText;
+    return FormatFixed(values.dResolutionWestEast, 6) + "\r\n0.0\r\n0.0\r\n" +
+           FormatFixed(values.dResolutionSouthNorth, 6) + "\r\n" + FormatFixed(values.dEastingTopLeft, 6) + "\r\n" +
+           FormatFixed(values.dNorthingTopLeft, 6) + "\r\n";
 }
 
 bool WriteWorldFileValues(const std::string& strPath, const SWorldFileValues& values)

@@ -30,6 +30,12 @@ std::string WorldBaseName(const std::string& strImageFileName);
 // name + ".PGW".
 std::string WorldFileNameFor(const std::string& strImageFileName);
 
+// The file a world file of that name is written to: an existing file whose name differs
+// only in letter case (another program wrote site.pgw beside site.png), else the name
+// itself. Readers find either spelling, so writing another would leave two files of
+// one flavour, the old one still read by programs that try it first.
+std::string WorldFileToWrite(const std::string& strWorldFile);
+
 // Finds the world file of an image: base.SHORT, then base.WLD, then image name + "W",
 // the first that exists. Letter case of the names found does not matter (another
 // program may have written site.bpw beside SITE.BMP); an exact spelling is preferred.

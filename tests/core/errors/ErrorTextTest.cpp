@@ -20,6 +20,7 @@ TEST(ErrorText, LooksUpNumbersAndAppliesTheNotFoundRules)
         {115, "Error number 10115 not found"},
         {142, "EILSEQ system error"},
         {15408, "Image size is too small."},
+        {15409, "Image not saved: the file type does not take this colour depth."},
     };
     for (const SCase& aCase : aCases)
         EXPECT_EQ(GetErrorText(aCase.nNumber), aCase.pExpected) << aCase.nNumber;

@@ -133,7 +133,7 @@ TEST_F(ImageFilesTest, SaveRulesForNamesAndDepths)
     test::MakePatternPicture(full, 24, 6, 4);
     test::MakePatternPicture(indexed, 8, 6, 4);
 
-    full.SaveDIB(folder.Path("out"));
+    EXPECT_EQ(full.SaveDIB(folder.Path("out")), ESaveResult::Written);
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{"\nSpecification error in file name:\n" + folder.Path("out") +
                                                        "\n\nThe qualifier/type is not specified - default PNG will be used."});
     EXPECT_EQ(m_platform.Messages()[0].eKind, EMessageKind::Information);
@@ -142,19 +142,67 @@ TEST_F(ImageFilesTest, SaveRulesForNamesAndDepths)
     EXPECT_EQ(full.m_nFileType, FILE_TYPE_PNG);
 
     m_platform.ClearRecord();
-    full.SaveDIB(folder.Path("map.gif"));
-    indexed.SaveDIB(folder.Path("map.jpg"));
+    EXPECT_EQ(full.SaveDIB(folder.Path("map.gif")), ESaveResult::Refused);
+    EXPECT_EQ(indexed.SaveDIB(folder.Path("map.jpg")), ESaveResult::Refused);
     EXPECT_EQ(MessageTexts(), (std::vector<std::string>{
                                   "GIF file format must be 8-bit, 256 colour\n\nPlease choose another format or convert to 8-bit.",
                                   "JPEG file format must be 24-bit, full colour\n\nPlease choose another format or convert to 24-bit."}));
     EXPECT_FALSE(std::filesystem::exists(folder.Path("map.gif")));
     EXPECT_FALSE(std::filesystem::exists(folder.Path("map.jpg")));
-    EXPECT_EQ(full.m_nErrorNumber, 0);
+    // A refusal carries a number, so a caller that reads only the error state does not
+    // take the save for done.
+    EXPECT_EQ(full.m_nErrorNumber, ERR_SAVE_REFUSED);
+    EXPECT_EQ(indexed.GetErrorMessage(),
+              "Image not saved: the file type does not take this colour depth.\n"
+              "JPEG file format must be 24-bit, full colour\n\nPlease choose another format or convert to 24-bit.");
 
     m_platform.ClearRecord();
-    full.SaveDIB("");
+    EXPECT_EQ(full.SaveDIB(""), ESaveResult::Failed);
     EXPECT_EQ(full.m_nErrorNumber, ERR_INVALID_FILE);
     EXPECT_EQ(full.m_strErrorText, "\nEmpty file name in SaveDIB()");
+    EXPECT_TRUE(m_platform.Messages().empty());
+}
+
+TEST_F(ImageFilesTest, SilentSavesSayWrittenRefusedOrFailedWithoutMessages)
+{
+    CTempFolder folder;
+    CDIBImage full, indexed, empty;
+    test::MakePatternPicture(full, 24, 6, 4);
+    test::MakePatternPicture(indexed, 8, 6, 4);
+    struct SCase {
+        CDIBImage* pImage;
+        const char* pName;
+        ESaveResult eExpected;
+        int nErrorNumber;
+        const char* pWritten;  // the file on disc afterwards, or null
+    };
+    const SCase aCases[] = {
+        {&full, "a.jpg", ESaveResult::Written, 0, "a.jpg"},
+        {&indexed, "a.gif", ESaveResult::Written, 0, "a.gif"},
+        {&full, "b", ESaveResult::Written, 0, "b.PNG"},
+        {&full, "b.gif", ESaveResult::Refused, ERR_SAVE_REFUSED, nullptr},
+        {&indexed, "b.jpeg", ESaveResult::Refused, ERR_SAVE_REFUSED, nullptr},
+        {&full, "missing/c.png", ESaveResult::Failed, ERR_SAVE_FAILED, nullptr},
+        {&empty, "c.bmp", ESaveResult::Failed, ERR_SAVE_FAILED, nullptr},
+    };
+    for (const SCase& aCase : aCases) {
+        aCase.pImage->m_nErrorNumber = 0;
+        const std::string strPath = folder.Path(aCase.pName);
+        EXPECT_EQ(aCase.pImage->SaveDIBSilent(strPath), aCase.eExpected) << aCase.pName;
+        EXPECT_EQ(aCase.pImage->m_nErrorNumber, aCase.nErrorNumber) << aCase.pName;
+        if (aCase.pWritten) {
+            EXPECT_TRUE(std::filesystem::exists(folder.Path(aCase.pWritten))) << aCase.pName;
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(strPath)) << aCase.pName;
+        }
+    }
+    EXPECT_EQ(full.SaveDIBSilent(""), ESaveResult::Failed);
+    EXPECT_TRUE(m_platform.Messages().empty());
+
+    // A pending error does not make a written file look failed, nor the other way round.
+    full.m_nErrorNumber = ERR_OUT_OF_MEMORY;
+    EXPECT_EQ(full.SaveDIB(folder.Path("d.png")), ESaveResult::Written);
+    EXPECT_EQ(full.m_nErrorNumber, ERR_OUT_OF_MEMORY);
     EXPECT_TRUE(m_platform.Messages().empty());
 }
 

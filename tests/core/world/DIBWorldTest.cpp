@@ -142,11 +142,43 @@ TEST_F(DIBWorldTest, AFailedImageSaveWritesNoWorldFile)
     CDIBWorld image;
     test::MakePatternPicture(image, 24, 4, 4);
     image.SetEdges(1, 2, 3, 4);
-    image.SaveWorld(m_folder.Path("refused.gif"));
-    image.SaveWorld(m_folder.Path("missing/map.png"));
+    EXPECT_EQ(image.SaveWorld(m_folder.Path("refused.gif")), ESaveResult::Refused);
+    EXPECT_EQ(image.m_nErrorNumber, ERR_SAVE_REFUSED);
+    EXPECT_EQ(image.SaveWorld(m_folder.Path("missing/map.png")), ESaveResult::Failed);
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("refused.GFW")));
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("missing")));
     EXPECT_EQ(image.m_nErrorNumber, ERR_SAVE_FAILED);
+    EXPECT_EQ(MessageTexts().size(), 2u);
+}
+
+TEST_F(DIBWorldTest, SilentWorldSavesSayWrittenRefusedOrFailedWithoutMessages)
+{
+    CDIBWorld image;
+    test::MakePatternPicture(image, 8, 4, 4);
+    image.SetEdges(1, 2, 3, 4);
+    std::filesystem::create_directory(m_folder.Path("blocked.PGW"));
+    struct SCase {
+        const char* pName;
+        ESaveResult eExpected;
+        int nErrorNumber;
+        const char* pWorldFile;  // written beside the image, or null
+    };
+    const SCase aCases[] = {
+        {"map.gif", ESaveResult::Written, 0, "map.GFW"},
+        {"map.jpg", ESaveResult::Refused, ERR_SAVE_REFUSED, nullptr},
+        {"blocked.png", ESaveResult::Failed, ERR_WORLD_FILE_WRITE, nullptr},
+        {"missing/map.bmp", ESaveResult::Failed, ERR_SAVE_FAILED, nullptr},
+    };
+    for (const SCase& aCase : aCases) {
+        image.m_nErrorNumber = 0;
+        EXPECT_EQ(image.SaveWorldSilent(m_folder.Path(aCase.pName)), aCase.eExpected) << aCase.pName;
+        EXPECT_EQ(image.m_nErrorNumber, aCase.nErrorNumber) << aCase.pName;
+        if (aCase.pWorldFile) {
+            EXPECT_TRUE(std::filesystem::is_regular_file(m_folder.Path(aCase.pWorldFile))) << aCase.pName;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("map.JGW")));
+    EXPECT_TRUE(m_platform.Messages().empty());
 }
 
 // An 8-bit bottom-up BMP of 8 x 5 whose pixels start with a Release 3 block.

@@ -1,12 +1,14 @@
 // World files: naming, search, reading and writing, and what another GIS reads from them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "errors/ErrorText.h"
+#include "support/ScopedLocale.h"
 #include "support/TestSupport.h"
 #include "world/DIBWorld.h"
 #include "world/WorldFile.h"
@@ -53,6 +55,30 @@ TEST_F(WorldFileTest, SearchOrderAndLetterCase)
     WriteText("SITE.BPW", "");
     EXPECT_EQ(FindWorldFile(strImage), m_folder.Path("SITE.BPW"));  // the exact spelling wins
     EXPECT_EQ(FindWorldFile(m_folder.Path("OTHER.BMP")), "");
+}
+
+TEST_F(WorldFileTest, SavingWritesTheSpellingAlreadyThere)
+{
+    // Another program wrote out.pgw; saving out.png replaces it instead of adding out.PGW,
+    // so no reader can pick up the old georeference.
+    WriteText("out.pgw", "9\n0\n0\n-9\n9\n9\n");
+    WriteText("Out.Tfw", "9\n0\n0\n-9\n9\n9\n");
+    CDIBWorld image;
+    test::MakePatternPicture(image, 8, 11, 6);
+    image.SetEdges(1000, 1050, 1100, 1000);
+    ASSERT_EQ(image.SaveWorld(m_folder.Path("out.png")), ESaveResult::Written);
+    ASSERT_EQ(image.SaveWorld(m_folder.Path("Out.tif")), ESaveResult::Written);
+    std::vector<std::string> aNames;
+    for (const auto& entry : std::filesystem::directory_iterator(m_folder.Root()))
+        aNames.push_back(entry.path().filename().string());
+    std::sort(aNames.begin(), aNames.end());
+    EXPECT_EQ(aNames, (std::vector<std::string>{"Out.Tfw", "Out.tif", "out.pgw", "out.png"}));
+    SWorldFileValues values;
+    ASSERT_EQ(ReadWorldFileValues(m_folder.Path("out.pgw"), values), EWorldFileRead::Read);
+    EXPECT_EQ(values.dResolutionWestEast, 10.0);
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("Out.Tfw")), test::ReadBytes(m_folder.Path("out.pgw")));
+    EXPECT_EQ(WorldFileToWrite(m_folder.Path("out.PGW")), m_folder.Path("out.pgw"));
+    EXPECT_EQ(WorldFileToWrite(m_folder.Path("new.PGW")), m_folder.Path("new.PGW"));
 }
 
 TEST_F(WorldFileTest, ReadingFollowsNumberScanning)
@@ -111,6 +137,43 @@ TEST_F(WorldFileTest, WrittenTextIsSixDecimalsWithCarriageReturns)
     ASSERT_EQ(ReadWorldFileValues(m_folder.Path("tiny.BPW"), values), EWorldFileRead::Read);
     EXPECT_EQ(values.dResolutionWestEast, 1.0);
     EXPECT_EQ(values.dResolutionSouthNorth, 1.0);
+}
+
+TEST_F(WorldFileTest, ACommaDecimalLocaleWritesAndReadsTheSameFiles)
+{
+    // A desktop program runs in the user's locale; a German one must still write
+    // 2.500000 and read 412000.25 whole.
+    const auto locale = test::FindCommaDecimalLocale();
+    if (!locale)
+        GTEST_SKIP() << "no comma-decimal locale is installed and localedef could not make de_DE.UTF-8";
+    CDIBWorld image;
+    ASSERT_TRUE(image.CreateImage(8, 1000, 800, FILL_WHITE, 0, 0, 0, nullptr));
+    image.SetEdges(412000.25, 286997.5, 414497.75, 285000.0);
+    image.WriteWorldFile(m_folder.Path("c.png"));
+    const std::vector<std::uint8_t> aInC = test::ReadBytes(m_folder.Path("c.PGW"));
+
+    test::CScopedLocale scoped(*locale);
+    ASSERT_TRUE(scoped.Active());
+    image.WriteWorldFile(m_folder.Path("comma.png"));
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("comma.PGW")), aInC);
+    const std::string strExpected = "2.500000\r\n0.0\r\n0.0\r\n-2.500000\r\n412000.250000\r\n286997.500000\r\n";
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("comma.PGW")), std::vector<std::uint8_t>(strExpected.begin(), strExpected.end()));
+
+    WriteText("odd.wld", " 412000.25 m\n0,5\n0.0\n-2.5e0\n-1.5x\n.25\n");
+    SWorldFileValues values;
+    ASSERT_EQ(ReadWorldFileValues(m_folder.Path("odd.wld"), values), EWorldFileRead::Read);
+    EXPECT_EQ(values.dResolutionWestEast, 412000.25);
+    EXPECT_EQ(values.dRotationFirst, 0.0);  // "0,5" is 0 followed by other text, as in the "C" locale
+    EXPECT_EQ(values.dResolutionSouthNorth, -2.5);
+    EXPECT_EQ(values.dEastingTopLeft, -1.5);
+    EXPECT_EQ(values.dNorthingTopLeft, 0.25);
+
+    image.SaveWorld(m_folder.Path("map.png"));
+    CDIBWorld reopened;
+    ASSERT_TRUE(reopened.OpenWorld(m_folder.Path("map.png"), true));
+    EXPECT_EQ(reopened.GetWest(), 412000.25);
+    EXPECT_EQ(reopened.GetEast(), 414497.75);
+    EXPECT_EQ(reopened.GetSouth(), 285000.0);
 }
 
 TEST_F(WorldFileTest, AnotherGisPlacesTheSavedMapWhereWeDo)

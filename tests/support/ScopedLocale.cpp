@@ -1,0 +1,89 @@
+#include "support/ScopedLocale.h"
+
+#include <locale.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <filesystem>
+#include <random>
+
+namespace gridmorph::test {
+namespace {
+
+std::optional<std::string> GetEnvironment(const char* pName)
+{
+    const char* pValue = std::getenv(pName);
+    return pValue ? std::optional<std::string>(pValue) : std::nullopt;
+}
+
+void SetEnvironment(const char* pName, const std::optional<std::string>& strValue)
+{
+    if (strValue)
+        setenv(pName, strValue->c_str(), 1);
+    else
+        unsetenv(pName);
+}
+
+// Whether the locale can be loaded with the given LOCPATH and has a comma decimal point.
+bool HasCommaDecimalPoint(const std::string& strName, const std::string& strLocPath)
+{
+    const std::optional<std::string> strPrevious = GetEnvironment("LOCPATH");
+    SetEnvironment("LOCPATH", strLocPath.empty() ? std::nullopt : std::optional<std::string>(strLocPath));
+    const locale_t hLocale = newlocale(LC_NUMERIC_MASK, strName.c_str(), static_cast<locale_t>(nullptr));
+    SetEnvironment("LOCPATH", strPrevious);
+    if (!hLocale)
+        return false;
+    const locale_t hPrevious = uselocale(hLocale);
+    const bool bComma = std::string(localeconv()->decimal_point) == ",";
+    uselocale(hPrevious);
+    freelocale(hLocale);
+    return bComma;
+}
+
+}  // namespace
+
+std::optional<SCommaLocale> FindCommaDecimalLocale()
+{
+    for (const char* pName : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE.utf8", "fr_FR.utf8"})
+        if (HasCommaDecimalPoint(pName, ""))
+            return SCommaLocale{pName, ""};
+
+    // Generate de_DE.UTF-8 from the locale sources (Debian's "locales" package) into the
+    // build tree once; parallel test processes each build their own copy and rename it
+    // into place, so none ever sees half a locale.
+    const std::filesystem::path folder = GRIDMORPH_TEST_LOCALE_DIR;
+    const SCommaLocale generated{"de_DE.UTF-8", folder.string()};
+    // Looked for as a file first: the C library remembers a locale it did not find.
+    std::error_code error;
+    if (std::filesystem::exists(folder / generated.strName / "LC_NUMERIC", error))
+        return HasCommaDecimalPoint(generated.strName, generated.strLocPath) ? std::optional(generated) : std::nullopt;
+    std::filesystem::create_directories(folder, error);
+    const std::filesystem::path scratch = folder / (".build-" + std::to_string(std::random_device{}()));
+    const std::string strCommand = "localedef -i de_DE -f UTF-8 '" + (scratch / generated.strName).string() +
+                                   "' >/dev/null 2>&1";
+    std::filesystem::create_directories(scratch, error);
+    if (std::system(strCommand.c_str()) == 0)
+        std::filesystem::rename(scratch / generated.strName, folder / generated.strName, error);
+    std::filesystem::remove_all(scratch, error);
+    if (HasCommaDecimalPoint(generated.strName, generated.strLocPath))
+        return generated;
+    return std::nullopt;
+}
+
+CScopedLocale::CScopedLocale(const SCommaLocale& locale)
+    : m_strPreviousLocale(std::setlocale(LC_ALL, nullptr)), m_strPreviousLocPath(GetEnvironment("LOCPATH"))
+{
+    if (!locale.strLocPath.empty())
+        setenv("LOCPATH", locale.strLocPath.c_str(), 1);
+    m_bActive = std::setlocale(LC_ALL, locale.strName.c_str()) != nullptr &&
+                std::string(localeconv()->decimal_point) == ",";
+}
+
+CScopedLocale::~CScopedLocale()
+{
+    std::setlocale(LC_ALL, m_strPreviousLocale.c_str());
+    SetEnvironment("LOCPATH", m_strPreviousLocPath);
+}
+
+}  // namespace gridmorph::test
