@@ -69,6 +69,13 @@ COrvexFrame::COrvexFrame(COrvexApp& app, COrvexR4Doc& document) : m_app(app), m_
         UpdateCommandUI();
     });
     connect(&m_document, &COrvexR4Doc::LocatorsReset, m_pView, &COrvexView::ResetLocators);
+    connect(m_pView, &COrvexView::CommandStateChanged, this, &COrvexFrame::UpdateCommandUI);
+    m_pView->m_fnStatusText = [this](int nPane, const QString& strText) {
+        if (QLabel* pPane = Pane(nPane)) {
+            pPane->setText(strText);
+            pPane->repaint();
+        }
+    };
     connect(&m_app, &COrvexApp::RecentFilesChanged, this, &COrvexFrame::RebuildRecentFiles);
     RebuildRecentFiles();
     UpdateTitle();
@@ -134,37 +141,37 @@ void COrvexFrame::CreateMenus()
     AddCommand(pFile, ID_APP_EXIT, QStringLiteral("E&xit"),
                QStringLiteral("Quit the application; prompts to save documents\nExit"));
 
-    QMenu* pView = menuBar()->addMenu(QStringLiteral("&View"));
-    AddCommand(pView, ID_VIEW_LOCATORS, QStringLiteral("&Locators"),
+    QMenu* pViewMenu = menuBar()->addMenu(QStringLiteral("&View"));
+    AddCommand(pViewMenu, ID_VIEW_LOCATORS, QStringLiteral("&Locators"),
                QStringLiteral("Show or hide the locators\nToggle the locators"));
-    AddCommand(pView, ID_VIEW_SHOW_TRANSFORMED, QStringLiteral("&Show Transformed Map"),
+    AddCommand(pViewMenu, ID_VIEW_SHOW_TRANSFORMED, QStringLiteral("&Show Transformed Map"),
                QStringLiteral("Show or hide the transformed map\nToggle maps"));
-    AddCommand(pView, ID_VIEW_MAP_EDGES, QStringLiteral("&Map Edge Locations..."),
+    AddCommand(pViewMenu, ID_VIEW_MAP_EDGES, QStringLiteral("&Map Edge Locations..."),
                QStringLiteral("Show map locations at the edge of the bitmap\nMap edge locations"));
-    pView->addSeparator();
-    AddCommand(pView, ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"), QStringLiteral("Show or hide the toolbar\nToggle ToolBar"));
-    AddCommand(pView, ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"),
+    pViewMenu->addSeparator();
+    AddCommand(pViewMenu, ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"), QStringLiteral("Show or hide the toolbar\nToggle ToolBar"));
+    AddCommand(pViewMenu, ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"),
                QStringLiteral("Show or hide the status bar\nToggle StatusBar"));
 
-    QMenu* pAction = menuBar()->addMenu(QStringLiteral("&Action"));
-    AddCommand(pAction, ID_ACTION_SETUP_TRANSFORM, QStringLiteral("&Setup Transform..."),
+    QMenu* pActionMenu = menuBar()->addMenu(QStringLiteral("&Action"));
+    AddCommand(pActionMenu, ID_ACTION_SETUP_TRANSFORM, QStringLiteral("&Setup Transform..."),
                QStringLiteral("Setup transformation\nSetup transform"));
-    AddCommand(pAction, ID_ACTION_APPLY_TRANSFORM, QStringLiteral("&Apply Transform..."),
+    AddCommand(pActionMenu, ID_ACTION_APPLY_TRANSFORM, QStringLiteral("&Apply Transform..."),
                QStringLiteral("Transform the map\nTransform"));
-    AddCommand(pAction, ID_ACTION_MOVE_LOCATORS, QStringLiteral("Move Locators to Corners"),
+    AddCommand(pActionMenu, ID_ACTION_MOVE_LOCATORS, QStringLiteral("Move Locators to Corners"),
                QStringLiteral("Move locators to corners\nMove locators to corners"));
-    pAction->addSeparator();
-    AddCommand(pAction, ID_ACTION_EDIT_MAP_LOCATION, QStringLiteral("&Edit Map Location..."),
+    pActionMenu->addSeparator();
+    AddCommand(pActionMenu, ID_ACTION_EDIT_MAP_LOCATION, QStringLiteral("&Edit Map Location..."),
                QStringLiteral("Edit Map Location\nEdit Location"));
-    AddCommand(pAction, ID_ACTION_SETUP_FROM_WORLD_FILE, QStringLiteral("Setup from World File..."),
+    AddCommand(pActionMenu, ID_ACTION_SETUP_FROM_WORLD_FILE, QStringLiteral("Setup from World File..."),
                QStringLiteral("Setup from World File\nSetup from World File"));
-    pAction->addSeparator();
-    AddCommand(pAction, ID_ACTION_CROP, QStringLiteral("&Crop"), QStringLiteral("Crop selected region\nCrop"));
-    AddCommand(pAction, ID_ACTION_CONVERT_TO_24, QStringLiteral("Convert to 24 bit, Full Colour"),
+    pActionMenu->addSeparator();
+    AddCommand(pActionMenu, ID_ACTION_CROP, QStringLiteral("&Crop"), QStringLiteral("Crop selected region\nCrop"));
+    AddCommand(pActionMenu, ID_ACTION_CONVERT_TO_24, QStringLiteral("Convert to 24 bit, Full Colour"),
                QStringLiteral("Convert 8 bit colour to 24 bit colour\nConvert 8 bit to 24"));
-    AddCommand(pAction, ID_ACTION_CONVERT_TO_8, QStringLiteral("Convert to 8 bit, 256 Colours"),
+    AddCommand(pActionMenu, ID_ACTION_CONVERT_TO_8, QStringLiteral("Convert to 8 bit, 256 Colours"),
                QStringLiteral("Convert 24 bit colour to 8 bit colour\nConvert 24 bit to 8"));
-    AddCommand(pAction, ID_ACTION_GREY_SCALE, QStringLiteral("Convert to Grey Scale"),
+    AddCommand(pActionMenu, ID_ACTION_GREY_SCALE, QStringLiteral("Convert to Grey Scale"),
                QStringLiteral("Convert to Grey Scale\nGrey Scale"));
 
     QMenu* pHelp = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -194,7 +201,23 @@ void COrvexFrame::CreateMenus()
     OnCommand(ID_CONTEXT_HELP, [this] { HtmlHelp(0, 0); });
     OnCommand(ID_APP_ABOUT, [this] { m_app.OnAppAbout(); });
 
-    for (QMenu* pMenu : {pFile, pView, pAction, pHelp})
+    COrvexView* pView = m_pView;
+    Action(ID_VIEW_LOCATORS)->setCheckable(true);
+    Action(ID_VIEW_SHOW_TRANSFORMED)->setCheckable(true);
+    OnCommand(ID_VIEW_LOCATORS, [pView] { pView->OnViewLocators(); });
+    OnCommand(ID_VIEW_SHOW_TRANSFORMED, [pView] { pView->OnViewShowTransformedMap(); });
+    OnCommand(ID_VIEW_MAP_EDGES, [pView] { pView->OnViewMapEdgeLocations(); });
+    OnCommand(ID_ACTION_SETUP_TRANSFORM, [pView] { pView->OnActionSetupTransform(); });
+    OnCommand(ID_ACTION_APPLY_TRANSFORM, [pView] { pView->OnActionApplyTransform(); });
+    OnCommand(ID_ACTION_MOVE_LOCATORS, [pView] { pView->OnActionMoveLocatorsToCorners(); });
+    OnCommand(ID_ACTION_EDIT_MAP_LOCATION, [pView] { pView->OnActionEditMapLocation(); });
+    OnCommand(ID_ACTION_SETUP_FROM_WORLD_FILE, [pView] { pView->OnActionSetupFromWorldFile(); });
+    OnCommand(ID_ACTION_CROP, [pView] { pView->OnActionCrop(); });
+    OnCommand(ID_ACTION_CONVERT_TO_24, [pView] { pView->OnActionConvertTo24Bit(); });
+    OnCommand(ID_ACTION_CONVERT_TO_8, [pView] { pView->OnActionConvertTo8Bit(); });
+    OnCommand(ID_ACTION_GREY_SCALE, [pView] { pView->OnActionConvertToGreyScale(); });
+
+    for (QMenu* pMenu : {pFile, pViewMenu, pActionMenu, pHelp})
         connect(pMenu, &QMenu::aboutToShow, this, &COrvexFrame::UpdateCommandUI);
 }
 
@@ -294,22 +317,23 @@ void COrvexFrame::UpdateCommandUI()
         {ID_FILE_SAVE_AS, document.CanSaveAs()},
         {ID_FILE_SAVE_TRANSFORMED_AS, document.CanSaveTransformedAs()},
         {ID_FILE_CREATE_WORLD_FILE, document.CanCreateWorldFile()},
-        // The View and Action commands work on the map view; they come with it.
-        {ID_VIEW_LOCATORS, false},
-        {ID_VIEW_SHOW_TRANSFORMED, false},
-        {ID_VIEW_MAP_EDGES, false},
-        {ID_ACTION_SETUP_TRANSFORM, false},
-        {ID_ACTION_APPLY_TRANSFORM, false},
-        {ID_ACTION_MOVE_LOCATORS, false},
-        {ID_ACTION_EDIT_MAP_LOCATION, false},
-        {ID_ACTION_SETUP_FROM_WORLD_FILE, false},
-        {ID_ACTION_CROP, false},
-        {ID_ACTION_CONVERT_TO_24, false},
-        {ID_ACTION_CONVERT_TO_8, false},
-        {ID_ACTION_GREY_SCALE, false},
+        {ID_VIEW_LOCATORS, m_pView->CanViewLocators()},
+        {ID_VIEW_SHOW_TRANSFORMED, m_pView->CanViewShowTransformedMap()},
+        {ID_VIEW_MAP_EDGES, m_pView->CanViewMapEdgeLocations()},
+        {ID_ACTION_SETUP_TRANSFORM, m_pView->CanSetupTransform()},
+        {ID_ACTION_APPLY_TRANSFORM, m_pView->CanApplyTransform()},
+        {ID_ACTION_MOVE_LOCATORS, m_pView->CanMoveLocatorsToCorners()},
+        {ID_ACTION_EDIT_MAP_LOCATION, m_pView->CanEditMapLocation()},
+        {ID_ACTION_SETUP_FROM_WORLD_FILE, m_pView->CanSetupFromWorldFile() && m_pView->m_fnWorldFileDialog != nullptr},
+        {ID_ACTION_CROP, m_pView->CanCrop()},
+        {ID_ACTION_CONVERT_TO_24, m_pView->CanConvertTo24Bit()},
+        {ID_ACTION_CONVERT_TO_8, m_pView->CanConvertTo8Bit()},
+        {ID_ACTION_GREY_SCALE, m_pView->CanConvertToGreyScale()},
     };
     for (const auto& [nCommand, bEnabled] : aRules)
         Action(nCommand)->setEnabled(bEnabled);
+    Action(ID_VIEW_LOCATORS)->setChecked(m_pView->m_bShowLocators);
+    Action(ID_VIEW_SHOW_TRANSFORMED)->setChecked(m_pView->m_bShowTransformed);
     Action(ID_VIEW_TOOLBAR)->setChecked(!m_pToolBar->isHidden());
     Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
 }
