@@ -172,6 +172,44 @@ TEST_F(CodecTest, RealWorldOdditiesOpenAsTheyShould)
              WriteBytes(p, BuildBmp(s));
          },
          4, [](const CDIBImage& i) { EXPECT_EQ(std::vector<int>(i.StorageRow(0), i.StorageRow(0) + 3), (std::vector<int>{0x12, 0x19, 0xA0})); }},
+        {"bmp-rle8-runs-into-the-row-padding",
+         [](const std::string& p) {
+             SBmpSpec s;
+             s.nWidth = 5;  // rows of 8 bytes
+             s.nHeight = 2;
+             s.nCompression = 1;
+             s.nColoursUsed = 4;
+             s.aTable = Ramp(16, 20);
+             // row 0: 8 x colour 1, the whole padded row; row 1: absolute 1 2 3 1 2 3 0 3,
+             // also the whole padded row; end of bitmap
+             s.aPixels = {8, 1, 0, 0, 0, 8, 1, 2, 3, 1, 2, 3, 0, 3, 0, 1};
+             WriteBytes(p, BuildBmp(s));
+         },
+         8,
+         [](const CDIBImage& i) {
+             // The pixels past the width are dropped: the padding stays as the picture was made.
+             EXPECT_EQ(std::vector<int>(i.StorageRow(0), i.StorageRow(0) + 8), (std::vector<int>{1, 1, 1, 1, 1, 0, 0, 0}));
+             EXPECT_EQ(std::vector<int>(i.StorageRow(1), i.StorageRow(1) + 8), (std::vector<int>{1, 2, 3, 1, 2, 0, 0, 0}));
+         }},
+        {"bmp-rle4-odd-width-in-pixel-pairs",
+         [](const std::string& p) {
+             SBmpSpec s;
+             s.nWidth = 3;
+             s.nHeight = 2;
+             s.nBitCount = 4;
+             s.nCompression = 2;
+             s.nColoursUsed = 16;
+             s.aTable = Ramp(64, 3);
+             // row 0: a run of 4 (1 2 1 2); end of line; a delta to (1, 1); an absolute run
+             // of 4 (3 4 5 6), ending in the padding; end of bitmap
+             s.aPixels = {4, 0x12, 0, 0, 0, 2, 1, 0, 0, 4, 0x34, 0x56, 0, 1};
+             WriteBytes(p, BuildBmp(s));
+         },
+         4,
+         [](const CDIBImage& i) {
+             EXPECT_EQ(std::vector<int>(i.StorageRow(0), i.StorageRow(0) + 4), (std::vector<int>{0x12, 0x10, 0, 0}));
+             EXPECT_EQ(std::vector<int>(i.StorageRow(1), i.StorageRow(1) + 4), (std::vector<int>{0x03, 0x40, 0, 0}));
+         }},
         {"bmp-565-bitfields-stays-16-bit-and-widens-to-full-range",
          [](const std::string& p) {
              SBmpSpec s;
