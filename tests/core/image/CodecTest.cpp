@@ -286,15 +286,16 @@ TEST_F(CodecTest, RealWorldOdditiesOpenAsTheyShould)
              WritePng(p, s);
          },
          24, [](const CDIBImage& i) { EXPECT_EQ(PixelAt(i, 2, 3), (std::vector<int>{(8 * 4) & 255, (7 * 4) & 255, (6 * 4) & 255})); }},
-        {"png-palette-with-trns-becomes-32-bit",
+        {"png-palette-with-trns-stays-8-bit-with-its-colour-table",
          [](const std::string& p) {
-             SPngSpec s{2, 1, 8, PNG_COLOR_TYPE_PALETTE, false, {10, 20, 30, 40, 50, 60}, {0, 255}, {{0, 1}}};
+             SPngSpec s{2, 1, 8, PNG_COLOR_TYPE_PALETTE, false, {10, 20, 30, 40, 50, 60}, {0, 255}, {{1, 0}}};
              WritePng(p, s);
          },
-         32,
+         8,
          [](const CDIBImage& i) {
-             EXPECT_EQ(PixelAt(i, 0, 0), (std::vector<int>{30, 20, 10, 0}));
-             EXPECT_EQ(PixelAt(i, 1, 0), (std::vector<int>{60, 50, 40, 255}));
+             EXPECT_EQ(std::vector<int>(i.StorageRow(0), i.StorageRow(0) + 2), (std::vector<int>{1, 0}));
+             EXPECT_EQ(i.m_pRGBQuad[0], (SRGBQuad{30, 20, 10, 0}));  // the transparent entry keeps its colour
+             EXPECT_EQ(i.m_pRGBQuad[1], (SRGBQuad{60, 50, 40, 0}));
          }},
         {"png-grey-16-bit-keeps-the-high-byte",
          [](const std::string& p) {
