@@ -12,6 +12,7 @@
 #include "image/DIBImage.h"
 #include "support/FixtureFiles.h"
 #include "support/TestSupport.h"
+#include "world/DIBWorld.h"
 
 namespace gridmorph {
 namespace {
@@ -228,6 +229,29 @@ TEST_F(CodecTest, RealWorldOdditiesOpenAsTheyShould)
              ASSERT_TRUE(wide.OpenDIB(m_folder.Path("wide.png")));
              EXPECT_EQ(PixelAt(wide, 0, 0), (std::vector<int>{255, 0, 0}));
              EXPECT_EQ(PixelAt(wide, 1, 0), (std::vector<int>{0, 0, 255}));
+         }},
+        {"bmp-16-bit-10-bit-red-widens-alike-when-saved-and-block-copied",
+         [](const std::string& p) {
+             SBmpSpec s;
+             s.nWidth = 1;
+             s.nHeight = 1;
+             s.nBitCount = 16;
+             s.nCompression = 3;
+             s.aMasks = {0xFFC0, 0x0038, 0x0007};  // red 10 bits, green and blue 3
+             s.aPixels = {0xF8, 0x00, 0, 0};        // red 3 of 1023 (0.75 of a level), green full, blue 0
+             WriteBytes(p, BuildBmp(s));
+         },
+         16,
+         [this](const CDIBImage& i) {
+             const std::vector<int> aNearest = {0, 255, 1};  // blue, green, red
+             const_cast<CDIBImage&>(i).SaveDIB(m_folder.Path("ten.png"));
+             CDIBImage saved;
+             ASSERT_TRUE(saved.OpenDIB(m_folder.Path("ten.png")));
+             EXPECT_EQ(PixelAt(saved, 0, 0), aNearest);
+             CDIBImage copied;
+             ASSERT_TRUE(copied.CreateImage(24, 1, 1, FILL_WHITE, 0, 0, 0, nullptr));
+             ASSERT_TRUE(const_cast<CDIBImage&>(i).BitBlt(copied, 0, 0, 0, 0, 1, 1, kSrcCopy));
+             EXPECT_EQ(PixelAt(copied, 0, 0), aNearest);
          }},
         {"bmp-top-down-24",
          [](const std::string& p) {
