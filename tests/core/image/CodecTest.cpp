@@ -632,13 +632,15 @@ TEST_F(DamagedFileTest, PixelsAndRunsOutsideTheirBoundsAreRefused)
 
 TEST_F(DamagedFileTest, APictureLargerThanMemoryFailsAtOnceWithTheCreationFailure)
 {
-    setenv("GRIDMORPH_MEMORY_LIMIT_MB", "1024", 1);
     const std::string strPath = m_folder.Path("bomb.png");
     WriteBytes(strPath, PngHeaderOnly(100000, 100000, 2, true));
     ASSERT_LT(ReadBytes(strPath).size(), 200u);
     CDIBImage image;
-    const bool bOpened = image.OpenDIB(strPath);
-    unsetenv("GRIDMORPH_MEMORY_LIMIT_MB");
+    bool bOpened = false;
+    {
+        const CScopedEnvironment limit("GRIDMORPH_MEMORY_LIMIT_MB", "1024");
+        bOpened = image.OpenDIB(strPath);
+    }
     EXPECT_FALSE(bOpened);
     EXPECT_EQ(image.m_nErrorNumber, ERR_OUT_OF_MEMORY);
     EXPECT_EQ(image.m_strErrorText,

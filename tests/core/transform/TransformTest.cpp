@@ -345,11 +345,12 @@ TEST_F(TransformTest, DegenerateLocatorsAndHugeOutputsFailCleanlyAndKeepThePrevi
     EXPECT_EQ(TransformBitmap(source, Locators({0, 0, 49, 0, 49, 49}, {0, 100, 0, 0, 0, 0}), 24, pOut),
               ETransformResult::NoTransform);
     // A huge vertical scale: far more rows than memory holds.
-    setenv("GRIDMORPH_MEMORY_LIMIT_MB", "64", 1);
     m_platform.ClearRecord();
-    const ETransformResult eHuge =
-        TransformBitmap(source, Locators({0, 0, 49, 0, 49, 49}, {0, 1e7, 0, 0, 1, 0}), 24, pOut);
-    unsetenv("GRIDMORPH_MEMORY_LIMIT_MB");
+    ETransformResult eHuge = ETransformResult::Done;
+    {
+        const test::CScopedEnvironment limit("GRIDMORPH_MEMORY_LIMIT_MB", "64");
+        eHuge = TransformBitmap(source, Locators({0, 0, 49, 0, 49, 49}, {0, 1e7, 0, 0, 1, 0}), 24, pOut);
+    }
     EXPECT_EQ(eHuge, ETransformResult::CreateFailed);
     ASSERT_FALSE(MessageTexts().empty());
     EXPECT_EQ(MessageTexts().front().rfind("Failure creating bitmap, lack of memory", 0), 0u) << MessageTexts().front();
