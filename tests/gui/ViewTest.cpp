@@ -167,6 +167,25 @@ TEST_F(ViewTest, CropRectangleDrags)
     }
 }
 
+TEST_F(ViewTest, ADragOutsideTheWindowScrollsAsFarAsThePointerIsOut)
+{
+    StartWithView(500, 400);
+    OpenMap(8, 1500, 1200);
+    const int nRight = Viewport()->width(), nBottom = Viewport()->height();
+    Press(QPoint(100, 100));
+    Move(QPoint(nRight + 30, 100));
+    EXPECT_EQ(View().ScrollPosition(), QPoint(30, 0));
+    Move(QPoint(200, nBottom + 45));
+    EXPECT_EQ(View().ScrollPosition(), QPoint(30, 45));
+    Move(QPoint(-10, 150));
+    EXPECT_EQ(View().ScrollPosition(), QPoint(20, 45));
+    // The anchor stays where it was on the picture.
+    EXPECT_EQ(View().m_rcCrop.nLeft, 100);
+    EXPECT_EQ(View().m_rcCrop.nTop, 100);
+    Release(QPoint(300, 300));
+    EXPECT_EQ(View().m_rcCrop, (SRectEdges{100, 100, 320, 345}));
+}
+
 TEST_F(ViewTest, CropCutsTheRectangleInclusiveAndScrollsBackToTheOrigin)
 {
     StartWithView(500, 400);
