@@ -279,6 +279,26 @@ ESaveResult CDIBImage::ReportSave(const std::string& strFileName, ESaveResult eR
 
 ESaveResult CDIBImage::SaveDIBSilent(const std::string& strFileName)
 {
+    std::unique_ptr<CSafeFileWriter> pWriter;
+    const ESaveResult eResult = PrepareSave(strFileName, pWriter);
+    if (eResult != ESaveResult::Written)
+        return eResult;
+    std::string strWriteError;
+    if (!pWriter->Commit(strWriteError))
+        return RecordSaveFailure(pWriter->TargetPath(), strWriteError);
+    return ESaveResult::Written;
+}
+
+ESaveResult CDIBImage::RecordSaveFailure(const std::string& strPath, const std::string& strReason)
+{
+    m_nErrorNumber = ERR_SAVE_FAILED;
+    m_strErrorText = ResultDetail(SCodecStatus::Fail(codec_result::kWriteFailed, "Cannot write " + strPath + ": " + strReason + "."));
+    return ESaveResult::Failed;
+}
+
+ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, std::unique_ptr<CSafeFileWriter>& pWriter)
+{
+    pWriter.reset();
     if (strFileName.empty()) {
         m_nErrorNumber = ERR_INVALID_FILE;
         m_strErrorText = "\nEmpty file name in SaveDIB()";
@@ -307,17 +327,15 @@ ESaveResult CDIBImage::SaveDIBSilent(const std::string& strFileName)
     } else if (!pCodec) {
         status = SCodecStatus::Fail(codec_result::kNoCodec, "There is no encoder for this file type.");
     } else {
-        CSafeFileWriter writer(strPath);
+        pWriter = std::make_unique<CSafeFileWriter>(strPath);
         std::string strWriteError;
-        if (!writer.Open(strWriteError)) {
+        if (!pWriter->Open(strWriteError))
             status = SCodecStatus::Fail(codec_result::kCannotOpen, "Cannot write " + strPath + ": " + strWriteError + ".");
-        } else {
-            status = pCodec->Encode(*m_pBitmap, writer);
-            if (!status.Failed() && !writer.Commit(strWriteError))
-                status = SCodecStatus::Fail(codec_result::kWriteFailed, "Cannot write " + strPath + ": " + strWriteError + ".");
-        }
+        else
+            status = pCodec->Encode(*m_pBitmap, *pWriter);
     }
     if (status.Failed()) {
+        pWriter.reset();  // removes its temporary file
         m_nErrorNumber = ERR_SAVE_FAILED;
         m_strErrorText = ResultDetail(status);
         return ESaveResult::Failed;
