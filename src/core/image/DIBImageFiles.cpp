@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "errors/ErrorText.h"
@@ -209,10 +211,21 @@ bool CDIBImage::OpenDIB(const std::string& strFileName)
 
     const CImageCodec* pCodec = CCodecRegistry::Instance().Find(static_cast<EImageFormat>(m_nFileType));
     std::unique_ptr<CDIBSection> pDecoded;
-    SCodecStatus status = pCodec ? pCodec->Decode(strFileName, pDecoded)
-                                 : SCodecStatus::Fail(codec_result::kNoCodec, "There is no decoder for this file type.");
+    SCodecStatus status;
+    try {
+        status = pCodec ? pCodec->Decode(strFileName, pDecoded)
+                        : SCodecStatus::Fail(codec_result::kNoCodec, "There is no decoder for this file type.");
+    } catch (const std::bad_alloc&) {
+        pDecoded.reset();
+        status = SCodecStatus::Fail(codec_result::kOutOfMemory, "Not enough memory to decode the file.");
+    } catch (const std::length_error&) {
+        pDecoded.reset();
+        status = SCodecStatus::Fail(codec_result::kOutOfMemory, "Not enough memory to decode the file.");
+    }
     if (status.nResult == codec_result::kOutOfMemory && status.nWidth > 0) {
-        // A picture that does not fit in memory is a creation failure, not a damaged file.
+        // A picture refused before allocating, because it is larger than the memory that
+        // can be had, is a creation failure, not a damaged file. Memory running out while
+        // decoding is a load failure like any other.
         ReportCreationFailure(CDIBSection::kNotEnoughMemory, status.nWidth, status.nHeight, status.nBitCount);
         DestroyImage(true);
         return false;
