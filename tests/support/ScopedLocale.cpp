@@ -22,7 +22,12 @@ public:
 #if defined(__SANITIZE_ADDRESS__)
     CLibraryLeakAllowed() { __lsan_disable(); }
     ~CLibraryLeakAllowed() { __lsan_enable(); }
+#else
+    CLibraryLeakAllowed() {}
+    ~CLibraryLeakAllowed() {}
 #endif
+    CLibraryLeakAllowed(const CLibraryLeakAllowed&) = delete;
+    CLibraryLeakAllowed& operator=(const CLibraryLeakAllowed&) = delete;
 };
 
 std::optional<std::string> GetEnvironment(const char* pName)
