@@ -10,8 +10,35 @@ gridmorph_packages=(
   build-essential cmake pkg-config
   libpng-dev libjpeg-dev libtiff-dev libgif-dev zlib1g-dev
   libgtest-dev gdal-bin locales
+  qt6-base-dev fonts-dejavu-core
   clang libclang-rt-14-dev python3
 )
+
+# Runs an apt-get command line, waiting while another package manager (an apt run
+# elsewhere, unattended upgrades) holds its locks instead of failing at once. apt-get
+# waits for dpkg's lock itself (-o DPkg::Lock::Timeout, given by the callers); the
+# package lists' lock of apt-get update and the download folder's lock have no such
+# option, so the command is tried again while it fails on a lock, for as long.
+gridmorph_apt_lock_wait="${GRIDMORPH_APT_LOCK_WAIT:-600}"
+gridmorph_wait_for_apt() {
+  local deadline=$((SECONDS + gridmorph_apt_lock_wait)) log status announced=0
+  log="$(mktemp)"
+  while true; do
+    status=0
+    "$@" 2>"$log" || status=$?
+    if [ "$status" -eq 0 ] || ! grep -qE "Could not get lock|Unable to lock|Unable to acquire the dpkg frontend lock" "$log" ||
+      [ "$SECONDS" -ge "$deadline" ]; then
+      cat "$log" >&2
+      rm -f "$log"
+      return "$status"
+    fi
+    if [ "$announced" -eq 0 ]; then
+      echo "Another package manager is at work; waiting up to ${gridmorph_apt_lock_wait} s for its lock..." >&2
+      announced=1
+    fi
+    sleep "${GRIDMORPH_APT_RETRY_SECONDS:-5}"
+  done
+}
 
 gridmorph_install_packages() {
   local missing=()
@@ -25,8 +52,10 @@ gridmorph_install_packages() {
     command -v sudo >/dev/null || { echo "Need root or sudo to install: ${missing[*]}" >&2; exit 1; }
     sudo=(sudo)
   fi
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  local lock=(-o "DPkg::Lock::Timeout=$gridmorph_apt_lock_wait")
+  gridmorph_wait_for_apt "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "${lock[@]}" update -qq
+  gridmorph_wait_for_apt "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 gridmorph_build() {

@@ -1,5 +1,7 @@
 #include "cli/CliCommands.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -61,6 +63,7 @@ constexpr const char* kUsage =
     "  --yes                         answer Yes to the locator questions (else they refuse)\n"
     "  --compress none|lzw|deflate   compression of TIFF output (default lzw)\n"
     "  -h, --help                    show this text\n"
+    "  --version                     show the program's version\n"
     "\n"
     "Exit status: 0 on success, 1 when the work failed, 2 for a wrong command line.\n";
 
@@ -173,6 +176,34 @@ void RequirePositional(const SCommandLine& commandLine, std::size_t nCount, cons
 bool SaveOutput(CDIBWorld& image, const std::string& strPath)
 {
     return (image.HasWorld() ? image.SaveWorld(strPath) : image.SaveDIB(strPath)) == ESaveResult::Written;
+}
+
+// Refuses, before any work, a command whose output is one of its inputs: the same file
+// (device and inode), however it is spelt: another path to it, ./ in front, a symbolic or
+// a hard link, or a name without extension that the save turns into the input's name.
+void RefuseOutputOverInput(const SCommandLine& commandLine)
+{
+    const std::vector<std::string>& aNames = commandLine.aPositional;
+    std::size_t nOutput = 0;
+    if (commandLine.strCommand == "convert" || commandLine.strCommand == "crop" || commandLine.strCommand == "rectify")
+        nOutput = 1;
+    else if (commandLine.strCommand != "mosaic")
+        return;
+    if (aNames.size() <= nOutput)
+        return;
+    std::string strWritten = aNames[nOutput];
+    if (CDIBImage::GetFileType(strWritten) == FILE_TYPE_NONE)
+        strWritten += ".PNG";  // what the save writes for a name without a known extension
+    struct stat output {};
+    if (stat(strWritten.c_str(), &output) != 0)
+        return;  // a new file
+    for (std::size_t i = 0; i < aNames.size(); ++i) {
+        struct stat input {};
+        if (i != nOutput && stat(aNames[i].c_str(), &input) == 0 && input.st_dev == output.st_dev &&
+            input.st_ino == output.st_ino)
+            throw CUsageError(commandLine.strCommand + ": the output " + strWritten + " is the same file as the input " +
+                              aNames[i] + " and would replace it");
+    }
 }
 
 int RunInfo(const SCommandLine& commandLine, CCliPlatform& platform)
@@ -427,6 +458,10 @@ int RunCli(int argc, char** argv)
             std::fputs(kUsage, stdout);
             return 0;
         }
+        if (strArgument == "--version") {
+            std::printf("gridmorph-cli %s\n", GRIDMORPH_VERSION);
+            return 0;
+        }
     }
     CCliPlatform platform;
     CScopedPlatform installed(platform);
@@ -451,9 +486,10 @@ int RunCli(int argc, char** argv)
         const auto it = aCommands.find(commandLine.strCommand);
         if (it == aCommands.end())
             throw CUsageError("unknown command '" + commandLine.strCommand + "'");
+        RefuseOutputOverInput(commandLine);
         return it->second(commandLine, platform);
     } catch (const CUsageError& error) {
-        std::fprintf(stderr, "gridmorph-cli: %s\n\n%s", error.Problem().c_str(), kUsage);
+        std::fprintf(stderr, "gridmorph-cli: %s; see gridmorph-cli --help\n", error.Problem().c_str());
         return 2;
     }
 }

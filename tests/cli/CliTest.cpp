@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -22,10 +23,12 @@ struct SRun {
     std::string strOutput;  // standard output and standard error together
 };
 
-SRun RunCli(const std::string& strArguments)
+// Runs the tool with the arguments, in strFolder when one is given.
+SRun RunCli(const std::string& strArguments, const std::string& strFolder = "")
 {
     SRun run;
-    const std::string strCommand = std::string(GRIDMORPH_CLI_PATH) + " " + strArguments + " 2>&1";
+    const std::string strCommand = (strFolder.empty() ? "" : "cd '" + strFolder + "' && ") +
+                                   std::string(GRIDMORPH_CLI_PATH) + " " + strArguments + " 2>&1";
     std::FILE* pPipe = popen(strCommand.c_str(), "r");
     if (!pPipe)
         return run;
@@ -219,19 +222,91 @@ TEST_F(CliTest, NumbersIgnoreACommaDecimalLocale)
     EXPECT_EQ(test::ReadBytes(m_folder.Path("straight.PGW")), std::vector<std::uint8_t>(strWorld.begin(), strWorld.end()));
 }
 
-TEST_F(CliTest, CommandLineMistakesShowTheUsage)
+TEST_F(CliTest, CommandLineMistakesSayWhatIsWrongInOneLine)
 {
-    const std::pair<const char*, int> aCases[] = {
-        {"", 2}, {"frobnicate x", 2}, {"info", 2}, {"convert a", 2}, {"--help", 0}, {"crop a b", 2},
-        {"crop a b --rect 1,2,3", 2}, {"mosaic o --region 5,0,1,1 i", 2}, {"convert a b --depth 16", 2},
-        {"convert a b --compress zip", 2}, {"world a --write XYZ", 2}, {"info a --bogus 1", 2},
-        {"rectify a b --p1 0,0,1,1 --p3 1,1,2,0", 2}, {"rectify a b --p1 0,0,1,1 --p2 1,0 --p3 1,1,2,0 --non-rectangular", 2},
-        {"rectify a b --p1 0.5,0,1,1 --p2 1,0 --p3 1,1,2,0", 2}};
-    for (const auto& [pArguments, nExitCode] : aCases) {
-        const SRun run = RunCli(pArguments);
-        EXPECT_EQ(run.nExitCode, nExitCode) << pArguments;
-        EXPECT_NE(run.strOutput.find("Usage: gridmorph-cli COMMAND"), std::string::npos) << pArguments;
+    struct SCase {
+        const char* pArguments;
+        const char* pProblem;
+    };
+    const SCase aCases[] = {
+        {"", "no command given"},
+        {"frobnicate x", "unknown command 'frobnicate'"},
+        {"info", "info takes one file name"},
+        {"convert a", "convert takes an input and an output file name"},
+        {"crop a b", "crop needs --rect"},
+        {"crop a b --rect 1,2,3", "--rect takes 4 comma-separated numbers"},
+        {"mosaic o --region 5,0,1,1 i", "west must lie west of east"},
+        {"convert a b --depth 16", "--depth takes 8, 24 or grey"},
+        {"convert a b --compress zip", "--compress takes none, lzw or deflate"},
+        {"world a --write XYZ", "unknown flavour 'XYZ'"},
+        {"info a --bogus 1", "unknown option '--bogus'"},
+        {"rectify a b --p1 0,0,1,1 --p3 1,1,2,0", "rectify needs --p1"},
+        {"rectify a b --p1 0,0,1,1 --p2 1,0 --p3 1,1,2,0 --non-rectangular", "go together"},
+        {"rectify a b --p1 0.5,0,1,1 --p2 1,0 --p3 1,1,2,0", "pixel positions are whole numbers"},
+    };
+    for (const SCase& aCase : aCases) {
+        SCOPED_TRACE(aCase.pArguments);
+        const SRun run = RunCli(aCase.pArguments);
+        EXPECT_EQ(run.nExitCode, 2);
+        EXPECT_EQ(run.strOutput.rfind("gridmorph-cli: ", 0), 0u) << run.strOutput;
+        EXPECT_NE(run.strOutput.find(aCase.pProblem), std::string::npos) << run.strOutput;
+        EXPECT_EQ(run.strOutput.size() - run.strOutput.find("; see gridmorph-cli --help\n"),
+                  std::string("; see gridmorph-cli --help\n").size())
+            << run.strOutput;
+        EXPECT_EQ(std::count(run.strOutput.begin(), run.strOutput.end(), '\n'), 1) << run.strOutput;
     }
+    // Asked for, the usage is shown in full; the version is the project's.
+    SRun run = RunCli("--help");
+    EXPECT_EQ(run.nExitCode, 0);
+    EXPECT_EQ(run.strOutput.rfind("Usage: gridmorph-cli COMMAND", 0), 0u) << run.strOutput;
+    run = RunCli("--version");
+    EXPECT_EQ(run.nExitCode, 0);
+    EXPECT_EQ(run.strOutput, std::string("gridmorph-cli ") + GRIDMORPH_VERSION + "\n");
+}
+
+TEST_F(CliTest, AnOutputThatIsAnInputIsRefusedBeforeAnyWork)
+{
+    CDIBWorld image;
+    test::MakePatternPicture(image, 24, 100, 50);
+    image.SetEdges(1000, 1049, 1099, 1000);
+    image.SaveWorld(m_folder.Path("map.png"));
+    ASSERT_EQ(image.m_nErrorNumber, 0);
+    const std::vector<std::uint8_t> aPicture = test::ReadBytes(m_folder.Path("map.png"));
+    const std::vector<std::uint8_t> aWorld = test::ReadBytes(m_folder.Path("map.PGW"));
+    std::filesystem::create_symlink(m_folder.Path("map.png"), m_folder.Path("link.png"));
+    std::filesystem::create_hard_link(m_folder.Path("map.png"), m_folder.Path("hard.PNG"));
+    std::filesystem::create_directory(m_folder.Path("sub"));
+    const std::string strMap = m_folder.Path("map.png");
+    const std::string strRectify = " --p1 0,0,1000,1049 --p2 99,0 --p3 99,49,1099,1000";
+
+    struct SCase {
+        std::string strArguments;
+        std::string strFolder;  // where the tool runs; empty: anywhere
+    };
+    const SCase aCases[] = {
+        {"convert " + strMap + " " + strMap, ""},
+        {"convert map.png ./map.png --depth 8", m_folder.Root().string()},
+        {"convert ../map.png " + strMap, m_folder.Path("sub")},
+        {"crop " + strMap + " " + m_folder.Path("link.png") + " --rect 0,0,10,10", ""},  // through a symbolic link
+        {"crop " + m_folder.Path("link.png") + " " + m_folder.Path("hard.PNG") + " --rect 0,0,10,10", ""},  // a hard link
+        {"rectify " + strMap + " " + m_folder.Path("sub/../map.png") + strRectify, ""},
+        {"rectify " + strMap + " " + m_folder.Path("hard") + strRectify, ""},  // saved as hard.PNG
+        {"mosaic " + strMap + " --region 1010,1010,1050,1040 " + m_folder.Path("other.png") + " " + strMap, ""},
+    };
+    for (const SCase& aCase : aCases) {
+        SCOPED_TRACE(aCase.strArguments);
+        const SRun run = RunCli(aCase.strArguments, aCase.strFolder);
+        EXPECT_EQ(run.nExitCode, 2);
+        EXPECT_NE(run.strOutput.find("is the same file as the input"), std::string::npos) << run.strOutput;
+        EXPECT_EQ(std::count(run.strOutput.begin(), run.strOutput.end(), '\n'), 1) << run.strOutput;
+        EXPECT_EQ(test::ReadBytes(m_folder.Path("map.png")), aPicture);
+        EXPECT_EQ(test::ReadBytes(m_folder.Path("map.PGW")), aWorld);
+        EXPECT_FALSE(std::filesystem::exists(m_folder.Path("hard.PGW")));
+    }
+    // Another name for a new file is fine.
+    const SRun run = RunCli("convert map.png ./copy.png", m_folder.Root().string());
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_TRUE(std::filesystem::exists(m_folder.Path("copy.png")));
 }
 
 }  // namespace

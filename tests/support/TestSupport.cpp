@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <random>
 
@@ -24,6 +25,26 @@ CTempFolder::~CTempFolder()
 {
     std::error_code error;
     std::filesystem::remove_all(m_path, error);
+}
+
+CScopedEnvironment::CScopedEnvironment(const char* pName, const char* pValue) : m_strName(pName)
+{
+    if (const char* pOld = std::getenv(pName)) {
+        m_bHadValue = true;
+        m_strOldValue = pOld;
+    }
+    if (pValue)
+        setenv(pName, pValue, 1);
+    else
+        unsetenv(pName);
+}
+
+CScopedEnvironment::~CScopedEnvironment()
+{
+    if (m_bHadValue)
+        setenv(m_strName.c_str(), m_strOldValue.c_str(), 1);
+    else
+        unsetenv(m_strName.c_str());
 }
 
 std::vector<std::uint8_t> ReadBytes(const std::string& strPath)

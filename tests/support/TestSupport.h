@@ -44,6 +44,21 @@ private:
     std::filesystem::path m_path;
 };
 
+// Sets an environment variable (or removes it, given nullptr) for the life of the object
+// and then puts back what was there before, also when an assertion ends the test early.
+class CScopedEnvironment {
+public:
+    CScopedEnvironment(const char* pName, const char* pValue);
+    ~CScopedEnvironment();
+    CScopedEnvironment(const CScopedEnvironment&) = delete;
+    CScopedEnvironment& operator=(const CScopedEnvironment&) = delete;
+
+private:
+    std::string m_strName;
+    bool m_bHadValue = false;
+    std::string m_strOldValue;
+};
+
 std::vector<std::uint8_t> ReadBytes(const std::string& strPath);
 void WriteBytes(const std::string& strPath, const std::vector<std::uint8_t>& aBytes);
 

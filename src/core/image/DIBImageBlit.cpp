@@ -1,9 +1,11 @@
 // Block transfers of CDIBImage: a rectangle of this picture into another picture.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "image/DIBImage.h"
 #include "image/NearestColourCache.h"
+#include "image/PixelMasks.h"
 
 namespace gridmorph {
 namespace {
@@ -11,8 +13,9 @@ namespace {
 constexpr std::uint32_t kSrcCopy = 0x00CC0020;
 constexpr std::uint32_t kSrcAnd = 0x008800C6;
 
-// Blue, green, red of pixel x of a storage row of any depth.
-void ReadColour(const CDIBImage& image, const std::uint8_t* pRow, int x, std::uint8_t* pBgr)
+// Blue, green, red of pixel x of a storage row of any depth; pSixteen reads 16-bit rows.
+void ReadColour(const CDIBImage& image, const CSixteenBitColours* pSixteen, const std::uint8_t* pRow, int x,
+                std::uint8_t* pBgr)
 {
     const int nBits = image.m_nBitCount;
     if (nBits <= 8) {
@@ -23,21 +26,7 @@ void ReadColour(const CDIBImage& image, const std::uint8_t* pRow, int x, std::ui
         pBgr[1] = colour.rgbGreen;
         pBgr[2] = colour.rgbRed;
     } else if (nBits == 16) {
-        std::uint8_t aRgb[3];
-        const CDIBSection& bitmap = *image.Bitmap();
-        // Widening one pixel through the masks: the same rule as a whole row.
-        const std::uint32_t nPixel = pRow[2 * x] | (pRow[2 * x + 1] << 8);
-        for (int c = 0; c < 3; ++c) {
-            const std::uint32_t nMask = bitmap.m_aBitFields[static_cast<std::size_t>(c)];
-            int nShift = 0;
-            while (nMask && !((nMask >> nShift) & 1))
-                ++nShift;
-            const std::uint32_t nMax = nMask ? nMask >> nShift : 1;
-            aRgb[c] = static_cast<std::uint8_t>((((nPixel & nMask) >> nShift) * 255 + nMax / 2) / nMax);
-        }
-        pBgr[0] = aRgb[2];
-        pBgr[1] = aRgb[1];
-        pBgr[2] = aRgb[0];
+        pSixteen->ReadBgr(pRow, x, pBgr);  // the same widening as saving
     } else {
         std::memcpy(pBgr, pRow + x * (nBits / 8), 3);
     }
@@ -66,6 +55,9 @@ bool CDIBImage::BitBlt(CDIBImage& target, int nTargetX, int nTargetY, int nSourc
         const bool bAnd = nRop == kSrcAnd;
         const int nBits = m_nBitCount;
         std::unique_ptr<CNearestColourCache> pNearest;
+        std::optional<CSixteenBitColours> sixteen;
+        if (nBits == 16)
+            sixteen.emplace(*pSourceDC);
         for (int r = 0; r < nHeight; ++r) {
             const std::uint8_t* pSource = StorageRow(m_nImageHeight - 1 - (nSourceY + r));
             std::uint8_t* pTarget = target.StorageRow(target.m_nImageHeight - 1 - (nTargetY + r));
@@ -93,7 +85,7 @@ bool CDIBImage::BitBlt(CDIBImage& target, int nTargetX, int nTargetY, int nSourc
             // Different depths: colour by colour.
             for (int x = 0; x < nWidth; ++x) {
                 std::uint8_t aBgr[3];
-                ReadColour(*this, pSource, nSourceX + x, aBgr);
+                ReadColour(*this, sixteen ? &*sixteen : nullptr, pSource, nSourceX + x, aBgr);
                 const int nTargetBits = target.m_nBitCount;
                 if (nTargetBits == 24 || nTargetBits == 32) {
                     std::uint8_t* pPixel = pTarget + static_cast<std::size_t>(nTargetX + x) * (nTargetBits / 8);

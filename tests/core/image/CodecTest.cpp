@@ -12,6 +12,7 @@
 #include "image/DIBImage.h"
 #include "support/FixtureFiles.h"
 #include "support/TestSupport.h"
+#include "world/DIBWorld.h"
 
 namespace gridmorph {
 namespace {
@@ -172,6 +173,44 @@ TEST_F(CodecTest, RealWorldOdditiesOpenAsTheyShould)
              WriteBytes(p, BuildBmp(s));
          },
          4, [](const CDIBImage& i) { EXPECT_EQ(std::vector<int>(i.StorageRow(0), i.StorageRow(0) + 3), (std::vector<int>{0x12, 0x19, 0xA0})); }},
+        {"bmp-rle8-runs-into-the-row-padding",
+         [](const std::string& p) {
+             SBmpSpec s;
+             s.nWidth = 5;  // rows of 8 bytes
+             s.nHeight = 2;
+             s.nCompression = 1;
+             s.nColoursUsed = 4;
+             s.aTable = Ramp(16, 20);
+             // row 0: 8 x colour 1, the whole padded row; row 1: absolute 1 2 3 1 2 3 0 3,
+             // also the whole padded row; end of bitmap
+             s.aPixels = {8, 1, 0, 0, 0, 8, 1, 2, 3, 1, 2, 3, 0, 3, 0, 1};
+             WriteBytes(p, BuildBmp(s));
+         },
+         8,
+         [](const CDIBImage& i) {
+             // The pixels past the width are dropped: the padding stays as the picture was made.
+             EXPECT_EQ(std::vector<int>(i.StorageRow(0), i.StorageRow(0) + 8), (std::vector<int>{1, 1, 1, 1, 1, 0, 0, 0}));
+             EXPECT_EQ(std::vector<int>(i.StorageRow(1), i.StorageRow(1) + 8), (std::vector<int>{1, 2, 3, 1, 2, 0, 0, 0}));
+         }},
+        {"bmp-rle4-odd-width-in-pixel-pairs",
+         [](const std::string& p) {
+             SBmpSpec s;
+             s.nWidth = 3;
+             s.nHeight = 2;
+             s.nBitCount = 4;
+             s.nCompression = 2;
+             s.nColoursUsed = 16;
+             s.aTable = Ramp(64, 3);
+             // row 0: a run of 4 (1 2 1 2); end of line; a delta to (1, 1); an absolute run
+             // of 4 (3 4 5 6), ending in the padding; end of bitmap
+             s.aPixels = {4, 0x12, 0, 0, 0, 2, 1, 0, 0, 4, 0x34, 0x56, 0, 1};
+             WriteBytes(p, BuildBmp(s));
+         },
+         4,
+         [](const CDIBImage& i) {
+             EXPECT_EQ(std::vector<int>(i.StorageRow(0), i.StorageRow(0) + 4), (std::vector<int>{0x12, 0x10, 0, 0}));
+             EXPECT_EQ(std::vector<int>(i.StorageRow(1), i.StorageRow(1) + 4), (std::vector<int>{0x03, 0x40, 0, 0}));
+         }},
         {"bmp-565-bitfields-stays-16-bit-and-widens-to-full-range",
          [](const std::string& p) {
              SBmpSpec s;
@@ -190,6 +229,29 @@ TEST_F(CodecTest, RealWorldOdditiesOpenAsTheyShould)
              ASSERT_TRUE(wide.OpenDIB(m_folder.Path("wide.png")));
              EXPECT_EQ(PixelAt(wide, 0, 0), (std::vector<int>{255, 0, 0}));
              EXPECT_EQ(PixelAt(wide, 1, 0), (std::vector<int>{0, 0, 255}));
+         }},
+        {"bmp-16-bit-10-bit-red-widens-alike-when-saved-and-block-copied",
+         [](const std::string& p) {
+             SBmpSpec s;
+             s.nWidth = 1;
+             s.nHeight = 1;
+             s.nBitCount = 16;
+             s.nCompression = 3;
+             s.aMasks = {0xFFC0, 0x0038, 0x0007};  // red 10 bits, green and blue 3
+             s.aPixels = {0xF8, 0x00, 0, 0};        // red 3 of 1023 (0.75 of a level), green full, blue 0
+             WriteBytes(p, BuildBmp(s));
+         },
+         16,
+         [this](const CDIBImage& i) {
+             const std::vector<int> aNearest = {0, 255, 1};  // blue, green, red
+             const_cast<CDIBImage&>(i).SaveDIB(m_folder.Path("ten.png"));
+             CDIBImage saved;
+             ASSERT_TRUE(saved.OpenDIB(m_folder.Path("ten.png")));
+             EXPECT_EQ(PixelAt(saved, 0, 0), aNearest);
+             CDIBImage copied;
+             ASSERT_TRUE(copied.CreateImage(24, 1, 1, FILL_WHITE, 0, 0, 0, nullptr));
+             ASSERT_TRUE(const_cast<CDIBImage&>(i).BitBlt(copied, 0, 0, 0, 0, 1, 1, kSrcCopy));
+             EXPECT_EQ(PixelAt(copied, 0, 0), aNearest);
          }},
         {"bmp-top-down-24",
          [](const std::string& p) {
@@ -248,15 +310,16 @@ TEST_F(CodecTest, RealWorldOdditiesOpenAsTheyShould)
              WritePng(p, s);
          },
          24, [](const CDIBImage& i) { EXPECT_EQ(PixelAt(i, 2, 3), (std::vector<int>{(8 * 4) & 255, (7 * 4) & 255, (6 * 4) & 255})); }},
-        {"png-palette-with-trns-becomes-32-bit",
+        {"png-palette-with-trns-stays-8-bit-with-its-colour-table",
          [](const std::string& p) {
-             SPngSpec s{2, 1, 8, PNG_COLOR_TYPE_PALETTE, false, {10, 20, 30, 40, 50, 60}, {0, 255}, {{0, 1}}};
+             SPngSpec s{2, 1, 8, PNG_COLOR_TYPE_PALETTE, false, {10, 20, 30, 40, 50, 60}, {0, 255}, {{1, 0}}};
              WritePng(p, s);
          },
-         32,
+         8,
          [](const CDIBImage& i) {
-             EXPECT_EQ(PixelAt(i, 0, 0), (std::vector<int>{30, 20, 10, 0}));
-             EXPECT_EQ(PixelAt(i, 1, 0), (std::vector<int>{60, 50, 40, 255}));
+             EXPECT_EQ(std::vector<int>(i.StorageRow(0), i.StorageRow(0) + 2), (std::vector<int>{1, 0}));
+             EXPECT_EQ(i.m_pRGBQuad[0], (SRGBQuad{30, 20, 10, 0}));  // the transparent entry keeps its colour
+             EXPECT_EQ(i.m_pRGBQuad[1], (SRGBQuad{60, 50, 40, 0}));
          }},
         {"png-grey-16-bit-keeps-the-high-byte",
          [](const std::string& p) {
@@ -569,13 +632,15 @@ TEST_F(DamagedFileTest, PixelsAndRunsOutsideTheirBoundsAreRefused)
 
 TEST_F(DamagedFileTest, APictureLargerThanMemoryFailsAtOnceWithTheCreationFailure)
 {
-    setenv("GRIDMORPH_MEMORY_LIMIT_MB", "1024", 1);
     const std::string strPath = m_folder.Path("bomb.png");
     WriteBytes(strPath, PngHeaderOnly(100000, 100000, 2, true));
     ASSERT_LT(ReadBytes(strPath).size(), 200u);
     CDIBImage image;
-    const bool bOpened = image.OpenDIB(strPath);
-    unsetenv("GRIDMORPH_MEMORY_LIMIT_MB");
+    bool bOpened = false;
+    {
+        const CScopedEnvironment limit("GRIDMORPH_MEMORY_LIMIT_MB", "1024");
+        bOpened = image.OpenDIB(strPath);
+    }
     EXPECT_FALSE(bOpened);
     EXPECT_EQ(image.m_nErrorNumber, ERR_OUT_OF_MEMORY);
     EXPECT_EQ(image.m_strErrorText,

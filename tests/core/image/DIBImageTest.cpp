@@ -211,10 +211,12 @@ TEST_F(DIBImageTest, AFourBitSourceCannotBeCopiedAndGivesAWhitePicture)
 
 TEST_F(DIBImageTest, CreationBeyondTheMemoryLimitFailsCleanly)
 {
-    setenv("GRIDMORPH_MEMORY_LIMIT_MB", "1", 1);
     CDIBImage image;
-    const bool bCreated = image.CreateImage(24, 2000, 2000, FILL_WHITE, 0, 0, 0, nullptr);
-    unsetenv("GRIDMORPH_MEMORY_LIMIT_MB");
+    bool bCreated = false;
+    {
+        const test::CScopedEnvironment limit("GRIDMORPH_MEMORY_LIMIT_MB", "1");
+        bCreated = image.CreateImage(24, 2000, 2000, FILL_WHITE, 0, 0, 0, nullptr);
+    }
     EXPECT_FALSE(bCreated);
     EXPECT_EQ(image.m_nErrorNumber, ERR_OUT_OF_MEMORY);
     const std::string strExpected =

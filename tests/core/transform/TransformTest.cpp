@@ -243,40 +243,89 @@ TEST_F(TransformTest, WorkedExamplesGiveTheirSizesEdgesAndPixels)
 
 TEST_F(TransformTest, AClockwiseTurnLeavesBlackCorners)
 {
-    for (int nBits : {8, 24}) {
+    // A colour table whose entry 0 is white and whose nearest to black is entry 77.
+    SRGBQuad aFarFromBlack[256];
+    for (int i = 0; i < 256; ++i)
+        aFarFromBlack[i] = SRGBQuad{255, std::uint8_t(255 - i / 4), std::uint8_t(128 + i / 2), 0};
+    aFarFromBlack[0] = SRGBQuad{255, 255, 255, 0};
+    aFarFromBlack[77] = SRGBQuad{1, 2, 3, 0};
+    struct SCase {
+        int nBits;
+        const SRGBQuad* pTable;  // 8-bit: the source's colour table (null: the default cube)
+        int nBlackIndex;         // 8-bit: the entry the corners must hold
+    };
+    const SCase aCases[] = {{24, nullptr, 0}, {8, nullptr, 0}, {8, aFarFromBlack, 77}};
+    for (const SCase& aCase : aCases) {
+        SCOPED_TRACE(testing::Message() << aCase.nBits << "-bit, black at " << aCase.nBlackIndex);
         CDIBWorld source;
-        ASSERT_TRUE(source.CreateImage(nBits, 60, 40, FILL_WHITE, 0, 0, 0, nullptr));
+        ASSERT_TRUE(source.CreateImage(aCase.nBits, 60, 40, FILL_WHITE, 0, 0, 0, aCase.pTable));
         std::unique_ptr<CDIBWorld> pOut;
-        ASSERT_EQ(TransformBitmap(source, Locators({0, 0, 59, 4, 55, 39}, {0, 100, 0, 0, 100, 0}), nBits, pOut),
+        ASSERT_EQ(TransformBitmap(source, Locators({0, 0, 59, 4, 55, 39}, {0, 100, 0, 0, 100, 0}), aCase.nBits, pOut),
                   ETransformResult::Done);
         EXPECT_GT(pOut->m_nImageHeight, 40);
         const std::uint8_t* pCorner = pOut->Bitmap()->PictureRow(0);
-        if (nBits == 24) {
+        if (aCase.nBits == 24) {
             EXPECT_EQ(pCorner[0] | pCorner[1] | pCorner[2], 0);
         } else {
+            EXPECT_EQ(pCorner[0], aCase.nBlackIndex);
             EXPECT_EQ(pCorner[0], pOut->m_pPalette->GetNearestPaletteIndex(0, 0, 0));
-            EXPECT_EQ(pOut->m_pRGBQuad[pCorner[0]], (SRGBQuad{0, 0, 0, 0}));
         }
-        const std::uint8_t* pMiddle = pOut->Bitmap()->PictureRow(pOut->m_nImageHeight / 2) + (pOut->m_nImageWidth / 2) * (nBits / 8);
-        EXPECT_EQ(nBits == 24 ? pMiddle[0] : pOut->m_pRGBQuad[pMiddle[0]].rgbRed, 255);
+        const std::uint8_t* pMiddle = pOut->Bitmap()->PictureRow(pOut->m_nImageHeight / 2) + (pOut->m_nImageWidth / 2) * (aCase.nBits / 8);
+        EXPECT_EQ(aCase.nBits == 24 ? pMiddle[0] : pOut->m_pRGBQuad[pMiddle[0]].rgbRed, 255);
     }
 }
 
-TEST_F(TransformTest, NonRectangularWithACornerAlreadyInPlaceMatchesTheRectangularResult)
+TEST_F(TransformTest, NonRectangularReductionBuildsTheTopRightCorner)
 {
     CDIBWorld source;
     test::MakePatternPicture(source, 24, 230, 240);
-    const CLocatorSet locators = Locators({10, 10, 200, 30, 210, 220}, {0, 2000, 1000, 2000, 1000, 1000}, true);
-    const CLocatorSet before = locators;
-    std::unique_ptr<CDIBWorld> pNonRectangular, pRectangular;
-    ASSERT_EQ(TransformNonRectangular(source, locators, 24, pNonRectangular), ETransformResult::Done);
-    ASSERT_EQ(TransformBitmap(source, locators, 24, pRectangular), ETransformResult::Done);
-    EXPECT_TRUE(test::SamePicture(*pRectangular, *pNonRectangular));
-    EXPECT_EQ(std::memcmp(&before, &locators, sizeof before), 0);
-
-    const CLocatorSet inLine = Locators({10, 10, 200, 30, 390, 50}, {0, 2000, 1000, 1500, 2000, 1000}, true);
-    EXPECT_EQ(TransformNonRectangular(source, inLine, 24, pNonRectangular), ETransformResult::PointsInLine);
-    EXPECT_EQ(MessageTexts().back(), "Error : Points are in a straight line");
+    struct SCase {
+        const char* pName;
+        CLocatorSet locators;
+        ETransformResult eResult;
+        int nX2, nY2;          // Done: the constructed top-right corner
+        const char* pMessage;  // otherwise: the message shown
+    };
+    const SCase aCases[] = {
+        // t = 1: point 4 is locator 2, and locator 2 stays where it is.
+        {"corner in place", Locators({10, 10, 200, 30, 210, 220}, {0, 2000, 1000, 2000, 1000, 1000}, true),
+         ETransformResult::Done, 200, 30, nullptr},
+        // t = 1000 / 1200: point 4 at (201.67, 70) with easting 1416.67; t2 = 0.70588.
+        {"corner built", Locators({10, 10, 200, 40, 210, 220}, {0, 2000, 1500, 2200, 1000, 1000}, true),
+         ETransformResult::Done, 145, 52, nullptr},
+        {"points in line", Locators({10, 10, 200, 30, 390, 50}, {0, 2000, 1000, 1500, 2000, 1000}, true),
+         ETransformResult::PointsInLine, 0, 0, "Error : Points are in a straight line"},
+        // Point 4 lies away from locator 1 but at its easting.
+        {"map points in line", Locators({10, 10, 200, 30, 210, 220}, {0, 2000, 0, 2000, 1000, 1000}, true),
+         ETransformResult::MapPointsInLine, 0, 0, "Error : Eastings and Northings form a straight line."},
+    };
+    for (const SCase& aCase : aCases) {
+        SCOPED_TRACE(aCase.pName);
+        const CLocatorSet before = aCase.locators;
+        std::unique_ptr<CDIBWorld> pOut;
+        ASSERT_EQ(TransformBitmap(source, Locators({0, 0, 229, 0, 229, 239}, {0, 239, 0, 0, 229, 0}), 24, pOut),
+                  ETransformResult::Done);
+        const CDIBWorld* pPrevious = pOut.get();
+        m_platform.ClearRecord();
+        EXPECT_EQ(TransformNonRectangular(source, aCase.locators, 24, pOut), aCase.eResult);
+        EXPECT_EQ(std::memcmp(&before, &aCase.locators, sizeof before), 0);  // the user's locators stay
+        if (aCase.eResult != ETransformResult::Done) {
+            EXPECT_EQ(MessageTexts(), std::vector<std::string>{aCase.pMessage});
+            EXPECT_EQ(pOut.get(), pPrevious);
+            continue;
+        }
+        // The same map as the rectangular transform with the constructed corner as locator 2.
+        CLocatorSet rectangular = aCase.locators;
+        rectangular.m_nLocatorX[1] = aCase.nX2;
+        rectangular.m_nLocatorY[1] = aCase.nY2;
+        rectangular.m_dEasting[1] = rectangular.m_dEasting[2];
+        rectangular.m_dNorthing[1] = rectangular.m_dNorthing[0];
+        std::unique_ptr<CDIBWorld> pRectangular;
+        ASSERT_EQ(TransformBitmap(source, rectangular, 24, pRectangular), ETransformResult::Done);
+        EXPECT_TRUE(test::SamePicture(*pRectangular, *pOut));
+        EXPECT_EQ(pOut->GetWest(), pRectangular->GetWest());
+        EXPECT_EQ(pOut->GetSouth(), pRectangular->GetSouth());
+    }
 }
 
 TEST_F(TransformTest, DegenerateLocatorsAndHugeOutputsFailCleanlyAndKeepThePreviousMap)
@@ -296,11 +345,12 @@ TEST_F(TransformTest, DegenerateLocatorsAndHugeOutputsFailCleanlyAndKeepThePrevi
     EXPECT_EQ(TransformBitmap(source, Locators({0, 0, 49, 0, 49, 49}, {0, 100, 0, 0, 0, 0}), 24, pOut),
               ETransformResult::NoTransform);
     // A huge vertical scale: far more rows than memory holds.
-    setenv("GRIDMORPH_MEMORY_LIMIT_MB", "64", 1);
     m_platform.ClearRecord();
-    const ETransformResult eHuge =
-        TransformBitmap(source, Locators({0, 0, 49, 0, 49, 49}, {0, 1e7, 0, 0, 1, 0}), 24, pOut);
-    unsetenv("GRIDMORPH_MEMORY_LIMIT_MB");
+    ETransformResult eHuge = ETransformResult::Done;
+    {
+        const test::CScopedEnvironment limit("GRIDMORPH_MEMORY_LIMIT_MB", "64");
+        eHuge = TransformBitmap(source, Locators({0, 0, 49, 0, 49, 49}, {0, 1e7, 0, 0, 1, 0}), 24, pOut);
+    }
     EXPECT_EQ(eHuge, ETransformResult::CreateFailed);
     ASSERT_FALSE(MessageTexts().empty());
     EXPECT_EQ(MessageTexts().front().rfind("Failure creating bitmap, lack of memory", 0), 0u) << MessageTexts().front();

@@ -1,6 +1,7 @@
 // Copying maps into one another by map position, cropping, and the new background map.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 
@@ -119,41 +120,97 @@ TEST_F(MapCopyTest, ACoarserSourceFillsAboutTwoPixelsPerPixel)
     EXPECT_EQ(aEvents.back().eType, SEvent::End);
 }
 
+// Blue, green, red of a pixel of any depth the copies handle.
+std::array<std::uint8_t, 3> ColourOf(const CDIBWorld& image, int nRow, int x)
+{
+    const std::uint8_t* p = image.StorageRow(nRow) + x * (image.m_nBitCount / 8);
+    if (image.m_nBitCount == 8) {
+        const SRGBQuad& entry = image.m_pRGBQuad[*p];
+        return {entry.rgbBlue, entry.rgbGreen, entry.rgbRed};
+    }
+    return {p[0], p[1], p[2]};
+}
+
+// The bytes CopyMap must leave in a destination pixel, by the depth pair and the raster
+// operation, from the destination's pixel before the copy and the source's pixel.
+std::vector<std::uint8_t> ExpectedPixel(const CDIBWorld& before, const CDIBWorld& source, bool bSameTable, bool bAnd,
+                                        int nRow, int x)
+{
+    const int nDest = before.m_nBitCount, nSource = source.m_nBitCount;
+    const std::uint8_t* pOld = before.StorageRow(nRow) + x * (nDest / 8);
+    const std::uint8_t* pNew = source.StorageRow(nRow) + x * (nSource / 8);
+    std::vector<std::uint8_t> aOld(pOld, pOld + nDest / 8);
+    if ((nDest == 24 && nSource == 32) || (nDest == 32 && nSource == 24))
+        return aOld;  // no rule for this pair: unchanged
+    if (nDest == 8 && nSource == 8 && bSameTable && !bAnd)
+        return {*pNew};  // the index as it is
+    std::array<std::uint8_t, 3> colour = ColourOf(source, nRow, x);
+    if (nDest == nSource && nDest != 8) {  // the bytes, fourth byte included
+        std::vector<std::uint8_t> a(pNew, pNew + nDest / 8);
+        for (std::size_t i = 0; bAnd && i < a.size(); ++i)
+            a[i] &= aOld[i];
+        return a;
+    }
+    if (bAnd) {
+        const std::array<std::uint8_t, 3> old = ColourOf(before, nRow, x);
+        for (int c = 0; c < 3; ++c)
+            colour[static_cast<std::size_t>(c)] &= old[static_cast<std::size_t>(c)];
+    }
+    if (nDest == 8)
+        return {static_cast<std::uint8_t>(before.m_pPalette->GetNearestPaletteIndex(colour[2], colour[1], colour[0]))};
+    std::vector<std::uint8_t> a(colour.begin(), colour.end());
+    if (nDest == 32)
+        a.push_back(255);  // from an 8-bit source
+    return a;
+}
+
 TEST_F(MapCopyTest, TheDepthTable)
 {
-    // 8-bit into 8-bit with another table: the destination's nearest colours.
-    CDIBWorld dest8, source8;
-    MakeWhiteMap(dest8, 8, 4, 4, 0, 0, 1);  // the default cube
-    MakePlacedPicture(source8, 8, 4, 4, 0, 0, 1);
-    ASSERT_TRUE(source8.CopyMap(&dest8, &source8, "", false, kSrcCopy));
-    for (int x = 0; x < 4; ++x) {
-        const SRGBQuad& colour = source8.m_pRGBQuad[source8.StorageRow(2)[x]];
-        EXPECT_EQ(dest8.StorageRow(2)[x],
-                  dest8.m_pPalette->GetNearestPaletteIndex(colour.rgbRed, colour.rgbGreen, colour.rgbBlue));
+    struct SCase {
+        int nDest;
+        int nSource;
+        bool bSameTable;  // 8-bit pairs: the source has the destination's colour table
+    };
+    const SCase aCases[] = {{8, 8, true},    {8, 8, false},   {24, 24, false}, {32, 32, false}, {24, 8, false},
+                            {32, 8, false},  {8, 24, false},  {8, 32, false},  {24, 32, false}, {32, 24, false}};
+    for (const SCase& aCase : aCases) {
+        std::vector<std::uint8_t> aCopied;
+        for (const std::uint32_t nRop : {kSrcCopy, kSrcAnd}) {
+            const bool bAnd = nRop == kSrcAnd;
+            SCOPED_TRACE(testing::Message() << aCase.nSource << " into " << aCase.nDest << (aCase.bSameTable ? " same table" : "")
+                                            << (bAnd ? " AND" : " copy"));
+            // Both carry patterns, the source's shifted, so an AND differs from a copy.
+            CDIBWorld dest, source, before;
+            MakePlacedPicture(dest, aCase.nDest, 5, 4, 0, 0, 1);
+            MakePlacedPicture(before, aCase.nDest, 5, 4, 0, 0, 1);
+            MakePlacedPicture(source, aCase.nSource, 5, 4, 0, 0, 1);
+            for (int nRow = 0; nRow < 4; ++nRow)
+                for (int i = 0; i < 5 * aCase.nSource / 8; ++i)
+                    source.StorageRow(nRow)[i] = static_cast<std::uint8_t>(source.StorageRow(nRow)[i] * 7 + 93);
+            if (aCase.nSource == 8 && !aCase.bSameTable) {
+                for (int i = 0; i < 256; ++i)
+                    source.m_pRGBQuad[i] = SRGBQuad{std::uint8_t(255 - i), std::uint8_t(i * 3), std::uint8_t(i * 11 + 40), 0};
+                source.UpdatePalette();
+            }
+            ASSERT_TRUE(source.CopyMap(&dest, &source, "", false, nRop));
+            std::vector<std::uint8_t> aResult;
+            for (int nRow = 0; nRow < 4; ++nRow)
+                for (int x = 0; x < 5; ++x) {
+                    const int nStep = aCase.nDest / 8;
+                    const std::uint8_t* p = dest.StorageRow(nRow) + x * nStep;
+                    ASSERT_EQ(std::vector<std::uint8_t>(p, p + nStep),
+                              ExpectedPixel(before, source, aCase.bSameTable, bAnd, nRow, x))
+                        << "row " << nRow << " column " << x;
+                    aResult.insert(aResult.end(), p, p + nStep);
+                }
+            const bool bUnchanged = aCase.nDest + aCase.nSource == 56;  // 24 with 32
+            if (!bAnd) {
+                aCopied = aResult;
+            } else if (!bUnchanged) {
+                EXPECT_NE(aResult, aCopied);  // the AND is seen, not only a copy
+            }
+        }
     }
-    // 8-bit into 32-bit: the table colours and 255; 32-bit into 24-bit: nothing.
-    CDIBWorld dest32, dest24, source32;
-    MakeWhiteMap(dest32, 32, 4, 4, 0, 0, 1);
-    MakeWhiteMap(dest24, 24, 4, 4, 0, 0, 1);
-    MakePlacedPicture(source32, 32, 4, 4, 0, 0, 1);
-    ASSERT_TRUE(source8.CopyMap(&dest32, &source8, "", false, kSrcCopy));
-    const SRGBQuad& colour = source8.m_pRGBQuad[source8.StorageRow(1)[3]];
-    const std::uint8_t aExpected[] = {colour.rgbBlue, colour.rgbGreen, colour.rgbRed, 255};
-    EXPECT_EQ(std::memcmp(dest32.StorageRow(1) + 12, aExpected, 4), 0);
-    ASSERT_TRUE(source32.CopyMap(&dest24, &source32, "", false, kSrcCopy));
-    EXPECT_TRUE(IsWhite(dest24, 1, 1));
-    // 24-bit into 8-bit: nearest index; SRCAND on 24-bit ANDs the bytes.
-    CDIBWorld source24;
-    MakePlacedPicture(source24, 24, 4, 4, 0, 0, 1);
-    ASSERT_TRUE(source24.CopyMap(&dest8, &source24, "", false, kSrcCopy));
-    const std::uint8_t* p = source24.StorageRow(3) + 6;
-    EXPECT_EQ(dest8.StorageRow(3)[2], dest8.m_pPalette->GetNearestPaletteIndex(p[2], p[1], p[0]));
-    CDIBWorld anded;
-    MakePlacedPicture(anded, 24, 4, 4, 0, 0, 1);
-    const std::vector<std::uint8_t> aBefore(anded.StorageRow(0), anded.StorageRow(0) + 12);
-    source32.CopyMap(&anded, &source32, "", false, kSrcAnd);  // 32 into 24: unchanged
-    ASSERT_TRUE(source24.CopyMap(&anded, &source24, "", false, kSrcAnd));
-    EXPECT_EQ(std::vector<std::uint8_t>(anded.StorageRow(0), anded.StorageRow(0) + 12), aBefore);  // x & x == x
 }
 
 TEST_F(MapCopyTest, ChecksReportOnTheReportingImage)
@@ -197,15 +254,30 @@ TEST_F(MapCopyTest, CropOffTheLeftEdgeKeepsTheSourceWestEdge)
 
 TEST_F(MapCopyTest, BlockTransferCopiesPictureRowsFromTheTop)
 {
-    CDIBImage source, target;
-    test::MakePatternPicture(source, 24, 30, 30);
-    ASSERT_TRUE(target.CreateImage(24, 8, 8, FILL_WHITE, 0, 0, 0, nullptr));
-    ASSERT_TRUE(source.BitBlt(target, 0, 0, 10, 20, 5, 3, kSrcCopy));
-    for (int r = 0; r < 3; ++r)
-        EXPECT_EQ(std::memcmp(target.Bitmap()->PictureRow(r), source.Bitmap()->PictureRow(20 + r) + 30, 15), 0);
-    EXPECT_EQ(target.Bitmap()->PictureRow(3)[0], 255);
-    EXPECT_EQ(source.m_nDCRefCount, 0);
-    EXPECT_EQ(target.m_nDCRefCount, 0);
+    std::vector<std::uint8_t> aCopied;
+    for (const std::uint32_t nRop : {kSrcCopy, kSrcAnd}) {
+        SCOPED_TRACE(nRop == kSrcAnd ? "AND" : "copy");
+        CDIBImage source, target, before;
+        test::MakePatternPicture(source, 24, 30, 30);
+        test::MakePatternPicture(target, 24, 8, 8);  // not white, so an AND shows
+        test::MakePatternPicture(before, 24, 8, 8);
+        ASSERT_TRUE(source.BitBlt(target, 0, 0, 10, 20, 5, 3, nRop));
+        std::vector<std::uint8_t> aResult;
+        for (int r = 0; r < 3; ++r)
+            for (int i = 0; i < 15; ++i) {
+                const std::uint8_t nSource = source.Bitmap()->PictureRow(20 + r)[30 + i];
+                const std::uint8_t nOld = before.Bitmap()->PictureRow(r)[i];
+                aResult.push_back(target.Bitmap()->PictureRow(r)[i]);
+                ASSERT_EQ(aResult.back(), nRop == kSrcAnd ? (nSource & nOld) : nSource) << r << " " << i;
+            }
+        if (nRop == kSrcCopy)
+            aCopied = aResult;
+        else
+            EXPECT_NE(aResult, aCopied);
+        EXPECT_EQ(std::memcmp(target.Bitmap()->PictureRow(3), before.Bitmap()->PictureRow(3), 24), 0);  // outside
+        EXPECT_EQ(source.m_nDCRefCount, 0);
+        EXPECT_EQ(target.m_nDCRefCount, 0);
+    }
 }
 
 class NewMapTest : public CPlatformTest {
@@ -237,11 +309,13 @@ TEST_F(NewMapTest, RegionsSnapOutwardEvenWestOfAndBelowTheFirstImage)
 
 TEST_F(NewMapTest, BuildsFromTheLastChosenToTheFirstAndSavesWithItsWorldFile)
 {
-    // A, B and C overlap in the middle; A, chosen first and copied last, wins there.
+    // A (red), B (green) and C (blue) overlap in the middle; A, chosen first and copied
+    // last, wins there; where only B and C overlap, B wins.
     const char* aNames[] = {"a.png", "b.png", "c.png"};
+    const std::uint8_t aColours[3][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}};  // red, green, blue
     for (int i = 0; i < 3; ++i) {
         CDIBWorld image;
-        ASSERT_TRUE(image.CreateImage(24, 10, 10, FILL_COLOUR, 10 * (i + 1), 0, 0, nullptr));
+        ASSERT_TRUE(image.CreateImage(24, 10, 10, FILL_COLOUR, aColours[i][0], aColours[i][1], aColours[i][2], nullptr));
         image.SetEdges(100 + 2 * i, 109 + 2 * i, 109 + 2 * i, 100 + 2 * i);
         image.SaveWorld(m_folder.Path(aNames[i]));
         ASSERT_EQ(image.m_nErrorNumber, 0);
@@ -256,14 +330,22 @@ TEST_F(NewMapTest, BuildsFromTheLastChosenToTheFirstAndSavesWithItsWorldFile)
     EXPECT_EQ(pMap->GetWest(), 99);
     CDIBWorld saved;
     ASSERT_TRUE(saved.OpenWorld(m_folder.Path("new.gif"), true));
-    auto RedAt = [&](double dEasting, double dNorthing) {
+    auto ColourAt = [&](double dEasting, double dNorthing) {
         int x = int(dEasting * 100), y = int(dNorthing * 100);
         saved.MapToPixel(x, y, false);
-        return saved.m_pRGBQuad[saved.StorageRow(y)[x]].rgbRed;
+        return saved.m_pRGBQuad[saved.StorageRow(y)[x]];
     };
-    EXPECT_EQ(RedAt(105, 105), saved.m_pPalette->GetEntry(saved.m_pPalette->GetNearestPaletteIndex(10, 0, 0)).peRed);
-    EXPECT_EQ(RedAt(113, 113), saved.m_pPalette->GetEntry(saved.m_pPalette->GetNearestPaletteIndex(30, 0, 0)).peRed);
-    EXPECT_EQ(RedAt(99, 114), 255);  // covered by none: white
+    // The map's own colour nearest to image i's.
+    auto Nearest = [&](int i) {
+        return saved.m_pRGBQuad[saved.m_pPalette->GetNearestPaletteIndex(aColours[i][0], aColours[i][1], aColours[i][2])];
+    };
+    ASSERT_FALSE(Nearest(0) == Nearest(1));  // the three images differ at the tested pixels
+    ASSERT_FALSE(Nearest(1) == Nearest(2));
+    ASSERT_FALSE(Nearest(0) == Nearest(2));
+    EXPECT_EQ(ColourAt(105, 105), Nearest(0));  // A, B and C
+    EXPECT_EQ(ColourAt(110, 110), Nearest(1));  // B and C
+    EXPECT_EQ(ColourAt(113, 113), Nearest(2));  // C alone
+    EXPECT_EQ(ColourAt(99, 114), (SRGBQuad{255, 255, 255, 0}));  // covered by none: white
 
     // A based-on image without a georeference stops the build, and nothing is written.
     m_platform.ClearRecord();

@@ -172,13 +172,19 @@ SCodecStatus CheckHeader(const SBmpHeader& header)
     return SCodecStatus::Ok();
 }
 
-// Decodes RLE8 or RLE4 data into bottom-up storage. Every run is checked against the
-// row end and every row against the height.
+// Decodes RLE8 or RLE4 data into bottom-up storage. Many writers encode whole padded
+// rows, so a run may go on past the last column as long as it stays within the row's
+// padding: those pixels are dropped. A run past the padded row, and a delta or a row
+// outside the picture, are refused; nothing is ever written outside the picture.
 SCodecStatus DecodeRle(const std::vector<std::uint8_t>& aData, bool bRle4, CDIBSection& picture)
 {
     const int nWidth = picture.Width();
     const int nHeight = picture.Height();
-    auto SetPixel = [&](int x, int y, std::uint8_t nIndex) {
+    // Pixels a stored row holds, padding included.
+    const std::int64_t nPaddedWidth = static_cast<std::int64_t>(picture.Stride()) * 8 / (bRle4 ? 4 : 8);
+    auto SetPixel = [&](std::int64_t x, int y, std::uint8_t nIndex) {
+        if (x >= nWidth)
+            return;  // in the row's padding
         std::uint8_t* pRow = picture.LowestRow() + static_cast<std::size_t>(y) * picture.Stride();
         if (!bRle4) {
             pRow[x] = nIndex;
@@ -198,7 +204,7 @@ SCodecStatus DecodeRle(const std::vector<std::uint8_t>& aData, bool bRle4, CDIBS
 
     std::size_t nPos = 0;
     const std::size_t nSize = aData.size();
-    int x = 0;
+    std::int64_t x = 0;  // may pass the last column, up to the padded row's end
     int y = 0;
     while (true) {
         if (nPos + 2 > nSize) {
@@ -214,7 +220,7 @@ SCodecStatus DecodeRle(const std::vector<std::uint8_t>& aData, bool bRle4, CDIBS
         if (nCount > 0) {
             if (y >= nHeight)
                 return RowPastPicture();
-            if (x + nCount > nWidth)
+            if (x + nCount > nPaddedWidth)
                 return RunPastRow(y);
             for (int i = 0; i < nCount; ++i, ++x)
                 SetPixel(x, y, static_cast<std::uint8_t>(bRle4 ? ((i & 1) ? (nCode & 0x0F) : (nCode >> 4)) : nCode));
@@ -231,7 +237,7 @@ SCodecStatus DecodeRle(const std::vector<std::uint8_t>& aData, bool bRle4, CDIBS
             x += aData[nPos];
             y += aData[nPos + 1];
             nPos += 2;
-            if (x > nWidth || (y >= nHeight && !(y == nHeight && x == 0)))
+            if (x > nPaddedWidth || (y >= nHeight && !(y == nHeight && x == 0)))
                 return SCodecStatus::Fail(codec_result::kCorrupt, "An RLE delta moves outside the picture.");
         } else {  // absolute run of nCode pixels, padded to a 16-bit boundary
             const std::size_t nBytes = bRle4 ? (static_cast<std::size_t>(nCode) + 1) / 2 : static_cast<std::size_t>(nCode);
@@ -239,7 +245,7 @@ SCodecStatus DecodeRle(const std::vector<std::uint8_t>& aData, bool bRle4, CDIBS
                 return SCodecStatus::Fail(codec_result::kTruncated, "The RLE data ends inside an absolute run.");
             if (y >= nHeight)
                 return RowPastPicture();
-            if (x + nCode > nWidth)
+            if (x + nCode > nPaddedWidth)
                 return RunPastRow(y);
             for (int i = 0; i < nCode; ++i, ++x) {
                 const std::uint8_t nByte = aData[nPos + (bRle4 ? static_cast<std::size_t>(i) / 2 : static_cast<std::size_t>(i))];

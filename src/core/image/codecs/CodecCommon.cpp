@@ -88,19 +88,3 @@ void SetGreyRamp(CDIBSection& picture)
 }
 
 }  // namespace gridmorph
-
-namespace gridmorph {
-void ExpandSixteenBitRow(const CDIBSection& picture, const std::uint8_t* pSource, std::uint8_t* pTarget,
-                         bool bRgbOrder)
-{
-    const SMaskChannel red(picture.m_aBitFields[0]), green(picture.m_aBitFields[1]), blue(picture.m_aBitFields[2]);
-    for (int x = 0; x < picture.Width(); ++x, pSource += 2, pTarget += 3) {
-        const std::uint32_t nPixel = pSource[0] | (pSource[1] << 8);
-        const std::uint8_t nRed = red.Extract(nPixel), nGreen = green.Extract(nPixel), nBlue = blue.Extract(nPixel);
-        pTarget[0] = bRgbOrder ? nRed : nBlue;
-        pTarget[1] = nGreen;
-        pTarget[2] = bRgbOrder ? nBlue : nRed;
-    }
-}
-
-}  // namespace gridmorph

@@ -67,7 +67,9 @@ SPngLayout ChooseLayout(png_structp pPng, png_infop pInfo)
     if (png_get_interlace_type(pPng, pInfo) != PNG_INTERLACE_NONE)
         png_set_interlace_handling(pPng);
 
-    if (nColourType == PNG_COLOR_TYPE_PALETTE && !bTransparency) {
+    if (nColourType == PNG_COLOR_TYPE_PALETTE) {
+        // Indexed stays indexed: a tRNS chunk's transparency is dropped, as a GIF's
+        // transparent colour is, and the colour table is kept.
         png_colorp pPalette = nullptr;
         png_get_PLTE(pPng, pInfo, &pPalette, &layout.nPaletteEntries);
         // 1-, 4- and 8-bit rows are DIB rows already; 2-bit ones are widened to bytes.

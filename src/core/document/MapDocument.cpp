@@ -1,0 +1,293 @@
+#include "document/MapDocument.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/Platform.h"
+
+namespace gridmorph {
+namespace {
+
+constexpr const char* kSaveTransformedQuestion = "Do you wish to save the transformed map?";
+constexpr const char* kSaveModifiedQuestion = "Do you wish to save the modified map?";
+
+void DestroyMap(std::unique_ptr<CDIBWorld>& pMap)
+{
+    if (pMap) {
+        pMap->DestroyImage(false);
+        pMap.reset();
+    }
+}
+
+}  // namespace
+
+CMapDocument::CMapDocument(CDocumentHost& host) : m_host(host) {}
+
+CMapDocument::~CMapDocument()
+{
+    DestroyMap(m_pImage);
+    DestroyMap(m_pTransformedMap);
+}
+
+std::string CMapDocument::TitleFromPath(const std::string& strPath)
+{
+    const std::size_t nSlash = strPath.find_last_of('/');
+    std::string strTitle = nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+    std::transform(strTitle.begin(), strTitle.end(), strTitle.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return strTitle;
+}
+
+void CMapDocument::SetPathAndTitle(const std::string& strPath)
+{
+    m_strPathName = strPath;
+    m_strFileTitle = TitleFromPath(strPath);
+    m_host.SetTitle(m_strFileTitle);
+    m_host.SetPathName(strPath, true);
+}
+
+void CMapDocument::SetImage(std::unique_ptr<CDIBWorld> pImage)
+{
+    DestroyMap(m_pImage);
+    m_pImage = std::move(pImage);
+    if (!m_pImage) {
+        DestroyMap(m_pTransformedMap);
+        m_bShowTransformed = false;
+    }
+}
+
+void CMapDocument::SetTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap)
+{
+    DestroyMap(m_pTransformedMap);
+    // A transformed map is always made from the current one.
+    if (m_pImage)
+        m_pTransformedMap = std::move(pTransformedMap);
+    if (!m_pTransformedMap)
+        m_bShowTransformed = false;
+}
+
+void CMapDocument::DeleteContents()
+{
+    m_bTransformedModified = false;
+    m_bShowTransformed = false;
+    m_strFilePath.clear();
+    DestroyMap(m_pImage);
+    DestroyMap(m_pTransformedMap);
+    m_host.ResetLocators();
+    m_host.UpdateAllViews();
+}
+
+bool CMapDocument::CloseStep()
+{
+    if (!SaveModified())
+        return false;
+    DeleteContents();
+    SetModifiedFlag(false);
+    SetTransformedModified(false);
+    m_strPathName.clear();
+    m_strFileTitle.clear();
+    m_host.SetPathName("", false);
+    m_host.SetTitle("");
+    return true;
+}
+
+void CMapDocument::OnFileClose() { CloseStep(); }
+
+bool CMapDocument::SaveModified()
+{
+    CPlatform& platform = GetPlatform();
+    if (m_bTransformedModified && m_pTransformedMap) {
+        switch (platform.MessageBox(kSaveTransformedQuestion, EMessageKind::QuestionYesNoCancel)) {
+        case EAnswer::Cancel:
+            return false;
+        case EAnswer::Yes:
+            // A Yes whose save did not happen (the file dialog cancelled, the write
+            // failed) keeps the map: the user asked for it to be kept.
+            if (!OnFileSaveTransformedAs())
+                return false;
+            break;
+        default:
+            SetTransformedModified(false);
+            break;
+        }
+    }
+    if (IsModified() && m_pImage) {
+        switch (platform.MessageBox(kSaveModifiedQuestion, EMessageKind::QuestionYesNoCancel)) {
+        case EAnswer::Cancel:
+            return false;
+        case EAnswer::Yes:
+            if (!OnFileSaveAs())
+                return false;
+            break;
+        default:
+            // No leaves the flag set, so a later prompt for the same map asks again.
+            break;
+        }
+    }
+    return true;
+}
+
+bool CMapDocument::OnNewDocument()
+{
+    if (m_bFirstNew) {
+        // The empty document made at start-up: no dialog.
+        m_bFirstNew = false;
+        DeleteContents();
+        m_strPathName.clear();
+        SetModifiedFlag(false);
+        return true;
+    }
+    if (!CloseStep())
+        return false;
+
+    SNewMapRequest request;
+    if (!m_host.RunNewMapDialog(request) || request.aBasedOn.empty())
+        return false;
+    std::unique_ptr<CDIBWorld> pNewMap = BuildNewBackgroundMap(request);
+    if (!pNewMap) {
+        DeleteContents();
+        return false;
+    }
+    m_pImage = std::move(pNewMap);
+    m_strFilePath = request.strFileName;
+    SetPathAndTitle(m_strFilePath);
+    m_host.UpdateAllViews();
+    SetModifiedFlag(false);
+    SetTransformedModified(false);
+    return true;
+}
+
+bool CMapDocument::OnOpenDocument(const std::string& strPath)
+{
+    if (strPath.empty())
+        return false;
+    if (!CloseStep())
+        return false;
+
+    m_pImage = std::make_unique<CDIBWorld>();
+    m_pImage->OpenWorld(strPath, false);
+    if (m_pImage->m_nErrorNumber != 0) {
+        ShowWarning(m_pImage->GetErrorMessage());
+        DeleteContents();
+        return false;
+    }
+    m_host.SetOpenFilterIndex(m_pImage->m_nFilterIndex);
+
+    switch (m_pImage->m_nBitCount) {
+    case 32:
+        ShowInformation(
+            "This image is 32-bit colour, probably containing an alpha channel.\n\n"
+            "Please reduce it to 8-bit or 24-bit colour (Options menu).\n\n"
+            "8-bit, 256 colours are recommended for use as a background map.");
+        break;
+    case 24:
+        ShowInformation(
+            "This image is 24-bit full colour and conversion to 8-bit, 256 colours\n"
+            "is recommended for use as a background map (Options menu).");
+        break;
+    case 8:
+        break;
+    default:
+        ShowInformation(
+            "Only 8-bit, 24-bit or 32-bit colour images can be opened in Gridmorph.\n"
+            "Please convert the image to 8-bit, or 24-bit colour before use.\n\n"
+            "This image is " +
+            std::to_string(m_pImage->m_nBitCount) + "-bit.");
+        DeleteContents();
+        return false;
+    }
+
+    m_strFilePath = strPath;
+    SetPathAndTitle(strPath);
+    m_host.UpdateAllViews();
+    SetModifiedFlag(false);
+    SetTransformedModified(false);
+    return true;
+}
+
+bool CMapDocument::OnSaveDocument(const std::string& strPath)
+{
+    CWaitCursor waitCursor;
+    if (!m_pImage) {
+        SetModifiedFlag(false);
+        return true;
+    }
+    // The error state tells of this save only, not of an earlier failure.
+    m_pImage->m_nErrorNumber = 0;
+    m_pImage->SaveWorld(strPath);
+    if (m_pImage->m_nErrorNumber != 0) {
+        ShowWarning(m_pImage->GetErrorMessage());
+        // Nothing was written: the flag stays set and the document keeps its old name.
+        return false;
+    }
+    // The path keeps the letter case it was given: it names the file just written.
+    m_strFilePath = strPath;
+    SetPathAndTitle(strPath);
+    SetModifiedFlag(false);
+    return true;
+}
+
+void CMapDocument::OnFileSave()
+{
+    if (!CanSave())
+        return;
+    // A map that came from nowhere (no path yet) is saved under a name the user gives.
+    if (m_strPathName.empty())
+        OnFileSaveAs();
+    else
+        OnSaveDocument(m_strPathName);
+}
+
+std::string CMapDocument::AskSaveFileName()
+{
+    if (!m_pImage)
+        return std::string();
+    int nIndex = m_host.GetOpenFilterIndex();
+    m_pImage->m_nErrorNumber = 0;
+    std::string strName = m_pImage->SaveFileDialog(nIndex, nullptr);
+    if (m_pImage->m_nErrorNumber != 0) {
+        ShowWarning(m_pImage->GetErrorMessage());
+        return std::string();
+    }
+    if (!strName.empty())
+        m_host.SetOpenFilterIndex(nIndex);
+    return strName;
+}
+
+bool CMapDocument::OnFileSaveAs()
+{
+    const std::string strName = AskSaveFileName();
+    if (strName.empty())
+        return false;
+    return OnSaveDocument(strName);
+}
+
+bool CMapDocument::OnFileSaveTransformedAs()
+{
+    if (!m_pTransformedMap)
+        return false;
+    const std::string strName = AskSaveFileName();
+    if (strName.empty())
+        return false;
+    {
+        CWaitCursor waitCursor;
+        m_pTransformedMap->m_nErrorNumber = 0;
+        m_pTransformedMap->SaveWorld(strName);
+    }
+    if (m_pTransformedMap->m_nErrorNumber != 0) {
+        ShowWarning(m_pTransformedMap->GetErrorMessage());
+        return false;
+    }
+    // The saved transformed map is a file of its own: the document's name and title stay.
+    SetTransformedModified(false);
+    return true;
+}
+
+void CMapDocument::OnFileCreateWorldFile()
+{
+    if (!CanCreateWorldFile())
+        return;
+    m_host.RunCreateWorldFileDialog(m_strFilePath, m_pImage.get());
+}
+
+}  // namespace gridmorph

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "world/DIBWorld.h"
+#include "world/NewBackgroundMap.h"
+
+namespace gridmorph {
+
+// What the document needs from the window around it: the remembered filter index of the
+// image dialogs, the title and path shown by the frame, the recent-file list, the views,
+// and the two dialogs that belong to the window. The desktop program implements it over
+// Qt; tests implement it to record what the document asked for. The defaults do nothing
+// and cancel the dialogs, which is what a document without a window sees.
+class CDocumentHost {
+public:
+    virtual ~CDocumentHost() = default;
+
+    virtual int GetOpenFilterIndex() const { return m_nOpenFilterIndex; }
+    virtual void SetOpenFilterIndex(int nIndex) { m_nOpenFilterIndex = nIndex; }
+    // The document's title (the upper-cased file name, or "" for none).
+    virtual void SetTitle(const std::string& /*strTitle*/) {}
+    // The path of the file the document stands for; bAddToRecent puts it first in the
+    // recent-file list.
+    virtual void SetPathName(const std::string& /*strPath*/, bool /*bAddToRecent*/) {}
+    virtual void UpdateAllViews() {}
+    virtual void ResetLocators() {}
+    // The New Background Map dialog; false when it did not end with OK.
+    virtual bool RunNewMapDialog(SNewMapRequest& /*request*/) { return false; }
+    // The Create World File dialog, which writes the world files itself.
+    virtual void RunCreateWorldFileDialog(const std::string& /*strImageFile*/, CDIBWorld* /*pImage*/) {}
+
+private:
+    int m_nOpenFilterIndex = 0;
+};
+
+// The program's one document: the current map and, once a transform has been applied,
+// the transformed map made from it, each with its own unsaved flag. It decides how maps
+// are opened, built, saved and discarded and when the user is asked about unsaved work.
+// It holds no window: boxes and file dialogs go through the installed platform, and the
+// rest through its host.
+class CMapDocument {
+public:
+    explicit CMapDocument(CDocumentHost& host);
+    ~CMapDocument();
+    CMapDocument(const CMapDocument&) = delete;
+    CMapDocument& operator=(const CMapDocument&) = delete;
+
+    // The unsaved flag of the current map, and that of the transformed map.
+    bool IsModified() const { return m_bModified; }
+    void SetModifiedFlag(bool bModified) { m_bModified = bModified; }
+    void SetTransformedModified(bool bModified) { m_bTransformedModified = bModified; }
+    bool IsTransformedModified() const { return m_bTransformedModified; }
+
+    // The framework's steps.
+    void DeleteContents();
+    bool OnNewDocument();
+    bool OnOpenDocument(const std::string& strPath);
+    bool OnSaveDocument(const std::string& strPath);
+    // Asks about unsaved work; false when the user chose to keep it (Cancel, or a Yes
+    // whose save did not happen), and then nothing may be discarded.
+    bool SaveModified();
+
+    // The File commands.
+    void OnFileClose();
+    void OnFileSave();
+    bool OnFileSaveAs();
+    bool OnFileSaveTransformedAs();
+    void OnFileCreateWorldFile();
+    std::string AskSaveFileName();
+
+    // Their enable rules.
+    bool CanClose() const { return m_pImage != nullptr; }
+    bool CanSave() const { return m_pImage != nullptr && !m_bShowTransformed && IsModified(); }
+    bool CanSaveAs() const { return m_pImage != nullptr && !m_bShowTransformed; }
+    bool CanSaveTransformedAs() const { return m_pTransformedMap != nullptr && m_bShowTransformed; }
+    bool CanCreateWorldFile() const { return !m_bShowTransformed && m_pImage != nullptr && m_pImage->HasWorld(); }
+
+    // The maps. The view replaces them through these (convert, crop, resample); the
+    // transformed map exists only while a current map does.
+    CDIBWorld* GetImage() const { return m_pImage.get(); }
+    CDIBWorld* GetTransformedMap() const { return m_pTransformedMap.get(); }
+    void SetImage(std::unique_ptr<CDIBWorld> pImage);
+    void SetTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap);
+    bool IsShowingTransformed() const { return m_bShowTransformed; }
+    void SetShowTransformed(bool bShow) { m_bShowTransformed = bShow && m_pTransformedMap != nullptr; }
+
+    // The file the current map came from or was last written to, in the user's letter
+    // case (on this system another case names another file), and the title shown.
+    const std::string& GetFilePath() const { return m_strFilePath; }
+    const std::string& GetPathName() const { return m_strPathName; }
+    const std::string& GetFileTitle() const { return m_strFileTitle; }
+
+    // The file-name part of a path, upper-cased: how titles show a file.
+    static std::string TitleFromPath(const std::string& strPath);
+
+private:
+    // Discards both maps after asking; false when the user kept them.
+    bool CloseStep();
+    void SetPathAndTitle(const std::string& strPath);
+
+    CDocumentHost& m_host;
+    bool m_bFirstNew = true;
+    std::string m_strFilePath;
+    std::unique_ptr<CDIBWorld> m_pImage;
+    std::unique_ptr<CDIBWorld> m_pTransformedMap;
+    bool m_bTransformedModified = false;
+    std::string m_strFileTitle;
+    bool m_bShowTransformed = false;
+    bool m_bModified = false;
+    std::string m_strPathName;
+};
+
+}  // namespace gridmorph

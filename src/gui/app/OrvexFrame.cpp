@@ -1,0 +1,411 @@
+#include "app/OrvexFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+
+#include "app/AppIcons.h"
+#include "app/CommandIds.h"
+#include "app/OrvexApp.h"
+#include "app/OrvexR4Doc.h"
+#include "app/RecentFileList.h"
+#include "app/WindowPlacement.h"
+#include "platform/Platform.h"
+#include "view/OrvexView.h"
+
+namespace gridmorph {
+namespace {
+
+constexpr const char* kIdleText = "For Help, press F1";
+constexpr const char* kDockStateSection = "DockState";
+constexpr const char* kDockStateEntry = "State";
+constexpr int kPaneWidthCap = 100;
+
+// The status-bar prompt and, after the line break, the tooltip.
+void SetPrompt(QAction* pAction, const QString& strPrompt)
+{
+    const qsizetype nBreak = strPrompt.indexOf(QLatin1Char('\n'));
+    pAction->setStatusTip(nBreak < 0 ? strPrompt : strPrompt.left(nBreak));
+    if (nBreak >= 0)
+        pAction->setToolTip(strPrompt.mid(nBreak + 1));
+}
+
+}  // namespace
+
+COrvexFrame::COrvexFrame(COrvexApp& app, COrvexR4Doc& document) : m_app(app), m_document(document)
+{
+    setObjectName(QStringLiteral("mainFrame"));
+    setWindowIcon(ProgramIcon());
+    m_pView = new COrvexView(this);
+    setCentralWidget(m_pView);
+    m_pView->SetDocument(&m_document.Document());
+
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+
+    // The toolbar's docking as the user left it.
+    const std::string strState = GetPlatform().GetProfileString(kDockStateSection, kDockStateEntry, "");
+    if (!strState.empty())
+        restoreState(QByteArray::fromBase64(QByteArray::fromStdString(strState)));
+
+    connect(&m_document, &COrvexR4Doc::TitleChanged, this, [this] {
+        UpdateTitle();
+        UpdateCommandUI();
+    });
+    connect(&m_document, &COrvexR4Doc::ViewsChanged, this, [this] {
+        m_pView->OnUpdate();
+        UpdateCommandUI();
+    });
+    connect(&m_document, &COrvexR4Doc::LocatorsReset, m_pView, &COrvexView::ResetLocators);
+    connect(m_pView, &COrvexView::CommandStateChanged, this, &COrvexFrame::UpdateCommandUI);
+    m_pView->m_fnStatusText = [this](int nPane, const QString& strText) {
+        if (QLabel* pPane = Pane(nPane)) {
+            pPane->setText(strText);
+            pPane->repaint();
+        }
+    };
+    connect(&m_app, &COrvexApp::RecentFilesChanged, this, &COrvexFrame::RebuildRecentFiles);
+    RebuildRecentFiles();
+    UpdateTitle();
+    UpdateCommandUI();
+}
+
+COrvexFrame::~COrvexFrame() = default;
+
+QAction* COrvexFrame::Action(int nCommand) const
+{
+    const auto it = m_aActions.find(nCommand);
+    return it == m_aActions.end() ? nullptr : it->second;
+}
+
+QLabel* COrvexFrame::Pane(int nPane) const { return nPane >= 0 && nPane < 3 ? m_apPanes[nPane] : nullptr; }
+
+QAction* COrvexFrame::AddCommand(QMenu* pMenu, int nCommand, const QString& strText, const QString& strPrompt,
+                                 const QKeySequence& shortcut)
+{
+    auto* pAction = new QAction(strText, this);
+    pAction->setObjectName(QStringLiteral("command%1").arg(nCommand));
+    SetPrompt(pAction, strPrompt);
+    if (!shortcut.isEmpty())
+        pAction->setShortcut(shortcut);
+    if (pMenu)
+        pMenu->addAction(pAction);
+    else
+        addAction(pAction);
+    m_aActions[nCommand] = pAction;
+    return pAction;
+}
+
+template <typename FHandler>
+void COrvexFrame::OnCommand(int nCommand, FHandler fnHandler)
+{
+    connect(Action(nCommand), &QAction::triggered, this, [this, fnHandler] {
+        fnHandler();
+        UpdateCommandUI();
+    });
+}
+
+void COrvexFrame::CreateMenus()
+{
+    QMenu* pFile = menuBar()->addMenu(QStringLiteral("&File"));
+    m_pFileMenu = pFile;
+    AddCommand(pFile, ID_FILE_NEW, QStringLiteral("&New..."), QStringLiteral("Create a new document\nNew"),
+               QKeySequence(Qt::CTRL | Qt::Key_N));
+    AddCommand(pFile, ID_FILE_OPEN, QStringLiteral("&Open..."), QStringLiteral("Open an existing document\nOpen"),
+               QKeySequence(Qt::CTRL | Qt::Key_O));
+    AddCommand(pFile, ID_FILE_CLOSE, QStringLiteral("&Close"), QStringLiteral("Close the active document\nClose"));
+    AddCommand(pFile, ID_FILE_SAVE, QStringLiteral("&Save"), QStringLiteral("Save the active document\nSave"),
+               QKeySequence(Qt::CTRL | Qt::Key_S));
+    AddCommand(pFile, ID_FILE_SAVE_AS, QStringLiteral("Save &As..."),
+               QStringLiteral("Save the active document with a new name\nSave As"));
+    pFile->addSeparator();
+    AddCommand(pFile, ID_FILE_SAVE_TRANSFORMED_AS, QStringLiteral("Save &Transformed Map As..."),
+               QStringLiteral("Save the transformed map with a new name\nSave Transformed Map  As"));
+    pFile->addSeparator();
+    AddCommand(pFile, ID_FILE_CREATE_WORLD_FILE, QStringLiteral("Create World File..."),
+               QStringLiteral("Create World File\nCreate World File"));
+    pFile->addSeparator();
+    m_pRecentSeparator = pFile->addSeparator();
+    AddCommand(pFile, ID_APP_EXIT, QStringLiteral("E&xit"),
+               QStringLiteral("Quit the application; prompts to save documents\nExit"));
+
+    QMenu* pViewMenu = menuBar()->addMenu(QStringLiteral("&View"));
+    AddCommand(pViewMenu, ID_VIEW_LOCATORS, QStringLiteral("&Locators"),
+               QStringLiteral("Show or hide the locators\nToggle the locators"));
+    AddCommand(pViewMenu, ID_VIEW_SHOW_TRANSFORMED, QStringLiteral("&Show Transformed Map"),
+               QStringLiteral("Show or hide the transformed map\nToggle maps"));
+    AddCommand(pViewMenu, ID_VIEW_MAP_EDGES, QStringLiteral("&Map Edge Locations..."),
+               QStringLiteral("Show map locations at the edge of the bitmap\nMap edge locations"));
+    pViewMenu->addSeparator();
+    AddCommand(pViewMenu, ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"), QStringLiteral("Show or hide the toolbar\nToggle ToolBar"));
+    AddCommand(pViewMenu, ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"),
+               QStringLiteral("Show or hide the status bar\nToggle StatusBar"));
+
+    QMenu* pActionMenu = menuBar()->addMenu(QStringLiteral("&Action"));
+    AddCommand(pActionMenu, ID_ACTION_SETUP_TRANSFORM, QStringLiteral("&Setup Transform..."),
+               QStringLiteral("Setup transformation\nSetup transform"));
+    AddCommand(pActionMenu, ID_ACTION_APPLY_TRANSFORM, QStringLiteral("&Apply Transform..."),
+               QStringLiteral("Transform the map\nTransform"));
+    AddCommand(pActionMenu, ID_ACTION_MOVE_LOCATORS, QStringLiteral("Move Locators to Corners"),
+               QStringLiteral("Move locators to corners\nMove locators to corners"));
+    pActionMenu->addSeparator();
+    AddCommand(pActionMenu, ID_ACTION_EDIT_MAP_LOCATION, QStringLiteral("&Edit Map Location..."),
+               QStringLiteral("Edit Map Location\nEdit Location"));
+    AddCommand(pActionMenu, ID_ACTION_SETUP_FROM_WORLD_FILE, QStringLiteral("Setup from World File..."),
+               QStringLiteral("Setup from World File\nSetup from World File"));
+    pActionMenu->addSeparator();
+    AddCommand(pActionMenu, ID_ACTION_CROP, QStringLiteral("&Crop"), QStringLiteral("Crop selected region\nCrop"));
+    AddCommand(pActionMenu, ID_ACTION_CONVERT_TO_24, QStringLiteral("Convert to 24 bit, Full Colour"),
+               QStringLiteral("Convert 8 bit colour to 24 bit colour\nConvert 8 bit to 24"));
+    AddCommand(pActionMenu, ID_ACTION_CONVERT_TO_8, QStringLiteral("Convert to 8 bit, 256 Colours"),
+               QStringLiteral("Convert 24 bit colour to 8 bit colour\nConvert 24 bit to 8"));
+    AddCommand(pActionMenu, ID_ACTION_GREY_SCALE, QStringLiteral("Convert to Grey Scale"),
+               QStringLiteral("Convert to Grey Scale\nGrey Scale"));
+
+    QMenu* pHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    AddCommand(pHelp, ID_HELP_FINDER, QStringLiteral("&Help Topics"), QStringLiteral("List Help topics\nHelp Topics"));
+    pHelp->addSeparator();
+    AddCommand(pHelp, ID_APP_ABOUT, QStringLiteral("&About Gridmorph..."),
+               QStringLiteral("Display program information, version number and copyright\nAbout"));
+
+    // Keys without a menu item: help on the current context and context help.
+    AddCommand(nullptr, ID_HELP, QStringLiteral("Help"), QStringLiteral("Display help for current task or command\nHelp"),
+               QKeySequence(Qt::Key_F1));
+    AddCommand(nullptr, ID_CONTEXT_HELP, QStringLiteral("Context Help"),
+               QStringLiteral("Display help for clicked buttons, menus and windows\nHelp"),
+               QKeySequence(Qt::SHIFT | Qt::Key_F1));
+
+    CMapDocument& document = m_document.Document();
+    OnCommand(ID_FILE_NEW, [&document] { document.OnNewDocument(); });
+    OnCommand(ID_FILE_OPEN, [this] { m_app.OnFileOpen(); });
+    OnCommand(ID_FILE_CLOSE, [&document] { document.OnFileClose(); });
+    OnCommand(ID_FILE_SAVE, [&document] { document.OnFileSave(); });
+    OnCommand(ID_FILE_SAVE_AS, [&document] { document.OnFileSaveAs(); });
+    OnCommand(ID_FILE_SAVE_TRANSFORMED_AS, [&document] { document.OnFileSaveTransformedAs(); });
+    OnCommand(ID_FILE_CREATE_WORLD_FILE, [&document] { document.OnFileCreateWorldFile(); });
+    OnCommand(ID_APP_EXIT, [this] { close(); });
+    OnCommand(ID_HELP_FINDER, [this] { HtmlHelp(0, 0); });
+    OnCommand(ID_HELP, [this] { HtmlHelp(0, 0); });
+    OnCommand(ID_CONTEXT_HELP, [this] { HtmlHelp(0, 0); });
+    OnCommand(ID_APP_ABOUT, [this] { m_app.OnAppAbout(); });
+
+    COrvexView* pView = m_pView;
+    Action(ID_VIEW_LOCATORS)->setCheckable(true);
+    Action(ID_VIEW_SHOW_TRANSFORMED)->setCheckable(true);
+    OnCommand(ID_VIEW_LOCATORS, [pView] { pView->OnViewLocators(); });
+    OnCommand(ID_VIEW_SHOW_TRANSFORMED, [pView] { pView->OnViewShowTransformedMap(); });
+    OnCommand(ID_VIEW_MAP_EDGES, [pView] { pView->OnViewMapEdgeLocations(); });
+    OnCommand(ID_ACTION_SETUP_TRANSFORM, [pView] { pView->OnActionSetupTransform(); });
+    OnCommand(ID_ACTION_APPLY_TRANSFORM, [pView] { pView->OnActionApplyTransform(); });
+    OnCommand(ID_ACTION_MOVE_LOCATORS, [pView] { pView->OnActionMoveLocatorsToCorners(); });
+    OnCommand(ID_ACTION_EDIT_MAP_LOCATION, [pView] { pView->OnActionEditMapLocation(); });
+    OnCommand(ID_ACTION_SETUP_FROM_WORLD_FILE, [pView] { pView->OnActionSetupFromWorldFile(); });
+    OnCommand(ID_ACTION_CROP, [pView] { pView->OnActionCrop(); });
+    OnCommand(ID_ACTION_CONVERT_TO_24, [pView] { pView->OnActionConvertTo24Bit(); });
+    OnCommand(ID_ACTION_CONVERT_TO_8, [pView] { pView->OnActionConvertTo8Bit(); });
+    OnCommand(ID_ACTION_GREY_SCALE, [pView] { pView->OnActionConvertToGreyScale(); });
+
+    for (QMenu* pMenu : {pFile, pViewMenu, pActionMenu, pHelp})
+        connect(pMenu, &QMenu::aboutToShow, this, &COrvexFrame::UpdateCommandUI);
+}
+
+void COrvexFrame::CreateToolBar()
+{
+    m_pToolBar = addToolBar(QStringLiteral("Standard"));
+    m_pToolBar->setObjectName(QStringLiteral("toolBar"));
+    m_pToolBar->setIconSize(QSize(16, 16));
+    Action(ID_FILE_NEW)->setIcon(ToolbarIcon(EToolbarIcon::New));
+    Action(ID_FILE_OPEN)->setIcon(ToolbarIcon(EToolbarIcon::Open));
+    Action(ID_FILE_SAVE)->setIcon(ToolbarIcon(EToolbarIcon::Save));
+    Action(ID_HELP_FINDER)->setIcon(ToolbarIcon(EToolbarIcon::Help));
+    m_pToolBar->addAction(Action(ID_FILE_NEW));
+    m_pToolBar->addAction(Action(ID_FILE_OPEN));
+    m_pToolBar->addAction(Action(ID_FILE_SAVE));
+    m_pToolBar->addSeparator();
+    m_pToolBar->addAction(Action(ID_HELP_FINDER));
+
+    QAction* pToggle = Action(ID_VIEW_TOOLBAR);
+    pToggle->setCheckable(true);
+    connect(pToggle, &QAction::triggered, m_pToolBar, &QToolBar::setVisible);
+    connect(m_pToolBar, &QToolBar::visibilityChanged, pToggle, &QAction::setChecked);
+}
+
+void COrvexFrame::CreateStatusBar()
+{
+    QStatusBar* pStatus = statusBar();
+    pStatus->setObjectName(QStringLiteral("statusBar"));
+    // Pane 0 stretches and shows the prompts; Qt shows a command's prompt over it while
+    // the pointer rests on the command, and the idle text again afterwards.
+    m_apPanes[0] = new QLabel(QString::fromLatin1(kIdleText), pStatus);
+    pStatus->addWidget(m_apPanes[0], 1);
+    const QScreen* pScreen = screen() ? screen() : QApplication::primaryScreen();
+    const int nScreenWidth = pScreen ? pScreen->geometry().width() : 4 * kPaneWidthCap;
+    const int nPaneWidth = std::min(nScreenWidth / 4, kPaneWidthCap);
+    for (int i = 1; i < 3; ++i) {
+        m_apPanes[i] = new QLabel(pStatus);
+        m_apPanes[i]->setFrameShape(QFrame::Panel);
+        m_apPanes[i]->setFrameShadow(QFrame::Sunken);
+        m_apPanes[i]->setFixedWidth(nPaneWidth);
+        pStatus->addPermanentWidget(m_apPanes[i]);
+    }
+    QAction* pToggle = Action(ID_VIEW_STATUS_BAR);
+    pToggle->setCheckable(true);
+    pToggle->setChecked(true);
+    connect(pToggle, &QAction::triggered, pStatus, &QStatusBar::setVisible);
+}
+
+void COrvexFrame::RebuildRecentFiles()
+{
+    for (QAction* pAction : m_aRecentActions) {
+        m_pFileMenu->removeAction(pAction);
+        m_aActions.erase(pAction->objectName().mid(7).toInt());
+        delete pAction;
+    }
+    m_aRecentActions.clear();
+    const auto& aPaths = m_app.RecentFiles().Paths();
+    const QFontMetrics metrics(font());
+    for (std::size_t i = 0; i < aPaths.size(); ++i) {
+        const QString strPath = QString::fromStdString(aPaths[i]);
+        const QString strShown = metrics.elidedText(strPath, Qt::ElideMiddle, 60 * metrics.averageCharWidth());
+        // "&&" keeps an ampersand in a file name from becoming a mnemonic.
+        auto* pAction = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QString(strShown).replace(QLatin1Char('&'), QStringLiteral("&&"))), this);
+        const int nCommand = ID_FILE_MRU_FILE1 + static_cast<int>(i);
+        pAction->setObjectName(QStringLiteral("command%1").arg(nCommand));
+        pAction->setStatusTip(QStringLiteral("Open this document"));
+        pAction->setToolTip(strPath);
+        connect(pAction, &QAction::triggered, this, [this, i] {
+            m_app.OpenRecentFile(static_cast<int>(i));
+            UpdateCommandUI();
+        });
+        m_pFileMenu->insertAction(m_pRecentSeparator, pAction);
+        m_aActions[nCommand] = pAction;
+        m_aRecentActions << pAction;
+    }
+    if (aPaths.empty()) {
+        auto* pEmpty = new QAction(QStringLiteral("Recent File"), this);
+        pEmpty->setObjectName(QStringLiteral("command%1").arg(int(ID_FILE_MRU_FILE1)));
+        pEmpty->setEnabled(false);
+        m_pFileMenu->insertAction(m_pRecentSeparator, pEmpty);
+        m_aRecentActions << pEmpty;
+    }
+}
+
+void COrvexFrame::UpdateTitle()
+{
+    const QString strTitle = m_document.Title();
+    setWindowTitle(QStringLiteral("Gridmorph - ") + (strTitle.isEmpty() ? QStringLiteral("Untitled") : strTitle));
+}
+
+void COrvexFrame::UpdateCommandUI()
+{
+    const CMapDocument& document = m_document.Document();
+    const std::pair<int, bool> aRules[] = {
+        {ID_FILE_CLOSE, document.CanClose()},
+        {ID_FILE_SAVE, document.CanSave()},
+        {ID_FILE_SAVE_AS, document.CanSaveAs()},
+        {ID_FILE_SAVE_TRANSFORMED_AS, document.CanSaveTransformedAs()},
+        {ID_FILE_CREATE_WORLD_FILE, document.CanCreateWorldFile()},
+        {ID_VIEW_LOCATORS, m_pView->CanViewLocators()},
+        {ID_VIEW_SHOW_TRANSFORMED, m_pView->CanViewShowTransformedMap()},
+        {ID_VIEW_MAP_EDGES, m_pView->CanViewMapEdgeLocations()},
+        {ID_ACTION_SETUP_TRANSFORM, m_pView->CanSetupTransform()},
+        {ID_ACTION_APPLY_TRANSFORM, m_pView->CanApplyTransform()},
+        {ID_ACTION_MOVE_LOCATORS, m_pView->CanMoveLocatorsToCorners()},
+        {ID_ACTION_EDIT_MAP_LOCATION, m_pView->CanEditMapLocation()},
+        {ID_ACTION_SETUP_FROM_WORLD_FILE, m_pView->CanSetupFromWorldFile() && m_pView->m_fnWorldFileDialog != nullptr},
+        {ID_ACTION_CROP, m_pView->CanCrop()},
+        {ID_ACTION_CONVERT_TO_24, m_pView->CanConvertTo24Bit()},
+        {ID_ACTION_CONVERT_TO_8, m_pView->CanConvertTo8Bit()},
+        {ID_ACTION_GREY_SCALE, m_pView->CanConvertToGreyScale()},
+    };
+    for (const auto& [nCommand, bEnabled] : aRules)
+        Action(nCommand)->setEnabled(bEnabled);
+    Action(ID_VIEW_LOCATORS)->setChecked(m_pView->m_bShowLocators);
+    Action(ID_VIEW_SHOW_TRANSFORMED)->setChecked(m_pView->m_bShowTransformed);
+    Action(ID_VIEW_TOOLBAR)->setChecked(!m_pToolBar->isHidden());
+    Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
+}
+
+void COrvexFrame::ActivateFrame()
+{
+    if (!m_bFirstActivation) {
+        // Later activations show the window as it is: a maximized window stays so.
+        if (isMinimized())
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+        show();
+        return;
+    }
+    m_bFirstActivation = false;
+    // Without a stored placement the window takes three quarters of the screen, centred:
+    // a map wants room.
+    if (const QScreen* pScreen = screen()) {
+        const QRect rectAvailable = pScreen->availableGeometry();
+        const QSize size = rectAvailable.size() * 3 / 4;
+        setGeometry(QRect(rectAvailable.center() - QPoint(size.width() / 2, size.height() / 2), size));
+    }
+    const Qt::WindowStates eStates = ApplyWindowPlacement(GetPlatform(), *this);
+    setWindowState(eStates);
+    show();
+}
+
+bool COrvexFrame::HtmlHelp(unsigned long /*nData*/, unsigned int /*nCommand*/)
+{
+    bool bShown = false;
+    {
+        CWaitCursor waitCursor;
+        const QString strHelpFile = m_app.m_strHelpFile;
+        bShown = QFileInfo(strHelpFile).isFile() && QDesktopServices::openUrl(QUrl::fromLocalFile(strHelpFile));
+    }
+    if (!bShown)
+        ShowWarning("HtmlHelp failed to load.");
+    return bShown;
+}
+
+void COrvexFrame::closeEvent(QCloseEvent* pEvent)
+{
+    GetPlatform().WriteProfileString(kDockStateSection, kDockStateEntry, saveState().toBase64().toStdString());
+    if (!m_document.Document().SaveModified()) {
+        pEvent->ignore();
+        UpdateCommandUI();
+        return;
+    }
+    SaveWindowPlacement(GetPlatform(), *this);
+    pEvent->accept();
+}
+
+void COrvexFrame::dragEnterEvent(QDragEnterEvent* pEvent)
+{
+    if (pEvent->mimeData()->hasUrls())
+        for (const QUrl& url : pEvent->mimeData()->urls())
+            if (url.isLocalFile()) {
+                pEvent->acceptProposedAction();
+                return;
+            }
+}
+
+void COrvexFrame::dropEvent(QDropEvent* pEvent)
+{
+    // One map at a time: the first local file dropped is opened.
+    for (const QUrl& url : pEvent->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            pEvent->acceptProposedAction();
+            activateWindow();
+            m_app.OpenDocumentFile(url.toLocalFile());
+            return;
+        }
+    }
+}
+
+}  // namespace gridmorph

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QMainWindow>
+#include <map>
+
+class QLabel;
+class QMenu;
+class QToolBar;
+
+namespace gridmorph {
+
+class COrvexApp;
+class COrvexR4Doc;
+class COrvexView;
+
+// The main window: menu, toolbar, status bar with three panes, and the map view. It
+// restores its placement at the first activation and stores it when it closes, keeps the
+// toolbar's state, shows "Gridmorph - <document title>" and hands help requests to the
+// desktop's viewer.
+class COrvexFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    COrvexFrame(COrvexApp& app, COrvexR4Doc& document);
+    ~COrvexFrame() override;
+
+    COrvexView* View() const { return m_pView; }
+    QToolBar* ToolBar() const { return m_pToolBar; }
+    // The action of a command number (see CommandIds.h); null for none.
+    QAction* Action(int nCommand) const;
+    QLabel* Pane(int nPane) const;
+    QMenu* FileMenu() const { return m_pFileMenu; }
+
+    // Shows the window: the first time in its stored placement; later in the state it is in.
+    void ActivateFrame();
+    // Enables, disables and checks every command from the document's state.
+    void UpdateCommandUI();
+    // Opens the help file with the desktop's viewer; shows "HtmlHelp failed to load." and
+    // returns false when there is none or it cannot be shown.
+    bool HtmlHelp(unsigned long nData, unsigned int nCommand);
+
+protected:
+    void closeEvent(QCloseEvent* pEvent) override;
+    void dragEnterEvent(QDragEnterEvent* pEvent) override;
+    void dropEvent(QDropEvent* pEvent) override;
+
+private:
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    QAction* AddCommand(QMenu* pMenu, int nCommand, const QString& strText, const QString& strPrompt,
+                        const QKeySequence& shortcut = QKeySequence());
+    void RebuildRecentFiles();
+    void UpdateTitle();
+    template <typename FHandler>
+    void OnCommand(int nCommand, FHandler fnHandler);
+
+    COrvexApp& m_app;
+    COrvexR4Doc& m_document;
+    COrvexView* m_pView = nullptr;
+    QToolBar* m_pToolBar = nullptr;
+    QMenu* m_pFileMenu = nullptr;
+    QAction* m_pRecentSeparator = nullptr;
+    QList<QAction*> m_aRecentActions;
+    QLabel* m_apPanes[3] = {nullptr, nullptr, nullptr};
+    std::map<int, QAction*> m_aActions;
+    bool m_bFirstActivation = true;
+};
+
+}  // namespace gridmorph

@@ -1,0 +1,42 @@
+#include "app/OrvexR4Doc.h"
+
+#include "app/OrvexApp.h"
+
+namespace gridmorph {
+
+COrvexR4Doc::COrvexR4Doc(COrvexApp& app) : m_app(app), m_document(*this) {}
+
+COrvexR4Doc::~COrvexR4Doc() = default;
+
+int COrvexR4Doc::GetOpenFilterIndex() const { return m_app.m_nOpenFilterIndex; }
+
+void COrvexR4Doc::SetOpenFilterIndex(int nIndex) { m_app.m_nOpenFilterIndex = nIndex; }
+
+void COrvexR4Doc::SetTitle(const std::string& strTitle)
+{
+    m_strTitle = QString::fromStdString(strTitle);
+    emit TitleChanged(m_strTitle);
+}
+
+void COrvexR4Doc::SetPathName(const std::string& strPath, bool bAddToRecent)
+{
+    if (bAddToRecent && !strPath.empty())
+        m_app.AddToRecentFileList(strPath);
+}
+
+void COrvexR4Doc::UpdateAllViews() { emit ViewsChanged(); }
+
+void COrvexR4Doc::ResetLocators() { emit LocatorsReset(); }
+
+bool COrvexR4Doc::RunNewMapDialog(SNewMapRequest& request)
+{
+    return m_fnNewMapDialog ? m_fnNewMapDialog(request) : false;
+}
+
+void COrvexR4Doc::RunCreateWorldFileDialog(const std::string& strImageFile, CDIBWorld* pImage)
+{
+    if (m_fnCreateWorldFileDialog)
+        m_fnCreateWorldFileDialog(strImageFile, pImage);
+}
+
+}  // namespace gridmorph

@@ -1,0 +1,219 @@
+#include "view/OrvexTransDlg.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "transform/LocatorChecks.h"
+#include "transform/LocatorSet.h"
+#include "view/FieldExchange.h"
+
+namespace gridmorph {
+
+COrvexTransDlg::COrvexTransDlg(QWidget* pParent) : QDialog(pParent)
+{
+    setObjectName(QStringLiteral("transformDialog"));
+    setWindowTitle(QStringLiteral("Transform"));
+
+    auto* pGroup = new QGroupBox(this);
+    auto* pGroupLayout = new QVBoxLayout(pGroup);
+    const QString aTexts[] = {
+        QStringLiteral("The image locations are taken from the positions of the locators in the view and are 0,0 at "
+                       "the top left. \nSpecify the map locations in absolute coordinates."),
+        QStringLiteral("The 3 points normally form 3 corners of a rectangle. Select \"Non-Rectangular Grid\" if this "
+                       "is not the case."),
+        QStringLiteral("Point 1 must be the top left corner.\nPoint 2 must be the top right corner.\nPoint 3 must be "
+                       "the bottom right corner."),
+    };
+    for (const QString& strText : aTexts) {
+        auto* pLabel = new QLabel(strText, pGroup);
+        pLabel->setWordWrap(true);
+        pGroupLayout->addWidget(pLabel);
+    }
+
+    auto* pGrid = new QGridLayout;
+    pGrid->addWidget(new QLabel(QStringLiteral("Point"), this), 0, 0, 2, 1, Qt::AlignBottom);
+    auto* pImageHeading = new QLabel(QStringLiteral("Image locations"), this);
+    pGrid->addWidget(pImageHeading, 0, 1, 1, 2, Qt::AlignHCenter);
+    pGrid->addWidget(new QLabel(QStringLiteral("X"), this), 1, 1, Qt::AlignHCenter);
+    pGrid->addWidget(new QLabel(QStringLiteral("Y"), this), 1, 2, Qt::AlignHCenter);
+    pGrid->addWidget(new QLabel(QStringLiteral("Easting"), this), 1, 3, Qt::AlignHCenter);
+    pGrid->addWidget(new QLabel(QStringLiteral("Northing"), this), 1, 4, Qt::AlignHCenter);
+    const int nPixelWidth = fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 12;
+    const int nMapWidth = fontMetrics().horizontalAdvance(QStringLiteral("00000000.000")) + 12;
+    QWidget* pPrevious = nullptr;
+    for (int nPoint = 0; nPoint < 3; ++nPoint) {
+        pGrid->addWidget(new QLabel(QString::number(nPoint + 1), this), nPoint + 2, 0);
+        for (int nColumn = 0; nColumn < 4; ++nColumn) {
+            auto* pField = new QLineEdit(this);
+            const int nControl = IDC_X1 + 4 * nPoint + nColumn;
+            pField->setObjectName(QStringLiteral("field%1").arg(nControl));
+            pField->setFixedWidth(nColumn < 2 ? nPixelWidth : nMapWidth);
+            pField->setAlignment(Qt::AlignRight);
+            m_apFields[nControl - IDC_X1] = pField;
+            pGrid->addWidget(pField, nPoint + 2, nColumn + 1);
+            if (pPrevious)
+                setTabOrder(pPrevious, pField);
+            pPrevious = pField;
+        }
+    }
+    m_pNonRectangular = new QCheckBox(QStringLiteral("Non-Rectangular Grid"), this);
+    m_pNonRectangular->setObjectName(QStringLiteral("nonRectangular"));
+    setTabOrder(pPrevious, m_pNonRectangular);
+    connect(m_pNonRectangular, &QCheckBox::clicked, this, [this] {
+        m_bNonRectangular = !m_bNonRectangular;
+        ShowPoint2MapFields();
+    });
+
+    auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(pButtons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(pButtons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* pBottom = new QHBoxLayout;
+    pBottom->addWidget(m_pNonRectangular);
+    pBottom->addStretch(1);
+    pBottom->addWidget(pButtons);
+
+    auto* pLayout = new QVBoxLayout(this);
+    pLayout->addWidget(pGroup);
+    pLayout->addSpacing(6);
+    pLayout->addLayout(pGrid);
+    pLayout->addSpacing(6);
+    pLayout->addLayout(pBottom);
+    pLayout->setSizeConstraint(QLayout::SetFixedSize);
+    // The explanations wrap to the width of the field grid, not to one long line.
+    for (QLabel* pLabel : pGroup->findChildren<QLabel*>())
+        pLabel->setMinimumWidth(2 * nPixelWidth + 2 * nMapWidth + fontMetrics().horizontalAdvance(QStringLiteral("Point")) + 40);
+}
+
+QLineEdit* COrvexTransDlg::Field(int nControl) const
+{
+    return nControl >= IDC_X1 && nControl <= IDC_NORTHING3 ? m_apFields[nControl - IDC_X1] : nullptr;
+}
+
+void COrvexTransDlg::SetFrom(const CLocatorSet& locators, int nImageWidth, int nImageHeight)
+{
+    for (int i = 0; i < 3; ++i) {
+        m_nLocatorX[i] = locators.m_nLocatorX[i];
+        m_nLocatorY[i] = locators.m_nLocatorY[i];
+        m_dEasting[i] = locators.m_dEasting[i];
+        m_dNorthing[i] = locators.m_dNorthing[i];
+    }
+    m_bNonRectangular = locators.m_bNonRectangular;
+    m_nImageWidth = nImageWidth;
+    m_nImageHeight = nImageHeight;
+}
+
+void COrvexTransDlg::CopyTo(CLocatorSet& locators) const
+{
+    for (int i = 0; i < 3; ++i) {
+        locators.m_nLocatorX[i] = m_nLocatorX[i];
+        locators.m_nLocatorY[i] = m_nLocatorY[i];
+    }
+    locators.m_dEasting[0] = m_dEasting[0];
+    locators.m_dEasting[2] = m_dEasting[2];
+    locators.m_dNorthing[0] = m_dNorthing[0];
+    locators.m_dNorthing[2] = m_dNorthing[2];
+    locators.m_bNonRectangular = m_bNonRectangular;
+    if (m_bNonRectangular) {
+        locators.m_dEasting[1] = m_dEasting[1];
+        locators.m_dNorthing[1] = m_dNorthing[1];
+    } else {
+        // Point 2 is the top-right corner: the east edge of point 3, the north edge of point 1.
+        locators.m_dEasting[1] = m_dEasting[2];
+        locators.m_dNorthing[1] = m_dNorthing[0];
+    }
+    locators.m_bTransformSetUp = true;
+}
+
+void COrvexTransDlg::InitDialog()
+{
+    for (int i = 0; i < 3; ++i) {
+        m_apFields[4 * i]->setText(FieldText(m_nLocatorX[i]));
+        m_apFields[4 * i + 1]->setText(FieldText(m_nLocatorY[i]));
+        m_apFields[4 * i + 2]->setText(FieldText(m_dEasting[i]));
+        m_apFields[4 * i + 3]->setText(FieldText(m_dNorthing[i]));
+    }
+    m_pNonRectangular->setChecked(m_bNonRectangular);
+    ShowPoint2MapFields();
+    m_apFields[0]->setFocus();
+    m_apFields[0]->selectAll();
+}
+
+int COrvexTransDlg::exec()
+{
+    InitDialog();
+    return QDialog::exec();
+}
+
+void COrvexTransDlg::ShowPoint2MapFields()
+{
+    Field(IDC_EASTING2)->setVisible(m_bNonRectangular);
+    Field(IDC_NORTHING2)->setVisible(m_bNonRectangular);
+}
+
+bool COrvexTransDlg::DoDataExchange()
+{
+    int aX[3], aY[3];
+    double aEasting[3], aNorthing[3];
+    for (int i = 0; i < 3; ++i)
+        if (!ExchangeInt(m_apFields[4 * i], 0, m_nImageWidth - 1, aX[i]))
+            return false;
+    for (int i = 0; i < 3; ++i)
+        if (!ExchangeInt(m_apFields[4 * i + 1], 0, m_nImageHeight - 1, aY[i]))
+            return false;
+    const bool bNonRectangular = m_pNonRectangular->isChecked();
+    // Point 2's map fields take part even while hidden.
+    for (int i = 0; i < 3; ++i)
+        if (!ExchangeDouble(m_apFields[4 * i + 2], 0.0, 1e8, aEasting[i]))
+            return false;
+    for (int i = 0; i < 3; ++i)
+        if (!ExchangeDouble(m_apFields[4 * i + 3], 0.0, 1e8, aNorthing[i]))
+            return false;
+
+    CLocatorSet candidate;
+    for (int i = 0; i < 3; ++i) {
+        candidate.m_nLocatorX[i] = aX[i];
+        candidate.m_nLocatorY[i] = aY[i];
+        candidate.m_dEasting[i] = aEasting[i];
+        candidate.m_dNorthing[i] = aNorthing[i];
+    }
+    candidate.m_bNonRectangular = bNonRectangular;
+    const SLocatorCheck check = RunLocatorChecks(candidate);
+    if (!check.Passed()) {
+        const int nControl = [&] {
+            switch (check.eFocus) {
+            case ELocatorField::XOfPoint1: return int(IDC_X1);
+            case ELocatorField::EastingOfPoint1: return int(IDC_EASTING1);
+            case ELocatorField::EastingOfPoint2: return int(IDC_EASTING2);
+            case ELocatorField::NorthingOfPoint2: return int(IDC_NORTHING2);
+            case ELocatorField::EastingOfPoint3: return int(IDC_EASTING3);
+            case ELocatorField::NorthingOfPoint3: return int(IDC_NORTHING3);
+            case ELocatorField::None: break;
+            }
+            return int(IDC_X1);
+        }();
+        FocusField(Field(nControl));
+        return false;
+    }
+    for (int i = 0; i < 3; ++i) {
+        m_nLocatorX[i] = aX[i];
+        m_nLocatorY[i] = aY[i];
+        m_dEasting[i] = aEasting[i];
+        m_dNorthing[i] = aNorthing[i];
+    }
+    m_bNonRectangular = bNonRectangular;
+    return true;
+}
+
+void COrvexTransDlg::accept()
+{
+    if (DoDataExchange())
+        QDialog::accept();
+}
+
+}  // namespace gridmorph
