@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "errors/ErrorText.h"
+#include "io/SafeFileWriter.h"
 #include "platform/Platform.h"
 #include "world/WorldFile.h"
 
@@ -172,12 +173,42 @@ ESaveResult CDIBWorld::SaveWorld(const std::string& strFileName)
 ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
 {
     ClearRelease3Block(m_pImageBits);
-    const ESaveResult eResult = SaveDIBSilent(strFileName);
-    // A world file beside an image that was not written would describe the old picture
-    // (or none) with the new edges; it is written only with its image.
+    std::unique_ptr<CSafeFileWriter> pImageWriter;
+    const ESaveResult eResult = PrepareSave(strFileName, pImageWriter);
     if (eResult != ESaveResult::Written)
         return eResult;
-    return WriteWorldFileSilent(strFileName) ? ESaveResult::Written : ESaveResult::Failed;
+    // Both files are complete before either replaces anything, and a failure of either
+    // leaves the previous picture and world file as they were: a world file must never
+    // describe another picture than the one beside it.
+    const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strFileName));
+    CSafeFileWriter worldWriter(strWorldFile);
+    std::string strError;
+    const std::string strText = FormatWorldFile(WorldFileValues());
+    if (!worldWriter.Open(strError) ||
+        std::fwrite(strText.data(), 1, strText.size(), worldWriter.File()) != strText.size())
+        return RecordWorldFileFailure(strWorldFile);
+    std::size_t nFailed = 0;
+    if (!CSafeFileWriter::CommitTogether({pImageWriter.get(), &worldWriter}, strError, nFailed))
+        return nFailed == 0 ? RecordSaveFailure(pImageWriter->TargetPath(), strError)
+                            : RecordWorldFileFailure(strWorldFile);
+    return ESaveResult::Written;
+}
+
+SWorldFileValues CDIBWorld::WorldFileValues() const
+{
+    SWorldFileValues values;
+    values.dResolutionWestEast = m_nImageWidth > 1 ? (m_dEast - m_dWest) / (m_nImageWidth - 1) : 1.0;
+    values.dResolutionSouthNorth = m_nImageHeight > 1 ? (m_dSouth - m_dNorth) / (m_nImageHeight - 1) : 1.0;
+    values.dEastingTopLeft = m_dWest;
+    values.dNorthingTopLeft = m_dNorth;
+    return values;
+}
+
+ESaveResult CDIBWorld::RecordWorldFileFailure(const std::string& strWorldFile)
+{
+    m_nErrorNumber = ERR_WORLD_FILE_WRITE;
+    m_strErrorText = strWorldFile;
+    return ESaveResult::Failed;
 }
 
 bool CDIBWorld::ReadWorldFile()
@@ -217,15 +248,9 @@ bool CDIBWorld::WriteWorldFile(const std::string& strImageFileName)
 bool CDIBWorld::WriteWorldFileSilent(const std::string& strImageFileName)
 {
     const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strImageFileName));
-    SWorldFileValues values;
-    values.dResolutionWestEast = m_nImageWidth > 1 ? (m_dEast - m_dWest) / (m_nImageWidth - 1) : 1.0;
-    values.dResolutionSouthNorth = m_nImageHeight > 1 ? (m_dSouth - m_dNorth) / (m_nImageHeight - 1) : 1.0;
-    values.dEastingTopLeft = m_dWest;
-    values.dNorthingTopLeft = m_dNorth;
-    if (WriteWorldFileValues(strWorldFile, values))
+    if (WriteWorldFileValues(strWorldFile, WorldFileValues()))
         return true;
-    m_nErrorNumber = ERR_WORLD_FILE_WRITE;
-    m_strErrorText = strWorldFile;
+    RecordWorldFileFailure(strWorldFile);
     return false;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "image/DIBImage.h"
+#include "world/WorldFile.h"
 
 namespace gridmorph {
 
@@ -46,9 +47,10 @@ public:
     void PixelToMap(double& dX, double& dY, bool bTopDown) const;
 
     bool OpenWorld(const std::string& strFileName, bool bRequireWorld);
-    // Saves the picture and its world file (written only with its picture, so it never
-    // describes an old picture), with SaveDIB's message boxes and a message naming a
-    // world file that cannot be written (ERR_WORLD_FILE_WRITE, Failed).
+    // Saves the picture and its world file together: both are written, or neither file
+    // on disc changes (a world file must never describe another picture than the one
+    // beside it). SaveDIB's message boxes, and one naming a world file that cannot be
+    // written (ERR_WORLD_FILE_WRITE, Failed).
     ESaveResult SaveWorld(const std::string& strFileName);
     // SaveWorld without any message box: Written only when both files were written.
     ESaveResult SaveWorldSilent(const std::string& strFileName);
@@ -81,6 +83,10 @@ public:
 private:
     void ClearWorld();
     bool WriteWorldFileSilent(const std::string& strImageFileName);
+    // The six numbers of the world file for the current edges and size.
+    SWorldFileValues WorldFileValues() const;
+    // Records that the world file cannot be written (15407, its name); returns Failed.
+    ESaveResult RecordWorldFileFailure(const std::string& strWorldFile);
 };
 
 }  // namespace gridmorph
