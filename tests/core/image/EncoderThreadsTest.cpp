@@ -82,13 +82,15 @@ struct SEncodeCase {
     int nBits;
     int nWidth;
     int nHeight;
+    int nPngFilters = -1;  // the encoder's choice, or a PNG_FILTER_* mask
 };
 
 std::string CaseName(const SEncodeCase& aCase)
 {
     const char* apCompression[] = {"", " lzw", " deflate"};
     return std::string(aCase.pExtension) + apCompression[static_cast<int>(aCase.eCompression)] + " " +
-           std::to_string(aCase.nBits) + "-bit " + std::to_string(aCase.nWidth) + "x" + std::to_string(aCase.nHeight);
+           std::to_string(aCase.nBits) + "-bit " + std::to_string(aCase.nWidth) + "x" + std::to_string(aCase.nHeight) +
+           (aCase.nPngFilters >= 0 ? " filters " + std::to_string(aCase.nPngFilters) : std::string());
 }
 
 // Sizes big enough for several PNG bands (a megabyte of rows each) and several groups of
@@ -97,6 +99,8 @@ const SEncodeCase kCases[] = {
     {"png", ETiffCompression::None, 24, 1100, 1000},   {"png", ETiffCompression::None, 32, 601, 523},
     {"png", ETiffCompression::None, 8, 1500, 1401},    {"png", ETiffCompression::None, 4, 333, 200},
     {"png", ETiffCompression::None, 1, 1001, 50},      {"png", ETiffCompression::None, 24, 3, 40000},
+    {"png", ETiffCompression::None, 24, 1100, 1000, 0xF8}, {"png", ETiffCompression::None, 32, 601, 523, 0xF8},
+    {"png", ETiffCompression::None, 8, 1500, 1401, 0xF8},
     {"tif", ETiffCompression::Lzw, 24, 1100, 1001},    {"tif", ETiffCompression::Lzw, 32, 601, 523},
     {"tif", ETiffCompression::Lzw, 8, 1500, 901},      {"tif", ETiffCompression::Lzw, 4, 333, 200},
     {"tif", ETiffCompression::Deflate, 24, 1100, 1001}, {"tif", ETiffCompression::Deflate, 32, 601, 523},
@@ -116,6 +120,7 @@ TEST_F(EncoderThreadsTest, OneTwoAndThreeThreadsWriteTheSameFileWithTheSavedPixe
         CDIBImage picture;
         MakeScanLikePicture(picture, aCase.nBits, aCase.nWidth, aCase.nHeight, m_folder.Path("source.bmp"));
         EncodeOptions().eTiffCompression = aCase.eCompression;
+        EncodeOptions().nPngFilters = aCase.nPngFilters;  // 0xF8: all five, chosen row by row
         std::vector<std::uint8_t> aFirst;
         for (const int nThreads : {1, 2, 3}) {
             CScopedThreadCount threads(nThreads);
