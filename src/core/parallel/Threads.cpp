@@ -72,6 +72,14 @@ bool RunOrdered(int nThreads, int nItems, int nWindow, const std::function<void(
     bool bStop = false;
     std::exception_ptr pError;
     std::vector<char> aReady(static_cast<std::size_t>(nWindow), 0);
+    // Keeps the first exception and stops every thread.
+    auto StopWithError = [&] {
+        std::lock_guard lock(mutex);
+        if (!pError)
+            pError = std::current_exception();
+        bStop = true;
+        changed.notify_all();
+    };
 
     auto Produce = [&](int nSlot) {
         for (;;) {
@@ -86,11 +94,7 @@ bool RunOrdered(int nThreads, int nItems, int nWindow, const std::function<void(
             try {
                 fnProduce(nItem, nSlot);
             } catch (...) {
-                std::lock_guard lock(mutex);
-                if (!pError)
-                    pError = std::current_exception();
-                bStop = true;
-                changed.notify_all();
+                StopWithError();
                 return;
             }
             std::lock_guard lock(mutex);
@@ -131,11 +135,7 @@ bool RunOrdered(int nThreads, int nItems, int nWindow, const std::function<void(
             changed.notify_all();
         }
     } catch (...) {
-        std::lock_guard lock(mutex);
-        if (!pError)
-            pError = std::current_exception();
-        bStop = true;
-        changed.notify_all();
+        StopWithError();
     }
     {
         std::lock_guard lock(mutex);
