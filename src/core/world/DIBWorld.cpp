@@ -214,15 +214,20 @@ bool CDIBWorld::WriteWorldFile(const std::string& strImageFileName)
     return false;
 }
 
-bool CDIBWorld::WriteWorldFileSilent(const std::string& strImageFileName)
+SWorldFileValues CDIBWorld::GetWorldFileValues() const
 {
-    const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strImageFileName));
     SWorldFileValues values;
     values.dResolutionWestEast = m_nImageWidth > 1 ? (m_dEast - m_dWest) / (m_nImageWidth - 1) : 1.0;
     values.dResolutionSouthNorth = m_nImageHeight > 1 ? (m_dSouth - m_dNorth) / (m_nImageHeight - 1) : 1.0;
     values.dEastingTopLeft = m_dWest;
     values.dNorthingTopLeft = m_dNorth;
-    if (WriteWorldFileValues(strWorldFile, values))
+    return values;
+}
+
+bool CDIBWorld::WriteWorldFileSilent(const std::string& strImageFileName)
+{
+    const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strImageFileName));
+    if (WriteWorldFileValues(strWorldFile, GetWorldFileValues()))
         return true;
     m_nErrorNumber = ERR_WORLD_FILE_WRITE;
     m_strErrorText = strWorldFile;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "image/DIBImage.h"
+#include "world/WorldFile.h"
 
 namespace gridmorph {
 
@@ -53,6 +54,9 @@ public:
     // SaveWorld without any message box: Written only when both files were written.
     ESaveResult SaveWorldSilent(const std::string& strFileName);
     bool ReadWorldFile();
+    // The six numbers of the world file for the present edges and size (1.0 for a
+    // resolution across a single pixel).
+    SWorldFileValues GetWorldFileValues() const;
     // Writes the world file of an image file from the edges; false (ERR_WORLD_FILE_WRITE,
     // shown at once) when it cannot be written.
     bool WriteWorldFile(const std::string& strImageFileName);
