@@ -21,9 +21,10 @@ namespace {
 constexpr const char* kSizeSection = "DIALOGSIZE";
 constexpr const char* kWidthEntry = "MFileDlgWidth";
 constexpr const char* kHeightEntry = "MFileDlgHeight";
-// The size the dialog opens at before the user has given it one.
-constexpr int kDefaultWidth = 563;
-constexpr int kDefaultHeight = 544;
+// The size the dialog opens at before the user has given it one: room for the browser's
+// columns and a few lines of the list.
+constexpr int kDefaultWidth = 720;
+constexpr int kDefaultHeight = 600;
 
 // Qt's file dialog as a widget inside another dialog: its OK (Add) and Cancel end nothing
 // by themselves but tell the surrounding dialog, which stays open on Add.
@@ -32,6 +33,9 @@ public:
     explicit CEmbeddedFileBrowser(QWidget* pParent) : QFileDialog(pParent)
     {
         setOption(QFileDialog::DontUseNativeDialog, true);
+        // The filters match their extensions in any letter case; the patterns that do it
+        // are no reading matter.
+        setOption(QFileDialog::HideNameFilterDetails, true);
         setWindowFlags(Qt::Widget);
         setSizeGripEnabled(false);
     }
