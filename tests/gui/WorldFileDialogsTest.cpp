@@ -151,18 +151,26 @@ TEST_F(WorldFileDialogTest, AFileThatCannotBeReadLeavesTheFields)
 
 class CreateWorldFileDialogTest : public CPlatformTest {
 protected:
+    // The dialog as the document opens it, for a map of the given size and edges saved
+    // under strName in the test's folder.
+    void Prepare(COvNewWorldFileDlg& dialog, const std::string& strName, int nWidth, int nHeight, double dWest,
+                 double dNorth, double dEast, double dSouth)
+    {
+        test::MakePatternPicture(m_map, 8, nWidth, nHeight);
+        m_map.SetEdges(dWest, dNorth, dEast, dSouth);
+        dialog.m_strImageFile = m_folder.Path(strName);
+        dialog.m_pImage = &m_map;
+        dialog.InitDialog();
+    }
+
     CTempFolder m_folder;
+    CDIBWorld m_map;
 };
 
 TEST_F(CreateWorldFileDialogTest, WritesEachTickedFlavourWithTheSameContent)
 {
-    CDIBWorld map;
-    test::MakePatternPicture(map, 8, 1000, 800);
-    map.SetEdges(412000.0, 286997.5, 414497.5, 285000.0);
     COvNewWorldFileDlg dialog;
-    dialog.m_strImageFile = m_folder.Path("SITE.JPG");
-    dialog.m_pImage = &map;
-    dialog.InitDialog();
+    Prepare(dialog, "SITE.JPG", 1000, 800, 412000.0, 286997.5, 414497.5, 285000.0);
     EXPECT_EQ(dialog.ImageFileText()->text().remove(QChar(0x200b)).toStdString(), m_folder.Path("SITE.JPG"));
     dialog.CheckBox(COvNewWorldFileDlg::IDC_BPW)->setChecked(true);
     dialog.CheckBox(COvNewWorldFileDlg::IDC_TFW)->setChecked(true);
@@ -179,13 +187,8 @@ TEST_F(CreateWorldFileDialogTest, WritesEachTickedFlavourWithTheSameContent)
 
 TEST_F(CreateWorldFileDialogTest, NothingTickedOrAFileThatCannotBeWrittenKeepsTheDialogOpen)
 {
-    CDIBWorld map;
-    test::MakePatternPicture(map, 8, 10, 10);
-    map.SetEdges(100.0, 190.0, 190.0, 100.0);
     COvNewWorldFileDlg dialog;
-    dialog.m_strImageFile = m_folder.Path("site.png");
-    dialog.m_pImage = &map;
-    dialog.InitDialog();
+    Prepare(dialog, "site.png", 10, 10, 100.0, 190.0, 190.0, 100.0);
     dialog.show();
     dialog.accept();
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{"At least one output format must be selected."});

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "dialogs/EdgeOrder.h"
 #include "dialogs/HorzListBox.h"
 #include "dialogs/MFileDialog.h"
 #include "io/Numbers.h"
@@ -267,16 +268,8 @@ bool COrvexNewDlg::DoDataExchange()
         m_pBrowseBasedOn->setFocus(Qt::OtherFocusReason);
         return false;
     }
-    if (dEast <= dWest) {
-        ShowWarning("East must be greater than West");
-        FocusField(m_pEast);
+    if (!CheckEdgeOrder(dWest, dSouth, dEast, dNorth, m_pEast, m_pNorth))
         return false;
-    }
-    if (dNorth <= dSouth) {
-        ShowWarning("North must be greater than South");
-        FocusField(m_pNorth);
-        return false;
-    }
     m_strFileName = strFileName;
     m_dEast = dEast;
     m_dNorth = dNorth;

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <limits>
 
+#include "dialogs/EdgeOrder.h"
 #include "platform/Platform.h"
 #include "view/FieldExchange.h"
 #include "world/WorldFile.h"
@@ -179,16 +180,8 @@ bool COvWorldFileDlg::DoDataExchange()
         if (!ExchangeDouble(Field(aOrder[i]), kLowest, kHighest, aValues[i]))
             return false;
     const double dEast = aValues[6], dNorth = aValues[7], dSouth = aValues[8], dWest = aValues[9];
-    if (dEast <= dWest) {
-        ShowWarning("East must be greater than West");
-        FocusField(Field(IDC_WEST));
+    if (!CheckEdgeOrder(dWest, dSouth, dEast, dNorth, Field(IDC_WEST), Field(IDC_SOUTH)))
         return false;
-    }
-    if (dNorth <= dSouth) {
-        ShowWarning("North must be greater than South");
-        FocusField(Field(IDC_SOUTH));
-        return false;
-    }
     m_strFileName = m_pFileName->text().toStdString();
     m_dXResolution = aValues[0];
     m_dYResolution = aValues[1];
