@@ -16,6 +16,7 @@
 
 #include "app/CommandIds.h"
 #include "gui/GuiTestSupport.h"
+#include "gui/ModalDriver.h"
 #include "view/OrvexEditEdgeDlg.h"
 #include "view/OrvexTransDlg.h"
 #include "view/OrvexView.h"
@@ -25,17 +26,7 @@ namespace gridmorph {
 namespace {
 
 using test::CAppTest;
-
-// Runs fnWork on the dialog of type D once it is shown modally.
-template <typename D, typename F>
-void WhenModal(F fnWork)
-{
-    QTimer::singleShot(0, [fnWork] {
-        auto* pDialog = qobject_cast<D*>(QApplication::activeModalWidget());
-        ASSERT_NE(pDialog, nullptr) << "no modal dialog of the expected kind";
-        fnWork(*pDialog);
-    });
-}
+using test::WhenModal;
 
 class ViewTest : public CAppTest {
 protected:

@@ -215,4 +215,20 @@ void WriteGif(const std::string& strPath, const SGifSpec& fixture)
     GifFreeMapObject(pMap);
 }
 
+std::vector<std::uint8_t> Release3Bitmap(const char* pFirstMarker, const char* pSecondMarker, std::int32_t nWest,
+                                         std::int32_t nNorth, std::int32_t nEast, std::int32_t nSouth)
+{
+    SBmpSpec fixture;
+    fixture.nWidth = 8;
+    fixture.nHeight = 5;
+    for (int i = 0; i < 256; ++i)
+        fixture.aTable.insert(fixture.aTable.end(), {std::uint8_t(i), std::uint8_t(i), std::uint8_t(i), 0});
+    fixture.aPixels.assign(40, 7);
+    std::memcpy(fixture.aPixels.data(), pFirstMarker, 8);
+    const std::int32_t aEdges[] = {nWest, nNorth, nEast, nSouth};
+    std::memcpy(fixture.aPixels.data() + 8, aEdges, 16);  // little-endian on this machine
+    std::memcpy(fixture.aPixels.data() + 24, pSecondMarker, 8);
+    return BuildBmp(fixture);
+}
+
 }  // namespace gridmorph::test

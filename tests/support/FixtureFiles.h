@@ -22,6 +22,11 @@ struct SBmpSpec {
 };
 std::vector<std::uint8_t> BuildBmp(const SBmpSpec& fixture);
 
+// An 8-bit bottom-up BMP of 8 x 5 whose pixels start with a Release 3 block: a marker,
+// the four edges (west, north, east, south) as little-endian 32-bit integers, a marker.
+std::vector<std::uint8_t> Release3Bitmap(const char* pFirstMarker, const char* pSecondMarker, std::int32_t nWest,
+                                         std::int32_t nNorth, std::int32_t nEast, std::int32_t nSouth);
+
 // PNG through libpng. aRows are the file's rows top to bottom, packed as PNG packs them.
 struct SPngSpec {
     int nWidth = 0;

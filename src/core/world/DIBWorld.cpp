@@ -183,7 +183,7 @@ ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
     const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strFileName));
     CSafeFileWriter worldWriter(strWorldFile);
     std::string strError;
-    const std::string strText = FormatWorldFile(WorldFileValues());
+    const std::string strText = FormatWorldFile(GetWorldFileValues());
     if (!worldWriter.Open(strError) ||
         std::fwrite(strText.data(), 1, strText.size(), worldWriter.File()) != strText.size())
         return RecordWorldFileFailure(strWorldFile);
@@ -192,16 +192,6 @@ ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
         return nFailed == 0 ? RecordSaveFailure(pImageWriter->TargetPath(), strError)
                             : RecordWorldFileFailure(strWorldFile);
     return ESaveResult::Written;
-}
-
-SWorldFileValues CDIBWorld::WorldFileValues() const
-{
-    SWorldFileValues values;
-    values.dResolutionWestEast = m_nImageWidth > 1 ? (m_dEast - m_dWest) / (m_nImageWidth - 1) : 1.0;
-    values.dResolutionSouthNorth = m_nImageHeight > 1 ? (m_dSouth - m_dNorth) / (m_nImageHeight - 1) : 1.0;
-    values.dEastingTopLeft = m_dWest;
-    values.dNorthingTopLeft = m_dNorth;
-    return values;
 }
 
 ESaveResult CDIBWorld::RecordWorldFileFailure(const std::string& strWorldFile)
@@ -245,10 +235,20 @@ bool CDIBWorld::WriteWorldFile(const std::string& strImageFileName)
     return false;
 }
 
+SWorldFileValues CDIBWorld::GetWorldFileValues() const
+{
+    SWorldFileValues values;
+    values.dResolutionWestEast = m_nImageWidth > 1 ? (m_dEast - m_dWest) / (m_nImageWidth - 1) : 1.0;
+    values.dResolutionSouthNorth = m_nImageHeight > 1 ? (m_dSouth - m_dNorth) / (m_nImageHeight - 1) : 1.0;
+    values.dEastingTopLeft = m_dWest;
+    values.dNorthingTopLeft = m_dNorth;
+    return values;
+}
+
 bool CDIBWorld::WriteWorldFileSilent(const std::string& strImageFileName)
 {
     const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strImageFileName));
-    if (WriteWorldFileValues(strWorldFile, WorldFileValues()))
+    if (WriteWorldFileValues(strWorldFile, GetWorldFileValues()))
         return true;
     RecordWorldFileFailure(strWorldFile);
     return false;

@@ -55,6 +55,9 @@ public:
     // SaveWorld without any message box: Written only when both files were written.
     ESaveResult SaveWorldSilent(const std::string& strFileName);
     bool ReadWorldFile();
+    // The six numbers of the world file for the present edges and size (1.0 for a
+    // resolution across a single pixel).
+    SWorldFileValues GetWorldFileValues() const;
     // Writes the world file of an image file from the edges; false (ERR_WORLD_FILE_WRITE,
     // shown at once) when it cannot be written.
     bool WriteWorldFile(const std::string& strImageFileName);
@@ -83,8 +86,6 @@ public:
 private:
     void ClearWorld();
     bool WriteWorldFileSilent(const std::string& strImageFileName);
-    // The six numbers of the world file for the current edges and size.
-    SWorldFileValues WorldFileValues() const;
     // Records that the world file cannot be written (15407, its name); returns Failed.
     ESaveResult RecordWorldFileFailure(const std::string& strWorldFile);
 };

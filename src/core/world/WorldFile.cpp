@@ -104,6 +104,24 @@ std::string FindWorldFile(const std::string& strImageFileName)
     return std::string();
 }
 
+std::string WorldFileDialogFilter(const std::string& strImageFileName)
+{
+    const std::string strBase = WorldBaseName(strImageFileName);
+    const std::size_t nSlash = strBase.find_last_of('/');
+    const std::string strName = nSlash == std::string::npos ? strBase : strBase.substr(nSlash + 1);
+    std::string strFilter = "Related World files|";
+    for (const char* pExtension : {".BPW;", ".BMPW;", ".GFW;", ".GIFW;", ".JGW;", ".JPGW;", ".TFW;", ".TIFW;", ".PGW;", ".PNGW;"})
+        strFilter += strName + pExtension;
+    strFilter += "|";
+    strFilter += "Bitmap World files (*.BPW;*.BMPW)|*.BPW;*.BMPW|"
+                 "GIF  World files (*.GFW;*.GIFW)|*.GFW;*.GIFW|"
+                 "JPEG World files (*.JGW;*.JPGW)|*.JGW;*.JPGW|"
+                 "Tiff World files (*.TFW;*.TIFW)|*.TFW;*.TIFW|"
+                 "PNG  World files (*.PGW;*.PNGW)|*.PGW;*.PNGW|"
+                 "All (*.*)|*.*||";
+    return strFilter;
+}
+
 EWorldFileRead ReadWorldFileValues(const std::string& strPath, SWorldFileValues& values)
 {
     std::FILE* pFile = std::fopen(strPath.c_str(), "r");

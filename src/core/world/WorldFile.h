@@ -46,6 +46,11 @@ std::string FindWorldFile(const std::string& strImageFileName);
 // the exact spelling first. Returns "" when there is none.
 std::string FindFileAnyCase(const std::string& strPath);
 
+// The filter list of the dialog that picks a world file for an image: the world files
+// named like the image (its file name without folder and extension) first, then each
+// flavour, then all files.
+std::string WorldFileDialogFilter(const std::string& strImageFileName);
+
 // Reads six lines as "%lf" scanning does (leading blanks skipped, the longest number
 // taken, the rest of the line ignored; a line without a number gives 0). Lines longer
 // than 258 characters count as several lines, as a 259-character line buffer reads them.

@@ -184,27 +184,10 @@ TEST_F(DIBWorldTest, SilentWorldSavesSayWrittenRefusedOrFailedWithoutMessages)
     EXPECT_TRUE(m_platform.Messages().empty());
 }
 
-// An 8-bit bottom-up BMP of 8 x 5 whose pixels start with a Release 3 block.
-std::vector<std::uint8_t> Release3Bitmap(const char* pFirstMarker, const char* pSecondMarker, std::int32_t nWest,
-                                         std::int32_t nNorth, std::int32_t nEast, std::int32_t nSouth)
-{
-    test::SBmpSpec fixture;
-    fixture.nWidth = 8;
-    fixture.nHeight = 5;
-    for (int i = 0; i < 256; ++i)
-        fixture.aTable.insert(fixture.aTable.end(), {std::uint8_t(i), std::uint8_t(i), std::uint8_t(i), 0});
-    fixture.aPixels.assign(40, 7);
-    std::memcpy(fixture.aPixels.data(), pFirstMarker, 8);
-    const std::int32_t aEdges[] = {nWest, nNorth, nEast, nSouth};
-    std::memcpy(fixture.aPixels.data() + 8, aEdges, 16);  // little-endian on this machine
-    std::memcpy(fixture.aPixels.data() + 24, pSecondMarker, 8);
-    return test::BuildBmp(fixture);
-}
-
 TEST_F(DIBWorldTest, Release3BlockIsReadOnlyWhenRequiredAndClearedOnSave)
 {
     const std::string strPath = m_folder.Path("old.bmp");
-    test::WriteBytes(strPath, Release3Bitmap("*KELMAR*", "*KELMAR*", 412, 287, 414, 285));
+    test::WriteBytes(strPath, test::Release3Bitmap("*KELMAR*", "*KELMAR*", 412, 287, 414, 285));
     CDIBWorld image;
     ASSERT_TRUE(image.OpenWorld(strPath, false));
     EXPECT_FALSE(image.HasWorld());
@@ -231,12 +214,12 @@ TEST_F(DIBWorldTest, Release3BlockIsReadOnlyWhenRequiredAndClearedOnSave)
 
     // Centimetres; and a block whose two markers differ is not one, yet is cleared.
     CDIBWorld centimetres;
-    test::WriteBytes(m_folder.Path("cm.bmp"), Release3Bitmap("*WORLDCM", "*WORLDCM", 41200050, 1, 2, 3));
+    test::WriteBytes(m_folder.Path("cm.bmp"), test::Release3Bitmap("*WORLDCM", "*WORLDCM", 41200050, 1, 2, 3));
     ASSERT_TRUE(centimetres.OpenDIB(m_folder.Path("cm.bmp")));
     ASSERT_TRUE(centimetres.ReadRelease3Block(centimetres.m_pImageBits));
     EXPECT_EQ(centimetres.GetWest(), 412000.5);
     CDIBWorld mixed;
-    test::WriteBytes(m_folder.Path("mixed.bmp"), Release3Bitmap("*WORLDCM", "*KELMAR*", 1, 2, 3, 4));
+    test::WriteBytes(m_folder.Path("mixed.bmp"), test::Release3Bitmap("*WORLDCM", "*KELMAR*", 1, 2, 3, 4));
     ASSERT_TRUE(mixed.OpenDIB(m_folder.Path("mixed.bmp")));
     EXPECT_FALSE(mixed.ReadRelease3Block(mixed.m_pImageBits));
     mixed.ClearRelease3Block(mixed.m_pImageBits);
@@ -270,7 +253,7 @@ TEST_F(DIBWorldTest, Release3BlocksBesideUnreadableWorldFilesAndInReadOnlyFolder
         const std::string strFolder = m_folder.Path(aCase.pFolder);
         std::filesystem::create_directory(strFolder);
         const std::string strImage = strFolder + "/old.bmp", strWorldFile = strFolder + "/old.BPW";
-        test::WriteBytes(strImage, Release3Bitmap("*KELMAR*", "*KELMAR*", 412, 287, 414, 285));
+        test::WriteBytes(strImage, test::Release3Bitmap("*KELMAR*", "*KELMAR*", 412, 287, 414, 285));
         if (aCase.bUnreadableWorldFile) {
             test::WriteBytes(strWorldFile, {'1', '\n'});
             chmod(strWorldFile.c_str(), 0);

@@ -43,6 +43,26 @@ TEST(WorldFileNames, FlavoursAndNames)
     EXPECT_EQ(WorldFileExtension(FILE_TYPE_TIFF), "TFW");
 }
 
+// The dialog that picks a world file offers those named like the image first.
+TEST(WorldFileNames, DialogFilterNamesTheImage)
+{
+    const std::string strFlavours = "Bitmap World files (*.BPW;*.BMPW)|*.BPW;*.BMPW|"
+                                    "GIF  World files (*.GFW;*.GIFW)|*.GFW;*.GIFW|"
+                                    "JPEG World files (*.JGW;*.JPGW)|*.JGW;*.JPGW|"
+                                    "Tiff World files (*.TFW;*.TIFW)|*.TFW;*.TIFW|"
+                                    "PNG  World files (*.PGW;*.PNGW)|*.PGW;*.PNGW|"
+                                    "All (*.*)|*.*||";
+    const std::pair<const char*, const char*> aCases[] = {
+        {"/maps/a.b/Site.jpg", "Site"}, {"/maps/site.old.tif", "site.old"}, {"/maps/plain", "plain"}, {"SITE.BMP", "SITE"}};
+    for (const auto& [pImage, pName] : aCases) {
+        const std::string n = pName;
+        EXPECT_EQ(WorldFileDialogFilter(pImage), "Related World files|" + n + ".BPW;" + n + ".BMPW;" + n + ".GFW;" + n +
+                                                     ".GIFW;" + n + ".JGW;" + n + ".JPGW;" + n + ".TFW;" + n + ".TIFW;" +
+                                                     n + ".PGW;" + n + ".PNGW;|" + strFlavours)
+            << pImage;
+    }
+}
+
 TEST_F(WorldFileTest, SearchOrderAndLetterCase)
 {
     const std::string strImage = m_folder.Path("SITE.BMP");
