@@ -97,6 +97,15 @@ TEST(QtFileFilters, EachEntryMatchesItsExtensionsInAnyCase)
     EXPECT_TRUE(matches(QStringLiteral("Site.Jpeg")));
     EXPECT_FALSE(matches(QStringLiteral("site.png")));
     EXPECT_FALSE(matches(QStringLiteral("site.jpgx")));
+
+    // A name with a blank stays one pattern.
+    const QStringList aRelated = QtFileFilters("Related World files|my map.jgw;my map.wld|");
+    ASSERT_EQ(aRelated.size(), 1);
+    EXPECT_EQ(aRelated[0].section(QLatin1Char('('), 1).chopped(1).split(QLatin1Char(' ')).size(), 2);
+    EXPECT_TRUE(QRegularExpression(QRegularExpression::wildcardToRegularExpression(
+                                       aRelated[0].section(QLatin1Char('('), 1).chopped(1).split(QLatin1Char(' '))[0]))
+                    .match(QStringLiteral("My Map.JGW"))
+                    .hasMatch());
 }
 
 }  // namespace

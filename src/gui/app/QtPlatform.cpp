@@ -35,7 +35,9 @@ QStringList QtFileFilters(const std::string& strFilter)
             break;
         QStringList aPatterns;
         for (const QString& strPattern : aPieces[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
-            aPatterns << AnyCasePattern(strPattern.trimmed());
+            // Qt splits a filter's patterns at white space: a blank inside a name (the
+            // related world files of "my map.jpg") matches as any one character.
+            aPatterns << AnyCasePattern(strPattern.trimmed()).replace(QLatin1Char(' '), QLatin1Char('?'));
         aFilters << QStringLiteral("%1 (%2)").arg(strName, aPatterns.join(QLatin1Char(' ')));
     }
     return aFilters;
