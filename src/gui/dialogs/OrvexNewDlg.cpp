@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "dialogs/EdgeOrder.h"
 #include "dialogs/HorzListBox.h"
 #include "dialogs/MFileDialog.h"
 #include "io/Numbers.h"

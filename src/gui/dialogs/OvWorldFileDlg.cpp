@@ -11,7 +11,6 @@
 #include <QVBoxLayout>
 #include <limits>
 
-#include "dialogs/EdgeOrder.h"
 #include "platform/Platform.h"
 #include "view/FieldExchange.h"
 #include "world/WorldFile.h"

@@ -54,6 +54,22 @@ bool ExchangeDouble(QLineEdit* pField, double dMin, double dMax, double& dValue)
     return true;
 }
 
+bool CheckEdgeOrder(double dWest, double dSouth, double dEast, double dNorth, QLineEdit* pEastWestField,
+                    QLineEdit* pNorthSouthField)
+{
+    if (dEast <= dWest) {
+        ShowWarning("East must be greater than West");
+        FocusField(pEastWestField);
+        return false;
+    }
+    if (dNorth <= dSouth) {
+        ShowWarning("North must be greater than South");
+        FocusField(pNorthSouthField);
+        return false;
+    }
+    return true;
+}
+
 QString FieldText(int nValue) { return QString::number(nValue); }
 
 QString FieldText(double dValue) { return QString::number(dValue, 'g', 15); }

@@ -22,4 +22,9 @@ QString FieldText(double dValue);
 // Puts the focus into a field and selects its text.
 void FocusField(QLineEdit* pField);
 
+// The order of a map region's edges: "East must be greater than West" (the focus to
+// pEastWestField), then "North must be greater than South" (to pNorthSouthField).
+bool CheckEdgeOrder(double dWest, double dSouth, double dEast, double dNorth, QLineEdit* pEastWestField,
+                    QLineEdit* pNorthSouthField);
+
 }  // namespace gridmorph

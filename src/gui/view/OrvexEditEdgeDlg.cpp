@@ -103,16 +103,8 @@ bool COrvexEditEdgeDlg::DoDataExchange()
     if (!ExchangeDouble(m_pEast, 0.0, 1e8, dEast) || !ExchangeDouble(m_pNorth, 0.0, 1e8, dNorth) ||
         !ExchangeDouble(m_pSouth, 0.0, 1e8, dSouth) || !ExchangeDouble(m_pWest, 0.0, 1e8, dWest))
         return false;
-    if (dEast <= dWest) {
-        ShowWarning("East must be greater than West");
-        FocusField(m_pWest);
+    if (!CheckEdgeOrder(dWest, dSouth, dEast, dNorth, m_pWest, m_pSouth))
         return false;
-    }
-    if (dNorth <= dSouth) {
-        ShowWarning("North must be greater than South");
-        FocusField(m_pSouth);
-        return false;
-    }
     m_nEdgeMode = m_pOutside->isChecked() ? 1 : 0;
     m_dEast = dEast;
     m_dNorth = dNorth;
