@@ -2,9 +2,14 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "errors/ErrorText.h"
+#include "image/codecs/GeoTiffTags.h"
+#include "io/Numbers.h"
+#include "io/SafeFileWriter.h"
 #include "platform/Platform.h"
+#include "world/CoordinateSystem.h"
 #include "world/WorldFile.h"
 
 namespace gridmorph {
@@ -30,6 +35,26 @@ std::int32_t CentimetresOf(double dMetres) { return TruncateToInt(dMetres * 100.
 
 // "round" of the conversions: add 0.5 and truncate toward zero.
 int RoundTowardZero(double dValue) { return TruncateToInt(dValue + 0.5); }
+
+// A number as the world file stores it (six decimals), so that a TIFF's own tags place
+// it exactly where its world file does.
+double AsWritten(double dValue) { return ScanNumber(FormatFixed(dValue, 6).c_str()); }
+
+// Sets the georeference the encoders see for the life of the object.
+class CScopedGeoReference {
+public:
+    explicit CScopedGeoReference(std::optional<SGeoReference> geoReference)
+        : m_previous(std::move(EncodeOptions().geoReference))
+    {
+        EncodeOptions().geoReference = std::move(geoReference);
+    }
+    ~CScopedGeoReference() { EncodeOptions().geoReference = std::move(m_previous); }
+    CScopedGeoReference(const CScopedGeoReference&) = delete;
+    CScopedGeoReference& operator=(const CScopedGeoReference&) = delete;
+
+private:
+    std::optional<SGeoReference> m_previous;
+};
 
 std::int32_t GetLittleEndian32(const std::uint8_t* p)
 {
@@ -147,6 +172,8 @@ bool CDIBWorld::OpenWorld(const std::string& strFileName, bool bRequireWorld)
         return false;
     m_bWorld = 0;
     ReadWorldFile();
+    if (!m_bWorld && m_nErrorNumber == 0 && m_nFileType == FILE_TYPE_TIFF && FindWorldFile(m_strFileName).empty())
+        ReadGeoTiffPlacement();
     if (bRequireWorld && !m_bWorld && m_nErrorNumber == 0) {
         if (ReadRelease3Block(m_pImageBits)) {
             ShowWarning(
@@ -172,12 +199,57 @@ ESaveResult CDIBWorld::SaveWorld(const std::string& strFileName)
 ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
 {
     ClearRelease3Block(m_pImageBits);
-    const ESaveResult eResult = SaveDIBSilent(strFileName);
+    const std::optional<SCoordinateSystem>& system = OutputCoordinateSystem();
+    ESaveResult eResult = ESaveResult::Failed;
+    {
+        // The encoders see the placement the world file gives: the outer corner lies half
+        // a pixel beyond the centre of the top-left pixel.
+        const SWorldFileValues values = WorldFileValues();
+        SGeoReference reference;
+        reference.dPixelWidth = AsWritten(values.dResolutionWestEast);
+        reference.dPixelHeight = -AsWritten(values.dResolutionSouthNorth);
+        reference.dOuterWest = AsWritten(values.dEastingTopLeft) - reference.dPixelWidth / 2;
+        reference.dOuterNorth = AsWritten(values.dNorthingTopLeft) + reference.dPixelHeight / 2;
+        if (system)
+            reference.system = system->geoSystem;
+        CScopedGeoReference scoped(reference);
+        eResult = SaveDIBSilent(strFileName);
+    }
     // A world file beside an image that was not written would describe the old picture
     // (or none) with the new edges; it is written only with its image.
     if (eResult != ESaveResult::Written)
         return eResult;
-    return WriteWorldFileSilent(strFileName) ? ESaveResult::Written : ESaveResult::Failed;
+    if (!WriteWorldFileSilent(strFileName))
+        return ESaveResult::Failed;
+    if (system) {
+        const std::string strProjectionFile = ProjectionFileNameFor(strFileName);
+        if (!WriteTextFile(strProjectionFile, system->geoSystem.strEsriWkt)) {
+            m_nErrorNumber = ERR_WORLD_FILE_WRITE;
+            m_strErrorText = strProjectionFile;
+            return ESaveResult::Failed;
+        }
+    }
+    return ESaveResult::Written;
+}
+
+bool CDIBWorld::ReadGeoTiffPlacement()
+{
+    const SGeoTiffInfo info = ReadGeoTiffInfo(m_strFileName);
+    if (info.ePlacement == EGeoTiffPlacement::None)
+        return false;
+    if (info.ePlacement != EGeoTiffPlacement::NorthUp) {
+        ShowWarning("The GeoTIFF tags of " + m_strFileName +
+                    (info.ePlacement == EGeoTiffPlacement::Rotated ? " place it rotated or turned over."
+                                                                   : " give control points, not a placement.") +
+                    "\n\nOnly north-up maps can be placed; it has no map edges.");
+        return false;
+    }
+    const SGeoReference& reference = info.geoReference;
+    const double dWest = reference.dOuterWest + reference.dPixelWidth / 2;
+    const double dNorth = reference.dOuterNorth - reference.dPixelHeight / 2;
+    SetEdges(dWest, dNorth, reference.dPixelWidth * (m_nImageWidth - 1) + dWest,
+             dNorth - reference.dPixelHeight * (m_nImageHeight - 1));
+    return true;
 }
 
 bool CDIBWorld::ReadWorldFile()
@@ -214,14 +286,20 @@ bool CDIBWorld::WriteWorldFile(const std::string& strImageFileName)
     return false;
 }
 
-bool CDIBWorld::WriteWorldFileSilent(const std::string& strImageFileName)
+SWorldFileValues CDIBWorld::WorldFileValues() const
 {
-    const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strImageFileName));
     SWorldFileValues values;
     values.dResolutionWestEast = m_nImageWidth > 1 ? (m_dEast - m_dWest) / (m_nImageWidth - 1) : 1.0;
     values.dResolutionSouthNorth = m_nImageHeight > 1 ? (m_dSouth - m_dNorth) / (m_nImageHeight - 1) : 1.0;
     values.dEastingTopLeft = m_dWest;
     values.dNorthingTopLeft = m_dNorth;
+    return values;
+}
+
+bool CDIBWorld::WriteWorldFileSilent(const std::string& strImageFileName)
+{
+    const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strImageFileName));
+    const SWorldFileValues values = WorldFileValues();
     if (WriteWorldFileValues(strWorldFile, values))
         return true;
     m_nErrorNumber = ERR_WORLD_FILE_WRITE;
