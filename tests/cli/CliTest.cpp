@@ -26,19 +26,10 @@ struct SRun {
 // Runs the tool with the arguments, in strFolder when one is given.
 SRun RunCli(const std::string& strArguments, const std::string& strFolder = "")
 {
-    SRun run;
     const std::string strCommand = (strFolder.empty() ? "" : "cd '" + strFolder + "' && ") +
                                    std::string(GRIDMORPH_CLI_PATH) + " " + strArguments + " 2>&1";
-    std::FILE* pPipe = popen(strCommand.c_str(), "r");
-    if (!pPipe)
-        return run;
-    char szBuffer[4096];
-    std::size_t nRead = 0;
-    while ((nRead = std::fread(szBuffer, 1, sizeof szBuffer, pPipe)) > 0)
-        run.strOutput.append(szBuffer, nRead);
-    const int nStatus = pclose(pPipe);
-    run.nExitCode = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    return run;
+    const test::SCommandResult result = test::RunCommand(strCommand);
+    return SRun{result.nExitCode, result.strOutput};
 }
 
 // Runs the tool's code in this process, so that it runs in the locale the test set;

@@ -86,11 +86,15 @@ bool WriteGeoTiffTags(tiff* pTiff, const std::optional<SGeoReference>& geoRefere
     double aTiePoint[6] = {0.0, 0.0, 0.0, reference.dOuterWest, reference.dOuterNorth, 0.0};
     if (!TIFFSetField(pTiff, TIFFTAG_GEOPIXELSCALE, 3, aScale) || !TIFFSetField(pTiff, TIFFTAG_GEOTIEPOINTS, 6, aTiePoint))
         return false;
+    // Without a system there is no key directory: any key at all makes GDAL invent a
+    // local, unnamed system, and pixel is area is what the tags mean without one.
+    if (!reference.system)
+        return true;
     SKeys keys(pTiff);
     if (!keys.pKeys)
         return false;
     GTIFKeySet(keys.pKeys, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
-    if (reference.system) {
+    {
         const SGeoSystem& system = *reference.system;
         if (system.nEpsgCode > 0 && system.nEpsgCode < KvUserDefined) {
             GTIFKeySet(keys.pKeys, GTModelTypeGeoKey, TYPE_SHORT, 1,

@@ -15,8 +15,8 @@ namespace gridmorph {
 void RegisterGeoTiffTags();
 
 // Writes the georeference into a TIFF just opened for writing: the pixel scale, the tie
-// point of the top-left pixel's outer corner (pixel is area), and the GeoKey directory
-// naming its system when it has one. Without a georeference nothing is written. False
+// point of the top-left pixel's outer corner (pixel is area), and, when it has a system,
+// the GeoKey directory naming it. Without a georeference nothing is written. False
 // when libgeotiff refuses the keys.
 bool WriteGeoTiffTags(tiff* pTiff, const std::optional<SGeoReference>& geoReference);
 
