@@ -13,11 +13,11 @@
 namespace gridmorph {
 namespace {
 
-CLocatorSet SampleLocators()
+// Locators 1 to 3 at the pixels and map positions given.
+CLocatorSet MakeLocators(const int (&aX)[3], const int (&aY)[3], const double (&aEasting)[3],
+                         const double (&aNorthing)[3])
 {
     CLocatorSet locators;
-    const int aX[3] = {313, 1663, 1656}, aY[3] = {305, 331, 1253};
-    const double aEasting[3] = {512250, 513750, 513750}, aNorthing[3] = {6231250, 6231250, 6230250.5};
     for (int i = 0; i < 3; ++i) {
         locators.m_nLocatorX[i] = aX[i];
         locators.m_nLocatorY[i] = aY[i];
@@ -25,6 +25,11 @@ CLocatorSet SampleLocators()
         locators.m_dNorthing[i] = aNorthing[i];
     }
     return locators;
+}
+
+CLocatorSet SampleLocators()
+{
+    return MakeLocators({313, 1663, 1656}, {305, 331, 1253}, {512250, 513750, 513750}, {6231250, 6231250, 6230250.5});
 }
 
 void ExpectSameLocators(const CLocatorSet& expected, const CLocatorSet& actual)
@@ -142,16 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
 // and (18,170), all whole pixels, so the fourth corner is predicted exactly.
 CLocatorSet TurnedScanLocators()
 {
-    CLocatorSet locators;
-    const int aX[3] = {30, 190, 178}, aY[3] = {10, 22, 182};
-    const double aEasting[3] = {1000, 1160, 1160}, aNorthing[3] = {2160, 2160, 2000};
-    for (int i = 0; i < 3; ++i) {
-        locators.m_nLocatorX[i] = aX[i];
-        locators.m_nLocatorY[i] = aY[i];
-        locators.m_dEasting[i] = aEasting[i];
-        locators.m_dNorthing[i] = aNorthing[i];
-    }
-    return locators;
+    return MakeLocators({30, 190, 178}, {10, 22, 182}, {1000, 1160, 1160}, {2160, 2160, 2000});
 }
 
 struct SCornerCase {
