@@ -1,9 +1,11 @@
 // Opens and saves a 12000 x 9000 scanned map (24-bit and 8-bit) in every format, beside
 // a memcpy of the same bytes and beside the bare library calls with the same settings,
 // and measures the peak memory of an open in a fresh process. Also sweeps PNG
-// compression levels and row filters on a scanned map.
+// compression levels, strategies and row filters on a scanned map, in processor time on one
+// thread beside libpng's defaults (which GDAL writes with).
 //
-//   bench_codecs SAMPLE.jpg [WORK_FOLDER]
+//   bench_codecs SAMPLE.jpg [WORK_FOLDER [--png-only] [--noise]]
+// --png-only stops after the sweep; --noise adds scanner noise to the map.
 #include <gif_lib.h>
 #include <png.h>
 #include <sys/resource.h>
@@ -25,6 +27,7 @@
 #include "image/DIBImage.h"
 #include "image/codecs/ImageCodec.h"
 #include "BenchSupport.h"
+#include "parallel/Threads.h"
 #include "platform/HeadlessPlatform.h"
 
 using namespace gridmorph;
@@ -276,14 +279,19 @@ int main(int argc, char** argv)
     if (argc == 3 && std::string(argv[1]) == "--peak-of-open")
         return PeakOfOpen(argv[2]);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: bench_codecs SAMPLE.jpg [WORK_FOLDER]\n");
+        std::fprintf(stderr, "usage: bench_codecs SAMPLE.jpg [WORK_FOLDER [--png-only] [--noise]]\n");
         return 2;
     }
     const std::string strFolder = argc > 2 ? argv[2] : std::filesystem::temp_directory_path().string();
+    bool bPngOnly = false, bNoise = false;
+    for (int i = 3; i < argc; ++i) {
+        bPngOnly = bPngOnly || std::string(argv[i]) == "--png-only";
+        bNoise = bNoise || std::string(argv[i]) == "--noise";
+    }
     CDIBImage tile, scan24, scan8;
     if (!tile.OpenDIB(argv[1]))
         return 1;
-    bench::MakeTiledScan(tile, 12000, 9000, scan24);
+    bench::MakeTiledScan(tile, 12000, 9000, scan24, bNoise ? 7 : 0);
     scan8.CreateImage(8, &scan24, true, false, true, true, false);
     const std::size_t nBytes24 = std::size_t(scan24.m_nStride) * scan24.m_nImageHeight;
     std::vector<std::uint8_t> aCopy(nBytes24);
@@ -297,32 +305,38 @@ int main(int argc, char** argv)
         part.CreateImage(24, 4000, 3000, FILL_NONE, 0, 0, 0, nullptr);
         for (int nRow = 0; nRow < 3000; ++nRow)
             std::memcpy(part.StorageRow(nRow), scan24.StorageRow(nRow), 12000);
-        std::printf("PNG on a 4000 x 3000 scanned map (24-bit):\n%-24s %10s %10s %8s\n", "setting", "seconds", "bytes", "MP/s");
+        std::printf("PNG on a 4000 x 3000 scanned map (24-bit), one thread, beside libpng's defaults (level 6, all\n"
+                    "filters: what GDAL writes):\n%-34s %8s %10s %8s %8s\n", "setting", "seconds", "bytes", "time", "size");
         const std::string strPath = strFolder + "/bench-level.png";
+        const std::string strBare = strFolder + "/bench-level-libpng.png";
+        CScopedThreadCount oneThread(1);
+        const double dBare = bench::CpuSeconds([&] { BarePngWrite(part, strBare, 6); }, 2);
+        const double dBareBytes = double(std::filesystem::file_size(strBare));
+        std::printf("%-34s %8.2f %10.0f %8.2f %8.3f\n", "libpng level 6, all filters", dBare, dBareBytes, 1.0, 1.0);
         const struct {
             const char* pName;
-            int nLevel;
             int nFilters;
-            int nStrategy;
-        } aSettings[] = {{"level 6 (zlib default)", 6, -1, -1}, {"level 1", 1, -1, -1}, {"level 2", 2, -1, -1},
-                         {"level 3", 3, -1, -1}, {"level 4", 4, -1, -1}, {"level 5", 5, -1, -1},
-                         {"level 2, filter up", 2, PNG_FILTER_UP, -1}, {"level 3, filter up", 3, PNG_FILTER_UP, -1},
-                         {"level 4, filter up", 4, PNG_FILTER_UP, -1}, {"level 6, filter up", 6, PNG_FILTER_UP, -1},
-                         {"level 3, Z_RLE", 3, -1, 3}, {"level 6, Z_RLE", 6, -1, 3},
-                         {"level 3, filter paeth", 3, PNG_FILTER_PAETH, -1}, {"level 4, filter paeth", 4, PNG_FILTER_PAETH, -1}};
-        for (const auto& setting : aSettings) {
-            EncodeOptions().nPngCompressionLevel = setting.nLevel;
-            EncodeOptions().nPngFilters = setting.nFilters;
-            EncodeOptions().nPngStrategy = setting.nStrategy;
-            const double d = Seconds([&] { part.SaveDIB(strPath); }, 1);
-            std::printf("%-24s %10.2f %10ju %8.1f\n", setting.pName, d, std::uintmax_t(std::filesystem::file_size(strPath)),
-                        12.0 / d);
-        }
+        } aFilters[] = {{"all filters", PNG_ALL_FILTERS}, {"up, paeth", PNG_FILTER_UP | PNG_FILTER_PAETH},
+                        {"paeth", PNG_FILTER_PAETH}, {"up", PNG_FILTER_UP}};
+        for (const int nStrategy : {1, 0})  // Z_FILTERED, Z_DEFAULT_STRATEGY
+            for (int nLevel = 3; nLevel <= 6; ++nLevel)
+                for (const auto& filter : aFilters) {
+                    EncodeOptions().nPngCompressionLevel = nLevel;
+                    EncodeOptions().nPngFilters = filter.nFilters;
+                    EncodeOptions().nPngStrategy = nStrategy;
+                    const double d = bench::CpuSeconds([&] { part.SaveDIB(strPath); }, 2);
+                    const double dBytes = double(std::filesystem::file_size(strPath));
+                    char szName[64];
+                    std::snprintf(szName, sizeof szName, "level %d, %s, %s", nLevel,
+                                  nStrategy == 1 ? "filtered" : "default", filter.pName);
+                    std::printf("%-34s %8.2f %10.0f %8.2f %8.3f\n", szName, d, dBytes, d / dBare, dBytes / dBareBytes);
+                    std::fflush(stdout);
+                }
         EncodeOptions() = SEncodeOptions{};
         std::printf("\n");
     }
 
-    if (argc > 3 && std::string(argv[3]) == "--png-only")
+    if (bPngOnly)
         return 0;
     std::printf("%-5s %-5s %9s %9s %7s %9s %9s %7s %8s %8s %11s\n", "form", "depth", "save s", "bare s", "ratio", "open s",
                 "bare s", "ratio", "save/mc", "open/mc", "peak/bytes");

@@ -56,10 +56,10 @@ TEST_F(ProgressPanelTest, ARangeThatDoesNotStartAtZeroMovesProportionally)
     CProgressPanel* pPanel = m_platform.ProgressPanel();
     CMessageBox progress;
     progress.StartProgress(100, 300, "Copying area.bmp");
-    QTest::qWait(110);  // past the repaint interval
+    QTest::qWait(160);  // past the repaint interval
     progress.SetProgress(200, "");
     EXPECT_EQ(pPanel->ShownStep(), pPanel->Steps() / 2);
-    QTest::qWait(110);
+    QTest::qWait(160);
     progress.SetProgress(100, "Copying other.bmp");
     EXPECT_EQ(pPanel->ShownStep(), 0);
     EXPECT_EQ(pPanel->Text(), QStringLiteral("Copying other.bmp"));

@@ -1,7 +1,7 @@
 #pragma once
 
-// The colour reduction written out step by step as it is described: buckets searched
-// linearly, 111 entries searched per pixel. Slow, and kept only to prove that the fast
+// The colour reduction the plain, slow way: 32 buckets of colours searched linearly,
+// then the 111 chosen entries searched for every pixel. Kept only to prove that the fast
 // version gives the same tables and the same pixels.
 #include <cstdint>
 #include <vector>

@@ -1,37 +1,45 @@
 #include "support/ScopedLocale.h"
 
 #include <locale.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
+
+#include "support/TestSupport.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace gridmorph::test {
 namespace {
 
-std::optional<std::string> GetEnvironment(const char* pName)
-{
-    const char* pValue = std::getenv(pName);
-    return pValue ? std::optional<std::string>(pValue) : std::nullopt;
-}
-
-void SetEnvironment(const char* pName, const std::optional<std::string>& strValue)
-{
-    if (strValue)
-        setenv(pName, strValue->c_str(), 1);
-    else
-        unsetenv(pName);
-}
+// The C library keeps (and never frees) a copy of LOCPATH each time it loads a locale
+// from there; the leak checker is told not to count that.
+class CLibraryLeakAllowed {
+public:
+#if defined(__SANITIZE_ADDRESS__)
+    CLibraryLeakAllowed() { __lsan_disable(); }
+    ~CLibraryLeakAllowed() { __lsan_enable(); }
+#else
+    CLibraryLeakAllowed() {}
+    ~CLibraryLeakAllowed() {}
+#endif
+    CLibraryLeakAllowed(const CLibraryLeakAllowed&) = delete;
+    CLibraryLeakAllowed& operator=(const CLibraryLeakAllowed&) = delete;
+};
 
 // Whether the locale can be loaded with the given LOCPATH and has a comma decimal point.
 bool HasCommaDecimalPoint(const std::string& strName, const std::string& strLocPath)
 {
-    const std::optional<std::string> strPrevious = GetEnvironment("LOCPATH");
-    SetEnvironment("LOCPATH", strLocPath.empty() ? std::nullopt : std::optional<std::string>(strLocPath));
-    const locale_t hLocale = newlocale(LC_NUMERIC_MASK, strName.c_str(), static_cast<locale_t>(nullptr));
-    SetEnvironment("LOCPATH", strPrevious);
+    locale_t hLocale = nullptr;
+    {
+        const CScopedEnvironment locPath("LOCPATH", strLocPath.empty() ? nullptr : strLocPath.c_str());
+        const CLibraryLeakAllowed allowed;
+        hLocale = newlocale(LC_NUMERIC_MASK, strName.c_str(), static_cast<locale_t>(nullptr));
+    }
     if (!hLocale)
         return false;
     const locale_t hPrevious = uselocale(hLocale);
@@ -71,19 +79,19 @@ std::optional<SCommaLocale> FindCommaDecimalLocale()
     return std::nullopt;
 }
 
-CScopedLocale::CScopedLocale(const SCommaLocale& locale)
-    : m_strPreviousLocale(std::setlocale(LC_ALL, nullptr)), m_strPreviousLocPath(GetEnvironment("LOCPATH"))
+CScopedLocale::CScopedLocale(const SCommaLocale& locale) : m_strPreviousLocale(std::setlocale(LC_ALL, nullptr))
 {
-    if (!locale.strLocPath.empty())
-        setenv("LOCPATH", locale.strLocPath.c_str(), 1);
+    // LOCPATH is needed only while the locale is loaded.
+    const CScopedEnvironment locPath("LOCPATH", locale.strLocPath.empty() ? nullptr : locale.strLocPath.c_str());
+    const CLibraryLeakAllowed allowed;
     m_bActive = std::setlocale(LC_ALL, locale.strName.c_str()) != nullptr &&
                 std::string(localeconv()->decimal_point) == ",";
 }
 
 CScopedLocale::~CScopedLocale()
 {
+    const CLibraryLeakAllowed allowed;
     std::setlocale(LC_ALL, m_strPreviousLocale.c_str());
-    SetEnvironment("LOCPATH", m_strPreviousLocPath);
 }
 
 }  // namespace gridmorph::test

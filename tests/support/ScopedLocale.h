@@ -15,7 +15,7 @@ struct SCommaLocale {
 std::optional<SCommaLocale> FindCommaDecimalLocale();
 
 // Sets the whole process locale (what a desktop program does at start-up) for one scope
-// and puts back the previous locale and LOCPATH afterwards, also when an assertion fails.
+// and puts back the previous locale afterwards, also when an assertion fails.
 class CScopedLocale {
 public:
     explicit CScopedLocale(const SCommaLocale& locale);
@@ -27,7 +27,6 @@ public:
 
 private:
     std::string m_strPreviousLocale;
-    std::optional<std::string> m_strPreviousLocPath;
     bool m_bActive = false;
 };
 

@@ -212,10 +212,8 @@ bool CMapDocument::OnSaveDocument(const std::string& strPath)
         SetModifiedFlag(false);
         return true;
     }
-    // The error state tells of this save only, not of an earlier failure.
     m_pImage->m_nErrorNumber = 0;
-    m_pImage->SaveWorld(strPath);
-    if (m_pImage->m_nErrorNumber != 0) {
+    if (m_pImage->SaveWorld(strPath) != ESaveResult::Written) {
         ShowWarning(m_pImage->GetErrorMessage());
         // Nothing was written: the flag stays set and the document keeps its old name.
         return false;
@@ -269,12 +267,13 @@ bool CMapDocument::OnFileSaveTransformedAs()
     const std::string strName = AskSaveFileName();
     if (strName.empty())
         return false;
+    ESaveResult eResult;
     {
         CWaitCursor waitCursor;
         m_pTransformedMap->m_nErrorNumber = 0;
-        m_pTransformedMap->SaveWorld(strName);
+        eResult = m_pTransformedMap->SaveWorld(strName);
     }
-    if (m_pTransformedMap->m_nErrorNumber != 0) {
+    if (eResult != ESaveResult::Written) {
         ShowWarning(m_pTransformedMap->GetErrorMessage());
         return false;
     }

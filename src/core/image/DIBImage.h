@@ -11,6 +11,8 @@
 
 namespace gridmorph {
 
+class CSafeFileWriter;
+
 // File type codes of image files.
 enum EFileType : int {
     FILE_TYPE_NONE = 0,
@@ -154,6 +156,13 @@ protected:
     // refusal or failure after it. ReportSave returns the result it was given.
     void AnnounceSave(const std::string& strFileName);
     ESaveResult ReportSave(const std::string& strFileName, ESaveResult eResult);
+    // The first half of a silent save: checks the name and the depth and encodes the
+    // picture into pWriter's temporary file (name + ".PNG" for a name without a known
+    // type). Written means ready for the caller to commit; otherwise pWriter is empty
+    // and the error state says why.
+    ESaveResult PrepareSave(const std::string& strFileName, std::unique_ptr<CSafeFileWriter>& pWriter);
+    // Records that committing the picture to strPath failed (15404); returns Failed.
+    ESaveResult RecordSaveFailure(const std::string& strPath, const std::string& strReason);
     // Takes over a bitmap decoded from a file (the codecs build it).
     void AttachBitmap(std::unique_ptr<CDIBSection> pBitmap) { m_pBitmap = std::move(pBitmap); }
     // Records a creation failure (system code nCode) with its message box.

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "errors/ErrorText.h"
@@ -209,10 +211,21 @@ bool CDIBImage::OpenDIB(const std::string& strFileName)
 
     const CImageCodec* pCodec = CCodecRegistry::Instance().Find(static_cast<EImageFormat>(m_nFileType));
     std::unique_ptr<CDIBSection> pDecoded;
-    SCodecStatus status = pCodec ? pCodec->Decode(strFileName, pDecoded)
-                                 : SCodecStatus::Fail(codec_result::kNoCodec, "There is no decoder for this file type.");
+    SCodecStatus status;
+    try {
+        status = pCodec ? pCodec->Decode(strFileName, pDecoded)
+                        : SCodecStatus::Fail(codec_result::kNoCodec, "There is no decoder for this file type.");
+    } catch (const std::bad_alloc&) {
+        pDecoded.reset();
+        status = SCodecStatus::Fail(codec_result::kOutOfMemory, "Not enough memory to decode the file.");
+    } catch (const std::length_error&) {
+        pDecoded.reset();
+        status = SCodecStatus::Fail(codec_result::kOutOfMemory, "Not enough memory to decode the file.");
+    }
     if (status.nResult == codec_result::kOutOfMemory && status.nWidth > 0) {
-        // A picture that does not fit in memory is a creation failure, not a damaged file.
+        // A picture refused before allocating, because it is larger than the memory that
+        // can be had, is a creation failure, not a damaged file. Memory running out while
+        // decoding is a load failure like any other.
         ReportCreationFailure(CDIBSection::kNotEnoughMemory, status.nWidth, status.nHeight, status.nBitCount);
         DestroyImage(true);
         return false;
@@ -279,6 +292,26 @@ ESaveResult CDIBImage::ReportSave(const std::string& strFileName, ESaveResult eR
 
 ESaveResult CDIBImage::SaveDIBSilent(const std::string& strFileName)
 {
+    std::unique_ptr<CSafeFileWriter> pWriter;
+    const ESaveResult eResult = PrepareSave(strFileName, pWriter);
+    if (eResult != ESaveResult::Written)
+        return eResult;
+    std::string strWriteError;
+    if (!pWriter->Commit(strWriteError))
+        return RecordSaveFailure(pWriter->TargetPath(), strWriteError);
+    return ESaveResult::Written;
+}
+
+ESaveResult CDIBImage::RecordSaveFailure(const std::string& strPath, const std::string& strReason)
+{
+    m_nErrorNumber = ERR_SAVE_FAILED;
+    m_strErrorText = ResultDetail(SCodecStatus::Fail(codec_result::kWriteFailed, "Cannot write " + strPath + ": " + strReason + "."));
+    return ESaveResult::Failed;
+}
+
+ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, std::unique_ptr<CSafeFileWriter>& pWriter)
+{
+    pWriter.reset();
     if (strFileName.empty()) {
         m_nErrorNumber = ERR_INVALID_FILE;
         m_strErrorText = "\nEmpty file name in SaveDIB()";
@@ -307,17 +340,15 @@ ESaveResult CDIBImage::SaveDIBSilent(const std::string& strFileName)
     } else if (!pCodec) {
         status = SCodecStatus::Fail(codec_result::kNoCodec, "There is no encoder for this file type.");
     } else {
-        CSafeFileWriter writer(strPath);
+        pWriter = std::make_unique<CSafeFileWriter>(strPath);
         std::string strWriteError;
-        if (!writer.Open(strWriteError)) {
+        if (!pWriter->Open(strWriteError))
             status = SCodecStatus::Fail(codec_result::kCannotOpen, "Cannot write " + strPath + ": " + strWriteError + ".");
-        } else {
-            status = pCodec->Encode(*m_pBitmap, writer);
-            if (!status.Failed() && !writer.Commit(strWriteError))
-                status = SCodecStatus::Fail(codec_result::kWriteFailed, "Cannot write " + strPath + ": " + strWriteError + ".");
-        }
+        else
+            status = pCodec->Encode(*m_pBitmap, *pWriter);
     }
     if (status.Failed()) {
+        pWriter.reset();  // removes its temporary file
         m_nErrorNumber = ERR_SAVE_FAILED;
         m_strErrorText = ResultDetail(status);
         return ESaveResult::Failed;

@@ -18,6 +18,15 @@ std::int64_t CDIBSection::StrideFor(std::int64_t nWidth, int nBitCount)
     return nStride > std::numeric_limits<int>::max() ? -1 : nStride;
 }
 
+bool CDIBSection::WithinMemoryLimit(int nWidth, int nHeight, int nBitCount)
+{
+    const std::int64_t nStride = StrideFor(nWidth, nBitCount);
+    if (nStride < 0 || nHeight < 0)
+        return false;
+    const std::uint64_t nBytes = static_cast<std::uint64_t>(nStride) * static_cast<std::uint64_t>(nHeight);
+    return nBytes <= GetPictureMemoryLimit() && nBytes <= std::numeric_limits<std::size_t>::max() / 2;
+}
+
 int CDIBSection::Create(int nWidth, int nHeight, int nBitCount, std::unique_ptr<CDIBSection>& pCreated)
 {
     pCreated.reset();
@@ -25,12 +34,10 @@ int CDIBSection::Create(int nWidth, int nHeight, int nBitCount, std::unique_ptr<
                              nBitCount == 24 || nBitCount == 32;
     if (!bDepthKnown || nWidth < 1 || nHeight < 1)
         return kInvalidParameter;
+    if (!WithinMemoryLimit(nWidth, nHeight, nBitCount))
+        return kNotEnoughMemory;
     const std::int64_t nStride = StrideFor(nWidth, nBitCount);
-    if (nStride < 0)
-        return kNotEnoughMemory;
     const std::uint64_t nBytes = static_cast<std::uint64_t>(nStride) * static_cast<std::uint64_t>(nHeight);
-    if (nBytes > GetPictureMemoryLimit() || nBytes > std::numeric_limits<std::size_t>::max() / 2)
-        return kNotEnoughMemory;
 
     // calloc hands large blocks out as fresh zero pages, so nothing is written twice.
     auto* pBits = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(nBytes), 1));

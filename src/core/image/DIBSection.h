@@ -27,6 +27,9 @@ public:
     // (see GetPictureMemoryLimit) or cannot be allocated, kInvalidParameter otherwise.
     // Pixels start as zero bytes; the colour table starts black.
     static int Create(int nWidth, int nHeight, int nBitCount, std::unique_ptr<CDIBSection>& pCreated);
+    // The check Create makes before it allocates: whether the storage of such a picture
+    // fits in the memory that can be had. False also for sizes no stride can describe.
+    static bool WithinMemoryLimit(int nWidth, int nHeight, int nBitCount);
 
     int Width() const { return m_nWidth; }
     int Height() const { return m_nHeight; }

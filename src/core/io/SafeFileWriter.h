@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 
 namespace gridmorph {
@@ -8,8 +9,12 @@ namespace gridmorph {
 // Writes a file so that a failure never damages what was there before: everything goes
 // to a temporary file in the target's folder, which is renamed over the target only
 // once it is complete. A writer that is neither committed nor discarded removes its
-// temporary file when destroyed. A new file gets 0666 less the umask; a replaced file
-// keeps its permissions.
+// temporary file when destroyed.
+//
+// A new file gets the mode the process's umask gives (0666 less the umask, applied by
+// the kernel as the file is created, so the umask itself is never touched); a replaced
+// file keeps its permission bits. A target that is a symbolic link stays one: the file
+// it names (through any chain of links) is the one replaced.
 class CSafeFileWriter {
 public:
     explicit CSafeFileWriter(std::string strTargetPath);
@@ -31,11 +36,24 @@ public:
     // Closes and removes the temporary file; the target is untouched.
     void Discard();
 
+    // Commits several writers as one: every file is flushed and closed before any target
+    // is replaced, and when a replacement fails, the targets replaced before it get their
+    // previous files back (kept meanwhile by a hard link, where the file system has
+    // them) and new ones are removed. On failure strError says why and nFailed is the
+    // position of the writer that failed; all temporary files are gone.
+    static bool CommitTogether(std::initializer_list<CSafeFileWriter*> aWriters, std::string& strError,
+                               std::size_t& nFailed);
+
+    // The path as given, and the file actually replaced (the end of its links).
     const std::string& TargetPath() const { return m_strTargetPath; }
+    const std::string& ReplacedPath() const { return m_strReplacedPath; }
     const std::string& TemporaryPath() const { return m_strTemporaryPath; }
 
 private:
+    bool Finish(std::string& strError);
+
     std::string m_strTargetPath;
+    std::string m_strReplacedPath;
     std::string m_strTemporaryPath;
     std::FILE* m_pFile = nullptr;
     bool m_bOpen = false;

@@ -200,6 +200,7 @@ ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
 {
     ClearRelease3Block(m_pImageBits);
     const std::optional<SCoordinateSystem>& system = OutputCoordinateSystem();
+    std::unique_ptr<CSafeFileWriter> pImageWriter;
     ESaveResult eResult = ESaveResult::Failed;
     {
         // The encoders see the placement the world file gives: the outer corner lies half
@@ -213,22 +214,36 @@ ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
         if (system)
             reference.system = system->geoSystem;
         CScopedGeoReference scoped(reference);
-        eResult = SaveDIBSilent(strFileName);
+        eResult = PrepareSave(strFileName, pImageWriter);
     }
-    // A world file beside an image that was not written would describe the old picture
-    // (or none) with the new edges; it is written only with its image.
     if (eResult != ESaveResult::Written)
         return eResult;
-    if (!WriteWorldFileSilent(strFileName))
-        return ESaveResult::Failed;
-    if (system) {
-        const std::string strProjectionFile = ProjectionFileNameFor(strFileName);
-        if (!WriteTextFile(strProjectionFile, system->geoSystem.strEsriWkt)) {
-            m_nErrorNumber = ERR_WORLD_FILE_WRITE;
-            m_strErrorText = strProjectionFile;
-            return ESaveResult::Failed;
-        }
+    // Both files are complete before either replaces anything, and a failure of either
+    // leaves the previous picture and world file as they were: a world file must never
+    // describe another picture than the one beside it. A .prj goes with them.
+    const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strFileName));
+    CSafeFileWriter worldWriter(strWorldFile);
+    std::string strError;
+    const std::string strText = FormatWorldFile(WorldFileValues());
+    if (!worldWriter.Open(strError) ||
+        std::fwrite(strText.data(), 1, strText.size(), worldWriter.File()) != strText.size())
+        return RecordWorldFileFailure(strWorldFile);
+    std::size_t nFailed = 0;
+    if (!system) {
+        if (!CSafeFileWriter::CommitTogether({pImageWriter.get(), &worldWriter}, strError, nFailed))
+            return nFailed == 0 ? RecordSaveFailure(pImageWriter->TargetPath(), strError)
+                                : RecordWorldFileFailure(strWorldFile);
+        return ESaveResult::Written;
     }
+    const std::string strProjectionFile = ProjectionFileNameFor(strFileName);
+    const std::string& strEsriWkt = system->geoSystem.strEsriWkt;
+    CSafeFileWriter projectionWriter(strProjectionFile);
+    if (!projectionWriter.Open(strError) ||
+        std::fwrite(strEsriWkt.data(), 1, strEsriWkt.size(), projectionWriter.File()) != strEsriWkt.size())
+        return RecordWorldFileFailure(strProjectionFile);
+    if (!CSafeFileWriter::CommitTogether({pImageWriter.get(), &worldWriter, &projectionWriter}, strError, nFailed))
+        return nFailed == 0 ? RecordSaveFailure(pImageWriter->TargetPath(), strError)
+                            : RecordWorldFileFailure(nFailed == 1 ? strWorldFile : strProjectionFile);
     return ESaveResult::Written;
 }
 
@@ -250,6 +265,23 @@ bool CDIBWorld::ReadGeoTiffPlacement()
     SetEdges(dWest, dNorth, reference.dPixelWidth * (m_nImageWidth - 1) + dWest,
              dNorth - reference.dPixelHeight * (m_nImageHeight - 1));
     return true;
+}
+
+SWorldFileValues CDIBWorld::WorldFileValues() const
+{
+    SWorldFileValues values;
+    values.dResolutionWestEast = m_nImageWidth > 1 ? (m_dEast - m_dWest) / (m_nImageWidth - 1) : 1.0;
+    values.dResolutionSouthNorth = m_nImageHeight > 1 ? (m_dSouth - m_dNorth) / (m_nImageHeight - 1) : 1.0;
+    values.dEastingTopLeft = m_dWest;
+    values.dNorthingTopLeft = m_dNorth;
+    return values;
+}
+
+ESaveResult CDIBWorld::RecordWorldFileFailure(const std::string& strWorldFile)
+{
+    m_nErrorNumber = ERR_WORLD_FILE_WRITE;
+    m_strErrorText = strWorldFile;
+    return ESaveResult::Failed;
 }
 
 bool CDIBWorld::ReadWorldFile()
@@ -286,24 +318,12 @@ bool CDIBWorld::WriteWorldFile(const std::string& strImageFileName)
     return false;
 }
 
-SWorldFileValues CDIBWorld::WorldFileValues() const
-{
-    SWorldFileValues values;
-    values.dResolutionWestEast = m_nImageWidth > 1 ? (m_dEast - m_dWest) / (m_nImageWidth - 1) : 1.0;
-    values.dResolutionSouthNorth = m_nImageHeight > 1 ? (m_dSouth - m_dNorth) / (m_nImageHeight - 1) : 1.0;
-    values.dEastingTopLeft = m_dWest;
-    values.dNorthingTopLeft = m_dNorth;
-    return values;
-}
-
 bool CDIBWorld::WriteWorldFileSilent(const std::string& strImageFileName)
 {
     const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strImageFileName));
-    const SWorldFileValues values = WorldFileValues();
-    if (WriteWorldFileValues(strWorldFile, values))
+    if (WriteWorldFileValues(strWorldFile, WorldFileValues()))
         return true;
-    m_nErrorNumber = ERR_WORLD_FILE_WRITE;
-    m_strErrorText = strWorldFile;
+    RecordWorldFileFailure(strWorldFile);
     return false;
 }
 

@@ -49,9 +49,10 @@ public:
     // Opens the picture and its world file; a TIFF without a world file is placed by its
     // GeoTIFF tags when they lay it north-up (a rotated one gets a warning and no edges).
     bool OpenWorld(const std::string& strFileName, bool bRequireWorld);
-    // Saves the picture and its world file (written only with its picture, so it never
-    // describes an old picture), with SaveDIB's message boxes and a message naming a
-    // world file that cannot be written (ERR_WORLD_FILE_WRITE, Failed).
+    // Saves the picture and its world file together: both are written, or neither file
+    // on disc changes (a world file must never describe another picture than the one
+    // beside it). SaveDIB's message boxes, and one naming a world file that cannot be
+    // written (ERR_WORLD_FILE_WRITE, Failed).
     ESaveResult SaveWorld(const std::string& strFileName);
     // SaveWorld without any message box: Written only when both files were written. A
     // TIFF also carries its placement in GeoTIFF tags; with an output coordinate system
@@ -61,8 +62,6 @@ public:
     // Takes the edges from the GeoTIFF tags of the opened file; false (a warning shown for
     // a placement that is not north-up) when they give none.
     bool ReadGeoTiffPlacement();
-    // The six numbers of the world file the edges give.
-    SWorldFileValues WorldFileValues() const;
     // Writes the world file of an image file from the edges; false (ERR_WORLD_FILE_WRITE,
     // shown at once) when it cannot be written.
     bool WriteWorldFile(const std::string& strImageFileName);
@@ -91,6 +90,10 @@ public:
 private:
     void ClearWorld();
     bool WriteWorldFileSilent(const std::string& strImageFileName);
+    // The six numbers of the world file for the current edges and size.
+    SWorldFileValues WorldFileValues() const;
+    // Records that the world file cannot be written (15407, its name); returns Failed.
+    ESaveResult RecordWorldFileFailure(const std::string& strWorldFile);
 };
 
 }  // namespace gridmorph

@@ -2,9 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 
-#include "errors/ErrorText.h"
 #include "platform/Platform.h"
 #include "world/WorldFile.h"
 
@@ -100,13 +98,10 @@ std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request)
         // The path keeps the user's letter case: on this system another case is another file.
         eSaved = pNewMap->SaveWorld(request.strFileName);
     }
+    // The picture and its world file are written together or not at all, so a failure
+    // leaves whatever files of that name were there before.
     if (eSaved != ESaveResult::Written) {
         ShowWarning(pNewMap->GetErrorMessage());
-        // An image written without its world file would lie about its place: remove it.
-        if (pNewMap->m_nErrorNumber == ERR_WORLD_FILE_WRITE) {
-            const bool bNamed = CDIBImage::GetFileType(request.strFileName) != FILE_TYPE_NONE;
-            std::remove((bNamed ? request.strFileName : request.strFileName + ".PNG").c_str());
-        }
         return nullptr;
     }
     return pNewMap;

@@ -35,7 +35,8 @@ bool SnapRegionToGrid(const CDIBWorld& grid, double dWest, double dSouth, double
 // Builds and saves a new background map: a white picture over the snapped region,
 // filled from the based-on images from the last chosen to the first (so the first wins
 // where they overlap), saved with its world file. Every failure is shown in a warning
-// box; the result is then null and no file of the new map is left behind.
+// box; the result is then null and the files of that name on disc are as they were
+// (none when there were none).
 std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request);
 
 }  // namespace gridmorph

@@ -97,9 +97,9 @@ void CProgressPanel::SetProgress(int nPosition, const QString& strText)
     const int nStep = StepFor(nPosition);
     if (nStep == m_nShownStep || !m_pProgress->isVisible())
         return;
-    // Each repaint is flushed to the screen at once; a tenth of a second between them keeps
+    // Each repaint is flushed to the screen at once; 150 ms between them keep
     // the bar moving smoothly at a cost the loop does not notice.
-    constexpr qint64 kRepaintIntervalMs = 100;
+    constexpr qint64 kRepaintIntervalMs = 150;
     if (nStep != Steps() && m_sinceRepaint.isValid() && m_sinceRepaint.elapsed() < kRepaintIntervalMs)
         return;
     m_sinceRepaint.start();

@@ -14,7 +14,7 @@ namespace gridmorph {
 // client area with one line of text and a bar. Long commands run their row loops on the
 // user-interface thread without returning to the event loop, so the panel paints itself
 // at once (a synchronous repaint), and only when what it shows has changed, at most every
-// 100 ms while the bar moves (and always for its last step): a loop over 9000 rows costs a
+// 150 ms while the bar moves (and always for its last step): a loop over 9000 rows costs a
 // few dozen repaints, not 9000.
 class CProgressPanel : public QFrame {
     Q_OBJECT

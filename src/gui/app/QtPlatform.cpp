@@ -164,6 +164,11 @@ void CQtPlatform::EndWaitCursor() { QApplication::restoreOverrideCursor(); }
 
 void CQtPlatform::StartProgress(int nLower, int nUpper, const std::string& strText)
 {
+    // A long command runs without the event loop. Before it starts, the window system's
+    // pending work is done once (the menu or dialog that started it taken off the screen,
+    // what it covered painted again); user input still waits until the command ends.
+    if (m_pProgressPanel && !m_pProgressPanel->isVisible() && m_pMainWindow && m_pMainWindow->isVisible())
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     if (m_pProgressPanel)
         m_pProgressPanel->StartProgress(nLower, nUpper, QString::fromStdString(strText));
 }

@@ -24,7 +24,7 @@ COrvexEditEdgeDlg::COrvexEditEdgeDlg(QWidget* pParent) : QDialog(pParent)
         auto* pField = new QLineEdit(pGroup);
         pField->setObjectName(QStringLiteral("field%1").arg(nControl));
         pField->setAlignment(Qt::AlignRight);
-        pField->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("000000000.000")) + 12);
+        pField->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("-0000000.00000000")) + 12);
         return pField;
     };
     m_pNorth = makeField(IDC_NORTH);

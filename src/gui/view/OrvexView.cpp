@@ -144,7 +144,7 @@ void COrvexView::paintEvent(QPaintEvent* pEvent)
     if (m_bShowLocators)
         DrawLocators(painter);
     if (m_bCropRect && !m_bDragging)
-        DrawCropRect(painter, offset);
+        DrawCropRect(painter);
     painter.restore();
 
     // The rectangle being dragged: an inverted outline, gone with the next paint.
@@ -184,7 +184,7 @@ void COrvexView::DrawLocators(QPainter& painter)
     painter.setBackgroundMode(Qt::TransparentMode);
 }
 
-void COrvexView::DrawCropRect(QPainter& painter, const QPoint& /*offset*/)
+void COrvexView::DrawCropRect(QPainter& painter)
 {
     painter.setPen(QPen(Qt::black, 1));
     painter.setBrush(Qt::NoBrush);

@@ -114,7 +114,7 @@ private:
     void ReplaceDisplayedMap(std::unique_ptr<CDIBWorld> pMap);
     void MarkDisplayedChanged();
     void DrawLocators(class QPainter& painter);
-    void DrawCropRect(class QPainter& painter, const QPoint& offset);
+    void DrawCropRect(class QPainter& painter);
     void UpdateDragOutline(const SRectEdges& previous);
     SRectEdges DeviceToPicture(const SRectEdges& rect) const;
     SRectEdges PictureToDevice(const SRectEdges& rect) const;

@@ -361,6 +361,26 @@ TEST_F(MapDocumentTest, SaveAsNamesTheDocumentOnlyWhenTheFileWasWritten)
     EXPECT_EQ(m_platform.UnusedScript(), 0u);
 }
 
+// A format that does not take the map's depth writes nothing: that is no save, so
+// nothing is marked saved and the prompt that asked keeps the map.
+TEST_F(MapDocumentTest, ARefusedDepthIsNotASave)
+{
+    OpenQuietly(WriteMap("colour.bmp", 24));
+    m_platform.ClearRecord();
+    m_document.SetModifiedFlag(true);
+    m_platform.AnswerNextQuestion(EAnswer::Yes);
+    ScriptSaveDialog(m_folder.Path("colour.gif"));
+    m_document.OnFileClose();
+    EXPECT_NE(m_document.GetImage(), nullptr);
+    EXPECT_TRUE(m_document.IsModified());
+    EXPECT_EQ(m_document.GetFileTitle(), "COLOUR.BMP");
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("colour.gif")));
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("colour.GFW")));
+    ASSERT_GE(m_platform.Messages().size(), 2u);
+    EXPECT_EQ(m_platform.Messages()[0].strText, kModifiedQuestion);
+    EXPECT_NE(m_platform.Messages()[1].strText.find("GIF file format must be 8-bit, 256 colour"), std::string::npos);
+}
+
 TEST_F(MapDocumentTest, SaveTransformedMapAsLeavesTheDocumentsNameAlone)
 {
     OpenQuietly(WriteMap("scan.bmp", 8));

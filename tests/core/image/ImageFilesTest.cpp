@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <new>
+#include <vector>
 
 #include "errors/ErrorText.h"
 #include "image/DIBImage.h"
@@ -251,6 +253,71 @@ public:
         return SCodecStatus::Fail(codec_result::kWriteFailed, "No space left on device.");
     }
 };
+
+// A decoder whose memory runs out in one of the ways a real one's can.
+class COutOfMemoryCodec : public CImageCodec {
+public:
+    enum class EWay { Throws, TooLong, LibraryReports, RefusedBeforeAllocating };
+    explicit COutOfMemoryCodec(EWay eWay) : m_eWay(eWay) {}
+    EImageFormat Format() const override { return EImageFormat::Png; }
+    SCodecStatus Decode(const std::string&, std::unique_ptr<CDIBSection>& pPicture) const override
+    {
+        CDIBSection::Create(8, 8, 24, pPicture);  // a picture half decoded
+        switch (m_eWay) {
+        case EWay::Throws:
+            throw std::bad_alloc();
+        case EWay::TooLong:
+            std::vector<std::uint8_t>(std::vector<std::uint8_t>().max_size() + 1);
+            break;
+        case EWay::LibraryReports:
+            break;
+        case EWay::RefusedBeforeAllocating: {
+            SCodecStatus status = SCodecStatus::Fail(codec_result::kOutOfMemory, "Not enough memory for the picture.");
+            status.nWidth = 100000;
+            status.nHeight = 90000;
+            status.nBitCount = 24;
+            return status;
+        }
+        }
+        return SCodecStatus::Fail(codec_result::kOutOfMemory, "libpng could not start.");
+    }
+    SCodecStatus Encode(const CDIBSection&, CSafeFileWriter&) const override { return SCodecStatus::Ok(); }
+
+private:
+    EWay m_eWay;
+};
+
+TEST_F(ImageFilesTest, MemoryRunningOutWhileDecodingIsALoadFailure)
+{
+    CTempFolder folder;
+    test::WriteBytes(folder.Path("map.png"), {0});
+    using EWay = COutOfMemoryCodec::EWay;
+    struct SCase {
+        EWay eWay;
+        int nErrorNumber;
+        const char* pDetail;
+    };
+    const SCase aCases[] = {
+        {EWay::Throws, ERR_LOAD_FAILED, "\nResult:8004a005 - Not enough memory to decode the file."},
+        {EWay::TooLong, ERR_LOAD_FAILED, "\nResult:8004a005 - Not enough memory to decode the file."},
+        {EWay::LibraryReports, ERR_LOAD_FAILED, "\nResult:8004a005 - libpng could not start."},
+        // The guard before allocating keeps the creation failure.
+        {EWay::RefusedBeforeAllocating, ERR_OUT_OF_MEMORY,
+         "Failure creating bitmap, lack of memory\n\nwidth=100000, height=90000, nBPP=24 in CreateImage()."},
+    };
+    for (const SCase& aCase : aCases) {
+        m_platform.ClearRecord();
+        const COutOfMemoryCodec codec(aCase.eWay);
+        const CScopedCodecList narrowed({&GetBmpCodec(), &codec});
+        CDIBImage image;
+        EXPECT_FALSE(image.OpenDIB(folder.Path("map.png")));
+        EXPECT_EQ(image.m_nErrorNumber, aCase.nErrorNumber) << aCase.pDetail;
+        EXPECT_EQ(image.m_strErrorText, aCase.pDetail);
+        EXPECT_EQ(MessageTexts(), std::vector<std::string>{aCase.pDetail});
+        EXPECT_EQ(image.GetErrorMessage(), GetErrorText(aCase.nErrorNumber) + aCase.pDetail);
+        EXPECT_FALSE(image.HasImage());
+    }
+}
 
 TEST_F(ImageFilesTest, AFailedSaveLeavesTheOldFileAndNoTemporaryFile)
 {

@@ -2,6 +2,8 @@
 // the Release 3 block.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +11,7 @@
 #include "errors/ErrorText.h"
 #include "support/FixtureFiles.h"
 #include "support/TestSupport.h"
+#include "support/Unprivileged.h"
 #include "world/DIBWorld.h"
 #include "world/WorldFile.h"
 
@@ -239,6 +242,63 @@ TEST_F(DIBWorldTest, Release3BlockIsReadOnlyWhenRequiredAndClearedOnSave)
     mixed.ClearRelease3Block(mixed.m_pImageBits);
     EXPECT_EQ(mixed.m_pImageBits[0], 0);
     EXPECT_EQ(mixed.m_pImageBits[31], 0);
+}
+
+TEST_F(DIBWorldTest, Release3BlocksBesideUnreadableWorldFilesAndInReadOnlyFolders)
+{
+    // Permissions bind only a user without privileges, so the opens run as one.
+    const std::string strRelease3Message =
+        "This is a Release 3 image without a World file.\n\n"
+        "A World file is being created.\n\n"
+        "Please use World files to avoid this message.";
+    struct SCase {
+        const char* pFolder;
+        bool bUnreadableWorldFile;  // old.BPW there, mode 0000
+        unsigned nFolderMode;
+        bool bOpened;
+        int nErrorNumber;
+    };
+    const SCase aCases[] = {
+        // The world file cannot be read: said so, then the block gives the edges and a
+        // new world file replaces the unreadable one.
+        {"unreadable", true, 0777, true, 0},
+        // No world file can be created: said so with its name; the open fails with 15407
+        // while the picture and the edges from the block stay loaded.
+        {"readonly", false, 0555, false, ERR_WORLD_FILE_WRITE},
+    };
+    for (const SCase& aCase : aCases) {
+        const std::string strFolder = m_folder.Path(aCase.pFolder);
+        std::filesystem::create_directory(strFolder);
+        const std::string strImage = strFolder + "/old.bmp", strWorldFile = strFolder + "/old.BPW";
+        test::WriteBytes(strImage, Release3Bitmap("*KELMAR*", "*KELMAR*", 412, 287, 414, 285));
+        if (aCase.bUnreadableWorldFile) {
+            test::WriteBytes(strWorldFile, {'1', '\n'});
+            chmod(strWorldFile.c_str(), 0);
+        }
+        const test::CScopedMode folderMode(strFolder, aCase.nFolderMode);
+        m_platform.ClearRecord();
+        const std::optional<std::string> strOutcome = test::RunWithoutPrivileges([&] {
+            CDIBWorld image;
+            const bool bOpened = image.OpenWorld(strImage, true);
+            std::string strText = std::string(bOpened ? "opened" : "failed") + " " +
+                                  std::to_string(image.m_nErrorNumber) + " " + std::to_string(image.GetWestCm()) +
+                                  " " + (image.HasImage() ? "picture" : "no picture");
+            for (const std::string& strMessage : MessageTexts())
+                strText += "|" + strMessage;
+            return strText;
+        });
+        if (!strOutcome)
+            GTEST_SKIP() << "running as root, and switching to the user nobody is not allowed here";
+        std::string strExpected = std::string(aCase.bOpened ? "opened" : "failed") + " " +
+                                  std::to_string(aCase.nErrorNumber) + " 41200 picture";
+        if (aCase.bUnreadableWorldFile)
+            strExpected += "|Could not open World file " + strWorldFile;
+        strExpected += "|" + strRelease3Message;
+        if (!aCase.bOpened)
+            strExpected += "|" + strWorldFile;
+        EXPECT_EQ(*strOutcome, strExpected) << aCase.pFolder;
+        EXPECT_EQ(std::filesystem::exists(strWorldFile), aCase.bOpened) << aCase.pFolder;
+    }
 }
 
 TEST_F(DIBWorldTest, TinyPicturesCannotCarryABlock)

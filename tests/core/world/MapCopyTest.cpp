@@ -360,5 +360,55 @@ TEST_F(NewMapTest, BuildsFromTheLastChosenToTheFirstAndSavesWithItsWorldFile)
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("second.PGW")));
 }
 
+TEST_F(NewMapTest, AJpegNameMakesAFullColourMapFromAnIndexedFirstImage)
+{
+    CDIBWorld first;
+    MakePlacedPicture(first, 8, 10, 10, 100, 100, 1);
+    ASSERT_EQ(first.SaveWorld(m_folder.Path("first.gif")), ESaveResult::Written);
+    const SNewMapRequest request{m_folder.Path("new.JPG"), {m_folder.Path("first.gif")}, 100, 100, 109, 109};
+    const std::unique_ptr<CDIBWorld> pMap = BuildNewBackgroundMap(request);
+    ASSERT_TRUE(pMap) << (MessageTexts().empty() ? "" : MessageTexts().front());
+    EXPECT_EQ(pMap->m_nBitCount, 24);
+    EXPECT_EQ(pMap->m_nErrorNumber, 0);
+    CDIBWorld saved;
+    ASSERT_TRUE(saved.OpenWorld(m_folder.Path("new.JPG"), true));
+    EXPECT_EQ(saved.m_nBitCount, 24);
+    EXPECT_EQ(saved.GetEastCm(), 10900);
+    EXPECT_TRUE(std::filesystem::is_regular_file(m_folder.Path("new.JGW")));
+    EXPECT_TRUE(m_platform.Messages().empty());
+}
+
+TEST_F(NewMapTest, AFailedSaveLeavesThePreviousFilesAsTheyWere)
+{
+    // The picture and its world file are replaced together or not at all: a world file
+    // that cannot be written keeps the old picture, a picture that cannot be written
+    // keeps the old world file.
+    CDIBWorld first;
+    MakePlacedPicture(first, 24, 10, 10, 100, 100, 1);
+    ASSERT_EQ(first.SaveWorld(m_folder.Path("first.png")), ESaveResult::Written);
+    struct SCase {
+        const char* pName;
+        const char* pBlocked;  // a folder stands where this file would go
+        const char* pKept;     // a previous file that must stay as it was
+        int nErrorNumber;
+    };
+    const SCase aCases[] = {
+        {"world.bmp", "world.BPW", "world.bmp", ERR_WORLD_FILE_WRITE},
+        {"picture.bmp", "picture.bmp", "picture.BPW", ERR_SAVE_FAILED},
+    };
+    for (const SCase& aCase : aCases) {
+        m_platform.ClearRecord();
+        std::filesystem::create_directory(m_folder.Path(aCase.pBlocked));
+        test::WriteBytes(m_folder.Path(aCase.pKept), {'o', 'l', 'd'});
+        const auto aBefore = std::distance(std::filesystem::directory_iterator(m_folder.Root()), {});
+        const SNewMapRequest request{m_folder.Path(aCase.pName), {m_folder.Path("first.png")}, 100, 100, 109, 109};
+        EXPECT_FALSE(BuildNewBackgroundMap(request)) << aCase.pName;
+        EXPECT_EQ(test::ReadBytes(m_folder.Path(aCase.pKept)), (std::vector<std::uint8_t>{'o', 'l', 'd'})) << aCase.pName;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_folder.Root()), {}), aBefore) << aCase.pName;
+        ASSERT_EQ(MessageTexts().size(), 2u) << aCase.pName;
+        EXPECT_EQ(MessageTexts()[1].rfind(GetErrorText(aCase.nErrorNumber), 0), 0u) << MessageTexts()[1];
+    }
+}
+
 }  // namespace
 }  // namespace gridmorph

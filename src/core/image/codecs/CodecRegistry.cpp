@@ -25,13 +25,16 @@ SCodecStatus CreateDecodedPicture(int nWidth, int nHeight, int nBitCount, std::u
                       nBitCount);
         return SCodecStatus::Fail(codec_result::kCorrupt, szText);
     }
-    if (CDIBSection::Create(nWidth, nHeight, nBitCount, pPicture) != 0) {
+    if (!CDIBSection::WithinMemoryLimit(nWidth, nHeight, nBitCount)) {
+        // Refused before allocating: the picture's creation failure, with its size.
         SCodecStatus status = SCodecStatus::Fail(codec_result::kOutOfMemory, "Not enough memory for the picture.");
         status.nWidth = nWidth;
         status.nHeight = nHeight;
         status.nBitCount = nBitCount;
         return status;
     }
+    if (CDIBSection::Create(nWidth, nHeight, nBitCount, pPicture) != 0)
+        return SCodecStatus::Fail(codec_result::kOutOfMemory, "Not enough memory for the picture.");
     return SCodecStatus::Ok();
 }
 

@@ -1,4 +1,5 @@
-// PNG files through libpng. Rows are decoded straight into the picture's storage.
+// PNG files: read through libpng, rows decoded straight into the picture's storage;
+// written by PngWriter on all threads.
 #include <png.h>
 
 #include <csetjmp>
@@ -7,7 +8,9 @@
 
 #include "image/codecs/CodecCommon.h"
 #include "image/codecs/ImageCodec.h"
+#include "image/codecs/PngWriter.h"
 #include "io/SafeFileWriter.h"
+#include "parallel/Threads.h"
 
 namespace gridmorph {
 namespace {
@@ -27,16 +30,11 @@ struct SPngContext {
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
-// Owns libpng's read or write structures.
+// Owns libpng's read structures.
 struct SPngRead {
     png_structp pPng = nullptr;
     png_infop pInfo = nullptr;
     ~SPngRead() { png_destroy_read_struct(&pPng, &pInfo, nullptr); }
-};
-struct SPngWrite {
-    png_structp pPng = nullptr;
-    png_infop pInfo = nullptr;
-    ~SPngWrite() { png_destroy_write_struct(&pPng, &pInfo); }
 };
 
 // What the file holds and how it becomes a picture.
@@ -169,57 +167,7 @@ SCodecStatus CPngCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
 
 SCodecStatus CPngCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer) const
 {
-    const int nBits = picture.BitCount();
-    const int nWidth = picture.Width();
-    const int nHeight = picture.Height();
-    SPngContext context;
-    SPngWrite write;
-    std::vector<std::uint8_t> aRow;
-    write.pPng = png_create_write_struct(PNG_LIBPNG_VER_STRING, &context, OnPngError, OnPngWarning);
-    if (!write.pPng || !(write.pInfo = png_create_info_struct(write.pPng)))
-        return SCodecStatus::Fail(codec_result::kOutOfMemory, "libpng could not start.");
-    if (setjmp(png_jmpbuf(write.pPng)))
-        return SCodecStatus::Fail(codec_result::kWriteFailed, "PNG: " + context.strError);
-
-    png_init_io(write.pPng, writer.File());
-    const SEncodeOptions& options = EncodeOptions();
-    png_set_compression_level(write.pPng, options.nPngCompressionLevel);
-    if (options.nPngStrategy >= 0)
-        png_set_compression_strategy(write.pPng, options.nPngStrategy);
-    if (options.nPngFilters >= 0)
-        png_set_filter(write.pPng, PNG_FILTER_TYPE_BASE, options.nPngFilters);
-
-    if (nBits <= 8) {
-        const int nEntries = picture.MaxColourTableSize();
-        png_color aPalette[256];
-        const SRGBQuad* pTable = picture.ColourTable();
-        for (int i = 0; i < nEntries; ++i)
-            aPalette[i] = png_color{pTable[i].rgbRed, pTable[i].rgbGreen, pTable[i].rgbBlue};
-        png_set_IHDR(write.pPng, write.pInfo, static_cast<png_uint_32>(nWidth), static_cast<png_uint_32>(nHeight),
-                     nBits, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
-        png_set_PLTE(write.pPng, write.pInfo, aPalette, nEntries);
-    } else {
-        png_set_IHDR(write.pPng, write.pInfo, static_cast<png_uint_32>(nWidth), static_cast<png_uint_32>(nHeight), 8,
-                     nBits == 32 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        if (nBits != 16)
-            png_set_bgr(write.pPng);
-    }
-    png_write_info(write.pPng, write.pInfo);
-
-    if (nBits == 16)
-        aRow.resize(static_cast<std::size_t>(nWidth) * 3);
-    for (int y = 0; y < nHeight; ++y) {
-        const std::uint8_t* pRow = picture.PictureRow(y);
-        if (nBits == 16) {
-            ExpandSixteenBitRow(picture, pRow, aRow.data(), true);
-            pRow = aRow.data();
-        }
-        png_write_row(write.pPng, const_cast<png_bytep>(pRow));
-    }
-    png_write_end(write.pPng, write.pInfo);
-    return SCodecStatus::Ok();
+    return WritePngFile(picture, writer.File(), EncodeOptions(), GetThreadCount());
 }
 
 }  // namespace

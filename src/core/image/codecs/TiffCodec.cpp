@@ -14,7 +14,9 @@
 #include "image/codecs/CodecCommon.h"
 #include "image/codecs/GeoTiffTags.h"
 #include "image/codecs/ImageCodec.h"
+#include "image/codecs/TiffStripWriter.h"
 #include "io/SafeFileWriter.h"
+#include "parallel/Threads.h"
 
 namespace gridmorph {
 namespace {
@@ -395,8 +397,6 @@ SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
 
 SCodecStatus CTiffCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer) const
 {
-    const int nBits = picture.BitCount();
-    const int nWidth = picture.Width();
     const int nHeight = picture.Height();
     STiffMessages messages;
     STiffHandle handle;
@@ -413,63 +413,19 @@ SCodecStatus CTiffCodec::Encode(const CDIBSection& picture, CSafeFileWriter& wri
     TIFF* pTiff = handle.pTiff;
     if (!WriteGeoTiffTags(pTiff, EncodeOptions().geoReference))
         return SCodecStatus::Fail(codec_result::kWriteFailed, "TIFF: the GeoTIFF tags cannot be written.");
-    const bool bPalette = nBits <= 8;
-    const int nSamples = bPalette ? 1 : (nBits == 32 ? 4 : 3);
-    TIFFSetField(pTiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(nWidth));
-    TIFFSetField(pTiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(nHeight));
-    TIFFSetField(pTiff, TIFFTAG_BITSPERSAMPLE, static_cast<std::uint16_t>(bPalette ? nBits : 8));
-    TIFFSetField(pTiff, TIFFTAG_SAMPLESPERPIXEL, static_cast<std::uint16_t>(nSamples));
-    TIFFSetField(pTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(pTiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    TIFFSetField(pTiff, TIFFTAG_PHOTOMETRIC, bPalette ? PHOTOMETRIC_PALETTE : PHOTOMETRIC_RGB);
-    if (nSamples == 4) {
-        const std::uint16_t nAlphaType = EXTRASAMPLE_UNASSALPHA;
-        TIFFSetField(pTiff, TIFFTAG_EXTRASAMPLES, 1, &nAlphaType);
-    }
     const ETiffCompression eCompression = EncodeOptions().eTiffCompression;
-    TIFFSetField(pTiff, TIFFTAG_COMPRESSION,
-                 eCompression == ETiffCompression::Lzw       ? COMPRESSION_LZW
-                 : eCompression == ETiffCompression::Deflate ? COMPRESSION_ADOBE_DEFLATE
-                                                             : COMPRESSION_NONE);
-    if (eCompression != ETiffCompression::None && !bPalette)
-        TIFFSetField(pTiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-    TIFFSetField(pTiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(pTiff, 0));
-    if (bPalette) {
-        const int nEntries = 1 << nBits;
-        std::vector<std::uint16_t> aRed(static_cast<std::size_t>(nEntries)), aGreen(aRed.size()), aBlue(aRed.size());
-        const SRGBQuad* pTable = picture.ColourTable();
-        for (int i = 0; i < nEntries; ++i) {
-            aRed[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(pTable[i].rgbRed * 257);
-            aGreen[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(pTable[i].rgbGreen * 257);
-            aBlue[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(pTable[i].rgbBlue * 257);
+    SetTiffWriteFields(pTiff, picture, eCompression);
+    if (eCompression != ETiffCompression::None) {
+        std::string strError;
+        if (!WriteCompressedStrips(pTiff, picture, eCompression, GetThreadCount(), strError))
+            return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? strError : messages.strError);
+    } else {
+        std::vector<std::uint8_t> aRow(TiffRowBytes(picture));
+        for (int y = 0; y < nHeight; ++y) {
+            ConvertTiffRow(picture, y, aRow.data());
+            if (TIFFWriteScanline(pTiff, aRow.data(), static_cast<std::uint32_t>(y), 0) < 0)
+                return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: writing a row failed." : messages.strError);
         }
-        TIFFSetField(pTiff, TIFFTAG_COLORMAP, aRed.data(), aGreen.data(), aBlue.data());
-    }
-
-    // The encoder may change the row it is given (the predictor works in place), so it
-    // always gets a copy.
-    const std::size_t nRowBytes = bPalette ? (static_cast<std::size_t>(nWidth) * nBits + 7) / 8
-                                           : static_cast<std::size_t>(nWidth) * nSamples;
-    std::vector<std::uint8_t> aRow(nRowBytes);
-    for (int y = 0; y < nHeight; ++y) {
-        const std::uint8_t* pSource = picture.PictureRow(y);
-        if (bPalette) {
-            std::memcpy(aRow.data(), pSource, nRowBytes);
-        } else if (nBits == 16) {
-            ExpandSixteenBitRow(picture, pSource, aRow.data(), true);
-        } else {
-            const int nStep = nBits / 8;
-            std::uint8_t* pTarget = aRow.data();
-            for (int x = 0; x < nWidth; ++x, pSource += nStep, pTarget += nSamples) {
-                pTarget[0] = pSource[2];
-                pTarget[1] = pSource[1];
-                pTarget[2] = pSource[0];
-                if (nSamples == 4)
-                    pTarget[3] = pSource[3];
-            }
-        }
-        if (TIFFWriteScanline(pTiff, aRow.data(), static_cast<std::uint32_t>(y), 0) < 0)
-            return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: writing a row failed." : messages.strError);
     }
     if (!TIFFFlush(pTiff))
         return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: writing the file failed." : messages.strError);
