@@ -9,6 +9,7 @@ GRIDMORPH_BUILD="${GRIDMORPH_BUILD:-$GRIDMORPH_ROOT/build}"
 gridmorph_packages=(
   build-essential cmake pkg-config
   libpng-dev libjpeg-dev libtiff-dev libgif-dev zlib1g-dev
+  libproj-dev proj-data libgeotiff-dev
   libgtest-dev gdal-bin locales
   qt6-base-dev fonts-dejavu-core
   clang libclang-rt-14-dev python3

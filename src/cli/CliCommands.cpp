@@ -2,23 +2,30 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "errors/ErrorText.h"
+#include "image/codecs/GeoTiffTags.h"
 #include "image/codecs/ImageCodec.h"
 #include "io/Numbers.h"
 #include "platform/HeadlessPlatform.h"
+#include "transform/FourthCorner.h"
 #include "transform/LocatorChecks.h"
+#include "transform/PointsFile.h"
 #include "transform/Resample.h"
+#include "world/CoordinateSystem.h"
 #include "world/DIBWorld.h"
 #include "world/NewBackgroundMap.h"
 #include "world/WorldFile.h"
@@ -57,9 +64,19 @@ constexpr const char* kUsage =
     "                            map-grid rectangle (pixel x, y from the top-left pixel, then\n"
     "                            easting, northing in metres); --non-rectangular when the\n"
     "                            three points are not corners of one rectangle, with p2's map\n"
-    "                            position in --p2-map\n"
+    "                            position in --p2-map; prints where the grid's fourth\n"
+    "                            (bottom-left) corner should lie on the scan\n"
+    "  rectify IN OUT --points FILE\n"
+    "                            the three corners from a ground-control-point file in the\n"
+    "                            .points layout (mapX,mapY,sourceX,sourceY,enable rows)\n"
     "\n"
     "Options:\n"
+    "  --srs DEFINITION              the coordinate system of the maps written (EPSG:27700,\n"
+    "                                or any definition PROJ accepts): TIFF files name it in\n"
+    "                                their GeoTIFF keys and a .prj file is written beside\n"
+    "  --p4 X,Y                      rectify: the pixel of the grid's fourth (bottom-left)\n"
+    "                                corner; the mismatch is printed and over 2 pixels warned\n"
+    "  --save-points FILE            rectify: write the locators used as a .points file\n"
     "  --yes                         answer Yes to the locator questions (else they refuse)\n"
     "  --compress none|lzw|deflate   compression of TIFF output (default lzw)\n"
     "  -h, --help                    show this text\n"
@@ -97,7 +114,8 @@ private:
 SCommandLine ParseCommandLine(const std::vector<std::string>& aArguments)
 {
     static const char* const aValued[] = {"--write", "--depth", "--rect", "--region", "--compress",
-                                          "--p1", "--p2", "--p3", "--p2-map"};
+                                          "--p1", "--p2", "--p3", "--p2-map", "--srs", "--points", "--save-points",
+                                          "--p4"};
     static const char* const aFlags[] = {"--yes", "--non-rectangular"};
     SCommandLine commandLine;
     for (std::size_t i = 0; i < aArguments.size(); ++i) {
@@ -206,6 +224,19 @@ void RefuseOutputOverInput(const SCommandLine& commandLine)
     }
 }
 
+// Puts the process's output coordinate system back as it was (the tests run commands in
+// their own process one after another).
+class CScopedOutputSystem {
+public:
+    CScopedOutputSystem() : m_previous(OutputCoordinateSystem()) {}
+    ~CScopedOutputSystem() { OutputCoordinateSystem() = std::move(m_previous); }
+    CScopedOutputSystem(const CScopedOutputSystem&) = delete;
+    CScopedOutputSystem& operator=(const CScopedOutputSystem&) = delete;
+
+private:
+    std::optional<SCoordinateSystem> m_previous;
+};
+
 int RunInfo(const SCommandLine& commandLine, CCliPlatform& platform)
 {
     RequirePositional(commandLine, 1, "one file name");
@@ -215,6 +246,31 @@ int RunInfo(const SCommandLine& commandLine, CCliPlatform& platform)
         return Failure(image, "info", platform, nMessages);
     std::printf("type: %s\nwidth: %d\nheight: %d\ndepth: %d\ncolours: %d\n", TypeName(image.m_nFileType),
                 image.m_nImageWidth, image.m_nImageHeight, image.m_nBitCount, image.Bitmap()->MaxColourTableSize());
+    if (image.m_nFileType != FILE_TYPE_TIFF)
+        return 0;
+    const SGeoTiffInfo geoTiff = ReadGeoTiffInfo(commandLine.aPositional[0]);
+    const SGeoReference& reference = geoTiff.geoReference;
+    switch (geoTiff.ePlacement) {
+    case EGeoTiffPlacement::None:
+        break;
+    case EGeoTiffPlacement::NorthUp:
+        std::printf("geotiff: north-up\n");
+        PrintEdges({{"geotiff_pixel_width", reference.dPixelWidth},
+                    {"geotiff_pixel_height", reference.dPixelHeight},
+                    {"geotiff_outside_west", reference.dOuterWest},
+                    {"geotiff_outside_north", reference.dOuterNorth},
+                    {"geotiff_outside_east", reference.dOuterWest + reference.dPixelWidth * image.m_nImageWidth},
+                    {"geotiff_outside_south", reference.dOuterNorth - reference.dPixelHeight * image.m_nImageHeight}});
+        break;
+    case EGeoTiffPlacement::Rotated:
+        std::printf("geotiff: rotated (only north-up maps are placed)\n");
+        break;
+    case EGeoTiffPlacement::ControlPoints:
+        std::printf("geotiff: control points (only north-up maps are placed)\n");
+        break;
+    }
+    if (reference.system)
+        std::printf("geotiff_system: %s\n", DescribeGeoSystem(*reference.system).c_str());
     return 0;
 }
 
@@ -251,6 +307,13 @@ int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
                     {"south", image.GetSouth()}, {"outside_west", image.GetWest() - dHalfX},
                     {"outside_north", image.GetNorth() + dHalfY}, {"outside_east", image.GetEast() + dHalfX},
                     {"outside_south", image.GetSouth() - dHalfY}});
+        // A GeoTIFF says where the edges came from and names its system.
+        const SGeoTiffInfo geoTiff =
+            image.m_nFileType == FILE_TYPE_TIFF ? ReadGeoTiffInfo(strPath) : SGeoTiffInfo{};
+        if (geoTiff.ePlacement != EGeoTiffPlacement::None || geoTiff.geoReference.system)
+            std::printf("placement: %s\n", FindWorldFile(strPath).empty() ? "GeoTIFF" : "world file");
+        if (geoTiff.geoReference.system)
+            std::printf("system: %s\n", DescribeGeoSystem(*geoTiff.geoReference.system).c_str());
         return 0;
     }
     SWorldFileValues values;
@@ -363,25 +426,15 @@ int RunMosaic(const SCommandLine& commandLine, CCliPlatform&)
     return 0;
 }
 
-int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
+// The locators of --p1, --p2, --p3 (and --p2-map with --non-rectangular).
+void ReadLocatorOptions(const SCommandLine& commandLine, CLocatorSet& locators)
 {
-    RequirePositional(commandLine, 2, "an input and an output file name");
-    auto Option = [&](const char* pName) -> const std::string* {
-        const auto it = commandLine.aOptions.find(pName);
-        return it == commandLine.aOptions.end() ? nullptr : &it->second;
-    };
-    if (!Option("--p1") || !Option("--p2") || !Option("--p3"))
-        throw CUsageError("rectify needs --p1 X,Y,E,N --p2 X,Y --p3 X,Y,E,N");
-    const bool bNonRectangular = Option("--non-rectangular") != nullptr;
-    if (bNonRectangular != (Option("--p2-map") != nullptr))
-        throw CUsageError("--non-rectangular and --p2-map E,N go together");
-    const std::vector<double> aP1 = ParseNumbers(*Option("--p1"), 4, "--p1");
-    const std::vector<double> aP2 = ParseNumbers(*Option("--p2"), 2, "--p2");
-    const std::vector<double> aP3 = ParseNumbers(*Option("--p3"), 4, "--p3");
+    const std::vector<double> aP1 = ParseNumbers(commandLine.aOptions.at("--p1"), 4, "--p1");
+    const std::vector<double> aP2 = ParseNumbers(commandLine.aOptions.at("--p2"), 2, "--p2");
+    const std::vector<double> aP3 = ParseNumbers(commandLine.aOptions.at("--p3"), 4, "--p3");
     for (double d : {aP1[0], aP1[1], aP2[0], aP2[1], aP3[0], aP3[1]})
         if (d != std::floor(d) || std::fabs(d) > 1e9)
             throw CUsageError("pixel positions are whole numbers");
-    CLocatorSet locators;
     locators.m_nLocatorX[0] = int(aP1[0]);
     locators.m_nLocatorY[0] = int(aP1[1]);
     locators.m_nLocatorX[1] = int(aP2[0]);
@@ -392,14 +445,51 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
     locators.m_dNorthing[0] = aP1[3];
     locators.m_dEasting[2] = aP3[2];
     locators.m_dNorthing[2] = aP3[3];
-    locators.m_bNonRectangular = bNonRectangular;
-    if (bNonRectangular) {
-        const std::vector<double> aMap2 = ParseNumbers(*Option("--p2-map"), 2, "--p2-map");
+    locators.m_bNonRectangular = commandLine.aOptions.count("--non-rectangular") != 0;
+    if (locators.m_bNonRectangular) {
+        const std::vector<double> aMap2 = ParseNumbers(commandLine.aOptions.at("--p2-map"), 2, "--p2-map");
         locators.m_dEasting[1] = aMap2[0];
         locators.m_dNorthing[1] = aMap2[1];
     } else {  // the top-right corner lies east of point 3 and north of point 1
         locators.m_dEasting[1] = locators.m_dEasting[2];
         locators.m_dNorthing[1] = locators.m_dNorthing[0];
+    }
+}
+
+int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
+{
+    RequirePositional(commandLine, 2, "an input and an output file name");
+    auto Option = [&](const char* pName) -> const std::string* {
+        const auto it = commandLine.aOptions.find(pName);
+        return it == commandLine.aOptions.end() ? nullptr : &it->second;
+    };
+    const std::string* pPointsFile = Option("--points");
+    const bool bNonRectangular = Option("--non-rectangular") != nullptr;
+    if (pPointsFile && (Option("--p1") || Option("--p2") || Option("--p3") || Option("--p2-map") || bNonRectangular))
+        throw CUsageError("--points gives the three locators; it does not go with --p1, --p2, --p3, --p2-map or "
+                          "--non-rectangular");
+    if (!pPointsFile && (!Option("--p1") || !Option("--p2") || !Option("--p3")))
+        throw CUsageError("rectify needs --p1 X,Y,E,N --p2 X,Y --p3 X,Y,E,N or --points FILE");
+    if (bNonRectangular != (Option("--p2-map") != nullptr))
+        throw CUsageError("--non-rectangular and --p2-map E,N go together");
+    std::vector<double> aFourthCorner;
+    if (const std::string* pP4 = Option("--p4")) {
+        if (bNonRectangular)
+            throw CUsageError("--p4 checks the corners of a map-grid rectangle; it does not go with --non-rectangular");
+        aFourthCorner = ParseNumbers(*pP4, 2, "--p4");
+        for (double d : aFourthCorner)
+            if (d != std::floor(d) || std::fabs(d) > 1e9)
+                throw CUsageError("pixel positions are whole numbers");
+    }
+    CLocatorSet locators;
+    if (pPointsFile) {
+        std::string strProblem;
+        if (!ReadPointsFile(*pPointsFile, locators, strProblem)) {
+            std::fprintf(stderr, "gridmorph-cli: rectify failed: %s: %s\n", pPointsFile->c_str(), strProblem.c_str());
+            return 1;
+        }
+    } else {
+        ReadLocatorOptions(commandLine, locators);
     }
 
     CDIBWorld source;
@@ -445,6 +535,30 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
                 {"resolution", output.m_nImageWidth > 1
                                    ? (output.GetEast() - output.GetWest()) / (output.m_nImageWidth - 1)
                                    : 0.0}});
+    // The fourth corner of the grid rectangle is where the three locators' transform puts
+    // it; a scan whose corner lies elsewhere has a locator on the wrong grid line.
+    SFourthCornerCheck check;
+    if (!bNonRectangular &&
+        CheckFourthCorner(locators, aFourthCorner.empty() ? nullptr : aFourthCorner.data(), check)) {
+        PrintEdges({{"fourth_corner_x", check.dPredictedX}, {"fourth_corner_y", check.dPredictedY}});
+        if (check.bMeasured)
+            PrintEdges({{"fourth_corner_mismatch_pixels", check.dMismatchPixels},
+                        {"fourth_corner_mismatch_metres", check.dMismatchMetres}});
+        if (check.Suspicious())
+            std::fprintf(stderr,
+                         "gridmorph-cli: warning: the fourth corner %s,%s lies %s pixels (%s m) from where the three "
+                         "locators put it (%s,%s); a locator is probably on the wrong grid line\n",
+                         FormatFixed(aFourthCorner[0], 0).c_str(), FormatFixed(aFourthCorner[1], 0).c_str(),
+                         FormatFixed(check.dMismatchPixels, 2).c_str(), FormatFixed(check.dMismatchMetres, 2).c_str(),
+                         FormatFixed(check.dPredictedX, 1).c_str(), FormatFixed(check.dPredictedY, 1).c_str());
+    }
+    if (const std::string* pSavePoints = Option("--save-points")) {
+        const std::optional<SCoordinateSystem>& system = OutputCoordinateSystem();
+        if (!WritePointsFile(*pSavePoints, locators, system ? system->strWkt : std::string())) {
+            std::fprintf(stderr, "gridmorph-cli: rectify failed: %s cannot be written\n", pSavePoints->c_str());
+            return 1;
+        }
+    }
     return 0;
 }
 
@@ -478,6 +592,18 @@ int RunCli(int argc, char** argv)
                 EncodeOptions().eTiffCompression = ETiffCompression::Deflate;
             else
                 throw CUsageError("--compress takes none, lzw or deflate");
+        }
+        // The output system is the process's; it is put back when the command is done.
+        CScopedOutputSystem outputSystem;
+        if (const auto it = commandLine.aOptions.find("--srs"); it != commandLine.aOptions.end()) {
+            static const char* const aWriters[] = {"convert", "crop", "mosaic", "rectify"};
+            if (std::find(std::begin(aWriters), std::end(aWriters), commandLine.strCommand) == std::end(aWriters))
+                throw CUsageError("--srs is for the commands that write a map (convert, crop, mosaic, rectify)");
+            SCoordinateSystem system;
+            std::string strReason;
+            if (!ResolveCoordinateSystem(it->second, system, strReason))
+                throw CUsageError("--srs: '" + it->second + "' is not a coordinate system for a map: " + strReason);
+            OutputCoordinateSystem() = std::move(system);
         }
         using FRun = int (*)(const SCommandLine&, CCliPlatform&);
         static const std::map<std::string, FRun> aCommands = {

@@ -26,19 +26,10 @@ struct SRun {
 // Runs the tool with the arguments, in strFolder when one is given.
 SRun RunCli(const std::string& strArguments, const std::string& strFolder = "")
 {
-    SRun run;
     const std::string strCommand = (strFolder.empty() ? "" : "cd '" + strFolder + "' && ") +
                                    std::string(GRIDMORPH_CLI_PATH) + " " + strArguments + " 2>&1";
-    std::FILE* pPipe = popen(strCommand.c_str(), "r");
-    if (!pPipe)
-        return run;
-    char szBuffer[4096];
-    std::size_t nRead = 0;
-    while ((nRead = std::fread(szBuffer, 1, sizeof szBuffer, pPipe)) > 0)
-        run.strOutput.append(szBuffer, nRead);
-    const int nStatus = pclose(pPipe);
-    run.nExitCode = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    return run;
+    const test::SCommandResult result = test::RunCommand(strCommand);
+    return SRun{result.nExitCode, result.strOutput};
 }
 
 // Runs the tool's code in this process, so that it runs in the locale the test set;
@@ -148,7 +139,8 @@ TEST_F(CliTest, RectifyWritesTheMapAndItsWorldFileAndRefusesQuestionsWithoutYes)
                       " --p1 0,0,1000,2049 --p2 99,0 --p3 99,49,1099,1951");
     EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
     EXPECT_EQ(run.strOutput, "width: 100\nheight: 99\nwest: 1000.000000\nnorth: 2049.000000\neast: 1099.000000\n"
-                             "south: 1951.000000\nresolution: 1.000000\n");
+                             "south: 1951.000000\nresolution: 1.000000\n"
+                             "fourth_corner_x: 0.000000\nfourth_corner_y: 49.000000\n");
     CDIBWorld rectified;
     ASSERT_TRUE(rectified.OpenWorld(strOut, true));
     EXPECT_EQ(rectified.m_nImageHeight, 99);
@@ -217,7 +209,8 @@ TEST_F(CliTest, NumbersIgnoreACommaDecimalLocale)
                       "0,0,1000.5,2049.5", "--p2", "99,0", "--p3", "99,49,1099.5,1951.5"});
     EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
     EXPECT_EQ(run.strOutput, "width: 100\nheight: 99\nwest: 1000.500000\nnorth: 2049.500000\neast: 1099.500000\n"
-                             "south: 1951.500000\nresolution: 1.000000\n");
+                             "south: 1951.500000\nresolution: 1.000000\n"
+                             "fourth_corner_x: 0.000000\nfourth_corner_y: 49.000000\n");
     const std::string strWorld = "1.000000\r\n0.0\r\n0.0\r\n-1.000000\r\n1000.500000\r\n2049.500000\r\n";
     EXPECT_EQ(test::ReadBytes(m_folder.Path("straight.PGW")), std::vector<std::uint8_t>(strWorld.begin(), strWorld.end()));
 }

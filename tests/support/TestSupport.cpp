@@ -1,5 +1,9 @@
 #include "support/TestSupport.h"
 
+#include <sys/wait.h>
+
+#include <cstdio>
+
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -12,6 +16,21 @@ std::vector<std::string> CPlatformTest::MessageTexts() const
     for (const auto& message : m_platform.Messages())
         aTexts.push_back(message.strText);
     return aTexts;
+}
+
+SCommandResult RunCommand(const std::string& strCommandLine)
+{
+    SCommandResult result;
+    std::FILE* pPipe = popen(strCommandLine.c_str(), "r");
+    if (!pPipe)
+        return result;
+    char szBuffer[4096];
+    std::size_t nRead = 0;
+    while ((nRead = std::fread(szBuffer, 1, sizeof szBuffer, pPipe)) > 0)
+        result.strOutput.append(szBuffer, nRead);
+    const int nStatus = pclose(pPipe);
+    result.nExitCode = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    return result;
 }
 
 CTempFolder::CTempFolder()

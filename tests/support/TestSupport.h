@@ -59,6 +59,14 @@ private:
     std::string m_strOldValue;
 };
 
+// Runs a shell command line (through popen): its exit code (-1 when it did not exit) and
+// what it wrote on standard output; add 2>&1 to the line to have standard error too.
+struct SCommandResult {
+    int nExitCode = -1;
+    std::string strOutput;
+};
+SCommandResult RunCommand(const std::string& strCommandLine);
+
 std::vector<std::uint8_t> ReadBytes(const std::string& strPath);
 void WriteBytes(const std::string& strPath, const std::vector<std::uint8_t>& aBytes);
 

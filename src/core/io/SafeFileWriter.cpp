@@ -208,4 +208,15 @@ void CSafeFileWriter::Discard()
     m_bOpen = false;
 }
 
+bool WriteTextFile(const std::string& strPath, const std::string& strText)
+{
+    CSafeFileWriter writer(strPath);
+    std::string strError;
+    if (!writer.Open(strError))
+        return false;
+    if (std::fwrite(strText.data(), 1, strText.size(), writer.File()) != strText.size())
+        return false;
+    return writer.Commit(strError);
+}
+
 }  // namespace gridmorph

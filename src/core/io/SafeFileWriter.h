@@ -59,4 +59,8 @@ private:
     bool m_bOpen = false;
 };
 
+// Writes a small text file (world file, .prj, locator file) through a CSafeFileWriter;
+// false when it cannot be written, and then whatever was there is left as it was.
+bool WriteTextFile(const std::string& strPath, const std::string& strText);
+
 }  // namespace gridmorph

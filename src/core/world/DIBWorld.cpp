@@ -2,10 +2,14 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "errors/ErrorText.h"
+#include "image/codecs/GeoTiffTags.h"
+#include "io/Numbers.h"
 #include "io/SafeFileWriter.h"
 #include "platform/Platform.h"
+#include "world/CoordinateSystem.h"
 #include "world/WorldFile.h"
 
 namespace gridmorph {
@@ -31,6 +35,26 @@ std::int32_t CentimetresOf(double dMetres) { return TruncateToInt(dMetres * 100.
 
 // "round" of the conversions: add 0.5 and truncate toward zero.
 int RoundTowardZero(double dValue) { return TruncateToInt(dValue + 0.5); }
+
+// A number as the world file stores it (six decimals), so that a TIFF's own tags place
+// it exactly where its world file does.
+double AsWritten(double dValue) { return ScanNumber(FormatFixed(dValue, 6).c_str()); }
+
+// Sets the georeference the encoders see for the life of the object.
+class CScopedGeoReference {
+public:
+    explicit CScopedGeoReference(std::optional<SGeoReference> geoReference)
+        : m_previous(std::move(EncodeOptions().geoReference))
+    {
+        EncodeOptions().geoReference = std::move(geoReference);
+    }
+    ~CScopedGeoReference() { EncodeOptions().geoReference = std::move(m_previous); }
+    CScopedGeoReference(const CScopedGeoReference&) = delete;
+    CScopedGeoReference& operator=(const CScopedGeoReference&) = delete;
+
+private:
+    std::optional<SGeoReference> m_previous;
+};
 
 std::int32_t GetLittleEndian32(const std::uint8_t* p)
 {
@@ -148,6 +172,8 @@ bool CDIBWorld::OpenWorld(const std::string& strFileName, bool bRequireWorld)
         return false;
     m_bWorld = 0;
     ReadWorldFile();
+    if (!m_bWorld && m_nErrorNumber == 0 && m_nFileType == FILE_TYPE_TIFF && FindWorldFile(m_strFileName).empty())
+        ReadGeoTiffPlacement();
     if (bRequireWorld && !m_bWorld && m_nErrorNumber == 0) {
         if (ReadRelease3Block(m_pImageBits)) {
             ShowWarning(
@@ -173,13 +199,28 @@ ESaveResult CDIBWorld::SaveWorld(const std::string& strFileName)
 ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
 {
     ClearRelease3Block(m_pImageBits);
+    const std::optional<SCoordinateSystem>& system = OutputCoordinateSystem();
     std::unique_ptr<CSafeFileWriter> pImageWriter;
-    const ESaveResult eResult = PrepareSave(strFileName, pImageWriter);
+    ESaveResult eResult = ESaveResult::Failed;
+    {
+        // The encoders see the placement the world file gives: the outer corner lies half
+        // a pixel beyond the centre of the top-left pixel.
+        const SWorldFileValues values = GetWorldFileValues();
+        SGeoReference reference;
+        reference.dPixelWidth = AsWritten(values.dResolutionWestEast);
+        reference.dPixelHeight = -AsWritten(values.dResolutionSouthNorth);
+        reference.dOuterWest = AsWritten(values.dEastingTopLeft) - reference.dPixelWidth / 2;
+        reference.dOuterNorth = AsWritten(values.dNorthingTopLeft) + reference.dPixelHeight / 2;
+        if (system)
+            reference.system = system->geoSystem;
+        CScopedGeoReference scoped(reference);
+        eResult = PrepareSave(strFileName, pImageWriter);
+    }
     if (eResult != ESaveResult::Written)
         return eResult;
     // Both files are complete before either replaces anything, and a failure of either
     // leaves the previous picture and world file as they were: a world file must never
-    // describe another picture than the one beside it.
+    // describe another picture than the one beside it. A .prj goes with them.
     const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strFileName));
     CSafeFileWriter worldWriter(strWorldFile);
     std::string strError;
@@ -188,10 +229,42 @@ ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
         std::fwrite(strText.data(), 1, strText.size(), worldWriter.File()) != strText.size())
         return RecordWorldFileFailure(strWorldFile);
     std::size_t nFailed = 0;
-    if (!CSafeFileWriter::CommitTogether({pImageWriter.get(), &worldWriter}, strError, nFailed))
+    if (!system) {
+        if (!CSafeFileWriter::CommitTogether({pImageWriter.get(), &worldWriter}, strError, nFailed))
+            return nFailed == 0 ? RecordSaveFailure(pImageWriter->TargetPath(), strError)
+                                : RecordWorldFileFailure(strWorldFile);
+        return ESaveResult::Written;
+    }
+    const std::string strProjectionFile = ProjectionFileNameFor(strFileName);
+    const std::string& strEsriWkt = system->geoSystem.strEsriWkt;
+    CSafeFileWriter projectionWriter(strProjectionFile);
+    if (!projectionWriter.Open(strError) ||
+        std::fwrite(strEsriWkt.data(), 1, strEsriWkt.size(), projectionWriter.File()) != strEsriWkt.size())
+        return RecordWorldFileFailure(strProjectionFile);
+    if (!CSafeFileWriter::CommitTogether({pImageWriter.get(), &worldWriter, &projectionWriter}, strError, nFailed))
         return nFailed == 0 ? RecordSaveFailure(pImageWriter->TargetPath(), strError)
-                            : RecordWorldFileFailure(strWorldFile);
+                            : RecordWorldFileFailure(nFailed == 1 ? strWorldFile : strProjectionFile);
     return ESaveResult::Written;
+}
+
+bool CDIBWorld::ReadGeoTiffPlacement()
+{
+    const SGeoTiffInfo info = ReadGeoTiffInfo(m_strFileName);
+    if (info.ePlacement == EGeoTiffPlacement::None)
+        return false;
+    if (info.ePlacement != EGeoTiffPlacement::NorthUp) {
+        ShowWarning("The GeoTIFF tags of " + m_strFileName +
+                    (info.ePlacement == EGeoTiffPlacement::Rotated ? " place it rotated or turned over."
+                                                                   : " give control points, not a placement.") +
+                    "\n\nOnly north-up maps can be placed; it has no map edges.");
+        return false;
+    }
+    const SGeoReference& reference = info.geoReference;
+    const double dWest = reference.dOuterWest + reference.dPixelWidth / 2;
+    const double dNorth = reference.dOuterNorth - reference.dPixelHeight / 2;
+    SetEdges(dWest, dNorth, reference.dPixelWidth * (m_nImageWidth - 1) + dWest,
+             dNorth - reference.dPixelHeight * (m_nImageHeight - 1));
+    return true;
 }
 
 ESaveResult CDIBWorld::RecordWorldFileFailure(const std::string& strWorldFile)

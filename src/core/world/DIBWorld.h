@@ -46,18 +46,25 @@ public:
     void PixelToMap(int& nX, int& nY, bool bTopDown) const;
     void PixelToMap(double& dX, double& dY, bool bTopDown) const;
 
+    // Opens the picture and its world file; a TIFF without a world file is placed by its
+    // GeoTIFF tags when they lay it north-up (a rotated one gets a warning and no edges).
     bool OpenWorld(const std::string& strFileName, bool bRequireWorld);
     // Saves the picture and its world file together: both are written, or neither file
     // on disc changes (a world file must never describe another picture than the one
     // beside it). SaveDIB's message boxes, and one naming a world file that cannot be
     // written (ERR_WORLD_FILE_WRITE, Failed).
     ESaveResult SaveWorld(const std::string& strFileName);
-    // SaveWorld without any message box: Written only when both files were written.
+    // SaveWorld without any message box: Written only when both files were written. A
+    // TIFF also carries its placement in GeoTIFF tags; with an output coordinate system
+    // (OutputCoordinateSystem) a TIFF names it in its keys and a .prj file is written too.
     ESaveResult SaveWorldSilent(const std::string& strFileName);
     bool ReadWorldFile();
     // The six numbers of the world file for the present edges and size (1.0 for a
     // resolution across a single pixel).
     SWorldFileValues GetWorldFileValues() const;
+    // Takes the edges from the GeoTIFF tags of the opened file; false (a warning shown for
+    // a placement that is not north-up) when they give none.
+    bool ReadGeoTiffPlacement();
     // Writes the world file of an image file from the edges; false (ERR_WORLD_FILE_WRITE,
     // shown at once) when it cannot be written.
     bool WriteWorldFile(const std::string& strImageFileName);

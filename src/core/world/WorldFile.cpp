@@ -150,14 +150,7 @@ std::string FormatWorldFile(const SWorldFileValues& values)
 
 bool WriteWorldFileValues(const std::string& strPath, const SWorldFileValues& values)
 {
-    CSafeFileWriter writer(strPath);
-    std::string strError;
-    if (!writer.Open(strError))
-        return false;
-    const std::string strText = FormatWorldFile(values);
-    if (std::fwrite(strText.data(), 1, strText.size(), writer.File()) != strText.size())
-        return false;
-    return writer.Commit(strError);
+    return WriteTextFile(strPath, FormatWorldFile(values));
 }
 
 }  // namespace gridmorph

@@ -206,14 +206,9 @@ TEST_F(WorldFileTest, AnotherGisPlacesTheSavedMapWhereWeDo)
     const std::string strPath = m_folder.Path("placed.tif");
     image.SaveWorld(strPath);
     ASSERT_EQ(image.m_nErrorNumber, 0);
-    const std::string strCommand = "gdalinfo " + strPath + " 2>&1";
-    std::FILE* pPipe = popen(strCommand.c_str(), "r");
-    ASSERT_NE(pPipe, nullptr);
-    std::string strOutput;
-    char szBuffer[512];
-    while (std::fgets(szBuffer, sizeof szBuffer, pPipe))
-        strOutput += szBuffer;
-    ASSERT_EQ(pclose(pPipe), 0) << "gdalinfo (Debian's gdal-bin) is needed for this check:\n" << strOutput;
+    const test::SCommandResult gdalinfo = test::RunCommand("gdalinfo " + strPath + " 2>&1");
+    const std::string& strOutput = gdalinfo.strOutput;
+    ASSERT_EQ(gdalinfo.nExitCode, 0) << "gdalinfo (Debian's gdal-bin) is needed for this check:\n" << strOutput;
     EXPECT_NE(strOutput.find("Origin = (499999.000000000000000,6100088.500000000000000)"), std::string::npos)
         << strOutput;
     EXPECT_NE(strOutput.find("Pixel Size = (2.000000000000000,-3.000000000000000)"), std::string::npos) << strOutput;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "image/DIBSection.h"
@@ -50,6 +51,25 @@ struct SCodecStatus {
 // can have is a damaged file; one that the memory cannot hold is a lack of memory.
 SCodecStatus CreateDecodedPicture(int nWidth, int nHeight, int nBitCount, std::unique_ptr<CDIBSection>& pPicture);
 
+// The coordinate system a georeferenced file names, as GeoTIFF keys give it.
+struct SGeoSystem {
+    bool bGeographic = false;    // a geographic system (degrees); else a projected one
+    int nEpsgCode = 0;           // 0: no EPSG code; the system is spelt out in strEsriWkt
+    int nLinearUnitCode = 0;     // EPSG code of a projected system's unit (9001 metre), 0 unknown
+    std::string strName;         // the system's name, for the GeoTIFF citation
+    std::string strEsriWkt;      // the whole definition, ESRI's WKT
+};
+
+// Where the picture being encoded lies: the outer top-left corner of its top-left pixel
+// and the size of a pixel in map units (both positive), with the system when one is known.
+struct SGeoReference {
+    double dOuterWest = 0.0;
+    double dOuterNorth = 0.0;
+    double dPixelWidth = 0.0;
+    double dPixelHeight = 0.0;
+    std::optional<SGeoSystem> system;
+};
+
 // Settings of the encoders, shared by every save in the process.
 enum class ETiffCompression { None, Lzw, Deflate };
 struct SEncodeOptions {
@@ -64,6 +84,9 @@ struct SEncodeOptions {
                                    // signed bytes is chosen per row)
     int nPngStrategy = -1;         // -1: Z_FILTERED with filters, else the default; or a zlib Z_* strategy
     ETiffCompression eTiffCompression = ETiffCompression::Lzw;
+    // The placement of the map being saved, set by a georeferenced save for its duration;
+    // TIFF files carry it as GeoTIFF tags (GeoTiffTags.h). The other formats ignore it.
+    std::optional<SGeoReference> geoReference;
 };
 SEncodeOptions& EncodeOptions();
 

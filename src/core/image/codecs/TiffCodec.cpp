@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "image/codecs/CodecCommon.h"
+#include "image/codecs/GeoTiffTags.h"
 #include "image/codecs/ImageCodec.h"
 #include "image/codecs/TiffStripWriter.h"
 #include "io/SafeFileWriter.h"
@@ -55,6 +56,7 @@ struct STiffHandle {
 
 TIFF* OpenTiff(const std::string& strPath, int nFd, const char* pMode, STiffMessages& messages)
 {
+    RegisterGeoTiffTags();
     TIFFOpenOptions* pOptions = TIFFOpenOptionsAlloc();
     if (!pOptions)
         return nullptr;
@@ -409,6 +411,8 @@ SCodecStatus CTiffCodec::Encode(const CDIBSection& picture, CSafeFileWriter& wri
         return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: cannot start writing." : messages.strError);
     }
     TIFF* pTiff = handle.pTiff;
+    if (!WriteGeoTiffTags(pTiff, EncodeOptions().geoReference))
+        return SCodecStatus::Fail(codec_result::kWriteFailed, "TIFF: the GeoTIFF tags cannot be written.");
     const ETiffCompression eCompression = EncodeOptions().eTiffCompression;
     SetTiffWriteFields(pTiff, picture, eCompression);
     if (eCompression != ETiffCompression::None) {

@@ -1,0 +1,199 @@
+#include "transform/PointsFile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "io/Numbers.h"
+#include "io/SafeFileWriter.h"
+
+namespace gridmorph {
+namespace {
+
+constexpr char kHeader[] = "mapX,mapY,sourceX,sourceY,enable,dX,dY,residual";
+// Map positions that differ by less than this are the same grid line.
+constexpr double kSameLine = 1e-6;
+// No picture has a pixel position beyond this.
+constexpr double kLargestPixel = 1e9;
+
+struct SPoint {
+    int nLine = 0;
+    double dEasting = 0, dNorthing = 0;
+    int nX = 0, nY = 0;
+};
+
+std::string Trimmed(const std::string& strText)
+{
+    const std::size_t nFirst = strText.find_first_not_of(" \t\r");
+    if (nFirst == std::string::npos)
+        return std::string();
+    return strText.substr(nFirst, strText.find_last_not_of(" \t\r") - nFirst + 1);
+}
+
+std::string LineName(int nLine) { return "line " + std::to_string(nLine); }
+
+// One data row; false with the reason when it is malformed. bEnabled says whether it counts.
+bool ParseRow(const std::string& strRow, int nLine, SPoint& point, bool& bEnabled, std::string& strProblem)
+{
+    static const char* const aFields[] = {"mapX", "mapY", "sourceX", "sourceY", "enable"};
+    std::vector<std::string> aPieces;
+    std::stringstream stream(strRow);
+    std::string strPiece;
+    while (std::getline(stream, strPiece, ','))
+        aPieces.push_back(Trimmed(strPiece));
+    if (aPieces.size() < 5) {
+        strProblem = LineName(nLine) + ": " + std::to_string(aPieces.size()) +
+                     " fields; a row gives mapX,mapY,sourceX,sourceY,enable";
+        return false;
+    }
+    double aValues[5];
+    for (int i = 0; i < 5; ++i) {
+        const char* pEnd = nullptr;
+        aValues[i] = ScanNumber(aPieces[i].c_str(), &pEnd);
+        if (aPieces[i].empty() || *pEnd != '\0' || !std::isfinite(aValues[i])) {
+            strProblem = LineName(nLine) + ": " + aFields[i] + " '" + aPieces[i] + "' is not a number";
+            return false;
+        }
+    }
+    if (aValues[4] != 0 && aValues[4] != 1) {
+        strProblem = LineName(nLine) + ": enable is 1 or 0, not '" + aPieces[4] + "'";
+        return false;
+    }
+    bEnabled = aValues[4] == 1;
+    if (!bEnabled)
+        return true;
+    const double dSourceX = aValues[2], dSourceY = aValues[3];
+    if (dSourceX < 0 || dSourceY > 0 || dSourceX >= kLargestPixel || -dSourceY >= kLargestPixel) {
+        strProblem = LineName(nLine) + ": source position " + aPieces[2] + "," + aPieces[3] +
+                     " is not on a picture (x counts right from 0, y down from 0 as negative numbers)";
+        return false;
+    }
+    point.nLine = nLine;
+    point.dEasting = aValues[0];
+    point.dNorthing = aValues[1];
+    point.nX = static_cast<int>(std::floor(dSourceX));
+    point.nY = static_cast<int>(std::floor(-dSourceY));
+    return true;
+}
+
+}  // namespace
+
+bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::string& strProblem)
+{
+    std::vector<SPoint> aPoints;
+    bool bHeader = false;
+    int nLine = 0;
+    std::stringstream stream(strText);
+    std::string strLine;
+    while (std::getline(stream, strLine)) {
+        ++nLine;
+        const std::string strRow = Trimmed(strLine);
+        if (strRow.empty() || strRow[0] == '#')
+            continue;  // blank lines and comments, such as the "#CRS:" line
+        if (!bHeader) {
+            std::string strLower = strRow;
+            std::transform(strLower.begin(), strLower.end(), strLower.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if (strLower.rfind("mapx", 0) != 0) {
+                strProblem = LineName(nLine) + ": the header line (mapX,mapY,sourceX,sourceY,enable) is missing";
+                return false;
+            }
+            bHeader = true;
+            continue;
+        }
+        SPoint point;
+        bool bEnabled = false;
+        if (!ParseRow(strRow, nLine, point, bEnabled, strProblem))
+            return false;
+        if (!bEnabled)
+            continue;
+        if (aPoints.size() == 3) {
+            strProblem = LineName(nLine) +
+                         ": a fourth enabled point; rectify takes three (top-left, top-right and bottom-right "
+                         "corners of a grid rectangle)";
+            return false;
+        }
+        aPoints.push_back(point);
+    }
+    if (aPoints.size() < 3) {
+        strProblem = "the file gives " + std::to_string(aPoints.size()) +
+                     " enabled points; rectify takes three (top-left, top-right and bottom-right corners of a "
+                     "grid rectangle)";
+        return false;
+    }
+    double dWest = aPoints[0].dEasting, dEast = dWest, dSouth = aPoints[0].dNorthing, dNorth = dSouth;
+    for (const SPoint& point : aPoints) {
+        dWest = std::min(dWest, point.dEasting);
+        dEast = std::max(dEast, point.dEasting);
+        dSouth = std::min(dSouth, point.dNorthing);
+        dNorth = std::max(dNorth, point.dNorthing);
+    }
+    if (dEast - dWest <= kSameLine || dNorth - dSouth <= kSameLine) {
+        strProblem = "lines " + std::to_string(aPoints[0].nLine) + ", " + std::to_string(aPoints[1].nLine) + " and " +
+                     std::to_string(aPoints[2].nLine) + ": the map positions do not span a rectangle";
+        return false;
+    }
+    // Locator 1 top-left, 2 top-right, 3 bottom-right.
+    const double aCornerEasting[3] = {dWest, dEast, dEast};
+    const double aCornerNorthing[3] = {dNorth, dNorth, dSouth};
+    const SPoint* aAssigned[3] = {nullptr, nullptr, nullptr};
+    for (const SPoint& point : aPoints) {
+        int nCorner = -1;
+        for (int i = 0; i < 3 && nCorner < 0; ++i)
+            if (!aAssigned[i] && std::fabs(point.dEasting - aCornerEasting[i]) <= kSameLine &&
+                std::fabs(point.dNorthing - aCornerNorthing[i]) <= kSameLine)
+                nCorner = i;
+        if (nCorner < 0) {
+            strProblem = LineName(point.nLine) + ": map position " + FormatFixed(point.dEasting, 6) + "," +
+                         FormatFixed(point.dNorthing, 6) +
+                         " is not the top-left, top-right or bottom-right corner of the grid rectangle the three "
+                         "points span";
+            return false;
+        }
+        aAssigned[nCorner] = &point;
+    }
+    CLocatorSet result = locators;
+    for (int i = 0; i < 3; ++i) {
+        result.m_nLocatorX[i] = aAssigned[i]->nX;
+        result.m_nLocatorY[i] = aAssigned[i]->nY;
+        result.m_dEasting[i] = aAssigned[i]->dEasting;
+        result.m_dNorthing[i] = aAssigned[i]->dNorthing;
+    }
+    result.m_bNonRectangular = false;
+    locators = result;
+    return true;
+}
+
+bool ReadPointsFile(const std::string& strPath, CLocatorSet& locators, std::string& strProblem)
+{
+    std::ifstream file(strPath, std::ios::binary);
+    if (!file) {
+        strProblem = "cannot open " + strPath;
+        return false;
+    }
+    std::stringstream text;
+    text << file.rdbuf();
+    return ParsePointsText(text.str(), locators, strProblem);
+}
+
+std::string FormatPointsText(const CLocatorSet& locators, const std::string& strSystemWkt)
+{
+    std::string strText;
+    if (!strSystemWkt.empty())
+        strText += "#CRS: " + strSystemWkt + "\n";
+    strText += std::string(kHeader) + "\n";
+    for (int i = 0; i < 3; ++i)
+        strText += FormatFixed(locators.m_dEasting[i], 6) + "," + FormatFixed(locators.m_dNorthing[i], 6) + "," +
+                   FormatFixed(locators.m_nLocatorX[i] + 0.5, 1) + "," +
+                   FormatFixed(-(locators.m_nLocatorY[i] + 0.5), 1) + ",1,0,0,0\n";
+    return strText;
+}
+
+bool WritePointsFile(const std::string& strPath, const CLocatorSet& locators, const std::string& strSystemWkt)
+{
+    return WriteTextFile(strPath, FormatPointsText(locators, strSystemWkt));
+}
+
+}  // namespace gridmorph

@@ -1,0 +1,167 @@
+#include "world/CoordinateSystem.h"
+
+#include <proj.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "world/WorldFile.h"
+
+namespace gridmorph {
+namespace {
+
+// One PROJ context per resolution, its messages kept for the reason of a refusal.
+class CProjContext {
+public:
+    CProjContext() : m_pContext(proj_context_create())
+    {
+        proj_log_level(m_pContext, PJ_LOG_ERROR);
+        proj_log_func(m_pContext, this, [](void* pSelf, int, const char* pMessage) {
+            if (pMessage)
+                static_cast<CProjContext*>(pSelf)->m_strLastMessage = pMessage;
+        });
+    }
+    ~CProjContext() { proj_context_destroy(m_pContext); }
+    CProjContext(const CProjContext&) = delete;
+    CProjContext& operator=(const CProjContext&) = delete;
+
+    PJ_CONTEXT* Get() const { return m_pContext; }
+    std::string Reason() const
+    {
+        if (!m_strLastMessage.empty())
+            return m_strLastMessage;
+        const char* pText = proj_context_errno_string(m_pContext, proj_context_errno(m_pContext));
+        return pText ? pText : "PROJ does not know it";
+    }
+
+private:
+    PJ_CONTEXT* m_pContext;
+    std::string m_strLastMessage;
+};
+
+struct SProjDeleter {
+    void operator()(PJ* p) const { proj_destroy(p); }
+};
+using CProjObject = std::unique_ptr<PJ, SProjDeleter>;
+
+int EpsgCodeOf(const PJ* pObject, int nIndex = 0)
+{
+    const char* pAuthority = proj_get_id_auth_name(pObject, nIndex);
+    const char* pCode = proj_get_id_code(pObject, nIndex);
+    if (!pAuthority || !pCode || std::string(pAuthority) != "EPSG")
+        return 0;
+    char* pEnd = nullptr;
+    const long nCode = std::strtol(pCode, &pEnd, 10);
+    return *pEnd == '\0' && nCode > 0 && nCode < 1000000 ? static_cast<int>(nCode) : 0;
+}
+
+// The EPSG code of a system: its own, else the code of the EPSG system PROJ finds
+// equivalent (a PROJ string or a WKT without identifiers).
+int FindEpsgCode(PJ_CONTEXT* pContext, const PJ* pSystem)
+{
+    if (const int nCode = EpsgCodeOf(pSystem))
+        return nCode;
+    int* pConfidence = nullptr;
+    PJ_OBJ_LIST* pMatches = proj_identify(pContext, pSystem, "EPSG", nullptr, &pConfidence);
+    int nCode = 0;
+    // 70 and above: the same system, perhaps under another name.
+    if (pMatches && proj_list_get_count(pMatches) > 0 && pConfidence && pConfidence[0] >= 70) {
+        CProjObject pMatch(proj_list_get(pContext, pMatches, 0));
+        if (pMatch)
+            nCode = EpsgCodeOf(pMatch.get());
+    }
+    proj_int_list_destroy(pConfidence);
+    proj_list_destroy(pMatches);
+    return nCode;
+}
+
+std::string AsWkt(PJ_CONTEXT* pContext, const PJ* pSystem, PJ_WKT_TYPE eType)
+{
+    const char* const aOptions[] = {"MULTILINE=NO", nullptr};
+    const char* pText = proj_as_wkt(pContext, pSystem, eType, aOptions);
+    return pText ? pText : std::string();
+}
+
+}  // namespace
+
+bool ResolveCoordinateSystem(const std::string& strDefinition, SCoordinateSystem& system, std::string& strReason)
+{
+    CProjContext context;
+    PJ_CONTEXT* pContext = context.Get();
+    CProjObject pObject(proj_create(pContext, strDefinition.c_str()));
+    // "+proj=utm +zone=30" is an operation unless it says it is a system.
+    if (pObject && !proj_is_crs(pObject.get()) && strDefinition.find("+proj=") != std::string::npos &&
+        strDefinition.find("+type=crs") == std::string::npos)
+        pObject.reset(proj_create(pContext, (strDefinition + " +type=crs").c_str()));
+    if (!pObject) {
+        strReason = context.Reason();
+        return false;
+    }
+    if (proj_get_type(pObject.get()) == PJ_TYPE_BOUND_CRS)  // +towgs84: the system it is bound from
+        pObject.reset(proj_get_source_crs(pContext, pObject.get()));
+    const PJ_TYPE eType = pObject ? proj_get_type(pObject.get()) : PJ_TYPE_UNKNOWN;
+    if (eType != PJ_TYPE_PROJECTED_CRS && eType != PJ_TYPE_GEOGRAPHIC_2D_CRS) {
+        strReason = "it is not a projected or a two-dimensional geographic coordinate system";
+        return false;
+    }
+    const PJ* pSystem = pObject.get();
+    SCoordinateSystem resolved;
+    resolved.strDefinition = strDefinition;
+    resolved.strWkt = AsWkt(pContext, pSystem, PJ_WKT2_2019);
+    SGeoSystem& geoSystem = resolved.geoSystem;
+    geoSystem.bGeographic = eType == PJ_TYPE_GEOGRAPHIC_2D_CRS;
+    geoSystem.strName = proj_get_name(pSystem) ? proj_get_name(pSystem) : "";
+    geoSystem.nEpsgCode = FindEpsgCode(pContext, pSystem);
+    if (geoSystem.nEpsgCode > 0 && EpsgCodeOf(pSystem) == 0) {
+        // Found equivalent: the keys will name the EPSG system, so the citation does too.
+        CProjObject pNamed(proj_create(pContext, ("EPSG:" + std::to_string(geoSystem.nEpsgCode)).c_str()));
+        if (pNamed && proj_get_name(pNamed.get()))
+            geoSystem.strName = proj_get_name(pNamed.get());
+    }
+    geoSystem.strEsriWkt = AsWkt(pContext, pSystem, PJ_WKT1_ESRI);
+    if (geoSystem.strEsriWkt.empty())  // a system ESRI's dialect cannot spell
+        geoSystem.strEsriWkt = AsWkt(pContext, pSystem, PJ_WKT1_GDAL);
+    if (!geoSystem.bGeographic) {
+        CProjObject pAxes(proj_crs_get_coordinate_system(pContext, pSystem));
+        const char* pUnitAuthority = nullptr;
+        const char* pUnitCode = nullptr;
+        if (pAxes && proj_cs_get_axis_info(pContext, pAxes.get(), 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           &pUnitAuthority, &pUnitCode) &&
+            pUnitAuthority && pUnitCode && std::string(pUnitAuthority) == "EPSG")
+            geoSystem.nLinearUnitCode = std::atoi(pUnitCode);
+    }
+    if (resolved.strWkt.empty() || geoSystem.strEsriWkt.empty()) {
+        strReason = context.Reason();
+        return false;
+    }
+    system = std::move(resolved);
+    return true;
+}
+
+std::string DescribeGeoSystem(const SGeoSystem& system)
+{
+    std::string strName = system.strName;
+    if (strName.empty()) {
+        const std::string strDefinition =
+            system.nEpsgCode > 0 ? "EPSG:" + std::to_string(system.nEpsgCode) : system.strEsriWkt;
+        SCoordinateSystem resolved;
+        std::string strReason;
+        if (!strDefinition.empty() && ResolveCoordinateSystem(strDefinition, resolved, strReason))
+            strName = resolved.geoSystem.strName;
+    }
+    const std::string strCode = system.nEpsgCode > 0 ? "EPSG:" + std::to_string(system.nEpsgCode) : "user-defined";
+    return strName.empty() ? strCode : strCode + " (" + strName + ")";
+}
+
+std::optional<SCoordinateSystem>& OutputCoordinateSystem()
+{
+    static std::optional<SCoordinateSystem> s_system;
+    return s_system;
+}
+
+std::string ProjectionFileNameFor(const std::string& strImageFileName)
+{
+    return WorldFileToWrite(WorldBaseName(WorldFileNameFor(strImageFileName)) + ".prj");
+}
+
+}  // namespace gridmorph

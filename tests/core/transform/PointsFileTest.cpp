@@ -1,0 +1,198 @@
+// Locator files in the .points layout, and the fourth-corner check of three locators.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <string>
+
+#include "support/ScopedLocale.h"
+#include "support/TestSupport.h"
+#include "transform/FourthCorner.h"
+#include "transform/PointsFile.h"
+
+namespace gridmorph {
+namespace {
+
+// Locators 1 to 3 at the pixels and map positions given.
+CLocatorSet MakeLocators(const int (&aX)[3], const int (&aY)[3], const double (&aEasting)[3],
+                         const double (&aNorthing)[3])
+{
+    CLocatorSet locators;
+    for (int i = 0; i < 3; ++i) {
+        locators.m_nLocatorX[i] = aX[i];
+        locators.m_nLocatorY[i] = aY[i];
+        locators.m_dEasting[i] = aEasting[i];
+        locators.m_dNorthing[i] = aNorthing[i];
+    }
+    return locators;
+}
+
+CLocatorSet SampleLocators()
+{
+    return MakeLocators({313, 1663, 1656}, {305, 331, 1253}, {512250, 513750, 513750}, {6231250, 6231250, 6230250.5});
+}
+
+void ExpectSameLocators(const CLocatorSet& expected, const CLocatorSet& actual)
+{
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(actual.m_nLocatorX[i], expected.m_nLocatorX[i]) << "locator " << i + 1;
+        EXPECT_EQ(actual.m_nLocatorY[i], expected.m_nLocatorY[i]) << "locator " << i + 1;
+        EXPECT_EQ(actual.m_dEasting[i], expected.m_dEasting[i]) << "locator " << i + 1;
+        EXPECT_EQ(actual.m_dNorthing[i], expected.m_dNorthing[i]) << "locator " << i + 1;
+    }
+}
+
+constexpr char kHeader[] = "mapX,mapY,sourceX,sourceY,enable,dX,dY,residual\n";
+
+TEST(PointsFileTest, WritesPixelCentresWithYNegativeDownwardsAndReadsThemBack)
+{
+    const CLocatorSet locators = SampleLocators();
+    const std::string strText = FormatPointsText(locators, "PROJCRS[\"x\"]");
+    EXPECT_EQ(strText, std::string("#CRS: PROJCRS[\"x\"]\n") + kHeader +
+                           "512250.000000,6231250.000000,313.5,-305.5,1,0,0,0\n"
+                           "513750.000000,6231250.000000,1663.5,-331.5,1,0,0,0\n"
+                           "513750.000000,6230250.500000,1656.5,-1253.5,1,0,0,0\n");
+    CLocatorSet read;
+    std::string strProblem;
+    ASSERT_TRUE(ParsePointsText(strText, read, strProblem)) << strProblem;
+    ExpectSameLocators(locators, read);
+
+    // The same under a comma-decimal locale, through a file.
+    test::CTempFolder folder;
+    const std::optional<test::SCommaLocale> commaLocale = test::FindCommaDecimalLocale();
+    ASSERT_TRUE(commaLocale.has_value());
+    test::CScopedLocale scoped(*commaLocale);
+    ASSERT_TRUE(scoped.Active());
+    ASSERT_TRUE(WritePointsFile(folder.Path("map.points"), locators, ""));
+    EXPECT_EQ(test::ReadBytes(folder.Path("map.points")).size(), strText.size() - std::string("#CRS: PROJCRS[\"x\"]\n").size());
+    CLocatorSet fromFile;
+    ASSERT_TRUE(ReadPointsFile(folder.Path("map.points"), fromFile, strProblem)) << strProblem;
+    ExpectSameLocators(locators, fromFile);
+}
+
+TEST(PointsFileTest, RowsAreMappedToTheCornersByTheirMapPositions)
+{
+    // Another program's file: rows in any order, CR LF endings, clicks inside a pixel,
+    // a disabled extra point and the short header of older files.
+    const std::string strText =
+        "#CRS: \r\n"
+        "mapX,mapY,pixelX,pixelY,enable\r\n"
+        "513750,6230250.5,1656.9,-1253.01,1\r\n"
+        "512250,6231250,313.2,-305.7,1\r\n"
+        "512250,6230250.5,320,-1230,0\r\n"
+        "\r\n"
+        "513750,6231250,1663,-331,1\r\n";
+    CLocatorSet read;
+    std::string strProblem;
+    ASSERT_TRUE(ParsePointsText(strText, read, strProblem)) << strProblem;
+    ExpectSameLocators(SampleLocators(), read);
+}
+
+struct SMalformedCase {
+    const char* pName;
+    std::string strRows;  // after the header, unless the case is about the header
+    bool bHeader;
+    const char* pProblem;
+};
+
+class MalformedPointsTest : public ::testing::TestWithParam<SMalformedCase> {};
+
+TEST_P(MalformedPointsTest, IsRefusedNamingTheWrongLine)
+{
+    const SMalformedCase& c = GetParam();
+    CLocatorSet locators = SampleLocators();
+    std::string strProblem;
+    EXPECT_FALSE(ParsePointsText((c.bHeader ? kHeader : "") + c.strRows, locators, strProblem));
+    EXPECT_EQ(strProblem, c.pProblem);
+    ExpectSameLocators(SampleLocators(), locators);  // untouched
+}
+
+const std::string kTopLeft = "512250,6231250,313.5,-305.5,1\n";
+const std::string kTopRight = "513750,6231250,1663.5,-331.5,1\n";
+const std::string kBottomRight = "513750,6230250,1656.5,-1253.5,1\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, MalformedPointsTest,
+    ::testing::Values(
+        SMalformedCase{"NoHeader", kTopLeft + kTopRight + kBottomRight, false,
+                       "line 1: the header line (mapX,mapY,sourceX,sourceY,enable) is missing"},
+        SMalformedCase{"TooFewFields", kTopLeft + "513750,6231250,1663.5\n" + kBottomRight, true,
+                       "line 3: 3 fields; a row gives mapX,mapY,sourceX,sourceY,enable"},
+        SMalformedCase{"NotANumber", kTopLeft + kTopRight + "513750,62302x0,1656.5,-1253.5,1\n", true,
+                       "line 4: mapY '62302x0' is not a number"},
+        SMalformedCase{"CommaDecimal", kTopLeft + kTopRight + "513750,6230250,1656 5,-1253.5,1\n", true,
+                       "line 4: sourceX '1656 5' is not a number"},
+        SMalformedCase{"EnableNotZeroOrOne", kTopLeft + "513750,6231250,1663.5,-331.5,2\n" + kBottomRight, true,
+                       "line 3: enable is 1 or 0, not '2'"},
+        SMalformedCase{"SourceYPositive", kTopLeft + "513750,6231250,1663.5,331.5,1\n" + kBottomRight, true,
+                       "line 3: source position 1663.5,331.5 is not on a picture (x counts right from 0, y down from "
+                       "0 as negative numbers)"},
+        SMalformedCase{"FourEnabled", kTopLeft + kTopRight + kBottomRight + "512250,6230250,320,-1230,1\n", true,
+                       "line 5: a fourth enabled point; rectify takes three (top-left, top-right and bottom-right "
+                       "corners of a grid rectangle)"},
+        SMalformedCase{"TwoEnabled", kTopLeft + kTopRight + "513750,6230250,1656.5,-1253.5,0\n", true,
+                       "the file gives 2 enabled points; rectify takes three (top-left, top-right and bottom-right "
+                       "corners of a grid rectangle)"},
+        SMalformedCase{"BottomLeftInsteadOfTopRight", kTopLeft + "512250,6230250,320,-1230,1\n" + kBottomRight, true,
+                       "line 3: map position 512250.000000,6230250.000000 is not the top-left, top-right or "
+                       "bottom-right corner of the grid rectangle the three points span"},
+        SMalformedCase{"TopLeftTwice", kTopLeft + kTopLeft + kBottomRight, true,
+                       "line 3: map position 512250.000000,6231250.000000 is not the top-left, top-right or "
+                       "bottom-right corner of the grid rectangle the three points span"},
+        SMalformedCase{"OneNorthing", kTopLeft + kTopRight + "514000,6231250,1700.5,-340.5,1\n", true,
+                       "lines 2, 3 and 4: the map positions do not span a rectangle"}),
+    [](const ::testing::TestParamInfo<SMalformedCase>& info) { return std::string(info.param.pName); });
+
+// A scan turned by atan(12/160): grid corners 160 m apart at (30,10), (190,22), (178,182)
+// and (18,170), all whole pixels, so the fourth corner is predicted exactly.
+CLocatorSet TurnedScanLocators()
+{
+    return MakeLocators({30, 190, 178}, {10, 22, 182}, {1000, 1160, 1160}, {2160, 2160, 2000});
+}
+
+struct SCornerCase {
+    double dX, dY;          // where the fourth corner is found on the scan
+    double dMismatchPixels;
+    bool bSuspicious;
+};
+
+class FourthCornerTest : public ::testing::TestWithParam<SCornerCase> {};
+
+TEST_P(FourthCornerTest, MeasuresTheCornerAgainstThePrediction)
+{
+    const SCornerCase& c = GetParam();
+    SFourthCornerCheck check;
+    const double aGiven[2] = {c.dX, c.dY};
+    ASSERT_TRUE(CheckFourthCorner(TurnedScanLocators(), aGiven, check));
+    EXPECT_EQ(check.dEasting, 1000.0);
+    EXPECT_EQ(check.dNorthing, 2000.0);
+    EXPECT_NEAR(check.dPredictedX, 18.0, 1e-9);
+    EXPECT_NEAR(check.dPredictedY, 170.0, 1e-9);
+    EXPECT_TRUE(check.bMeasured);
+    EXPECT_NEAR(check.dMismatchPixels, c.dMismatchPixels, 1e-9);
+    // 160 m over sqrt(160^2 + 12^2) pixels.
+    EXPECT_NEAR(check.dMismatchMetres, c.dMismatchPixels * 160.0 / std::hypot(160.0, 12.0), 1e-9);
+    EXPECT_EQ(check.Suspicious(), c.bSuspicious);
+}
+
+INSTANTIATE_TEST_SUITE_P(Corners, FourthCornerTest,
+                         ::testing::Values(SCornerCase{18, 170, 0.0, false}, SCornerCase{23, 170, 5.0, true},
+                                           SCornerCase{18, 165, 5.0, true}, SCornerCase{21, 174, 5.0, true},
+                                           SCornerCase{19, 171, std::sqrt(2.0), false},
+                                           SCornerCase{20, 170, 2.0, false}));
+
+TEST(FourthCornerPredictionTest, WithoutAGivenPixelOnlyPredicts)
+{
+    SFourthCornerCheck check;
+    ASSERT_TRUE(CheckFourthCorner(TurnedScanLocators(), nullptr, check));
+    EXPECT_NEAR(check.dPredictedX, 18.0, 1e-9);
+    EXPECT_NEAR(check.dPredictedY, 170.0, 1e-9);
+    EXPECT_FALSE(check.bMeasured);
+    EXPECT_FALSE(check.Suspicious());
+    CLocatorSet degenerate = TurnedScanLocators();
+    degenerate.m_dEasting[2] = degenerate.m_dEasting[0];  // no width on the map
+    EXPECT_FALSE(CheckFourthCorner(degenerate, nullptr, check));
+}
+
+}  // namespace
+}  // namespace gridmorph

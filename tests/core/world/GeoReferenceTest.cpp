@@ -1,0 +1,260 @@
+// Coordinate systems through PROJ, the GeoTIFF tags of saved maps, and maps placed by their
+// GeoTIFF tags when they have no world file.
+#include <geotiff.h>
+#include <geovalues.h>
+#include <gtest/gtest.h>
+#include <tiffio.h>
+#include <xtiffio.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "errors/ErrorText.h"
+#include "image/codecs/GeoTiffTags.h"
+#include "support/TestSupport.h"
+#include "world/CoordinateSystem.h"
+#include "world/DIBWorld.h"
+
+namespace gridmorph {
+namespace {
+
+// Sets the process's output system for one test and puts back "none" afterwards.
+class CScopedOutputSystem {
+public:
+    explicit CScopedOutputSystem(const SCoordinateSystem& system) { OutputCoordinateSystem() = system; }
+    ~CScopedOutputSystem() { OutputCoordinateSystem().reset(); }
+    CScopedOutputSystem(const CScopedOutputSystem&) = delete;
+    CScopedOutputSystem& operator=(const CScopedOutputSystem&) = delete;
+};
+
+struct SSystemCase {
+    const char* pDefinition;
+    bool bResolved;
+    int nEpsgCode;
+    bool bGeographic;
+    const char* pNameOrReason;  // the system's name, or a part of the reason it is refused
+};
+
+class CoordinateSystemTest : public ::testing::TestWithParam<SSystemCase> {};
+
+TEST_P(CoordinateSystemTest, ProjResolvesTheDefinitionOrSaysWhyNot)
+{
+    const SSystemCase& c = GetParam();
+    SCoordinateSystem system;
+    std::string strReason;
+    ASSERT_EQ(ResolveCoordinateSystem(c.pDefinition, system, strReason), c.bResolved) << strReason;
+    if (!c.bResolved) {
+        EXPECT_NE(strReason.find(c.pNameOrReason), std::string::npos) << strReason;
+        return;
+    }
+    EXPECT_EQ(system.strDefinition, c.pDefinition);
+    EXPECT_EQ(system.geoSystem.nEpsgCode, c.nEpsgCode);
+    EXPECT_EQ(system.geoSystem.bGeographic, c.bGeographic);
+    EXPECT_EQ(system.geoSystem.strName, c.pNameOrReason);
+    // The .prj text is ESRI's WKT; .points files get WKT2, on one line.
+    EXPECT_EQ(system.geoSystem.strEsriWkt.rfind(c.bGeographic ? "GEOGCS[" : "PROJCS[", 0), 0u)
+        << system.geoSystem.strEsriWkt;
+    EXPECT_EQ(system.strWkt.find('\n'), std::string::npos);
+    EXPECT_EQ(system.geoSystem.nLinearUnitCode, c.bGeographic ? 0 : 9001);  // metre
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Definitions, CoordinateSystemTest,
+    ::testing::Values(
+        SSystemCase{"EPSG:27700", true, 27700, false, "OSGB36 / British National Grid"},
+        SSystemCase{"EPSG:4326", true, 4326, true, "WGS 84"},
+        // A PROJ string is a system once it says so; PROJ finds the EPSG system it equals.
+        SSystemCase{"+proj=utm +zone=30 +datum=WGS84", true, 32630, false, "WGS 84 / UTM zone 30N"},
+        SSystemCase{"+proj=tmerc +lat_0=49 +lon_0=-2 +k=0.9996 +x_0=400000 +y_0=-100000 +ellps=airy +units=m", true,
+                    0, false, "unknown"},
+        SSystemCase{"EPSG:99999", false, 0, false, "crs not found"},
+        SSystemCase{"EPSG:4978", false, 0, false, "not a projected or a two-dimensional geographic"},
+        SSystemCase{"no such system", false, 0, false, "unrecognized format"}));
+
+TEST(CoordinateSystemDescriptionTest, NamesTheSystemFromItsCodeOrItsWkt)
+{
+    SGeoSystem coded;
+    coded.nEpsgCode = 27700;
+    EXPECT_EQ(DescribeGeoSystem(coded), "EPSG:27700 (OSGB36 / British National Grid)");
+    SCoordinateSystem custom;
+    std::string strReason;
+    ASSERT_TRUE(ResolveCoordinateSystem("+proj=tmerc +lon_0=3 +ellps=GRS80 +units=m", custom, strReason)) << strReason;
+    SGeoSystem fromKeys;
+    fromKeys.strEsriWkt = custom.geoSystem.strEsriWkt;
+    EXPECT_EQ(DescribeGeoSystem(fromKeys), "user-defined (unknown)");
+}
+
+class GeoTiffTest : public test::CPlatformTest {
+protected:
+    // A 24-bit map of 40 x 30 pixels of 2 m by 3 m, saved with its world file.
+    void SavePlacedMap(const std::string& strPath)
+    {
+        CDIBWorld image;
+        test::MakePatternPicture(image, 24, 40, 30);
+        image.SetEdges(500001.0, 6100086.5, 500079.0, 6099999.5);
+        ASSERT_EQ(image.SaveWorldSilent(strPath), ESaveResult::Written) << image.GetErrorMessage();
+    }
+
+    // Writes a 4 x 3 grey TIFF and lets fnTags add its GeoTIFF tags.
+    static void WriteTiff(const std::string& strPath, const std::function<void(TIFF*)>& fnTags)
+    {
+        RegisterGeoTiffTags();
+        TIFF* pTiff = TIFFOpen(strPath.c_str(), "w");
+        ASSERT_NE(pTiff, nullptr);
+        TIFFSetField(pTiff, TIFFTAG_IMAGEWIDTH, 4u);
+        TIFFSetField(pTiff, TIFFTAG_IMAGELENGTH, 3u);
+        TIFFSetField(pTiff, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(pTiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(pTiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(pTiff, TIFFTAG_ROWSPERSTRIP, 3u);
+        fnTags(pTiff);
+        std::uint8_t aRow[4] = {0, 85, 170, 255};
+        for (std::uint32_t y = 0; y < 3; ++y)
+            TIFFWriteScanline(pTiff, aRow, y, 0);
+        TIFFClose(pTiff);
+    }
+
+    test::CTempFolder m_folder;
+};
+
+TEST_F(GeoTiffTest, ASavedTiffCarriesTheWorldFilesPlacementAndTheOutputSystem)
+{
+    SCoordinateSystem system;
+    std::string strReason;
+    ASSERT_TRUE(ResolveCoordinateSystem("EPSG:27700", system, strReason)) << strReason;
+    {
+        CScopedOutputSystem scoped(system);
+        SavePlacedMap(m_folder.Path("map.tif"));
+    }
+    const SGeoTiffInfo info = ReadGeoTiffInfo(m_folder.Path("map.tif"));
+    ASSERT_EQ(info.ePlacement, EGeoTiffPlacement::NorthUp);
+    EXPECT_EQ(info.geoReference.dPixelWidth, 2.0);
+    EXPECT_EQ(info.geoReference.dPixelHeight, 3.0);
+    EXPECT_EQ(info.geoReference.dOuterWest, 500000.0);  // half a pixel west of the first centre
+    EXPECT_EQ(info.geoReference.dOuterNorth, 6100088.0);
+    ASSERT_TRUE(info.geoReference.system.has_value());
+    EXPECT_EQ(info.geoReference.system->nEpsgCode, 27700);
+    EXPECT_FALSE(info.geoReference.system->bGeographic);
+    EXPECT_EQ(info.geoReference.system->nLinearUnitCode, 9001);
+    EXPECT_EQ(info.geoReference.system->strName, "OSGB36 / British National Grid");
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("map.prj")),
+              std::vector<std::uint8_t>(system.geoSystem.strEsriWkt.begin(), system.geoSystem.strEsriWkt.end()));
+    // The georeference was the save's only: the next save of a plain picture has none.
+    EXPECT_FALSE(EncodeOptions().geoReference.has_value());
+    CDIBImage plain;
+    test::MakePatternPicture(plain, 8, 5, 5);
+    ASSERT_EQ(plain.SaveDIB(m_folder.Path("plain.tif")), ESaveResult::Written);
+    EXPECT_EQ(ReadGeoTiffInfo(m_folder.Path("plain.tif")).ePlacement, EGeoTiffPlacement::None);
+}
+
+TEST_F(GeoTiffTest, WithoutAnOutputSystemTheTiffIsPlacedButNamesNoSystemAndGetsNoPrj)
+{
+    SavePlacedMap(m_folder.Path("map.tif"));
+    const SGeoTiffInfo info = ReadGeoTiffInfo(m_folder.Path("map.tif"));
+    EXPECT_EQ(info.ePlacement, EGeoTiffPlacement::NorthUp);
+    EXPECT_FALSE(info.geoReference.system.has_value());
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("map.prj")));
+}
+
+TEST_F(GeoTiffTest, ATiffWithoutWorldFileTakesItsEdgesFromItsTags)
+{
+    SavePlacedMap(m_folder.Path("map.tif"));
+    CDIBWorld withWorldFile;
+    ASSERT_TRUE(withWorldFile.OpenWorld(m_folder.Path("map.tif"), true));
+    std::filesystem::remove(m_folder.Path("map.TFW"));
+    CDIBWorld withTags;
+    ASSERT_TRUE(withTags.OpenWorld(m_folder.Path("map.tif"), true));
+    EXPECT_EQ(withTags.GetWest(), withWorldFile.GetWest());
+    EXPECT_EQ(withTags.GetNorth(), withWorldFile.GetNorth());
+    EXPECT_EQ(withTags.GetEast(), withWorldFile.GetEast());
+    EXPECT_EQ(withTags.GetSouth(), withWorldFile.GetSouth());
+    EXPECT_TRUE(MessageTexts().empty());
+}
+
+struct SPlacementCase {
+    const char* pName;
+    std::function<void(TIFF*)> fnTags;
+    bool bPlaced;
+    double dWest, dNorth, dEast, dSouth;  // edges at pixel centres when placed
+};
+
+class GeoTiffPlacementTest : public GeoTiffTest, public ::testing::WithParamInterface<SPlacementCase> {};
+
+TEST_P(GeoTiffPlacementTest, OnlyANorthUpPlacementGivesEdges)
+{
+    const SPlacementCase& c = GetParam();
+    const std::string strPath = m_folder.Path("tagged.tif");
+    WriteTiff(strPath, c.fnTags);
+    CDIBWorld image;
+    ASSERT_TRUE(image.OpenWorld(strPath, false));
+    ASSERT_EQ(image.HasWorld(), c.bPlaced);
+    if (c.bPlaced) {
+        EXPECT_DOUBLE_EQ(image.GetWest(), c.dWest);
+        EXPECT_DOUBLE_EQ(image.GetNorth(), c.dNorth);
+        EXPECT_DOUBLE_EQ(image.GetEast(), c.dEast);
+        EXPECT_DOUBLE_EQ(image.GetSouth(), c.dSouth);
+        EXPECT_TRUE(MessageTexts().empty());
+        return;
+    }
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    EXPECT_NE(MessageTexts()[0].find("Only north-up maps can be placed; it has no map edges."), std::string::npos)
+        << MessageTexts()[0];
+    // A map that must be placed is refused.
+    CDIBWorld required;
+    EXPECT_FALSE(required.OpenWorld(strPath, true));
+    EXPECT_EQ(required.m_nErrorNumber, ERR_NO_WORLD_INFORMATION);
+}
+
+void ScaleAndTie(TIFF* pTiff, double dI, double dJ, double dX, double dY)
+{
+    double aScale[3] = {10, 20, 0};
+    double aTie[6] = {dI, dJ, 0, dX, dY, 0};
+    TIFFSetField(pTiff, TIFFTAG_GEOPIXELSCALE, 3, aScale);
+    TIFFSetField(pTiff, TIFFTAG_GEOTIEPOINTS, 6, aTie);
+}
+
+void Matrix(TIFF* pTiff, double dB, double dD)
+{
+    double aMatrix[16] = {10, dB, 0, 1000, dD, -20, 0, 2000, 0, 0, 0, 0, 0, 0, 0, 1};
+    TIFFSetField(pTiff, TIFFTAG_GEOTRANSMATRIX, 16, aMatrix);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tags, GeoTiffPlacementTest,
+    ::testing::Values(
+        // 10 m by 20 m pixels, outer corner 1000, 2000: centres 1005..1035, 1990..1950.
+        SPlacementCase{"ScaleAndTiePoint", [](TIFF* p) { ScaleAndTie(p, 0, 0, 1000, 2000); }, true, 1005, 1990, 1035,
+                       1950},
+        SPlacementCase{"TiePointInsideThePicture", [](TIFF* p) { ScaleAndTie(p, 2, 1, 1020, 1980); }, true, 1005, 1990,
+                       1035, 1950},
+        SPlacementCase{"PixelIsPoint",
+                       [](TIFF* p) {
+                           ScaleAndTie(p, 0, 0, 1005, 1990);  // the tie point is the first pixel's centre
+                           GTIF* pKeys = GTIFNew(p);
+                           GTIFKeySet(pKeys, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsPoint);
+                           GTIFWriteKeys(pKeys);
+                           GTIFFree(pKeys);
+                       },
+                       true, 1005, 1990, 1035, 1950},
+        SPlacementCase{"NorthUpMatrix", [](TIFF* p) { Matrix(p, 0, 0); }, true, 1005, 1990, 1035, 1950},
+        SPlacementCase{"RotatedMatrix", [](TIFF* p) { Matrix(p, 2, 1); }, false, 0, 0, 0, 0},
+        SPlacementCase{"ControlPoints",
+                       [](TIFF* p) {
+                           double aTies[12] = {0, 0, 0, 1000, 2000, 0, 3, 2, 0, 1030, 1960, 0};
+                           TIFFSetField(p, TIFFTAG_GEOTIEPOINTS, 12, aTies);
+                       },
+                       false, 0, 0, 0, 0},
+        SPlacementCase{"SouthUpScale",
+                       [](TIFF* p) {
+                           double aScale[3] = {10, -20, 0};
+                           double aTie[6] = {0, 0, 0, 1000, 2000, 0};
+                           TIFFSetField(p, TIFFTAG_GEOPIXELSCALE, 3, aScale);
+                           TIFFSetField(p, TIFFTAG_GEOTIEPOINTS, 6, aTie);
+                       },
+                       false, 0, 0, 0, 0}),
+    [](const ::testing::TestParamInfo<SPlacementCase>& info) { return std::string(info.param.pName); });
+
+}  // namespace
+}  // namespace gridmorph
