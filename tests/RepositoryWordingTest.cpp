@@ -14,7 +14,7 @@ namespace {
 TEST(RepositoryWording, NoTextPointsAtAWrittenDescription)
 {
     // Built from pieces so that this file does not match itself. One of the program's own
-    // messages begins "Specification error in file name", and stays allowed.
+    // messages (the one for a file name without a known type) uses the word, and stays allowed.
     const std::string strPattern = std::string("\\bspec") + "s?\\b|specific" + "ation(?! error in file name)|" +
                                    "as (it is )?descr" + "ibed|the descr" + "ibed|\\bPart [0-9]+\\.[0-9]";
     const std::regex pattern(strPattern, std::regex::icase | std::regex::ECMAScript);
