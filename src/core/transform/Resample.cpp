@@ -12,12 +12,17 @@
 #include <limits>
 
 #include "errors/ErrorText.h"
+#include "parallel/Threads.h"
 #include "platform/MessageBox.h"
 #include "platform/Platform.h"
 #include "transform/LocatorChecks.h"
 
 namespace gridmorph {
 namespace {
+
+// Rows handed to a thread at a time: enough that the threads rarely meet at the queue,
+// few enough that the last band does not leave a thread waiting long.
+constexpr int kResampleBandRows = 32;
 
 // floor and ceil as truncation toward zero corrected by one; the caller has checked
 // that the value fits.
@@ -268,11 +273,26 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
 
     CMessageBox progress;
     progress.StartProgress(0, output.m_nImageHeight, "Transforming Bitmap");
-    for (int j = 0; j < output.m_nImageHeight; ++j) {
-        progress.SetProgress(j, std::string());
-        ResampleRow(transform, source, bounds.nV0 + j, bounds.nU0, output.m_nImageWidth,
-                    output.StorageRow(output.m_nImageHeight - 1 - j));
-    }
+    // Bands of rows are shared out between the threads; every row depends on the source
+    // alone, so the picture is the same whatever the number of threads. The progress is
+    // stepped here, on the calling thread, for every row in order as its band is done.
+    const int nOutputHeight = output.m_nImageHeight;
+    const int nBands = (nOutputHeight + kResampleBandRows - 1) / kResampleBandRows;
+    const int nThreads = GetThreadCount();
+    RunOrdered(
+        nThreads, nBands, 4 * nThreads,
+        [&](int nBand, int) {
+            const int nEnd = std::min(nOutputHeight, (nBand + 1) * kResampleBandRows);
+            for (int j = nBand * kResampleBandRows; j < nEnd; ++j)
+                ResampleRow(transform, source, bounds.nV0 + j, bounds.nU0, output.m_nImageWidth,
+                            output.StorageRow(nOutputHeight - 1 - j));
+        },
+        [&](int nBand) {
+            const int nEnd = std::min(nOutputHeight, (nBand + 1) * kResampleBandRows);
+            for (int j = nBand * kResampleBandRows; j < nEnd; ++j)
+                progress.SetProgress(j, std::string());
+            return true;
+        });
     progress.EndProgress();
 
     const std::int64_t X1 = X[0], Y1 = Y[0];
