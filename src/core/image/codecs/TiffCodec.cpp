@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -53,7 +54,8 @@ struct STiffHandle {
     }
 };
 
-TIFF* OpenTiff(const std::string& strPath, int nFd, const char* pMode, STiffMessages& messages)
+TIFF* OpenTiff(const std::string& strPath, int nFd, const char* pMode, STiffMessages& messages,
+               CTiffOutputFile* pOutput = nullptr)
 {
     TIFFOpenOptions* pOptions = TIFFOpenOptionsAlloc();
     if (!pOptions)
@@ -61,8 +63,9 @@ TIFF* OpenTiff(const std::string& strPath, int nFd, const char* pMode, STiffMess
     TIFFOpenOptionsSetErrorHandlerExtR(pOptions, OnTiffError, &messages);
     TIFFOpenOptionsSetWarningHandlerExtR(pOptions, OnTiffWarning, &messages);
     TIFFOpenOptionsSetMaxSingleMemAlloc(pOptions, kTiffMaxSingleAllocation);
-    TIFF* pTiff = nFd >= 0 ? TIFFFdOpenExt(nFd, strPath.c_str(), pMode, pOptions)
-                           : TIFFOpenExt(strPath.c_str(), pMode, pOptions);
+    TIFF* pTiff = pOutput    ? pOutput->Open(strPath.c_str(), pMode, pOptions)
+                  : nFd >= 0 ? TIFFFdOpenExt(nFd, strPath.c_str(), pMode, pOptions)
+                             : TIFFOpenExt(strPath.c_str(), pMode, pOptions);
     TIFFOpenOptionsFree(pOptions);
     return pTiff;
 }
@@ -312,7 +315,82 @@ SCodecStatus ReadGeneric(TIFF* pTiff, CDIBSection& picture, const STiffLayout& l
     return SCodecStatus::Ok();
 }
 
-SCodecStatus ReadDirect(TIFF* pTiff, CDIBSection& picture, const STiffLayout& layout, const STiffMessages& messages)
+// Uncompressed strips whose bytes need no reordering by libtiff are read straight from
+// the file in blocks of about a megabyte, each block converted row by row while it is
+// still in the cache, the blocks shared out between the threads. False when the file is
+// not of that kind or a strip is shorter than its rows (then libtiff reads it, and says
+// what is wrong).
+constexpr std::size_t kReadBlockBytes = std::size_t(1) << 20;
+
+bool ReadUncompressedStrips(TIFF* pTiff, const CInputFile& file, CDIBSection& picture, const STiffLayout& layout)
+{
+    std::uint16_t nCompression = COMPRESSION_NONE, nFillOrder = FILLORDER_MSB2LSB;
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_COMPRESSION, &nCompression);
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_FILLORDER, &nFillOrder);
+    if (TIFFIsTiled(pTiff) || nCompression != COMPRESSION_NONE || nFillOrder != FILLORDER_MSB2LSB ||
+        (layout.nBitsPerSample == 16 && TIFFIsByteSwapped(pTiff)))
+        return false;
+    const int nWidth = picture.Width();
+    const int nHeight = picture.Height();
+    const tmsize_t nLineBytes = TIFFScanlineSize(pTiff);
+    std::uint32_t nRowsPerStrip = 0;
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_ROWSPERSTRIP, &nRowsPerStrip);
+    nRowsPerStrip = std::clamp<std::uint32_t>(nRowsPerStrip, 1, std::uint32_t(nHeight));
+    if (nLineBytes <= 0 || nLineBytes > kTiffMaxSingleAllocation)
+        return false;
+    const std::size_t nRowBytes = static_cast<std::size_t>(nLineBytes);
+    const std::uint32_t nStrips = (std::uint32_t(nHeight) + nRowsPerStrip - 1) / nRowsPerStrip;
+    if (nStrips != TIFFNumberOfStrips(pTiff))
+        return false;
+    // Where each row lies in the file, checked before anything is read.
+    for (std::uint32_t nStrip = 0; nStrip < nStrips; ++nStrip) {
+        const std::uint64_t nRows = std::min<std::uint64_t>(nRowsPerStrip, std::uint64_t(nHeight) - std::uint64_t(nStrip) * nRowsPerStrip);
+        const std::uint64_t nOffset = TIFFGetStrileOffset(pTiff, nStrip);
+        if (TIFFGetStrileByteCount(pTiff, nStrip) < nRows * nRowBytes || nOffset > file.Size() ||
+            nRows * nRowBytes > file.Size() - nOffset)
+            return false;
+    }
+    auto RowOffset = [&](int y) {
+        return TIFFGetStrileOffset(pTiff, std::uint32_t(y) / nRowsPerStrip) + (std::uint32_t(y) % nRowsPerStrip) * nRowBytes;
+    };
+    // The libtiff handle is not shared between threads: every row's place is taken first.
+    std::vector<std::uint64_t> aRowOffsets(static_cast<std::size_t>(nHeight));
+    for (int y = 0; y < nHeight; ++y)
+        aRowOffsets[static_cast<std::size_t>(y)] = RowOffset(y);
+
+    const int nBlockRows = static_cast<int>(std::clamp<std::size_t>(kReadBlockBytes / nRowBytes, 1, std::size_t(nHeight)));
+    const int nBlocks = (nHeight + nBlockRows - 1) / nBlockRows;
+    const int nThreads = std::clamp(GetThreadCount(), 1, nBlocks);
+    std::vector<std::vector<std::uint8_t>> aScratch(static_cast<std::size_t>(nThreads));
+    std::atomic<bool> bShort{false};
+    RunOrdered(
+        nThreads, nBlocks, 4 * nThreads,
+        [&](int nBlock, int nSlot) {
+            std::vector<std::uint8_t>& aBuffer = aScratch[static_cast<std::size_t>(nSlot)];
+            aBuffer.resize(static_cast<std::size_t>(nBlockRows) * nRowBytes);
+            const int nFirst = nBlock * nBlockRows;
+            const int nEnd = std::min(nHeight, nFirst + nBlockRows);
+            // Rows that follow each other in the file are read with one call.
+            for (int y = nFirst; y < nEnd && !bShort;) {
+                int nRunEnd = y + 1;
+                while (nRunEnd < nEnd && aRowOffsets[std::size_t(nRunEnd)] == aRowOffsets[std::size_t(nRunEnd - 1)] + nRowBytes)
+                    ++nRunEnd;
+                std::uint8_t* pRun = aBuffer.data() + std::size_t(y - nFirst) * nRowBytes;
+                if (!file.ReadAt(aRowOffsets[std::size_t(y)], pRun, std::size_t(nRunEnd - y) * nRowBytes)) {
+                    bShort = true;
+                    return;
+                }
+                for (int r = y; r < nRunEnd; ++r)
+                    ConvertSamples(layout, aBuffer.data() + std::size_t(r - nFirst) * nRowBytes, nWidth, picture.PictureRow(r), 0);
+                y = nRunEnd;
+            }
+        },
+        [&](int) { return !bShort; });
+    return !bShort;
+}
+
+SCodecStatus ReadDirect(TIFF* pTiff, const CInputFile& file, CDIBSection& picture, const STiffLayout& layout,
+                        const STiffMessages& messages)
 {
     const int nWidth = picture.Width();
     const int nHeight = picture.Height();
@@ -338,6 +416,8 @@ SCodecStatus ReadDirect(TIFF* pTiff, CDIBSection& picture, const STiffLayout& la
             }
         return SCodecStatus::Ok();
     }
+    if (ReadUncompressedStrips(pTiff, file, picture, layout))
+        return SCodecStatus::Ok();
     // Scanline reading decodes strip by strip without holding a whole strip, which for
     // an uncompressed single-strip file would be the whole picture again.
     const tmsize_t nLineBytes = TIFFScanlineSize(pTiff);
@@ -387,7 +467,7 @@ SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
         SetGreyRamp(*pPicture);
     if (!status.Failed())
         status = layout.bGeneric ? ReadGeneric(pTiff, *pPicture, layout, messages)
-                                 : ReadDirect(pTiff, *pPicture, layout, messages);
+                                 : ReadDirect(pTiff, file, *pPicture, layout, messages);
     if (status.Failed())
         pPicture.reset();
     return status;
@@ -395,35 +475,24 @@ SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
 
 SCodecStatus CTiffCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer) const
 {
-    const int nHeight = picture.Height();
     STiffMessages messages;
-    STiffHandle handle;
     // Files past 4 GB need BigTIFF; smaller ones stay classic for older readers.
-    const char* pMode = picture.StorageBytes() > (std::uint64_t(3) << 30) ? "w8" : "w";
+    const char* pMode = picture.StorageBytes() > (std::uint64_t(3) << 30) ? "w8m" : "wm";
     const int nFd = writer.DuplicateDescriptor();
     if (nFd < 0)
         return SCodecStatus::Fail(codec_result::kWriteFailed, "TIFF: the file cannot be written.");
-    handle.pTiff = OpenTiff(writer.TargetPath(), nFd, pMode, messages);
-    if (!handle.pTiff) {
-        close(nFd);
+    CTiffOutputFile output(nFd);  // closed after the TIFF below
+    STiffHandle handle;
+    handle.pTiff = OpenTiff(writer.TargetPath(), -1, pMode, messages, &output);
+    if (!handle.pTiff)
         return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: cannot start writing." : messages.strError);
-    }
     TIFF* pTiff = handle.pTiff;
     const ETiffCompression eCompression = EncodeOptions().eTiffCompression;
     SetTiffWriteFields(pTiff, picture, eCompression);
-    if (eCompression != ETiffCompression::None) {
-        std::string strError;
-        if (!WriteCompressedStrips(pTiff, picture, eCompression, GetThreadCount(), strError))
-            return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? strError : messages.strError);
-    } else {
-        std::vector<std::uint8_t> aRow(TiffRowBytes(picture));
-        for (int y = 0; y < nHeight; ++y) {
-            ConvertTiffRow(picture, y, aRow.data());
-            if (TIFFWriteScanline(pTiff, aRow.data(), static_cast<std::uint32_t>(y), 0) < 0)
-                return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: writing a row failed." : messages.strError);
-        }
-    }
-    if (!TIFFFlush(pTiff))
+    std::string strError;
+    if (!WriteStrips(pTiff, picture, eCompression, GetThreadCount(), strError))
+        return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? strError : messages.strError);
+    if (!TIFFFlush(pTiff) || !output.Flush())
         return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: writing the file failed." : messages.strError);
     return SCodecStatus::Ok();
 }
