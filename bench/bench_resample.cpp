@@ -1,9 +1,10 @@
 // The in-memory resample of a 12000 x 9000 map (24-bit and 8-bit) with a small rotation,
 // a shear and a vertical scale, on one and two threads, beside a memcpy of the output's
 // bytes in the same run.
-// With --make-source OUT.tif it writes the 24-bit scan used by bench/bench_rectify.sh.
+// With --make-source OUT.tif it writes the 24-bit scan used by bench/bench_rectify.sh
+// (12000 x 9000 unless a size is given).
 //
-//   bench_resample SAMPLE.jpg [--make-source OUT.tif]
+//   bench_resample SAMPLE.jpg [--make-source OUT.tif [WIDTHxHEIGHT]]
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -23,7 +24,7 @@ using bench::Seconds;
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: bench_resample SAMPLE.jpg [--make-source OUT.tif]\n");
+        std::fprintf(stderr, "usage: bench_resample SAMPLE.jpg [--make-source OUT.tif [WIDTHxHEIGHT]]\n");
         return 2;
     }
     CHeadlessPlatform platform;
@@ -33,8 +34,11 @@ int main(int argc, char** argv)
     if (!tile.OpenDIB(argv[1]))
         return 1;
     CDIBWorld scan24;
-    bench::MakeTiledScan(tile, 12000, 9000, scan24);
-    if (argc == 4 && std::string(argv[2]) == "--make-source") {
+    int nWidth = 12000, nHeight = 9000;
+    if (argc == 5 && std::sscanf(argv[4], "%dx%d", &nWidth, &nHeight) != 2)
+        return 2;
+    bench::MakeTiledScan(tile, nWidth, nHeight, scan24);
+    if (argc >= 4 && std::string(argv[2]) == "--make-source") {
         EncodeOptions().eTiffCompression = ETiffCompression::None;
         scan24.SaveDIB(argv[3]);
         return scan24.m_nErrorNumber == 0 ? 0 : 1;
