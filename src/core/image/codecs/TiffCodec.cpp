@@ -135,11 +135,7 @@ void ConvertSamples(const STiffLayout& layout, const std::uint8_t* pSamples, int
     std::uint8_t* pTarget = pTargetRow + static_cast<std::size_t>(nFirst) * nStep;
     // The common layouts of 8-bit samples, without per-sample dispatch.
     if (nBits == 8 && layout.nPhotometric == PHOTOMETRIC_RGB && nStep == 3 && nSamples == 3) {
-        for (int x = 0; x < nCount; ++x, pTarget += 3, pSamples += 3) {
-            pTarget[0] = pSamples[2];
-            pTarget[1] = pSamples[1];
-            pTarget[2] = pSamples[0];
-        }
+        SwapRedAndBlue(pSamples, pTarget, nCount);
         return;
     }
     if (nBits == 8 && layout.nPhotometric == PHOTOMETRIC_RGB && nStep == 4 && nSamples == 4) {

@@ -278,6 +278,8 @@ void ConvertTiffRow(const CDIBSection& picture, int y, std::uint8_t* pTarget)
         std::memcpy(pTarget, pSource, TiffRowBytes(picture));
     } else if (nBits == 16) {
         ExpandSixteenBitRow(picture, pSource, pTarget, true);
+    } else if (nBits == 24) {
+        SwapRedAndBlue(pSource, pTarget, picture.Width());
     } else {
         const int nStep = nBits / 8;
         const int nWidth = picture.Width();
