@@ -20,7 +20,10 @@ namespace gridmorph {
 namespace {
 
 // Raw bytes of the strips handed to a thread at once; strips are usually a single row.
+// Uncompressed groups are only rows put in order, quick work that is handed out in
+// larger pieces so that the threads meet less often.
 constexpr std::size_t kGroupBytes = std::size_t(256) << 10;
+constexpr std::size_t kUncompressedGroupBytes = std::size_t(1) << 20;
 constexpr int kGroupsInFlightPerThread = 4;
 
 // A file in memory for libtiff: header, then the strip being encoded.
@@ -340,7 +343,9 @@ bool WriteStrips(TIFF* pTiff, const CDIBSection& picture, ETiffCompression eComp
         const std::size_t nRowBytes = TiffRowBytes(picture);
         const int nStrips = static_cast<int>((std::uint32_t(nHeight) + nRowsPerStrip - 1) / nRowsPerStrip);
         const int nStripsPerGroup =
-            static_cast<int>(std::clamp<std::size_t>(kGroupBytes / (nRowBytes * nRowsPerStrip), 1, std::size_t(nStrips)));
+            static_cast<int>(std::clamp<std::size_t>((eCompression == ETiffCompression::None ? kUncompressedGroupBytes : kGroupBytes) /
+                                                         (nRowBytes * nRowsPerStrip),
+                                                     1, std::size_t(nStrips)));
         const int nGroups = (nStrips + nStripsPerGroup - 1) / nStripsPerGroup;
 
         nThreads = std::clamp(nThreads, 1, nGroups);
