@@ -39,6 +39,7 @@ for work_kind in convert crop; do
     "${ours_cmd[@]}" >/dev/null 2>&1  # warm the page cache
     best_ours=(1e9 0 0); best_gdal=(1e9 0 0); peak_ours=0; peak_gdal=0
     for round in $(seq $rounds); do
+      # Removing the last round's outputs is file-system work, left out of both timings.
       rm -f "$work/ours-$work_kind-$compression.tif" "$work/gdal-$work_kind-$compression.tif"
       sync; read -r s c m < <(measure "${ours_cmd[@]}")
       (( m > peak_ours )) && peak_ours=$m
