@@ -21,10 +21,7 @@ cli="$build/src/cli/gridmorph-cli"
 rounds=3
 command -v gdalwarp >/dev/null || { echo "gdalwarp (Debian's gdal-bin) is needed" >&2; exit 1; }
 
-measure() {  # prints "seconds processor_seconds peak_megabytes"
-  /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" || { cat "$work/stderr.txt" >&2; exit 1; }
-  awk '{printf "%.2f %.2f %.0f\n", $1, $2 + $3, $4 / 1024}' "$work/time.txt"
-}
+. "$root/bench/side_by_side.sh"
 
 printf "%-11s %-5s %8s %8s %8s %8s %7s %7s %8s %8s %9s\n" size comp "ours s" "gdal s" "ours cpu" "gdal cpu" speedup "cpu x" "ours MB" "gdal MB" "budget MB"
 for size in 12000x9000 4000x3000; do
@@ -47,23 +44,12 @@ for size in 12000x9000 4000x3000; do
     gdal_cmd=(env GDAL_NUM_THREADS=1 gdalwarp -q -overwrite -order 1 -r near -et 0 -wo NUM_THREADS=1
       -te "$west" "$south" "$east" "$north" -ts "$width" "$height" -co COMPRESS=$gdal_compress
       "$work/source-$size.vrt" "$work/gdal-$size-$compression.tif")
-    best_ours=(1e9 0 0); best_gdal=(1e9 0 0); peak_ours=0; peak_gdal=0
-    for round in $(seq $rounds); do
-      # Removing the last round's 350 MB outputs is file-system work, left out of both timings.
-      rm -f "$work/ours-$size-$compression.tif" "$work/gdal-$size-$compression.tif"
-      sync; read -r s c m < <(measure "${ours_cmd[@]}")
-      (( m > peak_ours )) && peak_ours=$m
-      awk -v a="$s" -v b="${best_ours[0]}" 'BEGIN{exit !(a < b)}' && best_ours=("$s" "$c" "$m")
-      sync; read -r s c m < <(measure "${gdal_cmd[@]}")
-      (( m > peak_gdal )) && peak_gdal=$m
-      awk -v a="$s" -v b="${best_gdal[0]}" 'BEGIN{exit !(a < b)}' && best_gdal=("$s" "$c" "$m")
-    done
+    outputs=("$work/ours-$size-$compression.tif" "$work/gdal-$size-$compression.tif")
+    run_side_by_side
     # Both pictures as the program holds them: rows of whole 4-byte words.
     budget=$(awk -v w="$width_in" -v h="$height_in" -v ow="$width" -v oh="$height" 'BEGIN {
       printf "%.0f", 1.05 * (int((w * 3 + 3) / 4) * 4 * h + int((ow * 3 + 3) / 4) * 4 * oh) / 1048576 }')
-    printf "%-11s %-5s %8s %8s %8s %8s %7.2f %7.2f %8s %8s %9s\n" "$size" $compression "${best_ours[0]}" "${best_gdal[0]}" \
-      "${best_ours[1]}" "${best_gdal[1]}" "$(echo "${best_gdal[0]} / ${best_ours[0]}" | bc -l)" \
-      "$(echo "${best_gdal[1]} / ${best_ours[1]}" | bc -l)" "$peak_ours" "$peak_gdal" "$budget"
+    print_side_by_side "$size" $compression "$budget"
   done
 done
 echo "speedup: gdalwarp's best clock time over ours; cpu x: the same for processor time (user + system)"
