@@ -14,14 +14,9 @@
 # GRIDMORPH_THREADS=1 in the environment runs our side on one thread.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$root/build}"
-work="${2:-$(mktemp -d)}"
-mkdir -p "$work"
-cli="$build/src/cli/gridmorph-cli"
-rounds=3
+. "$root/bench/side_by_side.sh"  # build, work, cli, rounds from the arguments
 command -v gdalwarp >/dev/null || { echo "gdalwarp (Debian's gdal-bin) is needed" >&2; exit 1; }
 
-. "$root/bench/side_by_side.sh"
 
 printf "%-11s %-5s %8s %8s %8s %8s %7s %7s %8s %8s %9s\n" size comp "ours s" "gdal s" "ours cpu" "gdal cpu" speedup "cpu x" "ours MB" "gdal MB" "budget MB"
 for size in 12000x9000 4000x3000; do

@@ -7,14 +7,8 @@
 #   bench/bench_translate.sh [BUILD_FOLDER] [WORK_FOLDER]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$root/build}"
-work="${2:-$(mktemp -d)}"
-mkdir -p "$work"
-cli="$build/src/cli/gridmorph-cli"
-rounds=3
+. "$root/bench/side_by_side.sh"  # build, work, cli, rounds from the arguments
 command -v gdal_translate >/dev/null || { echo "gdal_translate (Debian's gdal-bin) is needed" >&2; exit 1; }
-
-. "$root/bench/side_by_side.sh"
 
 source="$work/translate-source.tif"
 [ -f "$source" ] || "$build/bench/bench_resample" "$root/data/sample/sample-map.jpg" --make-source "$source" 12000x9000

@@ -1,5 +1,11 @@
 # Sourced by bench_rectify.sh and bench_translate.sh: whole processes timed side by side.
-# Needs $work (a folder for scratch files) and $rounds.
+# Takes the build folder and the work folder from the caller's arguments (defaults: the
+# checkout's build folder and a new temporary folder).
+build="${1:-$root/build}"
+work="${2:-$(mktemp -d)}"
+mkdir -p "$work"
+cli="$build/src/cli/gridmorph-cli"
+rounds=3
 
 # Runs a command; prints "seconds processor_seconds peak_megabytes" (processor time is
 # user + system).
