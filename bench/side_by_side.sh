@@ -31,6 +31,7 @@ run_side_by_side() {
     (( m > peak_gdal )) && peak_gdal=$m
     awk -v a="$s" -v b="${best_gdal[0]}" 'BEGIN{exit !(a < b)}' && best_gdal=("$s" "$c")
   done
+  return 0
 }
 
 # Prints the two labels, the best seconds and processor seconds of both sides, the
