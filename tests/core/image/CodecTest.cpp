@@ -489,7 +489,8 @@ TEST_F(CodecTest, UncompressedTiffStripsReadLikeLibtiffsRowReader)
         {"white-is-zero", 33, 17, 8, 1, PHOTOMETRIC_MINISWHITE, false},
         {"palette-8", 31, 9, 8, 1, PHOTOMETRIC_PALETTE, false},
         {"palette-4", 31, 9, 4, 1, PHOTOMETRIC_PALETTE, false},
-        {"grey-1-bit", 45, 13, 1, 1, PHOTOMETRIC_MINISBLACK, false},
+        {"grey-1-bit", 90, 13, 1, 1, PHOTOMETRIC_MINISBLACK, false},
+        {"rows-narrower-than-8-bytes", 5, 9, 8, 1, PHOTOMETRIC_MINISBLACK, false},  // left to libtiff
         {"rgb-16-bit", 13, 7, 16, 3, PHOTOMETRIC_RGB, false},
     };
     for (const SLayout& layout : aLayouts) {

@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "image/codecs/CodecCommon.h"
@@ -332,7 +333,9 @@ bool ReadUncompressedStrips(TIFF* pTiff, const CInputFile& file, CDIBSection& pi
     std::uint32_t nRowsPerStrip = 0;
     TIFFGetFieldDefaulted(pTiff, TIFFTAG_ROWSPERSTRIP, &nRowsPerStrip);
     nRowsPerStrip = std::clamp<std::uint32_t>(nRowsPerStrip, 1, std::uint32_t(nHeight));
-    if (nLineBytes <= 0 || nLineBytes > kTiffMaxSingleAllocation)
+    // The table of row places below costs 8 bytes a row; pictures with narrower rows (a
+    // hostile file may declare billions of them) are left to libtiff.
+    if (nLineBytes < tmsize_t(sizeof(std::uint64_t)) || nLineBytes > kTiffMaxSingleAllocation)
         return false;
     const std::size_t nRowBytes = static_cast<std::size_t>(nLineBytes);
     const std::uint32_t nStrips = (std::uint32_t(nHeight) + nRowsPerStrip - 1) / nRowsPerStrip;
@@ -350,7 +353,12 @@ bool ReadUncompressedStrips(TIFF* pTiff, const CInputFile& file, CDIBSection& pi
         return TIFFGetStrileOffset(pTiff, std::uint32_t(y) / nRowsPerStrip) + (std::uint32_t(y) % nRowsPerStrip) * nRowBytes;
     };
     // The libtiff handle is not shared between threads: every row's place is taken first.
-    std::vector<std::uint64_t> aRowOffsets(static_cast<std::size_t>(nHeight));
+    std::vector<std::uint64_t> aRowOffsets;
+    try {
+        aRowOffsets.resize(static_cast<std::size_t>(nHeight));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     for (int y = 0; y < nHeight; ++y)
         aRowOffsets[static_cast<std::size_t>(y)] = RowOffset(y);
 
@@ -359,29 +367,33 @@ bool ReadUncompressedStrips(TIFF* pTiff, const CInputFile& file, CDIBSection& pi
     const int nThreads = std::clamp(GetThreadCount(), 1, nBlocks);
     std::vector<std::vector<std::uint8_t>> aScratch(static_cast<std::size_t>(nThreads));
     std::atomic<bool> bShort{false};
-    RunOrdered(
-        nThreads, nBlocks, 4 * nThreads,
-        [&](int nBlock, int nSlot) {
-            std::vector<std::uint8_t>& aBuffer = aScratch[static_cast<std::size_t>(nSlot)];
-            aBuffer.resize(static_cast<std::size_t>(nBlockRows) * nRowBytes);
-            const int nFirst = nBlock * nBlockRows;
-            const int nEnd = std::min(nHeight, nFirst + nBlockRows);
-            // Rows that follow each other in the file are read with one call.
-            for (int y = nFirst; y < nEnd && !bShort;) {
-                int nRunEnd = y + 1;
-                while (nRunEnd < nEnd && aRowOffsets[std::size_t(nRunEnd)] == aRowOffsets[std::size_t(nRunEnd - 1)] + nRowBytes)
-                    ++nRunEnd;
-                std::uint8_t* pRun = aBuffer.data() + std::size_t(y - nFirst) * nRowBytes;
-                if (!file.ReadAt(aRowOffsets[std::size_t(y)], pRun, std::size_t(nRunEnd - y) * nRowBytes)) {
-                    bShort = true;
-                    return;
+    try {
+        RunOrdered(
+            nThreads, nBlocks, 4 * nThreads,
+            [&](int nBlock, int nSlot) {
+                std::vector<std::uint8_t>& aBuffer = aScratch[static_cast<std::size_t>(nSlot)];
+                aBuffer.resize(static_cast<std::size_t>(nBlockRows) * nRowBytes);
+                const int nFirst = nBlock * nBlockRows;
+                const int nEnd = std::min(nHeight, nFirst + nBlockRows);
+                // Rows that follow each other in the file are read with one call.
+                for (int y = nFirst; y < nEnd && !bShort;) {
+                    int nRunEnd = y + 1;
+                    while (nRunEnd < nEnd && aRowOffsets[std::size_t(nRunEnd)] == aRowOffsets[std::size_t(nRunEnd - 1)] + nRowBytes)
+                        ++nRunEnd;
+                    std::uint8_t* pRun = aBuffer.data() + std::size_t(y - nFirst) * nRowBytes;
+                    if (!file.ReadAt(aRowOffsets[std::size_t(y)], pRun, std::size_t(nRunEnd - y) * nRowBytes)) {
+                        bShort = true;
+                        return;
+                    }
+                    for (int r = y; r < nRunEnd; ++r)
+                        ConvertSamples(layout, aBuffer.data() + std::size_t(r - nFirst) * nRowBytes, nWidth, picture.PictureRow(r), 0);
+                    y = nRunEnd;
                 }
-                for (int r = y; r < nRunEnd; ++r)
-                    ConvertSamples(layout, aBuffer.data() + std::size_t(r - nFirst) * nRowBytes, nWidth, picture.PictureRow(r), 0);
-                y = nRunEnd;
-            }
-        },
-        [&](int) { return !bShort; });
+            },
+            [&](int) { return !bShort; });
+    } catch (const std::bad_alloc&) {
+        return false;  // libtiff reads it again row by row
+    }
     return !bShort;
 }
 
