@@ -1,49 +1,60 @@
 #!/usr/bin/env bash
-# End to end, side by side in one run: rectify a 12000 x 9000 24-bit uncompressed TIFF
-# (file in, file and world file out) with gridmorph-cli and with gdalwarp on the same three
-# control points (first-order, nearest neighbour, exact transformer, one thread), with
-# uncompressed and with LZW output on both sides. Reports seconds, peak memory and ratios,
-# and how many output pixels the two tools agree on.
+# End to end, side by side in one run: rectify a 24-bit uncompressed TIFF scan of
+# 12000 x 9000 and of 4000 x 3000 (file in, file and world file out) with gridmorph-cli
+# and with gdalwarp on the same three control points (first-order, nearest neighbour,
+# exact transformer, one thread), writing uncompressed and LZW TIFF on both sides. The
+# two tools run alternately, three rounds; the best clock time of each is kept, with its
+# processor time (user + system) and the highest peak memory of all rounds. Outputs of
+# the previous round are removed before each timed run. The memory
+# budget is the source picture plus the output picture plus 5 %. Then how many output
+# pixels the two tools agree on.
 #
 #   bench/bench_rectify.sh [BUILD_FOLDER] [WORK_FOLDER]
+#
+# GRIDMORPH_THREADS=1 in the environment runs our side on one thread.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$root/build}"
-work="${2:-$(mktemp -d)}"
-cli="$build/src/cli/gridmorph-cli"
+. "$root/bench/side_by_side.sh"  # build, work, cli, rounds from the arguments
 command -v gdalwarp >/dev/null || { echo "gdalwarp (Debian's gdal-bin) is needed" >&2; exit 1; }
 
-"$build/bench/bench_resample" "$root/data/sample/sample-map.jpg" --make-source "$work/source.tif"
-# Locators: pixel x, y (centre of the top-left pixel is 0, 0) and easting, northing.
-p1="200,200,500000,6100000"; p2="11800,400"; p3="11740,8800,511600,6091150"
-# GDAL puts the centre of the top-left pixel at 0.5, 0.5.
-gdal_translate -q -of VRT -gcp 200.5 200.5 500000 6100000 -gcp 11800.5 400.5 511600 6100000 \
-  -gcp 11740.5 8800.5 511600 6091150 "$work/source.tif" "$work/source.vrt"
 
-measure() {  # prints "seconds peak_megabytes"
-  /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" || { cat "$work/stderr.txt" >&2; exit 1; }
-  awk '{printf "%.2f %.0f", $1, $2 / 1024}' "$work/time.txt"
-}
-
-printf "%-12s %10s %10s %10s %10s %8s\n" compression "ours s" "gdal s" "ours MB" "gdal MB" speedup
-for compression in none lzw; do
-  sync; ours=$(measure "$cli" rectify "$work/source.tif" "$work/ours-$compression.tif" --p1 $p1 --p2 $p2 --p3 $p3 --compress $compression)
-  read -r width height < <("$cli" info "$work/ours-$compression.tif" | awk '/^width/{w=$2} /^height/{h=$2} END{print w, h}')
-  read -r west north east south < <("$cli" world "$work/ours-$compression.tif" | awk '/^outside_west/{w=$2} /^outside_north/{n=$2} /^outside_east/{e=$2} /^outside_south/{s=$2} END{print w, n, e, s}')
-  gdal_compress=$([ $compression = lzw ] && echo LZW || echo NONE)
-  sync; gdal=$(measure env GDAL_NUM_THREADS=1 gdalwarp -q -overwrite -order 1 -r near -et 0 -wo NUM_THREADS=1 \
-    -te "$west" "$south" "$east" "$north" -ts "$width" "$height" -co COMPRESS=$gdal_compress \
-    "$work/source.vrt" "$work/gdal-$compression.tif")
-  read -r ours_s ours_mb <<<"$ours"; read -r gdal_s gdal_mb <<<"$gdal"
-  printf "%-12s %10s %10s %10s %10s %8.2f\n" $compression "$ours_s" "$gdal_s" "$ours_mb" "$gdal_mb" \
-    "$(echo "$gdal_s / $ours_s" | bc -l)"
+printf "%-11s %-5s %8s %8s %8s %8s %7s %7s %8s %8s %9s\n" size comp "ours s" "gdal s" "ours cpu" "gdal cpu" speedup "cpu x" "ours MB" "gdal MB" "budget MB"
+for size in 12000x9000 4000x3000; do
+  width_in=${size%x*}; height_in=${size#*x}
+  "$build/bench/bench_resample" "$root/data/sample/sample-map.jpg" --make-source "$work/source-$size.tif" "$size"
+  # Locators: pixel x, y (centre of the top-left pixel is 0, 0) and easting, northing; the
+  # same corners of the map grid on both sizes (about 1 degree of turn).
+  read -r x1 y1 x2 y2 x3 y3 < <(awk -v w="$width_in" -v h="$height_in" 'BEGIN {
+    printf "%d %d %d %d %d %d\n", 200 * w / 12000, 200 * h / 9000, 11800 * w / 12000, 400 * h / 9000, 11740 * w / 12000, 8800 * h / 9000 }')
+  p1="$x1,$y1,500000,6100000"; p2="$x2,$y2"; p3="$x3,$y3,511600,6091150"
+  # GDAL puts the centre of the top-left pixel at 0.5, 0.5.
+  gdal_translate -q -of VRT -gcp "$x1.5" "$y1.5" 500000 6100000 -gcp "$x2.5" "$y2.5" 511600 6100000 \
+    -gcp "$x3.5" "$y3.5" 511600 6091150 "$work/source-$size.tif" "$work/source-$size.vrt"
+  for compression in none lzw; do
+    ours_cmd=("$cli" rectify "$work/source-$size.tif" "$work/ours-$size-$compression.tif" --p1 "$p1" --p2 "$p2" --p3 "$p3" --compress $compression)
+    "${ours_cmd[@]}" >/dev/null  # the output grid for gdalwarp, and a warm page cache for both
+    read -r width height < <("$cli" info "$work/ours-$size-$compression.tif" | awk '/^width/{w=$2} /^height/{h=$2} END{print w, h}')
+    read -r west north east south < <("$cli" world "$work/ours-$size-$compression.tif" | awk '/^outside_west/{w=$2} /^outside_north/{n=$2} /^outside_east/{e=$2} /^outside_south/{s=$2} END{print w, n, e, s}')
+    gdal_compress=$([ $compression = lzw ] && echo LZW || echo NONE)
+    gdal_cmd=(env GDAL_NUM_THREADS=1 gdalwarp -q -overwrite -order 1 -r near -et 0 -wo NUM_THREADS=1
+      -te "$west" "$south" "$east" "$north" -ts "$width" "$height" -co COMPRESS=$gdal_compress
+      "$work/source-$size.vrt" "$work/gdal-$size-$compression.tif")
+    outputs=("$work/ours-$size-$compression.tif" "$work/gdal-$size-$compression.tif")
+    run_side_by_side
+    # Both pictures as the program holds them: rows of whole 4-byte words.
+    budget=$(awk -v w="$width_in" -v h="$height_in" -v ow="$width" -v oh="$height" 'BEGIN {
+      printf "%.0f", 1.05 * (int((w * 3 + 3) / 4) * 4 * h + int((ow * 3 + 3) / 4) * 4 * oh) / 1048576 }')
+    print_side_by_side "$size" $compression "$budget"
+  done
 done
-echo "source: $(stat -c %s "$work/source.tif") bytes; output ${width} x ${height}"
-/usr/bin/python3 - "$work/ours-none.tif" "$work/gdal-none.tif" <<'PY' 2>/dev/null || echo "(python3-gdal not available for the pixel comparison)"
+echo "speedup: gdalwarp's best clock time over ours; cpu x: the same for processor time (user + system)"
+for size in 12000x9000 4000x3000; do
+  /usr/bin/python3 - "$work/ours-$size-none.tif" "$work/gdal-$size-none.tif" "$size" <<'PY' 2>/dev/null || echo "(python3-gdal not available for the pixel comparison)"
 import sys
 from osgeo import gdal
 import numpy as np
 a = gdal.Open(sys.argv[1]).ReadAsArray(); b = gdal.Open(sys.argv[2]).ReadAsArray()
 same = np.all(a == b, axis=0)
-print("pixels equal in both outputs: %.4f %%" % (100.0 * same.mean()))
+print("%s: pixels equal in both outputs: %.4f %%" % (sys.argv[3], 100.0 * same.mean()))
 PY
+done

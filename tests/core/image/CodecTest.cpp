@@ -10,6 +10,7 @@
 
 #include "errors/ErrorText.h"
 #include "image/DIBImage.h"
+#include "parallel/Threads.h"
 #include "support/FixtureFiles.h"
 #include "support/TestSupport.h"
 #include "world/DIBWorld.h"
@@ -531,6 +532,60 @@ std::vector<std::uint8_t> PngHeaderOnly(std::uint32_t nWidth, std::uint32_t nHei
     }
     Chunk("IEND", {});
     return a;
+}
+
+// Uncompressed strips are read from the file in blocks on several threads; the same
+// samples stored with LZW go through libtiff's row reader. Both must give the same
+// picture for every layout, block size and thread count.
+TEST_F(CodecTest, UncompressedTiffStripsReadLikeLibtiffsRowReader)
+{
+    struct SLayout {
+        const char* pName;
+        int nWidth, nHeight, nBits, nSamples, nPhotometric;
+        bool bAlpha;
+    };
+    const SLayout aLayouts[] = {
+        {"rgb", 37, 23, 8, 3, PHOTOMETRIC_RGB, false},
+        {"rgb-several-blocks", 700, 640, 8, 3, PHOTOMETRIC_RGB, false},  // 1.3 MB of rows
+        {"rgba", 19, 11, 8, 4, PHOTOMETRIC_RGB, true},
+        {"grey", 33, 17, 8, 1, PHOTOMETRIC_MINISBLACK, false},
+        {"white-is-zero", 33, 17, 8, 1, PHOTOMETRIC_MINISWHITE, false},
+        {"palette-8", 31, 9, 8, 1, PHOTOMETRIC_PALETTE, false},
+        {"palette-4", 31, 9, 4, 1, PHOTOMETRIC_PALETTE, false},
+        {"grey-1-bit", 90, 13, 1, 1, PHOTOMETRIC_MINISBLACK, false},
+        {"rows-narrower-than-8-bytes", 5, 9, 8, 1, PHOTOMETRIC_MINISBLACK, false},  // left to libtiff
+        {"rgb-16-bit", 13, 7, 16, 3, PHOTOMETRIC_RGB, false},
+    };
+    for (const SLayout& layout : aLayouts) {
+        SCOPED_TRACE(layout.pName);
+        STiffSpec fixture;
+        fixture.nWidth = layout.nWidth;
+        fixture.nHeight = layout.nHeight;
+        fixture.nBitsPerSample = layout.nBits;
+        fixture.nSamplesPerPixel = layout.nSamples;
+        fixture.nPhotometric = layout.nPhotometric;
+        fixture.bAlpha = layout.bAlpha;
+        const std::size_t nRowBytes = (std::size_t(layout.nWidth) * layout.nSamples * layout.nBits + 7) / 8;
+        fixture.aSamples = Ramp(nRowBytes * layout.nHeight, 7);
+        if (layout.nPhotometric == PHOTOMETRIC_PALETTE)
+            for (int i = 0; i < 3 << layout.nBits; ++i)
+                fixture.aColourMap.push_back(static_cast<std::uint16_t>(i * 977));
+        const std::string strPlain = m_folder.Path(std::string(layout.pName) + "-none.tif");
+        const std::string strLzw = m_folder.Path(std::string(layout.pName) + "-lzw.tif");
+        WriteTiff(strPlain, fixture);
+        fixture.nCompression = COMPRESSION_LZW;
+        WriteTiff(strLzw, fixture);
+        CDIBImage expected;
+        ASSERT_TRUE(expected.OpenDIB(strLzw));
+        for (int nThreads : {1, 2, 3}) {
+            SCOPED_TRACE(testing::Message() << nThreads << " threads");
+            CScopedThreadCount threads(nThreads);
+            CDIBImage image;
+            ASSERT_TRUE(image.OpenDIB(strPlain));
+            EXPECT_TRUE(SamePicture(expected, image));
+        }
+    }
+    EXPECT_TRUE(m_platform.Messages().empty());
 }
 
 class DamagedFileTest : public CPlatformTest {

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "errors/ErrorText.h"
+#include "parallel/Threads.h"
 #include "support/TestSupport.h"
 #include "transform/LocatorChecks.h"
 #include "transform/Resample.h"
@@ -166,14 +167,34 @@ TEST_F(TransformTest, TheFastResampleIsIdenticalToTheFormulaForEveryPixel)
     }
     long nNearHalf = 0;
     for (const auto& [locators, nBits] : aCases) {
-        SCOPED_TRACE(testing::Message() << locators.m_nLocatorX[1] << "," << locators.m_nLocatorY[1] << " " << nBits);
-        CDIBWorld source;
-        test::MakePatternPicture(source, nBits, 301, 257);
-        CDIBWorld expected;
-        LiteralResample(source, locators, expected, nNearHalf);
-        std::unique_ptr<CDIBWorld> pTransformed;
-        ASSERT_EQ(TransformBitmap(source, locators, nBits, pTransformed), ETransformResult::Done);
-        EXPECT_TRUE(test::SamePicture(expected, *pTransformed));
+        // 301 columns leave padding at the end of each stored row; 300 columns of 24 bits
+        // leave none, so the last byte of the top row is the last byte of the picture.
+        for (int nWidth : {301, 300}) {
+            SCOPED_TRACE(testing::Message() << locators.m_nLocatorX[1] << "," << locators.m_nLocatorY[1] << " " << nBits
+                                            << " bits, " << nWidth << " wide");
+            CDIBWorld source;
+            test::MakePatternPicture(source, nBits, nWidth, 257);
+            CDIBWorld expected;
+            LiteralResample(source, locators, expected, nNearHalf);
+            // Rows are shared out between threads in bands; one, two and three threads (the
+            // last band short) must all give the formula's picture, with the progress
+            // stepped once for every output row in order.
+            for (int nThreads : {1, 2, 3}) {
+                SCOPED_TRACE(testing::Message() << nThreads << " threads");
+                CScopedThreadCount threads(nThreads);
+                const std::size_t nEventsBefore = m_platform.ProgressEvents().size();
+                std::unique_ptr<CDIBWorld> pTransformed;
+                ASSERT_EQ(TransformBitmap(source, locators, nBits, pTransformed), ETransformResult::Done);
+                EXPECT_TRUE(test::SamePicture(expected, *pTransformed));
+                const auto& aEvents = m_platform.ProgressEvents();
+                ASSERT_EQ(aEvents.size() - nEventsBefore, std::size_t(expected.m_nImageHeight) + 2);
+                for (int j = 0; j < expected.m_nImageHeight; ++j) {
+                    const auto& event = aEvents[nEventsBefore + 1 + std::size_t(j)];
+                    ASSERT_EQ(event.eType, CScriptedPlatform::SProgressEvent::Set);
+                    ASSERT_EQ(event.nPosition, j);
+                }
+            }
+        }
     }
     // The scale of 2 puts every odd output row exactly on a half pixel, and the quarter
     // turn and the shears come close many times over.

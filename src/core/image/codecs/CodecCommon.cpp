@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 
@@ -85,6 +86,28 @@ void SetGreyRamp(CDIBSection& picture)
         aRamp[i] = SRGBQuad{n, n, n, 0};
     }
     picture.SetColourTable(0, kColourTableSize, aRamp);
+}
+
+}  // namespace gridmorph
+
+namespace gridmorph {
+void SwapRedAndBlue(const std::uint8_t* pSource, std::uint8_t* pTarget, int nPixels)
+{
+    // Four bytes at a time: the byte after a pixel is read and written too, and the next
+    // pixel's store puts it right, so the last pixel goes byte by byte.
+    int x = 0;
+    if constexpr (std::endian::native == std::endian::little)
+        for (; x + 1 < nPixels; ++x, pSource += 3, pTarget += 3) {
+            std::uint32_t nWord;
+            std::memcpy(&nWord, pSource, 4);
+            const std::uint32_t nSwapped = (nWord & 0xFF00FF00u) | ((nWord >> 16) & 0xFFu) | ((nWord & 0xFFu) << 16);
+            std::memcpy(pTarget, &nSwapped, 4);
+        }
+    for (; x < nPixels; ++x, pSource += 3, pTarget += 3) {
+        pTarget[0] = pSource[2];
+        pTarget[1] = pSource[1];
+        pTarget[2] = pSource[0];
+    }
 }
 
 }  // namespace gridmorph

@@ -39,4 +39,8 @@ SCodecStatus CheckPaletteIndices(const CDIBSection& picture, int nEntries);
 // A grey ramp: entry i is (i, i, i).
 void SetGreyRamp(CDIBSection& picture);
 
+// Copies nPixels 3-byte pixels from pSource to pTarget (separate rows) with the first and
+// third bytes exchanged: RGB to BGR and back.
+void SwapRedAndBlue(const std::uint8_t* pSource, std::uint8_t* pTarget, int nPixels);
+
 }  // namespace gridmorph

@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "image/codecs/CodecCommon.h"
@@ -54,7 +56,8 @@ struct STiffHandle {
     }
 };
 
-TIFF* OpenTiff(const std::string& strPath, int nFd, const char* pMode, STiffMessages& messages)
+TIFF* OpenTiff(const std::string& strPath, int nFd, const char* pMode, STiffMessages& messages,
+               CTiffOutputFile* pOutput = nullptr)
 {
     RegisterGeoTiffTags();
     TIFFOpenOptions* pOptions = TIFFOpenOptionsAlloc();
@@ -63,8 +66,9 @@ TIFF* OpenTiff(const std::string& strPath, int nFd, const char* pMode, STiffMess
     TIFFOpenOptionsSetErrorHandlerExtR(pOptions, OnTiffError, &messages);
     TIFFOpenOptionsSetWarningHandlerExtR(pOptions, OnTiffWarning, &messages);
     TIFFOpenOptionsSetMaxSingleMemAlloc(pOptions, kTiffMaxSingleAllocation);
-    TIFF* pTiff = nFd >= 0 ? TIFFFdOpenExt(nFd, strPath.c_str(), pMode, pOptions)
-                           : TIFFOpenExt(strPath.c_str(), pMode, pOptions);
+    TIFF* pTiff = pOutput    ? pOutput->Open(strPath.c_str(), pMode, pOptions)
+                  : nFd >= 0 ? TIFFFdOpenExt(nFd, strPath.c_str(), pMode, pOptions)
+                             : TIFFOpenExt(strPath.c_str(), pMode, pOptions);
     TIFFOpenOptionsFree(pOptions);
     return pTiff;
 }
@@ -134,11 +138,7 @@ void ConvertSamples(const STiffLayout& layout, const std::uint8_t* pSamples, int
     std::uint8_t* pTarget = pTargetRow + static_cast<std::size_t>(nFirst) * nStep;
     // The common layouts of 8-bit samples, without per-sample dispatch.
     if (nBits == 8 && layout.nPhotometric == PHOTOMETRIC_RGB && nStep == 3 && nSamples == 3) {
-        for (int x = 0; x < nCount; ++x, pTarget += 3, pSamples += 3) {
-            pTarget[0] = pSamples[2];
-            pTarget[1] = pSamples[1];
-            pTarget[2] = pSamples[0];
-        }
+        SwapRedAndBlue(pSamples, pTarget, nCount);
         return;
     }
     if (nBits == 8 && layout.nPhotometric == PHOTOMETRIC_RGB && nStep == 4 && nSamples == 4) {
@@ -314,7 +314,93 @@ SCodecStatus ReadGeneric(TIFF* pTiff, CDIBSection& picture, const STiffLayout& l
     return SCodecStatus::Ok();
 }
 
-SCodecStatus ReadDirect(TIFF* pTiff, CDIBSection& picture, const STiffLayout& layout, const STiffMessages& messages)
+// Uncompressed strips whose bytes need no reordering by libtiff are read straight from
+// the file in blocks of about a megabyte, each block converted row by row while it is
+// still in the cache, the blocks shared out between the threads. False when the file is
+// not of that kind or a strip is shorter than its rows (then libtiff reads it, and says
+// what is wrong).
+constexpr std::size_t kReadBlockBytes = std::size_t(1) << 20;
+
+bool ReadUncompressedStrips(TIFF* pTiff, const CInputFile& file, CDIBSection& picture, const STiffLayout& layout)
+{
+    std::uint16_t nCompression = COMPRESSION_NONE, nFillOrder = FILLORDER_MSB2LSB;
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_COMPRESSION, &nCompression);
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_FILLORDER, &nFillOrder);
+    if (TIFFIsTiled(pTiff) || nCompression != COMPRESSION_NONE || nFillOrder != FILLORDER_MSB2LSB ||
+        (layout.nBitsPerSample == 16 && TIFFIsByteSwapped(pTiff)))
+        return false;
+    const int nWidth = picture.Width();
+    const int nHeight = picture.Height();
+    const tmsize_t nLineBytes = TIFFScanlineSize(pTiff);
+    std::uint32_t nRowsPerStrip = 0;
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_ROWSPERSTRIP, &nRowsPerStrip);
+    nRowsPerStrip = std::clamp<std::uint32_t>(nRowsPerStrip, 1, std::uint32_t(nHeight));
+    // The table of row places below costs 8 bytes a row; pictures with narrower rows (a
+    // hostile file may declare billions of them) are left to libtiff.
+    if (nLineBytes < tmsize_t(sizeof(std::uint64_t)) || nLineBytes > kTiffMaxSingleAllocation)
+        return false;
+    const std::size_t nRowBytes = static_cast<std::size_t>(nLineBytes);
+    const std::uint32_t nStrips = (std::uint32_t(nHeight) + nRowsPerStrip - 1) / nRowsPerStrip;
+    if (nStrips != TIFFNumberOfStrips(pTiff))
+        return false;
+    // Where each row lies in the file, checked before anything is read.
+    for (std::uint32_t nStrip = 0; nStrip < nStrips; ++nStrip) {
+        const std::uint64_t nRows = std::min<std::uint64_t>(nRowsPerStrip, std::uint64_t(nHeight) - std::uint64_t(nStrip) * nRowsPerStrip);
+        const std::uint64_t nOffset = TIFFGetStrileOffset(pTiff, nStrip);
+        if (TIFFGetStrileByteCount(pTiff, nStrip) < nRows * nRowBytes || nOffset > file.Size() ||
+            nRows * nRowBytes > file.Size() - nOffset)
+            return false;
+    }
+    auto RowOffset = [&](int y) {
+        return TIFFGetStrileOffset(pTiff, std::uint32_t(y) / nRowsPerStrip) + (std::uint32_t(y) % nRowsPerStrip) * nRowBytes;
+    };
+    // The libtiff handle is not shared between threads: every row's place is taken first.
+    std::vector<std::uint64_t> aRowOffsets;
+    try {
+        aRowOffsets.resize(static_cast<std::size_t>(nHeight));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (int y = 0; y < nHeight; ++y)
+        aRowOffsets[static_cast<std::size_t>(y)] = RowOffset(y);
+
+    const int nBlockRows = static_cast<int>(std::clamp<std::size_t>(kReadBlockBytes / nRowBytes, 1, std::size_t(nHeight)));
+    const int nBlocks = (nHeight + nBlockRows - 1) / nBlockRows;
+    const int nThreads = std::clamp(GetThreadCount(), 1, nBlocks);
+    std::vector<std::vector<std::uint8_t>> aScratch(static_cast<std::size_t>(nThreads));
+    std::atomic<bool> bShort{false};
+    try {
+        RunOrdered(
+            nThreads, nBlocks, 4 * nThreads,
+            [&](int nBlock, int nSlot) {
+                std::vector<std::uint8_t>& aBuffer = aScratch[static_cast<std::size_t>(nSlot)];
+                aBuffer.resize(static_cast<std::size_t>(nBlockRows) * nRowBytes);
+                const int nFirst = nBlock * nBlockRows;
+                const int nEnd = std::min(nHeight, nFirst + nBlockRows);
+                // Rows that follow each other in the file are read with one call.
+                for (int y = nFirst; y < nEnd && !bShort;) {
+                    int nRunEnd = y + 1;
+                    while (nRunEnd < nEnd && aRowOffsets[std::size_t(nRunEnd)] == aRowOffsets[std::size_t(nRunEnd - 1)] + nRowBytes)
+                        ++nRunEnd;
+                    std::uint8_t* pRun = aBuffer.data() + std::size_t(y - nFirst) * nRowBytes;
+                    if (!file.ReadAt(aRowOffsets[std::size_t(y)], pRun, std::size_t(nRunEnd - y) * nRowBytes)) {
+                        bShort = true;
+                        return;
+                    }
+                    for (int r = y; r < nRunEnd; ++r)
+                        ConvertSamples(layout, aBuffer.data() + std::size_t(r - nFirst) * nRowBytes, nWidth, picture.PictureRow(r), 0);
+                    y = nRunEnd;
+                }
+            },
+            [&](int) { return !bShort; });
+    } catch (const std::bad_alloc&) {
+        return false;  // libtiff reads it again row by row
+    }
+    return !bShort;
+}
+
+SCodecStatus ReadDirect(TIFF* pTiff, const CInputFile& file, CDIBSection& picture, const STiffLayout& layout,
+                        const STiffMessages& messages)
 {
     const int nWidth = picture.Width();
     const int nHeight = picture.Height();
@@ -340,6 +426,8 @@ SCodecStatus ReadDirect(TIFF* pTiff, CDIBSection& picture, const STiffLayout& la
             }
         return SCodecStatus::Ok();
     }
+    if (ReadUncompressedStrips(pTiff, file, picture, layout))
+        return SCodecStatus::Ok();
     // Scanline reading decodes strip by strip without holding a whole strip, which for
     // an uncompressed single-strip file would be the whole picture again.
     const tmsize_t nLineBytes = TIFFScanlineSize(pTiff);
@@ -389,7 +477,7 @@ SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
         SetGreyRamp(*pPicture);
     if (!status.Failed())
         status = layout.bGeneric ? ReadGeneric(pTiff, *pPicture, layout, messages)
-                                 : ReadDirect(pTiff, *pPicture, layout, messages);
+                                 : ReadDirect(pTiff, file, *pPicture, layout, messages);
     if (status.Failed())
         pPicture.reset();
     return status;
@@ -397,37 +485,26 @@ SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
 
 SCodecStatus CTiffCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer) const
 {
-    const int nHeight = picture.Height();
     STiffMessages messages;
-    STiffHandle handle;
     // Files past 4 GB need BigTIFF; smaller ones stay classic for older readers.
-    const char* pMode = picture.StorageBytes() > (std::uint64_t(3) << 30) ? "w8" : "w";
+    const char* pMode = picture.StorageBytes() > (std::uint64_t(3) << 30) ? "w8m" : "wm";
     const int nFd = writer.DuplicateDescriptor();
     if (nFd < 0)
         return SCodecStatus::Fail(codec_result::kWriteFailed, "TIFF: the file cannot be written.");
-    handle.pTiff = OpenTiff(writer.TargetPath(), nFd, pMode, messages);
-    if (!handle.pTiff) {
-        close(nFd);
+    CTiffOutputFile output(nFd);  // closed after the TIFF below
+    STiffHandle handle;
+    handle.pTiff = OpenTiff(writer.TargetPath(), -1, pMode, messages, &output);
+    if (!handle.pTiff)
         return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: cannot start writing." : messages.strError);
-    }
     TIFF* pTiff = handle.pTiff;
     if (!WriteGeoTiffTags(pTiff, EncodeOptions().geoReference))
         return SCodecStatus::Fail(codec_result::kWriteFailed, "TIFF: the GeoTIFF tags cannot be written.");
     const ETiffCompression eCompression = EncodeOptions().eTiffCompression;
     SetTiffWriteFields(pTiff, picture, eCompression);
-    if (eCompression != ETiffCompression::None) {
-        std::string strError;
-        if (!WriteCompressedStrips(pTiff, picture, eCompression, GetThreadCount(), strError))
-            return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? strError : messages.strError);
-    } else {
-        std::vector<std::uint8_t> aRow(TiffRowBytes(picture));
-        for (int y = 0; y < nHeight; ++y) {
-            ConvertTiffRow(picture, y, aRow.data());
-            if (TIFFWriteScanline(pTiff, aRow.data(), static_cast<std::uint32_t>(y), 0) < 0)
-                return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: writing a row failed." : messages.strError);
-        }
-    }
-    if (!TIFFFlush(pTiff))
+    std::string strError;
+    if (!WriteStrips(pTiff, picture, eCompression, GetThreadCount(), strError))
+        return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? strError : messages.strError);
+    if (!TIFFFlush(pTiff) || !output.Flush())
         return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: writing the file failed." : messages.strError);
     return SCodecStatus::Ok();
 }
