@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "image/ColourTypes.h"
@@ -105,6 +106,9 @@ public:
     std::string GetErrorMessage() const;
     void BuildImageFilters();
     std::string GetImportFilter();
+    // The open dialogs' filter list from the decoders there are; when it cannot be made
+    // (no decoders), the reason in a warning box and nothing.
+    static std::optional<std::string> ImportFilterOrWarn();
     std::string GetExportFilter();
     std::string SaveFileDialog(int& nFilterIndex, const char* pInitialFolder);
     static int GetFileType(const std::string& strFileName);

@@ -187,6 +187,17 @@ std::string CDIBImage::GetImportFilter()
     return m_strImportFilter;
 }
 
+std::optional<std::string> CDIBImage::ImportFilterOrWarn()
+{
+    CDIBImage image;
+    std::string strFilter = image.GetImportFilter();
+    if (image.m_nErrorNumber != 0) {
+        ShowWarning(image.GetErrorMessage());
+        return std::nullopt;
+    }
+    return strFilter;
+}
+
 std::string CDIBImage::GetExportFilter()
 {
     BuildImageFilters();

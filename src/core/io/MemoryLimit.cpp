@@ -1,5 +1,6 @@
 #include "io/MemoryLimit.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,11 +19,17 @@ std::uint64_t GetPictureMemoryLimit()
     if (std::FILE* pInfo = std::fopen("/proc/meminfo", "r")) {
         char szLine[256];
         while (std::fgets(szLine, sizeof szLine, pInfo)) {
-            unsigned long long nKilobytes = 0;
-            if (std::sscanf(szLine, "MemAvailable: %llu kB", &nKilobytes) == 1) {
-                nAvailable = static_cast<std::uint64_t>(nKilobytes) << 10;
-                break;
-            }
+            // "MemAvailable:   12345678 kB"
+            constexpr char kKey[] = "MemAvailable:";
+            if (std::strncmp(szLine, kKey, sizeof kKey - 1) != 0)
+                continue;
+            const char* pDigits = szLine + sizeof kKey - 1;
+            while (*pDigits == ' ' || *pDigits == '\t')
+                ++pDigits;
+            std::uint64_t nKilobytes = 0;
+            if (std::from_chars(pDigits, szLine + std::strlen(szLine), nKilobytes).ec == std::errc())
+                nAvailable = nKilobytes << 10;
+            break;
         }
         std::fclose(pInfo);
     }

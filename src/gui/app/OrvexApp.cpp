@@ -121,17 +121,11 @@ bool COrvexApp::InitInstance(const QStringList& aArguments)
 void COrvexApp::OnFileOpen()
 {
     const QString strFolder = QDir::currentPath();
-    std::string strFilter;
-    {
-        CDIBWorld image;
-        strFilter = image.GetImportFilter();
-        if (image.m_nErrorNumber != 0) {
-            ShowWarning(image.GetErrorMessage());
-            return;
-        }
-    }
+    const std::optional<std::string> strFilter = CDIBImage::ImportFilterOrWarn();
+    if (!strFilter)
+        return;
     SFileDialogRequest request;
-    request.strFilter = strFilter;
+    request.strFilter = *strFilter;
     request.strInitialFolder = strFolder.toStdString();
     request.nFilterEntry = std::max(0, m_nOpenFilterIndex - 1);
     const SFileDialogResult result = m_pPlatform->GetOpenFileName(request);

@@ -189,16 +189,10 @@ void COrvexNewDlg::OnBrowseFile()
 
 void COrvexNewDlg::OnBrowseBasedOn()
 {
-    std::string strFilter;
-    {
-        CDIBWorld image;
-        strFilter = image.GetImportFilter();
-        if (image.m_nErrorNumber != 0) {
-            ShowWarning(image.GetErrorMessage());
-            return;
-        }
-    }
-    CMFileDialog dialog(strFilter, QDir::currentPath().toStdString(), this);
+    const std::optional<std::string> strFilter = CDIBImage::ImportFilterOrWarn();
+    if (!strFilter)
+        return;
+    CMFileDialog dialog(*strFilter, QDir::currentPath().toStdString(), this);
     dialog.m_pFileList = &m_strBasedOnList;
     dialog.exec();
     if (dialog.m_bClosed)
