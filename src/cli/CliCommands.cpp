@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <map>
+#include <new>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -20,6 +21,8 @@
 #include "image/codecs/GeoTiffTags.h"
 #include "image/codecs/ImageCodec.h"
 #include "io/Numbers.h"
+#include "io/OutputClashes.h"
+#include "io/QuoteText.h"
 #include "platform/HeadlessPlatform.h"
 #include "transform/FourthCorner.h"
 #include "transform/LocatorChecks.h"
@@ -28,6 +31,7 @@
 #include "world/CoordinateSystem.h"
 #include "world/DIBWorld.h"
 #include "world/NewBackgroundMap.h"
+#include "world/SidecarFiles.h"
 #include "world/WorldFile.h"
 
 namespace gridmorph::cli {
@@ -132,7 +136,7 @@ SCommandLine ParseCommandLine(const std::vector<std::string>& aArguments)
             for (const char* pOption : aValued)
                 bKnown = bKnown || strArgument == pOption;
             if (!bKnown)
-                throw CUsageError("unknown option '" + strArgument + "'");
+                throw CUsageError("unknown option " + QuoteForMessage(strArgument));
             if (i + 1 >= aArguments.size())
                 throw CUsageError(strArgument + " needs a value");
             commandLine.aOptions[strArgument] = aArguments[++i];
@@ -154,7 +158,7 @@ std::vector<double> ParseNumbers(const std::string& strList, std::size_t nExpect
         const char* pEnd = nullptr;
         const double dValue = ScanNumber(strPiece.c_str(), &pEnd);
         if (strPiece.empty() || *pEnd != '\0' || !std::isfinite(dValue))
-            throw CUsageError(std::string(pOption) + ": '" + strPiece + "' is not a number");
+            throw CUsageError(std::string(pOption) + ": " + QuoteForMessage(strPiece) + " is not a number");
         aNumbers.push_back(dValue);
     }
     if (aNumbers.size() != nExpected)
@@ -171,8 +175,9 @@ void PrintEdges(std::initializer_list<std::pair<const char*, double>> aLines)
 
 int Failure(const CDIBImage& image, const char* pVerb, const CCliPlatform& platform, int nMessagesBefore)
 {
-    const std::string strMessage = platform.m_nMessages > nMessagesBefore ? GetErrorText(image.m_nErrorNumber)
-                                                                           : image.GetErrorMessage();
+    const std::string strMessage = platform.m_nMessages > nMessagesBefore && image.m_nErrorNumber != ERR_MESSAGE_IS_DETAIL
+                                       ? GetErrorText(image.m_nErrorNumber)
+                                       : image.GetErrorMessage();
     std::fprintf(stderr, "gridmorph-cli: %s failed: %s\n", pVerb, strMessage.c_str());
     return 1;
 }
@@ -196,9 +201,10 @@ bool SaveOutput(CDIBWorld& image, const std::string& strPath)
     return (image.HasWorld() ? image.SaveWorld(strPath) : image.SaveDIB(strPath)) == ESaveResult::Written;
 }
 
-// Refuses, before any work, a command whose output is one of its inputs: the same file
-// (device and inode), however it is spelt: another path to it, ./ in front, a symbolic or
-// a hard link, or a name without extension that the save turns into the input's name.
+// Refuses, before any work, a command that would write over a file it reads or over
+// another file it writes: the picture, its world file, its .prj and the locator files,
+// however they are spelt (another path, ./ in front, a symbolic or a hard link, another
+// letter case, or a name without extension that the save turns into the input's name).
 void RefuseOutputOverInput(const SCommandLine& commandLine)
 {
     const std::vector<std::string>& aNames = commandLine.aPositional;
@@ -209,19 +215,18 @@ void RefuseOutputOverInput(const SCommandLine& commandLine)
         return;
     if (aNames.size() <= nOutput)
         return;
-    std::string strWritten = aNames[nOutput];
-    if (CDIBImage::GetFileType(strWritten) == FILE_TYPE_NONE)
-        strWritten += ".PNG";  // what the save writes for a name without a known extension
-    struct stat output {};
-    if (stat(strWritten.c_str(), &output) != 0)
-        return;  // a new file
-    for (std::size_t i = 0; i < aNames.size(); ++i) {
-        struct stat input {};
-        if (i != nOutput && stat(aNames[i].c_str(), &input) == 0 && input.st_dev == output.st_dev &&
-            input.st_ino == output.st_ino)
-            throw CUsageError(commandLine.strCommand + ": the output " + strWritten + " is the same file as the input " +
-                              aNames[i] + " and would replace it");
-    }
+    COutputSet files;
+    for (std::size_t i = 0; i < aNames.size(); ++i)
+        if (i != nOutput)
+            AddMapFilesRead(files, aNames[i], "the input");
+    AddMapFilesWritten(files, aNames[nOutput], OutputCoordinateSystem().has_value(), "the output");
+    if (const auto it = commandLine.aOptions.find("--points"); it != commandLine.aOptions.end())
+        files.AddRead(it->second, "the locator file");
+    if (const auto it = commandLine.aOptions.find("--save-points"); it != commandLine.aOptions.end())
+        files.AddWritten(it->second, "the locator file to save");
+    const std::string strClash = files.FindClash();
+    if (!strClash.empty())
+        throw CUsageError(commandLine.strCommand + ": " + strClash);
 }
 
 // Puts the process's output coordinate system back as it was (the tests run commands in
@@ -267,6 +272,9 @@ int RunInfo(const SCommandLine& commandLine, CCliPlatform& platform)
         break;
     case EGeoTiffPlacement::ControlPoints:
         std::printf("geotiff: control points (only north-up maps are placed)\n");
+        break;
+    case EGeoTiffPlacement::Damaged:
+        std::printf("geotiff: damaged (a pixel size of zero or not a number, or edges beyond any map)\n");
         break;
     }
     if (reference.system)
@@ -477,9 +485,22 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
         if (bNonRectangular)
             throw CUsageError("--p4 checks the corners of a map-grid rectangle; it does not go with --non-rectangular");
         aFourthCorner = ParseNumbers(*pP4, 2, "--p4");
-        for (double d : aFourthCorner)
-            if (d != std::floor(d) || std::fabs(d) > 1e9)
+        for (double d : aFourthCorner) {
+            if (d != std::floor(d))
                 throw CUsageError("pixel positions are whole numbers");
+            if (std::fabs(d) > 1e9)
+                throw CUsageError("--p4: " + QuoteForMessage(*pP4) + " is out of range (beyond any picture)");
+        }
+    }
+    // The locators are saved after the work: a folder that is not there is said before it.
+    if (const std::string* pSavePoints = Option("--save-points")) {
+        const auto nSlash = pSavePoints->find_last_of('/');
+        const std::string strFolder = nSlash == std::string::npos ? "." : pSavePoints->substr(0, nSlash + 1);
+        struct stat folder {};
+        if (pSavePoints->empty() || pSavePoints->back() == '/' || stat(strFolder.c_str(), &folder) != 0 ||
+            !S_ISDIR(folder.st_mode))
+            throw CUsageError("--save-points: the folder of " + QuoteForMessage(*pSavePoints, 200) +
+                              " does not exist");
     }
     CLocatorSet locators;
     if (pPointsFile) {
@@ -510,6 +531,12 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
                          source.m_nImageWidth, source.m_nImageHeight);
             return 1;
         }
+    if (!aFourthCorner.empty() && (aFourthCorner[0] < 0 || aFourthCorner[0] >= source.m_nImageWidth ||
+                                   aFourthCorner[1] < 0 || aFourthCorner[1] >= source.m_nImageHeight)) {
+        std::fprintf(stderr, "gridmorph-cli: rectify failed: point 4 lies outside the %d x %d picture\n",
+                     source.m_nImageWidth, source.m_nImageHeight);
+        return 1;
+    }
     platform.SetQuestionAnswer(Option("--yes") ? EAnswer::Yes : EAnswer::No);
     if (!RunLocatorChecks(locators).Passed()) {
         std::fprintf(stderr, "gridmorph-cli: rectify failed: the locators did not pass their checks%s\n",
@@ -611,12 +638,17 @@ int RunCli(int argc, char** argv)
             {"rectify", RunRectify}};
         const auto it = aCommands.find(commandLine.strCommand);
         if (it == aCommands.end())
-            throw CUsageError("unknown command '" + commandLine.strCommand + "'");
+            throw CUsageError("unknown command " + QuoteForMessage(commandLine.strCommand));
         RefuseOutputOverInput(commandLine);
         return it->second(commandLine, platform);
     } catch (const CUsageError& error) {
         std::fprintf(stderr, "gridmorph-cli: %s; see gridmorph-cli --help\n", error.Problem().c_str());
         return 2;
+    } catch (const std::bad_alloc&) {
+        // Whatever the command was doing when memory ran out, it says so and fails.
+        std::fprintf(stderr, "gridmorph-cli: failed: out of memory (the machine has not enough memory available "
+                             "for this work)\n");
+        return 1;
     }
 }
 

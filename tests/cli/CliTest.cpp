@@ -83,7 +83,9 @@ TEST_F(CliTest, ConvertWritesTheNamedFormatAndRefusesWhatItCannotWrite)
 
     run = RunCli("convert " + m_folder.Path("missing.png") + " " + m_folder.Path("x.png"));
     EXPECT_EQ(run.nExitCode, 1);
-    EXPECT_NE(run.strOutput.find("Load image failed - probably too large."), std::string::npos) << run.strOutput;
+    EXPECT_NE(run.strOutput.find("convert failed: The file " + m_folder.Path("missing.png") + " does not exist."),
+              std::string::npos)
+        << run.strOutput;
 }
 
 TEST_F(CliTest, MapVerbsKeepTheGeoreference)
@@ -300,6 +302,61 @@ TEST_F(CliTest, AnOutputThatIsAnInputIsRefusedBeforeAnyWork)
     const SRun run = RunCli("convert map.png ./copy.png", m_folder.Root().string());
     EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
     EXPECT_TRUE(std::filesystem::exists(m_folder.Path("copy.png")));
+}
+
+TEST_F(CliTest, SidecarFilesNeverReplaceAnInputOrEachOther)
+{
+    CDIBWorld image;
+    test::MakePatternPicture(image, 24, 100, 50);
+    image.SetEdges(1000, 1049, 1099, 1000);
+    image.SaveWorld(m_folder.Path("map.png"));
+    image.SaveWorld(m_folder.Path("in.tif"));
+    ASSERT_EQ(image.m_nErrorNumber, 0);
+    test::WriteBytes(m_folder.Path("in.prj"), {'G', 'E', 'O', 'G'});
+    test::WriteBytes(m_folder.Path("old.points"), {'x'});
+    std::filesystem::create_symlink(m_folder.Path("in.TFW"), m_folder.Path("linked.BPW"));
+    const std::vector<std::string> aKept = {"map.png", "map.PGW", "in.tif", "in.TFW", "in.prj", "old.points"};
+    std::vector<std::vector<std::uint8_t>> aBefore;
+    for (const std::string& strName : aKept)
+        aBefore.push_back(test::ReadBytes(m_folder.Path(strName)));
+    const std::string strRectify = " --p1 0,0,1000,1049 --p2 99,0 --p3 99,49,1099,1000";
+
+    struct SCase {
+        std::string strArguments;
+        const char* pWritten;  // the file that would have been replaced, and the one it is
+        const char* pRead;
+    };
+    const SCase aCases[] = {
+        {"rectify map.png out.png" + strRectify + " --save-points map.png", "map.png", "map.png"},
+        {"rectify map.png out.png" + strRectify + " --save-points out.png", "out.png", "out.png"},
+        {"rectify map.png out.png" + strRectify + " --save-points out.PGW", "out.PGW", "out.PGW"},
+        {"rectify map.png out.png" + strRectify + " --save-points MAP.pgw", "MAP.pgw", "map.PGW"},
+        {"rectify map.png out.png --points old.points --save-points ./old.points", "old.points", "old.points"},
+        {"crop in.tif in.tiff --rect 0,0,10,10", "in.TFW", "in.TFW"},
+        {"crop in.tif IN.TIF --rect 0,0,10,10", "IN.TIF", "in.tif"},
+        {"convert in.tif in.bmp --srs EPSG:4326", "in.prj", "in.prj"},
+        {"convert in.tif in.bmp", "in.prj", "in.prj"},  // the old .prj would be removed
+        {"convert in.tif linked.bmp", "linked.BPW", "in.TFW"},  // a link to the input's world file
+        {"mosaic in.gif --region 1010,1010,1050,1040 in.tif", "in.prj", "in.prj"},
+    };
+    for (const SCase& aCase : aCases) {
+        SCOPED_TRACE(aCase.strArguments);
+        const SRun run = RunCli(aCase.strArguments, m_folder.Root().string());
+        EXPECT_EQ(run.nExitCode, 2);
+        EXPECT_NE(run.strOutput.find(std::string(aCase.pWritten) + " is the same file as "), std::string::npos)
+            << run.strOutput;
+        EXPECT_NE(run.strOutput.find(std::string(aCase.pRead) + " and would replace it"), std::string::npos)
+            << run.strOutput;
+        for (std::size_t i = 0; i < aKept.size(); ++i)
+            EXPECT_EQ(test::ReadBytes(m_folder.Path(aKept[i])), aBefore[i]) << aKept[i];
+        for (const char* pName : {"out.png", "out.PGW", "in.tiff", "in.bmp", "linked.bmp", "in.gif"})
+            EXPECT_FALSE(std::filesystem::exists(m_folder.Path(pName))) << pName;
+    }
+    // Sidecars of other names are fine.
+    const SRun run = RunCli("rectify map.png out.png" + strRectify + " --save-points out.points",
+                            m_folder.Root().string());
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_TRUE(std::filesystem::exists(m_folder.Path("out.points")));
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cctype>
 
+#include "io/OutputClashes.h"
 #include "platform/Platform.h"
+#include "world/CoordinateSystem.h"
+#include "world/SidecarFiles.h"
 
 namespace gridmorph {
 namespace {
@@ -267,6 +270,18 @@ bool CMapDocument::OnFileSaveTransformedAs()
     const std::string strName = AskSaveFileName();
     if (strName.empty())
         return false;
+    // The open map stays open: its picture, world file and .prj must not be replaced by the
+    // transformed map's.
+    COutputSet files;
+    if (!m_strFilePath.empty())
+        AddMapFilesRead(files, m_strFilePath, "the open map");
+    AddMapFilesWritten(files, strName, OutputCoordinateSystem().has_value(), "the transformed map");
+    if (const std::string strClash = files.FindClash(); !strClash.empty()) {
+        std::string strText = "The transformed map cannot be saved as " + strName + ":\n\n" + strClash + ".";
+        strText[strText.find(":\n\n") + 3] = static_cast<char>(std::toupper(static_cast<unsigned char>(strClash[0])));
+        ShowWarning(strText + "\n\nPlease choose another name.");
+        return false;
+    }
     ESaveResult eResult;
     {
         CWaitCursor waitCursor;

@@ -1,9 +1,11 @@
 // The file side of CDIBImage: file types, the dialogs' filter lists, open, save and
 // the error message.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <stdexcept>
@@ -220,6 +222,14 @@ bool CDIBImage::OpenDIB(const std::string& strFileName)
         return false;
     }
 
+    // A file that is not there is said to be missing, not to be too large to load.
+    if (struct stat info {}; stat(strFileName.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        m_nErrorNumber = ERR_MESSAGE_IS_DETAIL;
+        m_strErrorText = "The file " + strFileName + " does not exist.";
+        ShowWarning(m_strErrorText);
+        DestroyImage(true);
+        return false;
+    }
     const CImageCodec* pCodec = CCodecRegistry::Instance().Find(static_cast<EImageFormat>(m_nFileType));
     std::unique_ptr<CDIBSection> pDecoded;
     SCodecStatus status;

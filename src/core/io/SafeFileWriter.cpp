@@ -1,13 +1,20 @@
 #include "io/SafeFileWriter.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace gridmorph {
@@ -66,7 +73,199 @@ int CreateTemporaryFile(const std::string& strTarget, std::string& strTemporaryP
     return -1;
 }
 
+CFileSystemCalls s_defaultCalls;
+CFileSystemCalls* s_pCalls = &s_defaultCalls;
+
+// The temporary files open now, for a signal handler: a slot is claimed (1), its path
+// written, then published (2); the handler removes the published ones.
+constexpr int kSlots = 64;
+char s_aSlotPaths[kSlots][PATH_MAX];
+std::atomic<int> s_aSlotStates[kSlots];
+
+int ClaimSlot(const std::string& strPath)
+{
+    if (strPath.size() >= PATH_MAX)
+        return -1;
+    for (int i = 0; i < kSlots; ++i) {
+        int nFree = 0;
+        if (s_aSlotStates[i].compare_exchange_strong(nFree, 1)) {
+            std::memcpy(s_aSlotPaths[i], strPath.c_str(), strPath.size() + 1);
+            s_aSlotStates[i].store(2);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void ReleaseSlot(int nSlot)
+{
+    if (nSlot >= 0)
+        s_aSlotStates[nSlot].store(0);
+}
+
+void OnTerminatingSignal(int nSignal)
+{
+    RemoveTemporaryFilesNow();
+    signal(nSignal, SIG_DFL);
+    raise(nSignal);
+}
+
+bool IsLetterOrDigit(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+// What a name in the target's folder is to that target: one of its temporary files, a
+// previous file a commit kept, or neither.
+enum class ELeftover { None, Temporary, Previous, Removed };
+ELeftover LeftoverKind(const std::string& strEntry, const std::string& strPrefix)
+{
+    if (strEntry.size() < strPrefix.size() + 8 || strEntry.compare(0, strPrefix.size(), strPrefix) != 0)
+        return ELeftover::None;
+    for (std::size_t i = strPrefix.size(); i < strPrefix.size() + 8; ++i)
+        if (!IsLetterOrDigit(strEntry[i]))
+            return ELeftover::None;
+    const std::string strRest = strEntry.substr(strPrefix.size() + 8);
+    if (strRest.empty())
+        return ELeftover::Temporary;
+    if (strRest == ".removed")
+        return ELeftover::Removed;
+    return strRest == ".previous" ? ELeftover::Previous : ELeftover::None;
+}
+
+// A lock on a folder (flock on the folder itself), held while files in it are put in
+// place or tidied, so that two processes never interleave their renames. A folder that
+// cannot be locked (a file system without locks) is used unlocked.
+class CFolderLock {
+public:
+    explicit CFolderLock(const std::string& strFolder)
+        : m_nFd(open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (m_nFd >= 0)
+            while (flock(m_nFd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+    }
+    ~CFolderLock()
+    {
+        if (m_nFd >= 0)
+            close(m_nFd);  // closing the last descriptor releases the lock
+    }
+    CFolderLock(const CFolderLock&) = delete;
+    CFolderLock& operator=(const CFolderLock&) = delete;
+    // Makes the folder's entries durable (the renames done in it).
+    bool Flush() const { return m_nFd < 0 || CFileSystemCalls::Current().Fsync(m_nFd) == 0; }
+
+private:
+    int m_nFd;
+};
+
+// Removes what earlier saves of this target left behind: temporary files no process
+// holds any more, and kept previous files. A previous file whose target is missing (the
+// save was killed between two renames) gets the target's name back.
+void RemoveLeftovers(const std::string& strTarget)
+{
+    const std::string strFolder = FolderOf(strTarget);
+    const std::string strPrefix = "." + BaseNameOf(strTarget) + ".";
+    const CFolderLock lock(strFolder);
+    DIR* pFolder = opendir(strFolder.c_str());
+    if (!pFolder)
+        return;
+    std::vector<std::string> aTemporary, aPrevious, aRemoved;
+    while (const dirent* pEntry = readdir(pFolder)) {
+        switch (LeftoverKind(pEntry->d_name, strPrefix)) {
+        case ELeftover::Temporary:
+            aTemporary.push_back(strFolder + "/" + pEntry->d_name);
+            break;
+        case ELeftover::Previous:
+            aPrevious.push_back(strFolder + "/" + pEntry->d_name);
+            break;
+        case ELeftover::Removed:  // the file was taken away from its set: nothing to give back
+            aRemoved.push_back(strFolder + "/" + pEntry->d_name);
+            break;
+        case ELeftover::None:
+            break;
+        }
+    }
+    closedir(pFolder);
+    for (const std::string& strPath : aTemporary) {
+        // A writer holds a lock on its temporary file as long as it may use it.
+        const int nFd = open(strPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (nFd < 0)
+            continue;
+        if (flock(nFd, LOCK_EX | LOCK_NB) == 0)
+            CFileSystemCalls::Current().Unlink(strPath.c_str());
+        close(nFd);
+    }
+    for (const std::string& strPath : aRemoved)
+        CFileSystemCalls::Current().Unlink(strPath.c_str());
+    if (aPrevious.empty())
+        return;
+    struct stat target {};
+    if (lstat(strTarget.c_str(), &target) != 0 && errno == ENOENT) {
+        // The most recently kept one is the file that was there last.
+        auto Changed = [](const std::string& strPath) {
+            struct stat info {};
+            return lstat(strPath.c_str(), &info) == 0 ? info.st_ctim.tv_sec * 1000000000LL + info.st_ctim.tv_nsec : -1LL;
+        };
+        const auto itNewest = std::max_element(aPrevious.begin(), aPrevious.end(), [&](const std::string& a, const std::string& b) {
+            return Changed(a) < Changed(b);
+        });
+        if (CFileSystemCalls::Current().Rename(itNewest->c_str(), strTarget.c_str()) == 0)
+            aPrevious.erase(itNewest);
+        else
+            return;  // keep them all rather than lose the only copy
+    }
+    for (const std::string& strPath : aPrevious)
+        CFileSystemCalls::Current().Unlink(strPath.c_str());
+}
+
+// A hidden name beside strTarget for keeping the file that is there.
+std::string KeptName(const std::string& strTarget, const char* pSuffix)
+{
+    static const char s_szLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string strName;
+    for (int nAttempt = 0; nAttempt < 100; ++nAttempt) {
+        unsigned char aRandom[8] = {};
+        if (getrandom(aRandom, sizeof aRandom, 0) != static_cast<ssize_t>(sizeof aRandom))
+            for (unsigned char& c : aRandom)
+                c = static_cast<unsigned char>(std::rand());
+        strName = FolderOf(strTarget) + "/." + BaseNameOf(strTarget) + ".";
+        for (unsigned char c : aRandom)
+            strName += s_szLetters[c % (sizeof s_szLetters - 1)];
+        strName += pSuffix;
+        struct stat info {};
+        if (lstat(strName.c_str(), &info) != 0)
+            break;
+    }
+    return strName;
+}
+
 }  // namespace
+
+int CFileSystemCalls::Fsync(int nFd) { return fsync(nFd); }
+int CFileSystemCalls::Rename(const char* pFrom, const char* pTo) { return rename(pFrom, pTo); }
+int CFileSystemCalls::Link(const char* pFrom, const char* pTo) { return link(pFrom, pTo); }
+int CFileSystemCalls::Unlink(const char* pPath) { return unlink(pPath); }
+CFileSystemCalls& CFileSystemCalls::Current() { return *s_pCalls; }
+
+CScopedFileSystemCalls::CScopedFileSystemCalls(CFileSystemCalls& calls) : m_pPrevious(s_pCalls) { s_pCalls = &calls; }
+CScopedFileSystemCalls::~CScopedFileSystemCalls() { s_pCalls = m_pPrevious; }
+
+void RemoveTemporaryFilesNow()
+{
+    for (int i = 0; i < kSlots; ++i)
+        if (s_aSlotStates[i].load() == 2)
+            unlink(s_aSlotPaths[i]);
+}
+
+void RemoveTemporaryFilesOnSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = OnTerminatingSignal;
+    sigemptyset(&action.sa_mask);
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(nSignal, &action, nullptr);
+}
 
 CSafeFileWriter::CSafeFileWriter(std::string strTargetPath) : m_strTargetPath(std::move(strTargetPath)) {}
 
@@ -81,6 +280,7 @@ bool CSafeFileWriter::Open(std::string& strError)
     }
     m_strReplacedPath = FollowLinks(m_strTargetPath);
     const std::string strFolder = FolderOf(m_strReplacedPath);
+    RemoveLeftovers(m_strReplacedPath);
     const int nFd = CreateTemporaryFile(m_strReplacedPath, m_strTemporaryPath);
     if (nFd < 0) {
         const int nErrno = errno;
@@ -91,6 +291,12 @@ bool CSafeFileWriter::Open(std::string& strError)
         m_strTemporaryPath.clear();
         return false;
     }
+    m_nSlot = ClaimSlot(m_strTemporaryPath);
+    // The lock tells a later save that tidies leftovers that this file is in use; it lasts
+    // as long as this second descriptor is open.
+    m_nLockFd = fcntl(nFd, F_DUPFD_CLOEXEC, 0);
+    if (m_nLockFd >= 0)
+        flock(m_nLockFd, LOCK_EX | LOCK_NB);
     // A replaced file keeps its permissions; a new one has the umask's from its creation.
     struct stat existing {};
     if (stat(m_strReplacedPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
@@ -100,8 +306,7 @@ bool CSafeFileWriter::Open(std::string& strError)
     if (!m_pFile) {
         strError = std::string("cannot open the file for writing: ") + std::strerror(errno);
         close(nFd);
-        unlink(m_strTemporaryPath.c_str());
-        m_strTemporaryPath.clear();
+        ReleaseTemporary();
         return false;
     }
     m_bOpen = true;
@@ -126,11 +331,21 @@ bool CSafeFileWriter::Finish(std::string& strError)
         return true;  // finished already
     errno = 0;
     bool bGood = std::fflush(m_pFile) == 0 && !std::ferror(m_pFile);
-    const int nFlushErrno = errno;
-    bGood = (std::fclose(m_pFile) == 0) && bGood;
+    int nErrno = errno;
+    // On the disc before its name is: after a power cut the new name must not show an
+    // empty or partial file.
+    if (bGood && CFileSystemCalls::Current().Fsync(fileno(m_pFile)) != 0) {
+        bGood = false;
+        nErrno = errno;
+    }
+    errno = 0;
+    if (std::fclose(m_pFile) != 0 && bGood) {
+        bGood = false;
+        nErrno = errno;
+    }
     m_pFile = nullptr;
     if (!bGood) {
-        strError = std::string("writing the file failed: ") + std::strerror(nFlushErrno ? nFlushErrno : errno);
+        strError = std::string("writing the file failed: ") + std::strerror(nErrno ? nErrno : EIO);
         return false;
     }
     return true;
@@ -145,7 +360,15 @@ bool CSafeFileWriter::Commit(std::string& strError)
 bool CSafeFileWriter::CommitTogether(std::initializer_list<CSafeFileWriter*> aWriters, std::string& strError,
                                      std::size_t& nFailed)
 {
+    return CommitTogether(aWriters, {}, strError, nFailed);
+}
+
+bool CSafeFileWriter::CommitTogether(std::initializer_list<CSafeFileWriter*> aWriters,
+                                     const std::vector<std::string>& aRemoved, std::string& strError,
+                                     std::size_t& nFailed)
+{
     const std::vector<CSafeFileWriter*> aList(aWriters);
+    CFileSystemCalls& calls = CFileSystemCalls::Current();
     auto DiscardAll = [&] {
         for (CSafeFileWriter* pWriter : aList)
             pWriter->Discard();
@@ -157,42 +380,109 @@ bool CSafeFileWriter::CommitTogether(std::initializer_list<CSafeFileWriter*> aWr
         }
     }
 
-    // Each replaced file stays reachable under a second name (a hard link) until all
-    // are in place, so a failed rename can put back what was there.
-    std::vector<std::string> aKept(aList.size());
-    std::vector<bool> aExisted(aList.size());
-    auto DropKept = [&] {
-        for (const std::string& strKept : aKept)
-            if (!strKept.empty())
-                unlink(strKept.c_str());
+    // One step per file: a writer's temporary file takes the target's name, a removed
+    // file leaves. Every folder concerned is locked, in one order, for the whole set.
+    struct SStep {
+        std::string strTarget;     // the name the set gives (or takes away)
+        std::string strTemporary;  // the new file; empty for a removal
+        std::string strKept;       // where the previous file is kept meanwhile
+        bool bExisted = false;     // a previous file was there
+        bool bDone = false;        // the step changed the folder
     };
-    for (nFailed = 0; nFailed < aList.size(); ++nFailed) {
-        CSafeFileWriter& writer = *aList[nFailed];
-        struct stat info {};
-        aExisted[nFailed] = lstat(writer.m_strReplacedPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-        if (aExisted[nFailed] && aList.size() > 1) {
-            const std::string strKept = writer.m_strTemporaryPath + ".previous";
-            if (link(writer.m_strReplacedPath.c_str(), strKept.c_str()) == 0)
-                aKept[nFailed] = strKept;
-        }
-        if (rename(writer.m_strTemporaryPath.c_str(), writer.m_strReplacedPath.c_str()) != 0) {
-            strError = "cannot replace " + writer.m_strReplacedPath + ": " + std::strerror(errno);
-            for (std::size_t i = 0; i < nFailed; ++i) {
-                const std::string& strTarget = aList[i]->m_strReplacedPath;
-                if (!aKept[i].empty() && rename(aKept[i].c_str(), strTarget.c_str()) == 0)
-                    aKept[i].clear();
-                else if (!aExisted[i])
-                    unlink(strTarget.c_str());
+    std::vector<SStep> aSteps;
+    for (CSafeFileWriter* pWriter : aList)
+        aSteps.push_back(SStep{pWriter->m_strReplacedPath, pWriter->m_strTemporaryPath, {}, false, false});
+    for (const std::string& strRemoved : aRemoved)
+        aSteps.push_back(SStep{strRemoved, {}, {}, false, false});
+    for (const std::string& strRemoved : aRemoved)
+        RemoveLeftovers(strRemoved);
+    std::vector<std::string> aFolders;
+    for (const SStep& step : aSteps)
+        aFolders.push_back(FolderOf(step.strTarget));
+    std::sort(aFolders.begin(), aFolders.end());
+    aFolders.erase(std::unique(aFolders.begin(), aFolders.end()), aFolders.end());
+    std::vector<std::unique_ptr<CFolderLock>> aLocks;
+    for (const std::string& strFolder : aFolders)
+        aLocks.push_back(std::make_unique<CFolderLock>(strFolder));
+
+    // Undoes the steps done, last first. A previous file that cannot get its name back
+    // stays where it is kept, and the message says where.
+    auto RollBack = [&] {
+        for (std::size_t i = aSteps.size(); i-- > 0;) {
+            SStep& step = aSteps[i];
+            if (!step.bDone) {
+                if (!step.strKept.empty() && calls.Unlink(step.strKept.c_str()) == 0)
+                    step.strKept.clear();  // a second name of a file still in place
+            } else if (!step.strKept.empty()) {
+                if (calls.Rename(step.strKept.c_str(), step.strTarget.c_str()) == 0)
+                    step.strKept.clear();
+                else
+                    strError += "; the previous " + step.strTarget + " is kept as " + step.strKept;
+            } else if (!step.bExisted) {
+                calls.Unlink(step.strTarget.c_str());
             }
-            DropKept();
-            DiscardAll();
+        }
+        for (const auto& pLock : aLocks)
+            pLock->Flush();
+        DiscardAll();
+    };
+
+    for (nFailed = 0; nFailed < aSteps.size(); ++nFailed) {
+        SStep& step = aSteps[nFailed];
+        struct stat info {};
+        step.bExisted = lstat(step.strTarget.c_str(), &info) == 0 &&
+                        (S_ISREG(info.st_mode) || (step.strTemporary.empty() && S_ISLNK(info.st_mode)));
+        if (step.bExisted) {
+            // Kept by a second name: a hard link leaves the target in place meanwhile;
+            // where the file system has none (FAT, some network shares) it is moved aside.
+            const std::string strKept = KeptName(step.strTarget, step.strTemporary.empty() ? ".removed" : ".previous");
+            if (!step.strTemporary.empty() && calls.Link(step.strTarget.c_str(), strKept.c_str()) == 0) {
+                step.strKept = strKept;
+            } else if (calls.Rename(step.strTarget.c_str(), strKept.c_str()) == 0) {
+                step.strKept = strKept;
+                step.bDone = true;
+            } else {
+                strError = "cannot replace " + step.strTarget + ": " + std::strerror(errno);
+                RollBack();
+                return false;
+            }
+        }
+        if (!step.strTemporary.empty()) {
+            if (calls.Rename(step.strTemporary.c_str(), step.strTarget.c_str()) != 0) {
+                strError = "cannot replace " + step.strTarget + ": " + std::strerror(errno);
+                RollBack();
+                return false;
+            }
+            step.bDone = true;
+            if (nFailed < aList.size())
+                aList[nFailed]->ReleaseTemporary();
+        }
+    }
+    // The new names are on the disc before the previous files go.
+    for (const auto& pLock : aLocks) {
+        if (!pLock->Flush()) {
+            strError = std::string("cannot flush the folder to the disc: ") + std::strerror(errno);
+            nFailed = 0;
+            RollBack();
             return false;
         }
-        writer.m_strTemporaryPath.clear();
-        writer.m_bOpen = false;
     }
-    DropKept();
+    for (SStep& step : aSteps)
+        if (!step.strKept.empty())
+            calls.Unlink(step.strKept.c_str());  // one left behind goes with the next save
     return true;
+}
+
+void CSafeFileWriter::ReleaseTemporary()
+{
+    m_strTemporaryPath.clear();
+    ReleaseSlot(m_nSlot);
+    m_nSlot = -1;
+    if (m_nLockFd >= 0) {
+        close(m_nLockFd);
+        m_nLockFd = -1;
+    }
+    m_bOpen = false;
 }
 
 void CSafeFileWriter::Discard()
@@ -201,11 +491,9 @@ void CSafeFileWriter::Discard()
         std::fclose(m_pFile);
         m_pFile = nullptr;
     }
-    if (!m_strTemporaryPath.empty()) {
-        unlink(m_strTemporaryPath.c_str());
-        m_strTemporaryPath.clear();
-    }
-    m_bOpen = false;
+    if (!m_strTemporaryPath.empty())
+        CFileSystemCalls::Current().Unlink(m_strTemporaryPath.c_str());
+    ReleaseTemporary();
 }
 
 bool WriteTextFile(const std::string& strPath, const std::string& strText)

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace gridmorph {
 
@@ -36,13 +37,23 @@ public:
     // Closes and removes the temporary file; the target is untouched.
     void Discard();
 
-    // Commits several writers as one: every file is flushed and closed before any target
-    // is replaced, and when a replacement fails, the targets replaced before it get their
-    // previous files back (kept meanwhile by a hard link, where the file system has
-    // them) and new ones are removed. On failure strError says why and nFailed is the
-    // position of the writer that failed; all temporary files are gone.
+    // Commits several writers as one: every file is flushed to the disc and closed before
+    // any target is replaced, and the files of aRemoved (an old sidecar the new set does
+    // not have; a name that is not there is left alone) go with the replacements. Each
+    // file replaced is kept under a hidden name (".NAME.XXXXXXXX.previous", ".removed" for
+    // one taken away; by a hard link where the file system has them, else by a rename)
+    // until the whole set is in place and the folder is flushed; when a step fails, the
+    // files kept get their names back and new ones are removed. Should putting one back
+    // fail too, it stays under its hidden name (strError says where) and the next save of
+    // that file gives it its name back before anything else. The folders are locked
+    // (flock) meanwhile, so two processes saving the same set end with the set of one of
+    // them. On failure strError says why and nFailed is the position of the writer that
+    // failed (aWriters.size() and on for the files of aRemoved); all temporary files are
+    // gone.
     static bool CommitTogether(std::initializer_list<CSafeFileWriter*> aWriters, std::string& strError,
                                std::size_t& nFailed);
+    static bool CommitTogether(std::initializer_list<CSafeFileWriter*> aWriters,
+                               const std::vector<std::string>& aRemoved, std::string& strError, std::size_t& nFailed);
 
     // The path as given, and the file actually replaced (the end of its links).
     const std::string& TargetPath() const { return m_strTargetPath; }
@@ -51,13 +62,46 @@ public:
 
 private:
     bool Finish(std::string& strError);
+    void ReleaseTemporary();
 
     std::string m_strTargetPath;
     std::string m_strReplacedPath;
     std::string m_strTemporaryPath;
     std::FILE* m_pFile = nullptr;
+    int m_nLockFd = -1;  // holds a lock on the temporary file while it is this writer's
+    int m_nSlot = -1;    // its place in the list a signal handler removes
     bool m_bOpen = false;
 };
+
+// The system calls the writer makes to put files in place, replaceable so that tests can
+// make any one of them fail (CScopedFileSystemCalls).
+class CFileSystemCalls {
+public:
+    virtual ~CFileSystemCalls() = default;
+    virtual int Fsync(int nFd);
+    virtual int Rename(const char* pFrom, const char* pTo);
+    virtual int Link(const char* pFrom, const char* pTo);
+    virtual int Unlink(const char* pPath);
+    // The calls in use now.
+    static CFileSystemCalls& Current();
+};
+
+class CScopedFileSystemCalls {
+public:
+    explicit CScopedFileSystemCalls(CFileSystemCalls& calls);
+    ~CScopedFileSystemCalls();
+    CScopedFileSystemCalls(const CScopedFileSystemCalls&) = delete;
+    CScopedFileSystemCalls& operator=(const CScopedFileSystemCalls&) = delete;
+
+private:
+    CFileSystemCalls* m_pPrevious;
+};
+
+// Removes every temporary file a writer of this process has open; safe in a signal
+// handler. RemoveTemporaryFilesOnSignals makes SIGINT, SIGTERM and SIGHUP call it before
+// the process ends as the signal would have ended it.
+void RemoveTemporaryFilesNow();
+void RemoveTemporaryFilesOnSignals();
 
 // Writes a small text file (world file, .prj, locator file) through a CSafeFileWriter;
 // false when it cannot be written, and then whatever was there is left as it was.

@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 #include <vector>
 
 #include "io/Numbers.h"
+#include "io/QuoteText.h"
 #include "io/SafeFileWriter.h"
 
 namespace gridmorph {
@@ -17,6 +23,12 @@ constexpr char kHeader[] = "mapX,mapY,sourceX,sourceY,enable,dX,dY,residual";
 constexpr double kSameLine = 1e-6;
 // No picture has a pixel position beyond this.
 constexpr double kLargestPixel = 1e9;
+// A locator file is a few short lines (a system's WKT is the longest); anything far
+// larger is something else, read no further.
+constexpr std::size_t kLargestFile = 1 << 20;
+constexpr std::size_t kLongestLine = 1 << 16;
+// Map positions are held in whole centimetres in 32 bits.
+constexpr double kLargestMapPosition = 21474836.0;
 
 struct SPoint {
     int nLine = 0;
@@ -30,6 +42,12 @@ std::string Trimmed(const std::string& strText)
     if (nFirst == std::string::npos)
         return std::string();
     return strText.substr(nFirst, strText.find_last_not_of(" \t\r") - nFirst + 1);
+}
+
+// A field already read as a number, for a message: as written unless it is long.
+std::string ShortNumber(const std::string& strField)
+{
+    return strField.size() <= 40 ? strField : QuoteForMessage(strField);
 }
 
 std::string LineName(int nLine) { return "line " + std::to_string(nLine); }
@@ -53,12 +71,12 @@ bool ParseRow(const std::string& strRow, int nLine, SPoint& point, bool& bEnable
         const char* pEnd = nullptr;
         aValues[i] = ScanNumber(aPieces[i].c_str(), &pEnd);
         if (aPieces[i].empty() || *pEnd != '\0' || !std::isfinite(aValues[i])) {
-            strProblem = LineName(nLine) + ": " + aFields[i] + " '" + aPieces[i] + "' is not a number";
+            strProblem = LineName(nLine) + ": " + aFields[i] + " " + QuoteForMessage(aPieces[i]) + " is not a number";
             return false;
         }
     }
     if (aValues[4] != 0 && aValues[4] != 1) {
-        strProblem = LineName(nLine) + ": enable is 1 or 0, not '" + aPieces[4] + "'";
+        strProblem = LineName(nLine) + ": enable is 1 or 0, not " + QuoteForMessage(aPieces[4]);
         return false;
     }
     bEnabled = aValues[4] == 1;
@@ -66,8 +84,13 @@ bool ParseRow(const std::string& strRow, int nLine, SPoint& point, bool& bEnable
         return true;
     const double dSourceX = aValues[2], dSourceY = aValues[3];
     if (dSourceX < 0 || dSourceY > 0 || dSourceX >= kLargestPixel || -dSourceY >= kLargestPixel) {
-        strProblem = LineName(nLine) + ": source position " + aPieces[2] + "," + aPieces[3] +
+        strProblem = LineName(nLine) + ": source position " + ShortNumber(aPieces[2]) + "," + ShortNumber(aPieces[3]) +
                      " is not on a picture (x counts right from 0, y down from 0 as negative numbers)";
+        return false;
+    }
+    if (std::fabs(aValues[0]) > kLargestMapPosition || std::fabs(aValues[1]) > kLargestMapPosition) {
+        strProblem = LineName(nLine) + ": map position " + ShortNumber(aPieces[0]) + "," + ShortNumber(aPieces[1]) +
+                     " lies beyond " + FormatFixed(kLargestMapPosition, 0) + " m, farther than any map reaches";
         return false;
     }
     point.nLine = nLine;
@@ -85,10 +108,24 @@ bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::str
     std::vector<SPoint> aPoints;
     bool bHeader = false;
     int nLine = 0;
-    std::stringstream stream(strText);
-    std::string strLine;
-    while (std::getline(stream, strLine)) {
+    // A byte-order mark is skipped; lines end in LF, CR LF or CR alone.
+    std::size_t nStart = strText.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    while (nStart < strText.size()) {
+        std::size_t nEnd = strText.find_first_of("\r\n", nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strText.size();
         ++nLine;
+        if (nEnd - nStart > kLongestLine) {
+            strProblem = "not a locator file (" + LineName(nLine) + " is longer than " +
+                         std::to_string(kLongestLine) + " characters)";
+            return false;
+        }
+        const std::string strLine = strText.substr(nStart, nEnd - nStart);
+        nStart = nEnd + (strText.compare(nEnd, 2, "\r\n") == 0 ? 2 : 1);
+        if (strLine.find('\0') != std::string::npos) {
+            strProblem = "not a locator file (" + LineName(nLine) + " holds a NUL byte)";
+            return false;
+        }
         const std::string strRow = Trimmed(strLine);
         if (strRow.empty() || strRow[0] == '#')
             continue;  // blank lines and comments, such as the "#CRS:" line
@@ -109,6 +146,13 @@ bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::str
             return false;
         if (!bEnabled)
             continue;
+        for (const SPoint& earlier : aPoints)
+            if (std::fabs(earlier.dEasting - point.dEasting) <= kSameLine &&
+                std::fabs(earlier.dNorthing - point.dNorthing) <= kSameLine) {
+                strProblem = LineName(nLine) + ": the map position of " + LineName(earlier.nLine) +
+                             " again (a duplicated row)";
+                return false;
+            }
         if (aPoints.size() == 3) {
             strProblem = LineName(nLine) +
                          ": a fourth enabled point; rectify takes three (top-left, top-right and bottom-right "
@@ -116,6 +160,10 @@ bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::str
             return false;
         }
         aPoints.push_back(point);
+    }
+    if (!bHeader) {
+        strProblem = "not a locator file (no mapX,mapY,sourceX,sourceY,enable header line)";
+        return false;
     }
     if (aPoints.size() < 3) {
         strProblem = "the file gives " + std::to_string(aPoints.size()) +
@@ -168,14 +216,44 @@ bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::str
 
 bool ReadPointsFile(const std::string& strPath, CLocatorSet& locators, std::string& strProblem)
 {
-    std::ifstream file(strPath, std::ios::binary);
-    if (!file) {
-        strProblem = "cannot open " + strPath;
+    const int nFd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (nFd < 0) {
+        strProblem = errno == ENOENT ? "it does not exist" : std::string("cannot open it: ") + std::strerror(errno);
         return false;
     }
-    std::stringstream text;
-    text << file.rdbuf();
-    return ParsePointsText(text.str(), locators, strProblem);
+    struct stat info {};
+    if (fstat(nFd, &info) != 0 || S_ISDIR(info.st_mode) || (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode))) {
+        strProblem = S_ISDIR(info.st_mode) ? "not a locator file (a folder)" : "not a locator file (not a plain file)";
+        close(nFd);
+        return false;
+    }
+    fcntl(nFd, F_SETFL, fcntl(nFd, F_GETFL) & ~O_NONBLOCK);
+    // At most one byte more than the largest locator file is read.
+    std::string strText;
+    char aBuffer[65536];
+    while (strText.size() <= kLargestFile) {
+        const ssize_t nRead = read(nFd, aBuffer, sizeof aBuffer);
+        if (nRead < 0 && errno == EINTR)
+            continue;
+        if (nRead < 0) {
+            strProblem = std::string("cannot read it: ") + std::strerror(errno);
+            close(nFd);
+            return false;
+        }
+        if (nRead == 0)
+            break;
+        strText.append(aBuffer, static_cast<std::size_t>(nRead));
+    }
+    close(nFd);
+    if (strText.size() > kLargestFile) {
+        strProblem = "not a locator file (larger than " + std::to_string(kLargestFile / 1024) + " KB)";
+        return false;
+    }
+    if (strText.empty()) {
+        strProblem = "not a locator file (it is empty)";
+        return false;
+    }
+    return ParsePointsText(strText, locators, strProblem);
 }
 
 std::string FormatPointsText(const CLocatorSet& locators, const std::string& strSystemWkt)

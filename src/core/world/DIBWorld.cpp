@@ -1,8 +1,10 @@
 #include "world/DIBWorld.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "errors/ErrorText.h"
 #include "image/codecs/GeoTiffTags.h"
@@ -230,9 +232,12 @@ ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
         return RecordWorldFileFailure(strWorldFile);
     std::size_t nFailed = 0;
     if (!system) {
-        if (!CSafeFileWriter::CommitTogether({pImageWriter.get(), &worldWriter}, strError, nFailed))
+        // The set written replaces the set that was there: a .prj left from an earlier
+        // save would give the new picture a coordinate system it does not have.
+        const std::vector<std::string> aStale = {ProjectionFileNameFor(strFileName)};
+        if (!CSafeFileWriter::CommitTogether({pImageWriter.get(), &worldWriter}, aStale, strError, nFailed))
             return nFailed == 0 ? RecordSaveFailure(pImageWriter->TargetPath(), strError)
-                                : RecordWorldFileFailure(strWorldFile);
+                                : RecordWorldFileFailure(nFailed == 1 ? strWorldFile : aStale.front());
         return ESaveResult::Written;
     }
     const std::string strProjectionFile = ProjectionFileNameFor(strFileName);
@@ -252,6 +257,12 @@ bool CDIBWorld::ReadGeoTiffPlacement()
     const SGeoTiffInfo info = ReadGeoTiffInfo(m_strFileName);
     if (info.ePlacement == EGeoTiffPlacement::None)
         return false;
+    if (info.ePlacement == EGeoTiffPlacement::Damaged) {
+        ShowWarning("The GeoTIFF placement of " + m_strFileName +
+                    " is damaged: its pixel size is zero or not a number, or its edges lie beyond " +
+                    FormatFixed(kLargestMapCoordinate, 0) + " m.\n\nIt has no map edges.");
+        return false;
+    }
     if (info.ePlacement != EGeoTiffPlacement::NorthUp) {
         ShowWarning("The GeoTIFF tags of " + m_strFileName +
                     (info.ePlacement == EGeoTiffPlacement::Rotated ? " place it rotated or turned over."
@@ -296,6 +307,17 @@ bool CDIBWorld::ReadWorldFile()
     }
     const double dEast = values.dResolutionWestEast * (m_nImageWidth - 1) + values.dEastingTopLeft;
     const double dSouth = values.dResolutionSouthNorth * (m_nImageHeight - 1) + values.dNorthingTopLeft;
+    // Numbers no map has (beyond what the centimetre edges hold, or not numbers at all)
+    // are refused before any work is done with them.
+    for (double dValue : {values.dEastingTopLeft, values.dNorthingTopLeft, dEast, dSouth}) {
+        if (!(std::fabs(dValue) <= kLargestMapCoordinate)) {
+            m_nErrorNumber = ERR_MESSAGE_IS_DETAIL;
+            m_strErrorText = "The world file " + strWorldFile + " is damaged: its map edges lie beyond " +
+                             FormatFixed(kLargestMapCoordinate, 0) + " m, farther than any map reaches.";
+            ShowWarning(m_strErrorText);
+            return false;
+        }
+    }
     SetEdges(values.dEastingTopLeft, values.dNorthingTopLeft, dEast, dSouth);
     return true;
 }

@@ -208,8 +208,8 @@ TEST_F(MapDocumentTest, AFailedOpenShowsWhyAndLeavesTheDocumentEmpty)
     ASSERT_EQ(m_platform.Messages().size(), 2u);
     const auto& box = m_platform.Messages().back();
     EXPECT_EQ(box.eKind, EMessageKind::Warning);
-    EXPECT_EQ(box.strText.rfind(GetErrorText(ERR_LOAD_FAILED), 0), 0u) << box.strText;
-    EXPECT_NE(box.strText.find(strMissing), std::string::npos) << box.strText;
+    // A missing file is said to be missing, not to be too large to load.
+    EXPECT_EQ(box.strText, "The file " + strMissing + " does not exist.");
     EXPECT_EQ(m_document.GetImage(), nullptr);
     EXPECT_GE(m_host.nLocatorResets, 1);
 }
@@ -403,6 +403,30 @@ TEST_F(MapDocumentTest, SaveTransformedMapAsLeavesTheDocumentsNameAlone)
     EXPECT_FALSE(m_document.OnFileSaveTransformedAs());
     EXPECT_TRUE(m_document.IsTransformedModified());
     EXPECT_FALSE(m_platform.Messages().empty());
+}
+
+TEST_F(MapDocumentTest, SaveTransformedMapAsNeverReplacesTheOpenMapOrItsWorldFile)
+{
+    OpenQuietly(WriteMap("scan.bmp", 8));
+    const std::vector<std::uint8_t> aPicture = test::ReadBytes(m_folder.Path("scan.bmp"));
+    const std::vector<std::uint8_t> aWorld = test::ReadBytes(m_folder.Path("scan.BPW"));
+    AddTransformedMap(true);
+    // The same picture, and another spelling whose world file is the scan's.
+    for (const char* pName : {"scan.bmp", "SCAN.BMP", "Scan.bmp"}) {
+        SCOPED_TRACE(pName);
+        m_platform.ClearRecord();
+        ScriptSaveDialog(m_folder.Path(pName));
+        EXPECT_FALSE(m_document.OnFileSaveTransformedAs());
+        EXPECT_TRUE(m_document.IsTransformedModified());
+        ASSERT_EQ(m_platform.Messages().size(), 1u);
+        const std::string& strText = m_platform.Messages()[0].strText;
+        EXPECT_NE(strText.find("The transformed map cannot be saved as " + m_folder.Path(pName)), std::string::npos)
+            << strText;
+        EXPECT_NE(strText.find("is the same file as the open map"), std::string::npos) << strText;
+        EXPECT_EQ(test::ReadBytes(m_folder.Path("scan.bmp")), aPicture);
+        EXPECT_EQ(test::ReadBytes(m_folder.Path("scan.BPW")), aWorld);
+    }
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("SCAN.BMP")));
 }
 
 TEST_F(MapDocumentTest, TheFileCommandsEnableRules)

@@ -1,11 +1,15 @@
 // Saving through a temporary file: permissions, links, folders that refuse new files,
 // and several files replaced as one.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
+#include <set>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -182,6 +186,267 @@ TEST(SafeFileWriter, AFolderThatRefusesNewFilesIsNamedAsTheReason)
                                "must let files be created).");
     EXPECT_EQ(ReadText(strTarget), "old");
     EXPECT_EQ(NamesIn(strLocked), std::vector<std::string>{"map.png"});
+}
+
+// Counts the writer's system calls and makes the ones numbered in aFailing fail (EIO);
+// with bNoLinks every link fails as on a file system without hard links.
+class CFaultyCalls : public CFileSystemCalls {
+public:
+    int Fsync(int nFd) override { return Fault("fsync") ? -1 : CFileSystemCalls::Fsync(nFd); }
+    int Rename(const char* pFrom, const char* pTo) override
+    {
+        return Fault("rename") ? -1 : CFileSystemCalls::Rename(pFrom, pTo);
+    }
+    int Link(const char* pFrom, const char* pTo) override
+    {
+        if (bNoLinks) {
+            errno = EPERM;
+            return -1;
+        }
+        return Fault("link") ? -1 : CFileSystemCalls::Link(pFrom, pTo);
+    }
+    int Unlink(const char* pPath) override { return Fault("unlink") ? -1 : CFileSystemCalls::Unlink(pPath); }
+
+    std::set<int> aFailing;
+    bool bNoLinks = false;
+    int nCalls = 0;
+    std::vector<std::string> aFailed;  // the kinds of the calls made to fail
+
+private:
+    bool Fault(const char* pKind)
+    {
+        if (!aFailing.count(nCalls++))
+            return false;
+        aFailed.emplace_back(pKind);
+        errno = EIO;
+        return true;
+    }
+};
+
+// Every file of the folder, hidden ones too, with its text.
+std::map<std::string, std::string> FolderContents(const std::filesystem::path& folder)
+{
+    std::map<std::string, std::string> aFiles;
+    for (const std::string& strName : NamesIn(folder))
+        aFiles[strName] = ReadText((folder / strName).string());
+    return aFiles;
+}
+
+std::map<std::string, std::string> Visible(const std::map<std::string, std::string>& aFiles)
+{
+    std::map<std::string, std::string> aVisible;
+    for (const auto& [strName, strText] : aFiles)
+        if (strName.front() != '.')
+            aVisible[strName] = strText;
+    return aVisible;
+}
+
+struct SCommitCase {
+    const char* pName;
+    std::map<std::string, std::string> aOld;       // the set on disc before
+    std::map<std::string, std::string> aWritten;   // the files the commit writes
+    std::vector<std::string> aRemoved;             // and those it takes away
+};
+
+const SCommitCase kCommitCases[] = {
+    {"all replaced", {{"a.png", "old png"}, {"a.PGW", "old pgw"}, {"a.prj", "old prj"}},
+     {{"a.png", "new png"}, {"a.PGW", "new pgw"}, {"a.prj", "new prj"}}, {}},
+    {"stale .prj removed", {{"a.png", "old png"}, {"a.PGW", "old pgw"}, {"a.prj", "old prj"}},
+     {{"a.png", "new png"}, {"a.PGW", "new pgw"}}, {"a.prj"}},
+    {"world file new", {{"a.png", "old png"}}, {{"a.png", "new png"}, {"a.PGW", "new pgw"}}, {}},
+};
+
+// Writes the case's old set, then commits its new one; returns the result.
+bool CommitCase(const CTempFolder& folder, const SCommitCase& aCase, std::string& strError)
+{
+    for (const auto& [strName, strText] : aCase.aOld)
+        WriteText(folder.Path(strName), strText);
+    std::vector<std::unique_ptr<CSafeFileWriter>> aWriters;
+    for (const auto& [strName, strText] : aCase.aWritten) {
+        aWriters.push_back(std::make_unique<CSafeFileWriter>(folder.Path(strName)));
+        if (!aWriters.back()->Open(strError))
+            return false;
+        std::fputs(strText.c_str(), aWriters.back()->File());
+    }
+    std::vector<std::string> aRemoved;
+    for (const std::string& strName : aCase.aRemoved)
+        aRemoved.push_back(folder.Path(strName));
+    std::size_t nFailed = 0;
+    // The writers sorted by name: a.PGW, a.png, a.prj; at most three in every case.
+    std::vector<CSafeFileWriter*> p;
+    for (auto& pWriter : aWriters)
+        p.push_back(pWriter.get());
+    while (p.size() < 3)
+        p.push_back(nullptr);
+    if (!p[2] && !p[1])
+        return CSafeFileWriter::CommitTogether({p[0]}, aRemoved, strError, nFailed);
+    if (!p[2])
+        return CSafeFileWriter::CommitTogether({p[0], p[1]}, aRemoved, strError, nFailed);
+    return CSafeFileWriter::CommitTogether({p[0], p[1], p[2]}, aRemoved, strError, nFailed);
+}
+
+std::map<std::string, std::string> NewSet(const SCommitCase& aCase)
+{
+    std::map<std::string, std::string> aNew = aCase.aOld;
+    for (const auto& [strName, strText] : aCase.aWritten)
+        aNew[strName] = strText;
+    for (const std::string& strName : aCase.aRemoved)
+        aNew.erase(strName);
+    return aNew;
+}
+
+TEST(SafeFileWriter, AFaultAtAnyStepLeavesTheOldSetOrTheNewOneWithAndWithoutHardLinks)
+{
+    for (const SCommitCase& aCase : kCommitCases) {
+        for (bool bNoLinks : {false, true}) {
+            CFaultyCalls counting;
+            counting.bNoLinks = bNoLinks;
+            {
+                CTempFolder folder;
+                const CScopedFileSystemCalls installed(counting);
+                std::string strError;
+                ASSERT_TRUE(CommitCase(folder, aCase, strError)) << strError;
+                EXPECT_EQ(FolderContents(folder.Root()), NewSet(aCase)) << aCase.pName;
+            }
+            ASSERT_GT(counting.nCalls, 3);
+            for (int nFault = 0; nFault < counting.nCalls; ++nFault) {
+                SCOPED_TRACE(std::string(aCase.pName) + (bNoLinks ? ", no hard links" : "") + ", call " +
+                             std::to_string(nFault) + " fails");
+                CTempFolder folder;
+                CFaultyCalls faulty;
+                faulty.bNoLinks = bNoLinks;
+                faulty.aFailing = {nFault};
+                std::string strError;
+                bool bCommitted;
+                {
+                    const CScopedFileSystemCalls installed(faulty);
+                    bCommitted = CommitCase(folder, aCase, strError);
+                }
+                ASSERT_EQ(faulty.aFailed.size(), 1u);
+                const std::map<std::string, std::string> aFiles = FolderContents(folder.Root());
+                EXPECT_EQ(Visible(aFiles), bCommitted ? NewSet(aCase) : aCase.aOld) << strError;
+                if (faulty.aFailed[0] != "unlink") {
+                    EXPECT_EQ(aFiles, Visible(aFiles)) << "hidden files left";
+                } else {
+                    // What could not be removed goes with the next save of the same files.
+                    std::string strAgain;
+                    EXPECT_TRUE(CommitCase(folder, aCase, strAgain)) << strAgain;
+                    EXPECT_EQ(FolderContents(folder.Root()), NewSet(aCase));
+                }
+            }
+        }
+    }
+}
+
+TEST(SafeFileWriter, TwoFaultsInARowNeverLoseAPreviousFile)
+{
+    // Without hard links the previous files are moved aside; a failed rename followed by a
+    // failed way back must leave each old file under its name or a name the message gives.
+    const SCommitCase& aCase = kCommitCases[0];
+    CFaultyCalls counting;
+    counting.bNoLinks = true;
+    {
+        CTempFolder folder;
+        const CScopedFileSystemCalls installed(counting);
+        std::string strError;
+        ASSERT_TRUE(CommitCase(folder, aCase, strError)) << strError;
+    }
+    for (int nFirst = 0; nFirst < counting.nCalls; ++nFirst) {
+        for (int nSecond = nFirst + 1; nSecond < counting.nCalls + 4; ++nSecond) {
+            SCOPED_TRACE("calls " + std::to_string(nFirst) + " and " + std::to_string(nSecond) + " fail");
+            CTempFolder folder;
+            CFaultyCalls faulty;
+            faulty.bNoLinks = true;
+            faulty.aFailing = {nFirst, nSecond};
+            std::string strError;
+            bool bCommitted;
+            {
+                const CScopedFileSystemCalls installed(faulty);
+                bCommitted = CommitCase(folder, aCase, strError);
+            }
+            const std::map<std::string, std::string> aFiles = FolderContents(folder.Root());
+            if (bCommitted) {
+                EXPECT_EQ(Visible(aFiles), NewSet(aCase));
+                continue;
+            }
+            for (const auto& [strName, strText] : aCase.aOld) {
+                const auto it = aFiles.find(strName);
+                if (it != aFiles.end() && it->second == strText)
+                    continue;
+                // Not back under its name: kept under the hidden name the message gives.
+                const std::string strSaid = "the previous " + folder.Path(strName) + " is kept as ";
+                const auto nSaid = strError.find(strSaid);
+                ASSERT_NE(nSaid, std::string::npos) << strName << ": " << strError;
+                std::string strKept = strError.substr(nSaid + strSaid.size());
+                strKept = strKept.substr(0, strKept.find(';'));
+                EXPECT_EQ(ReadText(strKept), strText) << strError;
+            }
+        }
+    }
+}
+
+TEST(SafeFileWriter, TheNextSaveTidiesLeftoversAndGivesAMissingFileItsNameBack)
+{
+    CTempFolder folder;
+    WriteText(folder.Path("map.png"), "current");
+    WriteText(folder.Path(".map.png.AbCd1234"), "a temporary file of a killed save");
+    WriteText(folder.Path(".map.png.ZyXw9876.previous"), "kept by a killed save");
+    WriteText(folder.Path(".other.png.AbCd1234"), "another file's");
+    // A writer still at work on the same target keeps its temporary file.
+    CSafeFileWriter busy(folder.Path("map.png"));
+    std::string strError;
+    ASSERT_TRUE(busy.Open(strError)) << strError;
+    const std::string strBusy = std::filesystem::path(busy.TemporaryPath()).filename().string();
+    ASSERT_TRUE(WriteThrough(folder.Path("map.png"), "new", strError)) << strError;
+    EXPECT_EQ(NamesIn(folder.Root()), (std::vector<std::string>{strBusy, ".other.png.AbCd1234", "map.png"}));
+    busy.Discard();
+
+    // Killed between its renames, a save left the target only under its kept name.
+    std::filesystem::remove(folder.Path("map.png"));
+    WriteText(folder.Path(".map.png.Old00000.previous"), "older");
+    WriteText(folder.Path(".map.png.New11111.previous"), "previous");
+    CSafeFileWriter writer(folder.Path("map.png"));
+    ASSERT_TRUE(writer.Open(strError)) << strError;
+    EXPECT_TRUE(std::filesystem::exists(folder.Path("map.png")));
+    EXPECT_EQ(ReadText(folder.Path("map.png")), "previous");
+    writer.Discard();
+    EXPECT_EQ(NamesIn(folder.Root()), (std::vector<std::string>{".other.png.AbCd1234", "map.png"}));
+}
+
+TEST(SafeFileWriter, TheFilesAreFlushedAndTheFoldersLockedWhileASetIsCommitted)
+{
+    // Records, at every rename, whether another process could lock the folder, and the
+    // flushes made.
+    class CWatchingCalls : public CFileSystemCalls {
+    public:
+        explicit CWatchingCalls(std::string strFolder) : m_strFolder(std::move(strFolder)) {}
+        int Fsync(int nFd) override
+        {
+            struct stat info {};
+            fstat(nFd, &info);
+            aFlushed.push_back(S_ISDIR(info.st_mode) ? "folder" : "file");
+            return CFileSystemCalls::Fsync(nFd);
+        }
+        int Rename(const char* pFrom, const char* pTo) override
+        {
+            const int nFd = open(m_strFolder.c_str(), O_RDONLY | O_DIRECTORY);
+            aLockedAtRename.push_back(flock(nFd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK);
+            close(nFd);
+            return CFileSystemCalls::Rename(pFrom, pTo);
+        }
+        std::vector<bool> aLockedAtRename;
+        std::vector<std::string> aFlushed;
+
+    private:
+        std::string m_strFolder;
+    };
+    CTempFolder folder;
+    CWatchingCalls watching(folder.Root().string());
+    const CScopedFileSystemCalls installed(watching);
+    std::string strError;
+    ASSERT_TRUE(CommitCase(folder, kCommitCases[0], strError)) << strError;
+    EXPECT_EQ(watching.aLockedAtRename, std::vector<bool>(3, true));
+    EXPECT_EQ(watching.aFlushed, (std::vector<std::string>{"file", "file", "file", "folder"}));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/ScopedLocale.h"
 #include "support/TestSupport.h"
@@ -127,6 +128,20 @@ INSTANTIATE_TEST_SUITE_P(
         SMalformedCase{"SourceYPositive", kTopLeft + "513750,6231250,1663.5,331.5,1\n" + kBottomRight, true,
                        "line 3: source position 1663.5,331.5 is not on a picture (x counts right from 0, y down from "
                        "0 as negative numbers)"},
+        SMalformedCase{"DuplicatedRow", kTopLeft + kTopRight + kTopRight + kBottomRight, true,
+                       "line 4: the map position of line 3 again (a duplicated row)"},
+        SMalformedCase{"AbsurdMapPosition", kTopLeft + kTopRight + "1e300,6230250,1656.5,-1253.5,1\n", true,
+                       "line 4: map position 1e300,6230250 lies beyond 21474836 m, farther than any map reaches"},
+        SMalformedCase{"EscapeSequenceNotEchoed", kTopLeft + "\x1b[2J" + std::string(60000, 'x') + ",1,2,3,1\n", true,
+                       "line 3: mapX '\\x1B[2Jxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx'... (60004 bytes) is not a number"},
+        SMalformedCase{"LongLineOfCommas", std::string(100000, ',') + "\n", true,
+                       "not a locator file (line 2 is longer than 65536 characters)"},
+        SMalformedCase{"NulBytes", std::string("\0\0\0", 3), false, "not a locator file (line 1 holds a NUL byte)"},
+        SMalformedCase{"HeaderOnly", "", true,
+                       "the file gives 0 enabled points; rectify takes three (top-left, top-right and bottom-right "
+                       "corners of a grid rectangle)"},
+        SMalformedCase{"OnlyComments", "# nothing\n\n", false,
+                       "not a locator file (no mapX,mapY,sourceX,sourceY,enable header line)"},
         SMalformedCase{"FourEnabled", kTopLeft + kTopRight + kBottomRight + "512250,6230250,320,-1230,1\n", true,
                        "line 5: a fourth enabled point; rectify takes three (top-left, top-right and bottom-right "
                        "corners of a grid rectangle)"},
@@ -192,6 +207,49 @@ TEST(FourthCornerPredictionTest, WithoutAGivenPixelOnlyPredicts)
     CLocatorSet degenerate = TurnedScanLocators();
     degenerate.m_dEasting[2] = degenerate.m_dEasting[0];  // no width on the map
     EXPECT_FALSE(CheckFourthCorner(degenerate, nullptr, check));
+}
+
+TEST(PointsFileTest, AByteOrderMarkAndAnyLineEndsAreRead)
+{
+    for (const char* pEnd : {"\n", "\r\n", "\r"}) {
+        std::string strText = "\xEF\xBB\xBF";
+        for (char c : FormatPointsText(SampleLocators(), ""))
+            strText += c == '\n' ? std::string(pEnd) : std::string(1, c);
+        CLocatorSet read;
+        std::string strProblem;
+        ASSERT_TRUE(ParsePointsText(strText, read, strProblem)) << strProblem;
+        ExpectSameLocators(SampleLocators(), read);
+    }
+}
+
+TEST(PointsFileTest, WhatIsNoLocatorFileIsSaidToBeNone)
+{
+    test::CTempFolder folder;
+    const std::string strHuge = folder.Path("huge.points");
+    test::WriteBytes(strHuge, std::vector<std::uint8_t>(10 << 20, ','));
+    struct SCase {
+        std::string strPath;
+        const char* pProblem;
+    };
+    const SCase aCases[] = {
+        {strHuge, "not a locator file (larger than 1024 KB)"},
+        {"/dev/zero", "not a locator file (not a plain file)"},
+        {"/dev/null", "not a locator file (not a plain file)"},
+        {folder.Root().string(), "not a locator file (a folder)"},
+        {folder.Path("missing.points"), "it does not exist"},
+    };
+    for (const SCase& aCase : aCases) {
+        CLocatorSet locators = SampleLocators();
+        std::string strProblem;
+        EXPECT_FALSE(ReadPointsFile(aCase.strPath, locators, strProblem)) << aCase.strPath;
+        EXPECT_EQ(strProblem, aCase.pProblem) << aCase.strPath;
+        ExpectSameLocators(SampleLocators(), locators);
+    }
+    test::WriteBytes(folder.Path("empty.points"), {});
+    CLocatorSet locators;
+    std::string strProblem;
+    EXPECT_FALSE(ReadPointsFile(folder.Path("empty.points"), locators, strProblem));
+    EXPECT_EQ(strProblem, "not a locator file (it is empty)");
 }
 
 }  // namespace

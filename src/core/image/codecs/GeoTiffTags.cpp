@@ -119,6 +119,26 @@ bool WriteGeoTiffTags(tiff* pTiff, const std::optional<SGeoReference>& geoRefere
     return GTIFWriteKeys(keys.pKeys) != 0;
 }
 
+EGeoTiffPlacement ClassifyNorthUpPlacement(const SGeoReference& reference, std::uint32_t nWidth, std::uint32_t nHeight)
+{
+    const double aNumbers[] = {reference.dPixelWidth, reference.dPixelHeight, reference.dOuterWest,
+                               reference.dOuterNorth};
+    for (double dValue : aNumbers)
+        if (!std::isfinite(dValue))
+            return EGeoTiffPlacement::Damaged;
+    for (double dSize : {reference.dPixelWidth, reference.dPixelHeight})
+        if (!std::isnormal(dSize))
+            return EGeoTiffPlacement::Damaged;  // zero or denormal
+    const double dEast = reference.dOuterWest + reference.dPixelWidth * nWidth;
+    const double dSouth = reference.dOuterNorth - reference.dPixelHeight * nHeight;
+    for (double dEdge : {reference.dOuterWest, reference.dOuterNorth, dEast, dSouth})
+        if (!(std::fabs(dEdge) <= kLargestMapCoordinate))
+            return EGeoTiffPlacement::Damaged;
+    if (!Positive(reference.dPixelWidth) || !Positive(reference.dPixelHeight))
+        return EGeoTiffPlacement::Rotated;
+    return EGeoTiffPlacement::NorthUp;
+}
+
 SGeoTiffInfo ReadGeoTiffInfo(const std::string& strPath)
 {
     SGeoTiffInfo info;
@@ -156,11 +176,15 @@ SGeoTiffInfo ReadGeoTiffInfo(const std::string& strPath)
     } else if (aTiePoints.size() >= 6) {
         info.ePlacement = EGeoTiffPlacement::ControlPoints;
     }
-    // A negative or zero pixel size turns the picture over: not a north-up placement.
-    if (info.ePlacement == EGeoTiffPlacement::NorthUp &&
-        !(Positive(reference.dPixelWidth) && Positive(reference.dPixelHeight) && std::isfinite(reference.dOuterWest) &&
-          std::isfinite(reference.dOuterNorth)))
-        info.ePlacement = EGeoTiffPlacement::Rotated;
+    // Numbers that are not finite, a pixel size of zero or too small to be a number of
+    // its own (denormal), or edges beyond any map: the tags are damaged. A negative pixel
+    // size turns the picture over: not a north-up placement.
+    if (info.ePlacement == EGeoTiffPlacement::NorthUp) {
+        std::uint32_t nWidth = 0, nHeight = 0;
+        TIFFGetField(pTiff, TIFFTAG_IMAGEWIDTH, &nWidth);
+        TIFFGetField(pTiff, TIFFTAG_IMAGELENGTH, &nHeight);
+        info.ePlacement = ClassifyNorthUpPlacement(reference, nWidth, nHeight);
+    }
 
     SKeys keys(pTiff);
     if (keys.pKeys) {

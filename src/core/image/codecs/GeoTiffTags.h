@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -26,13 +27,23 @@ enum class EGeoTiffPlacement {
     NorthUp,        // pixel scale and one tie point, or a transformation without rotation
     Rotated,        // a model transformation with rotation or shear terms
     ControlPoints,  // several tie points and no scale: control points, not a placement
+    Damaged,        // numbers that are not finite, a zero or denormal pixel size, edges beyond any map
 };
+
+// Map coordinates are held in whole centimetres in 32 bits: no map reaches beyond this
+// many metres from the origin, and a file that says otherwise is damaged.
+inline constexpr double kLargestMapCoordinate = 21474836.0;
+
+// Whether a placement by outer corner and pixel size is north-up, turned over or damaged
+// for a picture of the size given.
 
 struct SGeoTiffInfo {
     EGeoTiffPlacement ePlacement = EGeoTiffPlacement::None;
     // For NorthUp: the outer corner and pixel size; the system whenever keys name one.
     SGeoReference geoReference;
 };
+
+EGeoTiffPlacement ClassifyNorthUpPlacement(const SGeoReference& reference, std::uint32_t nWidth, std::uint32_t nHeight);
 
 // Reads the GeoTIFF tags of the first picture of a TIFF file, without its pixels.
 SGeoTiffInfo ReadGeoTiffInfo(const std::string& strPath);

@@ -1,0 +1,37 @@
+#include "world/SidecarFiles.h"
+
+#include "image/DIBImage.h"
+#include "world/CoordinateSystem.h"
+#include "world/WorldFile.h"
+
+namespace gridmorph {
+namespace {
+
+std::string Possessive(const std::string& strWhose)
+{
+    return strWhose + "'s";
+}
+
+}  // namespace
+
+void AddMapFilesRead(COutputSet& files, const std::string& strPicture, const std::string& strWhose)
+{
+    files.AddRead(strPicture, strWhose);
+    files.AddRead(FindWorldFile(strPicture), Possessive(strWhose) + " world file");
+    files.AddRead(WorldFileToWrite(WorldFileNameFor(strPicture)), Possessive(strWhose) + " world file");
+    files.AddRead(ProjectionFileNameFor(strPicture), Possessive(strWhose) + " .prj");
+}
+
+void AddMapFilesWritten(COutputSet& files, const std::string& strPicture, bool bWritesProjection,
+                        const std::string& strWhose)
+{
+    const std::string strSaved =
+        CDIBImage::GetFileType(strPicture) == FILE_TYPE_NONE ? strPicture + ".PNG" : strPicture;
+    files.AddWritten(strSaved, strWhose);
+    files.AddWritten(WorldFileToWrite(WorldFileNameFor(strPicture)), Possessive(strWhose) + " world file");
+    const std::string strProjection = ProjectionFileNameFor(strPicture);
+    if (bWritesProjection || !FindFileAnyCase(strProjection).empty())
+        files.AddWritten(strProjection, Possessive(strWhose) + " .prj");
+}
+
+}  // namespace gridmorph

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+#include "io/OutputClashes.h"
+
+namespace gridmorph {
+
+// A map read by the work: the picture, the world file it is placed by (in whatever
+// spelling the search finds), the world file and .prj names that would be read for it
+// (a file written there later would place or describe the input). strWhose names it in
+// messages ("the input").
+void AddMapFilesRead(COutputSet& files, const std::string& strPicture, const std::string& strWhose);
+
+// A map the work saves: the picture under the name the save gives it (name + ".PNG" for a
+// name without a known extension), its world file in the spelling the save will use (an
+// existing file of another letter case), and its .prj when one is written
+// (bWritesProjection) or an old one there would be removed.
+void AddMapFilesWritten(COutputSet& files, const std::string& strPicture, bool bWritesProjection,
+                        const std::string& strWhose);
+
+}  // namespace gridmorph
