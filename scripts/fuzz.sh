@@ -14,7 +14,7 @@ CC=clang CXX=clang++ cmake -S "$GRIDMORPH_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=R
   -DGRIDMORPH_BUILD_TESTS=OFF -DGRIDMORPH_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(bmp png jpg tif gif worldfile release3)
+[ ${#targets[@]} -gt 0 ] || targets=(bmp png jpg tif gif worldfile release3 points geotiff)
 mkdir -p "$build/findings"
 for target in "${targets[@]}"; do
   work="$build/corpus-$target"

@@ -1,6 +1,11 @@
 // The command-line tool as a script sees it: output lines, exit codes, files written.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <algorithm>
 #include <cstdio>
@@ -357,6 +362,62 @@ TEST_F(CliTest, SidecarFilesNeverReplaceAnInputOrEachOther)
                             m_folder.Root().string());
     EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
     EXPECT_TRUE(std::filesystem::exists(m_folder.Path("out.points")));
+}
+
+TEST_F(CliTest, AnInterruptedSaveLeavesNoTemporaryFile)
+{
+    CDIBImage image;
+    test::MakePatternPicture(image, 24, 4000, 4000);
+    ASSERT_EQ(image.SaveDIBSilent(m_folder.Path("big.bmp")), ESaveResult::Written);
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(nSignal);
+        const pid_t nChild = fork();
+        ASSERT_GE(nChild, 0);
+        if (nChild == 0) {
+            setenv("GRIDMORPH_THREADS", "1", 1);
+            execl(GRIDMORPH_CLI_PATH, GRIDMORPH_CLI_PATH, "convert", m_folder.Path("big.bmp").c_str(),
+                  m_folder.Path("out.tif").c_str(), "--compress", "deflate", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // As soon as the temporary file is there, the tool is interrupted.
+        bool bSeen = false;
+        for (int nWait = 0; nWait < 20000 && !bSeen; ++nWait) {
+            for (const auto& entry : std::filesystem::directory_iterator(m_folder.Root()))
+                bSeen = bSeen || entry.path().filename().string().rfind(".out.tif.", 0) == 0;
+            if (!bSeen)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_TRUE(bSeen);
+        kill(nChild, nSignal);
+        int nStatus = 0;
+        ASSERT_EQ(waitpid(nChild, &nStatus, 0), nChild);
+        EXPECT_TRUE(WIFSIGNALED(nStatus) && WTERMSIG(nStatus) == nSignal) << nStatus;
+        std::vector<std::string> aNames;
+        for (const auto& entry : std::filesystem::directory_iterator(m_folder.Root()))
+            aNames.push_back(entry.path().filename().string());
+        EXPECT_EQ(aNames, std::vector<std::string>{"big.bmp"});
+    }
+}
+
+TEST_F(CliTest, ASaveWithoutACoordinateSystemRemovesTheOldPrj)
+{
+    CDIBWorld image;
+    test::MakePatternPicture(image, 24, 20, 10);
+    image.SetEdges(1000, 1009, 1019, 1000);
+    image.SaveWorld(m_folder.Path("in.png"));
+    ASSERT_EQ(image.m_nErrorNumber, 0);
+    SRun run = RunCli("convert in.png out.tif --srs EPSG:27700", m_folder.Root().string());
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    ASSERT_TRUE(std::filesystem::exists(m_folder.Path("out.prj")));
+    run = RunCli("convert in.png out.tif", m_folder.Root().string());
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_TRUE(std::filesystem::exists(m_folder.Path("out.TFW")));
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("out.prj")));
+    std::vector<std::string> aNames;
+    for (const auto& entry : std::filesystem::directory_iterator(m_folder.Root()))
+        aNames.push_back(entry.path().filename().string());
+    std::sort(aNames.begin(), aNames.end());
+    EXPECT_EQ(aNames, (std::vector<std::string>{"in.PGW", "in.png", "out.TFW", "out.tif"}));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -281,7 +282,18 @@ bool CSafeFileWriter::Open(std::string& strError)
     m_strReplacedPath = FollowLinks(m_strTargetPath);
     const std::string strFolder = FolderOf(m_strReplacedPath);
     RemoveLeftovers(m_strReplacedPath);
+    // The file is listed for the signal handler before a signal can end the process.
+    sigset_t aTerminating, aPrevious;
+    sigemptyset(&aTerminating);
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&aTerminating, nSignal);
+    pthread_sigmask(SIG_BLOCK, &aTerminating, &aPrevious);
     const int nFd = CreateTemporaryFile(m_strReplacedPath, m_strTemporaryPath);
+    const int nCreateErrno = errno;
+    if (nFd >= 0)
+        m_nSlot = ClaimSlot(m_strTemporaryPath);
+    pthread_sigmask(SIG_SETMASK, &aPrevious, nullptr);
+    errno = nCreateErrno;
     if (nFd < 0) {
         const int nErrno = errno;
         strError = "cannot create a file in " + strFolder + ": " + std::strerror(nErrno);
@@ -291,7 +303,6 @@ bool CSafeFileWriter::Open(std::string& strError)
         m_strTemporaryPath.clear();
         return false;
     }
-    m_nSlot = ClaimSlot(m_strTemporaryPath);
     // The lock tells a later save that tidies leftovers that this file is in use; it lasts
     // as long as this second descriptor is open.
     m_nLockFd = fcntl(nFd, F_DUPFD_CLOEXEC, 0);

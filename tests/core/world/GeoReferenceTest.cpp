@@ -3,6 +3,8 @@
 #include <geotiff.h>
 #include <geovalues.h>
 #include <gtest/gtest.h>
+
+#include <cmath>
 #include <tiffio.h>
 #include <xtiffio.h>
 
@@ -255,6 +257,58 @@ INSTANTIATE_TEST_SUITE_P(
                        },
                        false, 0, 0, 0, 0}),
     [](const ::testing::TestParamInfo<SPlacementCase>& info) { return std::string(info.param.pName); });
+
+TEST_F(GeoTiffTest, APlacementWithAbsurdNumbersIsDamagedNotRotated)
+{
+    struct SCase {
+        const char* pName;
+        double dScaleX, dScaleY, dTieX, dTieY;
+    };
+    const SCase aCases[] = {
+        {"huge scale", 1e308, 20, 1000, 2000},
+        {"tiny scale", 1e-300, 20, 1000, 2000},
+        {"denormal scale", 10, 4.9e-324, 1000, 2000},
+        {"zero scale", 0, 20, 1000, 2000},
+        {"not a number", std::nan(""), 20, 1000, 2000},
+        {"infinite tie point", 10, 20, HUGE_VAL, 2000},
+        {"edges beyond any map", 10, 20, 1e300, 2000},
+    };
+    for (const SCase& aCase : aCases) {
+        SCOPED_TRACE(aCase.pName);
+        const std::string strPath = m_folder.Path("damaged.tif");
+        WriteTiff(strPath, [&](TIFF* pTiff) {
+            double aScale[3] = {aCase.dScaleX, aCase.dScaleY, 0};
+            double aTie[6] = {0, 0, 0, aCase.dTieX, aCase.dTieY, 0};
+            TIFFSetField(pTiff, TIFFTAG_GEOPIXELSCALE, 3, aScale);
+            TIFFSetField(pTiff, TIFFTAG_GEOTIEPOINTS, 6, aTie);
+        });
+        EXPECT_EQ(ReadGeoTiffInfo(strPath).ePlacement, EGeoTiffPlacement::Damaged);
+        m_platform.ClearRecord();
+        CDIBWorld image;
+        ASSERT_TRUE(image.OpenWorld(strPath, false));
+        EXPECT_FALSE(image.HasWorld());
+        ASSERT_EQ(MessageTexts().size(), 1u);
+        EXPECT_NE(MessageTexts()[0].find(" is damaged"), std::string::npos) << MessageTexts()[0];
+        EXPECT_EQ(MessageTexts()[0].find("rotated"), std::string::npos) << MessageTexts()[0];
+    }
+}
+
+TEST_F(GeoTiffTest, AWorldFileWithAbsurdMapPositionsIsRefusedBeforeAnyWork)
+{
+    SavePlacedMap(m_folder.Path("map.tif"));
+    for (const char* pText : {"1e300\n0\n0\n-1\n1000\n2000\n", "1\n0\n0\n-1\n1e300\n2000\n", "1\n0\n0\n-1\n1000\nnan\n",
+                              "1\n0\n0\n-1\n-inf\n2000\n"}) {
+        SCOPED_TRACE(pText);
+        const std::string strText = pText;
+        test::WriteBytes(m_folder.Path("map.TFW"), std::vector<std::uint8_t>(strText.begin(), strText.end()));
+        m_platform.ClearRecord();
+        CDIBWorld image;
+        EXPECT_FALSE(image.OpenWorld(m_folder.Path("map.tif"), false));
+        EXPECT_NE(image.GetErrorMessage().find("The world file " + m_folder.Path("map.TFW") + " is damaged"),
+                  std::string::npos)
+            << image.GetErrorMessage();
+    }
+}
 
 }  // namespace
 }  // namespace gridmorph

@@ -126,9 +126,10 @@ EGeoTiffPlacement ClassifyNorthUpPlacement(const SGeoReference& reference, std::
     for (double dValue : aNumbers)
         if (!std::isfinite(dValue))
             return EGeoTiffPlacement::Damaged;
+    // Zero, denormal, or so small that the six decimals of a world file make it zero.
     for (double dSize : {reference.dPixelWidth, reference.dPixelHeight})
-        if (!std::isnormal(dSize))
-            return EGeoTiffPlacement::Damaged;  // zero or denormal
+        if (!(std::fabs(dSize) >= kSmallestPixelSize))
+            return EGeoTiffPlacement::Damaged;
     const double dEast = reference.dOuterWest + reference.dPixelWidth * nWidth;
     const double dSouth = reference.dOuterNorth - reference.dPixelHeight * nHeight;
     for (double dEdge : {reference.dOuterWest, reference.dOuterNorth, dEast, dSouth})

@@ -27,12 +27,14 @@ enum class EGeoTiffPlacement {
     NorthUp,        // pixel scale and one tie point, or a transformation without rotation
     Rotated,        // a model transformation with rotation or shear terms
     ControlPoints,  // several tie points and no scale: control points, not a placement
-    Damaged,        // numbers that are not finite, a zero or denormal pixel size, edges beyond any map
+    Damaged,        // numbers that are not finite, a pixel size of (nearly) zero, edges beyond any map
 };
 
 // Map coordinates are held in whole centimetres in 32 bits: no map reaches beyond this
 // many metres from the origin, and a file that says otherwise is damaged.
 inline constexpr double kLargestMapCoordinate = 21474836.0;
+// The smallest pixel size a world file's six decimals hold.
+inline constexpr double kSmallestPixelSize = 0.0000005;
 
 // Whether a placement by outer corner and pixel size is north-up, turned over or damaged
 // for a picture of the size given.
