@@ -1,5 +1,6 @@
 #include "world/DIBWorld.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -227,9 +228,10 @@ ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
     CSafeFileWriter worldWriter(strWorldFile);
     std::string strError;
     const std::string strText = FormatWorldFile(GetWorldFileValues());
-    if (!worldWriter.Open(strError) ||
-        std::fwrite(strText.data(), 1, strText.size(), worldWriter.File()) != strText.size())
-        return RecordWorldFileFailure(strWorldFile);
+    if (!worldWriter.Open(strError))
+        return RecordWorldFileFailure(strWorldFile, strError);
+    if (std::fwrite(strText.data(), 1, strText.size(), worldWriter.File()) != strText.size())
+        return RecordWorldFileFailure(strWorldFile, std::strerror(errno));
     std::size_t nFailed = 0;
     if (!system) {
         // The set written replaces the set that was there: a .prj left from an earlier
@@ -237,18 +239,19 @@ ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
         const std::vector<std::string> aStale = {ProjectionFileNameFor(strFileName)};
         if (!CSafeFileWriter::CommitTogether({pImageWriter.get(), &worldWriter}, aStale, strError, nFailed))
             return nFailed == 0 ? RecordSaveFailure(pImageWriter->TargetPath(), strError)
-                                : RecordWorldFileFailure(nFailed == 1 ? strWorldFile : aStale.front());
+                                : RecordWorldFileFailure(nFailed == 1 ? strWorldFile : aStale.front(), strError);
         return ESaveResult::Written;
     }
     const std::string strProjectionFile = ProjectionFileNameFor(strFileName);
     const std::string& strEsriWkt = system->geoSystem.strEsriWkt;
     CSafeFileWriter projectionWriter(strProjectionFile);
-    if (!projectionWriter.Open(strError) ||
-        std::fwrite(strEsriWkt.data(), 1, strEsriWkt.size(), projectionWriter.File()) != strEsriWkt.size())
-        return RecordWorldFileFailure(strProjectionFile);
+    if (!projectionWriter.Open(strError))
+        return RecordWorldFileFailure(strProjectionFile, strError);
+    if (std::fwrite(strEsriWkt.data(), 1, strEsriWkt.size(), projectionWriter.File()) != strEsriWkt.size())
+        return RecordWorldFileFailure(strProjectionFile, std::strerror(errno));
     if (!CSafeFileWriter::CommitTogether({pImageWriter.get(), &worldWriter, &projectionWriter}, strError, nFailed))
         return nFailed == 0 ? RecordSaveFailure(pImageWriter->TargetPath(), strError)
-                            : RecordWorldFileFailure(nFailed == 1 ? strWorldFile : strProjectionFile);
+                            : RecordWorldFileFailure(nFailed == 1 ? strWorldFile : strProjectionFile, strError);
     return ESaveResult::Written;
 }
 
@@ -278,8 +281,23 @@ bool CDIBWorld::ReadGeoTiffPlacement()
     return true;
 }
 
-ESaveResult CDIBWorld::RecordWorldFileFailure(const std::string& strWorldFile)
+ESaveResult CDIBWorld::RecordWorldFileFailure(const std::string& strWorldFile, const std::string& strReason)
 {
+    // A .prj is no world file, and a full disc is not a read-only file: those say what
+    // happened in their own words.
+    const bool bProjection = strWorldFile.size() > 4 && (strWorldFile.compare(strWorldFile.size() - 4, 4, ".prj") == 0 ||
+                                                         strWorldFile.compare(strWorldFile.size() - 4, 4, ".PRJ") == 0);
+    bool bDiscFull = false;
+    for (int nErrno : {ENOSPC, EDQUOT, EIO, EFBIG})
+        bDiscFull = bDiscFull || strReason.find(std::strerror(nErrno)) != std::string::npos;
+    if (bProjection || bDiscFull) {
+        m_nErrorNumber = ERR_MESSAGE_IS_DETAIL;
+        m_strErrorText = std::string("Could not write the ") + (bProjection ? "coordinate system file " : "World file ") +
+                         strWorldFile + (strReason.empty() ? std::string(".") : ": " + strReason + ".");
+        if (strReason.find(std::strerror(ENOSPC)) != std::string::npos)
+            m_strErrorText += "\n\nThe disc is full.";
+        return ESaveResult::Failed;
+    }
     m_nErrorNumber = ERR_WORLD_FILE_WRITE;
     m_strErrorText = strWorldFile;
     return ESaveResult::Failed;

@@ -93,8 +93,9 @@ public:
 private:
     void ClearWorld();
     bool WriteWorldFileSilent(const std::string& strImageFileName);
-    // Records that the world file cannot be written (15407, its name); returns Failed.
-    ESaveResult RecordWorldFileFailure(const std::string& strWorldFile);
+    // Records that the world file cannot be written (15407, its name; a .prj or a full
+    // disc in words of their own, with the reason); returns Failed.
+    ESaveResult RecordWorldFileFailure(const std::string& strWorldFile, const std::string& strReason = std::string());
 };
 
 }  // namespace gridmorph

@@ -685,6 +685,23 @@ TEST_F(DamagedFileTest, PixelsAndRunsOutsideTheirBoundsAreRefused)
     ExpectLoadFailure("index-past-table.gif", ReadBytes(m_folder.Path("index-past-table.gif")), "past the colour table of 2");
 }
 
+TEST_F(DamagedFileTest, ATinyFileDeclaringAHugePictureIsRefusedAtOnce)
+{
+    // Memory would allow the picture: only the few bytes give it away.
+    const CScopedEnvironment limit("GRIDMORPH_MEMORY_LIMIT_MB", "4096");
+    std::vector<std::uint8_t> aJpeg = ValidFile("jpg", 24);
+    for (std::size_t i = 0; i + 8 < aJpeg.size(); ++i) {
+        if (aJpeg[i] == 0xFF && (aJpeg[i + 1] == 0xC0 || aJpeg[i + 1] == 0xC2)) {
+            // Start of frame: length, precision, height, width.
+            aJpeg[i + 5] = aJpeg[i + 7] = 20000 >> 8;
+            aJpeg[i + 6] = aJpeg[i + 8] = 20000 & 0xFF;
+            break;
+        }
+    }
+    ExpectLoadFailure("declares-20000.jpg", aJpeg, "cannot hold the 20000 x 20000 picture it declares");
+    ExpectLoadFailure("declares-20000.png", PngHeaderOnly(20000, 20000, 2, true), "cannot hold the 20000 x 20000 picture");
+}
+
 TEST_F(DamagedFileTest, APictureLargerThanMemoryFailsAtOnceWithTheCreationFailure)
 {
     const std::string strPath = m_folder.Path("bomb.png");

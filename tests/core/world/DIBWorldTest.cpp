@@ -12,6 +12,8 @@
 #include "support/FixtureFiles.h"
 #include "support/TestSupport.h"
 #include "support/Unprivileged.h"
+#include "io/SafeFileWriter.h"
+#include "world/CoordinateSystem.h"
 #include "world/DIBWorld.h"
 #include "world/WorldFile.h"
 
@@ -306,6 +308,54 @@ TEST_F(DIBWorldTest, DepthConversionKeepsThePlaceOnTheMap)
     CDIBWorld unplaced;
     ASSERT_TRUE(unplaced.CreateImage(8, &image, true, false, true, true, false));
     EXPECT_FALSE(unplaced.HasWorld());
+}
+
+TEST_F(DIBWorldTest, AFullDiscSaysSoAndAPrjIsNotCalledAWorldFile)
+{
+    // The disc fills up while the n-th file of the set is flushed.
+    class CFullDisc : public CFileSystemCalls {
+    public:
+        explicit CFullDisc(int nFull) : m_nFull(nFull) {}
+        int Fsync(int nFd) override
+        {
+            if (++m_nCalls == m_nFull) {
+                errno = ENOSPC;
+                return -1;
+            }
+            return CFileSystemCalls::Fsync(nFd);
+        }
+
+    private:
+        int m_nFull;
+        int m_nCalls = 0;
+    };
+    SCoordinateSystem system;
+    std::string strReason;
+    ASSERT_TRUE(ResolveCoordinateSystem("EPSG:27700", system, strReason)) << strReason;
+    const std::optional<SCoordinateSystem> previous = OutputCoordinateSystem();
+    OutputCoordinateSystem() = system;
+    CDIBWorld image;
+    test::MakePatternPicture(image, 24, 12, 8);
+    image.SetEdges(1000.0, 1070.0, 1110.0, 1000.0);
+    const std::string strMap = m_folder.Path("full.png");
+    struct SCase {
+        int nFull;
+        std::string strExpected;
+    };
+    const SCase aCases[] = {
+        {2, "Could not write the World file " + m_folder.Path("full.PGW") + ": writing the file failed: " +
+                std::strerror(ENOSPC) + ".\n\nThe disc is full."},
+        {3, "Could not write the coordinate system file " + m_folder.Path("full.prj") +
+                ": writing the file failed: " + std::strerror(ENOSPC) + ".\n\nThe disc is full."},
+    };
+    for (const SCase& aCase : aCases) {
+        CFullDisc full(aCase.nFull);
+        const CScopedFileSystemCalls installed(full);
+        EXPECT_EQ(image.SaveWorldSilent(strMap), ESaveResult::Failed);
+        EXPECT_EQ(image.GetErrorMessage(), aCase.strExpected);
+        EXPECT_FALSE(std::filesystem::exists(strMap));
+    }
+    OutputCoordinateSystem() = previous;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <jerror.h>
 // clang-format on
 
+#include <algorithm>
 #include <csetjmp>
 #include <vector>
 
@@ -96,6 +97,27 @@ SCodecStatus CJpegCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
                                                    static_cast<int>(info.output_height), bGrey ? 8 : 24, pPicture);
         if (status.Failed())
             return status;
+    }
+    if (!info.arith_code) {
+        // Huffman-coded data spends at least one bit on every 8 x 8 block of every
+        // component: a file with fewer bits than one component has blocks cannot hold
+        // the picture it declares.
+        std::uint64_t nFewestBlocks = UINT64_MAX;
+        for (int i = 0; i < info.num_components; ++i) {
+            const jpeg_component_info& component = info.comp_info[i];
+            const std::uint64_t nWide = (std::uint64_t(info.image_width) * component.h_samp_factor +
+                                         info.max_h_samp_factor * 8 - 1) / (info.max_h_samp_factor * 8);
+            const std::uint64_t nHigh = (std::uint64_t(info.image_height) * component.v_samp_factor +
+                                         info.max_v_samp_factor * 8 - 1) / (info.max_v_samp_factor * 8);
+            nFewestBlocks = std::min(nFewestBlocks, nWide * nHigh);
+        }
+        if (info.num_components > 0 && file.Size() * 8 < nFewestBlocks) {
+            pPicture.reset();
+            return SCodecStatus::Fail(codec_result::kCorrupt,
+                                      "JPEG: the file's " + std::to_string(file.Size()) + " bytes cannot hold the " +
+                                          std::to_string(info.image_width) + " x " + std::to_string(info.image_height) +
+                                          " picture it declares (damaged or cut short).");
+        }
     }
     if (bGrey)
         SetGreyRamp(*pPicture);

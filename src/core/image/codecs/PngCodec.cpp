@@ -124,6 +124,11 @@ SCodecStatus CPngCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
     png_read_info(read.pPng, read.pInfo);
     const png_uint_32 nWidth = png_get_image_width(read.pPng, read.pInfo);
     const png_uint_32 nHeight = png_get_image_height(read.pPng, read.pInfo);
+    // Deflate packs at most 1032 bytes into one: a file far smaller than its rows (each
+    // with its filter byte) divided by that cannot hold the picture it declares.
+    const std::uint64_t nDeclaredBytes =
+        ((std::uint64_t(nWidth) * png_get_bit_depth(read.pPng, read.pInfo) * png_get_channels(read.pPng, read.pInfo) + 7) / 8 +
+         1) * nHeight;
     layout = ChooseLayout(read.pPng, read.pInfo);
     png_read_update_info(read.pPng, read.pInfo);
 
@@ -133,6 +138,15 @@ SCodecStatus CPngCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
                                                    layout.nPictureBits, pPicture);
         if (status.Failed())
             return status;
+    }
+    // Checked once the picture's size has passed the memory check (a picture larger than
+    // memory is that failure first); nothing of it has been touched yet.
+    if (file.Size() * 1032 < nDeclaredBytes) {
+        pPicture.reset();
+        return SCodecStatus::Fail(codec_result::kCorrupt, "PNG: the file's " + std::to_string(file.Size()) +
+                                                              " bytes cannot hold the " + std::to_string(nWidth) + " x " +
+                                                              std::to_string(nHeight) +
+                                                              " picture it declares (damaged or cut short).");
     }
     if (png_get_rowbytes(read.pPng, read.pInfo) > static_cast<std::size_t>(pPicture->Stride())) {
         pPicture.reset();
