@@ -420,5 +420,34 @@ TEST_F(CliTest, ASaveWithoutACoordinateSystemRemovesTheOldPrj)
     EXPECT_EQ(aNames, (std::vector<std::string>{"in.PGW", "in.png", "out.TFW", "out.tif"}));
 }
 
+TEST_F(CliTest, AbsurdRectifyOptionsAreRefusedBeforeTheWork)
+{
+    CDIBWorld image;
+    test::MakePatternPicture(image, 24, 100, 50);
+    image.SaveDIB(m_folder.Path("scan.png"));
+    const std::string strRectify = "rectify scan.png out.png --p1 0,0,1000,1049 --p2 99,0 --p3 99,49,1099,1000 --yes";
+    struct SCase {
+        const char* pOption;
+        std::string strValue;
+        int nExitCode;
+        const char* pProblem;
+    };
+    const SCase aCases[] = {
+        {"--p4", "0,50", 1, "rectify failed: point 4 lies outside the 100 x 50 picture"},
+        {"--p4", "-1,49", 1, "rectify failed: point 4 lies outside the 100 x 50 picture"},
+        {"--p4", "0,99999999999999", 2, "--p4: '0,99999999999999' is out of range (beyond any picture)"},
+        {"--save-points", "no/such/folder/out.points", 2,
+         "--save-points: the folder of 'no/such/folder/out.points' does not exist"},
+        {"--p4", "0,1\x1b[2J", 2, "--p4: '1\\x1B[2J' is not a number"},
+    };
+    for (const SCase& aCase : aCases) {
+        SCOPED_TRACE(aCase.strValue);
+        const SRun run = RunCli(strRectify + " " + aCase.pOption + " '" + aCase.strValue + "'", m_folder.Root().string());
+        EXPECT_EQ(run.nExitCode, aCase.nExitCode) << run.strOutput;
+        EXPECT_NE(run.strOutput.find(aCase.pProblem), std::string::npos) << run.strOutput;
+        EXPECT_FALSE(std::filesystem::exists(m_folder.Path("out.png")));
+    }
+}
+
 }  // namespace
 }  // namespace gridmorph
