@@ -56,6 +56,20 @@ void CMapDocument::SetImage(std::unique_ptr<CDIBWorld> pImage)
     }
 }
 
+std::optional<SCoordinateSystem> CMapDocument::GetCoordinateSystem() const
+{
+    return m_pImage ? m_pImage->CoordinateSystem() : std::nullopt;
+}
+
+void CMapDocument::SetCoordinateSystem(const std::optional<SCoordinateSystem>& system)
+{
+    if (!m_pImage)
+        return;
+    m_pImage->SetCoordinateSystem(system);
+    if (m_pTransformedMap)
+        m_pTransformedMap->SetCoordinateSystem(system);
+}
+
 void CMapDocument::SetTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap)
 {
     DestroyMap(m_pTransformedMap);

@@ -84,6 +84,12 @@ public:
     void SetImage(std::unique_ptr<CDIBWorld> pImage);
     void SetTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap);
     bool IsShowingTransformed() const { return m_bShowTransformed; }
+    // The coordinate system of the current map, none without a map. Setting it sets the
+    // transformed map's too: its eastings and northings are the scan's. Saves of either
+    // map name it (GeoTIFF keys, .prj); it changes no pixel, so no unsaved flag changes.
+    std::optional<SCoordinateSystem> GetCoordinateSystem() const;
+    bool CanSetCoordinateSystem() const { return m_pImage != nullptr; }
+    void SetCoordinateSystem(const std::optional<SCoordinateSystem>& system);
     void SetShowTransformed(bool bShow) { m_bShowTransformed = bShow && m_pTransformedMap != nullptr; }
 
     // The file the current map came from or was last written to, in the user's letter
