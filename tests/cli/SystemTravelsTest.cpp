@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "document/MapDocument.h"
 #include "image/codecs/GeoTiffTags.h"
 #include "support/TestSupport.h"
 #include "transform/LocatorSet.h"
@@ -228,6 +229,66 @@ TEST_F(MapSystemTest, FindsSystemsInProjsDatabaseByCodeAndWords)
     // Geocentric and 3D systems are not offered: a picture cannot be laid on them.
     for (const SCoordinateSystemEntry& entry : FindCoordinateSystems("4978", 10))
         EXPECT_NE(entry.strCode, "EPSG:4978");
+}
+
+// A host whose Coordinate System dialog ends with OK on the definition it is given.
+class CChoosingHost : public CDocumentHost {
+public:
+    bool RunCoordinateSystemDialog(std::optional<SCoordinateSystem>& system) override
+    {
+        m_aShown.push_back(system ? system->geoSystem.nEpsgCode : 0);
+        if (m_strChoice.empty())
+            return false;
+        system = Resolved(m_strChoice);
+        return true;
+    }
+    std::string m_strChoice;
+    std::vector<int> m_aShown;  // the EPSG code each dialog started from
+};
+
+TEST_F(MapSystemTest, TheDocumentsSystemIsTheScansAndTheSaveDialogCanChangeIt)
+{
+    CChoosingHost host;
+    CMapDocument document(host);
+    auto pScan = std::make_unique<CDIBWorld>();
+    test::MakePatternPicture(*pScan, 24, 200, 200);
+    pScan->SetEdges(0, 199, 199, 0);
+    CLocatorSet locators;
+    const int aX[] = {20, 180, 180}, aY[] = {20, 20, 180};
+    const double aE[] = {20, 180, 180}, aN[] = {179, 179, 19};
+    for (int i = 0; i < 3; ++i) {
+        locators.m_nLocatorX[i] = aX[i];
+        locators.m_nLocatorY[i] = aY[i];
+        locators.m_dEasting[i] = aE[i];
+        locators.m_dNorthing[i] = aN[i];
+    }
+    std::unique_ptr<CDIBWorld> pTransformed;
+    ASSERT_EQ(TransformBitmap(*pScan, locators, 24, pTransformed), ETransformResult::Done);
+    document.SetImage(std::move(pScan));
+    document.SetTransformedMap(std::move(pTransformed));
+    document.SetShowTransformed(true);
+    EXPECT_FALSE(document.GetCoordinateSystem().has_value());
+
+    // File > Coordinate System: Cancel changes nothing; OK sets both maps' system.
+    document.OnFileCoordinateSystem();
+    EXPECT_FALSE(document.GetCoordinateSystem().has_value());
+    host.m_strChoice = "EPSG:27700";
+    document.OnFileCoordinateSystem();
+    ASSERT_TRUE(document.GetCoordinateSystem().has_value());
+    EXPECT_EQ(document.GetTransformedMap()->CoordinateSystem()->geoSystem.nEpsgCode, 27700);
+
+    // The save dialog names the system; its button opens the dialog from it.
+    host.m_strChoice = "EPSG:32633";
+    m_platform.ClickNextAccessory();
+    m_platform.AnswerNextFileDialog({true, m_folder.Path("out.tif"), 0});
+    ASSERT_TRUE(document.OnFileSaveTransformedAs());
+    ASSERT_EQ(m_platform.FileDialogRequests().size(), 1u);
+    EXPECT_EQ(m_platform.FileDialogRequests().front().accessory.strText,
+              "Coordinate system: EPSG:27700 (OSGB36 / British National Grid)");
+    EXPECT_EQ(m_platform.AccessoryText(), "Coordinate system: EPSG:32633 (WGS 84 / UTM zone 33N)");
+    EXPECT_EQ(host.m_aShown, (std::vector<int>{0, 0, 27700}));
+    std::filesystem::remove(m_folder.Path("out.prj"));
+    EXPECT_EQ(CodeOpened(m_folder.Path("out.tif")), 32633);
 }
 
 }  // namespace

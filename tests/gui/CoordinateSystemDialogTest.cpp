@@ -167,21 +167,30 @@ TEST_F(CoordinateSystemDialogTest, TheOpenedMapsSystemIsShownAndKeptByItsSaves)
     EXPECT_TRUE(Frame().findChild<QLabel*>(QStringLiteral("coordinateSystemPane"))->isHidden());
 }
 
-TEST_F(CoordinateSystemDialogTest, ARectificationDoneInTheWindowCarriesTheChosenSystem)
+// How the user names the system of a rectification done in the window.
+enum class EChoice { FileMenu, SaveDialogButton };
+
+class WindowRectificationTest : public CoordinateSystemDialogTest, public ::testing::WithParamInterface<EChoice> {};
+
+TEST_P(WindowRectificationTest, CarriesTheChosenSystemIntoTheSavedMap)
 {
     ASSERT_TRUE(Start());
     Frame().resize(800, 600);
     OpenMap("scan.bmp");
     EXPECT_EQ(SystemPane(), QStringLiteral("No system"));
-
-    WhenModal<CCoordinateSystemDlg>([](CCoordinateSystemDlg& dialog) {
-        dialog.DefinitionField()->setText(QStringLiteral("32633"));
-        dialog.accept();
-    });
-    Frame().Action(ID_FILE_COORDINATE_SYSTEM)->trigger();
-    EXPECT_TRUE(m_platform.Messages().empty());
-    EXPECT_EQ(SystemPane(), QStringLiteral("EPSG:32633"));
-    EXPECT_FALSE(Document().IsModified());  // no pixel changed
+    const auto ChooseUtm33 = [] {
+        WhenModal<CCoordinateSystemDlg>([](CCoordinateSystemDlg& dialog) {
+            dialog.DefinitionField()->setText(QStringLiteral("32633"));
+            dialog.accept();
+        });
+    };
+    if (GetParam() == EChoice::FileMenu) {
+        ChooseUtm33();
+        Frame().Action(ID_FILE_COORDINATE_SYSTEM)->trigger();
+        EXPECT_TRUE(m_platform.Messages().empty());
+        EXPECT_EQ(SystemPane(), QStringLiteral("EPSG:32633"));
+        EXPECT_FALSE(Document().IsModified());  // no pixel changed
+    }
 
     // The grid rectangle's corners: top-left, top-right, bottom-right.
     WhenModal<COrvexTransDlg>([](COrvexTransDlg& dialog) {
@@ -203,10 +212,26 @@ TEST_F(CoordinateSystemDialogTest, ARectificationDoneInTheWindowCarriesTheChosen
     Frame().Action(ID_ACTION_APPLY_TRANSFORM)->trigger();
     Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
     ASSERT_TRUE(Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS)->isEnabled());
+    if (GetParam() == EChoice::SaveDialogButton) {
+        ChooseUtm33();
+        m_platform.ClickNextAccessory();
+    }
     m_platform.AnswerNextFileDialog({true, m_folder.Path("window.tif"), 0});
     Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS)->trigger();
     EXPECT_FALSE(Document().IsTransformedModified());
     EXPECT_TRUE(m_platform.Messages().empty()) << m_platform.Messages().front().strText;
+    // The save dialog said which system the map would name, and after the button which it will.
+    ASSERT_EQ(m_platform.FileDialogRequests().size(), 1u);
+    const SFileDialogAccessory& accessory = m_platform.FileDialogRequests().front().accessory;
+    EXPECT_EQ(accessory.strButton, "Coordinate System...");
+    if (GetParam() == EChoice::SaveDialogButton) {
+        EXPECT_EQ(accessory.strText, "Coordinate system: none");
+        EXPECT_EQ(m_platform.AccessoryText(), "Coordinate system: EPSG:32633 (WGS 84 / UTM zone 33N)");
+        Frame().UpdateCommandUI();
+        EXPECT_EQ(SystemPane(), QStringLiteral("EPSG:32633"));  // the scan's, as the transformed map's
+    } else {
+        EXPECT_EQ(accessory.strText, "Coordinate system: EPSG:32633 (WGS 84 / UTM zone 33N)");
+    }
 
     // GDAL finds the system in the TIFF's own keys and in the .prj beside it.
     EXPECT_EQ(GdalCode(m_folder.Path("window.prj")), "EPSG:32633");
@@ -215,6 +240,12 @@ TEST_F(CoordinateSystemDialogTest, ARectificationDoneInTheWindowCarriesTheChosen
     const test::SCommandResult info = test::RunCommand("gdalinfo '" + m_folder.Path("window.tif") + "' 2>&1");
     EXPECT_NE(info.strOutput.find("WGS 84 / UTM zone 33N"), std::string::npos) << info.strOutput;
 }
+
+INSTANTIATE_TEST_SUITE_P(Choices, WindowRectificationTest,
+                         ::testing::Values(EChoice::FileMenu, EChoice::SaveDialogButton),
+                         [](const ::testing::TestParamInfo<EChoice>& info) {
+                             return std::string(info.param == EChoice::FileMenu ? "FileMenu" : "SaveDialogButton");
+                         });
 
 }  // namespace
 }  // namespace gridmorph

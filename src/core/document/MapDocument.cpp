@@ -250,13 +250,13 @@ void CMapDocument::OnFileSave()
         OnSaveDocument(m_strPathName);
 }
 
-std::string CMapDocument::AskSaveFileName()
+std::string CMapDocument::AskSaveFileName(const SFileDialogAccessory* pAccessory)
 {
     if (!m_pImage)
         return std::string();
     int nIndex = m_host.GetOpenFilterIndex();
     m_pImage->m_nErrorNumber = 0;
-    std::string strName = m_pImage->SaveFileDialog(nIndex, nullptr);
+    std::string strName = m_pImage->SaveFileDialog(nIndex, nullptr, pAccessory);
     if (m_pImage->m_nErrorNumber != 0) {
         ShowWarning(m_pImage->GetErrorMessage());
         return std::string();
@@ -278,7 +278,15 @@ bool CMapDocument::OnFileSaveTransformedAs()
 {
     if (!m_pTransformedMap)
         return false;
-    const std::string strName = AskSaveFileName();
+    // The dialog says which system the map will name, with a button to choose another.
+    SFileDialogAccessory accessory;
+    accessory.strText = CoordinateSystemLine();
+    accessory.strButton = "Coordinate System...";
+    accessory.fnClicked = [this] {
+        OnFileCoordinateSystem();
+        return CoordinateSystemLine();
+    };
+    const std::string strName = AskSaveFileName(&accessory);
     if (strName.empty())
         return false;
     ESaveResult eResult;
@@ -294,6 +302,21 @@ bool CMapDocument::OnFileSaveTransformedAs()
     // The saved transformed map is a file of its own: the document's name and title stay.
     SetTransformedModified(false);
     return true;
+}
+
+void CMapDocument::OnFileCoordinateSystem()
+{
+    if (!CanSetCoordinateSystem())
+        return;
+    std::optional<SCoordinateSystem> system = GetCoordinateSystem();
+    if (m_host.RunCoordinateSystemDialog(system))
+        SetCoordinateSystem(system);
+}
+
+std::string CMapDocument::CoordinateSystemLine() const
+{
+    const std::optional<SCoordinateSystem> system = GetCoordinateSystem();
+    return "Coordinate system: " + (system ? DescribeGeoSystem(system->geoSystem) : std::string("none"));
 }
 
 void CMapDocument::OnFileCreateWorldFile()

@@ -10,6 +10,7 @@
 #include "image/DIBSection.h"
 #include "image/Palette.h"
 #include "image/codecs/ImageCodec.h"
+#include "platform/Platform.h"
 
 namespace gridmorph {
 
@@ -112,7 +113,8 @@ public:
     // (no decoders), the reason in a warning box and nothing.
     static std::optional<std::string> ImportFilterOrWarn();
     std::string GetExportFilter();
-    std::string SaveFileDialog(int& nFilterIndex, const char* pInitialFolder);
+    std::string SaveFileDialog(int& nFilterIndex, const char* pInitialFolder,
+                               const SFileDialogAccessory* pAccessory = nullptr);
     static int GetFileType(const std::string& strFileName);
     static std::string GetFileTypeExtension(int nFileType);
     // The extension of a name: from the last "." of its final path component, or empty.

@@ -368,7 +368,8 @@ ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, const SEncode
     return ESaveResult::Written;
 }
 
-std::string CDIBImage::SaveFileDialog(int& nFilterIndex, const char* pInitialFolder)
+std::string CDIBImage::SaveFileDialog(int& nFilterIndex, const char* pInitialFolder,
+                                     const SFileDialogAccessory* pAccessory)
 {
     GetExportFilter();
     if (m_nErrorNumber != 0)
@@ -379,6 +380,8 @@ std::string CDIBImage::SaveFileDialog(int& nFilterIndex, const char* pInitialFol
     SFileDialogRequest request;
     request.strFilter = m_strExportFilter;
     request.strInitialFolder = pInitialFolder ? std::string(pInitialFolder) : CurrentFolder();
+    if (pAccessory)
+        request.accessory = *pAccessory;
     // Indexes count as in the open list, where save entry k is k + 1.
     if (nFilterIndex > 1)
         request.nFilterEntry = nFilterIndex - 2;

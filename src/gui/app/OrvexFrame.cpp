@@ -21,7 +21,7 @@
 #include "app/OrvexR4Doc.h"
 #include "app/RecentFileList.h"
 #include "app/WindowPlacement.h"
-#include "dialogs/CoordinateSystemDlg.h"
+#include "world/CoordinateSystem.h"
 #include "platform/Platform.h"
 #include "view/OrvexView.h"
 
@@ -198,7 +198,7 @@ void COrvexFrame::CreateMenus()
     OnCommand(ID_FILE_SAVE_AS, [&document] { document.OnFileSaveAs(); });
     OnCommand(ID_FILE_SAVE_TRANSFORMED_AS, [&document] { document.OnFileSaveTransformedAs(); });
     OnCommand(ID_FILE_CREATE_WORLD_FILE, [&document] { document.OnFileCreateWorldFile(); });
-    OnCommand(ID_FILE_COORDINATE_SYSTEM, [this] { OnFileCoordinateSystem(); });
+    OnCommand(ID_FILE_COORDINATE_SYSTEM, [&document] { document.OnFileCoordinateSystem(); });
     OnCommand(ID_APP_EXIT, [this] { close(); });
     OnCommand(ID_HELP_FINDER, [this] { HtmlHelp(0, 0); });
     OnCommand(ID_HELP, [this] { HtmlHelp(0, 0); });
@@ -354,16 +354,6 @@ void COrvexFrame::UpdateCommandUI()
     m_pSystemPane->setToolTip(system && !system->geoSystem.strName.empty()
                                   ? QString::fromStdString(DescribeGeoSystem(system->geoSystem))
                                   : QString());
-}
-
-void COrvexFrame::OnFileCoordinateSystem()
-{
-    CMapDocument& document = m_document.Document();
-    if (!document.CanSetCoordinateSystem())
-        return;
-    CCoordinateSystemDlg dialog(document.GetCoordinateSystem(), this);
-    if (dialog.exec() == QDialog::Accepted)
-        document.SetCoordinateSystem(dialog.Result());
 }
 
 void COrvexFrame::ActivateFrame()

@@ -64,8 +64,6 @@ private:
     QLabel* m_apPanes[3] = {nullptr, nullptr, nullptr};
     // The short name of the current map's coordinate system.
     QLabel* m_pSystemPane = nullptr;
-    // File > Coordinate System...: the dialog, then the document takes the choice.
-    void OnFileCoordinateSystem();
     std::map<int, QAction*> m_aActions;
     bool m_bFirstActivation = true;
 };

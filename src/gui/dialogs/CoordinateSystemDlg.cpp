@@ -104,9 +104,6 @@ CCoordinateSystemDlg::CCoordinateSystemDlg(const std::optional<SCoordinateSystem
     auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(pButtons, &QDialogButtonBox::accepted, this, &CCoordinateSystemDlg::accept);
     connect(pButtons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    // Enter in the search field searches; it does not end the dialog.
-    for (QPushButton* pButton : pButtons->findChildren<QPushButton*>())
-        pButton->setAutoDefault(false);
 
     auto* pLayout = new QVBoxLayout(this);
     pLayout->addWidget(m_pCurrent);
@@ -123,6 +120,7 @@ void CCoordinateSystemDlg::OnSearch(const QString& strText)
         auto* pItem = new QListWidgetItem(QString::fromStdString(entry.strCode + "  " + entry.strName), m_pResults);
         pItem->setData(Qt::UserRole, QString::fromStdString(entry.strCode));
     }
+    m_pResults->scrollToTop();
 }
 
 bool CCoordinateSystemDlg::CheckDefinition(const std::string& strTyped, std::optional<SCoordinateSystem>& result,
