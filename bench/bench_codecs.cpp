@@ -321,10 +321,11 @@ int main(int argc, char** argv)
         for (const int nStrategy : {1, 0})  // Z_FILTERED, Z_DEFAULT_STRATEGY
             for (int nLevel = 3; nLevel <= 6; ++nLevel)
                 for (const auto& filter : aFilters) {
-                    EncodeOptions().nPngCompressionLevel = nLevel;
-                    EncodeOptions().nPngFilters = filter.nFilters;
-                    EncodeOptions().nPngStrategy = nStrategy;
-                    const double d = bench::CpuSeconds([&] { part.SaveDIB(strPath); }, 2);
+                    SEncodeOptions options;
+                    options.nPngCompressionLevel = nLevel;
+                    options.nPngFilters = filter.nFilters;
+                    options.nPngStrategy = nStrategy;
+                    const double d = bench::CpuSeconds([&] { part.SaveDIB(strPath, options); }, 2);
                     const double dBytes = double(std::filesystem::file_size(strPath));
                     char szName[64];
                     std::snprintf(szName, sizeof szName, "level %d, %s, %s", nLevel,
@@ -332,7 +333,6 @@ int main(int argc, char** argv)
                     std::printf("%-34s %8.2f %10.0f %8.2f %8.3f\n", szName, d, dBytes, d / dBare, dBytes / dBareBytes);
                     std::fflush(stdout);
                 }
-        EncodeOptions() = SEncodeOptions{};
         std::printf("\n");
     }
 
@@ -353,7 +353,7 @@ int main(int argc, char** argv)
         const double dSave = Seconds([&] { image.SaveDIB(strOurs); }, 1);
         const double dBareSave = Seconds([&] {
             if (strExtension == "png")
-                BarePngWrite(image, strBare, EncodeOptions().nPngCompressionLevel);
+                BarePngWrite(image, strBare, SEncodeOptions().nPngCompressionLevel);
             else if (strExtension == "jpg")
                 BareJpegWrite(image, strBare);
             else if (strExtension == "tif")

@@ -92,10 +92,11 @@ int SaveOnce(const std::string& strSource, const std::string& strTarget, const s
     CDIBImage picture;
     if (!picture.OpenDIB(strSource))
         return 1;
-    EncodeOptions().eTiffCompression = strCompression == "deflate" ? ETiffCompression::Deflate : ETiffCompression::Lzw;
+    SEncodeOptions options;
+    options.eTiffCompression = strCompression == "deflate" ? ETiffCompression::Deflate : ETiffCompression::Lzw;
     const long nBefore = PeakKilobytes();
     const auto start = std::chrono::steady_clock::now();
-    picture.SaveDIB(strTarget);
+    picture.SaveDIB(strTarget, options);
     const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (picture.m_nErrorNumber != 0)
         return 1;
@@ -133,8 +134,9 @@ int main(int argc, char** argv)
         if (!tile.OpenDIB(argv[1]))
             return 1;
         bench::MakeTiledScan(tile, 12000, 9000, scan, bNoise ? 7 : 0);
-        EncodeOptions().eTiffCompression = ETiffCompression::None;
-        scan.SaveDIB(strSource);
+        SEncodeOptions options;
+        options.eTiffCompression = ETiffCompression::None;
+        scan.SaveDIB(strSource, options);
         if (scan.m_nErrorNumber != 0)
             return 1;
     }

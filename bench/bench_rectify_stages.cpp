@@ -106,12 +106,12 @@ int main(int argc, char** argv)
         return 1;
     Stage("free source", [&] { pSource.reset(); });
     Stage("save none", [&] {
-        EncodeOptions().eTiffCompression = ETiffCompression::None;
-        pOut->SaveWorld(strWork + "/stages-none.tif");
+        SEncodeOptions options;
+        options.eTiffCompression = ETiffCompression::None;
+        pOut->SaveWorld(strWork + "/stages-none.tif", options);
     });
     Stage("save lzw", [&] {
-        EncodeOptions().eTiffCompression = ETiffCompression::Lzw;
-        pOut->SaveWorld(strWork + "/stages-lzw.tif");
+        pOut->SaveWorld(strWork + "/stages-lzw.tif", SEncodeOptions());  // LZW, the default
     });
     const SUsage end = Now();
     std::printf("%-22s %7.3f s clock %7.3f s user %7.3f s system %8ld faults\n", "all", end.dClock - start.dClock,

@@ -39,8 +39,9 @@ int main(int argc, char** argv)
         return 2;
     bench::MakeTiledScan(tile, nWidth, nHeight, scan24);
     if (argc >= 4 && std::string(argv[2]) == "--make-source") {
-        EncodeOptions().eTiffCompression = ETiffCompression::None;
-        scan24.SaveDIB(argv[3]);
+        SEncodeOptions options;
+        options.eTiffCompression = ETiffCompression::None;
+        scan24.SaveDIB(argv[3], options);
         return scan24.m_nErrorNumber == 0 ? 0 : 1;
     }
     CDIBWorld scan8;

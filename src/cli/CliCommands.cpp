@@ -77,7 +77,8 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --srs DEFINITION              the coordinate system of the maps written (EPSG:27700,\n"
     "                                or any definition PROJ accepts): TIFF files name it in\n"
-    "                                their GeoTIFF keys and a .prj file is written beside\n"
+    "                                their GeoTIFF keys and a .prj file is written beside;\n"
+    "                                without it the output keeps the input's system\n"
     "  --p4 X,Y                      rectify: the pixel of the grid's fourth (bottom-left)\n"
     "                                corner; the mismatch is printed and over 2 pixels warned\n"
     "  --save-points FILE            rectify: write the locators used as a .points file\n"
@@ -104,6 +105,9 @@ struct SCommandLine {
     std::string strCommand;
     std::vector<std::string> aPositional;
     std::map<std::string, std::string> aOptions;
+    // What every save of the command is told (--compress, --srs), and --srs resolved.
+    SEncodeOptions saveOptions;
+    std::optional<SCoordinateSystem> outputSystem;
 };
 
 class CUsageError {
@@ -196,9 +200,10 @@ void RequirePositional(const SCommandLine& commandLine, std::size_t nCount, cons
 
 // Saves the picture, with its world file when it has a georeference. False when nothing
 // (or not everything) was written; the message has been shown.
-bool SaveOutput(CDIBWorld& image, const std::string& strPath)
+bool SaveOutput(CDIBWorld& image, const std::string& strPath, const SEncodeOptions& options)
 {
-    return (image.HasWorld() ? image.SaveWorld(strPath) : image.SaveDIB(strPath)) == ESaveResult::Written;
+    return (image.HasWorld() ? image.SaveWorld(strPath, options) : image.SaveDIB(strPath, options)) ==
+           ESaveResult::Written;
 }
 
 // Refuses, before any work, a command that would write over a file it reads or over
@@ -228,19 +233,6 @@ void RefuseOutputOverInput(const SCommandLine& commandLine)
     if (!strClash.empty())
         throw CUsageError(commandLine.strCommand + ": " + strClash);
 }
-
-// Puts the process's output coordinate system back as it was (the tests run commands in
-// their own process one after another).
-class CScopedOutputSystem {
-public:
-    CScopedOutputSystem() : m_previous(OutputCoordinateSystem()) {}
-    ~CScopedOutputSystem() { OutputCoordinateSystem() = std::move(m_previous); }
-    CScopedOutputSystem(const CScopedOutputSystem&) = delete;
-    CScopedOutputSystem& operator=(const CScopedOutputSystem&) = delete;
-
-private:
-    std::optional<SCoordinateSystem> m_previous;
-};
 
 int RunInfo(const SCommandLine& commandLine, CCliPlatform& platform)
 {
@@ -369,7 +361,7 @@ int RunConvert(const SCommandLine& commandLine, CCliPlatform& platform)
         }
     }
     nMessages = platform.m_nMessages;
-    if (!SaveOutput(*pOutput, commandLine.aPositional[1]))
+    if (!SaveOutput(*pOutput, commandLine.aPositional[1], commandLine.saveOptions))
         return Failure(*pOutput, "convert", platform, nMessages);
     return 0;
 }
@@ -401,7 +393,7 @@ int RunCrop(const SCommandLine& commandLine, CCliPlatform& platform)
                      commandLine.aPositional[0].c_str());
     }
     nMessages = platform.m_nMessages;
-    if (!SaveOutput(cropped, commandLine.aPositional[1]))
+    if (!SaveOutput(cropped, commandLine.aPositional[1], commandLine.saveOptions))
         return Failure(cropped, "crop", platform, nMessages);
     return 0;
 }
@@ -423,7 +415,7 @@ int RunMosaic(const SCommandLine& commandLine, CCliPlatform&)
     request.dSouth = aRegion[1];
     request.dEast = aRegion[2];
     request.dNorth = aRegion[3];
-    const std::unique_ptr<CDIBWorld> pMap = BuildNewBackgroundMap(request);
+    const std::unique_ptr<CDIBWorld> pMap = BuildNewBackgroundMap(request, commandLine.saveOptions);
     if (!pMap) {
         std::fprintf(stderr, "gridmorph-cli: mosaic failed\n");
         return 1;
@@ -553,7 +545,7 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
     }
     source.CloseImage();  // the source's memory is not needed while the result is written
     nMessages = platform.m_nMessages;
-    if (pTransformed->SaveWorld(commandLine.aPositional[1]) != ESaveResult::Written)
+    if (pTransformed->SaveWorld(commandLine.aPositional[1], commandLine.saveOptions) != ESaveResult::Written)
         return Failure(*pTransformed, "rectify", platform, nMessages);
     const CDIBWorld& output = *pTransformed;
     std::printf("width: %d\nheight: %d\n", output.m_nImageWidth, output.m_nImageHeight);
@@ -580,7 +572,8 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
                          FormatFixed(check.dPredictedX, 1).c_str(), FormatFixed(check.dPredictedY, 1).c_str());
     }
     if (const std::string* pSavePoints = Option("--save-points")) {
-        const std::optional<SCoordinateSystem>& system = OutputCoordinateSystem();
+        const std::optional<SCoordinateSystem>& system =
+            commandLine.outputSystem ? commandLine.outputSystem : pTransformed->CoordinateSystem();
         if (!WritePointsFile(*pSavePoints, locators, system ? system->strWkt : std::string())) {
             std::fprintf(stderr, "gridmorph-cli: rectify failed: %s cannot be written\n", pSavePoints->c_str());
             return 1;
@@ -607,21 +600,19 @@ int RunCli(int argc, char** argv)
     CCliPlatform platform;
     CScopedPlatform installed(platform);
     try {
-        const SCommandLine commandLine = ParseCommandLine(aArguments);
+        SCommandLine commandLine = ParseCommandLine(aArguments);
         if (commandLine.strCommand.empty())
             throw CUsageError("no command given");
         if (const auto it = commandLine.aOptions.find("--compress"); it != commandLine.aOptions.end()) {
             if (it->second == "none")
-                EncodeOptions().eTiffCompression = ETiffCompression::None;
+                commandLine.saveOptions.eTiffCompression = ETiffCompression::None;
             else if (it->second == "lzw")
-                EncodeOptions().eTiffCompression = ETiffCompression::Lzw;
+                commandLine.saveOptions.eTiffCompression = ETiffCompression::Lzw;
             else if (it->second == "deflate")
-                EncodeOptions().eTiffCompression = ETiffCompression::Deflate;
+                commandLine.saveOptions.eTiffCompression = ETiffCompression::Deflate;
             else
                 throw CUsageError("--compress takes none, lzw or deflate");
         }
-        // The output system is the process's; it is put back when the command is done.
-        CScopedOutputSystem outputSystem;
         if (const auto it = commandLine.aOptions.find("--srs"); it != commandLine.aOptions.end()) {
             static const char* const aWriters[] = {"convert", "crop", "mosaic", "rectify"};
             if (std::find(std::begin(aWriters), std::end(aWriters), commandLine.strCommand) == std::end(aWriters))
@@ -630,7 +621,8 @@ int RunCli(int argc, char** argv)
             std::string strReason;
             if (!ResolveCoordinateSystem(it->second, system, strReason))
                 throw CUsageError("--srs: '" + it->second + "' is not a coordinate system for a map: " + strReason);
-            OutputCoordinateSystem() = std::move(system);
+            commandLine.saveOptions.system = system.geoSystem;
+            commandLine.outputSystem = std::move(system);
         }
         using FRun = int (*)(const SCommandLine&, CCliPlatform&);
         static const std::map<std::string, FRun> aCommands = {

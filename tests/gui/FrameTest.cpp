@@ -45,7 +45,7 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
          {QStringLiteral("&New...\tCtrl+N"), QStringLiteral("&Open...\tCtrl+O"), QStringLiteral("&Close"),
           QStringLiteral("&Save\tCtrl+S"), QStringLiteral("Save &As..."), QStringLiteral("-"),
           QStringLiteral("Save &Transformed Map As..."), QStringLiteral("-"), QStringLiteral("Create World File..."),
-          QStringLiteral("-"), QStringLiteral("Recent File"), QStringLiteral("-"), QStringLiteral("E&xit")}},
+          QStringLiteral("Coordinate S&ystem..."), QStringLiteral("-"), QStringLiteral("Recent File"), QStringLiteral("-"), QStringLiteral("E&xit")}},
         {QStringLiteral("&View"),
          {QStringLiteral("&Locators"), QStringLiteral("&Show Transformed Map"), QStringLiteral("&Map Edge Locations..."),
           QStringLiteral("-"), QStringLiteral("&Toolbar"), QStringLiteral("&Status Bar")}},
@@ -70,6 +70,8 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
     } aPrompts[] = {
         {ID_FILE_NEW, "Create a new document", "New"},
         {ID_FILE_SAVE_TRANSFORMED_AS, "Save the transformed map with a new name", "Save Transformed Map  As"},
+        {ID_FILE_COORDINATE_SYSTEM, "Choose the coordinate system of the map's eastings and northings",
+         "Coordinate System"},
         {ID_VIEW_MAP_EDGES, "Show map locations at the edge of the bitmap", "Map edge locations"},
         {ID_ACTION_CONVERT_TO_8, "Convert 24 bit colour to 8 bit colour", "Convert 24 bit to 8"},
         {ID_APP_EXIT, "Quit the application; prompts to save documents", "Exit"},

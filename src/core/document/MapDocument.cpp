@@ -59,6 +59,20 @@ void CMapDocument::SetImage(std::unique_ptr<CDIBWorld> pImage)
     }
 }
 
+std::optional<SCoordinateSystem> CMapDocument::GetCoordinateSystem() const
+{
+    return m_pImage ? m_pImage->CoordinateSystem() : std::nullopt;
+}
+
+void CMapDocument::SetCoordinateSystem(const std::optional<SCoordinateSystem>& system)
+{
+    if (!m_pImage)
+        return;
+    m_pImage->SetCoordinateSystem(system);
+    if (m_pTransformedMap)
+        m_pTransformedMap->SetCoordinateSystem(system);
+}
+
 void CMapDocument::SetTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap)
 {
     DestroyMap(m_pTransformedMap);
@@ -239,13 +253,13 @@ void CMapDocument::OnFileSave()
         OnSaveDocument(m_strPathName);
 }
 
-std::string CMapDocument::AskSaveFileName()
+std::string CMapDocument::AskSaveFileName(const SFileDialogAccessory* pAccessory)
 {
     if (!m_pImage)
         return std::string();
     int nIndex = m_host.GetOpenFilterIndex();
     m_pImage->m_nErrorNumber = 0;
-    std::string strName = m_pImage->SaveFileDialog(nIndex, nullptr);
+    std::string strName = m_pImage->SaveFileDialog(nIndex, nullptr, pAccessory);
     if (m_pImage->m_nErrorNumber != 0) {
         ShowWarning(m_pImage->GetErrorMessage());
         return std::string();
@@ -267,7 +281,15 @@ bool CMapDocument::OnFileSaveTransformedAs()
 {
     if (!m_pTransformedMap)
         return false;
-    const std::string strName = AskSaveFileName();
+    // The dialog says which system the map will name, with a button to choose another.
+    SFileDialogAccessory accessory;
+    accessory.strText = CoordinateSystemLine();
+    accessory.strButton = "Coordinate System...";
+    accessory.fnClicked = [this] {
+        OnFileCoordinateSystem();
+        return CoordinateSystemLine();
+    };
+    const std::string strName = AskSaveFileName(&accessory);
     if (strName.empty())
         return false;
     // The open map stays open: its picture, world file and .prj must not be replaced by the
@@ -295,6 +317,21 @@ bool CMapDocument::OnFileSaveTransformedAs()
     // The saved transformed map is a file of its own: the document's name and title stay.
     SetTransformedModified(false);
     return true;
+}
+
+void CMapDocument::OnFileCoordinateSystem()
+{
+    if (!CanSetCoordinateSystem())
+        return;
+    std::optional<SCoordinateSystem> system = GetCoordinateSystem();
+    if (m_host.RunCoordinateSystemDialog(system))
+        SetCoordinateSystem(system);
+}
+
+std::string CMapDocument::CoordinateSystemLine() const
+{
+    const std::optional<SCoordinateSystem> system = GetCoordinateSystem();
+    return "Coordinate system: " + (system ? DescribeGeoSystem(system->geoSystem) : std::string("none"));
 }
 
 void CMapDocument::OnFileCreateWorldFile()

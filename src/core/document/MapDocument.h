@@ -30,6 +30,9 @@ public:
     virtual bool RunNewMapDialog(SNewMapRequest& /*request*/) { return false; }
     // The Create World File dialog, which writes the world files itself.
     virtual void RunCreateWorldFileDialog(const std::string& /*strImageFile*/, CDIBWorld* /*pImage*/) {}
+    // The Coordinate System dialog, starting from system; false when it did not end
+    // with OK, else system is the choice (none: no system).
+    virtual bool RunCoordinateSystemDialog(std::optional<SCoordinateSystem>& /*system*/) { return false; }
 
 private:
     int m_nOpenFilterIndex = 0;
@@ -68,7 +71,10 @@ public:
     bool OnFileSaveAs();
     bool OnFileSaveTransformedAs();
     void OnFileCreateWorldFile();
-    std::string AskSaveFileName();
+    // File > Coordinate System: the host's dialog, and the map takes the choice.
+    void OnFileCoordinateSystem();
+    // The save dialog; an accessory is shown below its file list where the platform can.
+    std::string AskSaveFileName(const SFileDialogAccessory* pAccessory = nullptr);
 
     // Their enable rules.
     bool CanClose() const { return m_pImage != nullptr; }
@@ -84,6 +90,12 @@ public:
     void SetImage(std::unique_ptr<CDIBWorld> pImage);
     void SetTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap);
     bool IsShowingTransformed() const { return m_bShowTransformed; }
+    // The coordinate system of the current map, none without a map. Setting it sets the
+    // transformed map's too: its eastings and northings are the scan's. Saves of either
+    // map name it (GeoTIFF keys, .prj); it changes no pixel, so no unsaved flag changes.
+    std::optional<SCoordinateSystem> GetCoordinateSystem() const;
+    bool CanSetCoordinateSystem() const { return m_pImage != nullptr; }
+    void SetCoordinateSystem(const std::optional<SCoordinateSystem>& system);
     void SetShowTransformed(bool bShow) { m_bShowTransformed = bShow && m_pTransformedMap != nullptr; }
 
     // The file the current map came from or was last written to, in the user's letter
@@ -99,6 +111,8 @@ private:
     // Discards both maps after asking; false when the user kept them.
     bool CloseStep();
     void SetPathAndTitle(const std::string& strPath);
+    // "Coordinate system: EPSG:32633 (WGS 84 / UTM zone 33N)", or "... none".
+    std::string CoordinateSystemLine() const;
 
     CDocumentHost& m_host;
     bool m_bFirstNew = true;

@@ -9,6 +9,8 @@
 #include "image/ColourTypes.h"
 #include "image/DIBSection.h"
 #include "image/Palette.h"
+#include "image/codecs/ImageCodec.h"
+#include "platform/Platform.h"
 
 namespace gridmorph {
 
@@ -65,8 +67,9 @@ public:
     virtual void CloseImage();
     // Saves the picture in the format its name's extension selects, telling the user of
     // a name without a known extension (saved as name + ".PNG"), a refused depth or a
-    // failure in message boxes. An error that was pending before the call stays.
-    virtual ESaveResult SaveDIB(const std::string& strFileName);
+    // failure in message boxes. An error that was pending before the call stays. The
+    // options are the encoders' settings for this save (the defaults when none are given).
+    virtual ESaveResult SaveDIB(const std::string& strFileName, const SEncodeOptions& options = SEncodeOptions());
     virtual void InitMembers();
 
     void FillImage(int nFill, int nRed, int nGreen, int nBlue);
@@ -99,7 +102,7 @@ public:
 
     // Files (DIBImageFiles.cpp).
     // SaveDIB without any message box: the result and the error state say what happened.
-    ESaveResult SaveDIBSilent(const std::string& strFileName);
+    ESaveResult SaveDIBSilent(const std::string& strFileName, const SEncodeOptions& options = SEncodeOptions());
     // The message a refused save shows ("GIF file format must be 8-bit, ..."), or "" when
     // the file type takes pictures of that depth.
     static std::string DepthRefusalText(int nFileType, int nBitCount);
@@ -110,7 +113,8 @@ public:
     // (no decoders), the reason in a warning box and nothing.
     static std::optional<std::string> ImportFilterOrWarn();
     std::string GetExportFilter();
-    std::string SaveFileDialog(int& nFilterIndex, const char* pInitialFolder);
+    std::string SaveFileDialog(int& nFilterIndex, const char* pInitialFolder,
+                               const SFileDialogAccessory* pAccessory = nullptr);
     static int GetFileType(const std::string& strFileName);
     static std::string GetFileTypeExtension(int nFileType);
     // The extension of a name: from the last "." of its final path component, or empty.
@@ -164,7 +168,8 @@ protected:
     // picture into pWriter's temporary file (name + ".PNG" for a name without a known
     // type). Written means ready for the caller to commit; otherwise pWriter is empty
     // and the error state says why.
-    ESaveResult PrepareSave(const std::string& strFileName, std::unique_ptr<CSafeFileWriter>& pWriter);
+    ESaveResult PrepareSave(const std::string& strFileName, const SEncodeOptions& options,
+                            std::unique_ptr<CSafeFileWriter>& pWriter);
     // Records that committing the picture to strPath failed (15404); returns Failed.
     ESaveResult RecordSaveFailure(const std::string& strPath, const std::string& strReason);
     // Takes over a bitmap decoded from a file (the codecs build it).

@@ -287,10 +287,10 @@ std::string CDIBImage::DepthRefusalText(int nFileType, int nBitCount)
     return std::string();
 }
 
-ESaveResult CDIBImage::SaveDIB(const std::string& strFileName)
+ESaveResult CDIBImage::SaveDIB(const std::string& strFileName, const SEncodeOptions& options)
 {
     AnnounceSave(strFileName);
-    return ReportSave(strFileName, SaveDIBSilent(strFileName));
+    return ReportSave(strFileName, SaveDIBSilent(strFileName, options));
 }
 
 void CDIBImage::AnnounceSave(const std::string& strFileName)
@@ -311,10 +311,10 @@ ESaveResult CDIBImage::ReportSave(const std::string& strFileName, ESaveResult eR
     return eResult;
 }
 
-ESaveResult CDIBImage::SaveDIBSilent(const std::string& strFileName)
+ESaveResult CDIBImage::SaveDIBSilent(const std::string& strFileName, const SEncodeOptions& options)
 {
     std::unique_ptr<CSafeFileWriter> pWriter;
-    const ESaveResult eResult = PrepareSave(strFileName, pWriter);
+    const ESaveResult eResult = PrepareSave(strFileName, options, pWriter);
     if (eResult != ESaveResult::Written)
         return eResult;
     std::string strWriteError;
@@ -330,7 +330,8 @@ ESaveResult CDIBImage::RecordSaveFailure(const std::string& strPath, const std::
     return ESaveResult::Failed;
 }
 
-ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, std::unique_ptr<CSafeFileWriter>& pWriter)
+ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, const SEncodeOptions& options,
+                                   std::unique_ptr<CSafeFileWriter>& pWriter)
 {
     pWriter.reset();
     if (strFileName.empty()) {
@@ -366,7 +367,7 @@ ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, std::unique_p
         if (!pWriter->Open(strWriteError))
             status = SCodecStatus::Fail(codec_result::kCannotOpen, "Cannot write " + strPath + ": " + strWriteError + ".");
         else
-            status = pCodec->Encode(*m_pBitmap, *pWriter);
+            status = pCodec->Encode(*m_pBitmap, *pWriter, options);
     }
     if (status.Failed()) {
         pWriter.reset();  // removes its temporary file
@@ -377,7 +378,8 @@ ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, std::unique_p
     return ESaveResult::Written;
 }
 
-std::string CDIBImage::SaveFileDialog(int& nFilterIndex, const char* pInitialFolder)
+std::string CDIBImage::SaveFileDialog(int& nFilterIndex, const char* pInitialFolder,
+                                     const SFileDialogAccessory* pAccessory)
 {
     GetExportFilter();
     if (m_nErrorNumber != 0)
@@ -388,6 +390,8 @@ std::string CDIBImage::SaveFileDialog(int& nFilterIndex, const char* pInitialFol
     SFileDialogRequest request;
     request.strFilter = m_strExportFilter;
     request.strInitialFolder = pInitialFolder ? std::string(pInitialFolder) : CurrentFolder();
+    if (pAccessory)
+        request.accessory = *pAccessory;
     // Indexes count as in the open list, where save entry k is k + 1.
     if (nFilterIndex > 1)
         request.nFilterEntry = nFilterIndex - 2;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace gridmorph {
@@ -14,6 +15,15 @@ enum class EMessageKind {
 
 enum class EAnswer { Ok, Yes, No, Cancel };
 
+// A line of text and a button that a file dialog shows below its file list, where the
+// platform can (Save Transformed Map As: the coordinate system the map will name). The
+// button runs fnClicked, which returns the line's new text. None without fnClicked.
+struct SFileDialogAccessory {
+    std::string strText;
+    std::string strButton;
+    std::function<std::string()> fnClicked;
+};
+
 // What a file dialog is asked to show. Filters use the "Name|*.EXT;*.EX2|...|" form,
 // a list of name and pattern pairs separated by "|".
 struct SFileDialogRequest {
@@ -21,6 +31,7 @@ struct SFileDialogRequest {
     std::string strFilter;
     int nFilterEntry = 0;          // 0-based entry shown first
     std::string strInitialFolder;  // empty: the working directory
+    SFileDialogAccessory accessory;
 };
 
 struct SFileDialogResult {

@@ -27,6 +27,10 @@ EAnswer CScriptedPlatform::MessageBox(const std::string& strText, EMessageKind e
 SFileDialogResult CScriptedPlatform::NextFileDialog(const SFileDialogRequest& request)
 {
     m_aFileDialogRequests.push_back(request);
+    if (m_bClickAccessory && request.accessory.fnClicked) {
+        m_bClickAccessory = false;
+        m_strAccessoryText = request.accessory.fnClicked();
+    }
     if (m_aFileDialogResults.empty()) {
         m_aFailures.push_back("unexpected file dialog: " + request.strTitle);
         return {};

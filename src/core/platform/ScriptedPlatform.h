@@ -30,6 +30,10 @@ public:
     // Script.
     void AnswerNextQuestion(EAnswer eAnswer) { m_aQuestionAnswers.push_back(eAnswer); }
     void AnswerNextFileDialog(SFileDialogResult result) { m_aFileDialogResults.push_back(std::move(result)); }
+    // The next file dialog's accessory button is pressed once before it is answered; its
+    // new text is kept in AccessoryText().
+    void ClickNextAccessory() { m_bClickAccessory = true; }
+    const std::string& AccessoryText() const { return m_strAccessoryText; }
     CProfileStore& Profile() { return m_profile; }
 
     // Record.
@@ -66,6 +70,8 @@ private:
     CProfileStore m_profile;
     std::vector<SMessage> m_aMessages;
     std::vector<SFileDialogRequest> m_aFileDialogRequests;
+    bool m_bClickAccessory = false;
+    std::string m_strAccessoryText;
     std::vector<SProgressEvent> m_aProgressEvents;
     std::vector<std::string> m_aFailures;
     int m_nWaitCursorDepth = 0;

@@ -301,6 +301,8 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
                     N1 + static_cast<double>(Y1 - bounds.nV0) * transform.dResolutionY,
                     E1 + static_cast<double>(bounds.nU1 - X1) * transform.dResolutionX,
                     N1 - static_cast<double>(bounds.nV1 - Y1) * transform.dResolutionY);
+    // The locators' eastings and northings are in the scan's system.
+    output.SetCoordinateSystem(source.CoordinateSystem());
     return ETransformResult::Done;
 }
 

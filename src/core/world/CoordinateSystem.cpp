@@ -2,8 +2,13 @@
 
 #include <proj.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <sstream>
 
 #include "world/WorldFile.h"
 
@@ -153,10 +158,110 @@ std::string DescribeGeoSystem(const SGeoSystem& system)
     return strName.empty() ? strCode : strCode + " (" + strName + ")";
 }
 
-std::optional<SCoordinateSystem>& OutputCoordinateSystem()
+std::string ShortNameOf(const SCoordinateSystem& system)
 {
-    static std::optional<SCoordinateSystem> s_system;
-    return s_system;
+    if (system.geoSystem.nEpsgCode > 0)
+        return "EPSG:" + std::to_string(system.geoSystem.nEpsgCode);
+    return system.geoSystem.strName.empty() ? std::string("user-defined") : system.geoSystem.strName;
+}
+
+SCoordinateSystem CoordinateSystemFromKeys(const SGeoSystem& keys)
+{
+    SCoordinateSystem resolved;
+    std::string strReason;
+    if (keys.nEpsgCode > 0 && ResolveCoordinateSystem("EPSG:" + std::to_string(keys.nEpsgCode), resolved, strReason))
+        return resolved;
+    if (keys.nEpsgCode == 0 && !keys.strEsriWkt.empty() && ResolveCoordinateSystem(keys.strEsriWkt, resolved, strReason))
+        return resolved;
+    SCoordinateSystem asGiven;
+    asGiven.geoSystem = keys;
+    return asGiven;
+}
+
+std::optional<SCoordinateSystem> ReadProjectionFile(const std::string& strImageFileName)
+{
+    const std::string strPath = FindFileAnyCase(WorldBaseName(WorldFileNameFor(strImageFileName)) + ".prj");
+    if (strPath.empty())
+        return std::nullopt;
+    constexpr std::size_t kLimit = 64 * 1024;
+    std::FILE* pFile = std::fopen(strPath.c_str(), "rb");
+    if (!pFile)
+        return std::nullopt;
+    std::string strText(kLimit + 1, '\0');
+    const std::size_t nRead = std::fread(strText.data(), 1, strText.size(), pFile);
+    std::fclose(pFile);
+    if (nRead == 0 || nRead > kLimit)
+        return std::nullopt;
+    strText.resize(nRead);
+    while (!strText.empty() && std::isspace(static_cast<unsigned char>(strText.back())))
+        strText.pop_back();
+    if (strText.empty() || strText.find('\0') != std::string::npos)
+        return std::nullopt;
+    SCoordinateSystem system;
+    std::string strReason;
+    if (!ResolveCoordinateSystem(strText, system, strReason))
+        return std::nullopt;
+    return system;
+}
+
+namespace {
+
+std::string LowerCase(std::string strText)
+{
+    for (char& c : strText)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return strText;
+}
+
+// The EPSG register's projected and 2D geographic systems, listed once: the database
+// that ships with PROJ does not change while the program runs.
+const std::vector<SCoordinateSystemEntry>& RegisteredSystems()
+{
+    static std::vector<SCoordinateSystemEntry> s_aSystems;
+    static std::once_flag s_once;
+    std::call_once(s_once, [] {
+        CProjContext context;
+        PROJ_CRS_LIST_PARAMETERS* pParameters = proj_get_crs_list_parameters_create();
+        const PJ_TYPE aTypes[] = {PJ_TYPE_PROJECTED_CRS, PJ_TYPE_GEOGRAPHIC_2D_CRS};
+        pParameters->types = aTypes;
+        pParameters->typesCount = 2;
+        pParameters->allow_deprecated = 0;
+        int nCount = 0;
+        PROJ_CRS_INFO** pList = proj_get_crs_info_list_from_database(context.Get(), "EPSG", pParameters, &nCount);
+        proj_get_crs_list_parameters_destroy(pParameters);
+        if (!pList)
+            return;
+        s_aSystems.reserve(static_cast<std::size_t>(nCount));
+        for (int i = 0; i < nCount; ++i) {
+            const PROJ_CRS_INFO* pInfo = pList[i];
+            if (!pInfo || !pInfo->code || !pInfo->name)
+                continue;
+            s_aSystems.push_back({std::string(pInfo->auth_name ? pInfo->auth_name : "EPSG") + ":" + pInfo->code,
+                                  pInfo->name, pInfo->type == PJ_TYPE_GEOGRAPHIC_2D_CRS});
+        }
+        proj_crs_info_list_destroy(pList);
+    });
+    return s_aSystems;
+}
+
+}  // namespace
+
+std::vector<SCoordinateSystemEntry> FindCoordinateSystems(const std::string& strText, std::size_t nLimit)
+{
+    std::vector<std::string> aWords;
+    std::istringstream words(LowerCase(strText));
+    for (std::string strWord; words >> strWord;)
+        aWords.push_back(strWord);
+    std::vector<SCoordinateSystemEntry> aFound;
+    for (const SCoordinateSystemEntry& entry : RegisteredSystems()) {
+        if (aFound.size() >= nLimit)
+            break;
+        const std::string strHaystack = LowerCase(entry.strCode + " " + entry.strName);
+        if (std::all_of(aWords.begin(), aWords.end(),
+                        [&](const std::string& strWord) { return strHaystack.find(strWord) != std::string::npos; }))
+            aFound.push_back(entry);
+    }
+    return aFound;
 }
 
 std::string ProjectionFileNameFor(const std::string& strImageFileName)

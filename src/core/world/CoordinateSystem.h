@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "image/codecs/ImageCodec.h"
 
@@ -23,9 +25,28 @@ bool ResolveCoordinateSystem(const std::string& strDefinition, SCoordinateSystem
 // without an EPSG code; the name is looked up with PROJ when the keys gave none.
 std::string DescribeGeoSystem(const SGeoSystem& system);
 
-// The system every georeferenced save names (in a TIFF's GeoTIFF keys and in a .prj
-// file beside the map); none unless one is chosen (the command line's --srs).
-std::optional<SCoordinateSystem>& OutputCoordinateSystem();
+// The short name the status bar shows: "EPSG:27700", or the system's name without one.
+std::string ShortNameOf(const SCoordinateSystem& system);
+
+// The system that GeoTIFF keys name, resolved by PROJ from its EPSG code or its ESRI WKT
+// so that it can be written again in full; as the keys give it when PROJ cannot.
+SCoordinateSystem CoordinateSystemFromKeys(const SGeoSystem& keys);
+
+// The system of the .prj file beside an image file (any letter case of ".prj"); none
+// when there is none, it is larger than 64 KB or PROJ cannot read it.
+std::optional<SCoordinateSystem> ReadProjectionFile(const std::string& strImageFileName);
+
+// One system of PROJ's database, as a list to pick from shows it.
+struct SCoordinateSystemEntry {
+    std::string strCode;  // "EPSG:32633"
+    std::string strName;  // "WGS 84 / UTM zone 33N"
+    bool bGeographic = false;
+};
+
+// The projected and two-dimensional geographic systems of the EPSG register (not
+// deprecated) whose code or name contains every word of strText, in any letter case; at
+// most nLimit of them, in the register's order. Empty text lists the first nLimit.
+std::vector<SCoordinateSystemEntry> FindCoordinateSystems(const std::string& strText, std::size_t nLimit);
 
 // The .prj file written beside an image file: its base name + ".prj" (an existing one
 // spelt in another letter case is rewritten).

@@ -43,22 +43,6 @@ int RoundTowardZero(double dValue) { return TruncateToInt(dValue + 0.5); }
 // it exactly where its world file does.
 double AsWritten(double dValue) { return ScanNumber(FormatFixed(dValue, 6).c_str()); }
 
-// Sets the georeference the encoders see for the life of the object.
-class CScopedGeoReference {
-public:
-    explicit CScopedGeoReference(std::optional<SGeoReference> geoReference)
-        : m_previous(std::move(EncodeOptions().geoReference))
-    {
-        EncodeOptions().geoReference = std::move(geoReference);
-    }
-    ~CScopedGeoReference() { EncodeOptions().geoReference = std::move(m_previous); }
-    CScopedGeoReference(const CScopedGeoReference&) = delete;
-    CScopedGeoReference& operator=(const CScopedGeoReference&) = delete;
-
-private:
-    std::optional<SGeoReference> m_previous;
-};
-
 std::int32_t GetLittleEndian32(const std::uint8_t* p)
 {
     return static_cast<std::int32_t>(std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
@@ -76,6 +60,7 @@ void CDIBWorld::ClearWorld()
     m_bWorld = 0;
     m_dWest = m_dNorth = m_dEast = m_dSouth = 0.0;
     m_nWestCm = m_nNorthCm = m_nEastCm = m_nSouthCm = 0;
+    m_coordinateSystem.reset();
 }
 
 void CDIBWorld::InitMembers()
@@ -100,6 +85,7 @@ bool CDIBWorld::CreateImage(int nBPP, CDIBWorld* pBasedOn, bool bCopyBits, bool 
         m_dNorth = pBasedOn->m_dNorth;
         m_dEast = pBasedOn->m_dEast;
         m_dSouth = pBasedOn->m_dSouth;
+        m_coordinateSystem = pBasedOn->m_coordinateSystem;
     } else {
         m_bWorld = 0;
     }
@@ -177,6 +163,8 @@ bool CDIBWorld::OpenWorld(const std::string& strFileName, bool bRequireWorld)
     ReadWorldFile();
     if (!m_bWorld && m_nErrorNumber == 0 && m_nFileType == FILE_TYPE_TIFF && FindWorldFile(m_strFileName).empty())
         ReadGeoTiffPlacement();
+    if (m_nErrorNumber == 0)
+        ReadCoordinateSystem();
     if (bRequireWorld && !m_bWorld && m_nErrorNumber == 0) {
         if (ReadRelease3Block(m_pImageBits)) {
             ShowWarning(
@@ -193,16 +181,18 @@ bool CDIBWorld::OpenWorld(const std::string& strFileName, bool bRequireWorld)
     return m_nErrorNumber == 0;
 }
 
-ESaveResult CDIBWorld::SaveWorld(const std::string& strFileName)
+ESaveResult CDIBWorld::SaveWorld(const std::string& strFileName, const SEncodeOptions& options)
 {
     AnnounceSave(strFileName);
-    return ReportSave(strFileName, SaveWorldSilent(strFileName));
+    return ReportSave(strFileName, SaveWorldSilent(strFileName, options));
 }
 
-ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
+ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName, const SEncodeOptions& options)
 {
     ClearRelease3Block(m_pImageBits);
-    const std::optional<SCoordinateSystem>& system = OutputCoordinateSystem();
+    std::optional<SGeoSystem> system = options.system;
+    if (!system && m_coordinateSystem)
+        system = m_coordinateSystem->geoSystem;
     std::unique_ptr<CSafeFileWriter> pImageWriter;
     ESaveResult eResult = ESaveResult::Failed;
     {
@@ -214,10 +204,10 @@ ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
         reference.dPixelHeight = -AsWritten(values.dResolutionSouthNorth);
         reference.dOuterWest = AsWritten(values.dEastingTopLeft) - reference.dPixelWidth / 2;
         reference.dOuterNorth = AsWritten(values.dNorthingTopLeft) + reference.dPixelHeight / 2;
-        if (system)
-            reference.system = system->geoSystem;
-        CScopedGeoReference scoped(reference);
-        eResult = PrepareSave(strFileName, pImageWriter);
+        reference.system = system;
+        SEncodeOptions encodeOptions = options;
+        encodeOptions.geoReference = std::move(reference);
+        eResult = PrepareSave(strFileName, encodeOptions, pImageWriter);
     }
     if (eResult != ESaveResult::Written)
         return eResult;
@@ -233,7 +223,7 @@ ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
     if (std::fwrite(strText.data(), 1, strText.size(), worldWriter.File()) != strText.size())
         return RecordWorldFileFailure(strWorldFile, std::strerror(errno));
     std::size_t nFailed = 0;
-    if (!system) {
+    if (!system || system->strEsriWkt.empty()) {  // keys without a definition PROJ could spell
         // The set written replaces the set that was there: a .prj left from an earlier
         // save would give the new picture a coordinate system it does not have.
         const std::vector<std::string> aStale = {ProjectionFileNameFor(strFileName)};
@@ -243,7 +233,7 @@ ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName)
         return ESaveResult::Written;
     }
     const std::string strProjectionFile = ProjectionFileNameFor(strFileName);
-    const std::string& strEsriWkt = system->geoSystem.strEsriWkt;
+    const std::string& strEsriWkt = system->strEsriWkt;
     CSafeFileWriter projectionWriter(strProjectionFile);
     if (!projectionWriter.Open(strError))
         return RecordWorldFileFailure(strProjectionFile, strError);
@@ -279,6 +269,23 @@ bool CDIBWorld::ReadGeoTiffPlacement()
     SetEdges(dWest, dNorth, reference.dPixelWidth * (m_nImageWidth - 1) + dWest,
              dNorth - reference.dPixelHeight * (m_nImageHeight - 1));
     return true;
+}
+
+bool CDIBWorld::ReadCoordinateSystem()
+{
+    m_coordinateSystem.reset();
+    if (m_strFileName.empty())
+        return false;
+    std::optional<SCoordinateSystem> system;
+    if (m_nFileType == FILE_TYPE_TIFF) {
+        const SGeoTiffInfo info = ReadGeoTiffInfo(m_strFileName);
+        if (info.geoReference.system)
+            system = CoordinateSystemFromKeys(*info.geoReference.system);
+    }
+    if (!system)
+        system = ReadProjectionFile(m_strFileName);
+    m_coordinateSystem = std::move(system);
+    return m_coordinateSystem.has_value();
 }
 
 ESaveResult CDIBWorld::RecordWorldFileFailure(const std::string& strWorldFile, const std::string& strReason)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "image/DIBImage.h"
+#include "world/CoordinateSystem.h"
 #include "world/WorldFile.h"
 
 namespace gridmorph {
@@ -39,6 +41,11 @@ public:
     int GetEastCm() const { return m_nEastCm; }
     int GetSouthCm() const { return m_nSouthCm; }
     bool HasWorld() const { return m_bWorld != 0; }
+    // The coordinate system the map's eastings and northings are in, when known: read
+    // when the map is opened (its GeoTIFF keys, else a .prj file beside it), chosen by
+    // the user, or taken from the map it was made from. Saves name it unless told otherwise.
+    const std::optional<SCoordinateSystem>& CoordinateSystem() const { return m_coordinateSystem; }
+    void SetCoordinateSystem(std::optional<SCoordinateSystem> system) { m_coordinateSystem = std::move(system); }
 
     // Conversions in place; map values in centimetres; bTopDown says how rows count.
     void MapToPixel(int& nX, int& nY, bool bTopDown) const;
@@ -48,16 +55,21 @@ public:
 
     // Opens the picture and its world file; a TIFF without a world file is placed by its
     // GeoTIFF tags when they lay it north-up (a rotated one gets a warning and no edges).
+    // The coordinate system comes from a TIFF's GeoTIFF keys, else from a .prj beside it.
     bool OpenWorld(const std::string& strFileName, bool bRequireWorld);
     // Saves the picture and its world file together: both are written, or neither file
     // on disc changes (a world file must never describe another picture than the one
     // beside it). SaveDIB's message boxes, and one naming a world file that cannot be
     // written (ERR_WORLD_FILE_WRITE, Failed).
-    ESaveResult SaveWorld(const std::string& strFileName);
+    ESaveResult SaveWorld(const std::string& strFileName, const SEncodeOptions& options = SEncodeOptions());
     // SaveWorld without any message box: Written only when both files were written. A
-    // TIFF also carries its placement in GeoTIFF tags; with an output coordinate system
-    // (OutputCoordinateSystem) a TIFF names it in its keys and a .prj file is written too.
-    ESaveResult SaveWorldSilent(const std::string& strFileName);
+    // TIFF also carries its placement in GeoTIFF tags; with a coordinate system (the
+    // options' system, else the map's own) a TIFF names it in its keys and a .prj file is
+    // written too. The options' placement is ignored: the map's edges give it.
+    ESaveResult SaveWorldSilent(const std::string& strFileName, const SEncodeOptions& options = SEncodeOptions());
+    // Reads the coordinate system of the opened file: its GeoTIFF keys, else a .prj
+    // file beside it. False (and no system) when neither names one PROJ can read.
+    bool ReadCoordinateSystem();
     bool ReadWorldFile();
     // The six numbers of the world file for the present edges and size (1.0 for a
     // resolution across a single pixel).
@@ -91,6 +103,8 @@ public:
     double m_dSouth = 0.0;
 
 private:
+    std::optional<SCoordinateSystem> m_coordinateSystem;
+
     void ClearWorld();
     bool WriteWorldFileSilent(const std::string& strImageFileName);
     // Records that the world file cannot be written (15407, its name; a .prj or a full

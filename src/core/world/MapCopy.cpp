@@ -234,6 +234,9 @@ bool CDIBWorld::CopyMap(CDIBWorld* pDest, CDIBWorld* pSource, const std::string&
     if (bShowProgress)
         progress.EndProgress();
 
+    // The copy lies in the source's system; a destination that had none takes it.
+    if (!dest.CoordinateSystem() && source.CoordinateSystem())
+        dest.SetCoordinateSystem(source.CoordinateSystem());
     m_nErrorNumber = dest.m_nErrorNumber;
     if (m_nErrorNumber == 0 && source.m_nErrorNumber > 0)
         m_nErrorNumber = source.m_nErrorNumber;
@@ -266,6 +269,7 @@ bool CDIBWorld::CropMap(CDIBWorld* pDest, int nLeft, int nTop, int nWidth, int n
     PixelToMap(dWest, dNorth, true);
     PixelToMap(dEast, dSouth, true);
     pDest->SetEdges(dWest / 100.0, dNorth / 100.0, dEast / 100.0, dSouth / 100.0);
+    pDest->SetCoordinateSystem(m_coordinateSystem);
     return true;
 }
 

@@ -57,7 +57,7 @@ bool SnapRegionToGrid(const CDIBWorld& grid, double dWest, double dSouth, double
     return true;
 }
 
-std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request)
+std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request, const SEncodeOptions& options)
 {
     if (request.aBasedOn.empty())
         return nullptr;
@@ -81,6 +81,7 @@ std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request)
         return nullptr;
     }
     pNewMap->SetEdges(region.dWest, region.dNorth, region.dEast, region.dSouth);
+    pNewMap->SetCoordinateSystem(image.CoordinateSystem());  // the region is in the first map's system
     image.CloseImage();
 
     for (auto it = request.aBasedOn.rbegin(); it != request.aBasedOn.rend(); ++it) {
@@ -96,7 +97,7 @@ std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request)
     {
         CWaitCursor waitCursor;
         // The path keeps the user's letter case: on this system another case is another file.
-        eSaved = pNewMap->SaveWorld(request.strFileName);
+        eSaved = pNewMap->SaveWorld(request.strFileName, options);
     }
     // The picture and its world file are written together or not at all, so a failure
     // leaves whatever files of that name were there before.

@@ -36,7 +36,9 @@ bool SnapRegionToGrid(const CDIBWorld& grid, double dWest, double dSouth, double
 // filled from the based-on images from the last chosen to the first (so the first wins
 // where they overlap), saved with its world file. Every failure is shown in a warning
 // box; the result is then null and the files of that name on disc are as they were
-// (none when there were none).
-std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request);
+// (none when there were none). The map lies in the first image's coordinate system; the
+// options are the save's (their system, when set, is named instead).
+std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request,
+                                                 const SEncodeOptions& options = SEncodeOptions());
 
 }  // namespace gridmorph

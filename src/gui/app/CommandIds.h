@@ -34,6 +34,7 @@ enum ECommand : int {
     ID_ACTION_SETUP_FROM_WORLD_FILE = 32785,
     ID_FILE_CREATE_WORLD_FILE = 32786,
     ID_ACTION_GREY_SCALE = 32788,
+    ID_FILE_COORDINATE_SYSTEM = 32789,
 };
 
 }  // namespace gridmorph

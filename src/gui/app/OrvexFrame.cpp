@@ -21,6 +21,7 @@
 #include "app/OrvexR4Doc.h"
 #include "app/RecentFileList.h"
 #include "app/WindowPlacement.h"
+#include "world/CoordinateSystem.h"
 #include "platform/Platform.h"
 #include "view/OrvexView.h"
 
@@ -136,6 +137,8 @@ void COrvexFrame::CreateMenus()
     pFile->addSeparator();
     AddCommand(pFile, ID_FILE_CREATE_WORLD_FILE, QStringLiteral("Create World File..."),
                QStringLiteral("Create World File\nCreate World File"));
+    AddCommand(pFile, ID_FILE_COORDINATE_SYSTEM, QStringLiteral("Coordinate S&ystem..."),
+               QStringLiteral("Choose the coordinate system of the map's eastings and northings\nCoordinate System"));
     pFile->addSeparator();
     m_pRecentSeparator = pFile->addSeparator();
     AddCommand(pFile, ID_APP_EXIT, QStringLiteral("E&xit"),
@@ -195,6 +198,7 @@ void COrvexFrame::CreateMenus()
     OnCommand(ID_FILE_SAVE_AS, [&document] { document.OnFileSaveAs(); });
     OnCommand(ID_FILE_SAVE_TRANSFORMED_AS, [&document] { document.OnFileSaveTransformedAs(); });
     OnCommand(ID_FILE_CREATE_WORLD_FILE, [&document] { document.OnFileCreateWorldFile(); });
+    OnCommand(ID_FILE_COORDINATE_SYSTEM, [&document] { document.OnFileCoordinateSystem(); });
     OnCommand(ID_APP_EXIT, [this] { close(); });
     OnCommand(ID_HELP_FINDER, [this] { HtmlHelp(0, 0); });
     OnCommand(ID_HELP, [this] { HtmlHelp(0, 0); });
@@ -260,6 +264,12 @@ void COrvexFrame::CreateStatusBar()
         m_apPanes[i]->setFixedWidth(nPaneWidth);
         pStatus->addPermanentWidget(m_apPanes[i]);
     }
+    m_pSystemPane = new QLabel(pStatus);
+    m_pSystemPane->setObjectName(QStringLiteral("coordinateSystemPane"));
+    m_pSystemPane->setFrameShape(QFrame::Panel);
+    m_pSystemPane->setFrameShadow(QFrame::Sunken);
+    m_pSystemPane->hide();
+    pStatus->addPermanentWidget(m_pSystemPane);
     QAction* pToggle = Action(ID_VIEW_STATUS_BAR);
     pToggle->setCheckable(true);
     pToggle->setChecked(true);
@@ -317,6 +327,7 @@ void COrvexFrame::UpdateCommandUI()
         {ID_FILE_SAVE_AS, document.CanSaveAs()},
         {ID_FILE_SAVE_TRANSFORMED_AS, document.CanSaveTransformedAs()},
         {ID_FILE_CREATE_WORLD_FILE, document.CanCreateWorldFile()},
+        {ID_FILE_COORDINATE_SYSTEM, document.CanSetCoordinateSystem()},
         {ID_VIEW_LOCATORS, m_pView->CanViewLocators()},
         {ID_VIEW_SHOW_TRANSFORMED, m_pView->CanViewShowTransformedMap()},
         {ID_VIEW_MAP_EDGES, m_pView->CanViewMapEdgeLocations()},
@@ -336,6 +347,13 @@ void COrvexFrame::UpdateCommandUI()
     Action(ID_VIEW_SHOW_TRANSFORMED)->setChecked(m_pView->m_bShowTransformed);
     Action(ID_VIEW_TOOLBAR)->setChecked(!m_pToolBar->isHidden());
     Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
+    // The system pane: hidden without a map, else the system's short name (or "No system").
+    const std::optional<SCoordinateSystem> system = document.GetCoordinateSystem();
+    m_pSystemPane->setVisible(document.GetImage() != nullptr);
+    m_pSystemPane->setText(system ? QString::fromStdString(ShortNameOf(*system)) : QStringLiteral("No system"));
+    m_pSystemPane->setToolTip(system && !system->geoSystem.strName.empty()
+                                  ? QString::fromStdString(DescribeGeoSystem(system->geoSystem))
+                                  : QString());
 }
 
 void COrvexFrame::ActivateFrame()

@@ -62,6 +62,8 @@ private:
     QAction* m_pRecentSeparator = nullptr;
     QList<QAction*> m_aRecentActions;
     QLabel* m_apPanes[3] = {nullptr, nullptr, nullptr};
+    // The short name of the current map's coordinate system.
+    QLabel* m_pSystemPane = nullptr;
     std::map<int, QAction*> m_aActions;
     bool m_bFirstActivation = true;
 };

@@ -1,6 +1,10 @@
 #include "app/OrvexR4Doc.h"
 
+#include <QApplication>
+
 #include "app/OrvexApp.h"
+#include "app/OrvexFrame.h"
+#include "dialogs/CoordinateSystemDlg.h"
 
 namespace gridmorph {
 
@@ -31,6 +35,19 @@ void COrvexR4Doc::ResetLocators() { emit LocatorsReset(); }
 bool COrvexR4Doc::RunNewMapDialog(SNewMapRequest& request)
 {
     return m_fnNewMapDialog ? m_fnNewMapDialog(request) : false;
+}
+
+bool COrvexR4Doc::RunCoordinateSystemDialog(std::optional<SCoordinateSystem>& system)
+{
+    // Over the file dialog when one is open (Save Transformed Map As), else the frame.
+    QWidget* pParent = QApplication::activeModalWidget();
+    if (!pParent)
+        pParent = m_app.Frame();
+    CCoordinateSystemDlg dialog(system, pParent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    system = dialog.Result();
+    return true;
 }
 
 void COrvexR4Doc::RunCreateWorldFileDialog(const std::string& strImageFile, CDIBWorld* pImage)

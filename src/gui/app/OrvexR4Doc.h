@@ -35,6 +35,7 @@ public:
     void ResetLocators() override;
     bool RunNewMapDialog(SNewMapRequest& request) override;
     void RunCreateWorldFileDialog(const std::string& strImageFile, CDIBWorld* pImage) override;
+    bool RunCoordinateSystemDialog(std::optional<SCoordinateSystem>& system) override;
 
     QString Title() const { return m_strTitle; }
 

@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
 #include <QMessageBox>
 
 
@@ -112,11 +115,39 @@ SFileDialogResult CQtPlatform::RunFileDialog(const SFileDialogRequest& request, 
                                                         : QString::fromStdString(request.strTitle);
     QWidget* pParent = m_pMainWindow ? m_pMainWindow.data() : QApplication::activeWindow();
     const QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
-    const QString strPath =
-        bSave ? QFileDialog::getSaveFileName(pParent, strCaption, strFolder, aFilters.join(QStringLiteral(";;")),
-                                             &strSelectedFilter, options)
-              : QFileDialog::getOpenFileName(pParent, strCaption, strFolder, aFilters.join(QStringLiteral(";;")),
-                                             &strSelectedFilter, options);
+    QString strPath;
+    if (bSave && request.accessory.fnClicked) {
+        // Qt's own dialog, which has room for the accessory's line and button below its list.
+        QFileDialog dialog(pParent, strCaption, strFolder, aFilters.join(QStringLiteral(";;")));
+        dialog.setOptions(options | QFileDialog::DontUseNativeDialog);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        if (!strSelectedFilter.isEmpty())
+            dialog.selectNameFilter(strSelectedFilter);
+        if (auto* pGrid = qobject_cast<QGridLayout*>(dialog.layout())) {
+            auto* pLine = new QLabel(QString::fromStdString(request.accessory.strText), &dialog);
+            pLine->setObjectName(QStringLiteral("accessoryText"));
+            auto* pButton = new QPushButton(QString::fromStdString(request.accessory.strButton), &dialog);
+            pButton->setObjectName(QStringLiteral("accessoryButton"));
+            pButton->setAutoDefault(false);
+            QObject::connect(pButton, &QPushButton::clicked, &dialog, [&request, pLine] {
+                pLine->setText(QString::fromStdString(request.accessory.fnClicked()));
+            });
+            const int nRow = pGrid->rowCount();
+            const int nColumns = std::max(2, pGrid->columnCount());
+            pGrid->addWidget(pLine, nRow, 0, 1, nColumns - 1);
+            pGrid->addWidget(pButton, nRow, nColumns - 1);
+        }
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+            strPath = dialog.selectedFiles().front();
+            strSelectedFilter = dialog.selectedNameFilter();
+        }
+    } else {
+        strPath = bSave ? QFileDialog::getSaveFileName(pParent, strCaption, strFolder,
+                                                       aFilters.join(QStringLiteral(";;")), &strSelectedFilter, options)
+                        : QFileDialog::getOpenFileName(pParent, strCaption, strFolder,
+                                                       aFilters.join(QStringLiteral(";;")), &strSelectedFilter, options);
+    }
     SFileDialogResult result;
     if (strPath.isEmpty())
         return result;

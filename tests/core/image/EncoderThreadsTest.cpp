@@ -19,16 +19,6 @@ namespace {
 
 using namespace gridmorph::test;
 
-// Restores the process-wide encoder settings after a test changed them.
-class CScopedEncodeOptions {
-public:
-    CScopedEncodeOptions() : m_saved(EncodeOptions()) {}
-    ~CScopedEncodeOptions() { EncodeOptions() = m_saved; }
-
-private:
-    SEncodeOptions m_saved;
-};
-
 // Bytes of smooth gradients (which deflate well and reach back into earlier rows) with
 // noisy stretches (which do not), so every band has both long matches and literals.
 void FillScanLikeRow(std::uint8_t* pRow, std::size_t nBytes, int nRow, std::uint32_t& nSeed)
@@ -114,18 +104,18 @@ protected:
 
 TEST_F(EncoderThreadsTest, OneTwoAndThreeThreadsWriteTheSameFileWithTheSavedPixels)
 {
-    CScopedEncodeOptions options;
     for (const SEncodeCase& aCase : kCases) {
         SCOPED_TRACE(CaseName(aCase));
         CDIBImage picture;
         MakeScanLikePicture(picture, aCase.nBits, aCase.nWidth, aCase.nHeight, m_folder.Path("source.bmp"));
-        EncodeOptions().eTiffCompression = aCase.eCompression;
-        EncodeOptions().nPngFilters = aCase.nPngFilters;  // 0xF8: all five, chosen row by row
+        SEncodeOptions options;
+        options.eTiffCompression = aCase.eCompression;
+        options.nPngFilters = aCase.nPngFilters;  // 0xF8: all five, chosen row by row
         std::vector<std::uint8_t> aFirst;
         for (const int nThreads : {1, 2, 3}) {
             CScopedThreadCount threads(nThreads);
             const std::string strPath = m_folder.Path("map" + std::to_string(nThreads) + "." + aCase.pExtension);
-            picture.SaveDIB(strPath);
+            picture.SaveDIB(strPath, options);
             ASSERT_EQ(picture.m_nErrorNumber, 0) << picture.m_strErrorText;
             const std::vector<std::uint8_t> aBytes = ReadBytes(strPath);
             if (nThreads == 1)
@@ -160,7 +150,6 @@ std::vector<std::uint8_t> TiffRows(const CDIBImage& picture, int nFirst, int nCo
 
 TEST_F(EncoderThreadsTest, CompressedTiffStripsAreTheOnesLibtiffWritesStripByStrip)
 {
-    CScopedEncodeOptions options;
     CScopedThreadCount threads(2);
     for (const SEncodeCase& aCase : kCases) {
         if (aCase.eCompression == ETiffCompression::None)
@@ -168,9 +157,10 @@ TEST_F(EncoderThreadsTest, CompressedTiffStripsAreTheOnesLibtiffWritesStripByStr
         SCOPED_TRACE(CaseName(aCase));
         CDIBImage picture;
         MakeScanLikePicture(picture, aCase.nBits, aCase.nWidth, aCase.nHeight, m_folder.Path("source.bmp"));
-        EncodeOptions().eTiffCompression = aCase.eCompression;
+        SEncodeOptions options;
+        options.eTiffCompression = aCase.eCompression;
         const std::string strOurs = m_folder.Path("ours.tif");
-        picture.SaveDIB(strOurs);
+        picture.SaveDIB(strOurs, options);
         ASSERT_EQ(picture.m_nErrorNumber, 0) << picture.m_strErrorText;
 
         TIFF* pOurs = TIFFOpen(strOurs.c_str(), "r");

@@ -247,7 +247,7 @@ public:
     {
         return SCodecStatus::Fail(codec_result::kCorrupt, "not used");
     }
-    SCodecStatus Encode(const CDIBSection&, CSafeFileWriter& writer) const override
+    SCodecStatus Encode(const CDIBSection&, CSafeFileWriter& writer, const SEncodeOptions&) const override
     {
         std::fputs("half a file", writer.File());
         return SCodecStatus::Fail(codec_result::kWriteFailed, "No space left on device.");
@@ -281,7 +281,10 @@ public:
         }
         return SCodecStatus::Fail(codec_result::kOutOfMemory, "libpng could not start.");
     }
-    SCodecStatus Encode(const CDIBSection&, CSafeFileWriter&) const override { return SCodecStatus::Ok(); }
+    SCodecStatus Encode(const CDIBSection&, CSafeFileWriter&, const SEncodeOptions&) const override
+    {
+        return SCodecStatus::Ok();
+    }
 
 private:
     EWay m_eWay;

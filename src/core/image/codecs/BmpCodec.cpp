@@ -57,7 +57,8 @@ class CBmpCodec final : public CImageCodec {
 public:
     EImageFormat Format() const override { return EImageFormat::Bmp; }
     SCodecStatus Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const override;
-    SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer) const override;
+    SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer,
+                        const SEncodeOptions& options) const override;
 };
 
 SCodecStatus ReadHeader(CInputFile& file, SBmpHeader& header)
@@ -383,7 +384,8 @@ SCodecStatus CBmpCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
     return SCodecStatus::Ok();
 }
 
-SCodecStatus CBmpCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer) const
+SCodecStatus CBmpCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer,
+                              const SEncodeOptions&) const
 {
     const int nBits = picture.BitCount();
     const int nTableEntries = picture.MaxColourTableSize();

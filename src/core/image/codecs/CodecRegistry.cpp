@@ -6,12 +6,6 @@
 
 namespace gridmorph {
 
-SEncodeOptions& EncodeOptions()
-{
-    static SEncodeOptions s_options;
-    return s_options;
-}
-
 SCodecStatus CreateDecodedPicture(int nWidth, int nHeight, int nBitCount, std::unique_ptr<CDIBSection>& pPicture)
 {
     char szText[160];

@@ -19,7 +19,8 @@ class CGifCodec final : public CImageCodec {
 public:
     EImageFormat Format() const override { return EImageFormat::Gif; }
     SCodecStatus Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const override;
-    SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer) const override;
+    SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer,
+                        const SEncodeOptions& options) const override;
 };
 
 std::string GifError(const char* pWhat, int nError)
@@ -133,7 +134,8 @@ SCodecStatus CGifCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
     }
 }
 
-SCodecStatus CGifCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer) const
+SCodecStatus CGifCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer,
+                              const SEncodeOptions&) const
 {
     if (picture.BitCount() != 8)
         return SCodecStatus::Fail(codec_result::kUnsupported, "GIF files are written from 8-bit pictures only.");

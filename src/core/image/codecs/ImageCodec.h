@@ -70,7 +70,9 @@ struct SGeoReference {
     std::optional<SGeoSystem> system;
 };
 
-// Settings of the encoders, shared by every save in the process.
+// Everything a save is told: the encoders' settings, the placement of the map being saved
+// and the coordinate system to name. Each save is given its own value (the defaults when
+// the caller says nothing); no save reads settings kept by the process.
 enum class ETiffCompression { None, Lzw, Deflate };
 struct SEncodeOptions {
     int nJpegQuality = 75;
@@ -84,11 +86,14 @@ struct SEncodeOptions {
                                    // signed bytes is chosen per row)
     int nPngStrategy = -1;         // -1: Z_FILTERED with filters, else the default; or a zlib Z_* strategy
     ETiffCompression eTiffCompression = ETiffCompression::Lzw;
-    // The placement of the map being saved, set by a georeferenced save for its duration;
-    // TIFF files carry it as GeoTIFF tags (GeoTiffTags.h). The other formats ignore it.
+    // The placement of the map being saved, filled in by a georeferenced save
+    // (CDIBWorld::SaveWorldSilent) from the map's edges; TIFF files carry it as GeoTIFF
+    // tags (GeoTiffTags.h). The other formats ignore it.
     std::optional<SGeoReference> geoReference;
+    // The coordinate system a georeferenced save names (GeoTIFF keys, the .prj file)
+    // instead of the map's own; none: the map's own system, if it has one.
+    std::optional<SGeoSystem> system;
 };
-SEncodeOptions& EncodeOptions();
 
 // One image format: decodes a file into a new bottom-up picture and encodes a picture
 // into a file being written.
@@ -97,7 +102,8 @@ public:
     virtual ~CImageCodec() = default;
     virtual EImageFormat Format() const = 0;
     virtual SCodecStatus Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const = 0;
-    virtual SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer) const = 0;
+    virtual SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer,
+                                const SEncodeOptions& options) const = 0;
 };
 
 const CImageCodec& GetBmpCodec();

@@ -61,7 +61,8 @@ class CJpegCodec final : public CImageCodec {
 public:
     EImageFormat Format() const override { return EImageFormat::Jpeg; }
     SCodecStatus Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const override;
-    SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer) const override;
+    SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer,
+                        const SEncodeOptions& options) const override;
 };
 
 SCodecStatus CJpegCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const
@@ -150,7 +151,8 @@ SCodecStatus CJpegCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
     return SCodecStatus::Ok();
 }
 
-SCodecStatus CJpegCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer) const
+SCodecStatus CJpegCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer,
+                              const SEncodeOptions& options) const
 {
     if (picture.BitCount() != 24)
         return SCodecStatus::Fail(codec_result::kUnsupported, "JPEG files are written from 24-bit pictures only.");
@@ -169,7 +171,7 @@ SCodecStatus CJpegCodec::Encode(const CDIBSection& picture, CSafeFileWriter& wri
     info.input_components = 3;
     info.in_color_space = JCS_EXT_BGR;
     jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, EncodeOptions().nJpegQuality, TRUE);
+    jpeg_set_quality(&info, options.nJpegQuality, TRUE);
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
         // next_scanline is unsigned; the row is found from the top through PictureRow.

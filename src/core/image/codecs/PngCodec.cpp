@@ -48,7 +48,8 @@ class CPngCodec final : public CImageCodec {
 public:
     EImageFormat Format() const override { return EImageFormat::Png; }
     SCodecStatus Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const override;
-    SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer) const override;
+    SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer,
+                        const SEncodeOptions& options) const override;
 };
 
 // Sets up the transformations and says what the picture will be. Runs under the
@@ -179,9 +180,10 @@ SCodecStatus CPngCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
     return SCodecStatus::Ok();
 }
 
-SCodecStatus CPngCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer) const
+SCodecStatus CPngCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer,
+                              const SEncodeOptions& options) const
 {
-    return WritePngFile(picture, writer.File(), EncodeOptions(), GetThreadCount());
+    return WritePngFile(picture, writer.File(), options, GetThreadCount());
 }
 
 }  // namespace

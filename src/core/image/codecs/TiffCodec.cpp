@@ -87,7 +87,8 @@ class CTiffCodec final : public CImageCodec {
 public:
     EImageFormat Format() const override { return EImageFormat::Tiff; }
     SCodecStatus Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const override;
-    SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer) const override;
+    SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer,
+                        const SEncodeOptions& options) const override;
 };
 
 // Sample nIndex (counted over the whole row) of a packed row, scaled to 8 bits.
@@ -483,7 +484,8 @@ SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
     return status;
 }
 
-SCodecStatus CTiffCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer) const
+SCodecStatus CTiffCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer,
+                              const SEncodeOptions& options) const
 {
     STiffMessages messages;
     // Files past 4 GB need BigTIFF; smaller ones stay classic for older readers.
@@ -497,9 +499,9 @@ SCodecStatus CTiffCodec::Encode(const CDIBSection& picture, CSafeFileWriter& wri
     if (!handle.pTiff)
         return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: cannot start writing." : messages.strError);
     TIFF* pTiff = handle.pTiff;
-    if (!WriteGeoTiffTags(pTiff, EncodeOptions().geoReference))
+    if (!WriteGeoTiffTags(pTiff, options.geoReference))
         return SCodecStatus::Fail(codec_result::kWriteFailed, "TIFF: the GeoTIFF tags cannot be written.");
-    const ETiffCompression eCompression = EncodeOptions().eTiffCompression;
+    const ETiffCompression eCompression = options.eTiffCompression;
     SetTiffWriteFields(pTiff, picture, eCompression);
     std::string strError;
     if (!WriteStrips(pTiff, picture, eCompression, GetThreadCount(), strError))
