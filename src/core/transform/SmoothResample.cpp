@@ -52,43 +52,50 @@ inline void Bilinear(const SSourceView& view, double x, double y, std::uint8_t* 
 }
 
 // The cubic convolution weights (a = -0.5) of the four pixels around a point t of the way
-// from the second to the third.
-inline void CubicWeights(float t, float* pWeights)
+// from the second to the third, in steps of 1/4096 that add up to exactly 4096.
+constexpr int kCubicBits = 12;
+inline void CubicWeights(double t, std::int32_t* pWeights)
 {
-    const float t2 = t * t, t3 = t2 * t;
-    pWeights[0] = -0.5f * t3 + t2 - 0.5f * t;
-    pWeights[1] = 1.5f * t3 - 2.5f * t2 + 1.0f;
-    pWeights[2] = -1.5f * t3 + 2.0f * t2 + 0.5f * t;
-    pWeights[3] = 0.5f * t3 - 0.5f * t2;
+    const double t2 = t * t, t3 = t2 * t;
+    const double dOne = 1 << kCubicBits;
+    auto Round = [](double d) { return static_cast<std::int32_t>(d < 0 ? d - 0.5 : d + 0.5); };
+    pWeights[0] = Round((-0.5 * t3 + t2 - 0.5 * t) * dOne);
+    pWeights[2] = Round((-1.5 * t3 + 2.0 * t2 + 0.5 * t) * dOne);
+    pWeights[3] = Round((0.5 * t3 - 0.5 * t2) * dOne);
+    pWeights[1] = (1 << kCubicBits) - pWeights[0] - pWeights[2] - pWeights[3];
 }
 
 template <int nSourceBytes>
 inline void Cubic(const SSourceView& view, double x, double y, std::uint8_t* pTarget)
 {
-    const double dFloorX = std::floor(x), dFloorY = std::floor(y);
-    const int x0 = static_cast<int>(dFloorX), y0 = static_cast<int>(dFloorY);
+    // Inside the span x and y lie above -1.5: truncation corrected by one is the floor.
+    int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+    x0 -= static_cast<double>(x0) > x ? 1 : 0;
+    y0 -= static_cast<double>(y0) > y ? 1 : 0;
     if (x0 < 1 || x0 + 2 >= view.nWidth || y0 < 1 || y0 + 2 >= view.nHeight) {
         Bilinear<nSourceBytes>(view, x, y, pTarget);
         return;
     }
-    float aWx[4], aWy[4];
-    CubicWeights(static_cast<float>(x - dFloorX), aWx);
-    CubicWeights(static_cast<float>(y - dFloorY), aWy);
-    float aSum[3] = {0, 0, 0};
+    std::int32_t aWx[4], aWy[4];
+    CubicWeights(x - x0, aWx);
+    CubicWeights(y - y0, aWy);
+    // Rows: at most 255 x 1.25 x 4096 in magnitude, the sum of four rows in 64 bits.
+    std::int64_t aSum[3] = {0, 0, 0};
     for (int r = 0; r < 4; ++r) {
-        float aRow[3] = {0, 0, 0};
+        std::int32_t aRow[3] = {0, 0, 0};
         for (int k = 0; k < 4; ++k) {
             const std::uint8_t* p = view.Pixel<nSourceBytes>(x0 - 1 + k, y0 - 1 + r);
             aRow[0] += aWx[k] * p[0];
             aRow[1] += aWx[k] * p[1];
             aRow[2] += aWx[k] * p[2];
         }
-        aSum[0] += aWy[r] * aRow[0];
-        aSum[1] += aWy[r] * aRow[1];
-        aSum[2] += aWy[r] * aRow[2];
+        aSum[0] += static_cast<std::int64_t>(aWy[r]) * aRow[0];
+        aSum[1] += static_cast<std::int64_t>(aWy[r]) * aRow[1];
+        aSum[2] += static_cast<std::int64_t>(aWy[r]) * aRow[2];
     }
+    constexpr std::int64_t kHalf = std::int64_t(1) << (2 * kCubicBits - 1);
     for (int n = 0; n < 3; ++n)
-        pTarget[n] = static_cast<std::uint8_t>(std::clamp(aSum[n], 0.0f, 255.0f) + 0.5f);
+        pTarget[n] = static_cast<std::uint8_t>(std::clamp<std::int64_t>((aSum[n] + kHalf) >> (2 * kCubicBits), 0, 255));
 }
 
 template <int nSourceBytes, EResampling eResampling>

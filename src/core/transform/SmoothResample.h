@@ -26,8 +26,8 @@ SResampleSource MakeResampleSource(const CDIBImage& source);
 //     steps of 1/2048, the result rounded); positions beyond the outermost pixel centres
 //     take the edge pixels, so the border is not darkened.
 //   Cubic: the 4 x 4 pixels around the point through the cubic convolution kernel with
-//     a = -0.5, clamped to 0..255 and rounded; where the 4 x 4 pixels do not all lie on
-//     the scan, bilinear.
+//     a = -0.5 (weights in steps of 1/4096), rounded and clamped to 0..255; where the
+//     4 x 4 pixels do not all lie on the scan, bilinear.
 // The transform is evaluated per pixel in the same operations as the nearest-neighbour row.
 void ResampleRowConverted(const SRectifyingTransform& transform, const SResampleSource& source,
                           EResampling eResampling, std::int64_t nV, std::int64_t nU0, int nWidth, int nOutputBytes,
