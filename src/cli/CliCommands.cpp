@@ -83,6 +83,16 @@ constexpr const char* kUsage =
     "                                corner; the mismatch is printed and over 2 pixels warned\n"
     "  --save-points FILE            rectify: write the locators used as a .points file\n"
     "  --yes                         answer Yes to the locator questions (else they refuse)\n"
+    "  --resample nearest|bilinear|cubic\n"
+    "                                rectify: how pixels take their value (default nearest,\n"
+    "                                which keeps the scan's colours; the others blend, and an\n"
+    "                                8-bit scan gives full colour unless --depth 8 or a GIF\n"
+    "                                output asks for the most frequent 256 colours)\n"
+    "  --clip grid                   rectify: keep only the rectangle of the three locators\n"
+    "  --nodata transparent|R,G,B|INDEX\n"
+    "                                rectify: what lies outside the scan (PNG and TIFF):\n"
+    "                                transparent (alpha, or a spare palette entry), or a\n"
+    "                                colour or palette index named as no-data\n"
     "  --compress none|lzw|deflate   compression of TIFF output (default lzw)\n"
     "  -h, --help                    show this text\n"
     "  --version                     show the program's version\n"
@@ -123,7 +133,7 @@ SCommandLine ParseCommandLine(const std::vector<std::string>& aArguments)
 {
     static const char* const aValued[] = {"--write", "--depth", "--rect", "--region", "--compress",
                                           "--p1", "--p2", "--p3", "--p2-map", "--srs", "--points", "--save-points",
-                                          "--p4"};
+                                          "--p4", "--resample", "--clip", "--nodata"};
     static const char* const aFlags[] = {"--yes", "--non-rectangular"};
     SCommandLine commandLine;
     for (std::size_t i = 0; i < aArguments.size(); ++i) {
@@ -456,6 +466,78 @@ void ReadLocatorOptions(const SCommandLine& commandLine, CLocatorSet& locators)
     }
 }
 
+// The choices of --resample, --clip and --nodata (and --depth 8) for rectify.
+struct SRectifyChoices {
+    STransformOptions options;
+    bool bEightBit = false;  // reduce a blended output to the most frequent 256 colours
+    bool bIndexGiven = false;
+};
+
+SRectifyChoices ReadRectifyChoices(const SCommandLine& commandLine)
+{
+    SRectifyChoices choices;
+    STransformOptions& options = choices.options;
+    const auto Find = [&](const char* pName) -> const std::string* {
+        const auto it = commandLine.aOptions.find(pName);
+        return it == commandLine.aOptions.end() ? nullptr : &it->second;
+    };
+    if (const std::string* p = Find("--resample")) {
+        if (*p == "nearest")
+            options.eResampling = EResampling::Nearest;
+        else if (*p == "bilinear")
+            options.eResampling = EResampling::Bilinear;
+        else if (*p == "cubic")
+            options.eResampling = EResampling::Cubic;
+        else
+            throw CUsageError("--resample takes nearest, bilinear or cubic");
+    }
+    if (const std::string* p = Find("--clip")) {
+        if (*p == "grid")
+            options.eClip = EClip::Grid;
+        else if (*p == "frame")
+            throw CUsageError("--clip frame needs the map frame, which is not found on scans yet; use --clip grid");
+        else
+            throw CUsageError("--clip takes grid");
+    }
+    const int nOutputType = CDIBImage::GetFileType(commandLine.aPositional[1]);
+    if (const std::string* p = Find("--nodata")) {
+        if (nOutputType != FILE_TYPE_PNG && nOutputType != FILE_TYPE_TIFF && nOutputType != FILE_TYPE_NONE)
+            throw CUsageError("--nodata is written to PNG and TIFF outputs only");
+        if (*p == "transparent") {
+            options.eNoData = ENoData::Transparent;
+        } else {
+            const std::size_t nCommas = static_cast<std::size_t>(std::count(p->begin(), p->end(), ','));
+            if (nCommas != 0 && nCommas != 2)
+                throw CUsageError("--nodata takes transparent, R,G,B or a palette INDEX");
+            const std::vector<double> aValue = ParseNumbers(*p, nCommas + 1, "--nodata");
+            for (double d : aValue)
+                if (d != std::floor(d) || d < 0 || d > 255)
+                    throw CUsageError("--nodata: values are whole numbers from 0 to 255");
+            options.eNoData = ENoData::Value;
+            if (nCommas == 0) {
+                options.nNoDataIndex = int(aValue[0]);
+                choices.bIndexGiven = true;
+            } else {
+                options.nNoDataRed = static_cast<std::uint8_t>(aValue[0]);
+                options.nNoDataGreen = static_cast<std::uint8_t>(aValue[1]);
+                options.nNoDataBlue = static_cast<std::uint8_t>(aValue[2]);
+                if (nOutputType == FILE_TYPE_TIFF && (aValue[0] != aValue[1] || aValue[1] != aValue[2]))
+                    throw CUsageError("--nodata: a TIFF names one no-data value for all three colours; give R,G,B "
+                                      "with equal values");
+            }
+        }
+    }
+    if (const std::string* p = Find("--depth")) {
+        if (*p != "8")
+            throw CUsageError("rectify takes --depth 8 only (the most frequent 256 colours of a blended output)");
+        choices.bEightBit = true;
+    }
+    choices.bEightBit = choices.bEightBit || nOutputType == FILE_TYPE_GIF;
+    if (choices.bEightBit && options.eNoData != ENoData::Black && options.eResampling != EResampling::Nearest)
+        throw CUsageError("--nodata does not go with a blended 8-bit output; leave out --depth 8");
+    return choices;
+}
+
 int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
 {
     RequirePositional(commandLine, 2, "an input and an output file name");
@@ -494,6 +576,7 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
             throw CUsageError("--save-points: the folder of " + QuoteForMessage(*pSavePoints, 200) +
                               " does not exist");
     }
+    const SRectifyChoices choices = ReadRectifyChoices(commandLine);
     CLocatorSet locators;
     if (pPointsFile) {
         std::string strProblem;
@@ -537,13 +620,21 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
     }
     std::unique_ptr<CDIBWorld> pTransformed;
     const ETransformResult eResult =
-        bNonRectangular ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed)
-                        : TransformBitmap(source, locators, source.m_nBitCount, pTransformed);
+        bNonRectangular ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed, choices.options)
+                        : TransformBitmap(source, locators, source.m_nBitCount, pTransformed, choices.options);
     if (eResult != ETransformResult::Done) {
         std::fprintf(stderr, "gridmorph-cli: rectify failed\n");
         return 1;
     }
     source.CloseImage();  // the source's memory is not needed while the result is written
+    if (choices.bEightBit && pTransformed->m_nBitCount != 8) {
+        // A blended map reduced to the most frequent 256 colours, edges kept.
+        auto pReduced = std::make_unique<CDIBWorld>();
+        nMessages = platform.m_nMessages;
+        if (!pReduced->CreateImage(8, pTransformed.get(), true, true, true, true, true))
+            return Failure(*pReduced, "rectify", platform, nMessages);
+        pTransformed = std::move(pReduced);
+    }
     nMessages = platform.m_nMessages;
     if (pTransformed->SaveWorld(commandLine.aPositional[1], commandLine.saveOptions) != ESaveResult::Written)
         return Failure(*pTransformed, "rectify", platform, nMessages);

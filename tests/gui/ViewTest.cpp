@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -577,6 +578,67 @@ TEST_F(ViewTest, FromAScanToASavedNorthUpMapAsTheCommandLineMakesIt)
     CDIBWorld fromWindow, fromCli;
     ASSERT_TRUE(fromWindow.OpenWorld(m_folder.Path("window.png"), true));
     ASSERT_TRUE(fromCli.OpenWorld(m_folder.Path("cli.png"), true));
+    EXPECT_TRUE(test::SamePicture(fromCli, fromWindow));
+    m_platform.ClearRecord();
+}
+
+// The Transform dialog's resampling and clip choices make the map the command line makes
+// with --resample and --clip grid, and the dialog shows them again when it reopens.
+TEST_F(ViewTest, TransformDialogResamplingAndClipMatchTheCommandLine)
+{
+    StartWithView(900, 700);
+    OpenMap(8, 240, 180);
+    const std::string strScan = m_folder.Path("map0.bmp");
+    const int aX[3] = {12, 225, 220}, aY[3] = {10, 18, 168};
+    const double aEasting[3] = {1000, 1200, 1200}, aNorthing[3] = {2000, 2000, 1850};
+    WhenModal<COrvexTransDlg>([&](COrvexTransDlg& dialog) {
+        EXPECT_EQ(dialog.ResamplingBox()->currentText(), QStringLiteral("Nearest neighbour"));
+        EXPECT_FALSE(dialog.ClipToGridBox()->isChecked());
+        for (int i = 0; i < 3; ++i) {
+            dialog.Field(COrvexTransDlg::IDC_X1 + 4 * i)->setText(QString::number(aX[i]));
+            dialog.Field(COrvexTransDlg::IDC_Y1 + 4 * i)->setText(QString::number(aY[i]));
+            if (i == 1)
+                continue;
+            dialog.Field(COrvexTransDlg::IDC_EASTING1 + 4 * i)->setText(QString::number(aEasting[i], 'g', 15));
+            dialog.Field(COrvexTransDlg::IDC_NORTHING1 + 4 * i)->setText(QString::number(aNorthing[i], 'g', 15));
+        }
+        dialog.ResamplingBox()->setCurrentIndex(1);
+        dialog.ClipToGridBox()->setChecked(true);
+        dialog.accept();
+    });
+    Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
+    EXPECT_EQ(View().TransformOptions().eResampling, EResampling::Bilinear);
+    EXPECT_EQ(View().TransformOptions().eClip, EClip::Grid);
+    WhenModal<COrvexTransDlg>([&](COrvexTransDlg& dialog) {
+        EXPECT_EQ(dialog.ResamplingBox()->currentText(), QStringLiteral("Bilinear"));
+        EXPECT_TRUE(dialog.ClipToGridBox()->isChecked());
+        dialog.reject();
+    });
+    Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
+    Frame().Action(ID_ACTION_APPLY_TRANSFORM)->trigger();
+    Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
+    m_platform.AnswerNextFileDialog({true, m_folder.Path("window.png"), 0});
+    Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS)->trigger();
+    EXPECT_TRUE(m_platform.Messages().empty()) << m_platform.Messages().front().strText;
+
+    std::ostringstream command;
+    command.imbue(std::locale::classic());
+    command << GRIDMORPH_CLI_PATH << " rectify '" << strScan << "' '" << m_folder.Path("cli.png")
+            << "' --resample bilinear --clip grid";
+    for (const int i : {0, 1, 2}) {
+        command << " --p" << i + 1 << ' ' << aX[i] << ',' << aY[i];
+        if (i != 1)
+            command << ',' << aEasting[i] << ',' << aNorthing[i];
+    }
+    const std::string strCommand = command.str();
+    ASSERT_EQ(std::system((strCommand + " > /dev/null 2>&1").c_str()), 0) << strCommand;
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("window.PGW")), test::ReadBytes(m_folder.Path("cli.PGW")));
+    CDIBWorld fromWindow, fromCli;
+    ASSERT_TRUE(fromWindow.OpenWorld(m_folder.Path("window.png"), true));
+    ASSERT_TRUE(fromCli.OpenWorld(m_folder.Path("cli.png"), true));
+    EXPECT_EQ(fromWindow.m_nBitCount, 24) << "a blended 8-bit map is full colour";
+    EXPECT_DOUBLE_EQ(fromWindow.GetWest(), 1000.0);
+    EXPECT_DOUBLE_EQ(fromWindow.GetNorth(), 2000.0);
     EXPECT_TRUE(test::SamePicture(fromCli, fromWindow));
     m_platform.ClearRecord();
 }

@@ -122,6 +122,7 @@ public:
 
     bool HasImage() const { return m_pBitmap != nullptr; }
     const CDIBSection* Bitmap() const { return m_pBitmap.get(); }
+    CDIBSection* MutableBitmap() { return m_pBitmap.get(); }
 
     // Storage row r (0 is the bottom row of the picture).
     std::uint8_t* StorageRow(int nRow) { return m_pImageBits + static_cast<std::size_t>(nRow) * m_nStride; }

@@ -9,6 +9,16 @@
 
 namespace gridmorph {
 
+// The pixel value that stands for "no data" in a picture, for the encoders that can say
+// so: PNG marks it transparent (tRNS), TIFF names it in the GDAL_NODATA tag. A 32-bit
+// picture's fourth byte is its alpha; bTransparent on a full-colour picture needs no value.
+struct SNoDataValue {
+    bool bSet = false;
+    bool bTransparent = false;  // shown as empty (an 8-bit picture's nIndex, or the alpha)
+    int nIndex = -1;            // 8-bit pictures: the palette index
+    std::uint8_t nRed = 0, nGreen = 0, nBlue = 0;  // 24-bit pictures: the colour
+};
+
 // The bitmap that holds a picture's pixels: bottom-up storage (storage row 0 is the
 // bottom row of the picture) with rows padded to a multiple of 4 bytes, and for indexed
 // depths its own colour table of 2^depth entries. It plays the part of the platform's
@@ -61,6 +71,8 @@ public:
 
     // 16-bit pictures: the red, green and blue masks of a pixel (5-5-5 unless a file said otherwise).
     std::array<std::uint32_t, 3> m_aBitFields{0x7C00, 0x03E0, 0x001F};
+    // No data in this picture, when a rectification marked it (none by default).
+    SNoDataValue m_noData;
 
 private:
     struct SFree {

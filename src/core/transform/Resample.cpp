@@ -16,6 +16,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Platform.h"
 #include "transform/LocatorChecks.h"
+#include "transform/SmoothResample.h"
 
 namespace gridmorph {
 namespace {
@@ -80,6 +81,60 @@ inline void FetchIntoCache(std::uintptr_t nAddress)
 #endif
 }
 
+// Narrows the output to the rectified rectangle of the three locators: the pixel columns
+// and rows from locator 1's to the first whose centre lies on or beyond the rectangle's
+// far side, so that sheets clipped at a shared grid line overlap by at most a pixel and
+// never leave a gap.
+void ClipToLocatorRectangle(const SRectifyingTransform& transform, STransformBounds& bounds)
+{
+    const double dU0 = std::min(transform.dX1, transform.dU2), dU1 = std::max(transform.dX1, transform.dU2);
+    const double dV0 = std::min(transform.dY1, transform.dV3Scaled), dV1 = std::max(transform.dY1, transform.dV3Scaled);
+    bounds.nU0 = std::max(bounds.nU0, FloorOf(dU0));
+    bounds.nU1 = std::min(bounds.nU1, CeilOf(dU1));
+    bounds.nV0 = std::max(bounds.nV0, FloorOf(dV0));
+    bounds.nV1 = std::min(bounds.nV1, CeilOf(dV1));
+}
+
+// A palette index that no pixel of an 8-bit picture uses, the highest one; -1 when all
+// 256 are used.
+int FindUnusedIndex(const CDIBImage& source)
+{
+    bool aUsed[256] = {};
+    const std::size_t nWidth = static_cast<std::size_t>(source.m_nImageWidth);
+    for (int nRow = 0; nRow < source.m_nImageHeight; ++nRow) {
+        const std::uint8_t* p = source.StorageRow(nRow);
+        for (std::size_t x = 0; x < nWidth; ++x)
+            aUsed[p[x]] = true;
+    }
+    for (int i = 255; i >= 0; --i)
+        if (!aUsed[i])
+            return i;
+    return -1;
+}
+
+// Fills a new output with its no-data value and records the value in the picture for the
+// encoders. A 32-bit output keeps its zero bytes: alpha 0 everywhere the scan does not
+// reach.
+void MarkNoData(CDIBImage& output, const STransformOptions& options, int nNoDataIndex)
+{
+    SNoDataValue& noData = output.MutableBitmap()->m_noData;
+    noData.bSet = true;
+    noData.bTransparent = options.eNoData == ENoData::Transparent;
+    if (output.m_nBitCount == 8) {
+        noData.nIndex = nNoDataIndex;
+        std::memset(output.m_pImageBits, nNoDataIndex, static_cast<std::size_t>(output.m_nStride) * output.m_nImageHeight);
+    } else if (output.m_nBitCount == 24) {
+        // An index given for a full-colour output is a grey value, as one no-data number
+        // stands for all three bands in other programs.
+        const bool bIndex = options.nNoDataIndex >= 0 && options.nNoDataIndex < 256;
+        const auto nGrey = static_cast<std::uint8_t>(options.nNoDataIndex);
+        noData.nRed = bIndex ? nGrey : options.nNoDataRed;
+        noData.nGreen = bIndex ? nGrey : options.nNoDataGreen;
+        noData.nBlue = bIndex ? nGrey : options.nNoDataBlue;
+        output.FillImage(FILL_COLOUR, noData.nRed, noData.nGreen, noData.nBlue);
+    }
+}
+
 }  // namespace
 
 bool ComputeOutputBounds(const SRectifyingTransform& transform, int nSourceWidth, int nSourceHeight,
@@ -107,6 +162,26 @@ bool ComputeOutputBounds(const SRectifyingTransform& transform, int nSourceWidth
     return true;
 }
 
+void FindInsideSpan(const SRectifyingTransform& transform, int nSourceWidth, int nSourceHeight, std::int64_t nV,
+                    std::int64_t nU0, int nWidth, int& nLow, int& nHigh)
+{
+    const double X1 = transform.dX1, Y1 = transform.dY1;
+    const double c = transform.dCos, s = transform.dSin, k = transform.dShear;
+    const double W = nSourceWidth, H = nSourceHeight;
+    const double b = static_cast<double>(nV - static_cast<std::int64_t>(Y1)) / transform.dScale;
+    const double bk = b * k, bs = b * s, bcY1 = b * c + Y1;
+    const std::int64_t nFirstColumn = nU0 - static_cast<std::int64_t>(X1);
+    auto SourceX = [&](int i) { return (((static_cast<double>(nFirstColumn + i) - bk) * c + X1) - bs) + 0.5; };
+    auto SourceY = [&](int i) { return bcY1 + (static_cast<double>(nFirstColumn + i) - bk) * s + 0.5; };
+    // trunc(v) lies in [0, n) exactly when -1 < v < n; tested on the double, before any cast.
+    nLow = 0;
+    nHigh = nWidth - 1;
+    NarrowToMonotonic([&](int i) { return SourceX(i) > -1.0; }, nLow, nHigh);
+    NarrowToMonotonic([&](int i) { return SourceX(i) < W; }, nLow, nHigh);
+    NarrowToMonotonic([&](int i) { return SourceY(i) > -1.0; }, nLow, nHigh);
+    NarrowToMonotonic([&](int i) { return SourceY(i) < H; }, nLow, nHigh);
+}
+
 void ResampleRow(const SRectifyingTransform& transform, const CDIBImage& source, std::int64_t nV, std::int64_t nU0,
                  int nWidth, std::uint8_t* pOutputRow)
 {
@@ -124,15 +199,10 @@ void ResampleRow(const SRectifyingTransform& transform, const CDIBImage& source,
     const SRowTerms terms = TermsOf(nV);
     const double bk = terms.bk, bs = terms.bs, bcY1 = terms.bcY1;
     const std::int64_t nFirstColumn = nU0 - static_cast<std::int64_t>(X1);
-    auto SourceX = [&](int i) { return (((static_cast<double>(nFirstColumn + i) - bk) * c + X1) - bs) + 0.5; };
     auto SourceY = [&](int i) { return bcY1 + (static_cast<double>(nFirstColumn + i) - bk) * s + 0.5; };
 
-    // trunc(v) lies in [0, n) exactly when -1 < v < n; tested on the double, before any cast.
     int nLow = 0, nHigh = nWidth - 1;
-    NarrowToMonotonic([&](int i) { return SourceX(i) > -1.0; }, nLow, nHigh);
-    NarrowToMonotonic([&](int i) { return SourceX(i) < W; }, nLow, nHigh);
-    NarrowToMonotonic([&](int i) { return SourceY(i) > -1.0; }, nLow, nHigh);
-    NarrowToMonotonic([&](int i) { return SourceY(i) < H; }, nLow, nHigh);
+    FindInsideSpan(transform, source.m_nImageWidth, source.m_nImageHeight, nV, nU0, nWidth, nLow, nHigh);
 
     if (nLow > nHigh)
         return;
@@ -216,7 +286,7 @@ void ResampleRow(const SRectifyingTransform& transform, const CDIBImage& source,
 }
 
 ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
-                                 std::unique_ptr<CDIBWorld>& pTransformedMap)
+                                 std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options)
 {
     CWaitCursor waitCursor;
     if ((nBitCount != 8 && nBitCount != 24) || source.m_nBitCount != nBitCount) {
@@ -244,6 +314,27 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
         return ETransformResult::NoTransform;
     }
 
+    if (options.eClip == EClip::Grid)
+        ClipToLocatorRectangle(transform, bounds);
+
+    // The output's depth: the source's, full colour when pixels are blended (an 8-bit map
+    // through its colour table), and with an alpha channel for a transparent outside
+    // unless an 8-bit map has a palette index to spare for it.
+    const bool bSmooth = options.eResampling != EResampling::Nearest;
+    int nOutputBits = bSmooth ? 24 : nBitCount;
+    int nNoDataIndex = -1;
+    if (options.eNoData == ENoData::Transparent) {
+        if (nOutputBits == 8)
+            nNoDataIndex = FindUnusedIndex(source);
+        if (nNoDataIndex < 0)
+            nOutputBits = 32;
+    } else if (options.eNoData == ENoData::Value && nOutputBits == 8) {
+        nNoDataIndex = options.nNoDataIndex >= 0 && options.nNoDataIndex < 256
+                           ? options.nNoDataIndex
+                           : source.m_pPalette->GetNearestPaletteIndex(options.nNoDataRed, options.nNoDataGreen,
+                                                                       options.nNoDataBlue);
+    }
+
     auto pNewMap = std::make_unique<CDIBWorld>();
     const std::int64_t nWidth = bounds.Width(), nHeight = bounds.Height();
     bool bCreated = false;
@@ -252,17 +343,28 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
         char szText[200];
         std::snprintf(szText, sizeof szText,
                       "Failure creating bitmap, lack of memory\n\nwidth=%lld, height=%lld, nBPP=%d in CreateImage().",
-                      static_cast<long long>(nWidth), static_cast<long long>(nHeight), nBitCount);
+                      static_cast<long long>(nWidth), static_cast<long long>(nHeight), nOutputBits);
         pNewMap->m_nErrorNumber = ERR_OUT_OF_MEMORY;
         pNewMap->m_strErrorText = szText;
         ShowWarning(szText);
     } else {
         // A new picture's storage is zero bytes, which is black for 24 bits; an 8-bit one
         // gets the index nearest to black only where that is not index 0.
-        bCreated = pNewMap->CreateImage(nBitCount, static_cast<int>(nWidth), static_cast<int>(nHeight), FILL_NONE, 0,
-                                        0, 0, source.m_pRGBQuad.get());
-        if (bCreated && nBitCount == 8 && pNewMap->m_pPalette->GetNearestPaletteIndex(0, 0, 0) != 0)
+        // A spare palette entry taken for transparency shows black where it is not honoured.
+        std::unique_ptr<SRGBQuad[]> pColours;
+        if (nOutputBits == 8) {
+            pColours = std::make_unique<SRGBQuad[]>(256);
+            std::copy(source.m_pRGBQuad.get(), source.m_pRGBQuad.get() + 256, pColours.get());
+            if (options.eNoData == ENoData::Transparent)
+                pColours[nNoDataIndex] = SRGBQuad{};
+        }
+        bCreated = pNewMap->CreateImage(nOutputBits, static_cast<int>(nWidth), static_cast<int>(nHeight), FILL_NONE,
+                                        0, 0, 0, pColours.get());
+        if (bCreated && options.eNoData == ENoData::Black && nOutputBits == 8 &&
+            pNewMap->m_pPalette->GetNearestPaletteIndex(0, 0, 0) != 0)
             pNewMap->FillImage(FILL_BLACK, 0, 0, 0);
+        if (bCreated && options.eNoData != ENoData::Black)
+            MarkNoData(*pNewMap, options, nNoDataIndex);
     }
     if (!bCreated) {
         ShowWarning(pNewMap->GetErrorMessage());
@@ -279,13 +381,20 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
     const int nOutputHeight = output.m_nImageHeight;
     const int nBands = (nOutputHeight + kResampleBandRows - 1) / kResampleBandRows;
     const int nThreads = GetThreadCount();
+    const bool bSameFormat = !bSmooth && nOutputBits == nBitCount;
+    const SResampleSource converted = MakeResampleSource(source);
     RunOrdered(
         nThreads, nBands, 4 * nThreads,
         [&](int nBand, int) {
             const int nEnd = std::min(nOutputHeight, (nBand + 1) * kResampleBandRows);
-            for (int j = nBand * kResampleBandRows; j < nEnd; ++j)
-                ResampleRow(transform, source, bounds.nV0 + j, bounds.nU0, output.m_nImageWidth,
-                            output.StorageRow(nOutputHeight - 1 - j));
+            for (int j = nBand * kResampleBandRows; j < nEnd; ++j) {
+                if (bSameFormat)
+                    ResampleRow(transform, source, bounds.nV0 + j, bounds.nU0, output.m_nImageWidth,
+                                output.StorageRow(nOutputHeight - 1 - j));
+                else
+                    ResampleRowConverted(transform, converted, options.eResampling, bounds.nV0 + j, bounds.nU0,
+                                         output.m_nImageWidth, nOutputBits / 8, output.StorageRow(nOutputHeight - 1 - j));
+            }
         },
         [&](int nBand) {
             const int nEnd = std::min(nOutputHeight, (nBand + 1) * kResampleBandRows);
@@ -307,7 +416,7 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
 }
 
 ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
-                                         std::unique_ptr<CDIBWorld>& pTransformedMap)
+                                         std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options)
 {
     const int* X = locators.m_nLocatorX;
     const int* Y = locators.m_nLocatorY;
@@ -343,7 +452,7 @@ ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocator
     rectangular.m_nLocatorY[1] = static_cast<int>(nY2);
     rectangular.m_dEasting[1] = E3;
     rectangular.m_dNorthing[1] = N1;
-    return TransformBitmap(source, rectangular, nBitCount, pTransformedMap);
+    return TransformBitmap(source, rectangular, nBitCount, pTransformedMap, options);
 }
 
 }  // namespace gridmorph

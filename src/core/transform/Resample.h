@@ -5,6 +5,7 @@
 
 #include "transform/LocatorSet.h"
 #include "transform/RectifyingTransform.h"
+#include "transform/TransformOptions.h"
 #include "world/DIBWorld.h"
 
 namespace gridmorph {
@@ -32,6 +33,11 @@ struct STransformBounds {
 bool ComputeOutputBounds(const SRectifyingTransform& transform, int nSourceWidth, int nSourceHeight,
                          STransformBounds& bounds);
 
+// The columns [nLow, nHigh] (empty when nLow > nHigh) of the rectified row nV, counted
+// from nU0, whose nearest source pixel lies inside the source picture.
+void FindInsideSpan(const SRectifyingTransform& transform, int nSourceWidth, int nSourceHeight, std::int64_t nV,
+                    std::int64_t nU0, int nWidth, int& nLow, int& nHigh);
+
 // Fills one output row: the rectified row nV (picture row nV - nV0 of the output), columns
 // from nU0 on, nWidth of them. Every pixel takes the source pixel at
 // (trunc(x + 0.5), trunc(y + 0.5)) of the inverse transform, evaluated afresh in the
@@ -45,13 +51,17 @@ void ResampleRow(const SRectifyingTransform& transform, const CDIBImage& source,
 // (nearest neighbour), and puts it in pTransformedMap, replacing what was there. The
 // source is never changed. On any failure a message has been shown and pTransformedMap
 // is as it was.
+// The options choose the resampling, a clip to the locators' rectangle and what the area
+// outside the scan becomes; their default values give the nearest-neighbour map above.
 ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
-                                 std::unique_ptr<CDIBWorld>& pTransformedMap);
+                                 std::unique_ptr<CDIBWorld>& pTransformedMap,
+                                 const STransformOptions& options = STransformOptions());
 
 // The same for three points that are not corners of a map-grid rectangle: the top-right
 // corner is built on the line from locator 3 through locator 2 and used as locator 2; the
 // caller's locators are not changed.
 ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
-                                         std::unique_ptr<CDIBWorld>& pTransformedMap);
+                                         std::unique_ptr<CDIBWorld>& pTransformedMap,
+                                         const STransformOptions& options = STransformOptions());
 
 }  // namespace gridmorph

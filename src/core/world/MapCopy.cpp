@@ -46,6 +46,18 @@ public:
     CPixelCopier(CDIBWorld& dest, const CDIBWorld& source, bool bSamePalette, bool bAnd)
         : m_dest(dest), m_source(source), m_bSamePalette(bSamePalette), m_bAnd(bAnd)
     {
+        // A source that marks no data (an alpha channel, a transparent palette entry, a
+        // no-data colour) gives only its valid pixels: what is beneath stays.
+        if (const CDIBSection* pPicture = source.Bitmap(); pPicture && pPicture->m_noData.bSet) {
+            const SNoDataValue& noData = pPicture->m_noData;
+            if (source.m_nBitCount == 32 && noData.bTransparent)
+                m_eSkip = ESkip::ZeroAlpha;
+            else if (source.m_nBitCount == 8 && noData.nIndex >= 0 && noData.nIndex < 256)
+                m_eSkip = ESkip::Index;
+            else if (source.m_nBitCount == 24)
+                m_eSkip = ESkip::Colour;
+            m_noData = noData;
+        }
         if (dest.m_nBitCount == 8 && dest.m_pPalette) {
             m_pNearest = std::make_unique<CNearestColourCache>(*dest.m_pPalette);
             if (source.m_nBitCount == 8 && !bSamePalette && !bAnd)
@@ -57,7 +69,59 @@ public:
         }
     }
 
+    // Whether the source's pixels are copied only where they hold data.
+    bool SkipsNoData() const { return m_eSkip != ESkip::None; }
+
     void CopySpan(std::uint8_t* pTargetRow, const std::uint8_t* pSourceRow, int x0, const std::vector<int>& aColumns)
+    {
+        if (m_eSkip != ESkip::None) {
+            CopyValidPixels(pTargetRow, pSourceRow, x0, aColumns);
+            return;
+        }
+        CopyAll(pTargetRow, pSourceRow, x0, aColumns);
+    }
+
+private:
+    enum class ESkip { None, ZeroAlpha, Index, Colour };
+
+    bool IsNoData(const std::uint8_t* pSourceRow, int nColumn) const
+    {
+        switch (m_eSkip) {
+        case ESkip::ZeroAlpha:
+            return pSourceRow[4 * static_cast<std::size_t>(nColumn) + 3] == 0;
+        case ESkip::Index:
+            return pSourceRow[nColumn] == m_noData.nIndex;
+        case ESkip::Colour: {
+            const std::uint8_t* p = pSourceRow + 3 * static_cast<std::size_t>(nColumn);
+            return p[0] == m_noData.nBlue && p[1] == m_noData.nGreen && p[2] == m_noData.nRed;
+        }
+        case ESkip::None:
+            break;
+        }
+        return false;
+    }
+
+    // The copy of runs of valid pixels, each through the copy of every pixel.
+    void CopyValidPixels(std::uint8_t* pTargetRow, const std::uint8_t* pSourceRow, int x0, const std::vector<int>& aColumns)
+    {
+        const std::size_t nCount = aColumns.size();
+        std::vector<int>& aRun = m_aRun;
+        std::size_t i = 0;
+        while (i < nCount) {
+            while (i < nCount && IsNoData(pSourceRow, aColumns[i]))
+                ++i;
+            const std::size_t nStart = i;
+            while (i < nCount && !IsNoData(pSourceRow, aColumns[i]))
+                ++i;
+            if (i > nStart) {
+                aRun.assign(aColumns.begin() + static_cast<std::ptrdiff_t>(nStart),
+                            aColumns.begin() + static_cast<std::ptrdiff_t>(i));
+                CopyAll(pTargetRow, pSourceRow, x0 + static_cast<int>(nStart), aRun);
+            }
+        }
+    }
+
+    void CopyAll(std::uint8_t* pTargetRow, const std::uint8_t* pSourceRow, int x0, const std::vector<int>& aColumns)
     {
         const int nTargetBits = m_dest.m_nBitCount;
         const int nSourceBits = m_source.m_nBitCount;
@@ -111,13 +175,15 @@ public:
         // Any other pair (24-bit with 32-bit, or depths below 8) leaves the pixels as they are.
     }
 
-private:
     CDIBWorld& m_dest;
     const CDIBWorld& m_source;
     bool m_bSamePalette;
     bool m_bAnd;
     std::unique_ptr<CNearestColourCache> m_pNearest;
     std::array<std::uint8_t, kColourTableSize> m_aIndexMap{};
+    ESkip m_eSkip = ESkip::None;
+    SNoDataValue m_noData;
+    std::vector<int> m_aRun;  // the columns of one run of valid pixels, reused row after row
 };
 
 }  // namespace
@@ -203,9 +269,10 @@ bool CDIBWorld::CopyMap(CDIBWorld* pDest, CDIBWorld* pSource, const std::string&
     const std::vector<int> aRows = LinearMapping(y0, y1, sy0, sy1, nSourceHeight - 1);
     const bool bAnd = nRop == kSrcAnd;
     const int nDepth = dest.m_nBitCount;
-    const bool bByteRun = bSameColumns && ((nDepth == 8 && source.m_nBitCount == 8 && bSamePalette && !bAnd) ||
+    const bool bByteRunDepths = bSameColumns && ((nDepth == 8 && source.m_nBitCount == 8 && bSamePalette && !bAnd) ||
                                            ((nDepth == 24 || nDepth == 32) && source.m_nBitCount == nDepth));
     CPixelCopier copier(dest, source, bSamePalette, bAnd);
+    const bool bByteRun = bByteRunDepths && !copier.SkipsNoData();
 
     CMessageBox progress;
     if (bShowProgress)

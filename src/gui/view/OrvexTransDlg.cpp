@@ -1,6 +1,7 @@
 #include "view/OrvexTransDlg.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -70,6 +71,23 @@ COrvexTransDlg::COrvexTransDlg(QWidget* pParent) : QDialog(pParent)
         ShowPoint2MapFields();
     });
 
+    // How the map is made: the resampling, and whether only the grid rectangle is kept.
+    auto* pOptions = new QHBoxLayout;
+    auto* pResamplingLabel = new QLabel(QStringLiteral("&Resampling:"), this);
+    m_pResampling = new QComboBox(this);
+    m_pResampling->setObjectName(QStringLiteral("resampling"));
+    m_pResampling->addItems({QStringLiteral("Nearest neighbour"), QStringLiteral("Bilinear"), QStringLiteral("Cubic")});
+    pResamplingLabel->setBuddy(m_pResampling);
+    m_pClipToGrid = new QCheckBox(QStringLiteral("Clip to the grid rectangle"), this);
+    m_pClipToGrid->setObjectName(QStringLiteral("clipToGrid"));
+    pOptions->addWidget(pResamplingLabel);
+    pOptions->addWidget(m_pResampling);
+    pOptions->addSpacing(16);
+    pOptions->addWidget(m_pClipToGrid);
+    pOptions->addStretch(1);
+    setTabOrder(m_pNonRectangular, m_pResampling);
+    setTabOrder(m_pResampling, m_pClipToGrid);
+
     auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(pButtons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(pButtons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -83,11 +101,24 @@ COrvexTransDlg::COrvexTransDlg(QWidget* pParent) : QDialog(pParent)
     pLayout->addSpacing(6);
     pLayout->addLayout(pGrid);
     pLayout->addSpacing(6);
+    pLayout->addLayout(pOptions);
     pLayout->addLayout(pBottom);
     pLayout->setSizeConstraint(QLayout::SetFixedSize);
     // The explanations wrap to the width of the field grid, not to one long line.
     for (QLabel* pLabel : pGroup->findChildren<QLabel*>())
         pLabel->setMinimumWidth(2 * nPixelWidth + 2 * nMapWidth + fontMetrics().horizontalAdvance(QStringLiteral("Point")) + 40);
+}
+
+void COrvexTransDlg::SetOptions(const STransformOptions& options)
+{
+    m_pResampling->setCurrentIndex(static_cast<int>(options.eResampling));
+    m_pClipToGrid->setChecked(options.eClip == EClip::Grid);
+}
+
+void COrvexTransDlg::CopyOptionsTo(STransformOptions& options) const
+{
+    options.eResampling = static_cast<EResampling>(m_pResampling->currentIndex());
+    options.eClip = m_pClipToGrid->isChecked() ? EClip::Grid : EClip::None;
 }
 
 QLineEdit* COrvexTransDlg::Field(int nControl) const

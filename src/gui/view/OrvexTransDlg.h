@@ -2,7 +2,10 @@
 
 #include <QDialog>
 
+#include "transform/TransformOptions.h"
+
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 
 namespace gridmorph {
@@ -33,6 +36,13 @@ public:
     // takes E3 and N1. The set is then set up for Apply.
     void CopyTo(CLocatorSet& locators) const;
 
+    // The resampling choice and "Clip to the grid rectangle", from and back to the options
+    // the view applies the transform with.
+    void SetOptions(const STransformOptions& options);
+    void CopyOptionsTo(STransformOptions& options) const;
+    QComboBox* ResamplingBox() const { return m_pResampling; }
+    QCheckBox* ClipToGridBox() const { return m_pClipToGrid; }
+
     QLineEdit* Field(int nControl) const;
     QCheckBox* NonRectangularBox() const { return m_pNonRectangular; }
 
@@ -55,6 +65,8 @@ private:
 
     QLineEdit* m_apFields[12] = {};
     QCheckBox* m_pNonRectangular = nullptr;
+    QComboBox* m_pResampling = nullptr;
+    QCheckBox* m_pClipToGrid = nullptr;
 };
 
 }  // namespace gridmorph

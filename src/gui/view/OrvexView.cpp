@@ -449,9 +449,11 @@ void COrvexView::OnActionSetupTransform()
         return;
     COrvexTransDlg dialog(this);
     dialog.SetFrom(m_locators, pSource->m_nImageWidth, pSource->m_nImageHeight);
+    dialog.SetOptions(m_transformOptions);
     if (dialog.exec() != QDialog::Accepted)
         return;
     dialog.CopyTo(m_locators);
+    dialog.CopyOptionsTo(m_transformOptions);
     viewport()->update();
 }
 
@@ -466,8 +468,8 @@ void COrvexView::OnActionApplyTransform()
     {
         CWaitCursor waitCursor;
         eResult = m_locators.m_bNonRectangular
-                      ? TransformNonRectangular(*pSource, m_locators, nBitCount, pTransformedMap)
-                      : TransformBitmap(*pSource, m_locators, nBitCount, pTransformedMap);
+                      ? TransformNonRectangular(*pSource, m_locators, nBitCount, pTransformedMap, m_transformOptions)
+                      : TransformBitmap(*pSource, m_locators, nBitCount, pTransformedMap, m_transformOptions);
     }
     viewport()->update();
     // Only a map that was made counts as applied: a failure has said why, and whatever

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "transform/LocatorSet.h"
+#include "transform/TransformOptions.h"
 #include "view/MapPainter.h"
 
 namespace gridmorph {
@@ -46,6 +47,7 @@ public:
     CDIBWorld* DisplayedMap() const;
     CLocatorSet& Locators() { return m_locators; }
     const CLocatorSet& Locators() const { return m_locators; }
+    STransformOptions& TransformOptions() { return m_transformOptions; }
 
     // Locator picking: 1, 2 or 3 for the first locator whose pick square (closed on the
     // left and top, open on the right and bottom) holds the window point, else 0.
@@ -121,6 +123,7 @@ private:
 
     CMapDocument* m_pDocument = nullptr;
     CLocatorSet m_locators;
+    STransformOptions m_transformOptions;  // the Transform dialog's resampling and clip
     CMapPainter m_painter;
 };
 

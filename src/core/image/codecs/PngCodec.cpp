@@ -42,6 +42,7 @@ struct SPngLayout {
     int nPictureBits = 0;
     bool bGrey = false;
     int nPaletteEntries = 0;
+    int nTransparentIndex = -1;  // the first palette entry a tRNS chunk makes transparent
 };
 
 class CPngCodec final : public CImageCodec {
@@ -71,6 +72,13 @@ SPngLayout ChooseLayout(png_structp pPng, png_infop pInfo)
         // transparent colour is, and the colour table is kept.
         png_colorp pPalette = nullptr;
         png_get_PLTE(pPng, pInfo, &pPalette, &layout.nPaletteEntries);
+        // The transparent entry is kept as the picture's no-data index.
+        png_bytep pAlpha = nullptr;
+        int nAlphaEntries = 0;
+        if (bTransparency && png_get_tRNS(pPng, pInfo, &pAlpha, &nAlphaEntries, nullptr) != 0 && pAlpha)
+            for (int i = 0; i < nAlphaEntries && layout.nTransparentIndex < 0; ++i)
+                if (pAlpha[i] == 0)
+                    layout.nTransparentIndex = i;
         // 1-, 4- and 8-bit rows are DIB rows already; 2-bit ones are widened to bytes.
         layout.nPictureBits = nBitDepth == 2 ? 8 : nBitDepth;
         if (nBitDepth == 2)
@@ -155,6 +163,15 @@ SCodecStatus CPngCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
     }
     if (layout.bGrey)
         SetGreyRamp(*pPicture);
+    if (layout.nPictureBits == 32) {  // the alpha channel says where there is no data
+        pPicture->m_noData.bSet = true;
+        pPicture->m_noData.bTransparent = true;
+    }
+    if (layout.nTransparentIndex >= 0) {
+        pPicture->m_noData.bSet = true;
+        pPicture->m_noData.bTransparent = true;
+        pPicture->m_noData.nIndex = layout.nTransparentIndex;
+    }
     if (layout.nPaletteEntries > 0) {
         png_colorp pPalette = nullptr;
         int nEntries = 0;

@@ -389,6 +389,18 @@ SCodecStatus WritePngFile(const CDIBSection& picture, std::FILE* pFile, const SE
             }
             bWritten = WriteChunk(pFile, "PLTE", aPalette.data(), aPalette.size());
         }
+        // No data is transparent in a PNG: a palette entry's alpha 0, or the colour of a
+        // full-colour picture.
+        const SNoDataValue& noData = picture.m_noData;
+        if (bWritten && noData.bSet && plan.format.nColourType == PNG_COLOR_TYPE_PALETTE && noData.nIndex >= 0 &&
+            noData.nIndex < picture.MaxColourTableSize()) {
+            std::vector<std::uint8_t> aAlpha(static_cast<std::size_t>(noData.nIndex) + 1, 255);
+            aAlpha.back() = 0;
+            bWritten = WriteChunk(pFile, "tRNS", aAlpha.data(), aAlpha.size());
+        } else if (bWritten && noData.bSet && plan.format.nColourType == PNG_COLOR_TYPE_RGB) {
+            const std::uint8_t aColour[6] = {0, noData.nRed, 0, noData.nGreen, 0, noData.nBlue};
+            bWritten = WriteChunk(pFile, "tRNS", aColour, sizeof aColour);
+        }
         if (!bWritten)
             return SCodecStatus::Fail(codec_result::kWriteFailed, "PNG: the file cannot be written.");
 

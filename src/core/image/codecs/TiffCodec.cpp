@@ -15,6 +15,7 @@
 
 #include "image/codecs/CodecCommon.h"
 #include "image/codecs/GeoTiffTags.h"
+#include "io/Numbers.h"
 #include "image/codecs/ImageCodec.h"
 #include "image/codecs/TiffStripWriter.h"
 #include "io/SafeFileWriter.h"
@@ -443,6 +444,68 @@ SCodecStatus ReadDirect(TIFF* pTiff, const CInputFile& file, CDIBSection& pictur
     return SCodecStatus::Ok();
 }
 
+// An alpha channel, or GDAL's no-data tag: one number, the value of every band that stands for no data. An
+// 8-bit picture takes it as a palette index, a 24-bit one as a grey colour; other values
+// (fractions, out of range) are left alone.
+void ReadNoDataTag(TIFF* pTiff, CDIBSection& picture, bool bAlpha)
+{
+    if (bAlpha) {  // the alpha channel says where there is no data
+        picture.m_noData.bSet = true;
+        picture.m_noData.bTransparent = true;
+        return;
+    }
+    // A tag libtiff does not know is read as an anonymous field, which comes with its count.
+    const TIFFField* pField = TIFFFindField(pTiff, TIFFTAG_GDAL_NODATA, TIFF_ANY);
+    const char* pText = nullptr;
+    bool bRead = false;
+    if (pField && !TIFFFieldPassCount(pField)) {
+        bRead = TIFFGetField(pTiff, TIFFTAG_GDAL_NODATA, &pText) != 0;
+    } else if (pField && TIFFFieldReadCount(pField) == TIFF_VARIABLE2) {
+        std::uint32_t nCount = 0;
+        bRead = TIFFGetField(pTiff, TIFFTAG_GDAL_NODATA, &nCount, &pText) != 0 && nCount > 0;
+    } else if (pField) {
+        std::uint16_t nCount = 0;
+        bRead = TIFFGetField(pTiff, TIFFTAG_GDAL_NODATA, &nCount, &pText) != 0 && nCount > 0;
+    }
+    if (!bRead || !pText)
+        return;
+    const char* pEnd = nullptr;
+    const double dValue = ScanNumber(pText, &pEnd);
+    if (pEnd == pText || !(dValue >= 0 && dValue <= 255) || dValue != static_cast<int>(dValue))
+        return;
+    SNoDataValue& noData = picture.m_noData;
+    if (picture.BitCount() == 8) {
+        noData.bSet = true;
+        noData.nIndex = static_cast<int>(dValue);
+    } else if (picture.BitCount() == 24) {
+        noData.bSet = true;
+        noData.nRed = noData.nGreen = noData.nBlue = static_cast<std::uint8_t>(dValue);
+    }
+}
+
+// Names the picture's no-data value in GDAL's tag, where one number says it: an 8-bit
+// picture's index, or a 24-bit picture's grey. A 32-bit picture's alpha says it already.
+void WriteNoDataTag(TIFF* pTiff, const CDIBSection& picture)
+{
+    const SNoDataValue& noData = picture.m_noData;
+    if (!noData.bSet)
+        return;
+    std::string strValue;
+    if (picture.BitCount() == 8 && noData.nIndex >= 0)
+        strValue = std::to_string(noData.nIndex);
+    else if (picture.BitCount() == 24 && noData.nRed == noData.nGreen && noData.nGreen == noData.nBlue)
+        strValue = std::to_string(noData.nRed);
+    if (strValue.empty())
+        return;
+    // libtiff may not know GDAL's tag: it is made known to this file as an ASCII field.
+    if (!TIFFFindField(pTiff, TIFFTAG_GDAL_NODATA, TIFF_ANY)) {
+        static const TIFFFieldInfo s_noDataField = {TIFFTAG_GDAL_NODATA, -1, -1, TIFF_ASCII, FIELD_CUSTOM, 1, 0,
+                                                    const_cast<char*>("GDALNoDataValue")};
+        TIFFMergeFieldInfo(pTiff, &s_noDataField, 1);
+    }
+    TIFFSetField(pTiff, TIFFTAG_GDAL_NODATA, strValue.c_str());
+}
+
 SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const
 {
     CInputFile file;
@@ -481,6 +544,8 @@ SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
                                  : ReadDirect(pTiff, file, *pPicture, layout, messages);
     if (status.Failed())
         pPicture.reset();
+    else
+        ReadNoDataTag(pTiff, *pPicture, layout.bAlpha && layout.nPictureBits == 32);
     return status;
 }
 
@@ -503,6 +568,7 @@ SCodecStatus CTiffCodec::Encode(const CDIBSection& picture, CSafeFileWriter& wri
         return SCodecStatus::Fail(codec_result::kWriteFailed, "TIFF: the GeoTIFF tags cannot be written.");
     const ETiffCompression eCompression = options.eTiffCompression;
     SetTiffWriteFields(pTiff, picture, eCompression);
+    WriteNoDataTag(pTiff, picture);
     std::string strError;
     if (!WriteStrips(pTiff, picture, eCompression, GetThreadCount(), strError))
         return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? strError : messages.strError);
