@@ -234,7 +234,7 @@ void RefuseOutputOverInput(const SCommandLine& commandLine)
     for (std::size_t i = 0; i < aNames.size(); ++i)
         if (i != nOutput)
             AddMapFilesRead(files, aNames[i], "the input");
-    AddMapFilesWritten(files, aNames[nOutput], OutputCoordinateSystem().has_value(), "the output");
+    AddMapFilesWritten(files, aNames[nOutput], commandLine.outputSystem.has_value(), "the output");
     if (const auto it = commandLine.aOptions.find("--points"); it != commandLine.aOptions.end())
         files.AddRead(it->second, "the locator file");
     if (const auto it = commandLine.aOptions.find("--save-points"); it != commandLine.aOptions.end())

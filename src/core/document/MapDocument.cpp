@@ -297,7 +297,7 @@ bool CMapDocument::OnFileSaveTransformedAs()
     COutputSet files;
     if (!m_strFilePath.empty())
         AddMapFilesRead(files, m_strFilePath, "the open map");
-    AddMapFilesWritten(files, strName, OutputCoordinateSystem().has_value(), "the transformed map");
+    AddMapFilesWritten(files, strName, m_pTransformedMap->CoordinateSystem().has_value(), "the transformed map");
     if (const std::string strClash = files.FindClash(); !strClash.empty()) {
         std::string strText = "The transformed map cannot be saved as " + strName + ":\n\n" + strClash + ".";
         strText[strText.find(":\n\n") + 3] = static_cast<char>(std::toupper(static_cast<unsigned char>(strClash[0])));

@@ -332,11 +332,10 @@ TEST_F(DIBWorldTest, AFullDiscSaysSoAndAPrjIsNotCalledAWorldFile)
     SCoordinateSystem system;
     std::string strReason;
     ASSERT_TRUE(ResolveCoordinateSystem("EPSG:27700", system, strReason)) << strReason;
-    const std::optional<SCoordinateSystem> previous = OutputCoordinateSystem();
-    OutputCoordinateSystem() = system;
     CDIBWorld image;
     test::MakePatternPicture(image, 24, 12, 8);
     image.SetEdges(1000.0, 1070.0, 1110.0, 1000.0);
+    image.SetCoordinateSystem(system);
     const std::string strMap = m_folder.Path("full.png");
     struct SCase {
         int nFull;
@@ -355,7 +354,6 @@ TEST_F(DIBWorldTest, AFullDiscSaysSoAndAPrjIsNotCalledAWorldFile)
         EXPECT_EQ(image.GetErrorMessage(), aCase.strExpected);
         EXPECT_FALSE(std::filesystem::exists(strMap));
     }
-    OutputCoordinateSystem() = previous;
 }
 
 }  // namespace
