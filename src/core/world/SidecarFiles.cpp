@@ -19,7 +19,9 @@ void AddMapFilesRead(COutputSet& files, const std::string& strPicture, const std
     files.AddRead(strPicture, strWhose);
     files.AddRead(FindWorldFile(strPicture), Possessive(strWhose) + " world file");
     files.AddRead(WorldFileToWrite(WorldFileNameFor(strPicture)), Possessive(strWhose) + " world file");
-    files.AddRead(ProjectionFileNameFor(strPicture), Possessive(strWhose) + " .prj");
+    // A .prj written where the input has none names the system the output is in, which
+    // for a map saved from it without reprojection is the input's own: only one there counts.
+    files.AddRead(FindFileAnyCase(ProjectionFileNameFor(strPicture)), Possessive(strWhose) + " .prj");
 }
 
 void AddMapFilesWritten(COutputSet& files, const std::string& strPicture, bool bWritesProjection,

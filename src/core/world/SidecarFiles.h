@@ -7,9 +7,9 @@
 namespace gridmorph {
 
 // A map read by the work: the picture, the world file it is placed by (in whatever
-// spelling the search finds), the world file and .prj names that would be read for it
-// (a file written there later would place or describe the input). strWhose names it in
-// messages ("the input").
+// spelling the search finds), the world file name that would be read for it (a world file
+// written there later would place the input) and its .prj when it has one. strWhose names
+// it in messages ("the input").
 void AddMapFilesRead(COutputSet& files, const std::string& strPicture, const std::string& strWhose);
 
 // A map the work saves: the picture under the name the save gives it (name + ".PNG" for a

@@ -152,8 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "line 3: map position 512250.000000,6230250.000000 is not the top-left, top-right or "
                        "bottom-right corner of the grid rectangle the three points span"},
         SMalformedCase{"TopLeftTwice", kTopLeft + kTopLeft + kBottomRight, true,
-                       "line 3: map position 512250.000000,6231250.000000 is not the top-left, top-right or "
-                       "bottom-right corner of the grid rectangle the three points span"},
+                       "line 3: the map position of line 2 again (a duplicated row)"},
         SMalformedCase{"OneNorthing", kTopLeft + kTopRight + "514000,6231250,1700.5,-340.5,1\n", true,
                        "lines 2, 3 and 4: the map positions do not span a rectangle"}),
     [](const ::testing::TestParamInfo<SMalformedCase>& info) { return std::string(info.param.pName); });
