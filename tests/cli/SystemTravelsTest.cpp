@@ -117,19 +117,23 @@ TEST_P(SystemTravelsTest, EveryCommandsOutputInheritsTheInputsSystemUnlessSrsSay
         std::string strArguments;  // after the output's name
         const char* pOutput;
         const char* pExpected;
+        bool bEveryInput;  // else only from the GeoTIFF: the other inputs differ only in how they are read
     };
     const SRun aRuns[] = {
-        {"crop", " --rect 10,10,50,40", "crop.tif", "EPSG:32633"},
-        {"crop", " --rect 10,10,50,40", "crop.png", "EPSG:32633"},
-        {"convert", "", "convert.tif", "EPSG:32633"},
-        {"convert", " --depth 8", "convert8.bmp", "EPSG:32633"},
-        {"convert", " --depth grey", "grey.png", "EPSG:32633"},
-        {"rectify", strLocators, "rectified.tif", "EPSG:32633"},
-        {"rectify", strLocators, "rectified.png", "EPSG:32633"},
-        {"convert", " --srs EPSG:32634", "other.tif", "EPSG:32634"},
-        {"crop", " --rect 0,0,20,20 --srs EPSG:32634", "other.png", "EPSG:32634"},
+        {"crop", " --rect 10,10,50,40", "crop.tif", "EPSG:32633", true},
+        {"crop", " --rect 10,10,50,40", "crop.png", "EPSG:32633", false},
+        {"convert", "", "convert.tif", "EPSG:32633", false},
+        {"convert", " --depth 8", "convert8.bmp", "EPSG:32633", false},
+        {"convert", " --depth grey", "grey.png", "EPSG:32633", false},
+        {"rectify", strLocators, "rectified.tif", "EPSG:32633", false},
+        {"rectify", strLocators, "rectified.png", "EPSG:32633", true},
+        {"convert", " --srs EPSG:32634", "other.tif", "EPSG:32634", false},
+        {"crop", " --rect 0,0,20,20 --srs EPSG:32634", "other.png", "EPSG:32634", true},
     };
+    const bool bGeoTiff = GetParam().eCarrier == ECarrier::GeoTiffKeysOnly;
     for (const SRun& r : aRuns) {
+        if (!r.bEveryInput && !bGeoTiff)
+            continue;
         SCOPED_TRACE(std::string(r.pName) + " " + r.pOutput);
         const std::string strOutput = m_folder.Path(r.pOutput);
         const test::SCommandResult run =
@@ -143,6 +147,8 @@ TEST_P(SystemTravelsTest, EveryCommandsOutputInheritsTheInputsSystemUnlessSrsSay
         }
         EXPECT_EQ(CodeOpened(strOutput), std::stoi(std::string(r.pExpected).substr(5)));
     }
+    if (!bGeoTiff)
+        return;
     // A new background map lies in the system of the first map it is made from.
     const test::SCommandResult run =
         Cli("mosaic " + m_folder.Path("mosaic.tif") + " " + strInput + " --region 400010,5600010,400100,5600100");
