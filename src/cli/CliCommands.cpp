@@ -470,7 +470,6 @@ void ReadLocatorOptions(const SCommandLine& commandLine, CLocatorSet& locators)
 struct SRectifyChoices {
     STransformOptions options;
     bool bEightBit = false;  // reduce a blended output to the most frequent 256 colours
-    bool bIndexGiven = false;
 };
 
 SRectifyChoices ReadRectifyChoices(const SCommandLine& commandLine)
@@ -516,7 +515,6 @@ SRectifyChoices ReadRectifyChoices(const SCommandLine& commandLine)
             options.eNoData = ENoData::Value;
             if (nCommas == 0) {
                 options.nNoDataIndex = int(aValue[0]);
-                choices.bIndexGiven = true;
             } else {
                 options.nNoDataRed = static_cast<std::uint8_t>(aValue[0]);
                 options.nNoDataGreen = static_cast<std::uint8_t>(aValue[1]);
@@ -533,8 +531,10 @@ SRectifyChoices ReadRectifyChoices(const SCommandLine& commandLine)
         choices.bEightBit = true;
     }
     choices.bEightBit = choices.bEightBit || nOutputType == FILE_TYPE_GIF;
-    if (choices.bEightBit && options.eNoData != ENoData::Black && options.eResampling != EResampling::Nearest)
-        throw CUsageError("--nodata does not go with a blended 8-bit output; leave out --depth 8");
+    // The reduction to 256 colours would lose the alpha channel or the no-data value (an
+    // 8-bit scan resampled to the nearest pixel stays 8-bit without --depth 8).
+    if (choices.bEightBit && options.eNoData != ENoData::Black)
+        throw CUsageError("--nodata does not go with --depth 8; leave out --depth 8");
     return choices;
 }
 

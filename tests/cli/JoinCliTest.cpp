@@ -463,5 +463,42 @@ TEST_F(JoinCliTest, TwoSheetMosaicShowsNoWedge)
     EXPECT_EQ(nBlackInGdal, 0) << "GDAL reads the transparent area as no data";
 }
 
+// Choices that cannot be honoured are refused before any work, in one line that says why.
+TEST_F(JoinCliTest, UnusableChoicesAreRefusedBeforeAnyWork)
+{
+    const std::string strScan = MakeFlatScan(m_folder, "scan.bmp", 24, 60, 50, 10, 20, 30);
+    const std::string strLocators = " --p1 2,2,1000,2000 --p2 55,3 --p3 54,45,1050,1960";
+    struct SCase {
+        const char* pOutput;
+        const char* pOptions;
+        const char* pMessage;
+    };
+    const SCase aCases[] = {
+        {"out.tif", "--clip frame", "--clip frame needs the map frame"},
+        {"out.tif", "--clip collar", "--clip takes grid"},
+        {"out.tif", "--resample lanczos", "--resample takes nearest, bilinear or cubic"},
+        {"out.jpg", "--nodata transparent", "--nodata is written to PNG and TIFF outputs only"},
+        {"out.tif", "--nodata 1,2", "--nodata takes transparent, R,G,B or a palette INDEX"},
+        {"out.tif", "--nodata 256", "values are whole numbers from 0 to 255"},
+        {"out.tif", "--nodata 1,2,3", "a TIFF names one no-data value for all three colours"},
+        {"out.png", "--nodata transparent --depth 8", "--nodata does not go with --depth 8"},
+        {"out.png", "--depth 24", "rectify takes --depth 8 only"},
+    };
+    for (const SCase& c : aCases) {
+        const test::SCommandResult run =
+            Cli("rectify " + strScan + " " + m_folder.Path(c.pOutput) + strLocators + " " + c.pOptions);
+        EXPECT_EQ(run.nExitCode, 2) << c.pOptions << ": " << run.strOutput;
+        EXPECT_NE(run.strOutput.find(c.pMessage), std::string::npos) << c.pOptions << ": " << run.strOutput;
+        EXPECT_FALSE(std::filesystem::exists(m_folder.Path(c.pOutput))) << c.pOptions;
+    }
+    // A GIF output asks for 256 colours: a blended map is reduced to them.
+    const test::SCommandResult run =
+        Cli("rectify " + strScan + " " + m_folder.Path("out.gif") + strLocators + " --resample bilinear");
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    CDIBWorld gif;
+    ASSERT_TRUE(gif.OpenWorld(m_folder.Path("out.gif"), true));
+    EXPECT_EQ(gif.m_nBitCount, 8);
+}
+
 }  // namespace
 }  // namespace gridmorph
