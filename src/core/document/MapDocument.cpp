@@ -48,6 +48,9 @@ void CMapDocument::SetPathAndTitle(const std::string& strPath)
 
 void CMapDocument::SetImage(std::unique_ptr<CDIBWorld> pImage)
 {
+    m_host.MapChanging(m_pImage.get());
+    if (!pImage)
+        m_host.MapChanging(m_pTransformedMap.get());
     DestroyMap(m_pImage);
     m_pImage = std::move(pImage);
     if (!m_pImage) {
@@ -58,6 +61,7 @@ void CMapDocument::SetImage(std::unique_ptr<CDIBWorld> pImage)
 
 void CMapDocument::SetTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap)
 {
+    m_host.MapChanging(m_pTransformedMap.get());
     DestroyMap(m_pTransformedMap);
     // A transformed map is always made from the current one.
     if (m_pImage)
@@ -71,6 +75,8 @@ void CMapDocument::DeleteContents()
     m_bTransformedModified = false;
     m_bShowTransformed = false;
     m_strFilePath.clear();
+    m_host.MapChanging(m_pImage.get());
+    m_host.MapChanging(m_pTransformedMap.get());
     DestroyMap(m_pImage);
     DestroyMap(m_pTransformedMap);
     m_host.ResetLocators();

@@ -26,6 +26,9 @@ public:
     virtual void SetPathName(const std::string& /*strPath*/, bool /*bAddToRecent*/) {}
     virtual void UpdateAllViews() {}
     virtual void ResetLocators() {}
+    // The map is about to be destroyed or replaced: whatever reads it on other threads
+    // (the view's reduced copies) must stop first.
+    virtual void MapChanging(const CDIBWorld* /*pMap*/) {}
     // The New Background Map dialog; false when it did not end with OK.
     virtual bool RunNewMapDialog(SNewMapRequest& /*request*/) { return false; }
     // The Create World File dialog, which writes the world files itself.

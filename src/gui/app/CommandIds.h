@@ -34,6 +34,14 @@ enum ECommand : int {
     ID_ACTION_SETUP_FROM_WORLD_FILE = 32785,
     ID_FILE_CREATE_WORLD_FILE = 32786,
     ID_ACTION_GREY_SCALE = 32788,
+    // The view's zoom, magnifier and crosshair.
+    ID_VIEW_ZOOM_IN = 32901,
+    ID_VIEW_ZOOM_OUT = 32902,
+    ID_VIEW_ACTUAL_SIZE = 32903,
+    ID_VIEW_FIT_WHOLE_MAP = 32904,
+    ID_VIEW_OPEN_MAPS_TO_FIT = 32905,
+    ID_VIEW_MAGNIFIER = 32906,
+    ID_VIEW_CROSSHAIR = 32907,
 };
 
 }  // namespace gridmorph
