@@ -77,6 +77,30 @@ void SampleRow(const std::uint8_t* pSource, const int* pColumns, int nWidth, con
     }
 }
 
+// One window row as the mean of 2 x 2 source pixels from two source rows: for zooms between
+// two reduced copies, where every window pixel covers more than one pixel of the finer copy
+// (and less than two), so that thin lines never fall between the samples.
+template <int nBytes>
+void AverageRow(const std::uint8_t* pTop, const std::uint8_t* pBottom, const int* pColumns, int nLastColumn,
+                int nWidth, const std::uint32_t* pColours, std::uint32_t* pTarget)
+{
+    auto colour = [pColours](const std::uint8_t* p) -> std::uint32_t {
+        if constexpr (nBytes == 1)
+            return pColours[p[0]];
+        else
+            return (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
+    };
+    for (int x = 0; x < nWidth; ++x) {
+        const int c0 = pColumns[x], c1 = std::min(c0 + 1, nLastColumn);
+        const std::uint32_t a = colour(pTop + std::size_t(c0) * nBytes), b = colour(pTop + std::size_t(c1) * nBytes),
+                            c = colour(pBottom + std::size_t(c0) * nBytes),
+                            d = colour(pBottom + std::size_t(c1) * nBytes);
+        const std::uint32_t nRedBlue = (a & 0xFF00FFu) + (b & 0xFF00FFu) + (c & 0xFF00FFu) + (d & 0xFF00FFu) + 0x20002u;
+        const std::uint32_t nGreen = (a & 0xFF00u) + (b & 0xFF00u) + (c & 0xFF00u) + (d & 0xFF00u) + 0x200u;
+        pTarget[x] = 0xFF000000u | ((nRedBlue >> 2) & 0xFF00FFu) | ((nGreen >> 2) & 0xFF00u);
+    }
+}
+
 }  // namespace
 
 const QImage& CMapPainter::Paint(const CDIBImage& picture, const SPyramidLevel* pLevel,
@@ -105,6 +129,8 @@ const QImage& CMapPainter::Paint(const CDIBImage& picture, const SPyramidLevel* 
         for (int i = 0; i < 256; ++i)
             aColours[i] = pTable ? Opaque(pTable[i].rgbRed, pTable[i].rgbGreen, pTable[i].rgbBlue) : 0xFF000000u;
     }
+    // Between two reduced copies each window pixel covers more than one pixel of the finer.
+    const bool bAverage = pLevel && transform.Zoom() * double(1 << nShift) < 1.0 - 1e-9;
     int nPreviousRow = -1;
     for (int y = 0; y < nHeight; ++y) {
         auto* pTarget = reinterpret_cast<std::uint32_t*>(m_buffer.scanLine(y));
@@ -116,6 +142,15 @@ const QImage& CMapPainter::Paint(const CDIBImage& picture, const SPyramidLevel* 
             continue;
         }
         nPreviousRow = nRow;
+        if (bAverage) {
+            const std::uint8_t* pTop = pLevel->Row(nRow);
+            const std::uint8_t* pBottom = pLevel->Row(std::min(nRow + 1, nSourceHeight - 1));
+            if (nBytes == 1)
+                AverageRow<1>(pTop, pBottom, m_aColumns.data(), nSourceWidth - 1, nWidth, aColours, pTarget);
+            else
+                AverageRow<3>(pTop, pBottom, m_aColumns.data(), nSourceWidth - 1, nWidth, aColours, pTarget);
+            continue;
+        }
         const std::uint8_t* pSource =
             pLevel ? pLevel->Row(nRow) : picture.StorageRow(picture.m_nImageHeight - 1 - nRow);
         switch (nBytes) {

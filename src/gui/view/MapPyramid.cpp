@@ -44,33 +44,53 @@ struct SSource {
     const std::uint8_t* Row(int y) const { return fnRow(pOwner, y); }
 };
 
-// Halves the rows [y0, y1) of the target from the source.
-void HalveRows(const SSource& source, SPyramidLevel& target, int y0, int y1, const std::uint8_t (*aTable)[3],
-               const std::vector<std::uint8_t>& aNearest)
+// Halves the rows [y0, y1) of a level of blue-green-red pixels from nIn bytes a pixel.
+template <int nIn>
+void HalveColourRows(const SSource& source, SPyramidLevel& target, int y0, int y1)
 {
-    const int nIn = source.nBytesPerPixel, nOut = target.nBytesPerPixel;
+    const int nLastPair = (source.nWidth / 2) * 2;  // columns that have a right-hand neighbour pair
     for (int y = y0; y < y1; ++y) {
         const std::uint8_t* pTop = source.Row(2 * y);
         const std::uint8_t* pBottom = source.Row(std::min(2 * y + 1, source.nHeight - 1));
-        std::uint8_t* pTarget = target.aPixels.data() + std::size_t(y) * target.nWidth * nOut;
+        std::uint8_t* pTarget = target.aPixels.data() + std::size_t(y) * target.nWidth * 3;
+        int x = 0;
+        for (; 2 * x < nLastPair; ++x, pTop += 2 * nIn, pBottom += 2 * nIn, pTarget += 3)
+            for (int k = 0; k < 3; ++k)
+                pTarget[k] = static_cast<std::uint8_t>((pTop[k] + pTop[nIn + k] + pBottom[k] + pBottom[nIn + k] + 2) >> 2);
+        if (x < target.nWidth)  // an odd width: the last column pairs with itself
+            for (int k = 0; k < 3; ++k)
+                pTarget[k] = static_cast<std::uint8_t>((2 * pTop[k] + 2 * pBottom[k] + 2) >> 2);
+    }
+}
+
+// Halves the rows [y0, y1) of a level of colour-table entries.
+void HalveTableRows(const SSource& source, SPyramidLevel& target, int y0, int y1, const std::uint8_t (*aTable)[3],
+                    const std::vector<std::uint8_t>& aNearest)
+{
+    for (int y = y0; y < y1; ++y) {
+        const std::uint8_t* pTop = source.Row(2 * y);
+        const std::uint8_t* pBottom = source.Row(std::min(2 * y + 1, source.nHeight - 1));
+        std::uint8_t* pTarget = target.aPixels.data() + std::size_t(y) * target.nWidth;
         for (int x = 0; x < target.nWidth; ++x) {
             const int x0 = 2 * x, x1 = std::min(2 * x + 1, source.nWidth - 1);
-            if (nOut == 1) {
-                const std::uint8_t* a[4] = {aTable[pTop[x0]], aTable[pTop[x1]], aTable[pBottom[x0]], aTable[pBottom[x1]]};
-                const int nBlue = (a[0][0] + a[1][0] + a[2][0] + a[3][0] + 2) >> 2;
-                const int nGreen = (a[0][1] + a[1][1] + a[2][1] + a[3][1] + 2) >> 2;
-                const int nRed = (a[0][2] + a[1][2] + a[2][2] + a[3][2] + 2) >> 2;
-                pTarget[x] = aNearest[((nRed >> 3) << 10) | ((nGreen >> 3) << 5) | (nBlue >> 3)];
-            } else {
-                const std::uint8_t* a = pTop + x0 * nIn;
-                const std::uint8_t* b = pTop + x1 * nIn;
-                const std::uint8_t* c = pBottom + x0 * nIn;
-                const std::uint8_t* d = pBottom + x1 * nIn;
-                for (int k = 0; k < 3; ++k)
-                    pTarget[3 * x + k] = static_cast<std::uint8_t>((a[k] + b[k] + c[k] + d[k] + 2) >> 2);
-            }
+            const std::uint8_t* a[4] = {aTable[pTop[x0]], aTable[pTop[x1]], aTable[pBottom[x0]], aTable[pBottom[x1]]};
+            const int nBlue = (a[0][0] + a[1][0] + a[2][0] + a[3][0] + 2) >> 2;
+            const int nGreen = (a[0][1] + a[1][1] + a[2][1] + a[3][1] + 2) >> 2;
+            const int nRed = (a[0][2] + a[1][2] + a[2][2] + a[3][2] + 2) >> 2;
+            pTarget[x] = aNearest[((nRed >> 3) << 10) | ((nGreen >> 3) << 5) | (nBlue >> 3)];
         }
     }
+}
+
+void HalveRows(const SSource& source, SPyramidLevel& target, int y0, int y1, const std::uint8_t (*aTable)[3],
+               const std::vector<std::uint8_t>& aNearest)
+{
+    if (target.nBytesPerPixel == 1)
+        HalveTableRows(source, target, y0, y1, aTable, aNearest);
+    else if (source.nBytesPerPixel == 4)
+        HalveColourRows<4>(source, target, y0, y1);
+    else
+        HalveColourRows<3>(source, target, y0, y1);
 }
 
 }  // namespace
