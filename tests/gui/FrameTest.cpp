@@ -39,13 +39,14 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
 {
     ASSERT_TRUE(Start());
     const QList<QAction*> aMenus = Frame().menuBar()->actions();
-    ASSERT_EQ(aMenus.size(), 4);
+    ASSERT_EQ(aMenus.size(), 5);
     const std::vector<std::pair<QString, std::vector<QString>>> aExpected = {
         {QStringLiteral("&File"),
          {QStringLiteral("&New...\tCtrl+N"), QStringLiteral("&Open...\tCtrl+O"), QStringLiteral("&Close"),
           QStringLiteral("&Save\tCtrl+S"), QStringLiteral("Save &As..."), QStringLiteral("-"),
           QStringLiteral("Save &Transformed Map As..."), QStringLiteral("-"), QStringLiteral("Create World File..."),
           QStringLiteral("-"), QStringLiteral("Recent File"), QStringLiteral("-"), QStringLiteral("E&xit")}},
+        {QStringLiteral("&Edit"), {QStringLiteral("&Undo\tCtrl+Z"), QStringLiteral("&Redo\tCtrl+Shift+Z")}},
         {QStringLiteral("&View"),
          {QStringLiteral("&Locators"), QStringLiteral("&Show Transformed Map"), QStringLiteral("&Map Edge Locations..."),
           QStringLiteral("-"), QStringLiteral("Zoom &In\tCtrl++"), QStringLiteral("Zoom &Out\tCtrl+-"),

@@ -70,6 +70,22 @@ void CMapDocument::SetTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap)
         m_bShowTransformed = false;
 }
 
+std::unique_ptr<CDIBWorld> CMapDocument::ExchangeImage(std::unique_ptr<CDIBWorld> pImage)
+{
+    m_host.MapChanging(m_pImage.get());
+    std::swap(m_pImage, pImage);
+    return pImage;
+}
+
+std::unique_ptr<CDIBWorld> CMapDocument::ExchangeTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap)
+{
+    m_host.MapChanging(m_pTransformedMap.get());
+    std::swap(m_pTransformedMap, pTransformedMap);
+    if (!m_pTransformedMap)
+        m_bShowTransformed = false;
+    return pTransformedMap;
+}
+
 void CMapDocument::DeleteContents()
 {
     m_bTransformedModified = false;

@@ -86,6 +86,10 @@ public:
     CDIBWorld* GetTransformedMap() const { return m_pTransformedMap.get(); }
     void SetImage(std::unique_ptr<CDIBWorld> pImage);
     void SetTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap);
+    // Put another picture in the map's place and hand back the one there was (undo and
+    // redo keep it); a null transformed map also stops showing it.
+    std::unique_ptr<CDIBWorld> ExchangeImage(std::unique_ptr<CDIBWorld> pImage);
+    std::unique_ptr<CDIBWorld> ExchangeTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap);
     bool IsShowingTransformed() const { return m_bShowTransformed; }
     void SetShowTransformed(bool bShow) { m_bShowTransformed = bShow && m_pTransformedMap != nullptr; }
 

@@ -42,6 +42,8 @@ enum ECommand : int {
     ID_VIEW_OPEN_MAPS_TO_FIT = 32905,
     ID_VIEW_MAGNIFIER = 32906,
     ID_VIEW_CROSSHAIR = 32907,
+    ID_EDIT_UNDO = 57643,
+    ID_EDIT_REDO = 57644,
 };
 
 }  // namespace gridmorph

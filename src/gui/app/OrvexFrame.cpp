@@ -143,6 +143,12 @@ void COrvexFrame::CreateMenus()
     AddCommand(pFile, ID_APP_EXIT, QStringLiteral("E&xit"),
                QStringLiteral("Quit the application; prompts to save documents\nExit"));
 
+    QMenu* pEditMenu = menuBar()->addMenu(QStringLiteral("&Edit"));
+    AddCommand(pEditMenu, ID_EDIT_UNDO, QStringLiteral("&Undo"), QStringLiteral("Undo the last action\nUndo"),
+               QKeySequence(Qt::CTRL | Qt::Key_Z));
+    AddCommand(pEditMenu, ID_EDIT_REDO, QStringLiteral("&Redo"), QStringLiteral("Redo the previously undone action\nRedo"),
+               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+
     QMenu* pViewMenu = menuBar()->addMenu(QStringLiteral("&View"));
     AddCommand(pViewMenu, ID_VIEW_LOCATORS, QStringLiteral("&Locators"),
                QStringLiteral("Show or hide the locators\nToggle the locators"));
@@ -236,6 +242,8 @@ void COrvexFrame::CreateMenus()
     OnCommand(ID_ACTION_GREY_SCALE, [pView] { pView->OnActionConvertToGreyScale(); });
     for (int nCommand : {ID_VIEW_OPEN_MAPS_TO_FIT, ID_VIEW_MAGNIFIER, ID_VIEW_CROSSHAIR})
         Action(nCommand)->setCheckable(true);
+    OnCommand(ID_EDIT_UNDO, [pView] { pView->OnEditUndo(); });
+    OnCommand(ID_EDIT_REDO, [pView] { pView->OnEditRedo(); });
     OnCommand(ID_VIEW_ZOOM_IN, [pView] { pView->OnViewZoomIn(); });
     OnCommand(ID_VIEW_ZOOM_OUT, [pView] { pView->OnViewZoomOut(); });
     OnCommand(ID_VIEW_ACTUAL_SIZE, [pView] { pView->OnViewActualSize(); });
@@ -244,7 +252,7 @@ void COrvexFrame::CreateMenus()
     OnCommand(ID_VIEW_MAGNIFIER, [pView] { pView->OnViewMagnifier(); });
     OnCommand(ID_VIEW_CROSSHAIR, [pView] { pView->OnViewCrosshair(); });
 
-    for (QMenu* pMenu : {pFile, pViewMenu, pActionMenu, pHelp})
+    for (QMenu* pMenu : {pFile, pEditMenu, pViewMenu, pActionMenu, pHelp})
         connect(pMenu, &QMenu::aboutToShow, this, &COrvexFrame::UpdateCommandUI);
 }
 
@@ -368,6 +376,8 @@ void COrvexFrame::UpdateCommandUI()
         {ID_ACTION_GREY_SCALE, m_pView->CanConvertToGreyScale()},
         {ID_VIEW_ZOOM_IN, m_pView->CanZoom() && m_pView->Zoom() < CViewTransform::kMaxZoom},
         {ID_VIEW_ZOOM_OUT, m_pView->CanZoom()},
+        {ID_EDIT_UNDO, m_pView->CanUndo()},
+        {ID_EDIT_REDO, m_pView->CanRedo()},
         {ID_VIEW_ACTUAL_SIZE, m_pView->CanZoom()},
         {ID_VIEW_FIT_WHOLE_MAP, m_pView->CanZoom()},
     };
@@ -375,6 +385,10 @@ void COrvexFrame::UpdateCommandUI()
         Action(nCommand)->setEnabled(bEnabled);
     Action(ID_VIEW_LOCATORS)->setChecked(m_pView->m_bShowLocators);
     Action(ID_VIEW_SHOW_TRANSFORMED)->setChecked(m_pView->m_bShowTransformed);
+    // Undo and Redo name what they take back.
+    const QString strUndo = m_pView->UndoList().UndoName(), strRedo = m_pView->UndoList().RedoName();
+    Action(ID_EDIT_UNDO)->setText(strUndo.isEmpty() ? QStringLiteral("&Undo") : QStringLiteral("&Undo ") + strUndo);
+    Action(ID_EDIT_REDO)->setText(strRedo.isEmpty() ? QStringLiteral("&Redo") : QStringLiteral("&Redo ") + strRedo);
     Action(ID_VIEW_OPEN_MAPS_TO_FIT)->setChecked(m_pView->OpensMapsToFit());
     Action(ID_VIEW_MAGNIFIER)->setChecked(m_pView->m_bMagnifier);
     Action(ID_VIEW_CROSSHAIR)->setChecked(m_pView->m_bCrosshair);

@@ -24,6 +24,7 @@ namespace {
 
 constexpr const char* kViewSection = "View";
 constexpr const char* kOpenToFitEntry = "OpenMapsToFit";
+constexpr const char* kUndoBudgetEntry = "UndoMemoryMB";
 // How far the magnifier stands off the pointer, window pixels.
 constexpr int kMagnifierOffset = 24;
 
@@ -45,6 +46,8 @@ COrvexView::COrvexView(QWidget* pParent) : QAbstractScrollArea(pParent)
     m_pMapPosition->setObjectName(QStringLiteral("mapPosition"));
     m_pMapPosition->hide();
     m_bOpenToFit = GetPlatform().GetProfileInt(kViewSection, kOpenToFitEntry, 0) != 0;
+    const int nBudgetMB = GetPlatform().GetProfileInt(kViewSection, kUndoBudgetEntry, 1024);
+    m_undo.SetBudget(std::size_t(std::max(nBudgetMB, 0)) << 20);
     ResetLocators();
 }
 
@@ -86,7 +89,8 @@ void COrvexView::ResetLocators()
     m_nKeyLocator = 0;
     m_ptDrag = QPoint();
     m_bShowTransformed = false;
-    // A new document starts at its first zoom.
+    // A new document starts at its first zoom, with nothing to undo.
+    m_undo.Clear();
     m_aPlaces[0] = SPlace();
     m_aPlaces[1] = SPlace();
 }
@@ -774,6 +778,9 @@ void COrvexView::PutLocator(int nLocator, const QPoint& ptPicture)
 {
     if (nLocator < 1 || nLocator > 3)
         return;
+    if (m_locators.m_nLocatorX[nLocator - 1] == ptPicture.x() && m_locators.m_nLocatorY[nLocator - 1] == ptPicture.y())
+        return;
+    RecordStep(BeginStep(QStringLiteral("Move Locator")));
     m_locators.m_nLocatorX[nLocator - 1] = ptPicture.x();
     m_locators.m_nLocatorY[nLocator - 1] = ptPicture.y();
 }
@@ -921,6 +928,7 @@ void COrvexView::OnActionSetupTransform()
     dialog.SetFrom(m_locators, pSource->m_nImageWidth, pSource->m_nImageHeight);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    RecordStep(BeginStep(QStringLiteral("Setup Transform")));
     dialog.CopyTo(m_locators);
     viewport()->update();
 }
@@ -944,9 +952,12 @@ void COrvexView::OnActionApplyTransform()
     // transformed map there was stays with its own unsaved flag.
     if (eResult != ETransformResult::Done || !pTransformedMap)
         return;
-    m_pDocument->SetTransformedMap(std::move(pTransformedMap));
+    std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Apply Transform"));
+    pStep->bTransformedPicture = true;
+    pStep->pTransformed = m_pDocument->ExchangeTransformedMap(std::move(pTransformedMap));
     m_locators.m_bTransformApplied = true;
     m_pDocument->SetTransformedModified(true);
+    RecordStep(std::move(pStep));
     if (m_bShowTransformed)
         OnInitialUpdate();
 }
@@ -956,6 +967,7 @@ void COrvexView::OnActionMoveLocatorsToCorners()
     const CDIBWorld* pSource = SourceMap();
     if (!pSource)
         return;
+    RecordStep(BeginStep(QStringLiteral("Move Locators to Corners")));
     m_locators.MoveLocatorsToCorners(pSource->m_nImageWidth, pSource->m_nImageHeight);
     viewport()->update();
 }
@@ -988,8 +1000,15 @@ void COrvexView::OnActionEditMapLocation()
     double dWest = dialog.m_dWest, dNorth = dialog.m_dNorth, dEast = dialog.m_dEast, dSouth = dialog.m_dSouth;
     if (dialog.m_nEdgeMode == 1)
         OutsideEdgesToCentres(pMap->m_nImageWidth, pMap->m_nImageHeight, dWest, dNorth, dEast, dSouth);
+    std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Edit Map Location"));
+    pStep->bEdges = true;
+    pStep->bEdgesOfTransformed = m_bShowTransformed;
+    pStep->bWorld = pMap->m_bWorld;
+    pStep->dWest = pMap->GetWest(), pStep->dNorth = pMap->GetNorth(), pStep->dEast = pMap->GetEast(),
+    pStep->dSouth = pMap->GetSouth();
     pMap->SetEdges(dWest, dNorth, dEast, dSouth);
     MarkDisplayedChanged();
+    RecordStep(std::move(pStep));
 }
 
 void COrvexView::OnActionSetupFromWorldFile()
@@ -1005,13 +1024,16 @@ void COrvexView::OnActionSetupFromWorldFile()
     m_pDocument->SetModifiedFlag(true);
 }
 
-void COrvexView::ReplaceDisplayedMap(std::unique_ptr<CDIBWorld> pMap)
+void COrvexView::ReplaceDisplayedMap(std::unique_ptr<CDIBWorld> pMap, SViewUndoStep& step)
 {
+    // The picture that goes is kept for undo.
     if (m_bShowTransformed) {
-        m_pDocument->SetTransformedMap(std::move(pMap));
+        step.bTransformedPicture = true;
+        step.pTransformed = m_pDocument->ExchangeTransformedMap(std::move(pMap));
         m_pDocument->SetTransformedModified(true);
     } else {
-        m_pDocument->SetImage(std::move(pMap));
+        step.bSourcePicture = true;
+        step.pSource = m_pDocument->ExchangeImage(std::move(pMap));
         m_pDocument->SetModifiedFlag(true);
     }
 }
@@ -1036,7 +1058,10 @@ void COrvexView::Convert(int nBitCount)
         pNew->DestroyImage(false);
         return;
     }
-    ReplaceDisplayedMap(std::move(pNew));
+    std::unique_ptr<SViewUndoStep> pStep = BeginStep(nBitCount == 8 ? QStringLiteral("Convert to 8 bit")
+                                                                     : QStringLiteral("Convert to 24 bit"));
+    ReplaceDisplayedMap(std::move(pNew), *pStep);
+    RecordStep(std::move(pStep));
 }
 
 void COrvexView::OnActionConvertTo24Bit()
@@ -1079,7 +1104,9 @@ void COrvexView::Crop()
         pNew->DestroyImage(false);
         return;
     }
-    ReplaceDisplayedMap(std::move(pNew));
+    std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Crop"));
+    ReplaceDisplayedMap(std::move(pNew), *pStep);
+    RecordStep(std::move(pStep));
     m_bCropRect = false;
     OnInitialUpdate();
     ScrollToPosition(QPoint(0, 0));
@@ -1094,13 +1121,117 @@ void COrvexView::OnActionCrop()
 void COrvexView::OnActionConvertToGreyScale()
 {
     if (CDIBWorld* pMap = DisplayedMap()) {
+        // The picture as it was is kept for undo (a copy: the change is in place).
+        std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Convert to Grey Scale"));
+        auto pCopy = std::make_unique<CDIBWorld>();
+        if (pCopy->CreateImage(pMap->m_nBitCount, pMap, true, true, true, false, false)) {
+            (m_bShowTransformed ? pStep->bTransformedPicture : pStep->bSourcePicture) = true;
+            (m_bShowTransformed ? pStep->pTransformed : pStep->pSource) = std::move(pCopy);
+        } else {
+            pStep.reset();
+        }
         // The reduced copies are made again from the new pixels.
         OnMapChanging(pMap);
         pMap->ConvertToGreyScale();
         EnsurePyramid();
         MarkDisplayedChanged();
+        if (pStep)
+            RecordStep(std::move(pStep));
     }
     viewport()->update();
+}
+
+// ---- undo ----
+
+std::unique_ptr<SViewUndoStep> COrvexView::BeginStep(const QString& strName) const
+{
+    auto pStep = std::make_unique<SViewUndoStep>();
+    pStep->strName = strName;
+    pStep->locators = m_locators;
+    if (m_pDocument) {
+        pStep->bModified = m_pDocument->IsModified();
+        pStep->bTransformedModified = m_pDocument->IsTransformedModified();
+    }
+    return pStep;
+}
+
+void COrvexView::RecordStep(std::unique_ptr<SViewUndoStep> pStep)
+{
+    if (!pStep || !m_pDocument)
+        return;
+    // The flags are read once the command has set them.
+    pStep->bModifiedAfter = m_pDocument->IsModified();
+    pStep->bTransformedModifiedAfter = m_pDocument->IsTransformedModified();
+    const int nDropped = m_undo.Push(std::move(pStep));
+    if (nDropped > 0 && m_fnStatusText)
+        m_fnStatusText(0, QStringLiteral("The oldest undo steps were dropped to stay within %1 MB")
+                              .arg(qulonglong(m_undo.Budget() >> 20)));
+}
+
+std::unique_ptr<SViewUndoStep> COrvexView::ApplyStep(SViewUndoStep& step)
+{
+    std::unique_ptr<SViewUndoStep> pInverse = BeginStep(step.strName);
+    m_locators = step.locators;
+    if (step.bSourcePicture && step.pSource) {
+        pInverse->bSourcePicture = true;
+        pInverse->pSource = m_pDocument->ExchangeImage(std::move(step.pSource));
+    }
+    if (step.bTransformedPicture) {
+        pInverse->bTransformedPicture = true;
+        pInverse->pTransformed = m_pDocument->ExchangeTransformedMap(std::move(step.pTransformed));
+        if (!m_pDocument->GetTransformedMap())
+            m_bShowTransformed = false;
+    }
+    if (step.bEdges) {
+        CDIBWorld* pMap = step.bEdgesOfTransformed ? m_pDocument->GetTransformedMap() : m_pDocument->GetImage();
+        if (pMap) {
+            pInverse->bEdges = true;
+            pInverse->bEdgesOfTransformed = step.bEdgesOfTransformed;
+            pInverse->bWorld = pMap->m_bWorld;
+            pInverse->dWest = pMap->GetWest(), pInverse->dNorth = pMap->GetNorth(), pInverse->dEast = pMap->GetEast(),
+            pInverse->dSouth = pMap->GetSouth();
+            if (step.bWorld)
+                pMap->SetEdges(step.dWest, step.dNorth, step.dEast, step.dSouth);
+            else
+                pMap->m_bWorld = 0;
+        }
+    }
+    // The flags from before the step, unless the map was saved since: then it differs
+    // from its file again.
+    const bool bModified = m_pDocument->IsModified(), bTransformedModified = m_pDocument->IsTransformedModified();
+    m_pDocument->SetModifiedFlag(bModified == step.bModifiedAfter ? step.bModified : true);
+    m_pDocument->SetTransformedModified(bTransformedModified == step.bTransformedModifiedAfter
+                                            ? step.bTransformedModified
+                                            : true);
+    pInverse->bModifiedAfter = m_pDocument->IsModified();
+    pInverse->bTransformedModifiedAfter = m_pDocument->IsTransformedModified();
+    m_pDocument->SetShowTransformed(m_bShowTransformed);
+    m_bShowTransformed = m_pDocument->IsShowingTransformed();
+    // A crop rectangle or a dragged locator belongs to the state that went.
+    m_bCropRect = false;
+    m_bDragging = false;
+    m_bLocatorDrag = false;
+    return pInverse;
+}
+
+void COrvexView::OnEditUndo()
+{
+    std::unique_ptr<SViewUndoStep> pStep = m_undo.TakeUndo();
+    if (!pStep || !m_pDocument)
+        return;
+    m_undo.PushRedo(ApplyStep(*pStep));
+    OnInitialUpdate();
+    emit CommandStateChanged();
+}
+
+void COrvexView::OnEditRedo()
+{
+    std::unique_ptr<SViewUndoStep> pStep = m_undo.TakeRedo();
+    if (!pStep || !m_pDocument)
+        return;
+    m_undo.PushUndoKeepRedo(ApplyStep(*pStep));
+    OnInitialUpdate();
+    emit CommandStateChanged();
 }
 
 }  // namespace gridmorph

@@ -9,6 +9,7 @@
 #include "view/MapPainter.h"
 #include "view/MapPyramid.h"
 #include "view/ViewTransform.h"
+#include "view/ViewUndo.h"
 
 class QLabel;
 
@@ -63,6 +64,12 @@ public:
     // Sets the zoom keeping the picture point under the window point where it is.
     void SetZoom(double dZoom, const QPoint& ptAnchor);
     void SetZoom(double dZoom);
+    // Undo and redo of the locator moves and the commands that change a map or its flags.
+    void OnEditUndo();
+    void OnEditRedo();
+    bool CanUndo() const { return m_undo.CanUndo(); }
+    bool CanRedo() const { return m_undo.CanRedo(); }
+    CViewUndo& UndoList() { return m_undo; }
     void OnViewZoomIn();
     void OnViewZoomOut();
     void OnViewActualSize();
@@ -157,7 +164,13 @@ private:
     void Convert(int nBitCount);
     void Crop();
     // A new picture takes the displayed map's place, with its unsaved flag.
-    void ReplaceDisplayedMap(std::unique_ptr<CDIBWorld> pMap);
+    void ReplaceDisplayedMap(std::unique_ptr<CDIBWorld> pMap, SViewUndoStep& step);
+    // A step with the locators and flags as they are now, and its recording once the
+    // command has done its work.
+    std::unique_ptr<SViewUndoStep> BeginStep(const QString& strName) const;
+    void RecordStep(std::unique_ptr<SViewUndoStep> pStep);
+    // Puts the step's state in place and returns the state it replaced.
+    std::unique_ptr<SViewUndoStep> ApplyStep(SViewUndoStep& step);
     void MarkDisplayedChanged();
     void DrawLocators(class QPainter& painter);
     void DrawCropRect(class QPainter& painter);
@@ -183,6 +196,7 @@ private:
     CMapPainter m_painter;
     CMapPainter m_magnifierPainter;
     CViewTransform m_transform;
+    CViewUndo m_undo;
     // The zoom and scroll position of the source (0) and the transformed map (1), kept
     // while the other is shown; unset until the map is first shown.
     struct SPlace {
