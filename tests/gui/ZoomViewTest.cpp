@@ -8,8 +8,13 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include <QLineEdit>
+#include <QFileInfo>
+
 #include "app/CommandIds.h"
 #include "gui/GuiTestSupport.h"
+#include "gui/ModalDriver.h"
+#include "view/OrvexTransDlg.h"
 #include "view/MapPyramid.h"
 #include "view/OrvexView.h"
 #include "view/ViewTransform.h"
@@ -27,6 +32,7 @@ protected:
         CDIBWorld map;
         test::MakePatternPicture(map, nBitCount, nWidth, nHeight);
         const std::string strPath = m_folder.Path("zoom" + std::to_string(m_nMaps++) + ".bmp");
+        m_strLastPath = strPath;
         map.SetEdges(1000.0, 1000.0 + nHeight - 1, 1000.0 + nWidth - 1, 1000.0);
         map.SaveWorld(strPath);
         ASSERT_EQ(map.m_nErrorNumber, 0);
@@ -75,6 +81,7 @@ protected:
     }
 
     int m_nMaps = 0;
+    std::string m_strLastPath;
 };
 
 TEST_F(ZoomViewTest, PickingCropAndStatusTextsStayInPicturePixelsAtEveryZoom)
@@ -438,6 +445,42 @@ TEST_F(ZoomViewTest, StatusBarShowsEastingAndNorthingUnderThePointer)
     Document().GetImage()->m_bWorld = 0;
     Move(QPoint(23, 41));
     EXPECT_EQ(View().MapPositionLabel()->text(), QString());
+}
+
+TEST_F(ZoomViewTest, TheLocatorsAreRememberedBesideTheScanAndRestoredOnReopening)
+{
+    StartWithView();
+    OpenMap(8, 400, 300);
+    const std::string strScan = m_strLastPath;
+    const int anX[3] = {12, 380, 377}, anY[3] = {15, 11, 290};
+    test::WhenModal<COrvexTransDlg>([&](COrvexTransDlg& dialog) {
+        for (int i = 0; i < 3; ++i) {
+            dialog.Field(COrvexTransDlg::IDC_X1 + 4 * i)->setText(QString::number(anX[i]));
+            dialog.Field(COrvexTransDlg::IDC_Y1 + 4 * i)->setText(QString::number(anY[i]));
+        }
+        dialog.Field(COrvexTransDlg::IDC_EASTING1)->setText(QStringLiteral("500000"));
+        dialog.Field(COrvexTransDlg::IDC_NORTHING1)->setText(QStringLiteral("6010000"));
+        dialog.Field(COrvexTransDlg::IDC_EASTING1 + 8)->setText(QStringLiteral("504000"));
+        dialog.Field(COrvexTransDlg::IDC_NORTHING1 + 8)->setText(QStringLiteral("6007000"));
+        dialog.accept();
+    });
+    Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
+    ASSERT_TRUE(QFileInfo::exists(QString::fromStdString(strScan + ".points")));
+
+    OpenMap(8, 50, 40);  // another map: its own (default) locators
+    EXPECT_EQ(View().Locators().m_nLocatorX[2], 120);
+    EXPECT_FALSE(View().Locators().m_bTransformSetUp);
+    ASSERT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(strScan)));
+    const CLocatorSet& l = View().Locators();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(l.m_nLocatorX[i], anX[i]) << i;
+        EXPECT_EQ(l.m_nLocatorY[i], anY[i]) << i;
+    }
+    EXPECT_EQ(l.m_dEasting[0], 500000.0);
+    EXPECT_EQ(l.m_dNorthing[2], 6007000.0);
+    EXPECT_EQ(l.m_dEasting[1], 504000.0);
+    EXPECT_TRUE(l.m_bTransformSetUp);
+    EXPECT_TRUE(Frame().Pane(0)->text().contains(QStringLiteral("restored")));
 }
 
 }  // namespace

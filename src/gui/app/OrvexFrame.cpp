@@ -151,7 +151,8 @@ void COrvexFrame::CreateMenus()
 
     QMenu* pViewMenu = menuBar()->addMenu(QStringLiteral("&View"));
     AddCommand(pViewMenu, ID_VIEW_LOCATORS, QStringLiteral("&Locators"),
-               QStringLiteral("Show or hide the locators\nToggle the locators"));
+               QStringLiteral("Show or hide the locators; move them with Shift-drag, or select with 1/2/3 and use "
+                              "the arrow keys\nToggle the locators"));
     AddCommand(pViewMenu, ID_VIEW_SHOW_TRANSFORMED, QStringLiteral("&Show Transformed Map"),
                QStringLiteral("Show or hide the transformed map\nToggle maps"));
     AddCommand(pViewMenu, ID_VIEW_MAP_EDGES, QStringLiteral("&Map Edge Locations..."),
@@ -183,7 +184,8 @@ void COrvexFrame::CreateMenus()
     AddCommand(pActionMenu, ID_ACTION_APPLY_TRANSFORM, QStringLiteral("&Apply Transform..."),
                QStringLiteral("Transform the map\nTransform"));
     AddCommand(pActionMenu, ID_ACTION_MOVE_LOCATORS, QStringLiteral("Move Locators to Corners"),
-               QStringLiteral("Move locators to corners\nMove locators to corners"));
+               QStringLiteral("Move locators to corners; then Shift-drag, or select with 1/2/3 and use the arrow "
+                              "keys\nMove locators to corners"));
     pActionMenu->addSeparator();
     AddCommand(pActionMenu, ID_ACTION_EDIT_MAP_LOCATION, QStringLiteral("&Edit Map Location..."),
                QStringLiteral("Edit Map Location\nEdit Location"));

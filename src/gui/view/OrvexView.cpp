@@ -1,5 +1,6 @@
 #include "view/OrvexView.h"
 
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -14,6 +15,7 @@
 #include "document/MapDocument.h"
 #include "io/Numbers.h"
 #include "platform/Platform.h"
+#include "transform/PointsFile.h"
 #include "transform/Resample.h"
 #include "view/OrvexEditEdgeDlg.h"
 #include "view/OrvexTransDlg.h"
@@ -89,8 +91,10 @@ void COrvexView::ResetLocators()
     m_nKeyLocator = 0;
     m_ptDrag = QPoint();
     m_bShowTransformed = false;
-    // A new document starts at its first zoom, with nothing to undo.
+    // A new document starts at its first zoom, with nothing to undo, and with the locators
+    // remembered for its scan.
     m_undo.Clear();
+    m_bRestorePoints = true;
     m_aPlaces[0] = SPlace();
     m_aPlaces[1] = SPlace();
 }
@@ -107,6 +111,10 @@ void COrvexView::OnInitialUpdate()
     if (!SourceMap()) {
         m_locators.m_bTransformSetUp = false;
         m_locators.m_bTransformApplied = false;
+    }
+    if (m_bRestorePoints && SourceMap() && m_pDocument && !m_pDocument->GetFilePath().empty()) {
+        m_bRestorePoints = false;
+        RestorePoints();
     }
     const CDIBWorld* pMap = DisplayedMap();
     SPlace place = m_aPlaces[m_bShowTransformed ? 1 : 0];
@@ -930,6 +938,7 @@ void COrvexView::OnActionSetupTransform()
         return;
     RecordStep(BeginStep(QStringLiteral("Setup Transform")));
     dialog.CopyTo(m_locators);
+    SavePoints();
     viewport()->update();
 }
 
@@ -1139,6 +1148,42 @@ void COrvexView::OnActionConvertToGreyScale()
             RecordStep(std::move(pStep));
     }
     viewport()->update();
+}
+
+// ---- the locators remembered beside the scan ----
+
+std::string COrvexView::PointsPath() const
+{
+    return m_pDocument && !m_pDocument->GetFilePath().empty() ? m_pDocument->GetFilePath() + ".points" : std::string();
+}
+
+void COrvexView::SavePoints()
+{
+    // Only a rectangular grid is described by the file's three corner points.
+    const std::string strPath = PointsPath();
+    if (strPath.empty() || m_locators.m_bNonRectangular)
+        return;
+    if (!WritePointsFile(strPath, m_locators, std::string()) && m_fnStatusText)
+        m_fnStatusText(0, QStringLiteral("The locators could not be kept in %1").arg(QString::fromStdString(strPath)));
+}
+
+void COrvexView::RestorePoints()
+{
+    const std::string strPath = PointsPath();
+    if (strPath.empty() || !QFileInfo::exists(QString::fromStdString(strPath)))
+        return;
+    CLocatorSet locators = m_locators;
+    std::string strProblem;
+    if (!ReadPointsFile(strPath, locators, strProblem)) {
+        if (m_fnStatusText)
+            m_fnStatusText(0, QStringLiteral("The locators beside the map were not restored: %1")
+                                  .arg(QString::fromStdString(strProblem)));
+        return;
+    }
+    locators.m_bTransformSetUp = true;
+    m_locators = locators;
+    if (m_fnStatusText)
+        m_fnStatusText(0, QStringLiteral("Locators restored from %1").arg(QFileInfo(QString::fromStdString(strPath)).fileName()));
 }
 
 // ---- undo ----

@@ -171,6 +171,11 @@ private:
     void RecordStep(std::unique_ptr<SViewUndoStep> pStep);
     // Puts the step's state in place and returns the state it replaced.
     std::unique_ptr<SViewUndoStep> ApplyStep(SViewUndoStep& step);
+    // The locators of a rectangular grid are kept beside the scan (NAME.points) when the
+    // transform is set up, and put back when the scan is opened again.
+    std::string PointsPath() const;
+    void SavePoints();
+    void RestorePoints();
     void MarkDisplayedChanged();
     void DrawLocators(class QPainter& painter);
     void DrawCropRect(class QPainter& painter);
@@ -197,6 +202,7 @@ private:
     CMapPainter m_magnifierPainter;
     CViewTransform m_transform;
     CViewUndo m_undo;
+    bool m_bRestorePoints = false;
     // The zoom and scroll position of the source (0) and the transformed map (1), kept
     // while the other is shown; unset until the map is first shown.
     struct SPlace {
