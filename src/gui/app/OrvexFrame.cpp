@@ -50,6 +50,7 @@ COrvexFrame::COrvexFrame(COrvexApp& app, COrvexR4Doc& document) : m_app(app), m_
     setWindowIcon(ProgramIcon());
     m_pView = new COrvexView(this);
     setCentralWidget(m_pView);
+    m_pView->setFocus();  // the locator keys (1, 2, 3, arrows) work from the start
     m_pView->SetDocument(&m_document.Document());
 
     CreateMenus();
