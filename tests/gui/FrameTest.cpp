@@ -39,15 +39,19 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
 {
     ASSERT_TRUE(Start());
     const QList<QAction*> aMenus = Frame().menuBar()->actions();
-    ASSERT_EQ(aMenus.size(), 4);
+    ASSERT_EQ(aMenus.size(), 5);
     const std::vector<std::pair<QString, std::vector<QString>>> aExpected = {
         {QStringLiteral("&File"),
          {QStringLiteral("&New...\tCtrl+N"), QStringLiteral("&Open...\tCtrl+O"), QStringLiteral("&Close"),
           QStringLiteral("&Save\tCtrl+S"), QStringLiteral("Save &As..."), QStringLiteral("-"),
           QStringLiteral("Save &Transformed Map As..."), QStringLiteral("-"), QStringLiteral("Create World File..."),
           QStringLiteral("Coordinate S&ystem..."), QStringLiteral("-"), QStringLiteral("Recent File"), QStringLiteral("-"), QStringLiteral("E&xit")}},
+        {QStringLiteral("&Edit"), {QStringLiteral("&Undo\tCtrl+Z"), QStringLiteral("&Redo\tCtrl+Shift+Z")}},
         {QStringLiteral("&View"),
          {QStringLiteral("&Locators"), QStringLiteral("&Show Transformed Map"), QStringLiteral("&Map Edge Locations..."),
+          QStringLiteral("-"), QStringLiteral("Zoom &In\tCtrl++"), QStringLiteral("Zoom &Out\tCtrl+-"),
+          QStringLiteral("&Actual Size (100%)\tCtrl+1"), QStringLiteral("&Fit Whole Map\tCtrl+0"),
+          QStringLiteral("Open Maps to &Fit"), QStringLiteral("Ma&gnifier"), QStringLiteral("&Crosshair"),
           QStringLiteral("-"), QStringLiteral("&Toolbar"), QStringLiteral("&Status Bar")}},
         {QStringLiteral("&Action"),
          {QStringLiteral("&Setup Transform..."), QStringLiteral("&Apply Transform..."),
@@ -83,15 +87,21 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
     EXPECT_EQ(Frame().Action(ID_HELP)->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_EQ(Frame().Action(ID_CONTEXT_HELP)->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F1));
 
-    // Toolbar: New, Open, Save, a separator, Help Topics; every button has an icon.
+    // Toolbar: New, Open, Save, a separator, the four zoom commands, a separator, Help
+    // Topics; every button has an icon.
     const QList<QAction*> aButtons = Frame().ToolBar()->actions();
-    ASSERT_EQ(aButtons.size(), 5);
+    ASSERT_EQ(aButtons.size(), 10);
     EXPECT_EQ(aButtons[0], Frame().Action(ID_FILE_NEW));
     EXPECT_EQ(aButtons[1], Frame().Action(ID_FILE_OPEN));
     EXPECT_EQ(aButtons[2], Frame().Action(ID_FILE_SAVE));
     EXPECT_TRUE(aButtons[3]->isSeparator());
-    EXPECT_EQ(aButtons[4], Frame().Action(ID_HELP_FINDER));
-    for (int i : {0, 1, 2, 4})
+    EXPECT_EQ(aButtons[4], Frame().Action(ID_VIEW_ZOOM_IN));
+    EXPECT_EQ(aButtons[5], Frame().Action(ID_VIEW_ZOOM_OUT));
+    EXPECT_EQ(aButtons[6], Frame().Action(ID_VIEW_ACTUAL_SIZE));
+    EXPECT_EQ(aButtons[7], Frame().Action(ID_VIEW_FIT_WHOLE_MAP));
+    EXPECT_TRUE(aButtons[8]->isSeparator());
+    EXPECT_EQ(aButtons[9], Frame().Action(ID_HELP_FINDER));
+    for (int i : {0, 1, 2, 4, 5, 6, 7, 9})
         EXPECT_FALSE(aButtons[i]->icon().isNull()) << i;
 
     // Status bar: the idle text, and two panes no wider than 100 pixels.

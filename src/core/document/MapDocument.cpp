@@ -51,6 +51,9 @@ void CMapDocument::SetPathAndTitle(const std::string& strPath)
 
 void CMapDocument::SetImage(std::unique_ptr<CDIBWorld> pImage)
 {
+    m_host.MapChanging(m_pImage.get());
+    if (!pImage)
+        m_host.MapChanging(m_pTransformedMap.get());
     DestroyMap(m_pImage);
     m_pImage = std::move(pImage);
     if (!m_pImage) {
@@ -75,6 +78,7 @@ void CMapDocument::SetCoordinateSystem(const std::optional<SCoordinateSystem>& s
 
 void CMapDocument::SetTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap)
 {
+    m_host.MapChanging(m_pTransformedMap.get());
     DestroyMap(m_pTransformedMap);
     // A transformed map is always made from the current one.
     if (m_pImage)
@@ -83,11 +87,29 @@ void CMapDocument::SetTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap)
         m_bShowTransformed = false;
 }
 
+std::unique_ptr<CDIBWorld> CMapDocument::ExchangeImage(std::unique_ptr<CDIBWorld> pImage)
+{
+    m_host.MapChanging(m_pImage.get());
+    std::swap(m_pImage, pImage);
+    return pImage;
+}
+
+std::unique_ptr<CDIBWorld> CMapDocument::ExchangeTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap)
+{
+    m_host.MapChanging(m_pTransformedMap.get());
+    std::swap(m_pTransformedMap, pTransformedMap);
+    if (!m_pTransformedMap)
+        m_bShowTransformed = false;
+    return pTransformedMap;
+}
+
 void CMapDocument::DeleteContents()
 {
     m_bTransformedModified = false;
     m_bShowTransformed = false;
     m_strFilePath.clear();
+    m_host.MapChanging(m_pImage.get());
+    m_host.MapChanging(m_pTransformedMap.get());
     DestroyMap(m_pImage);
     DestroyMap(m_pTransformedMap);
     m_host.ResetLocators();

@@ -26,6 +26,9 @@ public:
     virtual void SetPathName(const std::string& /*strPath*/, bool /*bAddToRecent*/) {}
     virtual void UpdateAllViews() {}
     virtual void ResetLocators() {}
+    // The map is about to be destroyed or replaced: whatever reads it on other threads
+    // (the view's reduced copies) must stop first.
+    virtual void MapChanging(const CDIBWorld* /*pMap*/) {}
     // The New Background Map dialog; false when it did not end with OK.
     virtual bool RunNewMapDialog(SNewMapRequest& /*request*/) { return false; }
     // The Create World File dialog, which writes the world files itself.
@@ -89,6 +92,10 @@ public:
     CDIBWorld* GetTransformedMap() const { return m_pTransformedMap.get(); }
     void SetImage(std::unique_ptr<CDIBWorld> pImage);
     void SetTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap);
+    // Put another picture in the map's place and hand back the one there was (undo and
+    // redo keep it); a null transformed map also stops showing it.
+    std::unique_ptr<CDIBWorld> ExchangeImage(std::unique_ptr<CDIBWorld> pImage);
+    std::unique_ptr<CDIBWorld> ExchangeTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap);
     bool IsShowingTransformed() const { return m_bShowTransformed; }
     // The coordinate system of the current map, none without a map. Setting it sets the
     // transformed map's too: its eastings and northings are the scan's. Saves of either

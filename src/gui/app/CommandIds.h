@@ -35,6 +35,16 @@ enum ECommand : int {
     ID_FILE_CREATE_WORLD_FILE = 32786,
     ID_ACTION_GREY_SCALE = 32788,
     ID_FILE_COORDINATE_SYSTEM = 32789,
+    // The view's zoom, magnifier and crosshair.
+    ID_VIEW_ZOOM_IN = 32901,
+    ID_VIEW_ZOOM_OUT = 32902,
+    ID_VIEW_ACTUAL_SIZE = 32903,
+    ID_VIEW_FIT_WHOLE_MAP = 32904,
+    ID_VIEW_OPEN_MAPS_TO_FIT = 32905,
+    ID_VIEW_MAGNIFIER = 32906,
+    ID_VIEW_CROSSHAIR = 32907,
+    ID_EDIT_UNDO = 57643,
+    ID_EDIT_REDO = 57644,
 };
 
 }  // namespace gridmorph

@@ -24,6 +24,7 @@
 #include "world/CoordinateSystem.h"
 #include "platform/Platform.h"
 #include "view/OrvexView.h"
+#include "view/ZoomIcons.h"
 
 namespace gridmorph {
 namespace {
@@ -50,6 +51,7 @@ COrvexFrame::COrvexFrame(COrvexApp& app, COrvexR4Doc& document) : m_app(app), m_
     setWindowIcon(ProgramIcon());
     m_pView = new COrvexView(this);
     setCentralWidget(m_pView);
+    m_pView->setFocus();  // the locator keys (1, 2, 3, arrows) work from the start
     m_pView->SetDocument(&m_document.Document());
 
     CreateMenus();
@@ -70,6 +72,7 @@ COrvexFrame::COrvexFrame(COrvexApp& app, COrvexR4Doc& document) : m_app(app), m_
         UpdateCommandUI();
     });
     connect(&m_document, &COrvexR4Doc::LocatorsReset, m_pView, &COrvexView::ResetLocators);
+    connect(&m_document, &COrvexR4Doc::MapAboutToChange, m_pView, &COrvexView::OnMapChanging);
     connect(m_pView, &COrvexView::CommandStateChanged, this, &COrvexFrame::UpdateCommandUI);
     m_pView->m_fnStatusText = [this](int nPane, const QString& strText) {
         if (QLabel* pPane = Pane(nPane)) {
@@ -144,13 +147,36 @@ void COrvexFrame::CreateMenus()
     AddCommand(pFile, ID_APP_EXIT, QStringLiteral("E&xit"),
                QStringLiteral("Quit the application; prompts to save documents\nExit"));
 
+    QMenu* pEditMenu = menuBar()->addMenu(QStringLiteral("&Edit"));
+    AddCommand(pEditMenu, ID_EDIT_UNDO, QStringLiteral("&Undo"), QStringLiteral("Undo the last action\nUndo"),
+               QKeySequence(Qt::CTRL | Qt::Key_Z));
+    AddCommand(pEditMenu, ID_EDIT_REDO, QStringLiteral("&Redo"), QStringLiteral("Redo the previously undone action\nRedo"),
+               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+
     QMenu* pViewMenu = menuBar()->addMenu(QStringLiteral("&View"));
     AddCommand(pViewMenu, ID_VIEW_LOCATORS, QStringLiteral("&Locators"),
-               QStringLiteral("Show or hide the locators\nToggle the locators"));
+               QStringLiteral("Show or hide the locators; move them with Shift-drag, or select with 1/2/3 and use "
+                              "the arrow keys\nToggle the locators"));
     AddCommand(pViewMenu, ID_VIEW_SHOW_TRANSFORMED, QStringLiteral("&Show Transformed Map"),
                QStringLiteral("Show or hide the transformed map\nToggle maps"));
     AddCommand(pViewMenu, ID_VIEW_MAP_EDGES, QStringLiteral("&Map Edge Locations..."),
                QStringLiteral("Show map locations at the edge of the bitmap\nMap edge locations"));
+    pViewMenu->addSeparator();
+    AddCommand(pViewMenu, ID_VIEW_ZOOM_IN, QStringLiteral("Zoom &In"), QStringLiteral("Show the map larger\nZoom In"),
+               QKeySequence(Qt::CTRL | Qt::Key_Plus))
+        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    AddCommand(pViewMenu, ID_VIEW_ZOOM_OUT, QStringLiteral("Zoom &Out"), QStringLiteral("Show the map smaller\nZoom Out"),
+               QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    AddCommand(pViewMenu, ID_VIEW_ACTUAL_SIZE, QStringLiteral("&Actual Size (100%)"),
+               QStringLiteral("One screen pixel for each map pixel\nActual Size"), QKeySequence(Qt::CTRL | Qt::Key_1));
+    AddCommand(pViewMenu, ID_VIEW_FIT_WHOLE_MAP, QStringLiteral("&Fit Whole Map"),
+               QStringLiteral("Show the whole map in the window\nFit Whole Map"), QKeySequence(Qt::CTRL | Qt::Key_0));
+    AddCommand(pViewMenu, ID_VIEW_OPEN_MAPS_TO_FIT, QStringLiteral("Open Maps to &Fit"),
+               QStringLiteral("Start maps larger than the window at Fit Whole Map\nOpen Maps to Fit"));
+    AddCommand(pViewMenu, ID_VIEW_MAGNIFIER, QStringLiteral("Ma&gnifier"),
+               QStringLiteral("Show the pixels under the pointer eight times larger (or hold M)\nMagnifier"));
+    AddCommand(pViewMenu, ID_VIEW_CROSSHAIR, QStringLiteral("&Crosshair"),
+               QStringLiteral("Draw lines across the view through the pointer\nCrosshair"));
     pViewMenu->addSeparator();
     AddCommand(pViewMenu, ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"), QStringLiteral("Show or hide the toolbar\nToggle ToolBar"));
     AddCommand(pViewMenu, ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"),
@@ -162,7 +188,8 @@ void COrvexFrame::CreateMenus()
     AddCommand(pActionMenu, ID_ACTION_APPLY_TRANSFORM, QStringLiteral("&Apply Transform..."),
                QStringLiteral("Transform the map\nTransform"));
     AddCommand(pActionMenu, ID_ACTION_MOVE_LOCATORS, QStringLiteral("Move Locators to Corners"),
-               QStringLiteral("Move locators to corners\nMove locators to corners"));
+               QStringLiteral("Move locators to corners; then Shift-drag, or select with 1/2/3 and use the arrow "
+                              "keys\nMove locators to corners"));
     pActionMenu->addSeparator();
     AddCommand(pActionMenu, ID_ACTION_EDIT_MAP_LOCATION, QStringLiteral("&Edit Map Location..."),
                QStringLiteral("Edit Map Location\nEdit Location"));
@@ -220,8 +247,19 @@ void COrvexFrame::CreateMenus()
     OnCommand(ID_ACTION_CONVERT_TO_24, [pView] { pView->OnActionConvertTo24Bit(); });
     OnCommand(ID_ACTION_CONVERT_TO_8, [pView] { pView->OnActionConvertTo8Bit(); });
     OnCommand(ID_ACTION_GREY_SCALE, [pView] { pView->OnActionConvertToGreyScale(); });
+    for (int nCommand : {ID_VIEW_OPEN_MAPS_TO_FIT, ID_VIEW_MAGNIFIER, ID_VIEW_CROSSHAIR})
+        Action(nCommand)->setCheckable(true);
+    OnCommand(ID_EDIT_UNDO, [pView] { pView->OnEditUndo(); });
+    OnCommand(ID_EDIT_REDO, [pView] { pView->OnEditRedo(); });
+    OnCommand(ID_VIEW_ZOOM_IN, [pView] { pView->OnViewZoomIn(); });
+    OnCommand(ID_VIEW_ZOOM_OUT, [pView] { pView->OnViewZoomOut(); });
+    OnCommand(ID_VIEW_ACTUAL_SIZE, [pView] { pView->OnViewActualSize(); });
+    OnCommand(ID_VIEW_FIT_WHOLE_MAP, [pView] { pView->OnViewFitWholeMap(); });
+    OnCommand(ID_VIEW_OPEN_MAPS_TO_FIT, [pView] { pView->OnViewOpenMapsToFit(); });
+    OnCommand(ID_VIEW_MAGNIFIER, [pView] { pView->OnViewMagnifier(); });
+    OnCommand(ID_VIEW_CROSSHAIR, [pView] { pView->OnViewCrosshair(); });
 
-    for (QMenu* pMenu : {pFile, pViewMenu, pActionMenu, pHelp})
+    for (QMenu* pMenu : {pFile, pEditMenu, pViewMenu, pActionMenu, pHelp})
         connect(pMenu, &QMenu::aboutToShow, this, &COrvexFrame::UpdateCommandUI);
 }
 
@@ -237,6 +275,13 @@ void COrvexFrame::CreateToolBar()
     m_pToolBar->addAction(Action(ID_FILE_NEW));
     m_pToolBar->addAction(Action(ID_FILE_OPEN));
     m_pToolBar->addAction(Action(ID_FILE_SAVE));
+    m_pToolBar->addSeparator();
+    Action(ID_VIEW_ZOOM_IN)->setIcon(ZoomIcon(EZoomIcon::ZoomIn));
+    Action(ID_VIEW_ZOOM_OUT)->setIcon(ZoomIcon(EZoomIcon::ZoomOut));
+    Action(ID_VIEW_ACTUAL_SIZE)->setIcon(ZoomIcon(EZoomIcon::ActualSize));
+    Action(ID_VIEW_FIT_WHOLE_MAP)->setIcon(ZoomIcon(EZoomIcon::FitWholeMap));
+    for (int nCommand : {ID_VIEW_ZOOM_IN, ID_VIEW_ZOOM_OUT, ID_VIEW_ACTUAL_SIZE, ID_VIEW_FIT_WHOLE_MAP})
+        m_pToolBar->addAction(Action(nCommand));
     m_pToolBar->addSeparator();
     m_pToolBar->addAction(Action(ID_HELP_FINDER));
 
@@ -270,6 +315,9 @@ void COrvexFrame::CreateStatusBar()
     m_pSystemPane->setFrameShadow(QFrame::Sunken);
     m_pSystemPane->hide();
     pStatus->addPermanentWidget(m_pSystemPane);
+    // The easting and northing under the pointer, beside the pixel position.
+    pStatus->addPermanentWidget(m_pView->MapPositionLabel());
+    m_pView->MapPositionLabel()->show();
     QAction* pToggle = Action(ID_VIEW_STATUS_BAR);
     pToggle->setCheckable(true);
     pToggle->setChecked(true);
@@ -340,11 +388,24 @@ void COrvexFrame::UpdateCommandUI()
         {ID_ACTION_CONVERT_TO_24, m_pView->CanConvertTo24Bit()},
         {ID_ACTION_CONVERT_TO_8, m_pView->CanConvertTo8Bit()},
         {ID_ACTION_GREY_SCALE, m_pView->CanConvertToGreyScale()},
+        {ID_VIEW_ZOOM_IN, m_pView->CanZoom() && m_pView->Zoom() < CViewTransform::kMaxZoom},
+        {ID_VIEW_ZOOM_OUT, m_pView->CanZoom()},
+        {ID_EDIT_UNDO, m_pView->CanUndo()},
+        {ID_EDIT_REDO, m_pView->CanRedo()},
+        {ID_VIEW_ACTUAL_SIZE, m_pView->CanZoom()},
+        {ID_VIEW_FIT_WHOLE_MAP, m_pView->CanZoom()},
     };
     for (const auto& [nCommand, bEnabled] : aRules)
         Action(nCommand)->setEnabled(bEnabled);
     Action(ID_VIEW_LOCATORS)->setChecked(m_pView->m_bShowLocators);
     Action(ID_VIEW_SHOW_TRANSFORMED)->setChecked(m_pView->m_bShowTransformed);
+    // Undo and Redo name what they take back.
+    const QString strUndo = m_pView->UndoList().UndoName(), strRedo = m_pView->UndoList().RedoName();
+    Action(ID_EDIT_UNDO)->setText(strUndo.isEmpty() ? QStringLiteral("&Undo") : QStringLiteral("&Undo ") + strUndo);
+    Action(ID_EDIT_REDO)->setText(strRedo.isEmpty() ? QStringLiteral("&Redo") : QStringLiteral("&Redo ") + strRedo);
+    Action(ID_VIEW_OPEN_MAPS_TO_FIT)->setChecked(m_pView->OpensMapsToFit());
+    Action(ID_VIEW_MAGNIFIER)->setChecked(m_pView->m_bMagnifier);
+    Action(ID_VIEW_CROSSHAIR)->setChecked(m_pView->m_bCrosshair);
     Action(ID_VIEW_TOOLBAR)->setChecked(!m_pToolBar->isHidden());
     Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
     // The system pane: hidden without a map, else the system's short name (or "No system").

@@ -32,6 +32,8 @@ void COrvexR4Doc::UpdateAllViews() { emit ViewsChanged(); }
 
 void COrvexR4Doc::ResetLocators() { emit LocatorsReset(); }
 
+void COrvexR4Doc::MapChanging(const CDIBWorld* pMap) { emit MapAboutToChange(pMap); }
+
 bool COrvexR4Doc::RunNewMapDialog(SNewMapRequest& request)
 {
     return m_fnNewMapDialog ? m_fnNewMapDialog(request) : false;

@@ -33,6 +33,7 @@ public:
     void SetPathName(const std::string& strPath, bool bAddToRecent) override;
     void UpdateAllViews() override;
     void ResetLocators() override;
+    void MapChanging(const CDIBWorld* pMap) override;
     bool RunNewMapDialog(SNewMapRequest& request) override;
     void RunCreateWorldFileDialog(const std::string& strImageFile, CDIBWorld* pImage) override;
     bool RunCoordinateSystemDialog(std::optional<SCoordinateSystem>& system) override;
@@ -43,6 +44,8 @@ signals:
     void TitleChanged(const QString& strTitle);
     void ViewsChanged();
     void LocatorsReset();
+    // Emitted before a map is destroyed or replaced; receivers stop reading it at once.
+    void MapAboutToChange(const CDIBWorld* pMap);
 
 private:
     COrvexApp& m_app;

@@ -1,30 +1,63 @@
 #include "view/OrvexView.h"
 
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPointer>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
+#include <cmath>
 #include <new>
 
 #include "document/MapDocument.h"
+#include "io/Numbers.h"
 #include "platform/Platform.h"
+#include "transform/PointsFile.h"
 #include "transform/Resample.h"
 #include "view/OrvexEditEdgeDlg.h"
 #include "view/OrvexTransDlg.h"
 #include "world/MapEdgeText.h"
 
 namespace gridmorph {
+namespace {
+
+constexpr const char* kViewSection = "View";
+constexpr const char* kOpenToFitEntry = "OpenMapsToFit";
+constexpr const char* kUndoBudgetEntry = "UndoMemoryMB";
+// How far the magnifier stands off the pointer, window pixels.
+constexpr int kMagnifierOffset = 24;
+
+}  // namespace
 
 COrvexView::COrvexView(QWidget* pParent) : QAbstractScrollArea(pParent)
 {
     setObjectName(QStringLiteral("mapView"));
+    setFocusPolicy(Qt::StrongFocus);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setMouseTracking(true);
     horizontalScrollBar()->setSingleStep(16);
     verticalScrollBar()->setSingleStep(16);
     connect(horizontalScrollBar(), &QScrollBar::valueChanged, viewport(), qOverload<>(&QWidget::update));
     connect(verticalScrollBar(), &QScrollBar::valueChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] { StorePlace(); });
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { StorePlace(); });
+    m_pMapPosition = new QLabel(this);
+    m_pMapPosition->setObjectName(QStringLiteral("mapPosition"));
+    m_pMapPosition->hide();
+    m_bOpenToFit = GetPlatform().GetProfileInt(kViewSection, kOpenToFitEntry, 0) != 0;
+    const int nBudgetMB = GetPlatform().GetProfileInt(kViewSection, kUndoBudgetEntry, 1024);
+    m_undo.SetBudget(std::size_t(std::max(nBudgetMB, 0)) << 20);
     ResetLocators();
+}
+
+COrvexView::~COrvexView()
+{
+    // The building threads read the document's maps: they stop before anything goes.
+    m_aPyramids[0].Cancel();
+    m_aPyramids[1].Cancel();
 }
 
 void COrvexView::SetDocument(CMapDocument* pDocument)
@@ -53,9 +86,24 @@ void COrvexView::ResetLocators()
     m_bShowLocators = true;
     m_nLocatorRadius = 10;
     m_bDragging = false;
+    m_bLocatorDrag = false;
     m_nSelectedLocator = 0;
+    m_nKeyLocator = 0;
     m_ptDrag = QPoint();
     m_bShowTransformed = false;
+    // A new document starts at its first zoom, with nothing to undo, and with the locators
+    // remembered for its scan.
+    m_undo.Clear();
+    m_bRestorePoints = true;
+    m_aPlaces[0] = SPlace();
+    m_aPlaces[1] = SPlace();
+}
+
+void COrvexView::OnMapChanging(const CDIBWorld* pMap)
+{
+    for (CMapPyramid& pyramid : m_aPyramids)
+        if (pMap && pyramid.Picture() == pMap)
+            pyramid.Cancel();
 }
 
 void COrvexView::OnInitialUpdate()
@@ -64,7 +112,26 @@ void COrvexView::OnInitialUpdate()
         m_locators.m_bTransformSetUp = false;
         m_locators.m_bTransformApplied = false;
     }
+    if (m_bRestorePoints && SourceMap() && m_pDocument && !m_pDocument->GetFilePath().empty()) {
+        m_bRestorePoints = false;
+        RestorePoints();
+    }
+    const CDIBWorld* pMap = DisplayedMap();
+    SPlace place = m_aPlaces[m_bShowTransformed ? 1 : 0];
+    if (!place.bSet && pMap) {
+        // Open at 100%, or with the setting a map larger than the window at Fit.
+        const QSize sizeMap(pMap->m_nImageWidth, pMap->m_nImageHeight);
+        place.dZoom = m_bOpenToFit ? CViewTransform::FitZoom(sizeMap, viewport()->size()) : 1.0;
+        place.ptScroll = QPoint();
+        place.bSet = true;
+    }
+    m_transform.SetZoom(pMap ? place.dZoom : 1.0);
     UpdateScrollBars();
+    ScrollToPosition(place.ptScroll);
+    if (pMap)
+        m_aPlaces[m_bShowTransformed ? 1 : 0] = place;
+    StorePlace();
+    EnsurePyramid();
     viewport()->update();
 }
 
@@ -74,10 +141,47 @@ void COrvexView::OnUpdate()
     OnInitialUpdate();
 }
 
+void COrvexView::StorePlace()
+{
+    SPlace& place = m_aPlaces[m_bShowTransformed ? 1 : 0];
+    if (!place.bSet || !DisplayedMap())
+        return;
+    place.dZoom = m_transform.Zoom();
+    place.ptScroll = ScrollPosition();
+}
+
+void COrvexView::EnsurePyramid()
+{
+    // Each map has its reduced copies, made again whenever the map is another picture.
+    for (int i = 0; i < 2; ++i) {
+        const CDIBWorld* pMap = i == 0 ? SourceMap() : (m_pDocument && m_pDocument->GetTransformedMap() &&
+                                                                m_pDocument->GetTransformedMap()->HasImage()
+                                                            ? m_pDocument->GetTransformedMap()
+                                                            : nullptr);
+        CMapPyramid& pyramid = m_aPyramids[i];
+        if (!pMap) {
+            if (pyramid.Picture())
+                pyramid.Cancel();
+            continue;
+        }
+        if (pyramid.Picture() == pMap)
+            continue;
+        // Only the displayed map is worth the work now; the other is built when shown.
+        if (pMap != DisplayedMap())
+            continue;
+        QPointer<QWidget> pViewport = viewport();
+        pyramid.Start(*pMap, [pViewport] {
+            QMetaObject::invokeMethod(
+                pViewport, [pViewport] { if (pViewport) pViewport->update(); }, Qt::QueuedConnection);
+        });
+    }
+}
+
 void COrvexView::UpdateScrollBars()
 {
     const CDIBWorld* pMap = DisplayedMap();
-    const QSize sizeMap = pMap ? QSize(pMap->m_nImageWidth, pMap->m_nImageHeight) : QSize(100, 100);
+    m_transform.SetPictureSize(pMap ? QSize(pMap->m_nImageWidth, pMap->m_nImageHeight) : QSize(100, 100));
+    const QSize sizeMap = pMap ? m_transform.CanvasSize() : QSize(100, 100);
     const QSize sizeViewport = viewport()->size();
     horizontalScrollBar()->setRange(0, std::max(0, sizeMap.width() - sizeViewport.width()));
     horizontalScrollBar()->setPageStep(sizeViewport.width());
@@ -99,38 +203,146 @@ void COrvexView::ScrollToPosition(const QPoint& position)
     verticalScrollBar()->setValue(position.y());
 }
 
-QPoint COrvexView::WindowToPicture(const QPoint& point) const { return point + ScrollPosition(); }
+CViewTransform COrvexView::Transform() const
+{
+    CViewTransform transform = m_transform;
+    transform.SetScroll(ScrollPosition());
+    return transform;
+}
+
+QPoint COrvexView::WindowToPicture(const QPoint& point) const { return Transform().WindowToPicture(point); }
 
 SRectEdges COrvexView::DeviceToPicture(const SRectEdges& rect) const
 {
-    const QPoint offset = ScrollPosition();
-    return {rect.nLeft + offset.x(), rect.nTop + offset.y(), rect.nRight + offset.x(), rect.nBottom + offset.y()};
+    const CViewTransform transform = Transform();
+    const QPoint topLeft = transform.WindowToPicture(QPoint(rect.nLeft, rect.nTop));
+    const QPoint bottomRight = transform.WindowToPicture(QPoint(rect.nRight, rect.nBottom));
+    return {topLeft.x(), topLeft.y(), bottomRight.x(), bottomRight.y()};
 }
 
 SRectEdges COrvexView::PictureToDevice(const SRectEdges& rect) const
 {
-    const QPoint offset = ScrollPosition();
-    return {rect.nLeft - offset.x(), rect.nTop - offset.y(), rect.nRight - offset.x(), rect.nBottom - offset.y()};
+    const CViewTransform transform = Transform();
+    const QPoint topLeft = transform.PictureToWindow(QPoint(rect.nLeft, rect.nTop));
+    const QPoint bottomRight = transform.PictureToWindow(QPoint(rect.nRight, rect.nBottom));
+    return {topLeft.x(), topLeft.y(), bottomRight.x(), bottomRight.y()};
 }
 
 bool COrvexView::InClient(const QPoint& point) const { return viewport()->rect().contains(point); }
 
+// ---- zoom ----
+
+void COrvexView::SetZoom(double dZoom, const QPoint& ptAnchor)
+{
+    if (!DisplayedMap())
+        return;
+    const QPointF ptPicture = Transform().WindowToPictureF(QPointF(ptAnchor) + QPointF(0.5, 0.5));
+    m_transform.SetZoom(dZoom);
+    UpdateScrollBars();
+    ScrollToPosition(m_transform.ScrollKeeping(ptPicture, ptAnchor));
+    if (m_bDragging && m_bCropRect)
+        m_rcCropDevice = PictureToDevice(m_rcCrop);
+    StorePlace();
+    EnsurePyramid();
+    viewport()->update();
+    emit CommandStateChanged();
+}
+
+void COrvexView::SetZoom(double dZoom)
+{
+    // The zoom keys keep the window's centre, or the pointer while it is over the map.
+    SetZoom(dZoom, m_bPointerIn ? m_ptPointer : viewport()->rect().center());
+}
+
+void COrvexView::OnViewZoomIn() { SetZoom(CViewTransform::NextZoomIn(Zoom())); }
+
+void COrvexView::OnViewZoomOut()
+{
+    // Never smaller than the whole map (or 100% for a map that fits).
+    const CDIBWorld* pMap = DisplayedMap();
+    if (!pMap)
+        return;
+    const double dFit = CViewTransform::FitZoom(QSize(pMap->m_nImageWidth, pMap->m_nImageHeight), viewport()->size());
+    SetZoom(std::max(CViewTransform::NextZoomOut(Zoom()), std::min(dFit, Zoom())));
+}
+
+void COrvexView::OnViewActualSize() { SetZoom(1.0); }
+
+void COrvexView::OnViewFitWholeMap()
+{
+    const CDIBWorld* pMap = DisplayedMap();
+    if (!pMap)
+        return;
+    SetZoom(CViewTransform::FitZoom(QSize(pMap->m_nImageWidth, pMap->m_nImageHeight), viewport()->size()), QPoint());
+    ScrollToPosition(QPoint());
+}
+
+void COrvexView::OnViewOpenMapsToFit()
+{
+    m_bOpenToFit = !m_bOpenToFit;
+    GetPlatform().WriteProfileInt(kViewSection, kOpenToFitEntry, m_bOpenToFit ? 1 : 0);
+}
+
+void COrvexView::OnViewMagnifier()
+{
+    m_bMagnifier = !m_bMagnifier;
+    viewport()->update();
+}
+
+void COrvexView::OnViewCrosshair()
+{
+    m_bCrosshair = !m_bCrosshair;
+    viewport()->update();
+}
+
+void COrvexView::wheelEvent(QWheelEvent* pEvent)
+{
+    if (!(pEvent->modifiers() & Qt::ControlModifier)) {
+        QAbstractScrollArea::wheelEvent(pEvent);
+        return;
+    }
+    // Ctrl+wheel: one step per notch, about the pointer.
+    const int nNotches = pEvent->angleDelta().y() / 120;
+    if (nNotches == 0 || !DisplayedMap()) {
+        pEvent->accept();
+        return;
+    }
+    const CDIBWorld* pMap = DisplayedMap();
+    const double dFit = CViewTransform::FitZoom(QSize(pMap->m_nImageWidth, pMap->m_nImageHeight), viewport()->size());
+    double dZoom = Zoom();
+    for (int i = 0; i < std::abs(nNotches); ++i)
+        dZoom = nNotches > 0 ? CViewTransform::NextZoomIn(dZoom)
+                             : std::max(CViewTransform::NextZoomOut(dZoom), std::min(dFit, dZoom));
+    SetZoom(dZoom, pEvent->position().toPoint());
+    pEvent->accept();
+}
+
 // ---- painting ----
+
+QPoint COrvexView::LocatorPosition(int i) const
+{
+    if (m_bDragging && m_bLocatorDrag && m_nSelectedLocator == i + 1)
+        return m_ptDragLive;
+    return QPoint(m_locators.m_nLocatorX[i], m_locators.m_nLocatorY[i]);
+}
 
 void COrvexView::paintEvent(QPaintEvent* pEvent)
 {
+    EnsurePyramid();
     QPainter painter(viewport());
     const QRect rectExposed = pEvent->rect();
-    const QPoint offset = ScrollPosition();
+    const CViewTransform transform = Transform();
     const CDIBWorld* pMap = SourceMap() ? DisplayedMap() : nullptr;
     QRect rectShown;
     if (pMap) {
-        const QRect rectPicture =
-            rectExposed.translated(offset).intersected(QRect(0, 0, pMap->m_nImageWidth, pMap->m_nImageHeight));
-        if (!rectPicture.isEmpty()) {
-            const QImage& image = m_painter.Convert(*pMap, rectPicture);
-            rectShown = rectPicture.translated(-offset);
-            painter.drawImage(rectShown.topLeft(), image, QRect(QPoint(0, 0), rectPicture.size()));
+        const QRect rectCanvas = QRect(QPoint(0, 0), transform.CanvasSize()).translated(-transform.Scroll());
+        const QRect rectWindow = rectExposed.intersected(rectCanvas);
+        if (!rectWindow.isEmpty()) {
+            const CMapPyramid& pyramid = m_aPyramids[m_bShowTransformed ? 1 : 0];
+            const SPyramidLevel* pLevel = pyramid.Picture() == pMap ? pyramid.LevelFor(transform.Zoom()) : nullptr;
+            const QImage& image = m_painter.Paint(*pMap, pLevel, transform, rectWindow);
+            rectShown = rectWindow;
+            painter.drawImage(rectShown.topLeft(), image, QRect(QPoint(0, 0), rectWindow.size()));
         }
     }
     // Whatever the map does not cover is the window's background.
@@ -139,32 +351,125 @@ void COrvexView::paintEvent(QPaintEvent* pEvent)
     if (!SourceMap())
         return;
 
-    painter.save();
-    painter.translate(-offset);
     if (m_bShowLocators)
         DrawLocators(painter);
     if (m_bCropRect && !m_bDragging)
         DrawCropRect(painter);
-    painter.restore();
 
     // The rectangle being dragged: an inverted outline, gone with the next paint.
     if (m_bDragging && m_bCropRect && m_bCropDrawn) {
+        painter.save();
         painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
         painter.setPen(QPen(Qt::white, 1));
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(QRect(QPoint(m_rcCropDevice.nLeft, m_rcCropDevice.nTop),
                                QPoint(m_rcCropDevice.nRight, m_rcCropDevice.nBottom)));
+        painter.restore();
     }
+    if (m_bCrosshair && m_bPointerIn) {
+        painter.setPen(QPen(QColor(0, 160, 255), 1));
+        painter.drawLine(0, m_ptPointer.y(), viewport()->width(), m_ptPointer.y());
+        painter.drawLine(m_ptPointer.x(), 0, m_ptPointer.x(), viewport()->height());
+    }
+    DrawBadge(painter);
+    if (MagnifierShown())
+        DrawMagnifier(painter);
+}
+
+void COrvexView::DrawBadge(QPainter& painter)
+{
+    // Which map is on the screen, in the top right-hand corner.
+    const QString strBadge = m_bShowTransformed ? QStringLiteral("Transformed map") : QStringLiteral("Scan");
+    const QFontMetrics metrics = painter.fontMetrics();
+    const QRect rectText = metrics.boundingRect(strBadge).adjusted(-6, -3, 6, 3);
+    const QRect rectBadge(viewport()->width() - rectText.width() - 6, 6, rectText.width(), rectText.height());
+    painter.save();
+    painter.setPen(QColor(80, 80, 80));
+    painter.setBrush(QColor(255, 255, 225));
+    painter.drawRect(rectBadge.adjusted(0, 0, -1, -1));
+    painter.setPen(Qt::black);
+    painter.drawText(rectBadge, Qt::AlignCenter, strBadge);
+    painter.restore();
+}
+
+bool COrvexView::MagnifierShown() const
+{
+    return SourceMap() && DisplayedMap() && m_bPointerIn &&
+           (m_bMagnifier || m_bMagnifierKey || (m_bDragging && m_bLocatorDrag));
+}
+
+QRect COrvexView::MagnifierRect() const
+{
+    if (!MagnifierShown())
+        return QRect();
+    // Above and to the right of the pointer, or on the other side where there is no room.
+    const int n = kMagnifierSize + 2;  // with its frame
+    int x = m_ptPointer.x() + kMagnifierOffset, y = m_ptPointer.y() - kMagnifierOffset - n;
+    if (x + n > viewport()->width())
+        x = m_ptPointer.x() - kMagnifierOffset - n;
+    if (y < 0)
+        y = m_ptPointer.y() + kMagnifierOffset;
+    return QRect(x + 1, y + 1, kMagnifierSize, kMagnifierSize);
+}
+
+void COrvexView::DrawMagnifier(QPainter& painter)
+{
+    const CDIBWorld* pMap = DisplayedMap();
+    const QRect rect = MagnifierRect();
+    if (!pMap || rect.isEmpty())
+        return;
+    // Eight screen pixels per picture pixel, the pixel under the pointer in the middle.
+    const QPoint ptPixel = Transform().WindowToPicture(m_ptPointer);
+    CViewTransform magnified;
+    magnified.SetPictureSize(QSize(pMap->m_nImageWidth, pMap->m_nImageHeight));
+    magnified.SetZoom(kMagnifierZoom);
+    const int nHalf = kMagnifierSize / 2 - kMagnifierZoom / 2;
+    magnified.SetScroll(QPoint(ptPixel.x() * kMagnifierZoom - nHalf, ptPixel.y() * kMagnifierZoom - nHalf));
+    const QRect rectCanvas = QRect(QPoint(0, 0), magnified.CanvasSize()).translated(-magnified.Scroll());
+    const QRect rectInside = QRect(0, 0, kMagnifierSize, kMagnifierSize).intersected(rectCanvas);
+    painter.save();
+    painter.translate(rect.topLeft());
+    painter.fillRect(QRect(0, 0, kMagnifierSize, kMagnifierSize), palette().color(QPalette::Base));
+    if (!rectInside.isEmpty()) {
+        const QImage& image = m_magnifierPainter.Paint(*pMap, nullptr, magnified, rectInside);
+        painter.drawImage(rectInside.topLeft(), image, QRect(QPoint(0, 0), rectInside.size()));
+    }
+    // A thin crosshair round the pixel under the pointer.
+    painter.setPen(QPen(QColor(255, 0, 0), 1));
+    const int c0 = nHalf - 1, c1 = nHalf + kMagnifierZoom;
+    painter.drawLine(0, c0, c0, c0);
+    painter.drawLine(c1, c0, kMagnifierSize - 1, c0);
+    painter.drawLine(0, c1, c0, c1);
+    painter.drawLine(c1, c1, kMagnifierSize - 1, c1);
+    painter.drawLine(c0, 0, c0, c0);
+    painter.drawLine(c1, 0, c1, c0);
+    painter.drawLine(c0, c1, c0, kMagnifierSize - 1);
+    painter.drawLine(c1, c1, c1, kMagnifierSize - 1);
+    // Its picture coordinates along the bottom.
+    const QString strPosition = QStringLiteral("%1, %2").arg(ptPixel.x()).arg(ptPixel.y());
+    const QRect rectText = painter.fontMetrics().boundingRect(strPosition).adjusted(-3, -1, 3, 1);
+    const QRect rectLabel(0, kMagnifierSize - rectText.height(), rectText.width(), rectText.height());
+    painter.fillRect(rectLabel, QColor(255, 255, 255));
+    painter.setPen(Qt::black);
+    painter.drawText(rectLabel, Qt::AlignCenter, strPosition);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRect(-1, -1, kMagnifierSize + 1, kMagnifierSize + 1));
+    painter.restore();
+    m_ptMagnified = ptPixel;
 }
 
 void COrvexView::DrawLocators(QPainter& painter)
 {
-    const CLocatorSet& l = m_locators;
+    const CViewTransform transform = Transform();
+    QPoint aMarks[3];
+    for (int i = 0; i < 3; ++i)
+        aMarks[i] = transform.PictureMarkToWindow(LocatorPosition(i));
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QPen(QColor(255, 0, 0), 1));
-    painter.drawLine(l.m_nLocatorX[0], l.m_nLocatorY[0], l.m_nLocatorX[1], l.m_nLocatorY[1]);
-    painter.drawLine(l.m_nLocatorX[1], l.m_nLocatorY[1], l.m_nLocatorX[2], l.m_nLocatorY[2]);
-    painter.drawLine(l.m_nLocatorX[2], l.m_nLocatorY[2], l.m_nLocatorX[0], l.m_nLocatorY[0]);
+    painter.drawLine(aMarks[0], aMarks[1]);
+    painter.drawLine(aMarks[1], aMarks[2]);
+    painter.drawLine(aMarks[2], aMarks[0]);
 
     painter.setPen(QPen(QColor(255, 0, 0), 2));
     painter.setBrush(Qt::NoBrush);
@@ -172,7 +477,12 @@ void COrvexView::DrawLocators(QPainter& painter)
     painter.setBackground(Qt::white);
     const int r = m_nLocatorRadius;
     for (int i = 0; i < 3; ++i) {
-        const int x = l.m_nLocatorX[i], y = l.m_nLocatorY[i];
+        const int x = aMarks[i].x(), y = aMarks[i].y();
+        if (m_nKeyLocator == i + 1) {
+            // The locator the arrow keys move: a second ring.
+            painter.setPen(QPen(QColor(255, 200, 0), 3));
+            painter.drawEllipse(QRect(x - r - 3, y - r - 3, 2 * r + 6, 2 * r + 6));
+        }
         painter.setPen(QPen(QColor(255, 0, 0), 2));
         painter.drawEllipse(QRect(x - r, y - r, 2 * r, 2 * r));
         const QString strLabel = i == 0 && m_bShowTransformed ? QStringLiteral("1 Transformed Map") : QString::number(i + 1);
@@ -186,11 +496,13 @@ void COrvexView::DrawLocators(QPainter& painter)
 
 void COrvexView::DrawCropRect(QPainter& painter)
 {
+    const CViewTransform transform = Transform();
+    const QPoint topLeft = transform.PictureMarkToWindow(QPoint(m_rcCrop.nLeft, m_rcCrop.nTop));
+    const QPoint bottomRight = transform.PictureMarkToWindow(QPoint(m_rcCrop.nRight, m_rcCrop.nBottom));
     painter.setPen(QPen(Qt::black, 1));
     painter.setBrush(Qt::NoBrush);
-    const QPoint aCorners[] = {{m_rcCrop.nLeft, m_rcCrop.nTop}, {m_rcCrop.nRight, m_rcCrop.nTop},
-                               {m_rcCrop.nRight, m_rcCrop.nBottom}, {m_rcCrop.nLeft, m_rcCrop.nBottom},
-                               {m_rcCrop.nLeft, m_rcCrop.nTop}};
+    const QPoint aCorners[] = {topLeft, {bottomRight.x(), topLeft.y()}, bottomRight, {topLeft.x(), bottomRight.y()},
+                               topLeft};
     painter.drawPolyline(aCorners, 5);
 }
 
@@ -211,17 +523,57 @@ void COrvexView::UpdateDragOutline(const SRectEdges& previous)
     }
 }
 
+void COrvexView::MovePointerMarks(const QPoint& point)
+{
+    const QRect rectOld = MagnifierRect().adjusted(-2, -2, 2, 2);
+    const QPoint ptOld = m_ptPointer;
+    const bool bWasIn = m_bPointerIn;
+    m_ptPointer = point;
+    m_bPointerIn = InClient(point);
+    if (!rectOld.isEmpty())
+        viewport()->update(rectOld);
+    const QRect rectNew = MagnifierRect().adjusted(-2, -2, 2, 2);
+    if (!rectNew.isEmpty())
+        viewport()->update(rectNew);
+    if (m_bCrosshair) {
+        const int w = viewport()->width(), h = viewport()->height();
+        if (bWasIn) {
+            viewport()->update(QRect(0, ptOld.y(), w, 1));
+            viewport()->update(QRect(ptOld.x(), 0, 1, h));
+        }
+        viewport()->update(QRect(0, point.y(), w, 1));
+        viewport()->update(QRect(point.x(), 0, 1, h));
+    }
+}
+
+void COrvexView::leaveEvent(QEvent* pEvent) { QAbstractScrollArea::leaveEvent(pEvent); }
+
+bool COrvexView::viewportEvent(QEvent* pEvent)
+{
+    if (pEvent->type() == QEvent::Leave && !m_bDragging && m_bPointerIn) {
+        // The marks that follow the pointer go with it.
+        m_bPointerIn = false;
+        viewport()->update();
+        m_pMapPosition->clear();
+    }
+    return QAbstractScrollArea::viewportEvent(pEvent);
+}
+
 // ---- the mouse ----
 
 int COrvexView::HitTestLocator(const QPoint& point)
 {
     if (!SourceMap())
         return 0;
-    const QPoint picture = WindowToPicture(point);
+    // The pick square keeps its screen size at every zoom: it is tested in window pixels
+    // round the place each locator is drawn.
+    const CViewTransform transform = Transform();
     const int r = m_nLocatorRadius;
     for (int i = 0; i < 3; ++i) {
         const int x = m_locators.m_nLocatorX[i], y = m_locators.m_nLocatorY[i];
-        if (x - r <= picture.x() && picture.x() < x + r && y - r <= picture.y() && picture.y() < y + r) {
+        const QPoint mark = transform.PictureMarkToWindow(QPoint(x, y));
+        if (mark.x() - r <= point.x() && point.x() < mark.x() + r && mark.y() - r <= point.y() &&
+            point.y() < mark.y() + r) {
             m_ptDrag = QPoint(x, y);
             return i + 1;
         }
@@ -254,6 +606,23 @@ void COrvexView::ShowStatusText(int nPane, int x, int y)
     }
 }
 
+void COrvexView::ShowMapPosition(const QPoint& ptPicture)
+{
+    // Easting and northing of the pixel's centre; the edges are the centres of the edge pixels.
+    const CDIBWorld* pMap = DisplayedMap();
+    if (!pMap || !pMap->HasWorld()) {
+        m_pMapPosition->clear();
+        return;
+    }
+    const int w = pMap->m_nImageWidth, h = pMap->m_nImageHeight;
+    const double dEasting = pMap->GetWest() + (w > 1 ? ptPicture.x() * (pMap->GetEast() - pMap->GetWest()) / (w - 1) : 0.0);
+    const double dNorthing =
+        pMap->GetNorth() - (h > 1 ? ptPicture.y() * (pMap->GetNorth() - pMap->GetSouth()) / (h - 1) : 0.0);
+    m_pMapPosition->setText(QStringLiteral("E %1  N %2")
+                                .arg(QString::fromStdString(FormatFixed(dEasting, 2)))
+                                .arg(QString::fromStdString(FormatFixed(dNorthing, 2))));
+}
+
 void COrvexView::AutoScroll(const QPoint& point)
 {
     const QRect rectClient = viewport()->rect();
@@ -279,9 +648,14 @@ void COrvexView::mousePressEvent(QMouseEvent* pEvent)
         SelectLocator(HitTestLocator(point));
         if (m_nSelectedLocator != 0 && (pEvent->modifiers() & Qt::ShiftModifier)) {
             m_bDragging = true;
+            m_bLocatorDrag = true;
+            m_ptDragLive = m_ptDrag;
+            m_ptPointer = point;
+            m_bPointerIn = true;
             viewport()->setCursor(Qt::CrossCursor);
             const QPoint picture = WindowToPicture(point);
             ShowStatusText(1, picture.x(), picture.y());
+            viewport()->update();
             return;
         }
     }
@@ -309,20 +683,31 @@ void COrvexView::mouseMoveEvent(QMouseEvent* pEvent)
         return;
     }
     const QPoint point = pEvent->position().toPoint();
+    MovePointerMarks(point);
     if (!m_bCropRect) {
         if (InClient(point)) {
             const QPoint picture = WindowToPicture(point);
             if (!m_bDragging)
                 ShowStatusText(101, 0, 0);
             ShowStatusText(2, picture.x(), picture.y());
+            ShowMapPosition(picture);
+            if (m_bDragging && m_bLocatorDrag && picture != m_ptDragLive) {
+                // The locator, its label and the triangle follow the pointer.
+                m_ptDragLive = picture;
+                viewport()->update();
+            }
         } else if (m_bDragging) {
             AutoScroll(point);
         }
         return;
     }
-    if (!m_bDragging)
+    if (!m_bDragging) {
+        if (InClient(point))
+            ShowMapPosition(WindowToPicture(point));
         return;
+    }
     if (InClient(point)) {
+        ShowMapPosition(WindowToPicture(point));
         if (!m_bCropDrawn) {
             UpdateDragOutline(m_rcCropDevice);
         } else if (point.x() > m_rcCropDevice.nLeft && point.y() > m_rcCropDevice.nTop &&
@@ -370,14 +755,114 @@ void COrvexView::mouseReleaseEvent(QMouseEvent* pEvent)
         if (InClient(point)) {
             m_ptDrag = WindowToPicture(point);
             // The locator goes where it was let go, on the picture or beside it.
-            m_locators.m_nLocatorX[m_nSelectedLocator - 1] = m_ptDrag.x();
-            m_locators.m_nLocatorY[m_nSelectedLocator - 1] = m_ptDrag.y();
+            PutLocator(m_nSelectedLocator, m_ptDrag);
         }
     }
     m_bDragging = false;
+    m_bLocatorDrag = false;
     viewport()->unsetCursor();
     viewport()->update();
     emit CommandStateChanged();
+}
+
+void COrvexView::mouseDoubleClickEvent(QMouseEvent* pEvent)
+{
+    const QPoint point = pEvent->position().toPoint();
+    if (pEvent->button() != Qt::LeftButton || !SourceMap() || m_nKeyLocator == 0 || !m_bShowLocators ||
+        !InClient(point)) {
+        QAbstractScrollArea::mouseDoubleClickEvent(pEvent);
+        return;
+    }
+    // A double-click puts the chosen locator there; the first click's rectangle goes.
+    m_bDragging = false;
+    m_bCropRect = false;
+    ShowStatusText(-1, 0, 0);
+    PutLocator(m_nKeyLocator, WindowToPicture(point));
+    viewport()->update();
+    emit CommandStateChanged();
+}
+
+void COrvexView::PutLocator(int nLocator, const QPoint& ptPicture)
+{
+    if (nLocator < 1 || nLocator > 3)
+        return;
+    if (m_locators.m_nLocatorX[nLocator - 1] == ptPicture.x() && m_locators.m_nLocatorY[nLocator - 1] == ptPicture.y())
+        return;
+    RecordStep(BeginStep(QStringLiteral("Move Locator")));
+    m_locators.m_nLocatorX[nLocator - 1] = ptPicture.x();
+    m_locators.m_nLocatorY[nLocator - 1] = ptPicture.y();
+}
+
+// ---- the keyboard ----
+
+void COrvexView::NudgeLocator(int dx, int dy)
+{
+    const int i = m_nKeyLocator - 1;
+    PutLocator(m_nKeyLocator, QPoint(m_locators.m_nLocatorX[i] + dx, m_locators.m_nLocatorY[i] + dy));
+    ShowStatusText(1, m_locators.m_nLocatorX[i], m_locators.m_nLocatorY[i]);
+    viewport()->update();
+    emit CommandStateChanged();
+}
+
+void COrvexView::keyPressEvent(QKeyEvent* pEvent)
+{
+    const bool bPlain = !(pEvent->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    const bool bLocators = SourceMap() && m_bShowLocators && !m_bDragging;
+    switch (pEvent->key()) {
+    case Qt::Key_1:
+    case Qt::Key_2:
+    case Qt::Key_3:
+        if (bPlain && bLocators) {
+            m_nKeyLocator = pEvent->key() - Qt::Key_0;
+            const int i = m_nKeyLocator - 1;
+            ShowStatusText(1, m_locators.m_nLocatorX[i], m_locators.m_nLocatorY[i]);
+            viewport()->update();
+            return;
+        }
+        break;
+    case Qt::Key_Escape:
+        if (m_nKeyLocator != 0) {
+            m_nKeyLocator = 0;
+            ShowStatusText(-1, 0, 0);
+            viewport()->update();
+            return;
+        }
+        break;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        if (bPlain && bLocators && m_nKeyLocator != 0) {
+            const int nStep = (pEvent->modifiers() & Qt::ShiftModifier) ? 10 : 1;
+            const int dx = pEvent->key() == Qt::Key_Left ? -nStep : pEvent->key() == Qt::Key_Right ? nStep : 0;
+            const int dy = pEvent->key() == Qt::Key_Up ? -nStep : pEvent->key() == Qt::Key_Down ? nStep : 0;
+            NudgeLocator(dx, dy);
+            return;
+        }
+        break;
+    case Qt::Key_M:
+        if (bPlain && !pEvent->isAutoRepeat()) {
+            m_bMagnifierKey = true;
+            viewport()->update();
+            return;
+        }
+        if (pEvent->isAutoRepeat())
+            return;
+        break;
+    default:
+        break;
+    }
+    QAbstractScrollArea::keyPressEvent(pEvent);
+}
+
+void COrvexView::keyReleaseEvent(QKeyEvent* pEvent)
+{
+    if (pEvent->key() == Qt::Key_M && !pEvent->isAutoRepeat()) {
+        m_bMagnifierKey = false;
+        viewport()->update();
+        return;
+    }
+    QAbstractScrollArea::keyReleaseEvent(pEvent);
 }
 
 // ---- commands ----
@@ -452,8 +937,10 @@ void COrvexView::OnActionSetupTransform()
     dialog.SetOptions(m_transformOptions);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    RecordStep(BeginStep(QStringLiteral("Setup Transform")));
     dialog.CopyTo(m_locators);
     dialog.CopyOptionsTo(m_transformOptions);
+    SavePoints();
     viewport()->update();
 }
 
@@ -476,9 +963,12 @@ void COrvexView::OnActionApplyTransform()
     // transformed map there was stays with its own unsaved flag.
     if (eResult != ETransformResult::Done || !pTransformedMap)
         return;
-    m_pDocument->SetTransformedMap(std::move(pTransformedMap));
+    std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Apply Transform"));
+    pStep->bTransformedPicture = true;
+    pStep->pTransformed = m_pDocument->ExchangeTransformedMap(std::move(pTransformedMap));
     m_locators.m_bTransformApplied = true;
     m_pDocument->SetTransformedModified(true);
+    RecordStep(std::move(pStep));
     if (m_bShowTransformed)
         OnInitialUpdate();
 }
@@ -488,6 +978,7 @@ void COrvexView::OnActionMoveLocatorsToCorners()
     const CDIBWorld* pSource = SourceMap();
     if (!pSource)
         return;
+    RecordStep(BeginStep(QStringLiteral("Move Locators to Corners")));
     m_locators.MoveLocatorsToCorners(pSource->m_nImageWidth, pSource->m_nImageHeight);
     viewport()->update();
 }
@@ -520,8 +1011,15 @@ void COrvexView::OnActionEditMapLocation()
     double dWest = dialog.m_dWest, dNorth = dialog.m_dNorth, dEast = dialog.m_dEast, dSouth = dialog.m_dSouth;
     if (dialog.m_nEdgeMode == 1)
         OutsideEdgesToCentres(pMap->m_nImageWidth, pMap->m_nImageHeight, dWest, dNorth, dEast, dSouth);
+    std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Edit Map Location"));
+    pStep->bEdges = true;
+    pStep->bEdgesOfTransformed = m_bShowTransformed;
+    pStep->bWorld = pMap->m_bWorld;
+    pStep->dWest = pMap->GetWest(), pStep->dNorth = pMap->GetNorth(), pStep->dEast = pMap->GetEast(),
+    pStep->dSouth = pMap->GetSouth();
     pMap->SetEdges(dWest, dNorth, dEast, dSouth);
     MarkDisplayedChanged();
+    RecordStep(std::move(pStep));
 }
 
 void COrvexView::OnActionSetupFromWorldFile()
@@ -537,13 +1035,16 @@ void COrvexView::OnActionSetupFromWorldFile()
     m_pDocument->SetModifiedFlag(true);
 }
 
-void COrvexView::ReplaceDisplayedMap(std::unique_ptr<CDIBWorld> pMap)
+void COrvexView::ReplaceDisplayedMap(std::unique_ptr<CDIBWorld> pMap, SViewUndoStep& step)
 {
+    // The picture that goes is kept for undo.
     if (m_bShowTransformed) {
-        m_pDocument->SetTransformedMap(std::move(pMap));
+        step.bTransformedPicture = true;
+        step.pTransformed = m_pDocument->ExchangeTransformedMap(std::move(pMap));
         m_pDocument->SetTransformedModified(true);
     } else {
-        m_pDocument->SetImage(std::move(pMap));
+        step.bSourcePicture = true;
+        step.pSource = m_pDocument->ExchangeImage(std::move(pMap));
         m_pDocument->SetModifiedFlag(true);
     }
 }
@@ -568,7 +1069,10 @@ void COrvexView::Convert(int nBitCount)
         pNew->DestroyImage(false);
         return;
     }
-    ReplaceDisplayedMap(std::move(pNew));
+    std::unique_ptr<SViewUndoStep> pStep = BeginStep(nBitCount == 8 ? QStringLiteral("Convert to 8 bit")
+                                                                     : QStringLiteral("Convert to 24 bit"));
+    ReplaceDisplayedMap(std::move(pNew), *pStep);
+    RecordStep(std::move(pStep));
 }
 
 void COrvexView::OnActionConvertTo24Bit()
@@ -611,7 +1115,9 @@ void COrvexView::Crop()
         pNew->DestroyImage(false);
         return;
     }
-    ReplaceDisplayedMap(std::move(pNew));
+    std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Crop"));
+    ReplaceDisplayedMap(std::move(pNew), *pStep);
+    RecordStep(std::move(pStep));
     m_bCropRect = false;
     OnInitialUpdate();
     ScrollToPosition(QPoint(0, 0));
@@ -626,10 +1132,153 @@ void COrvexView::OnActionCrop()
 void COrvexView::OnActionConvertToGreyScale()
 {
     if (CDIBWorld* pMap = DisplayedMap()) {
+        // The picture as it was is kept for undo (a copy: the change is in place).
+        std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Convert to Grey Scale"));
+        auto pCopy = std::make_unique<CDIBWorld>();
+        if (pCopy->CreateImage(pMap->m_nBitCount, pMap, true, true, true, false, false)) {
+            (m_bShowTransformed ? pStep->bTransformedPicture : pStep->bSourcePicture) = true;
+            (m_bShowTransformed ? pStep->pTransformed : pStep->pSource) = std::move(pCopy);
+        } else {
+            pStep.reset();
+        }
+        // The reduced copies are made again from the new pixels.
+        OnMapChanging(pMap);
         pMap->ConvertToGreyScale();
+        EnsurePyramid();
         MarkDisplayedChanged();
+        if (pStep)
+            RecordStep(std::move(pStep));
     }
     viewport()->update();
+}
+
+// ---- the locators remembered beside the scan ----
+
+std::string COrvexView::PointsPath() const
+{
+    return m_pDocument && !m_pDocument->GetFilePath().empty() ? m_pDocument->GetFilePath() + ".points" : std::string();
+}
+
+void COrvexView::SavePoints()
+{
+    // Only a rectangular grid is described by the file's three corner points.
+    const std::string strPath = PointsPath();
+    if (strPath.empty() || m_locators.m_bNonRectangular)
+        return;
+    if (!WritePointsFile(strPath, m_locators, std::string()) && m_fnStatusText)
+        m_fnStatusText(0, QStringLiteral("The locators could not be kept in %1").arg(QString::fromStdString(strPath)));
+}
+
+void COrvexView::RestorePoints()
+{
+    const std::string strPath = PointsPath();
+    if (strPath.empty() || !QFileInfo::exists(QString::fromStdString(strPath)))
+        return;
+    CLocatorSet locators = m_locators;
+    std::string strProblem;
+    if (!ReadPointsFile(strPath, locators, strProblem)) {
+        if (m_fnStatusText)
+            m_fnStatusText(0, QStringLiteral("The locators beside the map were not restored: %1")
+                                  .arg(QString::fromStdString(strProblem)));
+        return;
+    }
+    locators.m_bTransformSetUp = true;
+    m_locators = locators;
+    if (m_fnStatusText)
+        m_fnStatusText(0, QStringLiteral("Locators restored from %1").arg(QFileInfo(QString::fromStdString(strPath)).fileName()));
+}
+
+// ---- undo ----
+
+std::unique_ptr<SViewUndoStep> COrvexView::BeginStep(const QString& strName) const
+{
+    auto pStep = std::make_unique<SViewUndoStep>();
+    pStep->strName = strName;
+    pStep->locators = m_locators;
+    if (m_pDocument) {
+        pStep->bModified = m_pDocument->IsModified();
+        pStep->bTransformedModified = m_pDocument->IsTransformedModified();
+    }
+    return pStep;
+}
+
+void COrvexView::RecordStep(std::unique_ptr<SViewUndoStep> pStep)
+{
+    if (!pStep || !m_pDocument)
+        return;
+    // The flags are read once the command has set them.
+    pStep->bModifiedAfter = m_pDocument->IsModified();
+    pStep->bTransformedModifiedAfter = m_pDocument->IsTransformedModified();
+    const int nDropped = m_undo.Push(std::move(pStep));
+    if (nDropped > 0 && m_fnStatusText)
+        m_fnStatusText(0, QStringLiteral("The oldest undo steps were dropped to stay within %1 MB")
+                              .arg(qulonglong(m_undo.Budget() >> 20)));
+}
+
+std::unique_ptr<SViewUndoStep> COrvexView::ApplyStep(SViewUndoStep& step)
+{
+    std::unique_ptr<SViewUndoStep> pInverse = BeginStep(step.strName);
+    m_locators = step.locators;
+    if (step.bSourcePicture && step.pSource) {
+        pInverse->bSourcePicture = true;
+        pInverse->pSource = m_pDocument->ExchangeImage(std::move(step.pSource));
+    }
+    if (step.bTransformedPicture) {
+        pInverse->bTransformedPicture = true;
+        pInverse->pTransformed = m_pDocument->ExchangeTransformedMap(std::move(step.pTransformed));
+        if (!m_pDocument->GetTransformedMap())
+            m_bShowTransformed = false;
+    }
+    if (step.bEdges) {
+        CDIBWorld* pMap = step.bEdgesOfTransformed ? m_pDocument->GetTransformedMap() : m_pDocument->GetImage();
+        if (pMap) {
+            pInverse->bEdges = true;
+            pInverse->bEdgesOfTransformed = step.bEdgesOfTransformed;
+            pInverse->bWorld = pMap->m_bWorld;
+            pInverse->dWest = pMap->GetWest(), pInverse->dNorth = pMap->GetNorth(), pInverse->dEast = pMap->GetEast(),
+            pInverse->dSouth = pMap->GetSouth();
+            if (step.bWorld)
+                pMap->SetEdges(step.dWest, step.dNorth, step.dEast, step.dSouth);
+            else
+                pMap->m_bWorld = 0;
+        }
+    }
+    // The flags from before the step, unless the map was saved since: then it differs
+    // from its file again.
+    const bool bModified = m_pDocument->IsModified(), bTransformedModified = m_pDocument->IsTransformedModified();
+    m_pDocument->SetModifiedFlag(bModified == step.bModifiedAfter ? step.bModified : true);
+    m_pDocument->SetTransformedModified(bTransformedModified == step.bTransformedModifiedAfter
+                                            ? step.bTransformedModified
+                                            : true);
+    pInverse->bModifiedAfter = m_pDocument->IsModified();
+    pInverse->bTransformedModifiedAfter = m_pDocument->IsTransformedModified();
+    m_pDocument->SetShowTransformed(m_bShowTransformed);
+    m_bShowTransformed = m_pDocument->IsShowingTransformed();
+    // A crop rectangle or a dragged locator belongs to the state that went.
+    m_bCropRect = false;
+    m_bDragging = false;
+    m_bLocatorDrag = false;
+    return pInverse;
+}
+
+void COrvexView::OnEditUndo()
+{
+    std::unique_ptr<SViewUndoStep> pStep = m_undo.TakeUndo();
+    if (!pStep || !m_pDocument)
+        return;
+    m_undo.PushRedo(ApplyStep(*pStep));
+    OnInitialUpdate();
+    emit CommandStateChanged();
+}
+
+void COrvexView::OnEditRedo()
+{
+    std::unique_ptr<SViewUndoStep> pStep = m_undo.TakeRedo();
+    if (!pStep || !m_pDocument)
+        return;
+    m_undo.PushUndoKeepRedo(ApplyStep(*pStep));
+    OnInitialUpdate();
+    emit CommandStateChanged();
 }
 
 }  // namespace gridmorph

@@ -8,6 +8,11 @@
 #include "transform/LocatorSet.h"
 #include "transform/TransformOptions.h"
 #include "view/MapPainter.h"
+#include "view/MapPyramid.h"
+#include "view/ViewTransform.h"
+#include "view/ViewUndo.h"
+
+class QLabel;
 
 namespace gridmorph {
 
@@ -21,14 +26,17 @@ struct SRectEdges {
 };
 
 // The map view: the displayed map (the current map, or the transformed map when switched
-// to it) at one screen pixel per picture pixel from the top-left corner, with the three
-// locators over it. Shift-drag moves a locator; a plain drag draws the crop rectangle.
+// to it) from the top-left corner at a zoom (100% at first: one screen pixel per picture
+// pixel), with the three locators over it. Shift-drag moves a locator; a plain drag draws
+// the crop rectangle. Picking, crops and status texts are in picture pixels at every zoom;
+// circles, labels and the pick distance keep their screen size.
 // It keeps no map of its own: the document's maps are read afresh before every paint and
 // command. It owns the locator set and runs the View and Action commands.
 class COrvexView : public QAbstractScrollArea {
     Q_OBJECT
 public:
     explicit COrvexView(QWidget* pParent = nullptr);
+    ~COrvexView() override;
 
     void SetDocument(CMapDocument* pDocument);
     // Where status texts go: pane 1 or 2 of the frame's status bar.
@@ -52,6 +60,45 @@ public:
     // Locator picking: 1, 2 or 3 for the first locator whose pick square (closed on the
     // left and top, open on the right and bottom) holds the window point, else 0.
     int HitTestLocator(const QPoint& point);
+    // The picture <-> window transform at the present zoom and scroll position.
+    CViewTransform Transform() const;
+    double Zoom() const { return m_transform.Zoom(); }
+    // Sets the zoom keeping the picture point under the window point where it is.
+    void SetZoom(double dZoom, const QPoint& ptAnchor);
+    void SetZoom(double dZoom);
+    // Undo and redo of the locator moves and the commands that change a map or its flags.
+    void OnEditUndo();
+    void OnEditRedo();
+    bool CanUndo() const { return m_undo.CanUndo(); }
+    bool CanRedo() const { return m_undo.CanRedo(); }
+    CViewUndo& UndoList() { return m_undo; }
+    void OnViewZoomIn();
+    void OnViewZoomOut();
+    void OnViewActualSize();
+    void OnViewFitWholeMap();
+    void OnViewOpenMapsToFit();
+    void OnViewMagnifier();
+    void OnViewCrosshair();
+    bool CanZoom() const { return DisplayedMap() != nullptr; }
+    bool OpensMapsToFit() const { return m_bOpenToFit; }
+    bool m_bMagnifier = false;   // View > Magnifier
+    bool m_bCrosshair = false;   // View > Crosshair
+    // The locator chosen with the keys 1, 2, 3 (0 for none): the arrow keys move it and a
+    // double-click puts it under the pointer.
+    int m_nKeyLocator = 0;
+    // The window rectangle the magnifier is drawn in now (empty when it is not shown), and
+    // the picture pixel at its centre.
+    QRect MagnifierRect() const;
+    QPoint MagnifierPixel() const { return m_ptMagnified; }
+    static constexpr int kMagnifierSize = 160;
+    static constexpr int kMagnifierZoom = 8;
+    // The label beside the pixel position that shows the easting and northing under the
+    // pointer on a georeferenced map; the frame puts it in its status bar.
+    QLabel* MapPositionLabel() const { return m_pMapPosition; }
+    // The map is about to be replaced, discarded or changed in place: stop reading it.
+    void OnMapChanging(const CDIBWorld* pMap);
+    // The reduced copies of the source (0) and the transformed map (1).
+    const CMapPyramid& Pyramid(int nMap) const { return m_aPyramids[nMap]; }
     void SelectLocator(int nLocator);
     void ShowStatusText(int nPane, int x, int y);
     QPoint WindowToPicture(const QPoint& point) const;
@@ -105,6 +152,12 @@ protected:
     void mousePressEvent(QMouseEvent* pEvent) override;
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
+    void mouseDoubleClickEvent(QMouseEvent* pEvent) override;
+    void wheelEvent(QWheelEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
+    void keyReleaseEvent(QKeyEvent* pEvent) override;
+    void leaveEvent(QEvent* pEvent) override;
+    bool viewportEvent(QEvent* pEvent) override;
 
 private:
     void UpdateScrollBars();
@@ -113,7 +166,18 @@ private:
     void Convert(int nBitCount);
     void Crop();
     // A new picture takes the displayed map's place, with its unsaved flag.
-    void ReplaceDisplayedMap(std::unique_ptr<CDIBWorld> pMap);
+    void ReplaceDisplayedMap(std::unique_ptr<CDIBWorld> pMap, SViewUndoStep& step);
+    // A step with the locators and flags as they are now, and its recording once the
+    // command has done its work.
+    std::unique_ptr<SViewUndoStep> BeginStep(const QString& strName) const;
+    void RecordStep(std::unique_ptr<SViewUndoStep> pStep);
+    // Puts the step's state in place and returns the state it replaced.
+    std::unique_ptr<SViewUndoStep> ApplyStep(SViewUndoStep& step);
+    // The locators of a rectangular grid are kept beside the scan (NAME.points) when the
+    // transform is set up, and put back when the scan is opened again.
+    std::string PointsPath() const;
+    void SavePoints();
+    void RestorePoints();
     void MarkDisplayedChanged();
     void DrawLocators(class QPainter& painter);
     void DrawCropRect(class QPainter& painter);
@@ -121,10 +185,44 @@ private:
     SRectEdges DeviceToPicture(const SRectEdges& rect) const;
     SRectEdges PictureToDevice(const SRectEdges& rect) const;
 
+    void DrawMagnifier(class QPainter& painter);
+    void DrawBadge(class QPainter& painter);
+    void ShowMapPosition(const QPoint& ptPicture);
+    // The marks that follow the pointer (magnifier, crosshair) move to a new pointer.
+    void MovePointerMarks(const QPoint& point);
+    bool MagnifierShown() const;
+    void EnsurePyramid();
+    void StorePlace();
+    void NudgeLocator(int dx, int dy);
+    void PutLocator(int nLocator, const QPoint& ptPicture);
+    // Where each locator is drawn: the dragged one at the pointer.
+    QPoint LocatorPosition(int i) const;
+
     CMapDocument* m_pDocument = nullptr;
     CLocatorSet m_locators;
     STransformOptions m_transformOptions;  // the Transform dialog's resampling and clip
     CMapPainter m_painter;
+    CMapPainter m_magnifierPainter;
+    CViewTransform m_transform;
+    CViewUndo m_undo;
+    bool m_bRestorePoints = false;
+    // The zoom and scroll position of the source (0) and the transformed map (1), kept
+    // while the other is shown; unset until the map is first shown.
+    struct SPlace {
+        bool bSet = false;
+        double dZoom = 1.0;
+        QPoint ptScroll;
+    };
+    SPlace m_aPlaces[2];
+    CMapPyramid m_aPyramids[2];
+    bool m_bOpenToFit = false;
+    bool m_bMagnifierKey = false;  // M held
+    bool m_bPointerIn = false;
+    QPoint m_ptPointer;           // the pointer, window pixels
+    QPoint m_ptMagnified;
+    bool m_bLocatorDrag = false;  // a locator (not a crop rectangle) is being dragged
+    QPoint m_ptDragLive;          // where the dragged locator is, picture pixels
+    QLabel* m_pMapPosition = nullptr;
 };
 
 }  // namespace gridmorph
