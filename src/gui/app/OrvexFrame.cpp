@@ -21,6 +21,7 @@
 #include "app/OrvexR4Doc.h"
 #include "app/RecentFileList.h"
 #include "app/WindowPlacement.h"
+#include "help/HelpController.h"
 #include "platform/Platform.h"
 #include "view/OrvexView.h"
 
@@ -54,6 +55,7 @@ COrvexFrame::COrvexFrame(COrvexApp& app, COrvexR4Doc& document) : m_app(app), m_
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
+    CreateJobCommands();
 
     // The toolbar's docking as the user left it.
     const std::string strState = GetPlatform().GetProfileString(kDockStateSection, kDockStateEntry, "");
@@ -197,8 +199,8 @@ void COrvexFrame::CreateMenus()
     OnCommand(ID_FILE_CREATE_WORLD_FILE, [&document] { document.OnFileCreateWorldFile(); });
     OnCommand(ID_APP_EXIT, [this] { close(); });
     OnCommand(ID_HELP_FINDER, [this] { HtmlHelp(0, 0); });
-    OnCommand(ID_HELP, [this] { HtmlHelp(0, 0); });
-    OnCommand(ID_CONTEXT_HELP, [this] { HtmlHelp(0, 0); });
+    OnCommand(ID_HELP, [this] { HtmlHelp(HelpContextNow(), 0x0F); });
+    OnCommand(ID_CONTEXT_HELP, [this] { OnContextHelp(); });
     OnCommand(ID_APP_ABOUT, [this] { m_app.OnAppAbout(); });
 
     COrvexView* pView = m_pView;
@@ -336,6 +338,7 @@ void COrvexFrame::UpdateCommandUI()
     Action(ID_VIEW_SHOW_TRANSFORMED)->setChecked(m_pView->m_bShowTransformed);
     Action(ID_VIEW_TOOLBAR)->setChecked(!m_pToolBar->isHidden());
     Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
+    UpdateJobCommandUI();
 }
 
 void COrvexFrame::ActivateFrame()
@@ -360,8 +363,11 @@ void COrvexFrame::ActivateFrame()
     show();
 }
 
-bool COrvexFrame::HtmlHelp(unsigned long /*nData*/, unsigned int /*nCommand*/)
+bool COrvexFrame::HtmlHelp(unsigned long nData, unsigned int /*nCommand*/)
 {
+    // Without the design suite's help file, the manual that comes with the program.
+    if (!QFileInfo(m_app.m_strHelpFile).isFile())
+        return m_pHelp->ShowManual(nData);
     bool bShown = false;
     {
         CWaitCursor waitCursor;

@@ -9,6 +9,7 @@ class QToolBar;
 
 namespace gridmorph {
 
+class CHelpController;
 class COrvexApp;
 class COrvexR4Doc;
 class COrvexView;
@@ -37,6 +38,8 @@ public:
     // Opens the help file with the desktop's viewer; shows "HtmlHelp failed to load." and
     // returns false when there is none or it cannot be shown.
     bool HtmlHelp(unsigned long nData, unsigned int nCommand);
+    // Context help and the bundled manual (help/HelpController.h).
+    CHelpController* Help() const { return m_pHelp; }
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
@@ -53,6 +56,13 @@ private:
     void UpdateTitle();
     template <typename FHandler>
     void OnCommand(int nCommand, FHandler fnHandler);
+    // The rectification's commands beside the menus' own (FrameJobCommands.cpp): locator
+    // files, keys and toolbar buttons for the steps, the fourth corner's pane and help.
+    void CreateJobCommands();
+    void UpdateJobCommandUI();
+    // F1 in the main window: the step of the rectification the user has reached.
+    unsigned long HelpContextNow() const;
+    void OnContextHelp();
 
     COrvexApp& m_app;
     COrvexR4Doc& m_document;
@@ -64,6 +74,8 @@ private:
     QLabel* m_apPanes[3] = {nullptr, nullptr, nullptr};
     std::map<int, QAction*> m_aActions;
     bool m_bFirstActivation = true;
+    CHelpController* m_pHelp = nullptr;
+    QLabel* m_pFourthCornerPane = nullptr;
 };
 
 }  // namespace gridmorph

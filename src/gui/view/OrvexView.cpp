@@ -9,6 +9,7 @@
 #include "document/MapDocument.h"
 #include "platform/Platform.h"
 #include "transform/Resample.h"
+#include "view/FourthCornerMarker.h"
 #include "view/OrvexEditEdgeDlg.h"
 #include "view/OrvexTransDlg.h"
 #include "world/MapEdgeText.h"
@@ -146,6 +147,9 @@ void COrvexView::paintEvent(QPaintEvent* pEvent)
     if (m_bCropRect && !m_bDragging)
         DrawCropRect(painter);
     painter.restore();
+    if (m_bShowLocators && !m_bShowTransformed)
+        DrawFourthCornerMarker(painter, m_locators, QTransform::fromTranslate(-offset.x(), -offset.y()),
+                               m_nLocatorRadius);
 
     // The rectangle being dragged: an inverted outline, gone with the next paint.
     if (m_bDragging && m_bCropRect && m_bCropDrawn) {
