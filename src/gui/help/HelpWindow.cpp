@@ -1,6 +1,7 @@
 #include "help/HelpWindow.h"
 
 #include <QFile>
+#include <algorithm>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -143,6 +144,19 @@ void CHelpWindow::ShowPage(const QString& strPage)
         url.hasFragment())
         m_pBrowser->scrollToAnchor(url.fragment());
     m_pBrowser->setSource(url);
+    if (!m_bPlaced && parentWidget()) {
+        // The first time, over the middle of the window it explains, kept on its screen.
+        m_bPlaced = true;
+        const QWidget* pOwner = parentWidget()->window();
+        QRect rect(QPoint(0, 0), size());
+        rect.moveCenter(pOwner->frameGeometry().center());
+        if (const QScreen* pScreen = pOwner->screen()) {
+            const QRect rectScreen = pScreen->availableGeometry();
+            rect.moveLeft(std::clamp(rect.left(), rectScreen.left(), std::max(rectScreen.left(), rectScreen.right() - rect.width())));
+            rect.moveTop(std::clamp(rect.top(), rectScreen.top(), std::max(rectScreen.top(), rectScreen.bottom() - rect.height())));
+        }
+        move(rect.topLeft());
+    }
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
     show();

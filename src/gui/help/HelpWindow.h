@@ -39,6 +39,7 @@ private:
     QListWidget* m_pResults = nullptr;
     QToolButton* m_pBack = nullptr;
     QToolButton* m_pForward = nullptr;
+    bool m_bPlaced = false;
 };
 
 }  // namespace gridmorph

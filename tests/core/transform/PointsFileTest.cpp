@@ -227,7 +227,7 @@ TEST(PointsFileTest, ChoosingCornersTakesTheLargestGridRectangle)
          0, 0, 0, 0, "no three of the 4 enabled points are the top-left, top-right and bottom-right corners"},
         {"three points that are no rectangle keep their reason",
          "100,300,10.5,-10.5,1\n310,300,90.5,-12.5,1\n300,100,88.5,-80.5,1\n", false, {0, 0, 0}, 0, 0, 0, 0,
-         "line 3: map position 310.000000,300.000000 is not the top-left"},
+         "line 4: map position 300.000000,100.000000 is not the top-left"},
     };
     for (const SCase& aCase : aCases) {
         SCOPED_TRACE(aCase.pName);
