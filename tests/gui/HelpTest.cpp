@@ -2,7 +2,10 @@
 // manual leads somewhere, and help opens at the page of the command or dialog at hand.
 #include <gtest/gtest.h>
 
+#include <QDesktopServices>
 #include <QDir>
+#include <QUrl>
+#include <fstream>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -225,6 +228,36 @@ TEST_F(HelpTest, F1InADialogOpensTheDialogsPageBesideIt)
     EXPECT_TRUE(m_platform.Messages().empty());
 }
 
+// Records the files the desktop's viewer is asked to open.
+class CUrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> m_aUrls;
+public slots:
+    void Open(const QUrl& url) { m_aUrls << url; }
+};
+
+// Where the design suite's help file is installed, every help command opens it as before
+// and the bundled manual stays closed.
+TEST_F(HelpTest, TheSuitesHelpFileStillAnswersWhereItIsInstalled)
+{
+    ASSERT_TRUE(Start());
+    const std::string strHelpFile = m_folder.Path("orvex.chm");
+    std::ofstream(strHelpFile, std::ios::binary) << "help";
+    m_pApp->m_strHelpFile = QString::fromStdString(strHelpFile);
+    CUrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "Open");
+    for (int nCommand : {ID_HELP_FINDER, ID_HELP, ID_CONTEXT_HELP})
+        Frame().Action(nCommand)->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    ASSERT_EQ(recorder.m_aUrls.size(), 3);
+    for (const QUrl& url : recorder.m_aUrls)
+        EXPECT_EQ(url, QUrl::fromLocalFile(QString::fromStdString(strHelpFile)));
+    EXPECT_EQ(Frame().Help()->LastHelpWindow(), nullptr);
+    EXPECT_FALSE(Frame().Help()->InContextHelpMode());
+    EXPECT_TRUE(m_platform.Messages().empty());
+}
+
 TEST(HelpWindowTest, ContentsAndSearch)
 {
     CHelpWindow window;
@@ -255,3 +288,5 @@ TEST(HelpWindowTest, ContentsAndSearch)
 
 }  // namespace
 }  // namespace gridmorph
+
+#include "HelpTest.moc"
