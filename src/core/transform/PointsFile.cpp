@@ -18,7 +18,7 @@ constexpr double kSameLine = 1e-6;
 // No picture has a pixel position beyond this.
 constexpr double kLargestPixel = 1e9;
 // A file of more points than this is not a set of grid corners picked by hand.
-constexpr std::size_t kMostPointsToChooseFrom = 4096;
+constexpr std::size_t kMostPointsToChooseFrom = 1024;
 
 struct SPoint {
     int nLine = 0;
