@@ -204,6 +204,12 @@ TEST_F(HelpTest, F1FollowsTheStepsOfTheRectification)
     EXPECT_EQ(pWindow->CurrentPage(), QStringLiteral("workflow.html#locators"));
     pWindow->Browser()->forward();
     EXPECT_EQ(pWindow->CurrentPage(), QStringLiteral("workflow.html#apply"));
+    // The contents list follows the page shown.
+    pWindow->ShowPage(QStringLiteral("troubleshooting.html#stretched"));
+    ASSERT_NE(pWindow->Contents()->currentItem(), nullptr);
+    EXPECT_EQ(pWindow->Contents()->currentItem()->data(Qt::UserRole).toString(), QStringLiteral("troubleshooting.html"));
+    pWindow->Browser()->backward();
+    EXPECT_EQ(pWindow->Contents()->currentItem()->data(Qt::UserRole).toString(), QStringLiteral("workflow.html"));
 }
 
 TEST_F(HelpTest, F1InADialogOpensTheDialogsPageBesideIt)

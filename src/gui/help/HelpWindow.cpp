@@ -201,14 +201,15 @@ void CHelpWindow::RunSearch()
         new QListWidgetItem(QStringLiteral("(no page has these words)"), m_pResults);
 }
 
-void CHelpWindow::SelectContentsEntry()
+void CHelpWindow::SelectContentsEntry(const QUrl& url)
 {
-    const QString strFile = CurrentPage().section(QLatin1Char('#'), 0, 0);
+    // The page being shown, from the signal: the browser's source() may still name the last.
+    const QString strRoot = QLatin1String(kManualRoot);
+    const QString strUrl = url.adjusted(QUrl::RemoveFragment).toString();
+    const QString strFile = strUrl.startsWith(strRoot) ? strUrl.mid(strRoot.size()) : strUrl;
     for (int i = 0; i < m_pContents->count(); ++i)
-        if (m_pContents->item(i)->data(Qt::UserRole).toString() == strFile) {
-            const QSignalBlocker blocker(m_pContents);
+        if (m_pContents->item(i)->data(Qt::UserRole).toString() == strFile)
             m_pContents->setCurrentRow(i);
-        }
 }
 
 }  // namespace gridmorph

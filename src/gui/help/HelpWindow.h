@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QUrl>
 #include <QWidget>
 
 class QLineEdit;
@@ -27,10 +28,11 @@ public:
     QTextBrowser* Browser() const { return m_pBrowser; }
     QLineEdit* SearchField() const { return m_pSearchField; }
     QListWidget* SearchResults() const { return m_pResults; }
+    QListWidget* Contents() const { return m_pContents; }
 
 private:
     void RunSearch();
-    void SelectContentsEntry();
+    void SelectContentsEntry(const QUrl& url);
 
     QTextBrowser* m_pBrowser = nullptr;
     QTabWidget* m_pTabs = nullptr;
