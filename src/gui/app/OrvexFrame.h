@@ -35,8 +35,10 @@ public:
     void ActivateFrame();
     // Enables, disables and checks every command from the document's state.
     void UpdateCommandUI();
-    // Opens the help file with the desktop's viewer; shows "HtmlHelp failed to load." and
-    // returns false when there is none or it cannot be shown.
+    // Opens the design suite's help file with the desktop's viewer, and shows "HtmlHelp
+    // failed to load." and returns false when it cannot be shown. Without that file, shows
+    // the manual bundled in the program at the page of the context number nData
+    // (help/HelpTopics.h).
     bool HtmlHelp(unsigned long nData, unsigned int nCommand);
     // Context help and the bundled manual (help/HelpController.h).
     CHelpController* Help() const { return m_pHelp; }
