@@ -22,6 +22,7 @@
 #include "app/RecentFileList.h"
 #include "app/WindowPlacement.h"
 #include "world/CoordinateSystem.h"
+#include "help/HelpController.h"
 #include "platform/Platform.h"
 #include "view/OrvexView.h"
 #include "view/ZoomIcons.h"
@@ -57,6 +58,7 @@ COrvexFrame::COrvexFrame(COrvexApp& app, COrvexR4Doc& document) : m_app(app), m_
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
+    CreateJobCommands();
 
     // The toolbar's docking as the user left it.
     const std::string strState = GetPlatform().GetProfileString(kDockStateSection, kDockStateEntry, "");
@@ -125,7 +127,7 @@ void COrvexFrame::CreateMenus()
 {
     QMenu* pFile = menuBar()->addMenu(QStringLiteral("&File"));
     m_pFileMenu = pFile;
-    AddCommand(pFile, ID_FILE_NEW, QStringLiteral("&New..."), QStringLiteral("Create a new document\nNew"),
+    AddCommand(pFile, ID_FILE_NEW, QStringLiteral("&New..."), QStringLiteral("Build a new background map from several georeferenced images\nNew"),
                QKeySequence(Qt::CTRL | Qt::Key_N));
     AddCommand(pFile, ID_FILE_OPEN, QStringLiteral("&Open..."), QStringLiteral("Open an existing document\nOpen"),
                QKeySequence(Qt::CTRL | Qt::Key_O));
@@ -155,7 +157,8 @@ void COrvexFrame::CreateMenus()
 
     QMenu* pViewMenu = menuBar()->addMenu(QStringLiteral("&View"));
     AddCommand(pViewMenu, ID_VIEW_LOCATORS, QStringLiteral("&Locators"),
-               QStringLiteral("Show or hide the locators; move them with Shift-drag, or select with 1/2/3 and use "
+               QStringLiteral("Show or hide the three locators; move one onto a grid corner with Shift-drag, or select it "
+                              "with 1/2/3 and use "
                               "the arrow keys\nToggle the locators"));
     AddCommand(pViewMenu, ID_VIEW_SHOW_TRANSFORMED, QStringLiteral("&Show Transformed Map"),
                QStringLiteral("Show or hide the transformed map\nToggle maps"));
@@ -184,11 +187,12 @@ void COrvexFrame::CreateMenus()
 
     QMenu* pActionMenu = menuBar()->addMenu(QStringLiteral("&Action"));
     AddCommand(pActionMenu, ID_ACTION_SETUP_TRANSFORM, QStringLiteral("&Setup Transform..."),
-               QStringLiteral("Setup transformation\nSetup transform"));
+               QStringLiteral("Check the locators' pixel positions and type their eastings and northings\nSetup transform"));
     AddCommand(pActionMenu, ID_ACTION_APPLY_TRANSFORM, QStringLiteral("&Apply Transform..."),
-               QStringLiteral("Transform the map\nTransform"));
+               QStringLiteral("Make the north-up transformed map from the three locators\nTransform"));
     AddCommand(pActionMenu, ID_ACTION_MOVE_LOCATORS, QStringLiteral("Move Locators to Corners"),
-               QStringLiteral("Move locators to corners; then Shift-drag, or select with 1/2/3 and use the arrow "
+               QStringLiteral("Put locators 1, 2 and 3 on the top-left, top-right and bottom-right pixels of the map; "
+                              "then Shift-drag, or select with 1/2/3 and use the arrow "
                               "keys\nMove locators to corners"));
     pActionMenu->addSeparator();
     AddCommand(pActionMenu, ID_ACTION_EDIT_MAP_LOCATION, QStringLiteral("&Edit Map Location..."),
@@ -228,8 +232,8 @@ void COrvexFrame::CreateMenus()
     OnCommand(ID_FILE_COORDINATE_SYSTEM, [&document] { document.OnFileCoordinateSystem(); });
     OnCommand(ID_APP_EXIT, [this] { close(); });
     OnCommand(ID_HELP_FINDER, [this] { HtmlHelp(0, 0); });
-    OnCommand(ID_HELP, [this] { HtmlHelp(0, 0); });
-    OnCommand(ID_CONTEXT_HELP, [this] { HtmlHelp(0, 0); });
+    OnCommand(ID_HELP, [this] { HtmlHelp(HelpContextNow(), 0x0F); });
+    OnCommand(ID_CONTEXT_HELP, [this] { OnContextHelp(); });
     OnCommand(ID_APP_ABOUT, [this] { m_app.OnAppAbout(); });
 
     COrvexView* pView = m_pView;
@@ -415,6 +419,7 @@ void COrvexFrame::UpdateCommandUI()
     m_pSystemPane->setToolTip(system && !system->geoSystem.strName.empty()
                                   ? QString::fromStdString(DescribeGeoSystem(system->geoSystem))
                                   : QString());
+    UpdateJobCommandUI();
 }
 
 void COrvexFrame::ActivateFrame()
@@ -439,8 +444,11 @@ void COrvexFrame::ActivateFrame()
     show();
 }
 
-bool COrvexFrame::HtmlHelp(unsigned long /*nData*/, unsigned int /*nCommand*/)
+bool COrvexFrame::HtmlHelp(unsigned long nData, unsigned int /*nCommand*/)
 {
+    // Without the design suite's help file, the manual that comes with the program.
+    if (!QFileInfo(m_app.m_strHelpFile).isFile())
+        return m_pHelp->ShowManual(nData);
     bool bShown = false;
     {
         CWaitCursor waitCursor;

@@ -17,6 +17,7 @@
 #include "platform/Platform.h"
 #include "transform/PointsFile.h"
 #include "transform/Resample.h"
+#include "view/FourthCornerMarker.h"
 #include "view/OrvexEditEdgeDlg.h"
 #include "view/OrvexTransDlg.h"
 #include "world/MapEdgeText.h"
@@ -355,6 +356,15 @@ void COrvexView::paintEvent(QPaintEvent* pEvent)
         DrawLocators(painter);
     if (m_bCropRect && !m_bDragging)
         DrawCropRect(painter);
+    if (m_bShowLocators && !m_bShowTransformed) {
+        // The marker sits where PictureMarkToWindow puts a locator: a pixel's top-left corner
+        // up to 100%, its centre above.
+        const double dZoom = transform.Zoom();
+        const double dMark = dZoom > 1 ? dZoom / 2 : 0;
+        DrawFourthCornerMarker(painter, m_locators,
+                               QTransform(dZoom, 0, 0, dZoom, dMark - transform.Scroll().x(), dMark - transform.Scroll().y()),
+                               m_nLocatorRadius);
+    }
 
     // The rectangle being dragged: an inverted outline, gone with the next paint.
     if (m_bDragging && m_bCropRect && m_bCropDrawn) {
