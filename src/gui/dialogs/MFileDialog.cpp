@@ -1,16 +1,20 @@
 #include "dialogs/MFileDialog.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
 
+#include "app/FileDialogLayout.h"
 #include "app/QtPlatform.h"
 #include "dialogs/HorzListBox.h"
 #include "platform/Platform.h"
@@ -50,6 +54,17 @@ public:
         if (nResult == QDialog::Accepted) {
             if (m_fnAdd)
                 m_fnAdd(selectedFiles());
+            // The next name is typed into an empty field, not after the one just added:
+            // neither the name nor the files it picked in the list stay.
+            for (auto* pView : findChildren<QAbstractItemView*>())
+                if (pView->objectName() == QLatin1String("listView") || pView->objectName() == QLatin1String("treeView"))
+                    pView->clearSelection();
+            // Quietly: an empty name would otherwise be completed to the folder itself,
+            // which the next Add would step into instead of adding the name typed.
+            if (auto* pName = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+                const QSignalBlocker blocker(pName);
+                pName->clear();
+            }
         } else if (m_fnCancel) {
             m_fnCancel();
         }
@@ -73,6 +88,7 @@ CMFileDialog::CMFileDialog(const std::string& strFilter, const std::string& strI
     m_pBrowser->setNameFilters(QtFileFilters(strFilter));
     m_pBrowser->setLabelText(QFileDialog::Accept, QStringLiteral("&Add"));
     m_pBrowser->setDirectory(strInitialDir.empty() ? QDir::currentPath() : QString::fromStdString(strInitialDir));
+    FitFileDialogColumns(*m_pBrowser);
     pBrowser->m_fnAdd = [this](const QStringList& aPaths) { OnFileNameOK(aPaths); };
     pBrowser->m_fnCancel = [this] { reject(); };
 

@@ -66,6 +66,8 @@ void COrvexView::OnInitialUpdate()
     }
     UpdateScrollBars();
     viewport()->update();
+    // Another map, or none: the panes must not show the previous one's numbers.
+    RefreshStatusPanes();
 }
 
 void COrvexView::OnUpdate()
