@@ -130,7 +130,7 @@ QSize SensibleFileDialogSize(QFileDialog& dialog)
 {
     QSize size = dialog.sizeHint();
     const QFontMetrics metrics(dialog.font());
-    size.setHeight(std::max(size.height(), 30 * metrics.lineSpacing()));
+    size.setHeight(std::max(size.height(), 36 * metrics.lineSpacing()));
     if (QTreeView* pView = DetailView(dialog)) {
         QHeaderView* pHeader = pView->header();
         // The name column as wide as about forty characters; the others as they are.

@@ -16,7 +16,7 @@ namespace gridmorph {
 void FitFileDialogColumns(QFileDialog& dialog);
 
 // A size for the dialog that shows its side bar and every column at those widths (the
-// name column about forty characters wide) and about twenty lines of files, no smaller
+// name column about forty characters wide) and about twenty-five lines of files, no smaller
 // than the dialog's own size hint and within the screen's available area. What lies beside
 // the file view (side bar, margins) is estimated; once the dialog is shown, it widens itself
 // by what the estimate missed.
