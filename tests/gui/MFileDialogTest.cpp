@@ -2,6 +2,8 @@
 // Cancel keeping the caller's list, the list's horizontal extent and the stored size.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -209,6 +211,8 @@ TEST_F(MFileDialogTest, AddEmptiesTheNameField)
             QTest::keyClicks(pName, QString::fromLatin1(pTyped));
             QTest::mouseClick(pAdd, Qt::LeftButton);
             EXPECT_EQ(pName->text(), QString()) << pTyped;
+            if (pName->completer() && pName->completer()->popup())
+                EXPECT_FALSE(pName->completer()->popup()->isVisible()) << pTyped;
         }
         running.Button(CMFileDialog::IDC_CLOSE)->click();
     });

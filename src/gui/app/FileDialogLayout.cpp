@@ -85,13 +85,15 @@ protected:
         if (pObject == &m_dialog && pEvent->type() == QEvent::Show) {
             m_dialog.removeEventFilter(this);
             QTimer::singleShot(0, this, [this] {
+                // The window it is in grows: the dialog itself, or the one it is part of.
+                QWidget* pWindow = m_dialog.window();
                 if (const QTreeView* pView = DetailView(m_dialog)) {
                     const int nLacking = ColumnsWidth(*pView) - pView->viewport()->width();
-                    int nWidth = m_dialog.width() + std::max(0, nLacking);
-                    if (const QScreen* pScreen = m_dialog.screen())
+                    int nWidth = pWindow->width() + std::max(0, nLacking);
+                    if (const QScreen* pScreen = pWindow->screen())
                         nWidth = std::min(nWidth, pScreen->availableGeometry().width());
-                    if (nWidth > m_dialog.width())
-                        m_dialog.resize(nWidth, m_dialog.height());
+                    if (nWidth > pWindow->width())
+                        pWindow->resize(nWidth, pWindow->height());
                 }
                 deleteLater();
             });

@@ -1,6 +1,7 @@
 #include "dialogs/MFileDialog.h"
 
 #include <QAbstractItemView>
+#include <QCompleter>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -64,6 +65,9 @@ public:
             if (auto* pName = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
                 const QSignalBlocker blocker(pName);
                 pName->clear();
+                // Nor the completions offered for the name just added.
+                if (QCompleter* pCompleter = pName->completer(); pCompleter && pCompleter->popup())
+                    pCompleter->popup()->hide();
             }
         } else if (m_fnCancel) {
             m_fnCancel();
@@ -148,7 +152,9 @@ void CMFileDialog::OnInitDone()
     if (m_nWidth <= 0 || m_nHeight <= 0) {
         // Nothing stored: the size the dialog takes by itself, at least the usual one.
         const QSize hint = sizeHint();
-        m_nWidth = std::max(hint.width(), kDefaultWidth);
+        // Wide enough for the browser's columns (it widens the dialog once shown if not).
+        const int nBrowser = SensibleFileDialogSize(*m_pBrowser).width() + (hint.width() - m_pBrowser->sizeHint().width());
+        m_nWidth = std::max({hint.width(), kDefaultWidth, nBrowser});
         m_nHeight = std::max(hint.height(), kDefaultHeight);
     }
     resize(m_nWidth, m_nHeight);
