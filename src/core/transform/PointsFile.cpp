@@ -23,17 +23,14 @@ constexpr char kHeader[] = "mapX,mapY,sourceX,sourceY,enable,dX,dY,residual";
 constexpr double kSameLine = 1e-6;
 // No picture has a pixel position beyond this.
 constexpr double kLargestPixel = 1e9;
-<<<<<<< HEAD
 // A locator file is a few short lines (a system's WKT is the longest); anything far
 // larger is something else, read no further.
 constexpr std::size_t kLargestFile = 1 << 20;
 constexpr std::size_t kLongestLine = 1 << 16;
 // Map positions are held in whole centimetres in 32 bits.
 constexpr double kLargestMapPosition = 21474836.0;
-=======
 // A file of more points than this is not a set of grid corners picked by hand.
 constexpr std::size_t kMostPointsToChooseFrom = 1024;
->>>>>>> help
 
 struct SPoint {
     int nLine = 0;
@@ -150,7 +147,6 @@ bool CollectPoints(const std::string& strText, std::size_t nMaxPoints, std::vect
             return false;
         if (!bEnabled)
             continue;
-<<<<<<< HEAD
         for (const SPoint& earlier : aPoints)
             if (std::fabs(earlier.dEasting - point.dEasting) <= kSameLine &&
                 std::fabs(earlier.dNorthing - point.dNorthing) <= kSameLine) {
@@ -158,28 +154,20 @@ bool CollectPoints(const std::string& strText, std::size_t nMaxPoints, std::vect
                              " again (a duplicated row)";
                 return false;
             }
-        if (aPoints.size() == 3) {
-            strProblem = LineName(nLine) +
-                         ": a fourth enabled point; rectify takes three (top-left, top-right and bottom-right "
-                         "corners of a grid rectangle)";
-=======
         if (aPoints.size() == nMaxPoints) {
             strProblem = nMaxPoints == 3 ? LineName(nLine) +
                                                ": a fourth enabled point; rectify takes three (top-left, top-right "
                                                "and bottom-right corners of a grid rectangle)"
                                          : LineName(nLine) + ": more than " + std::to_string(nMaxPoints) +
                                                " enabled points";
->>>>>>> help
             return false;
         }
         aPoints.push_back(point);
     }
-<<<<<<< HEAD
     if (!bHeader) {
         strProblem = "not a locator file (no mapX,mapY,sourceX,sourceY,enable header line)";
         return false;
     }
-=======
     return true;
 }
 
@@ -190,7 +178,6 @@ bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::str
     std::vector<SPoint> aPoints;
     if (!CollectPoints(strText, 3, aPoints, strProblem))
         return false;
->>>>>>> help
     if (aPoints.size() < 3) {
         strProblem = "the file gives " + std::to_string(aPoints.size()) +
                      " enabled points; rectify takes three (top-left, top-right and bottom-right corners of a "
@@ -249,7 +236,6 @@ bool ReadWholeFile(const std::string& strPath, std::string& strText, std::string
         strProblem = errno == ENOENT ? "it does not exist" : std::string("cannot open it: ") + std::strerror(errno);
         return false;
     }
-<<<<<<< HEAD
     struct stat info {};
     if (fstat(nFd, &info) != 0 || S_ISDIR(info.st_mode) || (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode))) {
         strProblem = S_ISDIR(info.st_mode) ? "not a locator file (a folder)" : "not a locator file (not a plain file)";
@@ -258,7 +244,6 @@ bool ReadWholeFile(const std::string& strPath, std::string& strText, std::string
     }
     fcntl(nFd, F_SETFL, fcntl(nFd, F_GETFL) & ~O_NONBLOCK);
     // At most one byte more than the largest locator file is read.
-    std::string strText;
     char aBuffer[65536];
     while (strText.size() <= kLargestFile) {
         const ssize_t nRead = read(nFd, aBuffer, sizeof aBuffer);
@@ -282,11 +267,6 @@ bool ReadWholeFile(const std::string& strPath, std::string& strText, std::string
         strProblem = "not a locator file (it is empty)";
         return false;
     }
-    return ParsePointsText(strText, locators, strProblem);
-=======
-    std::stringstream text;
-    text << file.rdbuf();
-    strText = text.str();
     return true;
 }
 
@@ -377,7 +357,6 @@ bool ReadPointsFileChoosingCorners(const std::string& strPath, CLocatorSet& loca
     std::string strText;
     return ReadWholeFile(strPath, strText, strProblem) &&
            ParsePointsTextChoosingCorners(strText, locators, choice, strProblem);
->>>>>>> help
 }
 
 std::string FormatPointsText(const CLocatorSet& locators, const std::string& strSystemWkt)

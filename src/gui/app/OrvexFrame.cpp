@@ -20,12 +20,14 @@
 #include "app/OrvexApp.h"
 #include "app/OrvexR4Doc.h"
 #include "app/RecentFileList.h"
+#include "app/StatusPane.h"
 #include "app/WindowPlacement.h"
 #include "world/CoordinateSystem.h"
 #include "help/HelpController.h"
 #include "platform/Platform.h"
 #include "view/OrvexView.h"
 #include "view/ZoomIcons.h"
+#include "view/StatusPaneRefresh.h"
 
 namespace gridmorph {
 namespace {
@@ -33,7 +35,6 @@ namespace {
 constexpr const char* kIdleText = "For Help, press F1";
 constexpr const char* kDockStateSection = "DockState";
 constexpr const char* kDockStateEntry = "State";
-constexpr int kPaneWidthCap = 100;
 
 // The status-bar prompt and, after the line break, the tooltip.
 void SetPrompt(QAction* pAction, const QString& strPrompt)
@@ -82,6 +83,7 @@ COrvexFrame::COrvexFrame(COrvexApp& app, COrvexR4Doc& document) : m_app(app), m_
             pPane->repaint();
         }
     };
+    RefreshStatusPanesOnActivation(*m_pView, *this);
     connect(&m_app, &COrvexApp::RecentFilesChanged, this, &COrvexFrame::RebuildRecentFiles);
     RebuildRecentFiles();
     UpdateTitle();
@@ -303,14 +305,11 @@ void COrvexFrame::CreateStatusBar()
     // the pointer rests on the command, and the idle text again afterwards.
     m_apPanes[0] = new QLabel(QString::fromLatin1(kIdleText), pStatus);
     pStatus->addWidget(m_apPanes[0], 1);
-    const QScreen* pScreen = screen() ? screen() : QApplication::primaryScreen();
-    const int nScreenWidth = pScreen ? pScreen->geometry().width() : 4 * kPaneWidthCap;
-    const int nPaneWidth = std::min(nScreenWidth / 4, kPaneWidthCap);
+    // Panes 1 and 2 as wide as their widest texts in the desktop's font: a large picture's
+    // extent, a position beside the picture.
+    const QString aWidest[3] = {QString(), QStringLiteral("(0,0)->(99999,99999)"), QStringLiteral("-99999, -99999")};
     for (int i = 1; i < 3; ++i) {
-        m_apPanes[i] = new QLabel(pStatus);
-        m_apPanes[i]->setFrameShape(QFrame::Panel);
-        m_apPanes[i]->setFrameShadow(QFrame::Sunken);
-        m_apPanes[i]->setFixedWidth(nPaneWidth);
+        m_apPanes[i] = new CStatusPane(aWidest[i], pStatus);
         pStatus->addPermanentWidget(m_apPanes[i]);
     }
     m_pSystemPane = new QLabel(pStatus);

@@ -134,6 +134,8 @@ void COrvexView::OnInitialUpdate()
     StorePlace();
     EnsurePyramid();
     viewport()->update();
+    // Another map, or none: the panes must not show the previous one's numbers.
+    RefreshStatusPanes();
 }
 
 void COrvexView::OnUpdate()
