@@ -166,7 +166,7 @@ TEST_F(LocatorFilesTest, RefusedFilesLeaveTheLocatorsAlone)
          "mapX,mapY,sourceX,sourceY,enable\n412000,287000,20.5,-15.5,1\n413000,287100,200.5,-22.5,1\n"
          "413000,286000,211.5,-160.5,1\n412500,286500,100.5,-100.5,1\n",
          "no three of the 4 enabled points are the top-left, top-right and bottom-right corners of a grid rectangle"},
-        {"missing.points", nullptr, "cannot open"},
+        {"missing.points", nullptr, "it does not exist"},
     };
     for (const auto& aCase : aCases) {
         SCOPED_TRACE(aCase.pName);

@@ -100,8 +100,10 @@ QString OnActionSaveLocators(COrvexView& view, const std::string& strDocumentPat
     std::string strPath = result.strPath;
     if (QFileInfo(QString::fromStdString(strPath)).suffix().isEmpty())
         strPath += ".points";
-    // The file names the coordinate system the maps are written in, as the command line's does.
-    const std::optional<SCoordinateSystem>& system = OutputCoordinateSystem();
+    // The file names the scan's coordinate system (its eastings and northings are in it), as
+    // the command line's does.
+    const CDIBWorld* pScan = view.SourceMap();
+    const std::optional<SCoordinateSystem> system = pScan ? pScan->CoordinateSystem() : std::nullopt;
     if (!WritePointsFile(strPath, view.Locators(), system ? system->strWkt : std::string())) {
         ShowWarning("The locators could not be saved: " + strPath + " cannot be written.");
         return QString();

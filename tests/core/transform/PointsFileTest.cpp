@@ -249,6 +249,8 @@ TEST(PointsFileTest, WhatIsNoLocatorFileIsSaidToBeNone)
     std::string strProblem;
     EXPECT_FALSE(ReadPointsFile(folder.Path("empty.points"), locators, strProblem));
     EXPECT_EQ(strProblem, "not a locator file (it is empty)");
+}
+
 // A file of more points than three, as a grid of crossings gives: the corners of the
 // largest grid rectangle among them, with the lines they came from.
 TEST(PointsFileTest, ChoosingCornersTakesTheLargestGridRectangle)
