@@ -15,6 +15,8 @@
 #include "app/CommandIds.h"
 #include "app/OrvexApp.h"
 #include "app/OrvexFrame.h"
+
+#include "app/AppIcons.h"
 #include "app/OrvexR4Doc.h"
 #include "document/MapDocument.h"
 #include "help/HelpController.h"
@@ -27,25 +29,6 @@ namespace gridmorph {
 namespace {
 
 constexpr int kStatusMessageMilliseconds = 15000;
-
-using FDraw = void (*)(QPainter&);
-
-// Drawn on a 32 x 32 grid, as the other toolbar icons are.
-QIcon DrawnIcon(FDraw fnDraw)
-{
-    QIcon icon;
-    for (int nSize : {16, 22, 24, 32, 48}) {
-        QPixmap pixmap(nSize, nSize);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.scale(nSize / 32.0, nSize / 32.0);
-        fnDraw(painter);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
 
 void DrawSheet(QPainter& painter, const QRectF& rect, qreal dAngle)
 {
