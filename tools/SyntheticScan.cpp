@@ -241,8 +241,14 @@ bool MakeScan(const SScanSpec& spec, CDIBImage& picture, SScanTruth& truth, std:
     for (double v = frame.y + dOffsetV; v < frame.y + frame.height - 0.2 * spec.dSpacing; v += spec.dSpacing)
         aV.push_back(v);
 
-    if (spec.bMapContent)
+    if (spec.bMapContent) {  // the map content, inside the frame only
         DrawMapContent(paper, frame, dTextHeight, random);
+        cv::Mat inside = paper(frame).clone();
+        paper.setTo(cv::Scalar(250, 252, 252));
+        inside.copyTo(paper(frame));
+    }
+    if (!spec.bGrid)
+        aU.clear(), aV.clear();
     for (double u : aU)
         DrawGridLine(paper, spec, true, u, frame.y, frame.y + frame.height, random);
     for (double v : aV)
@@ -326,7 +332,7 @@ bool MakeLabelStrip(const std::string& strText, int nTextHeight, bool bSplit, do
     const int W = int(strText.size() * nTextHeight * 1.1) + 4 * nTextHeight, H = 4 * nTextHeight;
     cv::Mat paper(H, W, CV_8UC3, cv::Scalar(250, 250, 250));
     DrawLabel(paper, strText, nTextHeight, bSplit, W / 2.0, H / 2.0, 0, 0, cv::Scalar(10, 10, 10));
-    const cv::Mat turn = cv::getRotationMatrix2D(cv::Point2f(W / 2.0f, H / 2.0f), dRotationDegrees, 1.0);
+    const cv::Mat turn = cv::getRotationMatrix2D(cv::Point2f(W / 2.0f, H / 2.0f), -dRotationDegrees, 1.0);
     cv::warpAffine(paper, paper, turn, paper.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(250, 250, 250));
     Degrade(paper, 0.5, dNoise, 0, 5);
     std::string strWhy;

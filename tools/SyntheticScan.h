@@ -22,6 +22,7 @@ struct SScanSpec {
     double dSpacing = 200.0;     // grid spacing on the paper, pixels
     double dLineWidth = 2.5;     // grid line width, pixels
     double dLineDarkness = 0.85; // 1 = black lines, 0.3 = faint
+    bool bGrid = true;           // false: a sheet without a map grid
     bool bBrokenLines = false;   // gaps along the grid lines
     bool bMapContent = true;     // roads, rivers, hatching, text over the grid
     bool bLabels = true;         // eastings top and bottom, northings left and right

@@ -16,9 +16,6 @@
 #include <map>
 #include <numeric>
 #include <thread>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 
 #include <opencv2/imgproc.hpp>
 
@@ -282,12 +279,6 @@ SFamily FindFamily(const std::vector<SDarkPoint>& aPoints, bool bVertical, int n
     for (const SPeak& peak : aPeaks)
         if (peak.dHeight >= 0.2 * dReference)
             aStrong.push_back(peak);
-    if (std::getenv("GRIDMORPH_GRID_DEBUG")) {
-        std::fprintf(stderr, "%s angle %.2f strong:", bVertical ? "V" : "H", dBestAngle);
-        for (const SPeak& p : aStrong)
-            std::fprintf(stderr, " %.1f(%.0f)", p.dPosition + dOrigin, p.dHeight);
-        std::fprintf(stderr, "\n");
-    }
     if (aStrong.size() < 2)
         return family;
     std::vector<double> aStrongHeights;
@@ -338,7 +329,7 @@ SFamily FindFamily(const std::vector<SDarkPoint>& aPoints, bool bVertical, int n
                 Match(dSpacing, dPhase, std::max(1.5, 0.03 * dSpacing), dScore, dSpacing, dPhase);
                 if (dSpacing < 8)
                     continue;
-                Match(dSpacing, dPhase, std::max(1.5, 0.015 * dSpacing), dScore, dSpacing, dPhase);
+                Match(dSpacing, dPhase, std::max(1.5, 0.01 * dSpacing), dScore, dSpacing, dPhase);
                 if (dSpacing >= 8 && dScore > dBestScore)
                     dBestScore = dScore, dBestSpacing = dSpacing, dBestPhase = dPhase;
             }
@@ -348,7 +339,7 @@ SFamily FindFamily(const std::vector<SDarkPoint>& aPoints, bool bVertical, int n
     // Refine the spacing and phase by least squares over the matched peaks, then take every
     // position of the progression with a peak, strong or weak.
     for (int nPass = 0; nPass < 2; ++nPass) {
-        const double dTolerance = std::max(1.5, 0.015 * dBestSpacing);
+        const double dTolerance = std::max(1.2, 0.01 * dBestSpacing);
         double sk = 0, sp = 0, skk = 0, skp = 0;
         int n = 0;
         for (const SPeak& peak : aStrong) {
@@ -363,7 +354,7 @@ SFamily FindFamily(const std::vector<SDarkPoint>& aPoints, bool bVertical, int n
             dBestPhase = (sp - dBestSpacing * sk) / n;
         }
     }
-    const double dTolerance = std::max(1.5, 0.015 * dBestSpacing);
+    const double dTolerance = std::max(1.2, 0.01 * dBestSpacing);
     std::vector<std::pair<int, double>> aLines;  // progression index, position
     std::vector<double> aLineHeights;
     for (const SPeak& peak : aPeaks) {
@@ -570,26 +561,10 @@ SFoundGrid FindGrid(const CDIBImage& picture, const SFindGridOptions& options)
         return grid;
     }
     const int nFactor = std::max(1, int(std::ceil(std::max(reader.Width(), reader.Height()) / 1400.0)));
-    const auto t0 = std::chrono::steady_clock::now();
     const cv::Mat reduced = ReduceDarkest(reader, nFactor);
-    const auto t1 = std::chrono::steady_clock::now();
     const std::vector<SDarkPoint> aPoints = ThinDarkPoints(reduced, 5);
-    const auto t2 = std::chrono::steady_clock::now();
     const SFamily horizontal = FindFamily(aPoints, false, reduced.cols, reduced.rows);
     const SFamily vertical = FindFamily(aPoints, true, reduced.cols, reduced.rows);
-    const auto t3 = std::chrono::steady_clock::now();
-    if (std::getenv("GRIDMORPH_GRID_DEBUG"))
-        std::fprintf(stderr, "reduce %.3f points %.3f families %.3f\n", std::chrono::duration<double>(t1 - t0).count(),
-                     std::chrono::duration<double>(t2 - t1).count(), std::chrono::duration<double>(t3 - t2).count());
-    if (std::getenv("GRIDMORPH_GRID_DEBUG")) {
-        std::fprintf(stderr, "factor %d points %zu\n", nFactor, aPoints.size());
-        for (const SFamily* p : {&horizontal, &vertical}) {
-            std::fprintf(stderr, "family angle %.2f spacing %.2f lines:", p->dAngle, p->dSpacing);
-            for (double r : p->aRho)
-                std::fprintf(stderr, " %.1f", r);
-            std::fprintf(stderr, "\n");
-        }
-    }
     if (!horizontal.bFound || !vertical.bFound) {
         grid.strWhy = "no grid found: no two families of equally spaced straight lines";
         return grid;
@@ -654,8 +629,6 @@ SFoundGrid FindGrid(const CDIBImage& picture, const SFindGridOptions& options)
             grid.aModel[k] = cx.at<double>(k), grid.aModel[3 + k] = cy.at<double>(k);
         const double* m = grid.aModel;
         std::vector<double> aResiduals;
-        std::vector<double> aColumnX(std::size_t(grid.nColumns), 0.0), aColumnY(aColumnX), aRowX(std::size_t(grid.nRows), 0.0),
-            aRowY(aRowX);
         std::vector<int> aColumnCount(std::size_t(grid.nColumns), 0), aRowCount(std::size_t(grid.nRows), 0);
         double dSquares = 0;
         for (int j = 0; j < grid.nRows; ++j)
@@ -665,30 +638,50 @@ SFoundGrid FindGrid(const CDIBImage& picture, const SFindGridOptions& options)
                     const double ey = grid.Y(i, j) - (m[3] * i + m[4] * j + m[5]);
                     aResiduals.push_back(std::hypot(ex, ey));
                     dSquares += ex * ex + ey * ey;
-                    aColumnX[std::size_t(i)] += ex, aColumnY[std::size_t(i)] += ey, ++aColumnCount[std::size_t(i)];
-                    aRowX[std::size_t(j)] += ex, aRowY[std::size_t(j)] += ey, ++aRowCount[std::size_t(j)];
+                    ++aColumnCount[std::size_t(i)], ++aRowCount[std::size_t(j)];
                 }
         grid.dResidualPixels = std::sqrt(dSquares / aResiduals.size());
         grid.dSpacingX = std::hypot(m[0], m[3]);
         grid.dSpacingY = std::hypot(m[1], m[4]);
         grid.dRotationDegrees = std::atan2(m[3], m[0]) * 180 / kPi;
         grid.dShearDegrees = std::atan2(-m[1], m[4]) * 180 / kPi - grid.dRotationDegrees;
-        // The line whose crossings lie furthest off, on average, in one direction.
+        // The line whose crossings lie furthest, on average in one direction, from the grid
+        // through all the other lines' crossings.
         double dWorstLine = 0;
         int nWorstColumn = -1, nWorstRow = -1;
-        for (int i = 0; i < grid.nColumns; ++i)
-            if (aColumnCount[std::size_t(i)] >= 2) {
-                const double d = std::hypot(aColumnX[std::size_t(i)], aColumnY[std::size_t(i)]) / aColumnCount[std::size_t(i)];
-                if (d > dWorstLine)
-                    dWorstLine = d, nWorstColumn = i, nWorstRow = -1;
+        for (int nLine = 0; nLine < grid.nColumns + grid.nRows; ++nLine) {
+            const bool bColumn = nLine < grid.nColumns;
+            const int nIndex = bColumn ? nLine : nLine - grid.nColumns;
+            if ((bColumn ? aColumnCount : aRowCount)[std::size_t(nIndex)] < 2)
+                continue;
+            cv::Mat B(0, 3, CV_64F), ox(0, 1, CV_64F), oy(0, 1, CV_64F);
+            for (int j = 0; j < grid.nRows; ++j)
+                for (int i = 0; i < grid.nColumns; ++i)
+                    if (grid.Found(i, j) && (bColumn ? i : j) != nIndex) {
+                        B.push_back(cv::Mat(cv::Matx13d(i, j, 1)));
+                        ox.push_back(grid.X(i, j));
+                        oy.push_back(grid.Y(i, j));
+                    }
+            if (B.rows < 4)
+                continue;
+            cv::Mat lx, ly;
+            cv::solve(B, ox, lx, cv::DECOMP_SVD);
+            cv::solve(B, oy, ly, cv::DECOMP_SVD);
+            double ex = 0, ey = 0;
+            int n = 0;
+            for (int k = 0; k < (bColumn ? grid.nRows : grid.nColumns); ++k) {
+                const int i = bColumn ? nIndex : k, j = bColumn ? k : nIndex;
+                if (!grid.Found(i, j))
+                    continue;
+                ex += grid.X(i, j) - (lx.at<double>(0) * i + lx.at<double>(1) * j + lx.at<double>(2));
+                ey += grid.Y(i, j) - (ly.at<double>(0) * i + ly.at<double>(1) * j + ly.at<double>(2));
+                ++n;
             }
-        for (int j = 0; j < grid.nRows; ++j)
-            if (aRowCount[std::size_t(j)] >= 2) {
-                const double d = std::hypot(aRowX[std::size_t(j)], aRowY[std::size_t(j)]) / aRowCount[std::size_t(j)];
-                if (d > dWorstLine)
-                    dWorstLine = d, nWorstRow = j, nWorstColumn = -1;
-            }
-        if (dWorstLine > 1.2) {
+            const double d = std::hypot(ex, ey) / n;
+            if (d > dWorstLine)
+                dWorstLine = d, nWorstColumn = bColumn ? nIndex : -1, nWorstRow = bColumn ? -1 : nIndex;
+        }
+        if (dWorstLine > 1.5) {
             for (int j = 0; j < grid.nRows; ++j)
                 for (int i = 0; i < grid.nColumns; ++i)
                     if (i == nWorstColumn || j == nWorstRow)
@@ -740,21 +733,8 @@ SFoundGrid FindGrid(const CDIBImage& picture, const SFindGridOptions& options)
         locator.nY = int(std::floor(locator.dY + 0.5));
     }
     grid.bFound = true;
-    if (std::getenv("GRIDMORPH_GRID_DEBUG")) {
-        for (int j = 0; j < grid.nRows; ++j) {
-            for (int i = 0; i < grid.nColumns; ++i)
-                std::fprintf(stderr, grid.Found(i, j) ? " %7.1f,%7.1f" : "       -,      -", grid.X(i, j), grid.Y(i, j));
-            std::fprintf(stderr, "\n");
-        }
-        std::fprintf(stderr, "rect %d..%d x %d..%d residual %.2f\n", grid.nLeft, grid.nRight, grid.nTop, grid.nBottom,
-                     grid.dResidualPixels);
-    }
-    const auto t4 = std::chrono::steady_clock::now();
     if (options.bReadLabels)
         ReadFrameLabels(reader, grid);
-    if (std::getenv("GRIDMORPH_GRID_DEBUG"))
-        std::fprintf(stderr, "crossings %.3f labels %.3f\n", std::chrono::duration<double>(t4 - t3).count(),
-                     std::chrono::duration<double>(std::chrono::steady_clock::now() - t4).count());
     return grid;
 }
 
