@@ -34,6 +34,8 @@ enum ECommand : int {
     ID_ACTION_SETUP_FROM_WORLD_FILE = 32785,
     ID_FILE_CREATE_WORLD_FILE = 32786,
     ID_ACTION_GREY_SCALE = 32788,
+    ID_ACTION_FIND_GRID = 32789,
+    ID_VIEW_SNAP_TO_GRID = 32790,
 };
 
 }  // namespace gridmorph

@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 #include <QUrl>
 
@@ -22,6 +23,7 @@
 #include "app/RecentFileList.h"
 #include "app/WindowPlacement.h"
 #include "platform/Platform.h"
+#include "view/GridInView.h"
 #include "view/OrvexView.h"
 
 namespace gridmorph {
@@ -148,6 +150,8 @@ void COrvexFrame::CreateMenus()
                QStringLiteral("Show or hide the transformed map\nToggle maps"));
     AddCommand(pViewMenu, ID_VIEW_MAP_EDGES, QStringLiteral("&Map Edge Locations..."),
                QStringLiteral("Show map locations at the edge of the bitmap\nMap edge locations"));
+    AddCommand(pViewMenu, ID_VIEW_SNAP_TO_GRID, QStringLiteral("Snap to &Grid"),
+               QStringLiteral("Put a released locator on the grid crossing near it\nSnap to grid"));
     pViewMenu->addSeparator();
     AddCommand(pViewMenu, ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"), QStringLiteral("Show or hide the toolbar\nToggle ToolBar"));
     AddCommand(pViewMenu, ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"),
@@ -160,6 +164,9 @@ void COrvexFrame::CreateMenus()
                QStringLiteral("Transform the map\nTransform"));
     AddCommand(pActionMenu, ID_ACTION_MOVE_LOCATORS, QStringLiteral("Move Locators to Corners"),
                QStringLiteral("Move locators to corners\nMove locators to corners"));
+    AddCommand(pActionMenu, ID_ACTION_FIND_GRID, QStringLiteral("&Find Grid"),
+               QStringLiteral("Find the map grid and put the locators on its corners\nFind Grid"),
+               QKeySequence(Qt::CTRL | Qt::Key_G));
     pActionMenu->addSeparator();
     AddCommand(pActionMenu, ID_ACTION_EDIT_MAP_LOCATION, QStringLiteral("&Edit Map Location..."),
                QStringLiteral("Edit Map Location\nEdit Location"));
@@ -210,6 +217,9 @@ void COrvexFrame::CreateMenus()
     OnCommand(ID_ACTION_SETUP_TRANSFORM, [pView] { pView->OnActionSetupTransform(); });
     OnCommand(ID_ACTION_APPLY_TRANSFORM, [pView] { pView->OnActionApplyTransform(); });
     OnCommand(ID_ACTION_MOVE_LOCATORS, [pView] { pView->OnActionMoveLocatorsToCorners(); });
+    OnCommand(ID_ACTION_FIND_GRID, [pView] { FindGridInView(*pView); });
+    Action(ID_VIEW_SNAP_TO_GRID)->setCheckable(true);
+    OnCommand(ID_VIEW_SNAP_TO_GRID, [] { SnapToGridEnabled() = !SnapToGridEnabled(); });
     OnCommand(ID_ACTION_EDIT_MAP_LOCATION, [pView] { pView->OnActionEditMapLocation(); });
     OnCommand(ID_ACTION_SETUP_FROM_WORLD_FILE, [pView] { pView->OnActionSetupFromWorldFile(); });
     OnCommand(ID_ACTION_CROP, [pView] { pView->OnActionCrop(); });
@@ -233,6 +243,9 @@ void COrvexFrame::CreateToolBar()
     m_pToolBar->addAction(Action(ID_FILE_NEW));
     m_pToolBar->addAction(Action(ID_FILE_OPEN));
     m_pToolBar->addAction(Action(ID_FILE_SAVE));
+    m_pToolBar->addSeparator();
+    Action(ID_ACTION_FIND_GRID)->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    m_pToolBar->addAction(Action(ID_ACTION_FIND_GRID));
     m_pToolBar->addSeparator();
     m_pToolBar->addAction(Action(ID_HELP_FINDER));
 
@@ -323,6 +336,8 @@ void COrvexFrame::UpdateCommandUI()
         {ID_ACTION_SETUP_TRANSFORM, m_pView->CanSetupTransform()},
         {ID_ACTION_APPLY_TRANSFORM, m_pView->CanApplyTransform()},
         {ID_ACTION_MOVE_LOCATORS, m_pView->CanMoveLocatorsToCorners()},
+        {ID_ACTION_FIND_GRID, m_pView->CanMoveLocatorsToCorners()},
+        {ID_VIEW_SNAP_TO_GRID, m_pView->CanViewLocators()},
         {ID_ACTION_EDIT_MAP_LOCATION, m_pView->CanEditMapLocation()},
         {ID_ACTION_SETUP_FROM_WORLD_FILE, m_pView->CanSetupFromWorldFile() && m_pView->m_fnWorldFileDialog != nullptr},
         {ID_ACTION_CROP, m_pView->CanCrop()},
@@ -334,6 +349,7 @@ void COrvexFrame::UpdateCommandUI()
         Action(nCommand)->setEnabled(bEnabled);
     Action(ID_VIEW_LOCATORS)->setChecked(m_pView->m_bShowLocators);
     Action(ID_VIEW_SHOW_TRANSFORMED)->setChecked(m_pView->m_bShowTransformed);
+    Action(ID_VIEW_SNAP_TO_GRID)->setChecked(SnapToGridEnabled());
     Action(ID_VIEW_TOOLBAR)->setChecked(!m_pToolBar->isHidden());
     Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
 }

@@ -1,3 +1,4 @@
+#include "view/GridInView.h"
 #include "view/OrvexView.h"
 
 #include <QMouseEvent>
@@ -372,6 +373,7 @@ void COrvexView::mouseReleaseEvent(QMouseEvent* pEvent)
             // The locator goes where it was let go, on the picture or beside it.
             m_locators.m_nLocatorX[m_nSelectedLocator - 1] = m_ptDrag.x();
             m_locators.m_nLocatorY[m_nSelectedLocator - 1] = m_ptDrag.y();
+            SnapLocatorToGrid(*this, m_nSelectedLocator, pEvent->modifiers());  // onto a grid crossing near
         }
     }
     m_bDragging = false;
@@ -445,7 +447,7 @@ void COrvexView::OnViewMapEdgeLocations()
 void COrvexView::OnActionSetupTransform()
 {
     const CDIBWorld* pSource = SourceMap();
-    if (!pSource)
+    if (!pSource || !ConfirmLocatorsOnGrid(*this))
         return;
     COrvexTransDlg dialog(this);
     dialog.SetFrom(m_locators, pSource->m_nImageWidth, pSource->m_nImageHeight);
@@ -458,7 +460,7 @@ void COrvexView::OnActionSetupTransform()
 void COrvexView::OnActionApplyTransform()
 {
     const CDIBWorld* pSource = SourceMap();
-    if (!pSource || !m_pDocument)
+    if (!pSource || !m_pDocument || !ConfirmLocatorsOnGrid(*this))
         return;
     const int nBitCount = pSource->m_nBitCount;
     std::unique_ptr<CDIBWorld> pTransformedMap;
