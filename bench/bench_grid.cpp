@@ -43,36 +43,36 @@ double NearestTruth(const synthetic::SScanTruth& truth, double x, double y, int&
     return dBest;
 }
 
-synthetic::SScanSpec MakeSpec(int n, std::mt19937& random, bool bLarge, bool bNoLabels)
+synthetic::SScanRecipe MakeRecipe(int n, std::mt19937& random, bool bLarge, bool bNoLabels)
 {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    synthetic::SScanSpec spec;
-    spec.nSeed = std::uint32_t(1000 + n);
+    synthetic::SScanRecipe recipe;
+    recipe.nSeed = std::uint32_t(1000 + n);
     static const int aSizes[][2] = {{1600, 1200}, {2400, 1800}, {3200, 2400}, {4000, 3000}, {6000, 4500}};
     const auto& size = aSizes[n % 5];
-    spec.nWidth = size[0], spec.nHeight = size[1];
+    recipe.nWidth = size[0], recipe.nHeight = size[1];
     if (bLarge && n % 10 == 9)
-        spec.nWidth = 12000, spec.nHeight = 9000;
-    spec.dSpacing = std::min(spec.nWidth, spec.nHeight) * (0.1 + 0.12 * unit(random));
-    spec.dRotationDegrees = (unit(random) * 2 - 1) * 15;
-    spec.dShear = (unit(random) * 2 - 1) * 0.02;
-    spec.dStretchX = 1 + (unit(random) * 2 - 1) * 0.02;
-    spec.dStretchY = 1 + (unit(random) * 2 - 1) * 0.02;
-    spec.dLineWidth = 1.5 + 3 * unit(random) * spec.nWidth / 4000.0 + 0.5;
-    spec.dLineDarkness = n % 7 == 3 ? 0.35 : 0.6 + 0.35 * unit(random);
-    spec.bBrokenLines = n % 6 == 2;
-    spec.bMapContent = n % 9 != 4;
-    spec.bLabels = !bNoLabels && n % 5 != 1;
-    spec.bSplitLabels = n % 4 == 0;
-    spec.dBlurSigma = 0.3 + 1.2 * unit(random);
-    spec.dNoise = 2 + 8 * unit(random);
-    spec.dLighting = n % 3 == 0 ? 0.3 * unit(random) + 0.1 : 0.0;
-    spec.nJpegQuality = n % 2 == 0 ? 60 + int(35 * unit(random)) : 0;
-    spec.nBitCount = n % 4 == 1 ? 8 : n % 4 == 2 ? 0 : 24;
-    spec.dFirstEasting = 300000 + 1000.0 * int(400 * unit(random));
-    spec.dFirstNorthing = 5000000 + 1000.0 * int(900 * unit(random));
-    spec.dGridMetres = n % 3 == 0 ? 1000 : n % 3 == 1 ? 500 : 2000;
-    return spec;
+        recipe.nWidth = 12000, recipe.nHeight = 9000;
+    recipe.dSpacing = std::min(recipe.nWidth, recipe.nHeight) * (0.1 + 0.12 * unit(random));
+    recipe.dRotationDegrees = (unit(random) * 2 - 1) * 15;
+    recipe.dShear = (unit(random) * 2 - 1) * 0.02;
+    recipe.dStretchX = 1 + (unit(random) * 2 - 1) * 0.02;
+    recipe.dStretchY = 1 + (unit(random) * 2 - 1) * 0.02;
+    recipe.dLineWidth = 1.5 + 3 * unit(random) * recipe.nWidth / 4000.0 + 0.5;
+    recipe.dLineDarkness = n % 7 == 3 ? 0.35 : 0.6 + 0.35 * unit(random);
+    recipe.bBrokenLines = n % 6 == 2;
+    recipe.bMapContent = n % 9 != 4;
+    recipe.bLabels = !bNoLabels && n % 5 != 1;
+    recipe.bSplitLabels = n % 4 == 0;
+    recipe.dBlurSigma = 0.3 + 1.2 * unit(random);
+    recipe.dNoise = 2 + 8 * unit(random);
+    recipe.dLighting = n % 3 == 0 ? 0.3 * unit(random) + 0.1 : 0.0;
+    recipe.nJpegQuality = n % 2 == 0 ? 60 + int(35 * unit(random)) : 0;
+    recipe.nBitCount = n % 4 == 1 ? 8 : n % 4 == 2 ? 0 : 24;
+    recipe.dFirstEasting = 300000 + 1000.0 * int(400 * unit(random));
+    recipe.dFirstNorthing = 5000000 + 1000.0 * int(900 * unit(random));
+    recipe.dGridMetres = n % 3 == 0 ? 1000 : n % 3 == 1 ? 500 : 2000;
+    return recipe;
 }
 
 }  // namespace
@@ -106,13 +106,13 @@ int main(int argc, char** argv)
     double dSeconds = 0, dMegapixels = 0, dLargeSeconds = 0, dLargeMegapixels = 0, dFinderSeconds = 0;
     double dLargeFinderSeconds = 0;
     for (int n = 0; n < nSheets; ++n) {
-        const synthetic::SScanSpec spec = MakeSpec(n, random, bLarge, bNoLabels);
+        const synthetic::SScanRecipe recipe = MakeRecipe(n, random, bLarge, bNoLabels);
         if (nOnly >= 0 && n != nOnly)
             continue;
         CDIBImage picture;
         synthetic::SScanTruth truth;
         std::string strWhy;
-        if (!synthetic::MakeScan(spec, picture, truth, strWhy)) {
+        if (!synthetic::MakeScan(recipe, picture, truth, strWhy)) {
             std::printf("sheet %d: %s\n", n, strWhy.c_str());
             return 1;
         }
@@ -148,7 +148,7 @@ int main(int argc, char** argv)
             outcome.bWithin = outcome.bWithin && outcome.bSameRectangle;
             nWithin += outcome.bWithin;
         }
-        if (spec.bLabels) {
+        if (recipe.bLabels) {
             ++nLabelled;
             if (!grid.bFound || !grid.bLabelsRead) {
                 ++nLabelsEmpty;
@@ -166,15 +166,15 @@ int main(int argc, char** argv)
         if (bVerbose || !outcome.bWithin)
             std::printf("sheet %2d %5dx%-5d %2d-bit rot %6s shear %6s spacing %6s dark %4s%s%s%s blur %4s noise %4s jpeg %2d: "
                         "%s worst %s px, %s s%s%s\n",
-                        n, spec.nWidth, spec.nHeight, spec.nBitCount, FormatFixed(spec.dRotationDegrees, 2).c_str(),
-                        FormatFixed(spec.dShear, 3).c_str(), FormatFixed(spec.dSpacing, 0).c_str(),
-                        FormatFixed(spec.dLineDarkness, 2).c_str(), spec.bBrokenLines ? " broken" : "",
-                        spec.bMapContent ? " content" : "", spec.bLabels ? (spec.bSplitLabels ? " split-labels" : " labels") : "",
-                        FormatFixed(spec.dBlurSigma, 1).c_str(), FormatFixed(spec.dNoise, 1).c_str(), spec.nJpegQuality,
+                        n, recipe.nWidth, recipe.nHeight, recipe.nBitCount, FormatFixed(recipe.dRotationDegrees, 2).c_str(),
+                        FormatFixed(recipe.dShear, 3).c_str(), FormatFixed(recipe.dSpacing, 0).c_str(),
+                        FormatFixed(recipe.dLineDarkness, 2).c_str(), recipe.bBrokenLines ? " broken" : "",
+                        recipe.bMapContent ? " content" : "", recipe.bLabels ? (recipe.bSplitLabels ? " split-labels" : " labels") : "",
+                        FormatFixed(recipe.dBlurSigma, 1).c_str(), FormatFixed(recipe.dNoise, 1).c_str(), recipe.nJpegQuality,
                         grid.bFound ? (outcome.bWithin ? "ok" : "OFF") : ("NONE (" + grid.strWhy + ")").c_str(),
                         FormatFixed(outcome.dWorst, 2).c_str(), FormatFixed(dTime, 3).c_str(),
                         grid.bLabelsRead ? " labels read" : "",
-                        spec.bLabels && !grid.bLabelsRead ? (" labels empty: " + grid.strLabelNote).c_str() : "");
+                        recipe.bLabels && !grid.bLabelsRead ? (" labels empty: " + grid.strLabelNote).c_str() : "");
     }
     std::printf("\nthreads: %d\n", GetThreadCount());
     std::printf("sheets: %d\n", nSheets);

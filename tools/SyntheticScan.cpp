@@ -73,19 +73,19 @@ void DarkenBand(cv::Mat& paper, bool bVertical, double dCentre, double dWidth, d
 }
 
 // Draws one grid line, with gaps when the lines are broken.
-void DrawGridLine(cv::Mat& paper, const SScanSpec& spec, bool bVertical, double dCentre, int nFrom, int nTo,
+void DrawGridLine(cv::Mat& paper, const SScanRecipe& recipe, bool bVertical, double dCentre, int nFrom, int nTo,
                   std::mt19937& random)
 {
-    if (!spec.bBrokenLines) {
-        DarkenBand(paper, bVertical, dCentre, spec.dLineWidth, spec.dLineDarkness, nFrom, nTo);
+    if (!recipe.bBrokenLines) {
+        DarkenBand(paper, bVertical, dCentre, recipe.dLineWidth, recipe.dLineDarkness, nFrom, nTo);
         return;
     }
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     int nAt = nFrom;
     while (nAt <= nTo) {
-        const int nRun = int(spec.dSpacing * (0.3 + 0.9 * unit(random)));
-        DarkenBand(paper, bVertical, dCentre, spec.dLineWidth, spec.dLineDarkness, nAt, std::min(nTo, nAt + nRun));
-        nAt += nRun + int(spec.dSpacing * (0.05 + 0.25 * unit(random)));
+        const int nRun = int(recipe.dSpacing * (0.3 + 0.9 * unit(random)));
+        DarkenBand(paper, bVertical, dCentre, recipe.dLineWidth, recipe.dLineDarkness, nAt, std::min(nTo, nAt + nRun));
+        nAt += nRun + int(recipe.dSpacing * (0.05 + 0.25 * unit(random)));
     }
 }
 
@@ -217,78 +217,78 @@ void Degrade(cv::Mat& scan, double dBlur, double dNoise, int nJpegQuality, std::
 
 }  // namespace
 
-bool MakeScan(const SScanSpec& spec, CDIBImage& picture, SScanTruth& truth, std::string& strWhy)
+bool MakeScan(const SScanRecipe& recipe, CDIBImage& picture, SScanTruth& truth, std::string& strWhy)
 {
-    const int W = spec.nWidth, H = spec.nHeight;
-    if (W < 200 || H < 200 || spec.dSpacing < 20) {
+    const int W = recipe.nWidth, H = recipe.nHeight;
+    if (W < 200 || H < 200 || recipe.dSpacing < 20) {
         strWhy = "the sheet is too small";
         return false;
     }
-    std::mt19937 random(spec.nSeed);
+    std::mt19937 random(recipe.nSeed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const double dTextHeight = std::max(16.0, 0.013 * std::min(W, H));
-    const int nSide = spec.bLabels ? int(8.5 * dTextHeight) : int(0.04 * W) + 10;
-    const int nTop = spec.bLabels ? int(3.2 * dTextHeight) : int(0.04 * H) + 10;
+    const int nSide = recipe.bLabels ? int(8.5 * dTextHeight) : int(0.04 * W) + 10;
+    const int nTop = recipe.bLabels ? int(3.2 * dTextHeight) : int(0.04 * H) + 10;
     const cv::Rect frame(nSide, nTop, W - 2 * nSide, H - 2 * nTop);
     cv::Mat paper(H, W, CV_8UC3, cv::Scalar(250, 252, 252));
 
     // The grid on the paper: axis-aligned lines inside the frame.
     std::vector<double> aU, aV;
-    const double dOffsetU = spec.dSpacing * (0.25 + 0.5 * unit(random));
-    const double dOffsetV = spec.dSpacing * (0.25 + 0.5 * unit(random));
-    for (double u = frame.x + dOffsetU; u < frame.x + frame.width - 0.2 * spec.dSpacing; u += spec.dSpacing)
+    const double dOffsetU = recipe.dSpacing * (0.25 + 0.5 * unit(random));
+    const double dOffsetV = recipe.dSpacing * (0.25 + 0.5 * unit(random));
+    for (double u = frame.x + dOffsetU; u < frame.x + frame.width - 0.2 * recipe.dSpacing; u += recipe.dSpacing)
         aU.push_back(u);
-    for (double v = frame.y + dOffsetV; v < frame.y + frame.height - 0.2 * spec.dSpacing; v += spec.dSpacing)
+    for (double v = frame.y + dOffsetV; v < frame.y + frame.height - 0.2 * recipe.dSpacing; v += recipe.dSpacing)
         aV.push_back(v);
 
-    if (spec.bMapContent) {  // the map content, inside the frame only
+    if (recipe.bMapContent) {  // the map content, inside the frame only
         DrawMapContent(paper, frame, dTextHeight, random);
         cv::Mat inside = paper(frame).clone();
         paper.setTo(cv::Scalar(250, 252, 252));
         inside.copyTo(paper(frame));
     }
-    if (!spec.bGrid)
+    if (!recipe.bGrid)
         aU.clear(), aV.clear();
     for (double u : aU)
-        DrawGridLine(paper, spec, true, u, frame.y, frame.y + frame.height, random);
+        DrawGridLine(paper, recipe, true, u, frame.y, frame.y + frame.height, random);
     for (double v : aV)
-        DrawGridLine(paper, spec, false, v, frame.x, frame.x + frame.width, random);
+        DrawGridLine(paper, recipe, false, v, frame.x, frame.x + frame.width, random);
     cv::rectangle(paper, frame, cv::Scalar(15, 15, 15), std::max(3, int(dTextHeight / 5)));
-    if (spec.bMapContent) {  // a few names printed over the grid lines
+    if (recipe.bMapContent) {  // a few names printed over the grid lines
         for (std::size_t k = 0; k < aU.size(); k += 3) {
-            const double v = aV.empty() ? frame.y + 50 : aV[(k * 7) % aV.size()] + spec.dSpacing * 0.3;
+            const double v = aV.empty() ? frame.y + 50 : aV[(k * 7) % aV.size()] + recipe.dSpacing * 0.3;
             cv::putText(paper, "GREEN LANE", cv::Point(int(aU[k] - 2 * dTextHeight), int(v)), cv::FONT_HERSHEY_SIMPLEX,
                         FontScale(dTextHeight * 0.8), cv::Scalar(20, 20, 20), FontThickness(dTextHeight * 0.8),
                         cv::LINE_AA);
         }
     }
     truth = SScanTruth{};
-    truth.bLabels = spec.bLabels;
+    truth.bLabels = recipe.bLabels;
     for (std::size_t i = 0; i < aU.size(); ++i)
-        truth.aEastings.push_back(spec.dFirstEasting + double(i) * spec.dGridMetres);
+        truth.aEastings.push_back(recipe.dFirstEasting + double(i) * recipe.dGridMetres);
     for (std::size_t j = 0; j < aV.size(); ++j)
-        truth.aNorthings.push_back(spec.dFirstNorthing - double(j) * spec.dGridMetres);
-    if (spec.bLabels) {
+        truth.aNorthings.push_back(recipe.dFirstNorthing - double(j) * recipe.dGridMetres);
+    if (recipe.bLabels) {
         const cv::Scalar ink(10, 10, 10);
         const double dGap = dTextHeight * 0.7;
         for (std::size_t i = 0; i < aU.size(); ++i) {
             const std::string strText = FormatWhole(truth.aEastings[i]);
-            DrawLabel(paper, strText, dTextHeight, spec.bSplitLabels, aU[i], frame.y - dGap, 0, 1, ink);
-            DrawLabel(paper, strText, dTextHeight, spec.bSplitLabels, aU[i], frame.y + frame.height + dGap, 0, -1, ink);
+            DrawLabel(paper, strText, dTextHeight, recipe.bSplitLabels, aU[i], frame.y - dGap, 0, 1, ink);
+            DrawLabel(paper, strText, dTextHeight, recipe.bSplitLabels, aU[i], frame.y + frame.height + dGap, 0, -1, ink);
         }
         for (std::size_t j = 0; j < aV.size(); ++j) {
             const std::string strText = FormatWhole(truth.aNorthings[j]);
-            DrawLabel(paper, strText, dTextHeight, spec.bSplitLabels, frame.x - dGap, aV[j], 1, 0, ink);
-            DrawLabel(paper, strText, dTextHeight, spec.bSplitLabels, frame.x + frame.width + dGap, aV[j], -1, 0, ink);
+            DrawLabel(paper, strText, dTextHeight, recipe.bSplitLabels, frame.x - dGap, aV[j], 1, 0, ink);
+            DrawLabel(paper, strText, dTextHeight, recipe.bSplitLabels, frame.x + frame.width + dGap, aV[j], -1, 0, ink);
         }
     }
 
     // Paper to scan: stretch, shear, turn about the centre, then shrink to fit.
-    const double a = spec.dRotationDegrees * kPi / 180;
+    const double a = recipe.dRotationDegrees * kPi / 180;
     const double c = std::cos(a), s = std::sin(a);
     // R * Sh * St
-    double m00 = c * spec.dStretchX, m01 = (c * spec.dShear - s) * spec.dStretchY;
-    double m10 = s * spec.dStretchX, m11 = (s * spec.dShear + c) * spec.dStretchY;
+    double m00 = c * recipe.dStretchX, m01 = (c * recipe.dShear - s) * recipe.dStretchY;
+    double m10 = s * recipe.dStretchX, m11 = (s * recipe.dShear + c) * recipe.dStretchY;
     const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
     double dMinX = 1e18, dMaxX = -1e18, dMinY = 1e18, dMaxY = -1e18;
     for (const auto& corner : {cv::Point2d(0, 0), cv::Point2d(W, 0), cv::Point2d(0, H), cv::Point2d(W, H)}) {
@@ -311,19 +311,19 @@ bool MakeScan(const SScanSpec& spec, CDIBImage& picture, SScanTruth& truth, std:
             truth.aCrossY.push_back(forward(1, 0) * u + forward(1, 1) * v + forward(1, 2));
         }
 
-    if (spec.dLighting > 0) {  // darker towards one corner, smoothly
+    if (recipe.dLighting > 0) {  // darker towards one corner, smoothly
         for (int y = 0; y < H; ++y) {
             std::uint8_t* p = scan.ptr(y);
             for (int x = 0; x < W; ++x) {
-                const double dFactor = 1.0 - spec.dLighting * (0.5 * double(x) / W + 0.5 * double(y) / H) *
+                const double dFactor = 1.0 - recipe.dLighting * (0.5 * double(x) / W + 0.5 * double(y) / H) *
                                                  (0.8 + 0.2 * std::sin(x * 0.003 + y * 0.002));
                 for (int k = 0; k < 3; ++k)
                     p[3 * x + k] = cv::saturate_cast<std::uint8_t>(p[3 * x + k] * dFactor);
             }
         }
     }
-    Degrade(scan, spec.dBlurSigma, spec.dNoise, spec.nJpegQuality, spec.nSeed);
-    return ToPicture(scan, spec.nBitCount, picture, strWhy);
+    Degrade(scan, recipe.dBlurSigma, recipe.dNoise, recipe.nJpegQuality, recipe.nSeed);
+    return ToPicture(scan, recipe.nBitCount, picture, strWhy);
 }
 
 bool MakeLabelStrip(const std::string& strText, int nTextHeight, bool bSplit, double dRotationDegrees, double dNoise,

@@ -11,7 +11,7 @@ namespace gridmorph::synthetic {
 // What a generated scan looks like: a printed map sheet with a square map grid inside a
 // frame, coordinate labels outside it, map content over it, and then what scanning did
 // to it (turned, sheared, stretched paper, blur, noise, JPEG, uneven light).
-struct SScanSpec {
+struct SScanRecipe {
     int nWidth = 1600;
     int nHeight = 1200;
     int nBitCount = 24;          // 24 (colour), 8 (palette of colours) or 0 (8-bit grey)
@@ -54,7 +54,7 @@ struct SScanTruth {
 };
 
 // Renders the scan into picture. False (with strWhy) when the picture cannot be made.
-bool MakeScan(const SScanSpec& spec, CDIBImage& picture, SScanTruth& truth, std::string& strWhy);
+bool MakeScan(const SScanRecipe& recipe, CDIBImage& picture, SScanTruth& truth, std::string& strWhy);
 
 // A strip of white paper with one label printed on it (as MakeScan prints them), for the
 // label reader's tests: nHeight pixels of text, turned by dRotationDegrees.

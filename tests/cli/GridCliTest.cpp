@@ -41,18 +41,18 @@ protected:
     // A labelled scan saved as JPEG; the truth of its grid.
     void MakeSheet(bool bLabels, const std::string& strName)
     {
-        synthetic::SScanSpec spec;
-        spec.nWidth = 1800, spec.nHeight = 1350;
-        spec.dSpacing = 230;
-        spec.dRotationDegrees = 2.5;
-        spec.dShear = 0.01;
-        spec.bLabels = bLabels;
-        spec.dFirstEasting = 441000;
-        spec.dFirstNorthing = 5302000;
-        spec.nSeed = 5;
+        synthetic::SScanRecipe recipe;
+        recipe.nWidth = 1800, recipe.nHeight = 1350;
+        recipe.dSpacing = 230;
+        recipe.dRotationDegrees = 2.5;
+        recipe.dShear = 0.01;
+        recipe.bLabels = bLabels;
+        recipe.dFirstEasting = 441000;
+        recipe.dFirstNorthing = 5302000;
+        recipe.nSeed = 5;
         CDIBImage picture;
         std::string strWhy;
-        ASSERT_TRUE(synthetic::MakeScan(spec, picture, m_truth, strWhy)) << strWhy;
+        ASSERT_TRUE(synthetic::MakeScan(recipe, picture, m_truth, strWhy)) << strWhy;
         ASSERT_EQ(picture.SaveDIB(m_folder.Path(strName)), ESaveResult::Written);
     }
     test::CTempFolder m_folder;
@@ -93,12 +93,12 @@ TEST_F(GridCliTest, FindGridWithoutLabelsOmitsTheMapPositionsAndWithoutAGridSays
     EXPECT_EQ(Value(run.strOutput, "p1_map"), "");
     EXPECT_EQ(Value(run.strOutput, "p3_map"), "");
 
-    synthetic::SScanSpec spec;
-    spec.bGrid = false;
+    synthetic::SScanRecipe recipe;
+    recipe.bGrid = false;
     CDIBImage picture;
     synthetic::SScanTruth truth;
     std::string strWhy;
-    ASSERT_TRUE(synthetic::MakeScan(spec, picture, truth, strWhy));
+    ASSERT_TRUE(synthetic::MakeScan(recipe, picture, truth, strWhy));
     ASSERT_EQ(picture.SaveDIB(m_folder.Path("nogrid.png")), ESaveResult::Written);
     run = RunCli("findgrid " + m_folder.Path("nogrid.png"));
     EXPECT_EQ(run.nExitCode, 1);

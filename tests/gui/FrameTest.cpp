@@ -48,10 +48,11 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
           QStringLiteral("-"), QStringLiteral("Recent File"), QStringLiteral("-"), QStringLiteral("E&xit")}},
         {QStringLiteral("&View"),
          {QStringLiteral("&Locators"), QStringLiteral("&Show Transformed Map"), QStringLiteral("&Map Edge Locations..."),
-          QStringLiteral("-"), QStringLiteral("&Toolbar"), QStringLiteral("&Status Bar")}},
+          QStringLiteral("Snap to &Grid"), QStringLiteral("-"), QStringLiteral("&Toolbar"), QStringLiteral("&Status Bar")}},
         {QStringLiteral("&Action"),
          {QStringLiteral("&Setup Transform..."), QStringLiteral("&Apply Transform..."),
-          QStringLiteral("Move Locators to Corners"), QStringLiteral("-"), QStringLiteral("&Edit Map Location..."),
+          QStringLiteral("Move Locators to Corners"), QStringLiteral("&Find Grid\tCtrl+G"), QStringLiteral("-"),
+          QStringLiteral("&Edit Map Location..."),
           QStringLiteral("Setup from World File..."), QStringLiteral("-"), QStringLiteral("&Crop"),
           QStringLiteral("Convert to 24 bit, Full Colour"), QStringLiteral("Convert to 8 bit, 256 Colours"),
           QStringLiteral("Convert to Grey Scale")}},
@@ -81,15 +82,18 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
     EXPECT_EQ(Frame().Action(ID_HELP)->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_EQ(Frame().Action(ID_CONTEXT_HELP)->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F1));
 
-    // Toolbar: New, Open, Save, a separator, Help Topics; every button has an icon.
+    // Toolbar: New, Open, Save, a separator, Find Grid, a separator, Help Topics; every
+    // button has an icon.
     const QList<QAction*> aButtons = Frame().ToolBar()->actions();
-    ASSERT_EQ(aButtons.size(), 5);
+    ASSERT_EQ(aButtons.size(), 7);
     EXPECT_EQ(aButtons[0], Frame().Action(ID_FILE_NEW));
     EXPECT_EQ(aButtons[1], Frame().Action(ID_FILE_OPEN));
     EXPECT_EQ(aButtons[2], Frame().Action(ID_FILE_SAVE));
     EXPECT_TRUE(aButtons[3]->isSeparator());
-    EXPECT_EQ(aButtons[4], Frame().Action(ID_HELP_FINDER));
-    for (int i : {0, 1, 2, 4})
+    EXPECT_EQ(aButtons[4], Frame().Action(ID_ACTION_FIND_GRID));
+    EXPECT_TRUE(aButtons[5]->isSeparator());
+    EXPECT_EQ(aButtons[6], Frame().Action(ID_HELP_FINDER));
+    for (int i : {0, 1, 2, 4, 6})
         EXPECT_FALSE(aButtons[i]->icon().isNull()) << i;
 
     // Status bar: the idle text, and two panes no wider than 100 pixels.
