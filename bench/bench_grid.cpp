@@ -7,8 +7,10 @@
 // three on one rectangle of the true grid, the labels' coordinates against the truth
 // (right, left empty, or wrong), and the finder's time per 100 megapixels.
 #include <chrono>
+#include <ctime>
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -83,7 +85,7 @@ int main(int argc, char** argv)
     CScopedPlatform installed(platform);
     int nSheets = 40, nSeed = 7;
     bool bLarge = false, bNoLabels = false, bVerbose = false;
-    int nOnly = -1;
+    int nOnly = -1, nRun = 0;
     std::string strSave;
     for (int k = 1; k < argc; ++k) {
         if (!std::strcmp(argv[k], "--sheets") && k + 1 < argc)
@@ -104,11 +106,12 @@ int main(int argc, char** argv)
     std::mt19937 random{std::uint32_t(nSeed)};
     int nFound = 0, nWithin = 0, nLabelled = 0, nLabelsRight = 0, nLabelsWrong = 0, nLabelsEmpty = 0;
     double dSeconds = 0, dMegapixels = 0, dLargeSeconds = 0, dLargeMegapixels = 0, dFinderSeconds = 0;
-    double dLargeFinderSeconds = 0;
+    double dLargeFinderSeconds = 0, dFinderProcessorSeconds = 0, dLargeFinderProcessorSeconds = 0;
     for (int n = 0; n < nSheets; ++n) {
         const synthetic::SScanRecipe recipe = MakeRecipe(n, random, bLarge, bNoLabels);
         if (nOnly >= 0 && n != nOnly)
             continue;
+        ++nRun;
         CDIBImage picture;
         synthetic::SScanTruth truth;
         std::string strWhy;
@@ -118,10 +121,16 @@ int main(int argc, char** argv)
         }
         if (!strSave.empty())
             picture.SaveDIBSilent(strSave);
+        const double dMP0 = double(picture.m_nImageWidth) * picture.m_nImageHeight / 1e6;
         // The finder alone (no labels), then with the labels read.
         auto start = std::chrono::steady_clock::now();
+        const std::clock_t nProcessorStart = std::clock();
         const SFoundGrid plain = FindGrid(picture, SFindGridOptions{false});
         const double dFinderTime = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double dFinderProcessor = double(std::clock() - nProcessorStart) / CLOCKS_PER_SEC;
+        dFinderProcessorSeconds += dFinderProcessor;
+        if (dMP0 > 50)
+            dLargeFinderProcessorSeconds += dFinderProcessor;
         start = std::chrono::steady_clock::now();
         const SFoundGrid grid = FindGrid(picture);
         const double dTime = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -159,6 +168,14 @@ int main(int argc, char** argv)
                                     std::fabs(grid.dNorthing[0] - truth.aNorthings[std::size_t(aJ[0])]) < 0.5 &&
                                     std::fabs(grid.dNorthing[1] - truth.aNorthings[std::size_t(aJ[2])]) < 0.5;
                 (bRight ? nLabelsRight : nLabelsWrong) += 1;
+                if (!bRight)
+                    std::printf("sheet %d: labels %s,%s %s,%s against the truth %s,%s %s,%s (same rectangle: %d)\n", n,
+                                FormatFixed(grid.dEasting[0], 0).c_str(), FormatFixed(grid.dNorthing[0], 0).c_str(),
+                                FormatFixed(grid.dEasting[1], 0).c_str(), FormatFixed(grid.dNorthing[1], 0).c_str(),
+                                FormatFixed(truth.aEastings[std::size_t(aI[0])], 0).c_str(),
+                                FormatFixed(truth.aNorthings[std::size_t(aJ[0])], 0).c_str(),
+                                FormatFixed(truth.aEastings[std::size_t(aI[2])], 0).c_str(),
+                                FormatFixed(truth.aNorthings[std::size_t(aJ[2])], 0).c_str(), int(outcome.bSameRectangle));
             }
         } else if (grid.bLabelsRead) {
             ++nLabelsWrong;  // coordinates on a sheet without labels
@@ -177,9 +194,9 @@ int main(int argc, char** argv)
                         recipe.bLabels && !grid.bLabelsRead ? (" labels empty: " + grid.strLabelNote).c_str() : "");
     }
     std::printf("\nthreads: %d\n", GetThreadCount());
-    std::printf("sheets: %d\n", nSheets);
+    std::printf("sheets: %d\n", nRun);
     std::printf("grid_found: %d\n", nFound);
-    std::printf("locators_within_1px: %d (%s%%)\n", nWithin, FormatFixed(100.0 * nWithin / nSheets, 1).c_str());
+    std::printf("locators_within_1px: %d (%s%%)\n", nWithin, FormatFixed(100.0 * nWithin / std::max(1, nRun), 1).c_str());
     std::printf("labelled_sheets: %d\n", nLabelled);
     std::printf("labels_right: %d (%s%%)\n", nLabelsRight,
                 FormatFixed(nLabelled ? 100.0 * nLabelsRight / nLabelled : 0.0, 1).c_str());
@@ -188,12 +205,15 @@ int main(int argc, char** argv)
     std::printf("finder_seconds_per_100MP: %s (grid and crossings, %s MP in %s s)\n",
                 FormatFixed(100 * dFinderSeconds / dMegapixels, 3).c_str(), FormatFixed(dMegapixels, 1).c_str(),
                 FormatFixed(dFinderSeconds, 2).c_str());
+    std::printf("finder_processor_seconds_per_100MP: %s (user + system of both threads)\n",
+                FormatFixed(100 * dFinderProcessorSeconds / dMegapixels, 3).c_str());
     std::printf("with_labels_seconds_per_100MP: %s (%s s; the text reader started once)\n",
                 FormatFixed(100 * dSeconds / dMegapixels, 3).c_str(), FormatFixed(dSeconds, 2).c_str());
-    std::printf("with_labels_seconds_per_sheet: %s\n", FormatFixed(dSeconds / nSheets, 3).c_str());
+    std::printf("with_labels_seconds_per_sheet: %s\n", FormatFixed(dSeconds / std::max(1, nRun), 3).c_str());
     if (dLargeMegapixels > 0)
-        std::printf("finder_seconds_per_100MP_large: %s, with labels %s (12000 x 9000 sheets)\n",
+        std::printf("finder_seconds_per_100MP_large: %s (processor %s), with labels %s (12000 x 9000 sheets)\n",
                     FormatFixed(100 * dLargeFinderSeconds / dLargeMegapixels, 3).c_str(),
+                    FormatFixed(100 * dLargeFinderProcessorSeconds / dLargeMegapixels, 3).c_str(),
                     FormatFixed(100 * dLargeSeconds / dLargeMegapixels, 3).c_str());
     return 0;
 }
