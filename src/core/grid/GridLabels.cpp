@@ -41,15 +41,30 @@ public:
     }
     bool Ready() const { return m_api != nullptr; }
 
-    // The digits on an upright grey picture of one label.
+    // The digits on an upright grey picture of one label: read at two sizes, which must
+    // agree (a digit misread at one size is seldom misread the same way at the other).
     std::string Read(const cv::Mat& upright, int* pConfidence)
+    {
+        int nFirst = 0, nSecond = 0;
+        const std::string strFirst = ReadAt(upright, 40.0, &nFirst);
+        if (pConfidence)
+            *pConfidence = nFirst;
+        if (strFirst.empty())
+            return {};
+        const std::string strSecond = ReadAt(upright, 27.0, &nSecond);
+        if (pConfidence)
+            *pConfidence = std::min(nFirst, nSecond);
+        return strSecond == strFirst ? strFirst : std::string();
+    }
+
+    std::string ReadAt(const cv::Mat& upright, double dHeight, int* pConfidence)
     {
         if (pConfidence)
             *pConfidence = 0;
         if (!m_api || upright.empty())
             return {};
         // Tesseract reads best with text some 30 to 40 pixels tall and a white border.
-        const double dScale = std::clamp(40.0 / std::max(1, upright.rows), 0.5, 4.0);
+        const double dScale = std::clamp(dHeight / std::max(1, upright.rows), 0.3, 4.0);
         cv::Mat scaled;
         cv::resize(upright, scaled, cv::Size(), dScale, dScale, dScale > 1 ? cv::INTER_CUBIC : cv::INTER_AREA);
         cv::Mat bordered;
