@@ -745,6 +745,7 @@ std::optional<SGridCrossing> SnapToGridCrossing(const CDIBImage& picture, int nX
     const CGreyReader reader(picture);
     if (!reader.Usable() || nRadius < 0 || nX < 0 || nY < 0 || nX >= reader.Width() || nY >= reader.Height())
         return std::nullopt;
+    nRadius = std::min(nRadius, 256);  // a snap reaches a few cells at most
     // The lines through the neighbourhood, found on the full picture near the point.
     const int nHalf = std::max(nRadius + 48, 80);
     const cv::Mat crop = reader.Crop(nX - nHalf, nY - nHalf, 2 * nHalf + 1, 2 * nHalf + 1);
