@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/GridCommands.h"
 #include "errors/ErrorText.h"
 #include "image/codecs/GeoTiffTags.h"
 #include "image/codecs/ImageCodec.h"
@@ -73,6 +74,15 @@ constexpr const char* kUsage =
     "  rectify IN OUT --points FILE\n"
     "                            the three corners from a ground-control-point file in the\n"
     "                            .points layout (mapX,mapY,sourceX,sourceY,enable rows)\n"
+    "  rectify IN OUT --auto [--p1 E,N --p3 E,N]\n"
+    "                            the three corners from the map grid found on the scan, their\n"
+    "                            map positions from the sheet's coordinate labels (or from\n"
+    "                            --p1 and --p3 when the labels cannot be read); refuses when\n"
+    "                            anything is uncertain\n"
+    "  findgrid SCAN             find the map grid: p1, p2, p3 (pixels) at the corners of its\n"
+    "                            largest rectangle, p1_map and p3_map when the labels were\n"
+    "                            read, then spacing, rotation, residual and time; exit 1 when\n"
+    "                            there is no grid\n"
     "\n"
     "Options:\n"
     "  --srs DEFINITION              the coordinate system of the maps written (EPSG:27700,\n"
@@ -134,7 +144,7 @@ SCommandLine ParseCommandLine(const std::vector<std::string>& aArguments)
     static const char* const aValued[] = {"--write", "--depth", "--rect", "--region", "--compress",
                                           "--p1", "--p2", "--p3", "--p2-map", "--srs", "--points", "--save-points",
                                           "--p4", "--resample", "--clip", "--nodata"};
-    static const char* const aFlags[] = {"--yes", "--non-rectangular"};
+    static const char* const aFlags[] = {"--yes", "--non-rectangular", "--auto"};
     SCommandLine commandLine;
     for (std::size_t i = 0; i < aArguments.size(); ++i) {
         const std::string& strArgument = aArguments[i];
@@ -547,10 +557,14 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
     };
     const std::string* pPointsFile = Option("--points");
     const bool bNonRectangular = Option("--non-rectangular") != nullptr;
+    const bool bAuto = Option("--auto") != nullptr;  // the locators from the grid on the scan
+    if (bAuto && (pPointsFile || Option("--p2") || Option("--p2-map") || bNonRectangular || Option("--p4")))
+        throw CUsageError("--auto finds the three locators; it does not go with --points, --p2, --p2-map, --p4 or "
+                          "--non-rectangular");
     if (pPointsFile && (Option("--p1") || Option("--p2") || Option("--p3") || Option("--p2-map") || bNonRectangular))
         throw CUsageError("--points gives the three locators; it does not go with --p1, --p2, --p3, --p2-map or "
                           "--non-rectangular");
-    if (!pPointsFile && (!Option("--p1") || !Option("--p2") || !Option("--p3")))
+    if (!bAuto && !pPointsFile && (!Option("--p1") || !Option("--p2") || !Option("--p3")))
         throw CUsageError("rectify needs --p1 X,Y,E,N --p2 X,Y --p3 X,Y,E,N or --points FILE");
     if (bNonRectangular != (Option("--p2-map") != nullptr))
         throw CUsageError("--non-rectangular and --p2-map E,N go together");
@@ -584,7 +598,7 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
             std::fprintf(stderr, "gridmorph-cli: rectify failed: %s: %s\n", pPointsFile->c_str(), strProblem.c_str());
             return 1;
         }
-    } else {
+    } else if (!bAuto) {
         ReadLocatorOptions(commandLine, locators);
     }
 
@@ -599,6 +613,8 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
                      source.m_nBitCount);
         return 1;
     }
+    if (bAuto && !FindAutoLocators(source, Option("--p1"), Option("--p3"), locators))
+        return 1;
     for (int i = 0; i < 3; ++i)
         if (locators.m_nLocatorX[i] < 0 || locators.m_nLocatorX[i] >= source.m_nImageWidth ||
             locators.m_nLocatorY[i] < 0 || locators.m_nLocatorY[i] >= source.m_nImageHeight) {
@@ -618,6 +634,8 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
                      Option("--yes") ? "" : " (a question is answered Yes only with --yes)");
         return 1;
     }
+    if (!bNonRectangular)
+        WarnIfOffGrid(source, locators);
     std::unique_ptr<CDIBWorld> pTransformed;
     const ETransformResult eResult =
         bNonRectangular ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed, choices.options)
@@ -718,7 +736,8 @@ int RunCli(int argc, char** argv)
         using FRun = int (*)(const SCommandLine&, CCliPlatform&);
         static const std::map<std::string, FRun> aCommands = {
             {"info", RunInfo}, {"world", RunWorld}, {"convert", RunConvert}, {"crop", RunCrop}, {"mosaic", RunMosaic},
-            {"rectify", RunRectify}};
+            {"rectify", RunRectify},
+            {"findgrid", [](const SCommandLine& line, CCliPlatform&) { return RunFindGrid(line.aPositional); }}};
         const auto it = aCommands.find(commandLine.strCommand);
         if (it == aCommands.end())
             throw CUsageError("unknown command " + QuoteForMessage(commandLine.strCommand));

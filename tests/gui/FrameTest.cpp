@@ -50,14 +50,15 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
         {QStringLiteral("&Edit"), {QStringLiteral("&Undo\tCtrl+Z"), QStringLiteral("&Redo\tCtrl+Shift+Z")}},
         {QStringLiteral("&View"),
          {QStringLiteral("&Locators"), QStringLiteral("&Show Transformed Map\tF9"), QStringLiteral("&Map Edge Locations..."),
-          QStringLiteral("-"), QStringLiteral("Zoom &In\tCtrl++"), QStringLiteral("Zoom &Out\tCtrl+-"),
-          QStringLiteral("&Actual Size (100%)\tCtrl+1"), QStringLiteral("&Fit Whole Map\tCtrl+0"),
-          QStringLiteral("Open Maps to &Fit"), QStringLiteral("Ma&gnifier"), QStringLiteral("&Crosshair"),
-          QStringLiteral("-"), QStringLiteral("&Toolbar"), QStringLiteral("&Status Bar")}},
+          QStringLiteral("Sna&p to Grid"), QStringLiteral("-"), QStringLiteral("Zoom &In\tCtrl++"),
+          QStringLiteral("Zoom &Out\tCtrl+-"), QStringLiteral("&Actual Size (100%)\tCtrl+1"),
+          QStringLiteral("&Fit Whole Map\tCtrl+0"), QStringLiteral("Op&en Maps to Fit"), QStringLiteral("Ma&gnifier"),
+          QStringLiteral("&Crosshair"), QStringLiteral("-"), QStringLiteral("&Toolbar"), QStringLiteral("&Status Bar")}},
         {QStringLiteral("&Action"),
          {QStringLiteral("&Setup Transform...\tF7"), QStringLiteral("&Apply Transform...\tF8"),
           QStringLiteral("Move Locators to Corners"), QStringLiteral("&Load Locators..."),
-          QStringLiteral("Sa&ve Locators..."), QStringLiteral("-"), QStringLiteral("&Edit Map Location..."),
+          QStringLiteral("Sa&ve Locators..."), QStringLiteral("&Find Grid\tCtrl+G"), QStringLiteral("-"),
+          QStringLiteral("&Edit Map Location..."),
           QStringLiteral("Setup from World File..."), QStringLiteral("-"), QStringLiteral("&Crop"),
           QStringLiteral("Convert to 24 bit, Full Colour"), QStringLiteral("Convert to 8 bit, 256 Colours"),
           QStringLiteral("Convert to Grey Scale")}},
@@ -97,10 +98,11 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
     EXPECT_EQ(Frame().Action(ID_HELP)->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_EQ(Frame().Action(ID_CONTEXT_HELP)->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F1));
 
-    // Toolbar: New, Open, Save, a separator, the four zoom commands, a separator, the
-    // rectification's steps, a separator, Help Topics; every button has an icon and a tooltip.
+    // Toolbar: New, Open, Save, a separator, the four zoom commands, a separator, Find Grid
+    // and the rectification's steps, a separator, Help Topics; every button has an icon and
+    // a tooltip.
     const QList<QAction*> aButtons = Frame().ToolBar()->actions();
-    ASSERT_EQ(aButtons.size(), 15);
+    ASSERT_EQ(aButtons.size(), 16);
     EXPECT_EQ(aButtons[0], Frame().Action(ID_FILE_NEW));
     EXPECT_EQ(aButtons[1], Frame().Action(ID_FILE_OPEN));
     EXPECT_EQ(aButtons[2], Frame().Action(ID_FILE_SAVE));
@@ -110,13 +112,14 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
     EXPECT_EQ(aButtons[6], Frame().Action(ID_VIEW_ACTUAL_SIZE));
     EXPECT_EQ(aButtons[7], Frame().Action(ID_VIEW_FIT_WHOLE_MAP));
     EXPECT_TRUE(aButtons[8]->isSeparator());
-    EXPECT_EQ(aButtons[9], Frame().Action(ID_ACTION_SETUP_TRANSFORM));
-    EXPECT_EQ(aButtons[10], Frame().Action(ID_ACTION_APPLY_TRANSFORM));
-    EXPECT_EQ(aButtons[11], Frame().Action(ID_VIEW_SHOW_TRANSFORMED));
-    EXPECT_EQ(aButtons[12], Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS));
-    EXPECT_TRUE(aButtons[13]->isSeparator());
-    EXPECT_EQ(aButtons[14], Frame().Action(ID_HELP_FINDER));
-    for (int i : {0, 1, 2, 4, 5, 6, 7, 9, 10, 11, 12, 14}) {
+    EXPECT_EQ(aButtons[9], Frame().Action(ID_ACTION_FIND_GRID));
+    EXPECT_EQ(aButtons[10], Frame().Action(ID_ACTION_SETUP_TRANSFORM));
+    EXPECT_EQ(aButtons[11], Frame().Action(ID_ACTION_APPLY_TRANSFORM));
+    EXPECT_EQ(aButtons[12], Frame().Action(ID_VIEW_SHOW_TRANSFORMED));
+    EXPECT_EQ(aButtons[13], Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS));
+    EXPECT_TRUE(aButtons[14]->isSeparator());
+    EXPECT_EQ(aButtons[15], Frame().Action(ID_HELP_FINDER));
+    for (int i : {0, 1, 2, 4, 5, 6, 7, 9, 10, 11, 12, 13, 15}) {
         EXPECT_FALSE(aButtons[i]->icon().isNull()) << i;
         EXPECT_FALSE(aButtons[i]->toolTip().isEmpty()) << i;
     }

@@ -10,6 +10,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 
 #include "app/CommandIds.h"
@@ -153,8 +154,9 @@ void COrvexFrame::CreateJobCommands()
     const qsizetype nHelp = aButtons.indexOf(Action(ID_HELP_FINDER));
     QAction* pBefore = nHelp > 0 && aButtons[nHelp - 1]->isSeparator() ? aButtons[nHelp - 1] : Action(ID_HELP_FINDER);
     m_pToolBar->insertSeparator(pBefore);
-    for (int nCommand : {ID_ACTION_SETUP_TRANSFORM, ID_ACTION_APPLY_TRANSFORM, ID_VIEW_SHOW_TRANSFORMED,
-                         ID_FILE_SAVE_TRANSFORMED_AS})
+    Action(ID_ACTION_FIND_GRID)->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    for (int nCommand : {ID_ACTION_FIND_GRID, ID_ACTION_SETUP_TRANSFORM, ID_ACTION_APPLY_TRANSFORM,
+                         ID_VIEW_SHOW_TRANSFORMED, ID_FILE_SAVE_TRANSFORMED_AS})
         m_pToolBar->insertAction(pBefore, Action(nCommand));
 
     // The fourth corner's prediction, left of the pixel panes.

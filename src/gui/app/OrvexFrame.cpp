@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 #include <QUrl>
 
@@ -25,6 +26,7 @@
 #include "world/CoordinateSystem.h"
 #include "help/HelpController.h"
 #include "platform/Platform.h"
+#include "view/GridInView.h"
 #include "view/OrvexView.h"
 #include "view/ZoomIcons.h"
 #include "view/StatusPaneRefresh.h"
@@ -166,6 +168,8 @@ void COrvexFrame::CreateMenus()
                QStringLiteral("Show or hide the transformed map\nToggle maps"));
     AddCommand(pViewMenu, ID_VIEW_MAP_EDGES, QStringLiteral("&Map Edge Locations..."),
                QStringLiteral("Show map locations at the edge of the bitmap\nMap edge locations"));
+    AddCommand(pViewMenu, ID_VIEW_SNAP_TO_GRID, QStringLiteral("Sna&p to Grid"),
+               QStringLiteral("Put a released locator on the grid crossing near it\nSnap to grid"));
     pViewMenu->addSeparator();
     AddCommand(pViewMenu, ID_VIEW_ZOOM_IN, QStringLiteral("Zoom &In"), QStringLiteral("Show the map larger\nZoom In"),
                QKeySequence(Qt::CTRL | Qt::Key_Plus))
@@ -176,7 +180,7 @@ void COrvexFrame::CreateMenus()
                QStringLiteral("One screen pixel for each map pixel\nActual Size"), QKeySequence(Qt::CTRL | Qt::Key_1));
     AddCommand(pViewMenu, ID_VIEW_FIT_WHOLE_MAP, QStringLiteral("&Fit Whole Map"),
                QStringLiteral("Show the whole map in the window\nFit Whole Map"), QKeySequence(Qt::CTRL | Qt::Key_0));
-    AddCommand(pViewMenu, ID_VIEW_OPEN_MAPS_TO_FIT, QStringLiteral("Open Maps to &Fit"),
+    AddCommand(pViewMenu, ID_VIEW_OPEN_MAPS_TO_FIT, QStringLiteral("Op&en Maps to Fit"),
                QStringLiteral("Start maps larger than the window at Fit Whole Map\nOpen Maps to Fit"));
     AddCommand(pViewMenu, ID_VIEW_MAGNIFIER, QStringLiteral("Ma&gnifier"),
                QStringLiteral("Show the pixels under the pointer eight times larger (or hold M)\nMagnifier"));
@@ -196,6 +200,9 @@ void COrvexFrame::CreateMenus()
                QStringLiteral("Put locators 1, 2 and 3 on the top-left, top-right and bottom-right pixels of the map; "
                               "then Shift-drag, or select with 1/2/3 and use the arrow "
                               "keys\nMove locators to corners"));
+    AddCommand(pActionMenu, ID_ACTION_FIND_GRID, QStringLiteral("&Find Grid"),
+               QStringLiteral("Find the map grid and put the locators on its corners\nFind Grid"),
+               QKeySequence(Qt::CTRL | Qt::Key_G));
     pActionMenu->addSeparator();
     AddCommand(pActionMenu, ID_ACTION_EDIT_MAP_LOCATION, QStringLiteral("&Edit Map Location..."),
                QStringLiteral("Edit Map Location\nEdit Location"));
@@ -247,6 +254,9 @@ void COrvexFrame::CreateMenus()
     OnCommand(ID_ACTION_SETUP_TRANSFORM, [pView] { pView->OnActionSetupTransform(); });
     OnCommand(ID_ACTION_APPLY_TRANSFORM, [pView] { pView->OnActionApplyTransform(); });
     OnCommand(ID_ACTION_MOVE_LOCATORS, [pView] { pView->OnActionMoveLocatorsToCorners(); });
+    OnCommand(ID_ACTION_FIND_GRID, [pView] { FindGridInView(*pView); });
+    Action(ID_VIEW_SNAP_TO_GRID)->setCheckable(true);
+    OnCommand(ID_VIEW_SNAP_TO_GRID, [] { SnapToGridEnabled() = !SnapToGridEnabled(); });
     OnCommand(ID_ACTION_EDIT_MAP_LOCATION, [pView] { pView->OnActionEditMapLocation(); });
     OnCommand(ID_ACTION_SETUP_FROM_WORLD_FILE, [pView] { pView->OnActionSetupFromWorldFile(); });
     OnCommand(ID_ACTION_CROP, [pView] { pView->OnActionCrop(); });
@@ -385,6 +395,8 @@ void COrvexFrame::UpdateCommandUI()
         {ID_ACTION_SETUP_TRANSFORM, m_pView->CanSetupTransform()},
         {ID_ACTION_APPLY_TRANSFORM, m_pView->CanApplyTransform()},
         {ID_ACTION_MOVE_LOCATORS, m_pView->CanMoveLocatorsToCorners()},
+        {ID_ACTION_FIND_GRID, m_pView->CanMoveLocatorsToCorners()},
+        {ID_VIEW_SNAP_TO_GRID, m_pView->CanViewLocators()},
         {ID_ACTION_EDIT_MAP_LOCATION, m_pView->CanEditMapLocation()},
         {ID_ACTION_SETUP_FROM_WORLD_FILE, m_pView->CanSetupFromWorldFile() && m_pView->m_fnWorldFileDialog != nullptr},
         {ID_ACTION_CROP, m_pView->CanCrop()},
@@ -409,6 +421,7 @@ void COrvexFrame::UpdateCommandUI()
     Action(ID_VIEW_OPEN_MAPS_TO_FIT)->setChecked(m_pView->OpensMapsToFit());
     Action(ID_VIEW_MAGNIFIER)->setChecked(m_pView->m_bMagnifier);
     Action(ID_VIEW_CROSSHAIR)->setChecked(m_pView->m_bCrosshair);
+    Action(ID_VIEW_SNAP_TO_GRID)->setChecked(SnapToGridEnabled());
     Action(ID_VIEW_TOOLBAR)->setChecked(!m_pToolBar->isHidden());
     Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
     // The system pane: hidden without a map, else the system's short name (or "No system").

@@ -1,3 +1,4 @@
+#include "view/GridInView.h"
 #include "view/OrvexView.h"
 
 #include <QFileInfo>
@@ -768,6 +769,7 @@ void COrvexView::mouseReleaseEvent(QMouseEvent* pEvent)
             m_ptDrag = WindowToPicture(point);
             // The locator goes where it was let go, on the picture or beside it.
             PutLocator(m_nSelectedLocator, m_ptDrag);
+            SnapLocatorToGrid(*this, m_nSelectedLocator, pEvent->modifiers());  // onto a grid crossing near
         }
     }
     m_bDragging = false;
@@ -942,7 +944,7 @@ void COrvexView::OnViewMapEdgeLocations()
 void COrvexView::OnActionSetupTransform()
 {
     const CDIBWorld* pSource = SourceMap();
-    if (!pSource)
+    if (!pSource || !ConfirmLocatorsOnGrid(*this))
         return;
     COrvexTransDlg dialog(this);
     dialog.SetFrom(m_locators, pSource->m_nImageWidth, pSource->m_nImageHeight);
@@ -959,7 +961,7 @@ void COrvexView::OnActionSetupTransform()
 void COrvexView::OnActionApplyTransform()
 {
     const CDIBWorld* pSource = SourceMap();
-    if (!pSource || !m_pDocument)
+    if (!pSource || !m_pDocument || !ConfirmLocatorsOnGrid(*this))
         return;
     const int nBitCount = pSource->m_nBitCount;
     std::unique_ptr<CDIBWorld> pTransformedMap;
