@@ -17,6 +17,7 @@
 
 #include "image/DIBImage.h"
 #include "support/TestSupport.h"
+#include "transform/RectifyJob.h"
 #include "world/DIBWorld.h"
 #include "world/WorldFile.h"
 
@@ -390,6 +391,25 @@ TEST_F(BatchCliTest, ReportGivesStatusMismatchEdgesAndTimeOfEveryRow)
     EXPECT_EQ(aFailed[4], "point 3 lies outside the 200 x 150 picture");
     EXPECT_EQ(aFailed[7], "");
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("b.tif")));
+}
+
+// A row's memory need comes from the scan's declared size, read from its header alone.
+TEST_F(BatchCliTest, DeclaredSizeComesFromEveryFormatsHeader)
+{
+    for (const char* pName : {"p.bmp", "p.png", "p.gif", "p.jpg", "p.tif"}) {
+        CDIBImage picture;
+        const bool bEightBit = std::string(pName) == "p.gif";
+        test::MakePatternPicture(picture, bEightBit ? 8 : 24, 301, 77);
+        ASSERT_EQ(picture.SaveDIB(m_folder.Path(pName)), ESaveResult::Written) << pName;
+        int nWidth = 0, nHeight = 0;
+        EXPECT_TRUE(ReadDeclaredPictureSize(m_folder.Path(pName), nWidth, nHeight)) << pName;
+        EXPECT_EQ(nWidth, 301) << pName;
+        EXPECT_EQ(nHeight, 77) << pName;
+    }
+    WriteText(m_folder.Path("text.png"), "not a picture");
+    int nWidth = 0, nHeight = 0;
+    EXPECT_FALSE(ReadDeclaredPictureSize(m_folder.Path("text.png"), nWidth, nHeight));
+    EXPECT_FALSE(ReadDeclaredPictureSize(m_folder.Path("none.png"), nWidth, nHeight));
 }
 
 }  // namespace

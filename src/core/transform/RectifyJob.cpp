@@ -96,7 +96,7 @@ bool ReadDeclaredPictureSize(const std::string& strPath, int& nWidth, int& nHeig
         TIFFOpenOptionsSetErrorHandlerExtR(pOptions, IgnoreTiffMessage, nullptr);
         TIFFOpenOptionsSetWarningHandlerExtR(pOptions, IgnoreTiffMessage, nullptr);
         TIFFOpenOptionsSetMaxSingleMemAlloc(pOptions, tmsize_t(16) << 20);
-        std::unique_ptr<TIFF, void (*)(TIFF*)> pTiff(TIFFOpenExt(strPath.c_str(), "rh", pOptions), TIFFClose);
+        std::unique_ptr<TIFF, void (*)(TIFF*)> pTiff(TIFFOpenExt(strPath.c_str(), "r", pOptions), TIFFClose);
         TIFFOpenOptionsFree(pOptions);
         if (!pTiff)
             return false;
