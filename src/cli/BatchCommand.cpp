@@ -47,7 +47,8 @@ constexpr const char* kBatchUsage =
     "  --jobs N            rows at once (default: the processors); the threads of the\n"
     "                      encoders and the resampler are shared out between them\n"
     "  --memory MB         memory the running rows may take together (default: half of\n"
-    "                      the machine's); a row's need is estimated from its scan's size\n"
+    "                      the machine's); a row's need is estimated from its scan's size,\n"
+    "                      and a row larger than the budget runs alone\n"
     "  --report FILE.csv   one line per row: line,scan,output,status,message,\n"
     "                      mismatch_pixels,mismatch_metres,west,north,east,south,resolution,\n"
     "                      seconds (status: written, skipped, refused, failed)\n"
@@ -603,8 +604,9 @@ int RunBatch(const std::vector<std::string>& aArguments)
             const int nTotal = int(aToRun.size());
             const double dLeft = nDone > 0 ? dElapsed / nDone * (nTotal - nDone) : 0.0;
             if (bTerminal) {
-                if (row.strStatus == "failed")
-                    std::fprintf(stderr, "\r\033[Kline %d failed: %s\n", row.nLine, row.strMessage.c_str());
+                if (row.strStatus == "failed" || row.bWarned)
+                    std::fprintf(stderr, "\r\033[Kline %d %s: %s\n", row.nLine,
+                                 row.strStatus == "failed" ? "failed" : "warning", row.strMessage.c_str());
                 std::fprintf(stderr, "\r\033[K%d of %d rows done, %d failed, %d warned, %s left", nDone, nTotal,
                              nFailed, nWarned, FormatDuration(dLeft).c_str());
                 if (nDone == nTotal)
@@ -683,6 +685,11 @@ int RunBatch(const std::vector<std::string>& aArguments)
                 if (pRow->strStatus == "skipped")
                     std::printf("line %d: skipped %s: %s\n", pRow->nLine, pRow->strOutput.c_str(),
                                 pRow->strMessage.c_str());
+        int nSkipped = 0;
+        for (const SRow* pRow : aMine)
+            nSkipped += pRow->strStatus == "skipped";
+        std::printf("batch: %d written, %d skipped, %d failed, %d warned\n", int(aToRun.size()) - nFailed, nSkipped,
+                    nFailed, nWarned);
         const bool bReportWritten = WriteReport();
         return nFailed > 0 || !bReportWritten ? 1 : 0;
     } catch (const CBatchUsageError& error) {
