@@ -401,6 +401,7 @@ int RunBatch(const std::vector<std::string>& aArguments)
         std::vector<SRow> aRows;
         std::map<std::string, int> aWrittenStems, aWrittenFiles;  // key -> line
         std::map<std::string, int> aReadFiles, aReadStems;
+        const std::string strTableKey = FileKey(strTable);
         for (std::size_t r = 1; r < aRecords.size(); ++r) {
             const SRecord& record = aRecords[r];
             SRow row;
@@ -485,7 +486,9 @@ int RunBatch(const std::vector<std::string>& aArguments)
             // Across rows: no output over another row's output or input.
             const std::string strStem = StemKey(added.strOutput);
             const std::string strOutputKey = FileKey(added.strOutput);
-            if (const auto it = aWrittenStems.find(strStem); it != aWrittenStems.end())
+            if (strOutputKey == strTableKey)
+                Refuse("the output " + added.strOutput + " would replace the table");
+            else if (const auto it = aWrittenStems.find(strStem); it != aWrittenStems.end())
                 Refuse("the output " + added.strOutput + " would share its world file with the output of line " +
                        std::to_string(it->second));
             else if (const auto itRead = aReadFiles.find(strOutputKey); itRead != aReadFiles.end())

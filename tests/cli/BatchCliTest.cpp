@@ -182,6 +182,19 @@ TEST_F(BatchCliTest, EveryRefusedRowIsListedWithItsLine)
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("o2.tif")));
 }
 
+TEST_F(BatchCliTest, AnOutputOverTheTableIsRefused)
+{
+    MakeScan("a.png");
+    const std::string strText = std::string("scan,output,") + kLocatorHeader + "\na.png,list.png," + kLocatorCells + "\n";
+    const std::string strTable = Table(strText, "list.png");
+    const test::SCommandResult run = Cli("batch " + strTable);
+    EXPECT_EQ(run.nExitCode, 2);
+    EXPECT_NE(run.strOutput.find("line 2 refused: the output " + strTable + " would replace the table"),
+              std::string::npos)
+        << run.strOutput;
+    EXPECT_EQ(ReadBytes(strTable), strText);
+}
+
 TEST_F(BatchCliTest, TableErrorsAreUsageErrors)
 {
     MakeScan("a.png");
@@ -200,9 +213,9 @@ TEST_F(BatchCliTest, TableErrorsAreUsageErrors)
         EXPECT_EQ(run.nExitCode, 2) << strText;
         EXPECT_NE(run.strOutput.find(strMessage), std::string::npos) << strText << "\n" << run.strOutput;
     }
-    for (const std::string& strOptions : {"--shard 0/3", "--shard 4/3", "--shard 2", "--jobs 0", "--memory x", "--what"}) {
-        const test::SCommandResult run = Cli("batch " + Table("scan,output,points\n") + " " + strOptions);
-        EXPECT_EQ(run.nExitCode, 2) << strOptions << "\n" << run.strOutput;
+    for (const char* pOptions : {"--shard 0/3", "--shard 4/3", "--shard 2", "--jobs 0", "--memory x", "--what"}) {
+        const test::SCommandResult run = Cli("batch " + Table("scan,output,points\n") + " " + pOptions);
+        EXPECT_EQ(run.nExitCode, 2) << pOptions << "\n" << run.strOutput;
     }
 }
 
@@ -248,15 +261,15 @@ TEST_F(BatchCliTest, OutputsAreIdenticalToSingleRectifyCalls)
                                                           aSingles[i].second + strOptions + " 2>&1");
         ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
     }
-    for (const std::string& strRun : {"--jobs 1", "--jobs 3", "--jobs 3 --memory 1 --force"}) {
-        const test::SCommandResult run = Cli("batch " + strTablePath + " --force " + strRun);
-        ASSERT_EQ(run.nExitCode, 0) << strRun << "\n" << run.strOutput;
+    for (const char* pRun : {"--jobs 1", "--jobs 3", "--jobs 3 --memory 1 --force"}) {
+        const test::SCommandResult run = Cli("batch " + strTablePath + " --force " + pRun);
+        ASSERT_EQ(run.nExitCode, 0) << pRun << "\n" << run.strOutput;
         int nCompared = 0;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(m_folder.Path("single"))) {
             if (!entry.is_regular_file())
                 continue;
             const std::string strName = std::filesystem::relative(entry.path(), m_folder.Path("single")).string();
-            EXPECT_TRUE(ReadBytes(m_folder.Path(strName)) == ReadBytes(entry.path().string())) << strRun << ": " << strName;
+            EXPECT_TRUE(ReadBytes(m_folder.Path(strName)) == ReadBytes(entry.path().string())) << pRun << ": " << strName;
             ++nCompared;
         }
         EXPECT_EQ(nCompared, 9);  // four pictures, four world files and one .prj
