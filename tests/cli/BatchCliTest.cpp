@@ -50,6 +50,14 @@ std::int64_t ModifiedTime(const std::string& strPath)
     return std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 }
 
+// "o3.tif" from ("o", 3, ".tif").
+std::string Numbered(const char* pStem, int nNumber, const char* pExtension)
+{
+    std::string strName(pStem);
+    strName.append(std::to_string(nNumber)).append(pExtension);
+    return strName;
+}
+
 // The CSV lines of a report, without their line ends.
 std::vector<std::string> ReportLines(const std::string& strPath)
 {
@@ -280,8 +288,8 @@ TEST_F(BatchCliTest, ResumeSkipsFinishedRowsAndForceRedoesThem)
 {
     std::string strTable = std::string("scan,output,") + kLocatorHeader + "\n";
     for (int i = 1; i <= 4; ++i) {
-        MakeScan("s" + std::to_string(i) + ".png");
-        strTable += "s" + std::to_string(i) + ".png,o" + std::to_string(i) + ".tif," + kLocatorCells + "\n";
+        MakeScan(Numbered("s", i, ".png"));
+        strTable += Numbered("s", i, ".png,") + Numbered("o", i, ".tif,") + kLocatorCells + "\n";
     }
     const std::string strTablePath = Table(strTable);
     const std::string strReport = m_folder.Path("report.csv");
@@ -289,7 +297,7 @@ TEST_F(BatchCliTest, ResumeSkipsFinishedRowsAndForceRedoesThem)
     ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
     std::map<int, std::int64_t> aTimes;
     for (int i = 1; i <= 4; ++i)
-        aTimes[i] = ModifiedTime(m_folder.Path("o" + std::to_string(i) + ".tif"));
+        aTimes[i] = ModifiedTime(m_folder.Path(Numbered("o", i, ".tif")));
 
     // An interrupted run: row 2's output never got its world file, row 4 never started;
     // row 3's scan was changed after its output was written.
@@ -330,11 +338,11 @@ TEST_F(BatchCliTest, ShardsCoverEveryRowExactlyOnceAndTheirReportsConcatenate)
     std::string strTable = std::string("scan,output,") + kLocatorHeader + "\n";
     MakeScan("s.png");
     for (int i = 0; i < 7; ++i)
-        strTable += "s.png,o" + std::to_string(i) + ".png," + kLocatorCells + "\n";
+        strTable += Numbered("s.png,o", i, ".png,") + kLocatorCells + "\n";
     const std::string strTablePath = Table(strTable);
     std::string strJoined;
     for (int nShard = 1; nShard <= 3; ++nShard) {
-        const std::string strReport = m_folder.Path("report" + std::to_string(nShard) + ".csv");
+        const std::string strReport = m_folder.Path(Numbered("report", nShard, ".csv"));
         const test::SCommandResult run = Cli("batch " + strTablePath + " --shard " + std::to_string(nShard) +
                                              "/3 --report " + strReport + (nShard > 1 ? " --report-no-header" : ""));
         ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
@@ -351,7 +359,7 @@ TEST_F(BatchCliTest, ShardsCoverEveryRowExactlyOnceAndTheirReportsConcatenate)
     }
     EXPECT_EQ(aTableLines, (std::multiset<std::string>{"2", "3", "4", "5", "6", "7", "8"}));
     for (int i = 0; i < 7; ++i)
-        EXPECT_TRUE(std::filesystem::exists(m_folder.Path("o" + std::to_string(i) + ".png"))) << i;
+        EXPECT_TRUE(std::filesystem::exists(m_folder.Path(Numbered("o", i, ".png")))) << i;
     // Shard 1 of 3 took rows 1, 4 and 7 of the table (lines 2, 5 and 8).
     const std::vector<std::string> aFirst = ReportLines(m_folder.Path("report1.csv"));
     ASSERT_EQ(aFirst.size(), 4u);
