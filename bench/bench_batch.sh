@@ -3,7 +3,7 @@
 # with their world files: gridmorph-cli batch (every processor, default jobs and memory)
 # against a shell loop of gdalwarp calls on the same control points (first-order, nearest
 # neighbour, exact transformer, the same output grid; one sheet at a time), and against
-# GNU parallel -j 2 of the same gdalwarp calls when GNU parallel is installed. Wall time
+# GNU parallel -j 2 of the same gdalwarp calls (xargs -P 2 when GNU parallel is not installed). Wall time
 # and peak memory (the largest resident size of any one process, from GNU time) of each.
 #
 #   bench/bench_batch.sh [BUILD_FOLDER] [WORK_FOLDER] [SHEETS]   (SHEETS: default 200)
@@ -35,7 +35,7 @@ gdal_translate -q -of VRT -gcp "$x1.5" "$y1.5" 500000 6100000 -gcp "$x2.5" "$y2.
 read -r width height < <("$cli" info "$work/grid.tif" | awk '/^width/{w=$2} /^height/{h=$2} END{print w, h}')
 read -r west north east south < <("$cli" world "$work/grid.tif" | awk '/^outside_west/{w=$2} /^outside_north/{n=$2} /^outside_east/{e=$2} /^outside_south/{s=$2} END{print w, n, e, s}')
 for i in $(seq -w 1 "$sheets"); do
-  sed "s|sheet.tif|sheets/s$i.tif|" "$work/sheet.vrt" > "$work/sheets/s$i.vrt"
+  sed "s|sheet.tif|s$i.tif|" "$work/sheet.vrt" > "$work/sheets/s$i.vrt"  # relative to the .vrt
 done
 warp() {  # one sheet with gdalwarp
   env GDAL_NUM_THREADS=1 gdalwarp -q -overwrite -order 1 -r near -et 0 -te "$west" "$south" "$east" "$north" \
@@ -57,5 +57,6 @@ measure "gdalwarp loop" bash -c 'for f in "$work"/sheets/*.vrt; do warp "$(basen
 if command -v parallel >/dev/null; then
   measure "gdalwarp, GNU parallel -j 2" bash -c 'ls "$work"/sheets/*.vrt | xargs -n1 basename | sed "s/.vrt$//" | parallel -j 2 warp'
 else
-  echo "GNU parallel is not installed: the -j 2 loop is left out"
+  echo "GNU parallel is not installed: xargs -P 2 runs the same two-at-a-time loop"
+  measure "gdalwarp, xargs -P 2" bash -c 'ls "$work"/sheets/*.vrt | xargs -n1 basename | sed "s/.vrt$//" | xargs -P 2 -I{} bash -c "warp {}"'
 fi
