@@ -13,6 +13,7 @@ gridmorph_packages=(
   libgtest-dev gdal-bin locales
   qt6-base-dev fonts-dejavu-core
   clang libclang-rt-14-dev python3
+  libopencv-dev libtesseract-dev tesseract-ocr-eng
 )
 
 # Runs an apt-get command line, waiting while another package manager (an apt run

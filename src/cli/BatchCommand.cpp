@@ -23,11 +23,13 @@
 #include <vector>
 
 #include "cli/CliCommands.h"
+#include "cli/GridCommands.h"
 #include "io/Numbers.h"
 #include "io/QuoteText.h"
 #include "io/SafeFileWriter.h"
 #include "parallel/Threads.h"
 #include "platform/HeadlessPlatform.h"
+#include "world/DIBWorld.h"
 #include "world/WorldFile.h"
 
 namespace gridmorph::cli {
@@ -40,7 +42,8 @@ constexpr const char* kBatchUsage =
     "Rectifies every row of TABLE, a CSV file (RFC 4180) whose header names the columns in\n"
     "any order: scan, output, and either points (a .points file) or p1x,p1y,p1e,p1n,p2x,p2y,\n"
     "p3x,p3y,p3e,p3n (pixels and metres as for rectify); optional srs, compress, clip,\n"
-    "nodata, resample, p4x,p4y, and auto (1 = find the grid on the scan). An empty cell is\n"
+    "nodata, resample, p4x,p4y, and auto (1 = find the grid on the scan, with p1e,p1n and\n"
+    "p3e,p3n as the corners' map positions when the labels cannot be read). An empty cell is\n"
     "the default. Relative paths are relative to the table's folder. Every row is checked\n"
     "before any work; when a row is refused, the refused rows are listed and nothing runs.\n"
     "\n"
@@ -198,6 +201,7 @@ struct SRow {
     SRectifyJob job;
     std::string strRefusal;
     std::uint64_t nMemory = 0;
+    std::map<std::string, std::string> aAutoOptions;  // auto=1: --auto and the map positions
     // After the run:
     std::string strStatus;
     std::string strMessage;
@@ -389,7 +393,7 @@ int RunBatch(const std::vector<std::string>& aArguments)
         std::size_t nPointColumns = 0;
         for (const char* p : kPointColumns)
             nPointColumns += aColumns.count(p);
-        if (nPointColumns != 0 && nPointColumns != 10)
+        if (nPointColumns != 0 && nPointColumns != 10 && !aColumns.count("auto"))
             throw CBatchUsageError("the table names some of p1x,p1y,p1e,p1n,p2x,p2y,p3x,p3y,p3e,p3n; all ten are needed");
         if (!aColumns.count("points") && nPointColumns == 0 && !aColumns.count("auto"))
             throw CBatchUsageError("the table needs the column points, the columns p1x .. p3n, or auto");
@@ -439,15 +443,20 @@ int RunBatch(const std::vector<std::string>& aArguments)
                 Refuse("auto takes 1 or 0");
                 continue;
             }
-            if (strAuto == "1") {
-                Refuse("the grid finder is not available in this build");
+            const bool bAuto = strAuto == "1";
+            bool bAnyPixel = !Cell("p4x").empty() || !Cell("p4y").empty();
+            for (const char* p : {"p1x", "p1y", "p2x", "p2y", "p3x", "p3y"})
+                bAnyPixel = bAnyPixel || !Cell(p).empty();
+            if (bAuto && (!added.strPoints.empty() || bAnyPixel)) {
+                Refuse("auto finds the locators on the scan; leave points and the pixel cells (p1x, p1y, p2x, p2y, "
+                       "p3x, p3y, p4x, p4y) empty");
                 continue;
             }
-            if (!added.strPoints.empty() && bAnyPoint) {
+            if (!bAuto && !added.strPoints.empty() && bAnyPoint) {
                 Refuse("the points file gives the three locators; leave p1x .. p3n empty");
                 continue;
             }
-            if (added.strPoints.empty() && !bAllPoints) {
+            if (!bAuto && added.strPoints.empty() && !bAllPoints) {
                 Refuse(bAnyPoint ? "p1x,p1y,p1e,p1n,p2x,p2y,p3x,p3y,p3e,p3n: all ten are needed"
                                  : "no locators: give points, p1x .. p3n or auto=1");
                 continue;
@@ -458,7 +467,15 @@ int RunBatch(const std::vector<std::string>& aArguments)
                 continue;
             }
             std::map<std::string, std::string> aOptions;
-            if (!added.strPoints.empty()) {
+            if (bAuto) {
+                // The map positions of corners 1 and 3 when the sheet's labels cannot be read.
+                aOptions["--auto"] = "";
+                if (!Cell("p1e").empty() || !Cell("p1n").empty())
+                    aOptions["--p1"] = Cell("p1e") + "," + Cell("p1n");
+                if (!Cell("p3e").empty() || !Cell("p3n").empty())
+                    aOptions["--p3"] = Cell("p3e") + "," + Cell("p3n");
+                added.aAutoOptions = aOptions;
+            } else if (!added.strPoints.empty()) {
                 aOptions["--points"] = added.strPoints;
             } else {
                 aOptions["--p1"] = Cell("p1x") + "," + Cell("p1y") + "," + Cell("p1e") + "," + Cell("p1n");
@@ -639,6 +656,23 @@ int RunBatch(const std::vector<std::string>& aArguments)
                 t_nRowMessages = 0;
                 SRectifyJob job = row.job;
                 job.fnMessagesShown = [] { return t_nRowMessages; };
+                if (!row.aAutoOptions.empty())
+                    job.fnFindLocators = [&row](const CDIBWorld& source, CLocatorSet& found, std::string& strProblem) {
+                        // One grid search at a time; its reasons go to standard error.
+                        static std::mutex finderMutex;
+                        std::lock_guard finderLock(finderMutex);
+                        const auto Option = [&](const char* pName) -> const std::string* {
+                            const auto it = row.aAutoOptions.find(pName);
+                            return it == row.aAutoOptions.end() ? nullptr : &it->second;
+                        };
+                        std::fprintf(stderr, "gridmorph-cli: batch: line %d: finding the grid on %s\n", row.nLine,
+                                     row.strScan.c_str());
+                        if (FindAutoLocators(source, Option("--p1"), Option("--p3"), found))
+                            return true;
+                        strProblem = "the grid on the scan was not found with certainty (the reason is printed "
+                                     "above)";
+                        return false;
+                    };
                 const auto tRow = std::chrono::steady_clock::now();
                 try {
                     row.result = RectifyScan(job);

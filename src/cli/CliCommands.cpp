@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/GridCommands.h"
 #include "errors/ErrorText.h"
 #include "image/codecs/GeoTiffTags.h"
 #include "image/codecs/ImageCodec.h"
@@ -74,6 +75,15 @@ constexpr const char* kUsage =
     "  rectify IN OUT --points FILE\n"
     "                            the three corners from a ground-control-point file in the\n"
     "                            .points layout (mapX,mapY,sourceX,sourceY,enable rows)\n"
+    "  rectify IN OUT --auto [--p1 E,N --p3 E,N]\n"
+    "                            the three corners from the map grid found on the scan, their\n"
+    "                            map positions from the sheet's coordinate labels (or from\n"
+    "                            --p1 and --p3 when the labels cannot be read); refuses when\n"
+    "                            anything is uncertain\n"
+    "  findgrid SCAN             find the map grid: p1, p2, p3 (pixels) at the corners of its\n"
+    "                            largest rectangle, p1_map and p3_map when the labels were\n"
+    "                            read, then spacing, rotation, residual and time; exit 1 when\n"
+    "                            there is no grid\n"
     "  batch TABLE [--jobs N --memory MB --report FILE.csv --shard I/N --force]\n"
     "                            rectify every row of a CSV table of scans, in parallel,\n"
     "                            skipping rows already done (see gridmorph-cli batch --help)\n"
@@ -138,7 +148,7 @@ SCommandLine ParseCommandLine(const std::vector<std::string>& aArguments)
     static const char* const aValued[] = {"--write", "--depth", "--rect", "--region", "--compress",
                                           "--p1", "--p2", "--p3", "--p2-map", "--srs", "--points", "--save-points",
                                           "--p4", "--resample", "--clip", "--nodata"};
-    static const char* const aFlags[] = {"--yes", "--non-rectangular"};
+    static const char* const aFlags[] = {"--yes", "--non-rectangular", "--auto"};
     SCommandLine commandLine;
     for (std::size_t i = 0; i < aArguments.size(); ++i) {
         const std::string& strArgument = aArguments[i];
@@ -578,10 +588,14 @@ std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
     };
     const std::string* pPointsFile = Option("--points");
     const bool bNonRectangular = Option("--non-rectangular") != nullptr;
+    const bool bAuto = Option("--auto") != nullptr;  // the locators from the grid on the scan
+    if (bAuto && (pPointsFile || Option("--p2") || Option("--p2-map") || bNonRectangular || Option("--p4")))
+        throw CUsageError("--auto finds the three locators; it does not go with --points, --p2, --p2-map, --p4 or "
+                          "--non-rectangular");
     if (pPointsFile && (Option("--p1") || Option("--p2") || Option("--p3") || Option("--p2-map") || bNonRectangular))
         throw CUsageError("--points gives the three locators; it does not go with --p1, --p2, --p3, --p2-map or "
                           "--non-rectangular");
-    if (!pPointsFile && (!Option("--p1") || !Option("--p2") || !Option("--p3")))
+    if (!bAuto && !pPointsFile && (!Option("--p1") || !Option("--p2") || !Option("--p3")))
         throw CUsageError("rectify needs --p1 X,Y,E,N --p2 X,Y --p3 X,Y,E,N or --points FILE");
     if (bNonRectangular != (Option("--p2-map") != nullptr))
         throw CUsageError("--non-rectangular and --p2-map E,N go together");
@@ -603,7 +617,7 @@ std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
         std::string strProblem;
         if (!ReadPointsFile(*pPointsFile, locators, strProblem))
             return *pPointsFile + ": " + strProblem;
-    } else {
+    } else if (!bAuto) {
         ReadLocatorOptions(commandLine, locators);
     }
 
@@ -649,8 +663,15 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
         job.bFourthCornerGiven ? std::vector<double>{job.aFourthCorner[0], job.aFourthCorner[1]} : std::vector<double>{};
     platform.SetQuestionAnswer(Option("--yes") ? EAnswer::Yes : EAnswer::No);
     job.fnMessagesShown = [&platform] { return platform.m_nMessages; };
+    if (Option("--auto"))
+        job.fnFindLocators = [&](const CDIBWorld& source, CLocatorSet& found, std::string&) {
+            return FindAutoLocators(source, Option("--p1"), Option("--p3"), found);
+        };
+    job.fnLocatorsChecked = [](const CDIBWorld& source, const CLocatorSet& checked) { WarnIfOffGrid(source, checked); };
     const SRectifyResult result = RectifyScan(job);
     if (!result.Written()) {
+        if (result.eFailure == ERectifyFailure::FindLocators && result.strError.empty())
+            return 1;  // the reason has been printed
         if (result.eFailure == ERectifyFailure::Transform)
             std::fprintf(stderr, "gridmorph-cli: rectify failed\n");
         else
@@ -680,7 +701,7 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
     if (const std::string* pSavePoints = Option("--save-points")) {
         const std::optional<SCoordinateSystem>& system =
             commandLine.outputSystem ? commandLine.outputSystem : result.outputSystem;
-        if (!WritePointsFile(*pSavePoints, job.locators, system ? system->strWkt : std::string())) {
+        if (!WritePointsFile(*pSavePoints, result.locators, system ? system->strWkt : std::string())) {
             std::fprintf(stderr, "gridmorph-cli: rectify failed: %s cannot be written\n", pSavePoints->c_str());
             return 1;
         }
@@ -734,7 +755,8 @@ int RunCli(int argc, char** argv)
         using FRun = int (*)(const SCommandLine&, CCliPlatform&);
         static const std::map<std::string, FRun> aCommands = {
             {"info", RunInfo}, {"world", RunWorld}, {"convert", RunConvert}, {"crop", RunCrop}, {"mosaic", RunMosaic},
-            {"rectify", RunRectify}};
+            {"rectify", RunRectify},
+            {"findgrid", [](const SCommandLine& line, CCliPlatform&) { return RunFindGrid(line.aPositional); }}};
         const auto it = aCommands.find(commandLine.strCommand);
         if (it == aCommands.end())
             throw CUsageError("unknown command " + QuoteForMessage(commandLine.strCommand));

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "SyntheticScan.h"
 #include "image/DIBImage.h"
 #include "support/TestSupport.h"
 #include "transform/RectifyJob.h"
@@ -144,8 +145,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SRefusalCase{"MissingScan", kHeader, "nothere.png,out.tif,10,12,1000,2000,180,14,178,130,1400,1700,,,,,",
                      "the scan " /* ... does not exist */},
-        SRefusalCase{"GridFinder", kHeader, "a.png,out.tif,,,,,,,,,,,,,,,1",
-                     "the grid finder is not available in this build"},
+        SRefusalCase{"GridFinderWithPixels", kHeader, "a.png,out.tif,10,12,,,,,,,,,,,,,1",
+                     "auto finds the locators on the scan"},
+        SRefusalCase{"AutoNeitherOneNorZero", kHeader, "a.png,out.tif,,,,,,,,,,,,,,,yes", "auto takes 1 or 0"},
         SRefusalCase{"SomePointsMissing", kHeader, "a.png,out.tif,10,12,1000,2000,180,14,178,130,1400,,,,,,",
                      "all ten are needed"},
         SRefusalCase{"NoLocators", kHeader, "a.png,out.tif,,,,,,,,,,,,,,,", "no locators"},
@@ -431,6 +433,42 @@ TEST_F(BatchCliTest, DeclaredSizeComesFromEveryFormatsHeader)
     int nWidth = 0, nHeight = 0;
     EXPECT_FALSE(ReadDeclaredPictureSize(m_folder.Path("text.png"), nWidth, nHeight));
     EXPECT_FALSE(ReadDeclaredPictureSize(m_folder.Path("none.png"), nWidth, nHeight));
+}
+
+// auto=1: the grid finder gives the locators, as rectify --auto does.
+TEST_F(BatchCliTest, AutoRowsFindTheGridAsRectifyAutoDoes)
+{
+    for (const bool bLabels : {true, false}) {
+        synthetic::SScanRecipe recipe;
+        recipe.nWidth = 1800, recipe.nHeight = 1350;
+        recipe.dSpacing = 230;
+        recipe.dRotationDegrees = 2.5;
+        recipe.dShear = 0.01;
+        recipe.bLabels = bLabels;
+        recipe.dFirstEasting = 441000;
+        recipe.dFirstNorthing = 5302000;
+        recipe.nSeed = 5;
+        CDIBImage picture;
+        synthetic::SScanTruth truth;
+        std::string strWhy;
+        ASSERT_TRUE(synthetic::MakeScan(recipe, picture, truth, strWhy)) << strWhy;
+        ASSERT_EQ(picture.SaveDIB(m_folder.Path(bLabels ? "labelled.jpg" : "plain.png")), ESaveResult::Written);
+    }
+    const test::SCommandResult single =
+        Cli("rectify " + m_folder.Path("labelled.jpg") + " " + m_folder.Path("single.tif") + " --auto");
+    ASSERT_EQ(single.nExitCode, 0) << single.strOutput;
+    const std::string strTable = Table("scan,output,auto\nlabelled.jpg,auto.tif,1\nplain.png,plain.tif,1\n");
+    const std::string strReport = m_folder.Path("report.csv");
+    const test::SCommandResult run = Cli("batch " + strTable + " --report " + strReport);
+    EXPECT_EQ(run.nExitCode, 1) << run.strOutput;  // the sheet without labels has no map positions
+    EXPECT_TRUE(ReadBytes(m_folder.Path("auto.tif")) == ReadBytes(m_folder.Path("single.tif")));
+    EXPECT_EQ(ReadBytes(FindWorldFile(m_folder.Path("auto.tif"))), ReadBytes(FindWorldFile(m_folder.Path("single.tif"))));
+    const std::vector<std::string> aLines = ReportLines(strReport);
+    ASSERT_EQ(aLines.size(), 3u);
+    EXPECT_EQ(SplitCells(aLines[1])[3], "written");
+    EXPECT_EQ(SplitCells(aLines[2])[3], "failed");
+    EXPECT_NE(aLines[2].find("the grid on the scan was not found with certainty"), std::string::npos) << aLines[2];
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("plain.tif")));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
 #include <QSettings>
@@ -11,6 +12,7 @@
 
 #include "app/CommandIds.h"
 #include "app/RecentFileList.h"
+#include "help/HelpController.h"
 #include "gui/GuiTestSupport.h"
 #include "world/DIBWorld.h"
 
@@ -104,16 +106,33 @@ TEST_F(AppStartupTest, ProgramFolderFromTheSuitesSettings)
         QSettings(eScope, QStringLiteral("Kelmar"), QStringLiteral("KorvaneR4")).clear();
 }
 
-TEST_F(AppStartupTest, HelpWithoutItsFileSaysSoForEveryHelpCommand)
+// Without the design suite's help file, help is the manual bundled in the program; the
+// dead-end box is gone.
+TEST_F(AppStartupTest, HelpWithoutTheSuitesFileOpensTheBundledManual)
 {
     ASSERT_TRUE(Start());
-    for (int nCommand : {ID_HELP_FINDER, ID_HELP, ID_CONTEXT_HELP}) {
+    ASSERT_FALSE(QFileInfo(m_pApp->m_strHelpFile).isFile());
+    const struct {
+        int nCommand;
+        const char* pPage;
+    } aCases[] = {
+        {ID_HELP_FINDER, "index.html"},
+        {ID_HELP, "workflow.html#open"},  // F1 with no map open: the first step
+    };
+    for (const auto& aCase : aCases) {
         m_platform.ClearRecord();
-        Frame().Action(nCommand)->trigger();
-        EXPECT_EQ(m_platform.Messages(),
-                  (std::vector<CScriptedPlatform::SMessage>{{"HtmlHelp failed to load.", EMessageKind::Warning}}))
-            << nCommand;
+        Frame().Action(aCase.nCommand)->trigger();
+        EXPECT_TRUE(m_platform.Messages().empty()) << aCase.nCommand;
+        ASSERT_NE(Frame().Help()->LastHelpWindow(), nullptr);
+        EXPECT_TRUE(Frame().Help()->LastHelpWindow()->isVisible());
+        EXPECT_EQ(Frame().Help()->LastHelpWindow()->CurrentPage(), QString::fromLatin1(aCase.pPage));
     }
+    // Shift+F1 waits for the thing to explain; Escape leaves that mode.
+    Frame().Action(ID_CONTEXT_HELP)->trigger();
+    EXPECT_TRUE(Frame().Help()->InContextHelpMode());
+    EXPECT_TRUE(m_platform.Messages().empty());
+    QTest::keyClick(&Frame(), Qt::Key_Escape);
+    EXPECT_FALSE(Frame().Help()->InContextHelpMode());
 }
 
 TEST_F(AppStartupTest, FileOpenRemembersTheFilterForEveryImageDialog)

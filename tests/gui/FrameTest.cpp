@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <map>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTest>
@@ -44,18 +45,20 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
         {QStringLiteral("&File"),
          {QStringLiteral("&New...\tCtrl+N"), QStringLiteral("&Open...\tCtrl+O"), QStringLiteral("&Close"),
           QStringLiteral("&Save\tCtrl+S"), QStringLiteral("Save &As..."), QStringLiteral("-"),
-          QStringLiteral("Save &Transformed Map As..."), QStringLiteral("-"), QStringLiteral("Create World File..."),
+          QStringLiteral("Save &Transformed Map As...\tCtrl+Shift+T"), QStringLiteral("-"), QStringLiteral("Create World File..."),
           QStringLiteral("Coordinate S&ystem..."), QStringLiteral("-"), QStringLiteral("Recent File"), QStringLiteral("-"), QStringLiteral("E&xit")}},
         {QStringLiteral("&Edit"), {QStringLiteral("&Undo\tCtrl+Z"), QStringLiteral("&Redo\tCtrl+Shift+Z")}},
         {QStringLiteral("&View"),
-         {QStringLiteral("&Locators"), QStringLiteral("&Show Transformed Map"), QStringLiteral("&Map Edge Locations..."),
-          QStringLiteral("-"), QStringLiteral("Zoom &In\tCtrl++"), QStringLiteral("Zoom &Out\tCtrl+-"),
-          QStringLiteral("&Actual Size (100%)\tCtrl+1"), QStringLiteral("&Fit Whole Map\tCtrl+0"),
-          QStringLiteral("Open Maps to &Fit"), QStringLiteral("Ma&gnifier"), QStringLiteral("&Crosshair"),
-          QStringLiteral("-"), QStringLiteral("&Toolbar"), QStringLiteral("&Status Bar")}},
+         {QStringLiteral("&Locators"), QStringLiteral("&Show Transformed Map\tF9"), QStringLiteral("&Map Edge Locations..."),
+          QStringLiteral("Sna&p to Grid"), QStringLiteral("-"), QStringLiteral("Zoom &In\tCtrl++"),
+          QStringLiteral("Zoom &Out\tCtrl+-"), QStringLiteral("&Actual Size (100%)\tCtrl+1"),
+          QStringLiteral("&Fit Whole Map\tCtrl+0"), QStringLiteral("Op&en Maps to Fit"), QStringLiteral("Ma&gnifier"),
+          QStringLiteral("&Crosshair"), QStringLiteral("-"), QStringLiteral("&Toolbar"), QStringLiteral("&Status Bar")}},
         {QStringLiteral("&Action"),
-         {QStringLiteral("&Setup Transform..."), QStringLiteral("&Apply Transform..."),
-          QStringLiteral("Move Locators to Corners"), QStringLiteral("-"), QStringLiteral("&Edit Map Location..."),
+         {QStringLiteral("&Setup Transform...\tF7"), QStringLiteral("&Apply Transform...\tF8"),
+          QStringLiteral("Move Locators to Corners"), QStringLiteral("&Load Locators..."),
+          QStringLiteral("Sa&ve Locators..."), QStringLiteral("&Find Grid\tCtrl+G"), QStringLiteral("-"),
+          QStringLiteral("&Edit Map Location..."),
           QStringLiteral("Setup from World File..."), QStringLiteral("-"), QStringLiteral("&Crop"),
           QStringLiteral("Convert to 24 bit, Full Colour"), QStringLiteral("Convert to 8 bit, 256 Colours"),
           QStringLiteral("Convert to Grey Scale")}},
@@ -72,7 +75,15 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
         const char* pStatus;
         const char* pTip;
     } aPrompts[] = {
-        {ID_FILE_NEW, "Create a new document", "New"},
+        {ID_FILE_NEW, "Build a new background map from several georeferenced images", "New"},
+        {ID_ACTION_SETUP_TRANSFORM, "Check the locators' pixel positions and type their eastings and northings",
+         "Setup transform"},
+        {ID_ACTION_MOVE_LOCATORS,
+         "Put locators 1, 2 and 3 on the top-left, top-right and bottom-right pixels of the map; then Shift-drag, or "
+         "select with 1/2/3 and use the arrow keys",
+         "Move locators to corners"},
+        {ID_ACTION_LOAD_LOCATORS, "Read the three locators and their eastings and northings from a .points file",
+         "Load locators"},
         {ID_FILE_SAVE_TRANSFORMED_AS, "Save the transformed map with a new name", "Save Transformed Map  As"},
         {ID_FILE_COORDINATE_SYSTEM, "Choose the coordinate system of the map's eastings and northings",
          "Coordinate System"},
@@ -87,10 +98,11 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
     EXPECT_EQ(Frame().Action(ID_HELP)->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_EQ(Frame().Action(ID_CONTEXT_HELP)->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F1));
 
-    // Toolbar: New, Open, Save, a separator, the four zoom commands, a separator, Help
-    // Topics; every button has an icon.
+    // Toolbar: New, Open, Save, a separator, the four zoom commands, a separator, Find Grid
+    // and the rectification's steps, a separator, Help Topics; every button has an icon and
+    // a tooltip.
     const QList<QAction*> aButtons = Frame().ToolBar()->actions();
-    ASSERT_EQ(aButtons.size(), 10);
+    ASSERT_EQ(aButtons.size(), 16);
     EXPECT_EQ(aButtons[0], Frame().Action(ID_FILE_NEW));
     EXPECT_EQ(aButtons[1], Frame().Action(ID_FILE_OPEN));
     EXPECT_EQ(aButtons[2], Frame().Action(ID_FILE_SAVE));
@@ -100,16 +112,42 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
     EXPECT_EQ(aButtons[6], Frame().Action(ID_VIEW_ACTUAL_SIZE));
     EXPECT_EQ(aButtons[7], Frame().Action(ID_VIEW_FIT_WHOLE_MAP));
     EXPECT_TRUE(aButtons[8]->isSeparator());
-    EXPECT_EQ(aButtons[9], Frame().Action(ID_HELP_FINDER));
-    for (int i : {0, 1, 2, 4, 5, 6, 7, 9})
+    EXPECT_EQ(aButtons[9], Frame().Action(ID_ACTION_FIND_GRID));
+    EXPECT_EQ(aButtons[10], Frame().Action(ID_ACTION_SETUP_TRANSFORM));
+    EXPECT_EQ(aButtons[11], Frame().Action(ID_ACTION_APPLY_TRANSFORM));
+    EXPECT_EQ(aButtons[12], Frame().Action(ID_VIEW_SHOW_TRANSFORMED));
+    EXPECT_EQ(aButtons[13], Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS));
+    EXPECT_TRUE(aButtons[14]->isSeparator());
+    EXPECT_EQ(aButtons[15], Frame().Action(ID_HELP_FINDER));
+    for (int i : {0, 1, 2, 4, 5, 6, 7, 9, 10, 11, 12, 13, 15}) {
         EXPECT_FALSE(aButtons[i]->icon().isNull()) << i;
-
-    // Status bar: the idle text, and two panes no wider than 100 pixels.
-    EXPECT_EQ(Frame().Pane(0)->text(), QStringLiteral("For Help, press F1"));
-    for (int i : {1, 2}) {
-        EXPECT_LE(Frame().Pane(i)->width(), 100);
-        EXPECT_GT(Frame().Pane(i)->width(), 0);
+        EXPECT_FALSE(aButtons[i]->toolTip().isEmpty()) << i;
     }
+
+    // The steps' keys are unique among the window's shortcuts and none is a standard key
+    // of Qt's (which a desktop may give another meaning).
+    std::map<QKeySequence, int> aKeyUses;
+    for (QAction* pAction : Frame().findChildren<QAction*>())
+        for (const QKeySequence& key : pAction->shortcuts())
+            ++aKeyUses[key];
+    for (int nCommand : {ID_ACTION_SETUP_TRANSFORM, ID_ACTION_APPLY_TRANSFORM, ID_VIEW_SHOW_TRANSFORMED,
+                         ID_FILE_SAVE_TRANSFORMED_AS}) {
+        const QKeySequence key = Frame().Action(nCommand)->shortcut();
+        ASSERT_FALSE(key.isEmpty()) << nCommand;
+        EXPECT_EQ(aKeyUses[key], 1) << key.toString().toStdString();
+        for (int nStandard = QKeySequence::HelpContents; nStandard <= QKeySequence::Cancel; ++nStandard)
+            EXPECT_FALSE(QKeySequence::keyBindings(static_cast<QKeySequence::StandardKey>(nStandard)).contains(key))
+                << key.toString().toStdString() << " is standard key " << nStandard;
+    }
+
+    // Status bar: the idle text, and two panes as wide as their widest texts in their font
+    // (a fixed 100 pixels cut a large map's extent).
+    EXPECT_EQ(Frame().Pane(0)->text(), QStringLiteral("For Help, press F1"));
+    const QString aWidest[3] = {QString(), QStringLiteral("(0,0)->(99999,99999)"), QStringLiteral("-99999, -99999")};
+    for (int i : {1, 2})
+        EXPECT_GE(Frame().Pane(i)->sizeHint().width(),
+                  Frame().Pane(i)->fontMetrics().horizontalAdvance(aWidest[i]) + 2 * Frame().Pane(i)->frameWidth())
+            << i;
 }
 
 TEST_F(FrameTest, EnableRulesFollowTheDocument)

@@ -2,9 +2,14 @@
 // Cancel keeping the caller's list, the list's horizontal extent and the stored size.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <filesystem>
 #include <fstream>
 
@@ -179,6 +184,40 @@ TEST_F(MFileDialogTest, TheSizeIsStoredWhicheverWayTheDialogEnds)
     }
     EXPECT_EQ(secondSize, firstSize);
     EXPECT_EQ(Stored(), QSize(firstSize.width() + 40, firstSize.height() + 30));
+}
+
+// The name typed and added leaves the field, so the next name is typed on its own.
+TEST_F(MFileDialogTest, AddEmptiesTheNameField)
+{
+    std::vector<std::string> aList;
+    CMFileDialog dialog(m_strFilter, m_folder.Root().string());
+    dialog.m_pFileList = &aList;
+    test::WhenModal<CMFileDialog>([](CMFileDialog& running) {
+        auto* pName = running.Browser()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        auto* pButtons = running.Browser()->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+        QPushButton* pAdd = nullptr;
+        if (pButtons)
+            for (QAbstractButton* pButton : pButtons->buttons())
+                if (pButtons->buttonRole(pButton) == QDialogButtonBox::AcceptRole)
+                    pAdd = qobject_cast<QPushButton*>(pButton);
+        if (!pName || !pAdd) {
+            ADD_FAILURE() << "no name field or Add button";
+            running.reject();
+            return;
+        }
+        EXPECT_EQ(pAdd->text(), QStringLiteral("&Add"));
+        for (const char* pTyped : {"a.bmp", "b.png"}) {
+            pName->setFocus();
+            QTest::keyClicks(pName, QString::fromLatin1(pTyped));
+            QTest::mouseClick(pAdd, Qt::LeftButton);
+            EXPECT_EQ(pName->text(), QString()) << pTyped;
+            if (pName->completer() && pName->completer()->popup())
+                EXPECT_FALSE(pName->completer()->popup()->isVisible()) << pTyped;
+        }
+        running.Button(CMFileDialog::IDC_CLOSE)->click();
+    });
+    dialog.exec();
+    EXPECT_EQ(aList, (std::vector<std::string>{m_folder.Path("a.bmp"), m_folder.Path("b.png")}));
 }
 
 }  // namespace

@@ -29,6 +29,8 @@ constexpr std::size_t kLargestFile = 1 << 20;
 constexpr std::size_t kLongestLine = 1 << 16;
 // Map positions are held in whole centimetres in 32 bits.
 constexpr double kLargestMapPosition = 21474836.0;
+// A file of more points than this is not a set of grid corners picked by hand.
+constexpr std::size_t kMostPointsToChooseFrom = 1024;
 
 struct SPoint {
     int nLine = 0;
@@ -101,11 +103,10 @@ bool ParseRow(const std::string& strRow, int nLine, SPoint& point, bool& bEnable
     return true;
 }
 
-}  // namespace
-
-bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::string& strProblem)
+// The enabled points of the text in file order; more than nMaxPoints is refused.
+bool CollectPoints(const std::string& strText, std::size_t nMaxPoints, std::vector<SPoint>& aPoints,
+                   std::string& strProblem)
 {
-    std::vector<SPoint> aPoints;
     bool bHeader = false;
     int nLine = 0;
     // A byte-order mark is skipped; lines end in LF, CR LF or CR alone.
@@ -153,10 +154,12 @@ bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::str
                              " again (a duplicated row)";
                 return false;
             }
-        if (aPoints.size() == 3) {
-            strProblem = LineName(nLine) +
-                         ": a fourth enabled point; rectify takes three (top-left, top-right and bottom-right "
-                         "corners of a grid rectangle)";
+        if (aPoints.size() == nMaxPoints) {
+            strProblem = nMaxPoints == 3 ? LineName(nLine) +
+                                               ": a fourth enabled point; rectify takes three (top-left, top-right "
+                                               "and bottom-right corners of a grid rectangle)"
+                                         : LineName(nLine) + ": more than " + std::to_string(nMaxPoints) +
+                                               " enabled points";
             return false;
         }
         aPoints.push_back(point);
@@ -165,6 +168,16 @@ bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::str
         strProblem = "not a locator file (no mapX,mapY,sourceX,sourceY,enable header line)";
         return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::string& strProblem)
+{
+    std::vector<SPoint> aPoints;
+    if (!CollectPoints(strText, 3, aPoints, strProblem))
+        return false;
     if (aPoints.size() < 3) {
         strProblem = "the file gives " + std::to_string(aPoints.size()) +
                      " enabled points; rectify takes three (top-left, top-right and bottom-right corners of a "
@@ -214,7 +227,9 @@ bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::str
     return true;
 }
 
-bool ReadPointsFile(const std::string& strPath, CLocatorSet& locators, std::string& strProblem)
+namespace {
+
+bool ReadWholeFile(const std::string& strPath, std::string& strText, std::string& strProblem)
 {
     const int nFd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (nFd < 0) {
@@ -229,7 +244,6 @@ bool ReadPointsFile(const std::string& strPath, CLocatorSet& locators, std::stri
     }
     fcntl(nFd, F_SETFL, fcntl(nFd, F_GETFL) & ~O_NONBLOCK);
     // At most one byte more than the largest locator file is read.
-    std::string strText;
     char aBuffer[65536];
     while (strText.size() <= kLargestFile) {
         const ssize_t nRead = read(nFd, aBuffer, sizeof aBuffer);
@@ -253,7 +267,96 @@ bool ReadPointsFile(const std::string& strPath, CLocatorSet& locators, std::stri
         strProblem = "not a locator file (it is empty)";
         return false;
     }
-    return ParsePointsText(strText, locators, strProblem);
+    return true;
+}
+
+}  // namespace
+
+bool ReadPointsFile(const std::string& strPath, CLocatorSet& locators, std::string& strProblem)
+{
+    std::string strText;
+    return ReadWholeFile(strPath, strText, strProblem) && ParsePointsText(strText, locators, strProblem);
+}
+
+bool ParsePointsTextChoosingCorners(const std::string& strText, CLocatorSet& locators, SPointsChoice& choice,
+                                    std::string& strProblem)
+{
+    std::vector<SPoint> aPoints;
+    if (!CollectPoints(strText, kMostPointsToChooseFrom, aPoints, strProblem))
+        return false;
+    SPointsChoice result;
+    result.nEnabled = static_cast<int>(aPoints.size());
+    if (aPoints.size() <= 3) {
+        // Three points are read as they always were, with the same reasons for a refusal.
+        CLocatorSet read = locators;
+        if (!ParsePointsText(strText, read, strProblem))
+            return false;
+        for (int i = 0; i < 3; ++i)
+            for (const SPoint& point : aPoints)
+                if (point.nX == read.m_nLocatorX[i] && point.nY == read.m_nLocatorY[i] &&
+                    point.dEasting == read.m_dEasting[i] && point.dNorthing == read.m_dNorthing[i])
+                    result.aLines[i] = point.nLine;
+        locators = read;
+        choice = result;
+        return true;
+    }
+    // The top-right corner of a candidate rectangle is looked up among the points sorted by
+    // easting, so the search is one pass over the pairs of top-left and bottom-right corners.
+    std::vector<const SPoint*> aByEasting;
+    for (const SPoint& point : aPoints)
+        aByEasting.push_back(&point);
+    std::stable_sort(aByEasting.begin(), aByEasting.end(),
+                     [](const SPoint* pA, const SPoint* pB) { return pA->dEasting < pB->dEasting; });
+    auto FindAt = [&](double dEasting, double dNorthing) -> const SPoint* {
+        auto it = std::lower_bound(aByEasting.begin(), aByEasting.end(), dEasting - kSameLine,
+                                   [](const SPoint* pPoint, double d) { return pPoint->dEasting < d; });
+        for (; it != aByEasting.end() && (*it)->dEasting <= dEasting + kSameLine; ++it)
+            if (std::fabs((*it)->dNorthing - dNorthing) <= kSameLine)
+                return *it;
+        return nullptr;
+    };
+    // The largest rectangle gives the most accurate transform; among equal ones the
+    // earliest lines win.
+    double dLargest = 0;
+    const SPoint* aBest[3] = {nullptr, nullptr, nullptr};
+    for (const SPoint& topLeft : aPoints)
+        for (const SPoint& bottomRight : aPoints) {
+            const double dWidth = bottomRight.dEasting - topLeft.dEasting;
+            const double dHeight = topLeft.dNorthing - bottomRight.dNorthing;
+            if (dWidth <= kSameLine || dHeight <= kSameLine || dWidth * dHeight <= dLargest)
+                continue;
+            if (const SPoint* pTopRight = FindAt(bottomRight.dEasting, topLeft.dNorthing)) {
+                dLargest = dWidth * dHeight;
+                aBest[0] = &topLeft;
+                aBest[1] = pTopRight;
+                aBest[2] = &bottomRight;
+            }
+        }
+    if (!aBest[0]) {
+        strProblem = "no three of the " + std::to_string(aPoints.size()) +
+                     " enabled points are the top-left, top-right and bottom-right corners of a grid rectangle";
+        return false;
+    }
+    CLocatorSet chosen = locators;
+    for (int i = 0; i < 3; ++i) {
+        chosen.m_nLocatorX[i] = aBest[i]->nX;
+        chosen.m_nLocatorY[i] = aBest[i]->nY;
+        chosen.m_dEasting[i] = aBest[i]->dEasting;
+        chosen.m_dNorthing[i] = aBest[i]->dNorthing;
+        result.aLines[i] = aBest[i]->nLine;
+    }
+    chosen.m_bNonRectangular = false;
+    locators = chosen;
+    choice = result;
+    return true;
+}
+
+bool ReadPointsFileChoosingCorners(const std::string& strPath, CLocatorSet& locators, SPointsChoice& choice,
+                                   std::string& strProblem)
+{
+    std::string strText;
+    return ReadWholeFile(strPath, strText, strProblem) &&
+           ParsePointsTextChoosingCorners(strText, locators, choice, strProblem);
 }
 
 std::string FormatPointsText(const CLocatorSet& locators, const std::string& strSystemWkt)

@@ -20,6 +20,21 @@ namespace gridmorph {
 bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::string& strProblem);
 bool ReadPointsFile(const std::string& strPath, CLocatorSet& locators, std::string& strProblem);
 
+// Which rows became locators 1, 2 and 3 (file line numbers), and how many enabled points
+// the file gave.
+struct SPointsChoice {
+    int aLines[3] = {0, 0, 0};
+    int nEnabled = 0;
+};
+
+// As ParsePointsText, but a file of more than three enabled points (a whole grid of
+// crossings, say) gives the three that are the top-left, top-right and bottom-right
+// corners of the largest grid rectangle among them.
+bool ParsePointsTextChoosingCorners(const std::string& strText, CLocatorSet& locators, SPointsChoice& choice,
+                                    std::string& strProblem);
+bool ReadPointsFileChoosingCorners(const std::string& strPath, CLocatorSet& locators, SPointsChoice& choice,
+                                   std::string& strProblem);
+
 // The text of the three locators (pixel centres), with a "#CRS:" line when a system's
 // WKT is given.
 std::string FormatPointsText(const CLocatorSet& locators, const std::string& strSystemWkt);

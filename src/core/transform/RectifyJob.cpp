@@ -124,7 +124,8 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
 {
     SRectifyResult result;
     const auto Messages = [&] { return job.fnMessagesShown ? job.fnMessagesShown() : 0; };
-    const CLocatorSet& locators = job.locators;
+    result.locators = job.locators;
+    CLocatorSet& locators = result.locators;
     CDIBWorld source;
     int nMessages = Messages();
     if (!source.OpenWorld(job.strScan, false)) {
@@ -135,6 +136,10 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
         result.eFailure = ERectifyFailure::Depth;
         result.strError = "only 8-bit and 24-bit maps are transformed; this one is " +
                           std::to_string(source.m_nBitCount) + "-bit (convert it with --depth 24 or 8 first)";
+        return result;
+    }
+    if (job.fnFindLocators && !job.fnFindLocators(source, locators, result.strError)) {
+        result.eFailure = ERectifyFailure::FindLocators;
         return result;
     }
     const std::string strSize = std::to_string(source.m_nImageWidth) + " x " + std::to_string(source.m_nImageHeight);
@@ -156,6 +161,8 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
         result.strError = "the locators did not pass their checks";
         return result;
     }
+    if (job.fnLocatorsChecked && !locators.m_bNonRectangular)
+        job.fnLocatorsChecked(source, locators);
     std::unique_ptr<CDIBWorld> pTransformed;
     const ETransformResult eResult =
         locators.m_bNonRectangular

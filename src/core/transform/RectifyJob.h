@@ -18,6 +18,8 @@
 
 namespace gridmorph {
 
+class CDIBWorld;
+
 struct SRectifyJob {
     std::string strScan;
     std::string strOutput;
@@ -30,9 +32,15 @@ struct SRectifyJob {
     // The number of messages the platform has shown so far (to the thread doing the job);
     // a failure already explained by a message is then not explained twice. Empty: none.
     std::function<int()> fnMessagesShown;
+    // When set, finds the locators on the opened scan (the grid finder); false with the
+    // reason in strProblem ("" when the reason has been shown already).
+    std::function<bool(const CDIBWorld& source, CLocatorSet& locators, std::string& strProblem)> fnFindLocators;
+    // When set, called once the locators passed their checks, with a rectangular set (the
+    // check of the locators against the grid found on the scan).
+    std::function<void(const CDIBWorld& source, const CLocatorSet& locators)> fnLocatorsChecked;
 };
 
-enum class ERectifyFailure { None, Open, Depth, Outside, Locators, Transform, Reduce, Save };
+enum class ERectifyFailure { None, Open, Depth, FindLocators, Outside, Locators, Transform, Reduce, Save };
 
 struct SRectifyResult {
     ERectifyFailure eFailure = ERectifyFailure::None;
@@ -44,6 +52,7 @@ struct SRectifyResult {
     bool bFourthCorner = false;  // check holds the predicted corner (rectangular locators)
     SFourthCornerCheck check;
     std::optional<SCoordinateSystem> outputSystem;  // the system the output map carries
+    CLocatorSet locators;                           // the locators used (found ones too)
     bool Written() const { return eFailure == ERectifyFailure::None; }
 };
 

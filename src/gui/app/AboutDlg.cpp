@@ -18,7 +18,10 @@ CAboutDlg::CAboutDlg(QWidget* pParent) : QDialog(pParent)
     pIcon->setAlignment(Qt::AlignTop);
     auto* pText = new QLabel(this);
     pText->setObjectName(QStringLiteral("aboutText"));
-    pText->setText(QStringLiteral("Gridmorph Version 4.2.1.5\n\n"
+    // The suite's release line, then this program's own version (the CMake project
+    // version, which gridmorph-cli --version and the package show too).
+    pText->setText(QStringLiteral("Gridmorph Version 4.2.1.5\n"
+                                  "Program version " GRIDMORPH_VERSION "\n\n"
                                   "Turns scanned maps into georeferenced, north-up background maps.\n\n"
                                   "Copyright \u00A9 2026 the Gridmorph developers.\n"
                                   "This program is provided as is, without warranty of any kind."));

@@ -7,25 +7,6 @@
 namespace gridmorph {
 namespace {
 
-// Each icon is drawn on a 32 x 32 design grid and scaled to the size asked for.
-using FDraw = void (*)(QPainter&);
-
-QIcon DrawnIcon(FDraw fnDraw)
-{
-    QIcon icon;
-    for (int nSize : {16, 22, 24, 32, 48, 64}) {
-        QPixmap pixmap(nSize, nSize);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.scale(nSize / 32.0, nSize / 32.0);
-        fnDraw(painter);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
-
 void DrawPage(QPainter& painter)
 {
     QPainterPath page;
@@ -98,6 +79,22 @@ void DrawProgram(QPainter& painter)
 }
 
 }  // namespace
+
+QIcon DrawnIcon(void (*fnDraw)(QPainter&))
+{
+    QIcon icon;
+    for (int nSize : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap(nSize, nSize);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(nSize / 32.0, nSize / 32.0);
+        fnDraw(painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
 
 QIcon ToolbarIcon(EToolbarIcon eIcon)
 {

@@ -45,6 +45,10 @@ enum ECommand : int {
     ID_VIEW_CROSSHAIR = 32907,
     ID_EDIT_UNDO = 57643,
     ID_EDIT_REDO = 57644,
+    ID_ACTION_LOAD_LOCATORS = 32796,
+    ID_ACTION_SAVE_LOCATORS = 32797,
+    ID_ACTION_FIND_GRID = 32798,
+    ID_VIEW_SNAP_TO_GRID = 32799,
 };
 
 }  // namespace gridmorph

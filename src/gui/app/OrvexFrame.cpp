@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 #include <QUrl>
 
@@ -20,11 +21,15 @@
 #include "app/OrvexApp.h"
 #include "app/OrvexR4Doc.h"
 #include "app/RecentFileList.h"
+#include "app/StatusPane.h"
 #include "app/WindowPlacement.h"
 #include "world/CoordinateSystem.h"
+#include "help/HelpController.h"
 #include "platform/Platform.h"
+#include "view/GridInView.h"
 #include "view/OrvexView.h"
 #include "view/ZoomIcons.h"
+#include "view/StatusPaneRefresh.h"
 
 namespace gridmorph {
 namespace {
@@ -32,7 +37,6 @@ namespace {
 constexpr const char* kIdleText = "For Help, press F1";
 constexpr const char* kDockStateSection = "DockState";
 constexpr const char* kDockStateEntry = "State";
-constexpr int kPaneWidthCap = 100;
 
 // The status-bar prompt and, after the line break, the tooltip.
 void SetPrompt(QAction* pAction, const QString& strPrompt)
@@ -57,6 +61,7 @@ COrvexFrame::COrvexFrame(COrvexApp& app, COrvexR4Doc& document) : m_app(app), m_
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
+    CreateJobCommands();
 
     // The toolbar's docking as the user left it.
     const std::string strState = GetPlatform().GetProfileString(kDockStateSection, kDockStateEntry, "");
@@ -80,6 +85,7 @@ COrvexFrame::COrvexFrame(COrvexApp& app, COrvexR4Doc& document) : m_app(app), m_
             pPane->repaint();
         }
     };
+    RefreshStatusPanesOnActivation(*m_pView, *this);
     connect(&m_app, &COrvexApp::RecentFilesChanged, this, &COrvexFrame::RebuildRecentFiles);
     RebuildRecentFiles();
     UpdateTitle();
@@ -125,7 +131,7 @@ void COrvexFrame::CreateMenus()
 {
     QMenu* pFile = menuBar()->addMenu(QStringLiteral("&File"));
     m_pFileMenu = pFile;
-    AddCommand(pFile, ID_FILE_NEW, QStringLiteral("&New..."), QStringLiteral("Create a new document\nNew"),
+    AddCommand(pFile, ID_FILE_NEW, QStringLiteral("&New..."), QStringLiteral("Build a new background map from several georeferenced images\nNew"),
                QKeySequence(Qt::CTRL | Qt::Key_N));
     AddCommand(pFile, ID_FILE_OPEN, QStringLiteral("&Open..."), QStringLiteral("Open an existing document\nOpen"),
                QKeySequence(Qt::CTRL | Qt::Key_O));
@@ -155,12 +161,15 @@ void COrvexFrame::CreateMenus()
 
     QMenu* pViewMenu = menuBar()->addMenu(QStringLiteral("&View"));
     AddCommand(pViewMenu, ID_VIEW_LOCATORS, QStringLiteral("&Locators"),
-               QStringLiteral("Show or hide the locators; move them with Shift-drag, or select with 1/2/3 and use "
+               QStringLiteral("Show or hide the three locators; move one onto a grid corner with Shift-drag, or select it "
+                              "with 1/2/3 and use "
                               "the arrow keys\nToggle the locators"));
     AddCommand(pViewMenu, ID_VIEW_SHOW_TRANSFORMED, QStringLiteral("&Show Transformed Map"),
                QStringLiteral("Show or hide the transformed map\nToggle maps"));
     AddCommand(pViewMenu, ID_VIEW_MAP_EDGES, QStringLiteral("&Map Edge Locations..."),
                QStringLiteral("Show map locations at the edge of the bitmap\nMap edge locations"));
+    AddCommand(pViewMenu, ID_VIEW_SNAP_TO_GRID, QStringLiteral("Sna&p to Grid"),
+               QStringLiteral("Put a released locator on the grid crossing near it\nSnap to grid"));
     pViewMenu->addSeparator();
     AddCommand(pViewMenu, ID_VIEW_ZOOM_IN, QStringLiteral("Zoom &In"), QStringLiteral("Show the map larger\nZoom In"),
                QKeySequence(Qt::CTRL | Qt::Key_Plus))
@@ -171,7 +180,7 @@ void COrvexFrame::CreateMenus()
                QStringLiteral("One screen pixel for each map pixel\nActual Size"), QKeySequence(Qt::CTRL | Qt::Key_1));
     AddCommand(pViewMenu, ID_VIEW_FIT_WHOLE_MAP, QStringLiteral("&Fit Whole Map"),
                QStringLiteral("Show the whole map in the window\nFit Whole Map"), QKeySequence(Qt::CTRL | Qt::Key_0));
-    AddCommand(pViewMenu, ID_VIEW_OPEN_MAPS_TO_FIT, QStringLiteral("Open Maps to &Fit"),
+    AddCommand(pViewMenu, ID_VIEW_OPEN_MAPS_TO_FIT, QStringLiteral("Op&en Maps to Fit"),
                QStringLiteral("Start maps larger than the window at Fit Whole Map\nOpen Maps to Fit"));
     AddCommand(pViewMenu, ID_VIEW_MAGNIFIER, QStringLiteral("Ma&gnifier"),
                QStringLiteral("Show the pixels under the pointer eight times larger (or hold M)\nMagnifier"));
@@ -184,12 +193,16 @@ void COrvexFrame::CreateMenus()
 
     QMenu* pActionMenu = menuBar()->addMenu(QStringLiteral("&Action"));
     AddCommand(pActionMenu, ID_ACTION_SETUP_TRANSFORM, QStringLiteral("&Setup Transform..."),
-               QStringLiteral("Setup transformation\nSetup transform"));
+               QStringLiteral("Check the locators' pixel positions and type their eastings and northings\nSetup transform"));
     AddCommand(pActionMenu, ID_ACTION_APPLY_TRANSFORM, QStringLiteral("&Apply Transform..."),
-               QStringLiteral("Transform the map\nTransform"));
+               QStringLiteral("Make the north-up transformed map from the three locators\nTransform"));
     AddCommand(pActionMenu, ID_ACTION_MOVE_LOCATORS, QStringLiteral("Move Locators to Corners"),
-               QStringLiteral("Move locators to corners; then Shift-drag, or select with 1/2/3 and use the arrow "
+               QStringLiteral("Put locators 1, 2 and 3 on the top-left, top-right and bottom-right pixels of the map; "
+                              "then Shift-drag, or select with 1/2/3 and use the arrow "
                               "keys\nMove locators to corners"));
+    AddCommand(pActionMenu, ID_ACTION_FIND_GRID, QStringLiteral("&Find Grid"),
+               QStringLiteral("Find the map grid and put the locators on its corners\nFind Grid"),
+               QKeySequence(Qt::CTRL | Qt::Key_G));
     pActionMenu->addSeparator();
     AddCommand(pActionMenu, ID_ACTION_EDIT_MAP_LOCATION, QStringLiteral("&Edit Map Location..."),
                QStringLiteral("Edit Map Location\nEdit Location"));
@@ -228,8 +241,8 @@ void COrvexFrame::CreateMenus()
     OnCommand(ID_FILE_COORDINATE_SYSTEM, [&document] { document.OnFileCoordinateSystem(); });
     OnCommand(ID_APP_EXIT, [this] { close(); });
     OnCommand(ID_HELP_FINDER, [this] { HtmlHelp(0, 0); });
-    OnCommand(ID_HELP, [this] { HtmlHelp(0, 0); });
-    OnCommand(ID_CONTEXT_HELP, [this] { HtmlHelp(0, 0); });
+    OnCommand(ID_HELP, [this] { HtmlHelp(HelpContextNow(), 0x0F); });
+    OnCommand(ID_CONTEXT_HELP, [this] { OnContextHelp(); });
     OnCommand(ID_APP_ABOUT, [this] { m_app.OnAppAbout(); });
 
     COrvexView* pView = m_pView;
@@ -241,6 +254,9 @@ void COrvexFrame::CreateMenus()
     OnCommand(ID_ACTION_SETUP_TRANSFORM, [pView] { pView->OnActionSetupTransform(); });
     OnCommand(ID_ACTION_APPLY_TRANSFORM, [pView] { pView->OnActionApplyTransform(); });
     OnCommand(ID_ACTION_MOVE_LOCATORS, [pView] { pView->OnActionMoveLocatorsToCorners(); });
+    OnCommand(ID_ACTION_FIND_GRID, [pView] { FindGridInView(*pView); });
+    Action(ID_VIEW_SNAP_TO_GRID)->setCheckable(true);
+    OnCommand(ID_VIEW_SNAP_TO_GRID, [] { SnapToGridEnabled() = !SnapToGridEnabled(); });
     OnCommand(ID_ACTION_EDIT_MAP_LOCATION, [pView] { pView->OnActionEditMapLocation(); });
     OnCommand(ID_ACTION_SETUP_FROM_WORLD_FILE, [pView] { pView->OnActionSetupFromWorldFile(); });
     OnCommand(ID_ACTION_CROP, [pView] { pView->OnActionCrop(); });
@@ -299,14 +315,11 @@ void COrvexFrame::CreateStatusBar()
     // the pointer rests on the command, and the idle text again afterwards.
     m_apPanes[0] = new QLabel(QString::fromLatin1(kIdleText), pStatus);
     pStatus->addWidget(m_apPanes[0], 1);
-    const QScreen* pScreen = screen() ? screen() : QApplication::primaryScreen();
-    const int nScreenWidth = pScreen ? pScreen->geometry().width() : 4 * kPaneWidthCap;
-    const int nPaneWidth = std::min(nScreenWidth / 4, kPaneWidthCap);
+    // Panes 1 and 2 as wide as their widest texts in the desktop's font: a large picture's
+    // extent, a position beside the picture.
+    const QString aWidest[3] = {QString(), QStringLiteral("(0,0)->(99999,99999)"), QStringLiteral("-99999, -99999")};
     for (int i = 1; i < 3; ++i) {
-        m_apPanes[i] = new QLabel(pStatus);
-        m_apPanes[i]->setFrameShape(QFrame::Panel);
-        m_apPanes[i]->setFrameShadow(QFrame::Sunken);
-        m_apPanes[i]->setFixedWidth(nPaneWidth);
+        m_apPanes[i] = new CStatusPane(aWidest[i], pStatus);
         pStatus->addPermanentWidget(m_apPanes[i]);
     }
     m_pSystemPane = new QLabel(pStatus);
@@ -382,6 +395,8 @@ void COrvexFrame::UpdateCommandUI()
         {ID_ACTION_SETUP_TRANSFORM, m_pView->CanSetupTransform()},
         {ID_ACTION_APPLY_TRANSFORM, m_pView->CanApplyTransform()},
         {ID_ACTION_MOVE_LOCATORS, m_pView->CanMoveLocatorsToCorners()},
+        {ID_ACTION_FIND_GRID, m_pView->CanMoveLocatorsToCorners()},
+        {ID_VIEW_SNAP_TO_GRID, m_pView->CanViewLocators()},
         {ID_ACTION_EDIT_MAP_LOCATION, m_pView->CanEditMapLocation()},
         {ID_ACTION_SETUP_FROM_WORLD_FILE, m_pView->CanSetupFromWorldFile() && m_pView->m_fnWorldFileDialog != nullptr},
         {ID_ACTION_CROP, m_pView->CanCrop()},
@@ -406,6 +421,7 @@ void COrvexFrame::UpdateCommandUI()
     Action(ID_VIEW_OPEN_MAPS_TO_FIT)->setChecked(m_pView->OpensMapsToFit());
     Action(ID_VIEW_MAGNIFIER)->setChecked(m_pView->m_bMagnifier);
     Action(ID_VIEW_CROSSHAIR)->setChecked(m_pView->m_bCrosshair);
+    Action(ID_VIEW_SNAP_TO_GRID)->setChecked(SnapToGridEnabled());
     Action(ID_VIEW_TOOLBAR)->setChecked(!m_pToolBar->isHidden());
     Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
     // The system pane: hidden without a map, else the system's short name (or "No system").
@@ -415,6 +431,7 @@ void COrvexFrame::UpdateCommandUI()
     m_pSystemPane->setToolTip(system && !system->geoSystem.strName.empty()
                                   ? QString::fromStdString(DescribeGeoSystem(system->geoSystem))
                                   : QString());
+    UpdateJobCommandUI();
 }
 
 void COrvexFrame::ActivateFrame()
@@ -439,8 +456,11 @@ void COrvexFrame::ActivateFrame()
     show();
 }
 
-bool COrvexFrame::HtmlHelp(unsigned long /*nData*/, unsigned int /*nCommand*/)
+bool COrvexFrame::HtmlHelp(unsigned long nData, unsigned int /*nCommand*/)
 {
+    // Without the design suite's help file, the manual that comes with the program.
+    if (!QFileInfo(m_app.m_strHelpFile).isFile())
+        return m_pHelp->ShowManual(nData);
     bool bShown = false;
     {
         CWaitCursor waitCursor;

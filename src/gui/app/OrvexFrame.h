@@ -9,6 +9,7 @@ class QToolBar;
 
 namespace gridmorph {
 
+class CHelpController;
 class COrvexApp;
 class COrvexR4Doc;
 class COrvexView;
@@ -34,9 +35,13 @@ public:
     void ActivateFrame();
     // Enables, disables and checks every command from the document's state.
     void UpdateCommandUI();
-    // Opens the help file with the desktop's viewer; shows "HtmlHelp failed to load." and
-    // returns false when there is none or it cannot be shown.
+    // Opens the design suite's help file with the desktop's viewer, and shows "HtmlHelp
+    // failed to load." and returns false when it cannot be shown. Without that file, shows
+    // the manual bundled in the program at the page of the context number nData
+    // (help/HelpTopics.h).
     bool HtmlHelp(unsigned long nData, unsigned int nCommand);
+    // Context help and the bundled manual (help/HelpController.h).
+    CHelpController* Help() const { return m_pHelp; }
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
@@ -53,6 +58,13 @@ private:
     void UpdateTitle();
     template <typename FHandler>
     void OnCommand(int nCommand, FHandler fnHandler);
+    // The rectification's commands beside the menus' own (FrameJobCommands.cpp): locator
+    // files, keys and toolbar buttons for the steps, the fourth corner's pane and help.
+    void CreateJobCommands();
+    void UpdateJobCommandUI();
+    // F1 in the main window: the step of the rectification the user has reached.
+    unsigned long HelpContextNow() const;
+    void OnContextHelp();
 
     COrvexApp& m_app;
     COrvexR4Doc& m_document;
@@ -66,6 +78,8 @@ private:
     QLabel* m_pSystemPane = nullptr;
     std::map<int, QAction*> m_aActions;
     bool m_bFirstActivation = true;
+    CHelpController* m_pHelp = nullptr;
+    QLabel* m_pFourthCornerPane = nullptr;
 };
 
 }  // namespace gridmorph

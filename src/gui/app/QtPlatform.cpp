@@ -6,11 +6,19 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QMessageBox>
+#include <algorithm>
+
+#include "app/FileDialogLayout.h"
 
 
 
 namespace gridmorph {
 namespace {
+
+// The size the user last left the open and save dialogs at.
+constexpr const char* kDialogSizeSection = "DIALOGSIZE";
+constexpr const char* kFileDialogWidth = "FileDlgWidth";
+constexpr const char* kFileDialogHeight = "FileDlgHeight";
 
 // "*.JPG" becomes "*.[Jj][Pp][Gg]": file names on this system keep their letter case,
 // and a map saved as site.jpg must show under the JPEG filter.
@@ -28,7 +36,7 @@ QString AnyCasePattern(const QString& strPattern)
 
 }  // namespace
 
-QStringList QtFileFilters(const std::string& strFilter)
+QStringList QtFileFilters(const std::string& strFilter, bool bTypeExtensionFirst)
 {
     const QStringList aPieces = QString::fromStdString(strFilter).split(QLatin1Char('|'));
     QStringList aFilters;
@@ -37,13 +45,30 @@ QStringList QtFileFilters(const std::string& strFilter)
         if (strName.isEmpty())
             break;
         QStringList aPatterns;
-        for (const QString& strPattern : aPieces[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        const QStringList aGiven = aPieces[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        if (bTypeExtensionFirst && !aGiven.isEmpty() && !aGiven.constFirst().contains(QLatin1Char(' ')))
+            aPatterns << aGiven.constFirst().trimmed();
+        for (const QString& strPattern : aGiven)
             // Qt splits a filter's patterns at white space: a blank inside a name (the
             // related world files of "my map.jpg") matches as any one character.
             aPatterns << AnyCasePattern(strPattern.trimmed()).replace(QLatin1Char(' '), QLatin1Char('?'));
         aFilters << QStringLiteral("%1 (%2)").arg(strName, aPatterns.join(QLatin1Char(' ')));
     }
     return aFilters;
+}
+
+int QtFilterEntry(const QStringList& aFilters, const QString& strChosen)
+{
+    const qsizetype nWhole = aFilters.indexOf(strChosen);
+    if (nWhole >= 0)
+        return static_cast<int>(nWhole);
+    // The name is what comes before the patterns in brackets.
+    for (qsizetype i = 0; i < aFilters.size(); ++i) {
+        const qsizetype nOpen = aFilters[i].lastIndexOf(QStringLiteral(" ("));
+        if (nOpen >= 0 && aFilters[i].left(nOpen).trimmed() == strChosen.trimmed())
+            return static_cast<int>(i);
+    }
+    return -1;
 }
 
 CQtPlatform::CQtPlatform() : m_pSettings(std::make_unique<QSettings>(QStringLiteral("Kelmar Release 4"), QStringLiteral("Gridmorph"))) {}
@@ -106,24 +131,43 @@ EAnswer CQtPlatform::MessageBox(const std::string& strText, EMessageKind eKind)
 
 SFileDialogResult CQtPlatform::RunFileDialog(const SFileDialogRequest& request, bool bSave)
 {
-    const QStringList aFilters = QtFileFilters(request.strFilter);
-    QString strSelectedFilter;
-    if (request.nFilterEntry >= 0 && request.nFilterEntry < aFilters.size())
-        strSelectedFilter = aFilters[request.nFilterEntry];
+    const QStringList aFilters = QtFileFilters(request.strFilter, bSave);
+    // The extension of each entry's first pattern as written: what a name without one
+    // gets on saving ("PNG" of "*.PNG").
+    QStringList aExtensions;
+    for (const QString& strFilter : aFilters) {
+        const QString strFirst = strFilter.section(QStringLiteral(" ("), -1).section(QLatin1Char(' '), 0, 0).remove(QLatin1Char(')'));
+        aExtensions << (strFirst.startsWith(QStringLiteral("*.")) && !strFirst.contains(QLatin1Char('[')) ? strFirst.mid(2)
+                                                                                                         : QString());
+    }
     const QString strFolder = QString::fromStdString(request.strInitialFolder);
     const QString strCaption = request.strTitle.empty() ? (bSave ? QStringLiteral("Save As") : QStringLiteral("Open"))
                                                         : QString::fromStdString(request.strTitle);
     QWidget* pParent = m_pMainWindow ? m_pMainWindow.data() : QApplication::activeWindow();
-    const QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
-    QString strPath;
+
+    QFileDialog dialog(pParent, strCaption, strFolder, aFilters.join(QStringLiteral(";;")));
+    dialog.setObjectName(bSave ? QStringLiteral("saveFileDialog") : QStringLiteral("openFileDialog"));
+    // Qt's own dialog: the filters' any-case patterns, the hidden patterns and the sizes
+    // below are made for it.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    dialog.setAcceptMode(bSave ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(bSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    const auto SelectEntry = [&dialog, &aExtensions, bSave](int nEntry) {
+        // A name typed without an extension gets the chosen type's before the dialog
+        // checks it, so the question about replacing a file asks about the file written.
+        if (bSave)
+            dialog.setDefaultSuffix(nEntry >= 0 && nEntry < aExtensions.size() ? aExtensions[nEntry] : QString());
+    };
+    const int nFirstEntry = request.nFilterEntry >= 0 && request.nFilterEntry < aFilters.size() ? request.nFilterEntry : 0;
+    if (!aFilters.isEmpty())
+        dialog.selectNameFilter(aFilters[nFirstEntry]);
+    SelectEntry(nFirstEntry);
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&aFilters, SelectEntry](const QString& strChosen) { SelectEntry(QtFilterEntry(aFilters, strChosen)); });
+
     if (bSave && request.accessory.fnClicked) {
-        // Qt's own dialog, which has room for the accessory's line and button below its list.
-        QFileDialog dialog(pParent, strCaption, strFolder, aFilters.join(QStringLiteral(";;")));
-        dialog.setOptions(options | QFileDialog::DontUseNativeDialog);
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setFileMode(QFileDialog::AnyFile);
-        if (!strSelectedFilter.isEmpty())
-            dialog.selectNameFilter(strSelectedFilter);
+        // A line and a button below the list (Save Transformed Map As: its coordinate system).
         if (auto* pGrid = qobject_cast<QGridLayout*>(dialog.layout())) {
             auto* pLine = new QLabel(QString::fromStdString(request.accessory.strText), &dialog);
             pLine->setObjectName(QStringLiteral("accessoryText"));
@@ -138,22 +182,25 @@ SFileDialogResult CQtPlatform::RunFileDialog(const SFileDialogRequest& request, 
             pGrid->addWidget(pLine, nRow, 0, 1, nColumns - 1);
             pGrid->addWidget(pButton, nRow, nColumns - 1);
         }
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-            strPath = dialog.selectedFiles().front();
-            strSelectedFilter = dialog.selectedNameFilter();
-        }
-    } else {
-        strPath = bSave ? QFileDialog::getSaveFileName(pParent, strCaption, strFolder,
-                                                       aFilters.join(QStringLiteral(";;")), &strSelectedFilter, options)
-                        : QFileDialog::getOpenFileName(pParent, strCaption, strFolder,
-                                                       aFilters.join(QStringLiteral(";;")), &strSelectedFilter, options);
     }
+
+    FitFileDialogColumns(dialog);
+    const QSize remembered = RememberedDialogSize(dialog, GetProfileInt(kDialogSizeSection, kFileDialogWidth, 0),
+                                                  GetProfileInt(kDialogSizeSection, kFileDialogHeight, 0));
+    dialog.resize(remembered.isEmpty() ? SensibleFileDialogSize(dialog) : remembered);
+
+    const int nResult = dialog.exec();
+    WriteProfileInt(kDialogSizeSection, kFileDialogWidth, dialog.width());
+    WriteProfileInt(kDialogSizeSection, kFileDialogHeight, dialog.height());
     SFileDialogResult result;
-    if (strPath.isEmpty())
+    const QStringList aChosen = dialog.selectedFiles();
+    if (nResult != QDialog::Accepted || aChosen.isEmpty() || aChosen.constFirst().isEmpty())
         return result;
     result.bAccepted = true;
-    result.strPath = strPath.toStdString();
-    result.nFilterEntry = std::max<int>(0, static_cast<int>(aFilters.indexOf(strSelectedFilter)));
+    result.strPath = aChosen.constFirst().toStdString();
+    // With the patterns hidden, the dialog names the chosen type by its name alone.
+    const int nEntry = QtFilterEntry(aFilters, dialog.selectedNameFilter());
+    result.nFilterEntry = nEntry >= 0 ? nEntry : nFirstEntry;
     return result;
 }
 

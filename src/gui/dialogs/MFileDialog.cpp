@@ -1,16 +1,21 @@
 #include "dialogs/MFileDialog.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
 
+#include "app/FileDialogLayout.h"
 #include "app/QtPlatform.h"
 #include "dialogs/HorzListBox.h"
 #include "platform/Platform.h"
@@ -50,6 +55,20 @@ public:
         if (nResult == QDialog::Accepted) {
             if (m_fnAdd)
                 m_fnAdd(selectedFiles());
+            // The next name is typed into an empty field, not after the one just added:
+            // neither the name nor the files it picked in the list stay.
+            for (auto* pView : findChildren<QAbstractItemView*>())
+                if (pView->objectName() == QLatin1String("listView") || pView->objectName() == QLatin1String("treeView"))
+                    pView->clearSelection();
+            // Quietly: an empty name would otherwise be completed to the folder itself,
+            // which the next Add would step into instead of adding the name typed.
+            if (auto* pName = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+                const QSignalBlocker blocker(pName);
+                pName->clear();
+                // Nor the completions offered for the name just added.
+                if (QCompleter* pCompleter = pName->completer(); pCompleter && pCompleter->popup())
+                    pCompleter->popup()->hide();
+            }
         } else if (m_fnCancel) {
             m_fnCancel();
         }
@@ -73,6 +92,7 @@ CMFileDialog::CMFileDialog(const std::string& strFilter, const std::string& strI
     m_pBrowser->setNameFilters(QtFileFilters(strFilter));
     m_pBrowser->setLabelText(QFileDialog::Accept, QStringLiteral("&Add"));
     m_pBrowser->setDirectory(strInitialDir.empty() ? QDir::currentPath() : QString::fromStdString(strInitialDir));
+    FitFileDialogColumns(*m_pBrowser);
     pBrowser->m_fnAdd = [this](const QStringList& aPaths) { OnFileNameOK(aPaths); };
     pBrowser->m_fnCancel = [this] { reject(); };
 
@@ -132,7 +152,9 @@ void CMFileDialog::OnInitDone()
     if (m_nWidth <= 0 || m_nHeight <= 0) {
         // Nothing stored: the size the dialog takes by itself, at least the usual one.
         const QSize hint = sizeHint();
-        m_nWidth = std::max(hint.width(), kDefaultWidth);
+        // Wide enough for the browser's columns (it widens the dialog once shown if not).
+        const int nBrowser = SensibleFileDialogSize(*m_pBrowser).width() + (hint.width() - m_pBrowser->sizeHint().width());
+        m_nWidth = std::max({hint.width(), kDefaultWidth, nBrowser});
         m_nHeight = std::max(hint.height(), kDefaultHeight);
     }
     resize(m_nWidth, m_nHeight);

@@ -16,7 +16,8 @@ class CHorzListBox;
 // files:" list below it instead of closing; "&Delete" takes one off again; "&Close" hands
 // the list back. The dialog always ends as cancelled: the caller takes the list only when
 // m_bClosed says the user finished with Close, so Cancel and the close box keep the
-// caller's list as it was. The dialog's size is remembered between uses.
+// caller's list as it was. The dialog's size is remembered between uses. After Add the
+// name field is empty again, so the next name is not typed after the last.
 //
 // The browser is Qt's own file dialog widget, not the desktop's, so the dialog looks and
 // behaves the same on every desktop.

@@ -9,7 +9,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <cmath>
 #include <limits>
+#include <string>
 
 #include "platform/Platform.h"
 #include "view/FieldExchange.h"
@@ -154,6 +156,24 @@ void COvWorldFileDlg::ReadDialogWorldFile()
         return;
     case EWorldFileRead::Read:
         break;
+    }
+    // "inf" and "nan" read as numbers, and a huge resolution times the picture's size can
+    // overflow: neither places a map, and the six read-only fields could not be put right.
+    const double aLines[] = {values.dResolutionWestEast, values.dRotationFirst,  values.dRotationSecond,
+                             values.dResolutionSouthNorth, values.dEastingTopLeft, values.dNorthingTopLeft};
+    for (int i = 0; i < 6; ++i) {
+        if (!std::isfinite(aLines[i])) {
+            ShowWarning("The world file " + m_strFileName + " cannot be used: line " + std::to_string(i + 1) +
+                        " is not a finite number.");
+            return;
+        }
+    }
+    const double dEast = (m_nImageWidth - 1) * values.dResolutionWestEast + values.dEastingTopLeft;
+    const double dSouth = (m_nImageHeight - 1) * values.dResolutionSouthNorth + values.dNorthingTopLeft;
+    if (!std::isfinite(dEast) || !std::isfinite(dSouth)) {
+        ShowWarning("The world file " + m_strFileName +
+                    " cannot be used: the map edges it gives this picture are not finite numbers.");
+        return;
     }
     m_dXResolution = values.dResolutionWestEast;
     m_dRotation1 = values.dRotationFirst;

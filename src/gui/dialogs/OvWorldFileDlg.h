@@ -34,7 +34,8 @@ public:
 
     void OnBrowse();
     // Reads m_strFileName and shows its numbers with the edges they give; a file that
-    // cannot be read, or ends early, leaves the fields as they were.
+    // cannot be read, ends early, holds a number that is not finite ("inf", "nan") or gives
+    // edges that are not, is refused with a message and leaves the fields as they were.
     void ReadDialogWorldFile();
 
     std::string m_strFileName;

@@ -1,6 +1,7 @@
 #include "view/FieldExchange.h"
 
 #include <QLineEdit>
+#include <cmath>
 
 #include "platform/Platform.h"
 
@@ -38,9 +39,11 @@ bool ExchangeInt(QLineEdit* pField, int nMin, int nMax, int& nValue)
 bool ExchangeDouble(QLineEdit* pField, double dMin, double dMax, double& dValue)
 {
     bool bOk = false;
-    // QString::toDouble reads the C locale's form whatever the user's locale is.
+    // QString::toDouble reads the C locale's form whatever the user's locale is. It also
+    // takes "nan", "inf" and "-inf", which are no place on a map: they count as no number,
+    // as does a number too large for a double.
     const double dRead = pField->text().trimmed().toDouble(&bOk);
-    if (!bOk) {
+    if (!bOk || !std::isfinite(dRead)) {
         ShowWarning("Please enter a number.");
         FocusField(pField);
         return false;

@@ -8,7 +8,8 @@ namespace gridmorph {
 
 // Reading a dialog's number fields as the program's dialogs always have: a text that is
 // not a number, or a number outside the field's limits, is refused with the standard
-// message naming the limits, and the focus goes to that field (its text selected).
+// message naming the limits, and the focus goes to that field (its text selected). A text
+// that is not a finite number ("nan", "inf", "-inf", 1e999) is not a number.
 // Numbers are read and written without regard to the user's locale: a map position is
 // typed with a decimal point.
 bool ExchangeInt(QLineEdit* pField, int nMin, int nMax, int& nValue);

@@ -1,3 +1,4 @@
+#include "view/GridInView.h"
 #include "view/OrvexView.h"
 
 #include <QFileInfo>
@@ -17,6 +18,7 @@
 #include "platform/Platform.h"
 #include "transform/PointsFile.h"
 #include "transform/Resample.h"
+#include "view/FourthCornerMarker.h"
 #include "view/OrvexEditEdgeDlg.h"
 #include "view/OrvexTransDlg.h"
 #include "world/MapEdgeText.h"
@@ -133,6 +135,8 @@ void COrvexView::OnInitialUpdate()
     StorePlace();
     EnsurePyramid();
     viewport()->update();
+    // Another map, or none: the panes must not show the previous one's numbers.
+    RefreshStatusPanes();
 }
 
 void COrvexView::OnUpdate()
@@ -355,6 +359,15 @@ void COrvexView::paintEvent(QPaintEvent* pEvent)
         DrawLocators(painter);
     if (m_bCropRect && !m_bDragging)
         DrawCropRect(painter);
+    if (m_bShowLocators && !m_bShowTransformed) {
+        // The marker sits where PictureMarkToWindow puts a locator: a pixel's top-left corner
+        // up to 100%, its centre above.
+        const double dZoom = transform.Zoom();
+        const double dMark = dZoom > 1 ? dZoom / 2 : 0;
+        DrawFourthCornerMarker(painter, m_locators,
+                               QTransform(dZoom, 0, 0, dZoom, dMark - transform.Scroll().x(), dMark - transform.Scroll().y()),
+                               m_nLocatorRadius);
+    }
 
     // The rectangle being dragged: an inverted outline, gone with the next paint.
     if (m_bDragging && m_bCropRect && m_bCropDrawn) {
@@ -756,6 +769,7 @@ void COrvexView::mouseReleaseEvent(QMouseEvent* pEvent)
             m_ptDrag = WindowToPicture(point);
             // The locator goes where it was let go, on the picture or beside it.
             PutLocator(m_nSelectedLocator, m_ptDrag);
+            SnapLocatorToGrid(*this, m_nSelectedLocator, pEvent->modifiers());  // onto a grid crossing near
         }
     }
     m_bDragging = false;
@@ -930,7 +944,7 @@ void COrvexView::OnViewMapEdgeLocations()
 void COrvexView::OnActionSetupTransform()
 {
     const CDIBWorld* pSource = SourceMap();
-    if (!pSource)
+    if (!pSource || !ConfirmLocatorsOnGrid(*this))
         return;
     COrvexTransDlg dialog(this);
     dialog.SetFrom(m_locators, pSource->m_nImageWidth, pSource->m_nImageHeight);
@@ -947,7 +961,7 @@ void COrvexView::OnActionSetupTransform()
 void COrvexView::OnActionApplyTransform()
 {
     const CDIBWorld* pSource = SourceMap();
-    if (!pSource || !m_pDocument)
+    if (!pSource || !m_pDocument || !ConfirmLocatorsOnGrid(*this))
         return;
     const int nBitCount = pSource->m_nBitCount;
     std::unique_ptr<CDIBWorld> pTransformedMap;

@@ -101,6 +101,10 @@ public:
     const CMapPyramid& Pyramid(int nMap) const { return m_aPyramids[nMap]; }
     void SelectLocator(int nLocator);
     void ShowStatusText(int nPane, int x, int y);
+    // Panes 1 and 2 for the present: without a map empty; with a crop rectangle its
+    // corners; else the source's extent and the picture position under the pointer (none
+    // when the pointer is not over the view). Not during a drag.
+    void RefreshStatusPanes();
     QPoint WindowToPicture(const QPoint& point) const;
     QPoint ScrollPosition() const;
     void ScrollToPosition(const QPoint& position);

@@ -251,5 +251,85 @@ TEST(PointsFileTest, WhatIsNoLocatorFileIsSaidToBeNone)
     EXPECT_EQ(strProblem, "not a locator file (it is empty)");
 }
 
+// A file of more points than three, as a grid of crossings gives: the corners of the
+// largest grid rectangle among them, with the lines they came from.
+TEST(PointsFileTest, ChoosingCornersTakesTheLargestGridRectangle)
+{
+    const std::string strHeader = "mapX,mapY,sourceX,sourceY,enable\n";
+    struct SCase {
+        const char* pName;
+        std::string strRows;  // from line 2
+        bool bRead;
+        int aLines[3];
+        double dWest, dNorth, dEast, dSouth;
+        const char* pProblem;
+    };
+    const SCase aCases[] = {
+        {"three points read as always",
+         "100,300,10.5,-10.5,1\n300,300,90.5,-12.5,1\n300,100,88.5,-80.5,1\n", true, {2, 3, 4}, 100, 300, 300, 100, ""},
+        {"a 3 x 2 grid: the whole of it",
+         "100,300,10.5,-10.5,1\n200,300,50.5,-11.5,1\n300,300,90.5,-12.5,1\n"
+         "100,100,12.5,-80.5,1\n200,100,50.5,-80.5,1\n300,100,88.5,-80.5,1\n",
+         true, {2, 4, 7}, 100, 300, 300, 100, ""},
+        {"the top-left corner missing: the larger of the rectangles left",
+         "200,300,50.5,-11.5,1\n300,300,90.5,-12.5,1\n100,200,11.5,-45.5,1\n200,200,50.5,-45.5,1\n"
+         "300,200,89.5,-45.5,1\n300,100,88.5,-80.5,1\n",
+         true, {2, 3, 7}, 200, 300, 300, 100, ""},
+        {"a disabled point takes no part",
+         "100,300,10.5,-10.5,0\n200,300,50.5,-11.5,1\n300,300,90.5,-12.5,1\n300,100,88.5,-80.5,1\n"
+         "200,100,50.5,-80.5,1\n",
+         true, {3, 4, 5}, 200, 300, 300, 100, ""},
+        {"no rectangle among them",
+         "100,300,10.5,-10.5,1\n310,300,90.5,-12.5,1\n300,100,88.5,-80.5,1\n200,200,50.5,-45.5,1\n", false, {0, 0, 0},
+         0, 0, 0, 0, "no three of the 4 enabled points are the top-left, top-right and bottom-right corners"},
+        {"three points that are no rectangle keep their reason",
+         "100,300,10.5,-10.5,1\n310,300,90.5,-12.5,1\n300,100,88.5,-80.5,1\n", false, {0, 0, 0}, 0, 0, 0, 0,
+         "line 4: map position 300.000000,100.000000 is not the top-left"},
+    };
+    for (const SCase& aCase : aCases) {
+        SCOPED_TRACE(aCase.pName);
+        CLocatorSet locators;
+        SPointsChoice choice;
+        std::string strProblem;
+        const bool bRead = ParsePointsTextChoosingCorners(strHeader + aCase.strRows, locators, choice, strProblem);
+        ASSERT_EQ(bRead, aCase.bRead) << strProblem;
+        if (!bRead) {
+            EXPECT_EQ(strProblem.rfind(aCase.pProblem, 0), 0u) << strProblem;
+            EXPECT_EQ(locators.m_nLocatorX[0], CLocatorSet().m_nLocatorX[0]) << "a refusal changes nothing";
+            continue;
+        }
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(choice.aLines[i], aCase.aLines[i]) << i;
+        EXPECT_EQ(locators.m_dEasting[0], aCase.dWest);
+        EXPECT_EQ(locators.m_dNorthing[0], aCase.dNorth);
+        EXPECT_EQ(locators.m_dEasting[1], aCase.dEast);
+        EXPECT_EQ(locators.m_dNorthing[1], aCase.dNorth);
+        EXPECT_EQ(locators.m_dEasting[2], aCase.dEast);
+        EXPECT_EQ(locators.m_dNorthing[2], aCase.dSouth);
+    }
+    // Three points give the same locators as the reading the command line uses.
+    const std::string strThree = strHeader + aCases[0].strRows;
+    CLocatorSet chosen, plain;
+    SPointsChoice choice;
+    std::string strProblem;
+    ASSERT_TRUE(ParsePointsTextChoosingCorners(strThree, chosen, choice, strProblem));
+    ASSERT_TRUE(ParsePointsText(strThree, plain, strProblem));
+    ExpectSameLocators(plain, chosen);
+    EXPECT_EQ(choice.nEnabled, 3);
+}
+
+// A hostile file of very many points is refused before the search, naming the line.
+TEST(PointsFileTest, ChoosingCornersRefusesAFloodOfPoints)
+{
+    std::string strText = "mapX,mapY,sourceX,sourceY,enable\n";
+    for (int i = 0; i < 2000; ++i)
+        strText += std::to_string(i) + "," + std::to_string(i) + ",1.5,-1.5,1\n";
+    CLocatorSet locators;
+    SPointsChoice choice;
+    std::string strProblem;
+    EXPECT_FALSE(ParsePointsTextChoosingCorners(strText, locators, choice, strProblem));
+    EXPECT_EQ(strProblem, "line 1026: more than 1024 enabled points");
+}
+
 }  // namespace
 }  // namespace gridmorph

@@ -1,0 +1,55 @@
+# The user's manual (docs/manual) with the screenshots it shows (docs/screenshots): built
+# into the program as resources under :/manual and :/screenshots, so the help window
+# needs no installed file, and installed under the data folder for a browser.
+set(GRIDMORPH_MANUAL_PAGES
+  index.html
+  workflow.html
+  file-menu.html
+  view-menu.html
+  action-menu.html
+  help-menu.html
+  dialogs.html
+  world-files.html
+  coordinate-systems.html
+  locator-files.html
+  command-line.html
+  troubleshooting.html
+  manual.css
+)
+set(GRIDMORPH_MANUAL_SCREENSHOTS
+  main-window.png
+  view-locators.png
+  transform-dialog.png
+  transformed-map.png
+  edit-map-location.png
+  map-edge-locations.png
+  setup-from-world-file.png
+  create-world-file.png
+  new-map-dialog.png
+  multiple-file-dialog.png
+  about-box.png
+  progress-panel.png
+  help-window.png
+  fourth-corner.png
+)
+set(GRIDMORPH_DOCS_DIR ${PROJECT_SOURCE_DIR}/docs)
+list(TRANSFORM GRIDMORPH_MANUAL_PAGES PREPEND ${GRIDMORPH_DOCS_DIR}/manual/ OUTPUT_VARIABLE _gridmorph_manual_files)
+list(TRANSFORM GRIDMORPH_MANUAL_SCREENSHOTS PREPEND ${GRIDMORPH_DOCS_DIR}/screenshots/ OUTPUT_VARIABLE _gridmorph_screenshot_files)
+# A resource file of our own, compiled into the library's sources; the help code calls
+# Q_INIT_RESOURCE(gridmorph_manual) so the linker keeps it in every program.
+set(_gridmorph_qrc "<!DOCTYPE RCC><RCC version=\"1.0\">\n<qresource prefix=\"/\">\n")
+foreach(_file IN LISTS GRIDMORPH_MANUAL_PAGES)
+  string(APPEND _gridmorph_qrc "  <file alias=\"manual/${_file}\">${GRIDMORPH_DOCS_DIR}/manual/${_file}</file>\n")
+endforeach()
+foreach(_file IN LISTS GRIDMORPH_MANUAL_SCREENSHOTS)
+  string(APPEND _gridmorph_qrc "  <file alias=\"screenshots/${_file}\">${GRIDMORPH_DOCS_DIR}/screenshots/${_file}</file>\n")
+endforeach()
+string(APPEND _gridmorph_qrc "</qresource>\n</RCC>\n")
+file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/gridmorph_manual.qrc CONTENT "${_gridmorph_qrc}" @ONLY)
+qt_add_resources(_gridmorph_manual_sources ${CMAKE_CURRENT_BINARY_DIR}/gridmorph_manual.qrc)
+target_sources(gridmorph_gui PRIVATE ${_gridmorph_manual_sources})
+
+include(GNUInstallDirs)
+set(GRIDMORPH_MANUAL_INSTALL_DIR ${CMAKE_INSTALL_DATADIR}/doc/gridmorph)
+install(FILES ${_gridmorph_manual_files} DESTINATION ${GRIDMORPH_MANUAL_INSTALL_DIR}/manual)
+install(FILES ${_gridmorph_screenshot_files} DESTINATION ${GRIDMORPH_MANUAL_INSTALL_DIR}/screenshots)

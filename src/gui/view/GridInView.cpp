@@ -1,0 +1,106 @@
+#include "view/GridInView.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QApplication>
+
+#include "grid/GridFinder.h"
+#include "io/Numbers.h"
+#include "platform/Platform.h"
+#include "view/OrvexView.h"
+#include "world/DIBWorld.h"
+
+namespace gridmorph {
+namespace {
+
+// The snap reaches this far on the screen, whatever the zoom; in picture pixels at most
+// kLargestSnapRadius, so a zoomed-out view does not search half a sheet.
+constexpr int kSnapRadius = 12;
+constexpr int kLargestSnapRadius = 512;
+
+}  // namespace
+
+bool& SnapToGridEnabled()
+{
+    static bool bEnabled = true;
+    return bEnabled;
+}
+
+bool SnapLocatorToGrid(COrvexView& view, int nLocator, Qt::KeyboardModifiers modifiers)
+{
+    const CDIBWorld* pSource = view.SourceMap();
+    if (!pSource || nLocator < 1 || nLocator > 3 || !SnapToGridEnabled() ||
+        ((modifiers & Qt::ShiftModifier) && (modifiers & Qt::AltModifier)))
+        return false;
+    CLocatorSet& locators = view.Locators();
+    const int x = locators.m_nLocatorX[nLocator - 1], y = locators.m_nLocatorY[nLocator - 1];
+    const int nRadius = std::clamp(static_cast<int>(std::lround(kSnapRadius / view.Transform().Zoom())), 1,
+                                   kLargestSnapRadius);
+    const std::optional<SGridCrossing> crossing = SnapToGridCrossing(*pSource, x, y, nRadius);
+    if (!crossing || (crossing->nX == x && crossing->nY == y))
+        return false;
+    locators.m_nLocatorX[nLocator - 1] = crossing->nX;
+    locators.m_nLocatorY[nLocator - 1] = crossing->nY;
+    return true;
+}
+
+void FindGridInView(COrvexView& view)
+{
+    const CDIBWorld* pSource = view.SourceMap();
+    if (!pSource)
+        return;
+    SFoundGrid grid;
+    {
+        CWaitCursor waitCursor;
+        grid = FindGrid(*pSource);
+    }
+    if (!grid.bFound) {
+        ShowWarning("No map grid was found on this map: " + grid.strWhy + ".");
+        return;
+    }
+    CLocatorSet& locators = view.Locators();
+    for (int k = 0; k < 3; ++k) {
+        locators.m_nLocatorX[k] = grid.aLocators[k].nX;
+        locators.m_nLocatorY[k] = grid.aLocators[k].nY;
+    }
+    if (grid.bLabelsRead) {
+        locators.m_dEasting[0] = grid.dEasting[0], locators.m_dNorthing[0] = grid.dNorthing[0];
+        locators.m_dEasting[2] = grid.dEasting[1], locators.m_dNorthing[2] = grid.dNorthing[1];
+        locators.m_dEasting[1] = grid.dEasting[1], locators.m_dNorthing[1] = grid.dNorthing[0];
+    }
+    locators.m_bNonRectangular = false;
+    view.m_bShowLocators = true;
+    view.viewport()->update();
+    emit view.CommandStateChanged();
+    if (!grid.bLabelsRead)
+        ShowInformation("The locators are on the corners of the largest grid rectangle found.\n\nThe coordinate labels "
+                        "could not be read with confidence (" +
+                        (grid.strLabelNote.empty() ? std::string("none found") : grid.strLabelNote) +
+                        "): type the eastings and northings of locators 1 and 3 in the Transform dialog.");
+    view.OnActionSetupTransform();
+}
+
+bool ConfirmLocatorsOnGrid(COrvexView& view)
+{
+    const CDIBWorld* pSource = view.SourceMap();
+    const CLocatorSet& locators = view.Locators();
+    if (!pSource || locators.m_bNonRectangular)
+        return true;
+    SGridCheck check;
+    {
+        CWaitCursor waitCursor;
+        SFindGridOptions options;
+        options.bReadLabels = false;
+        check = CheckLocatorsAgainstGrid(FindGrid(*pSource, options), locators);
+    }
+    if (!check.Suspicious())
+        return true;
+    const std::string strText = check.strMessage + ".\n\nThe grid on the map lies up to " +
+                                FormatFixed(check.dMismatchPixels, 1) + " pixels (" +
+                                FormatFixed(check.dMismatchMetres, 1) +
+                                " m) from the grid the three locators predict.\n\nGo on all the same?";
+    return GetPlatform().MessageBox(strText, EMessageKind::QuestionYesNo) == EAnswer::Yes;
+}
+
+}  // namespace gridmorph
