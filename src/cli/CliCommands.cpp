@@ -28,6 +28,7 @@
 #include "transform/FourthCorner.h"
 #include "transform/LocatorChecks.h"
 #include "transform/PointsFile.h"
+#include "transform/RectifyJob.h"
 #include "transform/Resample.h"
 #include "world/CoordinateSystem.h"
 #include "world/DIBWorld.h"
@@ -83,6 +84,9 @@ constexpr const char* kUsage =
     "                            largest rectangle, p1_map and p3_map when the labels were\n"
     "                            read, then spacing, rotation, residual and time; exit 1 when\n"
     "                            there is no grid\n"
+    "  batch TABLE [--jobs N --memory MB --report FILE.csv --shard I/N --force]\n"
+    "                            rectify every row of a CSV table of scans, in parallel,\n"
+    "                            skipping rows already done (see gridmorph-cli batch --help)\n"
     "\n"
     "Options:\n"
     "  --srs DEFINITION              the coordinate system of the maps written (EPSG:27700,\n"
@@ -252,6 +256,32 @@ void RefuseOutputOverInput(const SCommandLine& commandLine)
     const std::string strClash = files.FindClash();
     if (!strClash.empty())
         throw CUsageError(commandLine.strCommand + ": " + strClash);
+}
+
+// --compress and --srs, into what every save of the command is told.
+void ReadSaveOptions(SCommandLine& commandLine)
+{
+    if (const auto it = commandLine.aOptions.find("--compress"); it != commandLine.aOptions.end()) {
+        if (it->second == "none")
+            commandLine.saveOptions.eTiffCompression = ETiffCompression::None;
+        else if (it->second == "lzw")
+            commandLine.saveOptions.eTiffCompression = ETiffCompression::Lzw;
+        else if (it->second == "deflate")
+            commandLine.saveOptions.eTiffCompression = ETiffCompression::Deflate;
+        else
+            throw CUsageError("--compress takes none, lzw or deflate");
+    }
+    if (const auto it = commandLine.aOptions.find("--srs"); it != commandLine.aOptions.end()) {
+        static const char* const aWriters[] = {"convert", "crop", "mosaic", "rectify"};
+        if (std::find(std::begin(aWriters), std::end(aWriters), commandLine.strCommand) == std::end(aWriters))
+            throw CUsageError("--srs is for the commands that write a map (convert, crop, mosaic, rectify)");
+        SCoordinateSystem system;
+        std::string strReason;
+        if (!ResolveCoordinateSystem(it->second, system, strReason))
+            throw CUsageError("--srs: '" + it->second + "' is not a coordinate system for a map: " + strReason);
+        commandLine.saveOptions.system = system.geoSystem;
+        commandLine.outputSystem = std::move(system);
+    }
 }
 
 int RunInfo(const SCommandLine& commandLine, CCliPlatform& platform)
@@ -548,9 +578,10 @@ SRectifyChoices ReadRectifyChoices(const SCommandLine& commandLine)
     return choices;
 }
 
-int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
+// Everything rectify is told, checked and gathered into a job: throws CUsageError for a
+// wrong command line; returns the problem of a locator file that cannot be read, or "".
+std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
 {
-    RequirePositional(commandLine, 2, "an input and an output file name");
     auto Option = [&](const char* pName) -> const std::string* {
         const auto it = commandLine.aOptions.find(pName);
         return it == commandLine.aOptions.end() ? nullptr : &it->second;
@@ -580,6 +611,38 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
                 throw CUsageError("--p4: " + QuoteForMessage(*pP4) + " is out of range (beyond any picture)");
         }
     }
+    const SRectifyChoices choices = ReadRectifyChoices(commandLine);
+    CLocatorSet locators;
+    if (pPointsFile) {
+        std::string strProblem;
+        if (!ReadPointsFile(*pPointsFile, locators, strProblem))
+            return *pPointsFile + ": " + strProblem;
+    } else if (!bAuto) {
+        ReadLocatorOptions(commandLine, locators);
+    }
+
+    job.strScan = commandLine.aPositional[0];
+    job.strOutput = commandLine.aPositional[1];
+    job.locators = locators;
+    job.locators.m_bNonRectangular = bNonRectangular;
+    job.options = choices.options;
+    job.bEightBit = choices.bEightBit;
+    job.saveOptions = commandLine.saveOptions;
+    job.bFourthCornerGiven = !aFourthCorner.empty();
+    if (job.bFourthCornerGiven) {
+        job.aFourthCorner[0] = aFourthCorner[0];
+        job.aFourthCorner[1] = aFourthCorner[1];
+    }
+    return "";
+}
+
+int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
+{
+    RequirePositional(commandLine, 2, "an input and an output file name");
+    auto Option = [&](const char* pName) -> const std::string* {
+        const auto it = commandLine.aOptions.find(pName);
+        return it == commandLine.aOptions.end() ? nullptr : &it->second;
+    };
     // The locators are saved after the work: a folder that is not there is said before it.
     if (const std::string* pSavePoints = Option("--save-points")) {
         const auto nSlash = pSavePoints->find_last_of('/');
@@ -590,84 +653,39 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
             throw CUsageError("--save-points: the folder of " + QuoteForMessage(*pSavePoints, 200) +
                               " does not exist");
     }
-    const SRectifyChoices choices = ReadRectifyChoices(commandLine);
-    CLocatorSet locators;
-    if (pPointsFile) {
-        std::string strProblem;
-        if (!ReadPointsFile(*pPointsFile, locators, strProblem)) {
-            std::fprintf(stderr, "gridmorph-cli: rectify failed: %s: %s\n", pPointsFile->c_str(), strProblem.c_str());
-            return 1;
-        }
-    } else if (!bAuto) {
-        ReadLocatorOptions(commandLine, locators);
-    }
-
-    CDIBWorld source;
-    int nMessages = platform.m_nMessages;
-    if (!source.OpenWorld(commandLine.aPositional[0], false))
-        return Failure(source, "rectify", platform, nMessages);
-    if (source.m_nBitCount != 8 && source.m_nBitCount != 24) {
-        std::fprintf(stderr,
-                     "gridmorph-cli: rectify failed: only 8-bit and 24-bit maps are transformed; this one is %d-bit "
-                     "(convert it with --depth 24 or 8 first)\n",
-                     source.m_nBitCount);
+    SRectifyJob job;
+    const std::string strPointsProblem = PrepareRectifyJob(commandLine, job);
+    if (!strPointsProblem.empty()) {
+        std::fprintf(stderr, "gridmorph-cli: rectify failed: %s\n", strPointsProblem.c_str());
         return 1;
     }
-    if (bAuto && !FindAutoLocators(source, Option("--p1"), Option("--p3"), locators))
-        return 1;
-    for (int i = 0; i < 3; ++i)
-        if (locators.m_nLocatorX[i] < 0 || locators.m_nLocatorX[i] >= source.m_nImageWidth ||
-            locators.m_nLocatorY[i] < 0 || locators.m_nLocatorY[i] >= source.m_nImageHeight) {
-            std::fprintf(stderr, "gridmorph-cli: rectify failed: point %d lies outside the %d x %d picture\n", i + 1,
-                         source.m_nImageWidth, source.m_nImageHeight);
-            return 1;
-        }
-    if (!aFourthCorner.empty() && (aFourthCorner[0] < 0 || aFourthCorner[0] >= source.m_nImageWidth ||
-                                   aFourthCorner[1] < 0 || aFourthCorner[1] >= source.m_nImageHeight)) {
-        std::fprintf(stderr, "gridmorph-cli: rectify failed: point 4 lies outside the %d x %d picture\n",
-                     source.m_nImageWidth, source.m_nImageHeight);
-        return 1;
-    }
+    const std::vector<double> aFourthCorner =
+        job.bFourthCornerGiven ? std::vector<double>{job.aFourthCorner[0], job.aFourthCorner[1]} : std::vector<double>{};
     platform.SetQuestionAnswer(Option("--yes") ? EAnswer::Yes : EAnswer::No);
-    if (!RunLocatorChecks(locators).Passed()) {
-        std::fprintf(stderr, "gridmorph-cli: rectify failed: the locators did not pass their checks%s\n",
-                     Option("--yes") ? "" : " (a question is answered Yes only with --yes)");
+    job.fnMessagesShown = [&platform] { return platform.m_nMessages; };
+    if (Option("--auto"))
+        job.fnFindLocators = [&](const CDIBWorld& source, CLocatorSet& found, std::string&) {
+            return FindAutoLocators(source, Option("--p1"), Option("--p3"), found);
+        };
+    job.fnLocatorsChecked = [](const CDIBWorld& source, const CLocatorSet& checked) { WarnIfOffGrid(source, checked); };
+    const SRectifyResult result = RectifyScan(job);
+    if (!result.Written()) {
+        if (result.eFailure == ERectifyFailure::FindLocators && result.strError.empty())
+            return 1;  // the reason has been printed
+        if (result.eFailure == ERectifyFailure::Transform)
+            std::fprintf(stderr, "gridmorph-cli: rectify failed\n");
+        else
+            std::fprintf(stderr, "gridmorph-cli: rectify failed: %s%s\n", result.strError.c_str(),
+                         result.eFailure == ERectifyFailure::Locators && !Option("--yes")
+                             ? " (a question is answered Yes only with --yes)"
+                             : "");
         return 1;
     }
-    if (!bNonRectangular)
-        WarnIfOffGrid(source, locators);
-    std::unique_ptr<CDIBWorld> pTransformed;
-    const ETransformResult eResult =
-        bNonRectangular ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed, choices.options)
-                        : TransformBitmap(source, locators, source.m_nBitCount, pTransformed, choices.options);
-    if (eResult != ETransformResult::Done) {
-        std::fprintf(stderr, "gridmorph-cli: rectify failed\n");
-        return 1;
-    }
-    source.CloseImage();  // the source's memory is not needed while the result is written
-    if (choices.bEightBit && pTransformed->m_nBitCount != 8) {
-        // A blended map reduced to the most frequent 256 colours, edges kept.
-        auto pReduced = std::make_unique<CDIBWorld>();
-        nMessages = platform.m_nMessages;
-        if (!pReduced->CreateImage(8, pTransformed.get(), true, true, true, true, true))
-            return Failure(*pReduced, "rectify", platform, nMessages);
-        pTransformed = std::move(pReduced);
-    }
-    nMessages = platform.m_nMessages;
-    if (pTransformed->SaveWorld(commandLine.aPositional[1], commandLine.saveOptions) != ESaveResult::Written)
-        return Failure(*pTransformed, "rectify", platform, nMessages);
-    const CDIBWorld& output = *pTransformed;
-    std::printf("width: %d\nheight: %d\n", output.m_nImageWidth, output.m_nImageHeight);
-    PrintEdges({{"west", output.GetWest()}, {"north", output.GetNorth()}, {"east", output.GetEast()},
-                {"south", output.GetSouth()},
-                {"resolution", output.m_nImageWidth > 1
-                                   ? (output.GetEast() - output.GetWest()) / (output.m_nImageWidth - 1)
-                                   : 0.0}});
-    // The fourth corner of the grid rectangle is where the three locators' transform puts
-    // it; a scan whose corner lies elsewhere has a locator on the wrong grid line.
-    SFourthCornerCheck check;
-    if (!bNonRectangular &&
-        CheckFourthCorner(locators, aFourthCorner.empty() ? nullptr : aFourthCorner.data(), check)) {
+    std::printf("width: %d\nheight: %d\n", result.nWidth, result.nHeight);
+    PrintEdges({{"west", result.dWest}, {"north", result.dNorth}, {"east", result.dEast}, {"south", result.dSouth},
+                {"resolution", result.dResolution}});
+    if (result.bFourthCorner) {
+        const SFourthCornerCheck& check = result.check;
         PrintEdges({{"fourth_corner_x", check.dPredictedX}, {"fourth_corner_y", check.dPredictedY}});
         if (check.bMeasured)
             PrintEdges({{"fourth_corner_mismatch_pixels", check.dMismatchPixels},
@@ -682,8 +700,8 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
     }
     if (const std::string* pSavePoints = Option("--save-points")) {
         const std::optional<SCoordinateSystem>& system =
-            commandLine.outputSystem ? commandLine.outputSystem : pTransformed->CoordinateSystem();
-        if (!WritePointsFile(*pSavePoints, locators, system ? system->strWkt : std::string())) {
+            commandLine.outputSystem ? commandLine.outputSystem : result.outputSystem;
+        if (!WritePointsFile(*pSavePoints, result.locators, system ? system->strWkt : std::string())) {
             std::fprintf(stderr, "gridmorph-cli: rectify failed: %s cannot be written\n", pSavePoints->c_str());
             return 1;
         }
@@ -693,9 +711,30 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
 
 }  // namespace
 
+std::string ReadRectifyRow(const std::map<std::string, std::string>& aOptions, const std::string& strScan,
+                           const std::string& strOutput, SRectifyJob& job,
+                           std::optional<SCoordinateSystem>& outputSystem)
+{
+    SCommandLine commandLine;
+    commandLine.strCommand = "rectify";
+    commandLine.aPositional = {strScan, strOutput};
+    commandLine.aOptions = aOptions;
+    try {
+        ReadSaveOptions(commandLine);
+        RefuseOutputOverInput(commandLine);
+        const std::string strProblem = PrepareRectifyJob(commandLine, job);
+        outputSystem = commandLine.outputSystem;
+        return strProblem;
+    } catch (const CUsageError& error) {
+        return error.Problem();
+    }
+}
+
 int RunCli(int argc, char** argv)
 {
     const std::vector<std::string> aArguments(argv + 1, argv + argc);
+    if (!aArguments.empty() && aArguments[0] == "batch")
+        return RunBatch(std::vector<std::string>(aArguments.begin() + 1, aArguments.end()));
     for (const std::string& strArgument : aArguments) {
         if (strArgument == "-h" || strArgument == "--help") {
             std::fputs(kUsage, stdout);
@@ -712,27 +751,7 @@ int RunCli(int argc, char** argv)
         SCommandLine commandLine = ParseCommandLine(aArguments);
         if (commandLine.strCommand.empty())
             throw CUsageError("no command given");
-        if (const auto it = commandLine.aOptions.find("--compress"); it != commandLine.aOptions.end()) {
-            if (it->second == "none")
-                commandLine.saveOptions.eTiffCompression = ETiffCompression::None;
-            else if (it->second == "lzw")
-                commandLine.saveOptions.eTiffCompression = ETiffCompression::Lzw;
-            else if (it->second == "deflate")
-                commandLine.saveOptions.eTiffCompression = ETiffCompression::Deflate;
-            else
-                throw CUsageError("--compress takes none, lzw or deflate");
-        }
-        if (const auto it = commandLine.aOptions.find("--srs"); it != commandLine.aOptions.end()) {
-            static const char* const aWriters[] = {"convert", "crop", "mosaic", "rectify"};
-            if (std::find(std::begin(aWriters), std::end(aWriters), commandLine.strCommand) == std::end(aWriters))
-                throw CUsageError("--srs is for the commands that write a map (convert, crop, mosaic, rectify)");
-            SCoordinateSystem system;
-            std::string strReason;
-            if (!ResolveCoordinateSystem(it->second, system, strReason))
-                throw CUsageError("--srs: '" + it->second + "' is not a coordinate system for a map: " + strReason);
-            commandLine.saveOptions.system = system.geoSystem;
-            commandLine.outputSystem = std::move(system);
-        }
+        ReadSaveOptions(commandLine);
         using FRun = int (*)(const SCommandLine&, CCliPlatform&);
         static const std::map<std::string, FRun> aCommands = {
             {"info", RunInfo}, {"world", RunWorld}, {"convert", RunConvert}, {"crop", RunCrop}, {"mosaic", RunMosaic},

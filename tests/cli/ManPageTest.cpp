@@ -46,7 +46,7 @@ TEST(ManPageTest, EveryCommandAndOptionOfTheHelpIsInTheManualPage)
             aCommands.insert(strLine.substr(2, strLine.find(' ', 2) - 2));
     }
     EXPECT_GE(aOptions.size(), 15u);
-    EXPECT_EQ(aCommands, (std::set<std::string>{"info", "world", "convert", "crop", "mosaic", "rectify", "findgrid"}));
+    EXPECT_EQ(aCommands, (std::set<std::string>{"info", "world", "convert", "crop", "mosaic", "rectify", "findgrid", "batch"}));
     for (const std::string& strOption : aOptions) {
         const std::regex word("(^|[^a-z0-9-])" + strOption + "([^a-z0-9-]|$)");
         EXPECT_TRUE(std::regex_search(strPage, word)) << strOption << " is in --help but not in the manual page";

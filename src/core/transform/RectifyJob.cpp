@@ -1,0 +1,209 @@
+#include "transform/RectifyJob.h"
+
+#include <tiffio.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+#include "errors/ErrorText.h"
+#include "transform/LocatorChecks.h"
+#include "transform/Resample.h"
+#include "world/DIBWorld.h"
+
+namespace gridmorph {
+namespace {
+
+// The failure of an image operation: the error's own text when a message already told
+// the user about it, else the full message with its detail.
+void SetImageFailure(SRectifyResult& result, ERectifyFailure eFailure, const CDIBImage& image, const SRectifyJob& job,
+                     int nMessagesBefore)
+{
+    const int nMessagesNow = job.fnMessagesShown ? job.fnMessagesShown() : 0;
+    result.eFailure = eFailure;
+    result.strError = nMessagesNow > nMessagesBefore && image.m_nErrorNumber != ERR_MESSAGE_IS_DETAIL
+                          ? GetErrorText(image.m_nErrorNumber)
+                          : image.GetErrorMessage();
+}
+
+std::uint32_t Little32(const unsigned char* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+int IgnoreTiffMessage(TIFF*, void*, const char*, const char*, va_list)
+{
+    return 1;
+}
+
+bool JpegSize(std::FILE* pFile, int& nWidth, int& nHeight)
+{
+    if (std::fseek(pFile, 2, SEEK_SET) != 0)
+        return false;
+    for (int nMarkers = 0; nMarkers < 10000; ++nMarkers) {
+        int c = std::fgetc(pFile);
+        while (c == 0xFF)
+            c = std::fgetc(pFile);
+        if (c == EOF)
+            return false;
+        unsigned char aLength[2];
+        if (std::fread(aLength, 1, 2, pFile) != 2)
+            return false;
+        const int nLength = aLength[0] << 8 | aLength[1];
+        const bool bFrame = c >= 0xC0 && c <= 0xCF && c != 0xC4 && c != 0xC8 && c != 0xCC;
+        if (bFrame) {
+            unsigned char aFrame[5];
+            if (std::fread(aFrame, 1, 5, pFile) != 5)
+                return false;
+            nHeight = aFrame[1] << 8 | aFrame[2];
+            nWidth = aFrame[3] << 8 | aFrame[4];
+            return true;
+        }
+        if (nLength < 2 || std::fseek(pFile, nLength - 2, SEEK_CUR) != 0)
+            return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool ReadDeclaredPictureSize(const std::string& strPath, int& nWidth, int& nHeight)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> pFile(std::fopen(strPath.c_str(), "rb"), std::fclose);
+    if (!pFile)
+        return false;
+    unsigned char aHead[32] = {};
+    const std::size_t nRead = std::fread(aHead, 1, sizeof aHead, pFile.get());
+    if (nRead >= 24 && aHead[0] == 0x89 && aHead[1] == 'P' && aHead[2] == 'N' && aHead[3] == 'G') {
+        nWidth = int(aHead[16] << 24 | aHead[17] << 16 | aHead[18] << 8 | aHead[19]);
+        nHeight = int(aHead[20] << 24 | aHead[21] << 16 | aHead[22] << 8 | aHead[23]);
+    } else if (nRead >= 26 && aHead[0] == 'B' && aHead[1] == 'M') {
+        nWidth = static_cast<std::int32_t>(Little32(aHead + 18));
+        nHeight = static_cast<std::int32_t>(Little32(aHead + 22));
+        nHeight = nHeight < 0 ? -nHeight : nHeight;
+    } else if (nRead >= 10 && aHead[0] == 'G' && aHead[1] == 'I' && aHead[2] == 'F') {
+        nWidth = aHead[6] | aHead[7] << 8;
+        nHeight = aHead[8] | aHead[9] << 8;
+    } else if (nRead >= 3 && aHead[0] == 0xFF && aHead[1] == 0xD8) {
+        if (!JpegSize(pFile.get(), nWidth, nHeight))
+            return false;
+    } else if (nRead >= 4 && ((aHead[0] == 'I' && aHead[1] == 'I') || (aHead[0] == 'M' && aHead[1] == 'M'))) {
+        pFile.reset();
+        TIFFOpenOptions* pOptions = TIFFOpenOptionsAlloc();
+        if (!pOptions)
+            return false;
+        TIFFOpenOptionsSetErrorHandlerExtR(pOptions, IgnoreTiffMessage, nullptr);
+        TIFFOpenOptionsSetWarningHandlerExtR(pOptions, IgnoreTiffMessage, nullptr);
+        TIFFOpenOptionsSetMaxSingleMemAlloc(pOptions, tmsize_t(16) << 20);
+        std::unique_ptr<TIFF, void (*)(TIFF*)> pTiff(TIFFOpenExt(strPath.c_str(), "r", pOptions), TIFFClose);
+        TIFFOpenOptionsFree(pOptions);
+        if (!pTiff)
+            return false;
+        std::uint32_t nTiffWidth = 0, nTiffHeight = 0;
+        if (!TIFFGetField(pTiff.get(), TIFFTAG_IMAGEWIDTH, &nTiffWidth) ||
+            !TIFFGetField(pTiff.get(), TIFFTAG_IMAGELENGTH, &nTiffHeight))
+            return false;
+        nWidth = int(nTiffWidth > 0x7FFFFFFF ? 0x7FFFFFFF : nTiffWidth);
+        nHeight = int(nTiffHeight > 0x7FFFFFFF ? 0x7FFFFFFF : nTiffHeight);
+    } else {
+        return false;
+    }
+    return nWidth > 0 && nHeight > 0;
+}
+
+std::uint64_t EstimateRectifyMemory(int nWidth, int nHeight)
+{
+    const std::uint64_t nPixels = std::uint64_t(nWidth) * std::uint64_t(nHeight);
+    // 3 bytes a pixel for the scan, up to 1.5 times that for the output, and a margin for
+    // the encoder's strips and the resampler's rows.
+    return nPixels * 3 + nPixels * 9 / 2 + (std::uint64_t(16) << 20);
+}
+
+SRectifyResult RectifyScan(const SRectifyJob& job)
+{
+    SRectifyResult result;
+    const auto Messages = [&] { return job.fnMessagesShown ? job.fnMessagesShown() : 0; };
+    result.locators = job.locators;
+    CLocatorSet& locators = result.locators;
+    CDIBWorld source;
+    int nMessages = Messages();
+    if (!source.OpenWorld(job.strScan, false)) {
+        SetImageFailure(result, ERectifyFailure::Open, source, job, nMessages);
+        return result;
+    }
+    if (source.m_nBitCount != 8 && source.m_nBitCount != 24) {
+        result.eFailure = ERectifyFailure::Depth;
+        result.strError = "only 8-bit and 24-bit maps are transformed; this one is " +
+                          std::to_string(source.m_nBitCount) + "-bit (convert it with --depth 24 or 8 first)";
+        return result;
+    }
+    if (job.fnFindLocators && !job.fnFindLocators(source, locators, result.strError)) {
+        result.eFailure = ERectifyFailure::FindLocators;
+        return result;
+    }
+    const std::string strSize = std::to_string(source.m_nImageWidth) + " x " + std::to_string(source.m_nImageHeight);
+    for (int i = 0; i < 3; ++i)
+        if (locators.m_nLocatorX[i] < 0 || locators.m_nLocatorX[i] >= source.m_nImageWidth ||
+            locators.m_nLocatorY[i] < 0 || locators.m_nLocatorY[i] >= source.m_nImageHeight) {
+            result.eFailure = ERectifyFailure::Outside;
+            result.strError = "point " + std::to_string(i + 1) + " lies outside the " + strSize + " picture";
+            return result;
+        }
+    if (job.bFourthCornerGiven && (job.aFourthCorner[0] < 0 || job.aFourthCorner[0] >= source.m_nImageWidth ||
+                                   job.aFourthCorner[1] < 0 || job.aFourthCorner[1] >= source.m_nImageHeight)) {
+        result.eFailure = ERectifyFailure::Outside;
+        result.strError = "point 4 lies outside the " + strSize + " picture";
+        return result;
+    }
+    if (!RunLocatorChecks(locators).Passed()) {
+        result.eFailure = ERectifyFailure::Locators;
+        result.strError = "the locators did not pass their checks";
+        return result;
+    }
+    if (job.fnLocatorsChecked && !locators.m_bNonRectangular)
+        job.fnLocatorsChecked(source, locators);
+    std::unique_ptr<CDIBWorld> pTransformed;
+    const ETransformResult eResult =
+        locators.m_bNonRectangular
+            ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed, job.options)
+            : TransformBitmap(source, locators, source.m_nBitCount, pTransformed, job.options);
+    if (eResult != ETransformResult::Done) {
+        result.eFailure = ERectifyFailure::Transform;
+        return result;
+    }
+    source.CloseImage();  // the source's memory is not needed while the result is written
+    if (job.bEightBit && pTransformed->m_nBitCount != 8) {
+        // A blended map reduced to the most frequent 256 colours, edges kept.
+        auto pReduced = std::make_unique<CDIBWorld>();
+        nMessages = Messages();
+        if (!pReduced->CreateImage(8, pTransformed.get(), true, true, true, true, true)) {
+            SetImageFailure(result, ERectifyFailure::Reduce, *pReduced, job, nMessages);
+            return result;
+        }
+        pTransformed = std::move(pReduced);
+    }
+    nMessages = Messages();
+    if (pTransformed->SaveWorld(job.strOutput, job.saveOptions) != ESaveResult::Written) {
+        SetImageFailure(result, ERectifyFailure::Save, *pTransformed, job, nMessages);
+        return result;
+    }
+    const CDIBWorld& output = *pTransformed;
+    result.nWidth = output.m_nImageWidth;
+    result.nHeight = output.m_nImageHeight;
+    result.dWest = output.GetWest();
+    result.dNorth = output.GetNorth();
+    result.dEast = output.GetEast();
+    result.dSouth = output.GetSouth();
+    result.dResolution =
+        output.m_nImageWidth > 1 ? (output.GetEast() - output.GetWest()) / (output.m_nImageWidth - 1) : 0.0;
+    result.outputSystem = output.CoordinateSystem();
+    // The fourth corner of the grid rectangle is where the three locators' transform puts
+    // it; a scan whose corner lies elsewhere has a locator on the wrong grid line.
+    result.bFourthCorner = !locators.m_bNonRectangular &&
+                           CheckFourthCorner(locators, job.bFourthCornerGiven ? job.aFourthCorner : nullptr,
+                                             result.check);
+    return result;
+}
+
+}  // namespace gridmorph

@@ -1,0 +1,70 @@
+#pragma once
+
+// One scan rectified from start to finish: opened, its locators checked, transformed,
+// reduced to 256 colours when asked, saved with its world file, and the fourth corner of
+// the grid rectangle measured. The command line's rectify and the batch runner both do
+// their work here, so a sheet of a batch is the same file, byte for byte, as the sheet
+// rectified alone with the same choices.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "image/codecs/ImageCodec.h"
+#include "transform/FourthCorner.h"
+#include "transform/LocatorSet.h"
+#include "transform/TransformOptions.h"
+#include "world/CoordinateSystem.h"
+
+namespace gridmorph {
+
+class CDIBWorld;
+
+struct SRectifyJob {
+    std::string strScan;
+    std::string strOutput;
+    CLocatorSet locators;  // m_bNonRectangular for three points that are not grid corners
+    STransformOptions options;
+    bool bEightBit = false;  // reduce a blended output to the most frequent 256 colours
+    SEncodeOptions saveOptions;
+    bool bFourthCornerGiven = false;
+    double aFourthCorner[2] = {0.0, 0.0};  // the pixel of the grid's bottom-left corner on the scan
+    // The number of messages the platform has shown so far (to the thread doing the job);
+    // a failure already explained by a message is then not explained twice. Empty: none.
+    std::function<int()> fnMessagesShown;
+    // When set, finds the locators on the opened scan (the grid finder); false with the
+    // reason in strProblem ("" when the reason has been shown already).
+    std::function<bool(const CDIBWorld& source, CLocatorSet& locators, std::string& strProblem)> fnFindLocators;
+    // When set, called once the locators passed their checks, with a rectangular set (the
+    // check of the locators against the grid found on the scan).
+    std::function<void(const CDIBWorld& source, const CLocatorSet& locators)> fnLocatorsChecked;
+};
+
+enum class ERectifyFailure { None, Open, Depth, FindLocators, Outside, Locators, Transform, Reduce, Save };
+
+struct SRectifyResult {
+    ERectifyFailure eFailure = ERectifyFailure::None;
+    std::string strError;  // what failed, "" for a transform that failed without a reason
+    int nWidth = 0;
+    int nHeight = 0;
+    double dWest = 0.0, dNorth = 0.0, dEast = 0.0, dSouth = 0.0;  // pixel centres
+    double dResolution = 0.0;
+    bool bFourthCorner = false;  // check holds the predicted corner (rectangular locators)
+    SFourthCornerCheck check;
+    std::optional<SCoordinateSystem> outputSystem;  // the system the output map carries
+    CLocatorSet locators;                           // the locators used (found ones too)
+    bool Written() const { return eFailure == ERectifyFailure::None; }
+};
+
+SRectifyResult RectifyScan(const SRectifyJob& job);
+
+// The width and height a picture file declares, from its header alone (BMP, PNG, GIF,
+// JPEG, TIFF); false when the file cannot be read or is none of these.
+bool ReadDeclaredPictureSize(const std::string& strPath, int& nWidth, int& nHeight);
+
+// The memory rectifying a scan of that size takes at its peak, estimated generously:
+// the scan and the output in full colour (a rotated sheet's output is larger than the
+// scan by up to about half), plus the encoder's working buffers.
+std::uint64_t EstimateRectifyMemory(int nWidth, int nHeight);
+
+}  // namespace gridmorph
