@@ -193,10 +193,12 @@ TEST_F(UndoViewTest, EveryCommandIsUndoneAndRedoneWithItsMapAndFlags)
         Document().SetModifiedFlag(false);
         Document().SetTransformedModified(false);
         Frame().Action(ID_EDIT_UNDO)->trigger();
-        if (after.bModified)
+        if (after.bModified) {
             EXPECT_TRUE(Document().IsModified());
-        if (after.bTransformedModified)
+        }
+        if (after.bTransformedModified) {
             EXPECT_TRUE(Document().IsTransformedModified());
+        }
     }
 }
 
