@@ -31,6 +31,13 @@ set(GRIDMORPH_MANUAL_SCREENSHOTS
   progress-panel.png
   help-window.png
   fourth-corner.png
+  view-fit-whole-sheet.png
+  view-magnifier-locator-drag.png
+  view-800-percent-grid-crossing.png
+  find-grid-sample.png
+  transform-resampling-clip.png
+  coordinate-system-dialog.png
+  save-transformed-coordinate-system.png
 )
 set(GRIDMORPH_DOCS_DIR ${PROJECT_SOURCE_DIR}/docs)
 list(TRANSFORM GRIDMORPH_MANUAL_PAGES PREPEND ${GRIDMORPH_DOCS_DIR}/manual/ OUTPUT_VARIABLE _gridmorph_manual_files)
