@@ -211,8 +211,9 @@ TEST_F(MFileDialogTest, AddEmptiesTheNameField)
             QTest::keyClicks(pName, QString::fromLatin1(pTyped));
             QTest::mouseClick(pAdd, Qt::LeftButton);
             EXPECT_EQ(pName->text(), QString()) << pTyped;
-            if (pName->completer() && pName->completer()->popup())
+            if (pName->completer() && pName->completer()->popup()) {
                 EXPECT_FALSE(pName->completer()->popup()->isVisible()) << pTyped;
+            }
         }
         running.Button(CMFileDialog::IDC_CLOSE)->click();
     });

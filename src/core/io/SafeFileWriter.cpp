@@ -166,7 +166,10 @@ private:
 void RemoveLeftovers(const std::string& strTarget)
 {
     const std::string strFolder = FolderOf(strTarget);
-    const std::string strPrefix = "." + BaseNameOf(strTarget) + ".";
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) about "." + a temporary string.
+    std::string strPrefix = ".";
+    strPrefix += BaseNameOf(strTarget);
+    strPrefix += '.';
     const CFolderLock lock(strFolder);
     DIR* pFolder = opendir(strFolder.c_str());
     if (!pFolder)
