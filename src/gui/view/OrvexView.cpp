@@ -335,8 +335,13 @@ void COrvexView::paintEvent(QPaintEvent* pEvent)
     EnsurePyramid();
     QPainter painter(viewport());
     const QRect rectExposed = pEvent->rect();
-    const CViewTransform transform = Transform();
+    CViewTransform transform = Transform();
     const CDIBWorld* pMap = SourceMap() ? DisplayedMap() : nullptr;
+    // A command that replaces the map (a crop) may have a status note painted at once,
+    // before the view has taken the new map's size: the canvas always follows the map
+    // painted, so no row or column beyond the picture is read.
+    if (pMap)
+        transform.SetPictureSize(QSize(pMap->m_nImageWidth, pMap->m_nImageHeight));
     QRect rectShown;
     if (pMap) {
         const QRect rectCanvas = QRect(QPoint(0, 0), transform.CanvasSize()).translated(-transform.Scroll());
