@@ -17,7 +17,6 @@ namespace gridmorph {
 namespace grid {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr int kMinimumConfidence = 75;
 
 // One Tesseract engine for digits on one line of text.
