@@ -359,6 +359,21 @@ bool ReadPointsFileChoosingCorners(const std::string& strPath, CLocatorSet& loca
            ParsePointsTextChoosingCorners(strText, locators, choice, strProblem);
 }
 
+namespace {
+
+// A map position as the common layout writes it, with six decimals; a value that six
+// decimals would change (a typed 6231250.0000005) gets as many as it needs to be read back
+// as itself, so a file that was read is never refused when written again.
+std::string FormatMapPosition(double dValue)
+{
+    std::string strText = FormatFixed(dValue, 6);
+    for (int nDecimals = 7; ScanNumber(strText.c_str()) != dValue && nDecimals <= 17; ++nDecimals)
+        strText = FormatFixed(dValue, nDecimals);
+    return strText;
+}
+
+}  // namespace
+
 std::string FormatPointsText(const CLocatorSet& locators, const std::string& strSystemWkt)
 {
     std::string strText;
@@ -366,7 +381,7 @@ std::string FormatPointsText(const CLocatorSet& locators, const std::string& str
         strText += "#CRS: " + strSystemWkt + "\n";
     strText += std::string(kHeader) + "\n";
     for (int i = 0; i < 3; ++i)
-        strText += FormatFixed(locators.m_dEasting[i], 6) + "," + FormatFixed(locators.m_dNorthing[i], 6) + "," +
+        strText += FormatMapPosition(locators.m_dEasting[i]) + "," + FormatMapPosition(locators.m_dNorthing[i]) + "," +
                    FormatFixed(locators.m_nLocatorX[i] + 0.5, 1) + "," +
                    FormatFixed(-(locators.m_nLocatorY[i] + 0.5), 1) + ",1,0,0,0\n";
     return strText;

@@ -333,3 +333,34 @@ TEST(PointsFileTest, ChoosingCornersRefusesAFloodOfPoints)
 
 }  // namespace
 }  // namespace gridmorph
+
+namespace gridmorph {
+namespace {
+
+// Found by fuzzing: a northing that six decimals would round (6231250.0000005) was read,
+// then written as 6231250.000001, and the file written was refused as no rectangle. What
+// is read is written so that it reads back as itself; plain values keep six decimals.
+TEST(PointsFileTest, WhatWasReadIsWrittenSoThatItReadsBack)
+{
+    const std::string strText = "mapX,mapY,sourceX,sourceY,enable,dX,dY,residual\n"
+                                "512250.000000,6231250.0000005,313.5,-305.5,1,0,,00\n"
+                                "513750.000000,6231250.000000,1663.5,-331.5,1,0,0,0\n"
+                                "513750.000000,6230250.000000,1656.5,-1253.5,1,0,0,0\n";
+    CLocatorSet read;
+    std::string strProblem;
+    ASSERT_TRUE(ParsePointsText(strText, read, strProblem)) << strProblem;
+    const std::string strWritten = FormatPointsText(read, "");
+    EXPECT_NE(strWritten.find("512250.000000,6231250.0000005,313.5,-305.5"), std::string::npos) << strWritten;
+    EXPECT_NE(strWritten.find("513750.000000,6231250.000000,1663.5,-331.5"), std::string::npos) << strWritten;
+    CLocatorSet again;
+    ASSERT_TRUE(ParsePointsText(strWritten, again, strProblem)) << strProblem;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(again.m_dEasting[i], read.m_dEasting[i]) << i;
+        EXPECT_EQ(again.m_dNorthing[i], read.m_dNorthing[i]) << i;
+        EXPECT_EQ(again.m_nLocatorX[i], read.m_nLocatorX[i]) << i;
+        EXPECT_EQ(again.m_nLocatorY[i], read.m_nLocatorY[i]) << i;
+    }
+}
+
+}  // namespace
+}  // namespace gridmorph
