@@ -12,7 +12,7 @@
 #include "dialogs/OvWorldFileDlg.h"
 #include "support/TestSupport.h"
 #include "transform/LocatorSet.h"
-#include "view/FieldExchange.h"
+#include "dialogs/FieldExchange.h"
 #include "view/OrvexEditEdgeDlg.h"
 #include "view/OrvexTransDlg.h"
 

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "app/QtPlatform.h"
+#include "dialogs/FileDialogLayout.h"
 #include "image/DIBImage.h"
 #include "platform/MessageBox.h"
 #include "platform/Platform.h"

@@ -21,6 +21,7 @@
 #include "app/OrvexApp.h"
 #include "app/OrvexR4Doc.h"
 #include "app/QtPlatform.h"
+#include "dialogs/FileDialogLayout.h"
 #include "gui/ModalDriver.h"
 #include "platform/Platform.h"
 #include "support/TestSupport.h"

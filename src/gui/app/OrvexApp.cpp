@@ -9,7 +9,6 @@
 #include "app/OrvexR4Doc.h"
 #include "app/QtPlatform.h"
 #include "app/RecentFileList.h"
-#include "dialogs/DialogHooks.h"
 #include "view/OrvexView.h"
 #include "errors/ErrorText.h"
 #include "platform/Platform.h"
@@ -86,7 +85,6 @@ bool COrvexApp::InitInstance(const QStringList& aArguments)
     m_pRecentFiles = std::make_unique<CRecentFileList>(*m_pPlatform);
     m_pDocument = std::make_unique<COrvexR4Doc>(*this);
     m_pFrame = std::make_unique<COrvexFrame>(*this, *m_pDocument);
-    InstallDialogs(*this);
     if (m_pQtPlatform)
         m_pQtPlatform->SetMainWindow(m_pFrame.get(), m_pFrame->View());
 

@@ -398,7 +398,7 @@ void COrvexFrame::UpdateCommandUI()
         {ID_ACTION_FIND_GRID, m_pView->CanMoveLocatorsToCorners()},
         {ID_VIEW_SNAP_TO_GRID, m_pView->CanViewLocators()},
         {ID_ACTION_EDIT_MAP_LOCATION, m_pView->CanEditMapLocation()},
-        {ID_ACTION_SETUP_FROM_WORLD_FILE, m_pView->CanSetupFromWorldFile() && m_pView->m_fnWorldFileDialog != nullptr},
+        {ID_ACTION_SETUP_FROM_WORLD_FILE, m_pView->CanSetupFromWorldFile()},
         {ID_ACTION_CROP, m_pView->CanCrop()},
         {ID_ACTION_CONVERT_TO_24, m_pView->CanConvertTo24Bit()},
         {ID_ACTION_CONVERT_TO_8, m_pView->CanConvertTo8Bit()},

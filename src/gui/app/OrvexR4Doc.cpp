@@ -5,6 +5,8 @@
 #include "app/OrvexApp.h"
 #include "app/OrvexFrame.h"
 #include "dialogs/CoordinateSystemDlg.h"
+#include "dialogs/OrvexNewDlg.h"
+#include "dialogs/OvNewWorldFileDlg.h"
 
 namespace gridmorph {
 
@@ -36,7 +38,16 @@ void COrvexR4Doc::MapChanging(const CDIBWorld* pMap) { emit MapAboutToChange(pMa
 
 bool COrvexR4Doc::RunNewMapDialog(SNewMapRequest& request)
 {
-    return m_fnNewMapDialog ? m_fnNewMapDialog(request) : false;
+    COrvexNewDlg dialog(m_app.m_nOpenFilterIndex, m_app.Frame());
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    request.strFileName = dialog.m_strFileName;
+    request.aBasedOn = dialog.m_strBasedOnList;
+    request.dWest = dialog.m_dWest;
+    request.dSouth = dialog.m_dSouth;
+    request.dEast = dialog.m_dEast;
+    request.dNorth = dialog.m_dNorth;
+    return true;
 }
 
 bool COrvexR4Doc::RunCoordinateSystemDialog(std::optional<SCoordinateSystem>& system)
@@ -54,8 +65,10 @@ bool COrvexR4Doc::RunCoordinateSystemDialog(std::optional<SCoordinateSystem>& sy
 
 void COrvexR4Doc::RunCreateWorldFileDialog(const std::string& strImageFile, CDIBWorld* pImage)
 {
-    if (m_fnCreateWorldFileDialog)
-        m_fnCreateWorldFileDialog(strImageFile, pImage);
+    COvNewWorldFileDlg dialog(m_app.Frame());
+    dialog.m_strImageFile = strImageFile;
+    dialog.m_pImage = pImage;
+    dialog.exec();
 }
 
 }  // namespace gridmorph

@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QString>
-#include <functional>
 
 #include "document/MapDocument.h"
 
@@ -21,11 +20,6 @@ public:
 
     CMapDocument& Document() { return m_document; }
     const CMapDocument& Document() const { return m_document; }
-
-    // The dialogs that belong to the window; until one is set, the document sees a
-    // cancelled dialog.
-    std::function<bool(SNewMapRequest&)> m_fnNewMapDialog;
-    std::function<void(const std::string&, CDIBWorld*)> m_fnCreateWorldFileDialog;
 
     int GetOpenFilterIndex() const override;
     void SetOpenFilterIndex(int nIndex) override;

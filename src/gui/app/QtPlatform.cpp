@@ -8,7 +8,7 @@
 #include <QMessageBox>
 #include <algorithm>
 
-#include "app/FileDialogLayout.h"
+#include "dialogs/FileDialogLayout.h"
 
 
 
@@ -20,56 +20,7 @@ constexpr const char* kDialogSizeSection = "DIALOGSIZE";
 constexpr const char* kFileDialogWidth = "FileDlgWidth";
 constexpr const char* kFileDialogHeight = "FileDlgHeight";
 
-// "*.JPG" becomes "*.[Jj][Pp][Gg]": file names on this system keep their letter case,
-// and a map saved as site.jpg must show under the JPEG filter.
-QString AnyCasePattern(const QString& strPattern)
-{
-    QString strResult;
-    for (const QChar c : strPattern) {
-        if (c.isLetter() && c.toLower() != c.toUpper())
-            strResult += QStringLiteral("[%1%2]").arg(c.toUpper(), c.toLower());
-        else
-            strResult += c;
-    }
-    return strResult;
-}
-
 }  // namespace
-
-QStringList QtFileFilters(const std::string& strFilter, bool bTypeExtensionFirst)
-{
-    const QStringList aPieces = QString::fromStdString(strFilter).split(QLatin1Char('|'));
-    QStringList aFilters;
-    for (qsizetype i = 0; i + 1 < aPieces.size(); i += 2) {
-        const QString strName = aPieces[i].trimmed();
-        if (strName.isEmpty())
-            break;
-        QStringList aPatterns;
-        const QStringList aGiven = aPieces[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
-        if (bTypeExtensionFirst && !aGiven.isEmpty() && !aGiven.constFirst().contains(QLatin1Char(' ')))
-            aPatterns << aGiven.constFirst().trimmed();
-        for (const QString& strPattern : aGiven)
-            // Qt splits a filter's patterns at white space: a blank inside a name (the
-            // related world files of "my map.jpg") matches as any one character.
-            aPatterns << AnyCasePattern(strPattern.trimmed()).replace(QLatin1Char(' '), QLatin1Char('?'));
-        aFilters << QStringLiteral("%1 (%2)").arg(strName, aPatterns.join(QLatin1Char(' ')));
-    }
-    return aFilters;
-}
-
-int QtFilterEntry(const QStringList& aFilters, const QString& strChosen)
-{
-    const qsizetype nWhole = aFilters.indexOf(strChosen);
-    if (nWhole >= 0)
-        return static_cast<int>(nWhole);
-    // The name is what comes before the patterns in brackets.
-    for (qsizetype i = 0; i < aFilters.size(); ++i) {
-        const qsizetype nOpen = aFilters[i].lastIndexOf(QStringLiteral(" ("));
-        if (nOpen >= 0 && aFilters[i].left(nOpen).trimmed() == strChosen.trimmed())
-            return static_cast<int>(i);
-    }
-    return -1;
-}
 
 CQtPlatform::CQtPlatform() : m_pSettings(std::make_unique<QSettings>(QStringLiteral("Kelmar Release 4"), QStringLiteral("Gridmorph"))) {}
 

@@ -14,17 +14,6 @@ class QWidget;
 namespace gridmorph {
 
 
-// "Name|*.A;*.B|Name2|*.C|" as Qt file-dialog filters. Each pattern matches its extension
-// in any letter case ("*.JPG" also shows site.jpg and Site.Jpg).
-// With bTypeExtensionFirst each entry starts with its first pattern as written ("*.PNG"),
-// the pattern Qt's save dialog takes the type's extension from when the user changes the
-// type of a name that already has an extension (map.BMP becomes map.PNG).
-QStringList QtFileFilters(const std::string& strFilter, bool bTypeExtensionFirst = false);
-
-// The 0-based entry of aFilters that a Qt file dialog reports as chosen: its whole text,
-// or only its name (what the dialog reports when the patterns are hidden); -1 for none.
-int QtFilterEntry(const QStringList& aFilters, const QString& strChosen);
-
 // The platform seam over Qt: message boxes, file dialogs, the settings in QSettings
 // (organisation "Kelmar Release 4", application "Gridmorph", in the user's XDG config
 // folder), the wait cursor and the progress panel in the main window. The file dialogs

@@ -15,8 +15,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "app/FileDialogLayout.h"
-#include "app/QtPlatform.h"
+#include "dialogs/FileDialogLayout.h"
 #include "dialogs/HorzListBox.h"
 #include "platform/Platform.h"
 

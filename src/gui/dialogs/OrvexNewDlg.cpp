@@ -14,7 +14,7 @@
 #include "dialogs/MFileDialog.h"
 #include "io/Numbers.h"
 #include "platform/Platform.h"
-#include "view/FieldExchange.h"
+#include "dialogs/FieldExchange.h"
 #include "world/DIBWorld.h"
 
 namespace gridmorph {

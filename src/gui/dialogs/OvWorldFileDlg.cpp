@@ -14,7 +14,7 @@
 #include <string>
 
 #include "platform/Platform.h"
-#include "view/FieldExchange.h"
+#include "dialogs/FieldExchange.h"
 #include "world/WorldFile.h"
 
 namespace gridmorph {

@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 #include "platform/Platform.h"
-#include "view/FieldExchange.h"
+#include "dialogs/FieldExchange.h"
 
 namespace gridmorph {
 

@@ -12,7 +12,7 @@
 
 #include "transform/LocatorChecks.h"
 #include "transform/LocatorSet.h"
-#include "view/FieldExchange.h"
+#include "dialogs/FieldExchange.h"
 
 namespace gridmorph {
 

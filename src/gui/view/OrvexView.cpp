@@ -13,6 +13,7 @@
 #include <cmath>
 #include <new>
 
+#include "dialogs/OvWorldFileDlg.h"
 #include "document/MapDocument.h"
 #include "io/Numbers.h"
 #include "platform/Platform.h"
@@ -1044,13 +1045,15 @@ void COrvexView::OnActionEditMapLocation()
 void COrvexView::OnActionSetupFromWorldFile()
 {
     CDIBWorld* pSource = SourceMap();
-    if (!pSource || !m_fnWorldFileDialog || !m_pDocument)
+    if (!pSource || !m_pDocument)
         return;
-    double dWest = 0, dNorth = 0, dEast = 0, dSouth = 0;
-    if (!m_fnWorldFileDialog(m_pDocument->GetFilePath(), pSource->m_nImageWidth, pSource->m_nImageHeight, dWest,
-                             dNorth, dEast, dSouth))
+    COvWorldFileDlg dialog(window());
+    dialog.m_strImagePath = m_pDocument->GetFilePath();
+    dialog.m_nImageWidth = pSource->m_nImageWidth;
+    dialog.m_nImageHeight = pSource->m_nImageHeight;
+    if (dialog.exec() != QDialog::Accepted)
         return;
-    pSource->SetEdges(dWest, dNorth, dEast, dSouth);
+    pSource->SetEdges(dialog.m_dWest, dialog.m_dNorth, dialog.m_dEast, dialog.m_dSouth);
     m_pDocument->SetModifiedFlag(true);
 }
 

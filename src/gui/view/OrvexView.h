@@ -41,9 +41,6 @@ public:
     void SetDocument(CMapDocument* pDocument);
     // Where status texts go: pane 1 or 2 of the frame's status bar.
     std::function<void(int, const QString&)> m_fnStatusText;
-    // The Setup from World File dialog: given the document's path and the source's size,
-    // fills the four edges and returns true on OK. Until one is set, the command does nothing.
-    std::function<bool(const std::string&, int, int, double&, double&, double&, double&)> m_fnWorldFileDialog;
 
     // Sizes the canvas to the displayed map (100 x 100 without one) and repaints.
     void OnInitialUpdate();

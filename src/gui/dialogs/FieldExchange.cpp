@@ -1,4 +1,4 @@
-#include "view/FieldExchange.h"
+#include "dialogs/FieldExchange.h"
 
 #include <QLineEdit>
 #include <cmath>

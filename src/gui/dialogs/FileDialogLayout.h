@@ -1,10 +1,24 @@
 #pragma once
 
 #include <QSize>
+#include <QString>
+#include <QStringList>
+#include <string>
 
 class QFileDialog;
 
 namespace gridmorph {
+
+// "Name|*.A;*.B|Name2|*.C|" as Qt file-dialog filters. Each pattern matches its extension
+// in any letter case ("*.JPG" also shows site.jpg and Site.Jpg).
+// With bTypeExtensionFirst each entry starts with its first pattern as written ("*.PNG"),
+// the pattern Qt's save dialog takes the type's extension from when the user changes the
+// type of a name that already has an extension (map.BMP becomes map.PNG).
+QStringList QtFileFilters(const std::string& strFilter, bool bTypeExtensionFirst = false);
+
+// The 0-based entry of aFilters that a Qt file dialog reports as chosen: its whole text,
+// or only its name (what the dialog reports when the patterns are hidden); -1 for none.
+int QtFilterEntry(const QStringList& aFilters, const QString& strChosen);
 
 // Qt's own file dialog opens at a size and with column widths made for a smaller font
 // than a desktop's: the Size, Type and Date Modified columns cut their texts ("434...KiB").
