@@ -1,5 +1,4 @@
-// The main frame's commands for the rectification as a job: locator files, keys and
-// toolbar buttons for its steps, the fourth corner's prediction in the status bar, and
+// The main frame's side of the rectification as a job: toolbar buttons for its steps, the fourth corner's prediction in the status bar, and
 // help that opens at the page of what the user is doing.
 #include <QAction>
 #include <QFileInfo>
@@ -28,8 +27,6 @@
 
 namespace gridmorph {
 namespace {
-
-constexpr int kStatusMessageMilliseconds = 15000;
 
 void DrawSheet(QPainter& painter, const QRectF& rect, qreal dAngle)
 {
@@ -104,47 +101,6 @@ void COrvexFrame::CreateJobCommands()
 {
     m_pHelp = new CHelpController(this, [this](unsigned long nContext) { return HtmlHelp(nContext, nContext ? 0x0F : 0); });
 
-    // Load Locators and Save Locators follow Move Locators to Corners in the Action menu.
-    QAction* pMove = Action(ID_ACTION_MOVE_LOCATORS);
-    QMenu* pActionMenu = nullptr;
-    for (QAction* pMenuAction : menuBar()->actions())
-        if (pMenuAction->menu() && pMenuAction->menu()->actions().contains(pMove))
-            pActionMenu = pMenuAction->menu();
-    QAction* pLoad = AddCommand(nullptr, ID_ACTION_LOAD_LOCATORS, QStringLiteral("&Load Locators..."),
-                                QStringLiteral("Read the three locators and their eastings and northings from a .points "
-                                               "file\nLoad locators"));
-    QAction* pSave = AddCommand(nullptr, ID_ACTION_SAVE_LOCATORS, QStringLiteral("Sa&ve Locators..."),
-                                QStringLiteral("Write the three locators and their eastings and northings to a .points "
-                                               "file for gridmorph-cli or a GIS\nSave locators"));
-    if (pActionMenu) {
-        const QList<QAction*> aItems = pActionMenu->actions();
-        QAction* pAfterMove = aItems.value(aItems.indexOf(pMove) + 1);
-        pActionMenu->insertAction(pAfterMove, pLoad);
-        pActionMenu->insertAction(pAfterMove, pSave);
-    }
-    COrvexView* pView = m_pView;
-    CMapDocument& document = m_document.Document();
-    connect(pLoad, &QAction::triggered, this, [this, pView, &document] {
-        const QString strDone = OnActionLoadLocators(*pView, document.GetFilePath());
-        if (!strDone.isEmpty())
-            statusBar()->showMessage(strDone, kStatusMessageMilliseconds);
-        UpdateCommandUI();
-    });
-    connect(pSave, &QAction::triggered, this, [this, pView, &document] {
-        const QString strDone = OnActionSaveLocators(*pView, document.GetFilePath());
-        if (!strDone.isEmpty())
-            statusBar()->showMessage(strDone, kStatusMessageMilliseconds);
-        UpdateCommandUI();
-    });
-
-    // Keys for the steps. Function keys Qt and the desktops leave free (F1 help, F3 find,
-    // F5 refresh, F6 panes, F11 full screen), and Ctrl+Shift+T, which no standard key takes
-    // (Ctrl+Shift+S is Save As on the desktops).
-    Action(ID_ACTION_SETUP_TRANSFORM)->setShortcut(QKeySequence(Qt::Key_F7));
-    Action(ID_ACTION_APPLY_TRANSFORM)->setShortcut(QKeySequence(Qt::Key_F8));
-    Action(ID_VIEW_SHOW_TRANSFORMED)->setShortcut(QKeySequence(Qt::Key_F9));
-    Action(ID_FILE_SAVE_TRANSFORMED_AS)->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
-
     // The steps on the toolbar, between the file buttons and help.
     Action(ID_ACTION_SETUP_TRANSFORM)->setIcon(DrawnIcon(DrawSetup));
     Action(ID_ACTION_APPLY_TRANSFORM)->setIcon(DrawnIcon(DrawApply));
@@ -175,8 +131,6 @@ void COrvexFrame::UpdateJobCommandUI()
 {
     if (!m_pFourthCornerPane)
         return;
-    Action(ID_ACTION_LOAD_LOCATORS)->setEnabled(CanLoadLocators(*m_pView));
-    Action(ID_ACTION_SAVE_LOCATORS)->setEnabled(CanSaveLocators(*m_pView));
     const QString strCorner = m_pView->SourceMap() && m_pView->m_bShowLocators && !m_pView->m_bShowTransformed
                                   ? FourthCornerStatusText(m_pView->Locators())
                                   : QString();

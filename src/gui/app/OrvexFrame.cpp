@@ -27,6 +27,7 @@
 #include "help/HelpController.h"
 #include "platform/Platform.h"
 #include "view/GridInView.h"
+#include "view/LocatorFiles.h"
 #include "view/OrvexView.h"
 #include "view/ZoomIcons.h"
 #include "view/StatusPaneRefresh.h"
@@ -37,6 +38,7 @@ namespace {
 constexpr const char* kIdleText = "For Help, press F1";
 constexpr const char* kDockStateSection = "DockState";
 constexpr const char* kDockStateEntry = "State";
+constexpr int kStatusMessageMilliseconds = 15000;
 
 // The status-bar prompt and, after the line break, the tooltip.
 void SetPrompt(QAction* pAction, const QString& strPrompt)
@@ -102,181 +104,195 @@ QAction* COrvexFrame::Action(int nCommand) const
 
 QLabel* COrvexFrame::Pane(int nPane) const { return nPane >= 0 && nPane < 3 ? m_apPanes[nPane] : nullptr; }
 
-QAction* COrvexFrame::AddCommand(QMenu* pMenu, int nCommand, const QString& strText, const QString& strPrompt,
-                                 const QKeySequence& shortcut)
+std::vector<COrvexFrame::SFrameCommand> COrvexFrame::CommandTable()
 {
-    auto* pAction = new QAction(strText, this);
-    pAction->setObjectName(QStringLiteral("command%1").arg(nCommand));
-    SetPrompt(pAction, strPrompt);
-    if (!shortcut.isEmpty())
-        pAction->setShortcut(shortcut);
-    if (pMenu)
-        pMenu->addAction(pAction);
-    else
-        addAction(pAction);
-    m_aActions[nCommand] = pAction;
-    return pAction;
-}
+    CMapDocument& document = m_document.Document();
+    COrvexView* pView = m_pView;
+    const auto Key = [](QKeyCombination key) { return QList<QKeySequence>{QKeySequence(key)}; };
+    const auto Separator = [](const char* pMenu) { return SFrameCommand{pMenu, kSeparator}; };
+    const char* const pFile = "&File";
+    const char* const pEdit = "&Edit";
+    const char* const pView_ = "&View";
+    const char* const pAction = "&Action";
+    const char* const pHelp = "&Help";
+    // A locator file command's result, for a while in the status bar.
+    const auto ShowDone = [this](const QString& strDone) {
+        if (!strDone.isEmpty())
+            statusBar()->showMessage(strDone, kStatusMessageMilliseconds);
+    };
+    return {
+        {pFile, ID_FILE_NEW, "&New...", "Build a new background map from several georeferenced images\nNew",
+         Key(Qt::CTRL | Qt::Key_N), [&document] { document.OnNewDocument(); }},
+        {pFile, ID_FILE_OPEN, "&Open...", "Open an existing document\nOpen", Key(Qt::CTRL | Qt::Key_O),
+         [this] { m_app.OnFileOpen(); }},
+        {pFile, ID_FILE_CLOSE, "&Close", "Close the active document\nClose", {}, [&document] { document.OnFileClose(); },
+         [&document] { return document.CanClose(); }},
+        {pFile, ID_FILE_SAVE, "&Save", "Save the active document\nSave", Key(Qt::CTRL | Qt::Key_S),
+         [&document] { document.OnFileSave(); }, [&document] { return document.CanSave(); }},
+        {pFile, ID_FILE_SAVE_AS, "Save &As...", "Save the active document with a new name\nSave As", {},
+         [&document] { document.OnFileSaveAs(); }, [&document] { return document.CanSaveAs(); }},
+        Separator(pFile),
+        // Ctrl+Shift+T: no standard key takes it (Ctrl+Shift+S is Save As on the desktops).
+        {pFile, ID_FILE_SAVE_TRANSFORMED_AS, "Save &Transformed Map As...",
+         "Save the transformed map with a new name\nSave Transformed Map  As", Key(Qt::CTRL | Qt::SHIFT | Qt::Key_T),
+         [&document] { document.OnFileSaveTransformedAs(); }, [&document] { return document.CanSaveTransformedAs(); }},
+        Separator(pFile),
+        {pFile, ID_FILE_CREATE_WORLD_FILE, "Create World File...", "Create World File\nCreate World File", {},
+         [&document] { document.OnFileCreateWorldFile(); }, [&document] { return document.CanCreateWorldFile(); }},
+        {pFile, ID_FILE_COORDINATE_SYSTEM, "Coordinate S&ystem...",
+         "Choose the coordinate system of the map's eastings and northings\nCoordinate System", {},
+         [&document] { document.OnFileCoordinateSystem(); }, [&document] { return document.CanSetCoordinateSystem(); }},
+        Separator(pFile),
+        SFrameCommand{pFile, kRecentFilesPlace},
+        {pFile, ID_APP_EXIT, "E&xit", "Quit the application; prompts to save documents\nExit", {}, [this] { close(); }},
 
-template <typename FHandler>
-void COrvexFrame::OnCommand(int nCommand, FHandler fnHandler)
-{
-    connect(Action(nCommand), &QAction::triggered, this, [this, fnHandler] {
-        fnHandler();
-        UpdateCommandUI();
-    });
+        // Undo and Redo name what they take back.
+        {pEdit, ID_EDIT_UNDO, "&Undo", "Undo the last action\nUndo", Key(Qt::CTRL | Qt::Key_Z),
+         [pView] { pView->OnEditUndo(); }, [pView] { return pView->CanUndo(); }, {},
+         [pView] {
+             const QString strName = pView->UndoList().UndoName();
+             return strName.isEmpty() ? QStringLiteral("&Undo") : QStringLiteral("&Undo ") + strName;
+         }},
+        {pEdit, ID_EDIT_REDO, "&Redo", "Redo the previously undone action\nRedo", Key(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
+         [pView] { pView->OnEditRedo(); }, [pView] { return pView->CanRedo(); }, {},
+         [pView] {
+             const QString strName = pView->UndoList().RedoName();
+             return strName.isEmpty() ? QStringLiteral("&Redo") : QStringLiteral("&Redo ") + strName;
+         }},
+
+        {pView_, ID_VIEW_LOCATORS, "&Locators",
+         "Show or hide the three locators; move one onto a grid corner with Shift-drag, or select it with 1/2/3 and "
+         "use the arrow keys\nToggle the locators",
+         {}, [pView] { pView->OnViewLocators(); }, [pView] { return pView->CanViewLocators(); },
+         [pView] { return pView->m_bShowLocators; }},
+        // F7, F8 and F9 for the steps: function keys Qt and the desktops leave free (F1 help,
+        // F3 find, F5 refresh, F6 panes, F11 full screen).
+        {pView_, ID_VIEW_SHOW_TRANSFORMED, "&Show Transformed Map", "Show or hide the transformed map\nToggle maps",
+         Key(Qt::Key_F9), [pView] { pView->OnViewShowTransformedMap(); },
+         [pView] { return pView->CanViewShowTransformedMap(); }, [pView] { return pView->m_bShowTransformed; }},
+        {pView_, ID_VIEW_MAP_EDGES, "&Map Edge Locations...",
+         "Show map locations at the edge of the bitmap\nMap edge locations", {},
+         [pView] { pView->OnViewMapEdgeLocations(); }, [pView] { return pView->CanViewMapEdgeLocations(); }},
+        {pView_, ID_VIEW_SNAP_TO_GRID, "Sna&p to Grid", "Put a released locator on the grid crossing near it\nSnap to grid",
+         {}, [] { SnapToGridEnabled() = !SnapToGridEnabled(); }, [pView] { return pView->CanViewLocators(); },
+         [] { return SnapToGridEnabled(); }},
+        Separator(pView_),
+        {pView_, ID_VIEW_ZOOM_IN, "Zoom &In", "Show the map larger\nZoom In",
+         {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+         [pView] { pView->OnViewZoomIn(); },
+         [pView] { return pView->CanZoom() && pView->Zoom() < CViewTransform::kMaxZoom; }},
+        {pView_, ID_VIEW_ZOOM_OUT, "Zoom &Out", "Show the map smaller\nZoom Out", Key(Qt::CTRL | Qt::Key_Minus),
+         [pView] { pView->OnViewZoomOut(); }, [pView] { return pView->CanZoom(); }},
+        {pView_, ID_VIEW_ACTUAL_SIZE, "&Actual Size (100%)", "One screen pixel for each map pixel\nActual Size",
+         Key(Qt::CTRL | Qt::Key_1), [pView] { pView->OnViewActualSize(); }, [pView] { return pView->CanZoom(); }},
+        {pView_, ID_VIEW_FIT_WHOLE_MAP, "&Fit Whole Map", "Show the whole map in the window\nFit Whole Map",
+         Key(Qt::CTRL | Qt::Key_0), [pView] { pView->OnViewFitWholeMap(); }, [pView] { return pView->CanZoom(); }},
+        {pView_, ID_VIEW_OPEN_MAPS_TO_FIT, "Op&en Maps to Fit",
+         "Start maps larger than the window at Fit Whole Map\nOpen Maps to Fit", {},
+         [pView] { pView->OnViewOpenMapsToFit(); }, {}, [pView] { return pView->OpensMapsToFit(); }},
+        {pView_, ID_VIEW_MAGNIFIER, "Ma&gnifier",
+         "Show the pixels under the pointer eight times larger (or hold M)\nMagnifier", {},
+         [pView] { pView->OnViewMagnifier(); }, {}, [pView] { return pView->m_bMagnifier; }},
+        {pView_, ID_VIEW_CROSSHAIR, "&Crosshair", "Draw lines across the view through the pointer\nCrosshair", {},
+         [pView] { pView->OnViewCrosshair(); }, {}, [pView] { return pView->m_bCrosshair; }},
+        Separator(pView_),
+        {pView_, ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {},
+         [this] { m_pToolBar->setVisible(Action(ID_VIEW_TOOLBAR)->isChecked()); }, {},
+         [this] { return !m_pToolBar->isHidden(); }},
+        {pView_, ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", {},
+         [this] { statusBar()->setVisible(Action(ID_VIEW_STATUS_BAR)->isChecked()); }, {},
+         [this] { return !statusBar()->isHidden(); }},
+
+        {pAction, ID_ACTION_SETUP_TRANSFORM, "&Setup Transform...",
+         "Check the locators' pixel positions and type their eastings and northings\nSetup transform",
+         Key(Qt::Key_F7), [pView] { pView->OnActionSetupTransform(); }, [pView] { return pView->CanSetupTransform(); }},
+        {pAction, ID_ACTION_APPLY_TRANSFORM, "&Apply Transform...",
+         "Make the north-up transformed map from the three locators\nTransform", Key(Qt::Key_F8),
+         [pView] { pView->OnActionApplyTransform(); }, [pView] { return pView->CanApplyTransform(); }},
+        {pAction, ID_ACTION_MOVE_LOCATORS, "Move Locators to Corners",
+         "Put locators 1, 2 and 3 on the top-left, top-right and bottom-right pixels of the map; then Shift-drag, or "
+         "select with 1/2/3 and use the arrow keys\nMove locators to corners",
+         {}, [pView] { pView->OnActionMoveLocatorsToCorners(); }, [pView] { return pView->CanMoveLocatorsToCorners(); }},
+        {pAction, ID_ACTION_LOAD_LOCATORS, "&Load Locators...",
+         "Read the three locators and their eastings and northings from a .points file\nLoad locators", {},
+         [pView, &document, ShowDone] { ShowDone(OnActionLoadLocators(*pView, document.GetFilePath())); },
+         [pView] { return CanLoadLocators(*pView); }},
+        {pAction, ID_ACTION_SAVE_LOCATORS, "Sa&ve Locators...",
+         "Write the three locators and their eastings and northings to a .points file for gridmorph-cli or a "
+         "GIS\nSave locators",
+         {}, [pView, &document, ShowDone] { ShowDone(OnActionSaveLocators(*pView, document.GetFilePath())); },
+         [pView] { return CanSaveLocators(*pView); }},
+        {pAction, ID_ACTION_FIND_GRID, "&Find Grid", "Find the map grid and put the locators on its corners\nFind Grid",
+         Key(Qt::CTRL | Qt::Key_G), [pView] { FindGridInView(*pView); },
+         [pView] { return pView->CanMoveLocatorsToCorners(); }},
+        Separator(pAction),
+        {pAction, ID_ACTION_EDIT_MAP_LOCATION, "&Edit Map Location...", "Edit Map Location\nEdit Location", {},
+         [pView] { pView->OnActionEditMapLocation(); }, [pView] { return pView->CanEditMapLocation(); }},
+        {pAction, ID_ACTION_SETUP_FROM_WORLD_FILE, "Setup from World File...",
+         "Setup from World File\nSetup from World File", {}, [pView] { pView->OnActionSetupFromWorldFile(); },
+         [pView] { return pView->CanSetupFromWorldFile(); }},
+        Separator(pAction),
+        {pAction, ID_ACTION_CROP, "&Crop", "Crop selected region\nCrop", {}, [pView] { pView->OnActionCrop(); },
+         [pView] { return pView->CanCrop(); }},
+        {pAction, ID_ACTION_CONVERT_TO_24, "Convert to 24 bit, Full Colour",
+         "Convert 8 bit colour to 24 bit colour\nConvert 8 bit to 24", {}, [pView] { pView->OnActionConvertTo24Bit(); },
+         [pView] { return pView->CanConvertTo24Bit(); }},
+        {pAction, ID_ACTION_CONVERT_TO_8, "Convert to 8 bit, 256 Colours",
+         "Convert 24 bit colour to 8 bit colour\nConvert 24 bit to 8", {}, [pView] { pView->OnActionConvertTo8Bit(); },
+         [pView] { return pView->CanConvertTo8Bit(); }},
+        {pAction, ID_ACTION_GREY_SCALE, "Convert to Grey Scale", "Convert to Grey Scale\nGrey Scale", {},
+         [pView] { pView->OnActionConvertToGreyScale(); }, [pView] { return pView->CanConvertToGreyScale(); }},
+
+        {pHelp, ID_HELP_FINDER, "&Help Topics", "List Help topics\nHelp Topics", {}, [this] { HtmlHelp(0, 0); }},
+        Separator(pHelp),
+        {pHelp, ID_APP_ABOUT, "&About Gridmorph...", "Display program information, version number and copyright\nAbout",
+         {}, [this] { m_app.OnAppAbout(); }},
+
+        // Keys without a menu item: help on the current context and context help.
+        {nullptr, ID_HELP, "Help", "Display help for current task or command\nHelp", Key(Qt::Key_F1),
+         [this] { HtmlHelp(HelpContextNow(), 0x0F); }},
+        {nullptr, ID_CONTEXT_HELP, "Context Help", "Display help for clicked buttons, menus and windows\nHelp",
+         Key(Qt::SHIFT | Qt::Key_F1), [this] { OnContextHelp(); }},
+    };
 }
 
 void COrvexFrame::CreateMenus()
 {
-    QMenu* pFile = menuBar()->addMenu(QStringLiteral("&File"));
-    m_pFileMenu = pFile;
-    AddCommand(pFile, ID_FILE_NEW, QStringLiteral("&New..."), QStringLiteral("Build a new background map from several georeferenced images\nNew"),
-               QKeySequence(Qt::CTRL | Qt::Key_N));
-    AddCommand(pFile, ID_FILE_OPEN, QStringLiteral("&Open..."), QStringLiteral("Open an existing document\nOpen"),
-               QKeySequence(Qt::CTRL | Qt::Key_O));
-    AddCommand(pFile, ID_FILE_CLOSE, QStringLiteral("&Close"), QStringLiteral("Close the active document\nClose"));
-    AddCommand(pFile, ID_FILE_SAVE, QStringLiteral("&Save"), QStringLiteral("Save the active document\nSave"),
-               QKeySequence(Qt::CTRL | Qt::Key_S));
-    AddCommand(pFile, ID_FILE_SAVE_AS, QStringLiteral("Save &As..."),
-               QStringLiteral("Save the active document with a new name\nSave As"));
-    pFile->addSeparator();
-    AddCommand(pFile, ID_FILE_SAVE_TRANSFORMED_AS, QStringLiteral("Save &Transformed Map As..."),
-               QStringLiteral("Save the transformed map with a new name\nSave Transformed Map  As"));
-    pFile->addSeparator();
-    AddCommand(pFile, ID_FILE_CREATE_WORLD_FILE, QStringLiteral("Create World File..."),
-               QStringLiteral("Create World File\nCreate World File"));
-    AddCommand(pFile, ID_FILE_COORDINATE_SYSTEM, QStringLiteral("Coordinate S&ystem..."),
-               QStringLiteral("Choose the coordinate system of the map's eastings and northings\nCoordinate System"));
-    pFile->addSeparator();
-    m_pRecentSeparator = pFile->addSeparator();
-    AddCommand(pFile, ID_APP_EXIT, QStringLiteral("E&xit"),
-               QStringLiteral("Quit the application; prompts to save documents\nExit"));
-
-    QMenu* pEditMenu = menuBar()->addMenu(QStringLiteral("&Edit"));
-    AddCommand(pEditMenu, ID_EDIT_UNDO, QStringLiteral("&Undo"), QStringLiteral("Undo the last action\nUndo"),
-               QKeySequence(Qt::CTRL | Qt::Key_Z));
-    AddCommand(pEditMenu, ID_EDIT_REDO, QStringLiteral("&Redo"), QStringLiteral("Redo the previously undone action\nRedo"),
-               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
-
-    QMenu* pViewMenu = menuBar()->addMenu(QStringLiteral("&View"));
-    AddCommand(pViewMenu, ID_VIEW_LOCATORS, QStringLiteral("&Locators"),
-               QStringLiteral("Show or hide the three locators; move one onto a grid corner with Shift-drag, or select it "
-                              "with 1/2/3 and use "
-                              "the arrow keys\nToggle the locators"));
-    AddCommand(pViewMenu, ID_VIEW_SHOW_TRANSFORMED, QStringLiteral("&Show Transformed Map"),
-               QStringLiteral("Show or hide the transformed map\nToggle maps"));
-    AddCommand(pViewMenu, ID_VIEW_MAP_EDGES, QStringLiteral("&Map Edge Locations..."),
-               QStringLiteral("Show map locations at the edge of the bitmap\nMap edge locations"));
-    AddCommand(pViewMenu, ID_VIEW_SNAP_TO_GRID, QStringLiteral("Sna&p to Grid"),
-               QStringLiteral("Put a released locator on the grid crossing near it\nSnap to grid"));
-    pViewMenu->addSeparator();
-    AddCommand(pViewMenu, ID_VIEW_ZOOM_IN, QStringLiteral("Zoom &In"), QStringLiteral("Show the map larger\nZoom In"),
-               QKeySequence(Qt::CTRL | Qt::Key_Plus))
-        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
-    AddCommand(pViewMenu, ID_VIEW_ZOOM_OUT, QStringLiteral("Zoom &Out"), QStringLiteral("Show the map smaller\nZoom Out"),
-               QKeySequence(Qt::CTRL | Qt::Key_Minus));
-    AddCommand(pViewMenu, ID_VIEW_ACTUAL_SIZE, QStringLiteral("&Actual Size (100%)"),
-               QStringLiteral("One screen pixel for each map pixel\nActual Size"), QKeySequence(Qt::CTRL | Qt::Key_1));
-    AddCommand(pViewMenu, ID_VIEW_FIT_WHOLE_MAP, QStringLiteral("&Fit Whole Map"),
-               QStringLiteral("Show the whole map in the window\nFit Whole Map"), QKeySequence(Qt::CTRL | Qt::Key_0));
-    AddCommand(pViewMenu, ID_VIEW_OPEN_MAPS_TO_FIT, QStringLiteral("Op&en Maps to Fit"),
-               QStringLiteral("Start maps larger than the window at Fit Whole Map\nOpen Maps to Fit"));
-    AddCommand(pViewMenu, ID_VIEW_MAGNIFIER, QStringLiteral("Ma&gnifier"),
-               QStringLiteral("Show the pixels under the pointer eight times larger (or hold M)\nMagnifier"));
-    AddCommand(pViewMenu, ID_VIEW_CROSSHAIR, QStringLiteral("&Crosshair"),
-               QStringLiteral("Draw lines across the view through the pointer\nCrosshair"));
-    pViewMenu->addSeparator();
-    AddCommand(pViewMenu, ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"), QStringLiteral("Show or hide the toolbar\nToggle ToolBar"));
-    AddCommand(pViewMenu, ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"),
-               QStringLiteral("Show or hide the status bar\nToggle StatusBar"));
-
-    QMenu* pActionMenu = menuBar()->addMenu(QStringLiteral("&Action"));
-    AddCommand(pActionMenu, ID_ACTION_SETUP_TRANSFORM, QStringLiteral("&Setup Transform..."),
-               QStringLiteral("Check the locators' pixel positions and type their eastings and northings\nSetup transform"));
-    AddCommand(pActionMenu, ID_ACTION_APPLY_TRANSFORM, QStringLiteral("&Apply Transform..."),
-               QStringLiteral("Make the north-up transformed map from the three locators\nTransform"));
-    AddCommand(pActionMenu, ID_ACTION_MOVE_LOCATORS, QStringLiteral("Move Locators to Corners"),
-               QStringLiteral("Put locators 1, 2 and 3 on the top-left, top-right and bottom-right pixels of the map; "
-                              "then Shift-drag, or select with 1/2/3 and use the arrow "
-                              "keys\nMove locators to corners"));
-    AddCommand(pActionMenu, ID_ACTION_FIND_GRID, QStringLiteral("&Find Grid"),
-               QStringLiteral("Find the map grid and put the locators on its corners\nFind Grid"),
-               QKeySequence(Qt::CTRL | Qt::Key_G));
-    pActionMenu->addSeparator();
-    AddCommand(pActionMenu, ID_ACTION_EDIT_MAP_LOCATION, QStringLiteral("&Edit Map Location..."),
-               QStringLiteral("Edit Map Location\nEdit Location"));
-    AddCommand(pActionMenu, ID_ACTION_SETUP_FROM_WORLD_FILE, QStringLiteral("Setup from World File..."),
-               QStringLiteral("Setup from World File\nSetup from World File"));
-    pActionMenu->addSeparator();
-    AddCommand(pActionMenu, ID_ACTION_CROP, QStringLiteral("&Crop"), QStringLiteral("Crop selected region\nCrop"));
-    AddCommand(pActionMenu, ID_ACTION_CONVERT_TO_24, QStringLiteral("Convert to 24 bit, Full Colour"),
-               QStringLiteral("Convert 8 bit colour to 24 bit colour\nConvert 8 bit to 24"));
-    AddCommand(pActionMenu, ID_ACTION_CONVERT_TO_8, QStringLiteral("Convert to 8 bit, 256 Colours"),
-               QStringLiteral("Convert 24 bit colour to 8 bit colour\nConvert 24 bit to 8"));
-    AddCommand(pActionMenu, ID_ACTION_GREY_SCALE, QStringLiteral("Convert to Grey Scale"),
-               QStringLiteral("Convert to Grey Scale\nGrey Scale"));
-
-    QMenu* pHelp = menuBar()->addMenu(QStringLiteral("&Help"));
-    AddCommand(pHelp, ID_HELP_FINDER, QStringLiteral("&Help Topics"), QStringLiteral("List Help topics\nHelp Topics"));
-    pHelp->addSeparator();
-    AddCommand(pHelp, ID_APP_ABOUT, QStringLiteral("&About Gridmorph..."),
-               QStringLiteral("Display program information, version number and copyright\nAbout"));
-
-    // Keys without a menu item: help on the current context and context help.
-    AddCommand(nullptr, ID_HELP, QStringLiteral("Help"), QStringLiteral("Display help for current task or command\nHelp"),
-               QKeySequence(Qt::Key_F1));
-    AddCommand(nullptr, ID_CONTEXT_HELP, QStringLiteral("Context Help"),
-               QStringLiteral("Display help for clicked buttons, menus and windows\nHelp"),
-               QKeySequence(Qt::SHIFT | Qt::Key_F1));
-
-    CMapDocument& document = m_document.Document();
-    OnCommand(ID_FILE_NEW, [&document] { document.OnNewDocument(); });
-    OnCommand(ID_FILE_OPEN, [this] { m_app.OnFileOpen(); });
-    OnCommand(ID_FILE_CLOSE, [&document] { document.OnFileClose(); });
-    OnCommand(ID_FILE_SAVE, [&document] { document.OnFileSave(); });
-    OnCommand(ID_FILE_SAVE_AS, [&document] { document.OnFileSaveAs(); });
-    OnCommand(ID_FILE_SAVE_TRANSFORMED_AS, [&document] { document.OnFileSaveTransformedAs(); });
-    OnCommand(ID_FILE_CREATE_WORLD_FILE, [&document] { document.OnFileCreateWorldFile(); });
-    OnCommand(ID_FILE_COORDINATE_SYSTEM, [&document] { document.OnFileCoordinateSystem(); });
-    OnCommand(ID_APP_EXIT, [this] { close(); });
-    OnCommand(ID_HELP_FINDER, [this] { HtmlHelp(0, 0); });
-    OnCommand(ID_HELP, [this] { HtmlHelp(HelpContextNow(), 0x0F); });
-    OnCommand(ID_CONTEXT_HELP, [this] { OnContextHelp(); });
-    OnCommand(ID_APP_ABOUT, [this] { m_app.OnAppAbout(); });
-
-    COrvexView* pView = m_pView;
-    Action(ID_VIEW_LOCATORS)->setCheckable(true);
-    Action(ID_VIEW_SHOW_TRANSFORMED)->setCheckable(true);
-    OnCommand(ID_VIEW_LOCATORS, [pView] { pView->OnViewLocators(); });
-    OnCommand(ID_VIEW_SHOW_TRANSFORMED, [pView] { pView->OnViewShowTransformedMap(); });
-    OnCommand(ID_VIEW_MAP_EDGES, [pView] { pView->OnViewMapEdgeLocations(); });
-    OnCommand(ID_ACTION_SETUP_TRANSFORM, [pView] { pView->OnActionSetupTransform(); });
-    OnCommand(ID_ACTION_APPLY_TRANSFORM, [pView] { pView->OnActionApplyTransform(); });
-    OnCommand(ID_ACTION_MOVE_LOCATORS, [pView] { pView->OnActionMoveLocatorsToCorners(); });
-    OnCommand(ID_ACTION_FIND_GRID, [pView] { FindGridInView(*pView); });
-    Action(ID_VIEW_SNAP_TO_GRID)->setCheckable(true);
-    OnCommand(ID_VIEW_SNAP_TO_GRID, [] { SnapToGridEnabled() = !SnapToGridEnabled(); });
-    OnCommand(ID_ACTION_EDIT_MAP_LOCATION, [pView] { pView->OnActionEditMapLocation(); });
-    OnCommand(ID_ACTION_SETUP_FROM_WORLD_FILE, [pView] { pView->OnActionSetupFromWorldFile(); });
-    OnCommand(ID_ACTION_CROP, [pView] { pView->OnActionCrop(); });
-    OnCommand(ID_ACTION_CONVERT_TO_24, [pView] { pView->OnActionConvertTo24Bit(); });
-    OnCommand(ID_ACTION_CONVERT_TO_8, [pView] { pView->OnActionConvertTo8Bit(); });
-    OnCommand(ID_ACTION_GREY_SCALE, [pView] { pView->OnActionConvertToGreyScale(); });
-    for (int nCommand : {ID_VIEW_OPEN_MAPS_TO_FIT, ID_VIEW_MAGNIFIER, ID_VIEW_CROSSHAIR})
-        Action(nCommand)->setCheckable(true);
-    OnCommand(ID_EDIT_UNDO, [pView] { pView->OnEditUndo(); });
-    OnCommand(ID_EDIT_REDO, [pView] { pView->OnEditRedo(); });
-    OnCommand(ID_VIEW_ZOOM_IN, [pView] { pView->OnViewZoomIn(); });
-    OnCommand(ID_VIEW_ZOOM_OUT, [pView] { pView->OnViewZoomOut(); });
-    OnCommand(ID_VIEW_ACTUAL_SIZE, [pView] { pView->OnViewActualSize(); });
-    OnCommand(ID_VIEW_FIT_WHOLE_MAP, [pView] { pView->OnViewFitWholeMap(); });
-    OnCommand(ID_VIEW_OPEN_MAPS_TO_FIT, [pView] { pView->OnViewOpenMapsToFit(); });
-    OnCommand(ID_VIEW_MAGNIFIER, [pView] { pView->OnViewMagnifier(); });
-    OnCommand(ID_VIEW_CROSSHAIR, [pView] { pView->OnViewCrosshair(); });
-
-    for (QMenu* pMenu : {pFile, pEditMenu, pViewMenu, pActionMenu, pHelp})
-        connect(pMenu, &QMenu::aboutToShow, this, &COrvexFrame::UpdateCommandUI);
+    m_aCommands = CommandTable();
+    std::map<std::string, QMenu*> aMenus;
+    for (const SFrameCommand& command : m_aCommands) {
+        QMenu* pMenu = nullptr;
+        if (command.pMenu) {
+            QMenu*& pNamed = aMenus[command.pMenu];
+            if (!pNamed) {
+                pNamed = menuBar()->addMenu(QString::fromLatin1(command.pMenu));
+                connect(pNamed, &QMenu::aboutToShow, this, &COrvexFrame::UpdateCommandUI);
+            }
+            pMenu = pNamed;
+        }
+        if (command.nCommand == kSeparator || command.nCommand == kRecentFilesPlace) {
+            QAction* pSeparator = pMenu->addSeparator();
+            if (command.nCommand == kRecentFilesPlace) {
+                m_pFileMenu = pMenu;
+                m_pRecentSeparator = pSeparator;
+            }
+            continue;
+        }
+        auto* pAction = new QAction(QString::fromLatin1(command.pText), this);
+        pAction->setObjectName(QStringLiteral("command%1").arg(command.nCommand));
+        SetPrompt(pAction, QString::fromLatin1(command.pPrompt));
+        pAction->setShortcuts(command.aKeys);
+        pAction->setCheckable(static_cast<bool>(command.fnChecked));
+        if (pMenu)
+            pMenu->addAction(pAction);
+        else
+            addAction(pAction);
+        m_aActions[command.nCommand] = pAction;
+        connect(pAction, &QAction::triggered, this, [this, fnRun = command.fnRun] {
+            fnRun();
+            UpdateCommandUI();
+        });
+    }
 }
 
 void COrvexFrame::CreateToolBar()
@@ -300,11 +316,8 @@ void COrvexFrame::CreateToolBar()
         m_pToolBar->addAction(Action(nCommand));
     m_pToolBar->addSeparator();
     m_pToolBar->addAction(Action(ID_HELP_FINDER));
-
-    QAction* pToggle = Action(ID_VIEW_TOOLBAR);
-    pToggle->setCheckable(true);
-    connect(pToggle, &QAction::triggered, m_pToolBar, &QToolBar::setVisible);
-    connect(m_pToolBar, &QToolBar::visibilityChanged, pToggle, &QAction::setChecked);
+    // The toolbar closed from its own context menu unchecks its command.
+    connect(m_pToolBar, &QToolBar::visibilityChanged, Action(ID_VIEW_TOOLBAR), &QAction::setChecked);
 }
 
 void COrvexFrame::CreateStatusBar()
@@ -331,10 +344,7 @@ void COrvexFrame::CreateStatusBar()
     // The easting and northing under the pointer, beside the pixel position.
     pStatus->addPermanentWidget(m_pView->MapPositionLabel());
     m_pView->MapPositionLabel()->show();
-    QAction* pToggle = Action(ID_VIEW_STATUS_BAR);
-    pToggle->setCheckable(true);
-    pToggle->setChecked(true);
-    connect(pToggle, &QAction::triggered, pStatus, &QStatusBar::setVisible);
+    Action(ID_VIEW_STATUS_BAR)->setChecked(true);
 }
 
 void COrvexFrame::RebuildRecentFiles()
@@ -382,48 +392,17 @@ void COrvexFrame::UpdateTitle()
 void COrvexFrame::UpdateCommandUI()
 {
     const CMapDocument& document = m_document.Document();
-    const std::pair<int, bool> aRules[] = {
-        {ID_FILE_CLOSE, document.CanClose()},
-        {ID_FILE_SAVE, document.CanSave()},
-        {ID_FILE_SAVE_AS, document.CanSaveAs()},
-        {ID_FILE_SAVE_TRANSFORMED_AS, document.CanSaveTransformedAs()},
-        {ID_FILE_CREATE_WORLD_FILE, document.CanCreateWorldFile()},
-        {ID_FILE_COORDINATE_SYSTEM, document.CanSetCoordinateSystem()},
-        {ID_VIEW_LOCATORS, m_pView->CanViewLocators()},
-        {ID_VIEW_SHOW_TRANSFORMED, m_pView->CanViewShowTransformedMap()},
-        {ID_VIEW_MAP_EDGES, m_pView->CanViewMapEdgeLocations()},
-        {ID_ACTION_SETUP_TRANSFORM, m_pView->CanSetupTransform()},
-        {ID_ACTION_APPLY_TRANSFORM, m_pView->CanApplyTransform()},
-        {ID_ACTION_MOVE_LOCATORS, m_pView->CanMoveLocatorsToCorners()},
-        {ID_ACTION_FIND_GRID, m_pView->CanMoveLocatorsToCorners()},
-        {ID_VIEW_SNAP_TO_GRID, m_pView->CanViewLocators()},
-        {ID_ACTION_EDIT_MAP_LOCATION, m_pView->CanEditMapLocation()},
-        {ID_ACTION_SETUP_FROM_WORLD_FILE, m_pView->CanSetupFromWorldFile()},
-        {ID_ACTION_CROP, m_pView->CanCrop()},
-        {ID_ACTION_CONVERT_TO_24, m_pView->CanConvertTo24Bit()},
-        {ID_ACTION_CONVERT_TO_8, m_pView->CanConvertTo8Bit()},
-        {ID_ACTION_GREY_SCALE, m_pView->CanConvertToGreyScale()},
-        {ID_VIEW_ZOOM_IN, m_pView->CanZoom() && m_pView->Zoom() < CViewTransform::kMaxZoom},
-        {ID_VIEW_ZOOM_OUT, m_pView->CanZoom()},
-        {ID_EDIT_UNDO, m_pView->CanUndo()},
-        {ID_EDIT_REDO, m_pView->CanRedo()},
-        {ID_VIEW_ACTUAL_SIZE, m_pView->CanZoom()},
-        {ID_VIEW_FIT_WHOLE_MAP, m_pView->CanZoom()},
-    };
-    for (const auto& [nCommand, bEnabled] : aRules)
-        Action(nCommand)->setEnabled(bEnabled);
-    Action(ID_VIEW_LOCATORS)->setChecked(m_pView->m_bShowLocators);
-    Action(ID_VIEW_SHOW_TRANSFORMED)->setChecked(m_pView->m_bShowTransformed);
-    // Undo and Redo name what they take back.
-    const QString strUndo = m_pView->UndoList().UndoName(), strRedo = m_pView->UndoList().RedoName();
-    Action(ID_EDIT_UNDO)->setText(strUndo.isEmpty() ? QStringLiteral("&Undo") : QStringLiteral("&Undo ") + strUndo);
-    Action(ID_EDIT_REDO)->setText(strRedo.isEmpty() ? QStringLiteral("&Redo") : QStringLiteral("&Redo ") + strRedo);
-    Action(ID_VIEW_OPEN_MAPS_TO_FIT)->setChecked(m_pView->OpensMapsToFit());
-    Action(ID_VIEW_MAGNIFIER)->setChecked(m_pView->m_bMagnifier);
-    Action(ID_VIEW_CROSSHAIR)->setChecked(m_pView->m_bCrosshair);
-    Action(ID_VIEW_SNAP_TO_GRID)->setChecked(SnapToGridEnabled());
-    Action(ID_VIEW_TOOLBAR)->setChecked(!m_pToolBar->isHidden());
-    Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
+    for (const SFrameCommand& command : m_aCommands) {
+        QAction* pAction = command.nCommand > 0 ? Action(command.nCommand) : nullptr;
+        if (!pAction)
+            continue;
+        if (command.fnEnabled)
+            pAction->setEnabled(command.fnEnabled());
+        if (command.fnChecked)
+            pAction->setChecked(command.fnChecked());
+        if (command.fnText)
+            pAction->setText(command.fnText());
+    }
     // The system pane: hidden without a map, else the system's short name (or "No system").
     const std::optional<SCoordinateSystem> system = document.GetCoordinateSystem();
     m_pSystemPane->setVisible(document.GetImage() != nullptr);

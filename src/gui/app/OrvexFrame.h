@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QKeySequence>
+#include <QList>
+#include <functional>
 #include <map>
+#include <vector>
 
 class QLabel;
 class QMenu;
@@ -52,14 +56,27 @@ private:
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
-    QAction* AddCommand(QMenu* pMenu, int nCommand, const QString& strText, const QString& strPrompt,
-                        const QKeySequence& shortcut = QKeySequence());
     void RebuildRecentFiles();
     void UpdateTitle();
-    template <typename FHandler>
-    void OnCommand(int nCommand, FHandler fnHandler);
-    // The rectification's commands beside the menus' own (FrameJobCommands.cpp): locator
-    // files, keys and toolbar buttons for the steps, the fourth corner's pane and help.
+    // One row for each command of the menus and keys: where it goes, its text, its
+    // status-bar prompt (then, after a line break, its tooltip), its keys, what it does,
+    // and when it is enabled, checked (a checkable command) and how its text reads.
+    // Rows without a command number are a menu's separators.
+    struct SFrameCommand {
+        const char* pMenu = nullptr;  // null: a key without a menu item
+        int nCommand = 0;
+        const char* pText = nullptr;
+        const char* pPrompt = nullptr;
+        QList<QKeySequence> aKeys = {};
+        std::function<void()> fnRun = {};
+        std::function<bool()> fnEnabled = {};  // empty: always enabled
+        std::function<bool()> fnChecked = {};  // empty: not checkable
+        std::function<QString()> fnText = {};  // empty: the text stays
+    };
+    static constexpr int kSeparator = 0;
+    static constexpr int kRecentFilesPlace = -1;  // the separator the recent files go above
+    std::vector<SFrameCommand> CommandTable();
+    // The toolbar buttons for the steps, the fourth corner's pane and help (FrameJobCommands.cpp).
     void CreateJobCommands();
     void UpdateJobCommandUI();
     // F1 in the main window: the step of the rectification the user has reached.
@@ -76,6 +93,7 @@ private:
     QLabel* m_apPanes[3] = {nullptr, nullptr, nullptr};
     // The short name of the current map's coordinate system.
     QLabel* m_pSystemPane = nullptr;
+    std::vector<SFrameCommand> m_aCommands;
     std::map<int, QAction*> m_aActions;
     bool m_bFirstActivation = true;
     CHelpController* m_pHelp = nullptr;
