@@ -32,6 +32,7 @@
 #include "transform/Resample.h"
 #include "world/CoordinateSystem.h"
 #include "world/DIBWorld.h"
+#include "world/MapEdgeText.h"
 #include "world/NewBackgroundMap.h"
 #include "world/SidecarFiles.h"
 #include "world/WorldFile.h"
@@ -329,16 +330,18 @@ int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
     RequirePositional(commandLine, 1, "one file name");
     const std::string& strPath = commandLine.aPositional[0];
     const auto itWrite = commandLine.aOptions.find("--write");
-    std::vector<std::string> aFlavours;
+    std::vector<const SWorldFileFlavour*> aFlavours;
     if (itWrite != commandLine.aOptions.end()) {
         std::stringstream stream(itWrite->second);
         std::string strFlavour;
         while (std::getline(stream, strFlavour, ',')) {
-            for (char& c : strFlavour)
-                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            if (strFlavour != "BPW" && strFlavour != "JGW" && strFlavour != "GFW" && strFlavour != "TFW" && strFlavour != "PGW")
+            const SWorldFileFlavour* pFlavour = FindWorldFileFlavour(strFlavour);
+            if (!pFlavour) {
+                for (char& c : strFlavour)
+                    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
                 throw CUsageError("--write: unknown flavour '" + strFlavour + "' (BPW, JGW, GFW, TFW or PGW)");
-            aFlavours.push_back(strFlavour);
+            }
+            aFlavours.push_back(pFlavour);
         }
     }
     CDIBWorld image;
@@ -350,13 +353,10 @@ int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
         return 1;
     }
     if (itWrite == commandLine.aOptions.end()) {
-        // Outside edges lie half a pixel beyond the pixel centres.
-        const double dHalfX = image.m_nImageWidth > 1 ? (image.GetEast() - image.GetWest()) / (image.m_nImageWidth - 1) / 2 : 0;
-        const double dHalfY = image.m_nImageHeight > 1 ? (image.GetNorth() - image.GetSouth()) / (image.m_nImageHeight - 1) / 2 : 0;
-        PrintEdges({{"west", image.GetWest()}, {"north", image.GetNorth()}, {"east", image.GetEast()},
-                    {"south", image.GetSouth()}, {"outside_west", image.GetWest() - dHalfX},
-                    {"outside_north", image.GetNorth() + dHalfY}, {"outside_east", image.GetEast() + dHalfX},
-                    {"outside_south", image.GetSouth() - dHalfY}});
+        const SMapEdges centres = CentreEdges(image), outside = OutsideEdges(image);
+        PrintEdges({{"west", centres.dWest}, {"north", centres.dNorth}, {"east", centres.dEast},
+                    {"south", centres.dSouth}, {"outside_west", outside.dWest}, {"outside_north", outside.dNorth},
+                    {"outside_east", outside.dEast}, {"outside_south", outside.dSouth}});
         // A GeoTIFF says where the edges came from and names its system.
         const SGeoTiffInfo geoTiff =
             image.m_nFileType == FILE_TYPE_TIFF ? ReadGeoTiffInfo(strPath) : SGeoTiffInfo{};
@@ -366,18 +366,14 @@ int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
             std::printf("system: %s\n", DescribeGeoSystem(*geoTiff.geoReference.system).c_str());
         return 0;
     }
-    SWorldFileValues values;
-    values.dResolutionWestEast = image.m_nImageWidth > 1 ? (image.GetEast() - image.GetWest()) / (image.m_nImageWidth - 1) : 1.0;
-    values.dResolutionSouthNorth = image.m_nImageHeight > 1 ? (image.GetSouth() - image.GetNorth()) / (image.m_nImageHeight - 1) : 1.0;
-    values.dEastingTopLeft = image.GetWest();
-    values.dNorthingTopLeft = image.GetNorth();
-    for (const std::string& strEach : aFlavours) {
-        const std::string strWorldFile = WorldFileToWrite(WorldBaseName(strPath) + "." + strEach);
-        if (!WriteWorldFileValues(strWorldFile, values)) {
-            std::fprintf(stderr, "gridmorph-cli: world failed: Could not open %s\n", strWorldFile.c_str());
+    const SWorldFileValues values = image.GetWorldFileValues();
+    for (const SWorldFileFlavour* pFlavour : aFlavours) {
+        const SWorldFileWritten written = WriteWorldFileOfFlavour(strPath, *pFlavour, values);
+        if (!written.bWritten) {
+            std::fprintf(stderr, "gridmorph-cli: world failed: Could not open %s\n", written.strPath.c_str());
             return 1;
         }
-        std::printf("wrote: %s\n", strWorldFile.c_str());
+        std::printf("wrote: %s\n", written.strPath.c_str());
     }
     return 0;
 }

@@ -14,24 +14,35 @@ std::string Compass(double dNorth, double dWest, double dEast, double dSouth)
 
 }  // namespace
 
-std::string FormatMapEdgeLocations(const CDIBWorld& map)
+SMapEdges CentreEdges(const CDIBWorld& map)
 {
-    const double W = map.GetWest(), N = map.GetNorth(), E = map.GetEast(), S = map.GetSouth();
-    // Half a pixel; a single column or row has no pixel size to take half of.
-    const double hx = map.m_nImageWidth > 1 ? (E - W) * 0.5 / (map.m_nImageWidth - 1) : 0.0;
-    const double hy = map.m_nImageHeight > 1 ? (N - S) * 0.5 / (map.m_nImageHeight - 1) : 0.0;
-    return "Map edge locations of the image\n\n" + Compass(N + hy, W - hx, E + hx, S - hy) +
-           "\n\n\nMap World file locations (centre pixel)\n\n" + Compass(N, W, E, S);
+    return {map.GetWest(), map.GetNorth(), map.GetEast(), map.GetSouth()};
 }
 
-void OutsideEdgesToCentres(int nWidth, int nHeight, double& dWest, double& dNorth, double& dEast, double& dSouth)
+SMapEdges OutsideEdges(const CDIBWorld& map)
 {
-    const double hx = (dEast - dWest) * 0.5 / nWidth;
-    dWest += hx;
-    dEast -= hx;
-    const double hy = (dNorth - dSouth) * 0.5 / nHeight;
-    dSouth += hy;
-    dNorth -= hy;
+    const SMapEdges centres = CentreEdges(map);
+    // Half a pixel; a single column or row has no pixel size to take half of.
+    const double hx =
+        map.m_nImageWidth > 1 ? (centres.dEast - centres.dWest) * 0.5 / (map.m_nImageWidth - 1) : 0.0;
+    const double hy =
+        map.m_nImageHeight > 1 ? (centres.dNorth - centres.dSouth) * 0.5 / (map.m_nImageHeight - 1) : 0.0;
+    return {centres.dWest - hx, centres.dNorth + hy, centres.dEast + hx, centres.dSouth - hy};
+}
+
+std::string FormatMapEdgeLocations(const CDIBWorld& map)
+{
+    const SMapEdges outside = OutsideEdges(map), centres = CentreEdges(map);
+    return "Map edge locations of the image\n\n" + Compass(outside.dNorth, outside.dWest, outside.dEast, outside.dSouth) +
+           "\n\n\nMap World file locations (centre pixel)\n\n" +
+           Compass(centres.dNorth, centres.dWest, centres.dEast, centres.dSouth);
+}
+
+SMapEdges OutsideEdgesToCentres(int nWidth, int nHeight, const SMapEdges& outside)
+{
+    const double hx = (outside.dEast - outside.dWest) * 0.5 / nWidth;
+    const double hy = (outside.dNorth - outside.dSouth) * 0.5 / nHeight;
+    return {outside.dWest + hx, outside.dNorth - hy, outside.dEast - hx, outside.dSouth + hy};
 }
 
 }  // namespace gridmorph

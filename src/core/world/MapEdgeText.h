@@ -6,6 +6,22 @@ namespace gridmorph {
 
 class CDIBWorld;
 
+// The four edges of a map in metres, by name (the order differs between callers:
+// west-north-east-south for a map's edges, west-south-east-north for a region).
+struct SMapEdges {
+    double dWest = 0.0;
+    double dNorth = 0.0;
+    double dEast = 0.0;
+    double dSouth = 0.0;
+};
+
+// The map's stored edges: the centres of its edge pixels, as its world file gives them.
+SMapEdges CentreEdges(const CDIBWorld& map);
+
+// The outside edges of the edge pixels, half a pixel further out than the stored edges.
+// A map one pixel wide or high has no half pixel to add in that direction.
+SMapEdges OutsideEdges(const CDIBWorld& map);
+
 // The text of Map Edge Locations: the outside edges of the edge pixels (half a pixel
 // further out than the stored edges), then the world file's locations (the centres of the
 // edge pixels), each as a compass of two-decimal numbers. A map one pixel wide or high has
@@ -14,6 +30,6 @@ std::string FormatMapEdgeLocations(const CDIBWorld& map);
 
 // Edges typed as the outside edges of the edge pixels, moved half a pixel inwards to the
 // pixel centres the program stores (the full extent spans nWidth and nHeight pixels).
-void OutsideEdgesToCentres(int nWidth, int nHeight, double& dWest, double& dNorth, double& dEast, double& dSouth);
+SMapEdges OutsideEdgesToCentres(int nWidth, int nHeight, const SMapEdges& outside);
 
 }  // namespace gridmorph

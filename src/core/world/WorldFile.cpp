@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <vector>
 
@@ -151,6 +152,28 @@ std::string FormatWorldFile(const SWorldFileValues& values)
 bool WriteWorldFileValues(const std::string& strPath, const SWorldFileValues& values)
 {
     return WriteTextFile(strPath, FormatWorldFile(values));
+}
+
+const SWorldFileFlavour* FindWorldFileFlavour(const std::string& strName)
+{
+    for (const SWorldFileFlavour& flavour : kWorldFileFlavours) {
+        const std::string strFlavour = flavour.pName;
+        if (strName.size() == strFlavour.size() &&
+            std::equal(strName.begin(), strName.end(), strFlavour.begin(), [](char a, char b) {
+                return std::toupper(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
+            }))
+            return &flavour;
+    }
+    return nullptr;
+}
+
+SWorldFileWritten WriteWorldFileOfFlavour(const std::string& strPicturePath, const SWorldFileFlavour& flavour,
+                                          const SWorldFileValues& values)
+{
+    SWorldFileWritten written;
+    written.strPath = WorldFileToWrite(WorldBaseName(strPicturePath) + "." + flavour.pName);
+    written.bWritten = WriteWorldFileValues(written.strPath, values);
+    return written;
 }
 
 }  // namespace gridmorph

@@ -63,4 +63,27 @@ std::string FormatWorldFile(const SWorldFileValues& values);
 // existing file as it was. False when the file cannot be written.
 bool WriteWorldFileValues(const std::string& strPath, const SWorldFileValues& values);
 
+// The flavours of world file a user can ask for by name, in the order they are offered.
+struct SWorldFileFlavour {
+    const char* pName;   // "BPW"
+    const char* pLabel;  // "Bitmap World file (*.BPW)"
+};
+constexpr SWorldFileFlavour kWorldFileFlavours[] = {
+    {"BPW", "Bitmap World file (*.BPW)"}, {"JGW", "JPEG World file (*.JGW)"}, {"GFW", "GIF World file (*.GFW)"},
+    {"TFW", "TIFF World file (*.TFW)"},   {"PGW", "PNG World file (*.PGW)"},
+};
+
+// The flavour of that name in any letter case ("tfw"), or null for none.
+const SWorldFileFlavour* FindWorldFileFlavour(const std::string& strName);
+
+// Writes the values as the world file of one flavour beside a picture: its base name and
+// the flavour's extension, or the file of that flavour already there in another letter
+// case. Returns the path written to; bWritten is false when it could not be written.
+struct SWorldFileWritten {
+    std::string strPath;
+    bool bWritten = false;
+};
+SWorldFileWritten WriteWorldFileOfFlavour(const std::string& strPicturePath, const SWorldFileFlavour& flavour,
+                                          const SWorldFileValues& values);
+
 }  // namespace gridmorph

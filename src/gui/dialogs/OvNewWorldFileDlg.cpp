@@ -11,18 +11,6 @@
 #include "world/WorldFile.h"
 
 namespace gridmorph {
-namespace {
-
-struct SFlavour {
-    const char* pLabel;
-    const char* pExtension;
-};
-constexpr SFlavour kFlavours[] = {
-    {"Bitmap World file (*.BPW)", ".BPW"}, {"JPEG World file (*.JGW)", ".JGW"}, {"GIF World file (*.GFW)", ".GFW"},
-    {"TIFF World file (*.TFW)", ".TFW"},   {"PNG World file (*.PGW)", ".PGW"},
-};
-
-}  // namespace
 
 COvNewWorldFileDlg::COvNewWorldFileDlg(QWidget* pParent) : QDialog(pParent)
 {
@@ -51,7 +39,7 @@ COvNewWorldFileDlg::COvNewWorldFileDlg(QWidget* pParent) : QDialog(pParent)
     pLayout->addWidget(pExplanation);
     pLayout->addSpacing(4);
     for (int i = 0; i < 5; ++i) {
-        m_apBoxes[i] = new QCheckBox(QString::fromLatin1(kFlavours[i].pLabel), this);
+        m_apBoxes[i] = new QCheckBox(QString::fromLatin1(kWorldFileFlavours[i].pLabel), this);
         m_apBoxes[i]->setObjectName(QStringLiteral("control%1").arg(IDC_BPW + i));
         pLayout->addWidget(m_apBoxes[i]);
     }
@@ -109,22 +97,18 @@ void COvNewWorldFileDlg::accept()
         return;
     const bool abValues[] = {m_bBPW, m_bJGW, m_bGFW, m_bTFW, m_bPGW};
     for (int i = 0; i < 5; ++i)
-        if (abValues[i] && !WriteDialogWorldFile(kFlavours[i].pExtension))
+        if (abValues[i] && !WriteDialogWorldFile(kWorldFileFlavours[i]))
             return;
     QDialog::accept();
 }
 
-bool COvNewWorldFileDlg::WriteDialogWorldFile(const std::string& strExtension)
+bool COvNewWorldFileDlg::WriteDialogWorldFile(const SWorldFileFlavour& flavour)
 {
-    const std::string strFileName = WorldBaseName(m_strImageFile) + strExtension;
-    // A file of this flavour already there in another letter case is the one rewritten.
-    const std::string strWorldFile = WorldFileToWrite(strFileName);
     const SWorldFileValues values = m_pImage ? m_pImage->GetWorldFileValues() : SWorldFileValues{};
-    if (!WriteWorldFileValues(strWorldFile, values)) {
-        ShowWarning("Could not open " + strWorldFile);
-        return false;
-    }
-    return true;
+    const SWorldFileWritten written = WriteWorldFileOfFlavour(m_strImageFile, flavour, values);
+    if (!written.bWritten)
+        ShowWarning("Could not open " + written.strPath);
+    return written.bWritten;
 }
 
 }  // namespace gridmorph

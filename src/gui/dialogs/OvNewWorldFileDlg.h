@@ -8,6 +8,8 @@ class QLabel;
 
 namespace gridmorph {
 
+struct SWorldFileFlavour;
+
 class CDIBWorld;
 
 // "Create World File": writes the world file of the current map in each flavour ticked
@@ -30,7 +32,7 @@ public:
     void accept() override;
     // Writes the world file of one flavour (".JGW" ...): the image file's name up to its
     // extension + that extension. False, after saying so, when it cannot be written.
-    bool WriteDialogWorldFile(const std::string& strExtension);
+    bool WriteDialogWorldFile(const SWorldFileFlavour& flavour);
 
     std::string m_strImageFile;
     bool m_bBPW = false;

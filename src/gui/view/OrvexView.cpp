@@ -1028,16 +1028,16 @@ void COrvexView::OnActionEditMapLocation()
     }
     if (dialog.exec() != QDialog::Accepted)
         return;
-    double dWest = dialog.m_dWest, dNorth = dialog.m_dNorth, dEast = dialog.m_dEast, dSouth = dialog.m_dSouth;
+    SMapEdges edges{dialog.m_dWest, dialog.m_dNorth, dialog.m_dEast, dialog.m_dSouth};
     if (dialog.m_nEdgeMode == 1)
-        OutsideEdgesToCentres(pMap->m_nImageWidth, pMap->m_nImageHeight, dWest, dNorth, dEast, dSouth);
+        edges = OutsideEdgesToCentres(pMap->m_nImageWidth, pMap->m_nImageHeight, edges);
     std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Edit Map Location"));
     pStep->bEdges = true;
     pStep->bEdgesOfTransformed = m_bShowTransformed;
     pStep->bWorld = pMap->m_bWorld;
     pStep->dWest = pMap->GetWest(), pStep->dNorth = pMap->GetNorth(), pStep->dEast = pMap->GetEast(),
     pStep->dSouth = pMap->GetSouth();
-    pMap->SetEdges(dWest, dNorth, dEast, dSouth);
+    pMap->SetEdges(edges.dWest, edges.dNorth, edges.dEast, edges.dSouth);
     MarkDisplayedChanged();
     RecordStep(std::move(pStep));
 }

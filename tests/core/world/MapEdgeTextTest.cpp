@@ -57,12 +57,28 @@ TEST(MapEdgeText, TwoDecimalsWithAPointUnderEveryLocale)
 
 TEST(MapEdgeText, OutsideEdgesMoveHalfAPixelInwards)
 {
-    double dWest = 0, dNorth = 510, dEast = 1010, dSouth = 0;
-    OutsideEdgesToCentres(101, 51, dWest, dNorth, dEast, dSouth);
-    EXPECT_DOUBLE_EQ(dWest, 5);
-    EXPECT_DOUBLE_EQ(dEast, 1005);
-    EXPECT_DOUBLE_EQ(dSouth, 5);
-    EXPECT_DOUBLE_EQ(dNorth, 505);
+    const SMapEdges centres = OutsideEdgesToCentres(101, 51, {0, 510, 1010, 0});
+    EXPECT_DOUBLE_EQ(centres.dWest, 5);
+    EXPECT_DOUBLE_EQ(centres.dEast, 1005);
+    EXPECT_DOUBLE_EQ(centres.dSouth, 5);
+    EXPECT_DOUBLE_EQ(centres.dNorth, 505);
+}
+
+TEST(MapEdgeText, OutsideEdgesOfAMapAreHalfAPixelBeyondItsCentresAndBack)
+{
+    CDIBWorld map;
+    ASSERT_TRUE(map.CreateImage(8, 101, 51, FILL_WHITE, 0, 0, 0, nullptr));
+    map.SetEdges(5, 505, 1005, 5);
+    const SMapEdges outside = OutsideEdges(map);
+    EXPECT_DOUBLE_EQ(outside.dWest, 0);
+    EXPECT_DOUBLE_EQ(outside.dNorth, 510);
+    EXPECT_DOUBLE_EQ(outside.dEast, 1010);
+    EXPECT_DOUBLE_EQ(outside.dSouth, 0);
+    const SMapEdges back = OutsideEdgesToCentres(101, 51, outside);
+    EXPECT_DOUBLE_EQ(back.dWest, map.GetWest());
+    EXPECT_DOUBLE_EQ(back.dNorth, map.GetNorth());
+    EXPECT_DOUBLE_EQ(back.dEast, map.GetEast());
+    EXPECT_DOUBLE_EQ(back.dSouth, map.GetSouth());
 }
 
 }  // namespace

@@ -77,6 +77,42 @@ TEST_F(WorldFileTest, SearchOrderAndLetterCase)
     EXPECT_EQ(FindWorldFile(m_folder.Path("OTHER.BMP")), "");
 }
 
+TEST(WorldFileFlavours, FoundByNameInAnyLetterCase)
+{
+    const struct {
+        const char* pAsked;
+        const char* pFound;  // null: no such flavour
+    } aCases[] = {{"BPW", "BPW"}, {"tfw", "TFW"}, {"Pgw", "PGW"}, {"jgw", "JGW"}, {"gFw", "GFW"},
+                  {"TIF", nullptr}, {"WLD", nullptr}, {"", nullptr}, {"TFWX", nullptr}};
+    for (const auto& aCase : aCases) {
+        const SWorldFileFlavour* pFlavour = FindWorldFileFlavour(aCase.pAsked);
+        EXPECT_STREQ(pFlavour ? pFlavour->pName : nullptr, aCase.pFound) << aCase.pAsked;
+    }
+}
+
+TEST_F(WorldFileTest, AFlavourIsWrittenBesideThePictureOverTheSpellingAlreadyThere)
+{
+    WriteText("site.tfw", "9\n0\n0\n-9\n9\n9\n");
+    SWorldFileValues values;
+    values.dResolutionWestEast = 2.5;
+    values.dResolutionSouthNorth = -2.5;
+    values.dEastingTopLeft = 500000;
+    values.dNorthingTopLeft = 6000000;
+    for (const SWorldFileFlavour& flavour : kWorldFileFlavours) {
+        const SWorldFileWritten written = WriteWorldFileOfFlavour(m_folder.Path("site.tif"), flavour, values);
+        ASSERT_TRUE(written.bWritten) << flavour.pName;
+        EXPECT_EQ(written.strPath, std::string(flavour.pName) == "TFW" ? m_folder.Path("site.tfw")
+                                                                       : m_folder.Path(std::string("site.") + flavour.pName));
+        const std::string strText = FormatWorldFile(values);
+        EXPECT_EQ(test::ReadBytes(written.strPath), std::vector<std::uint8_t>(strText.begin(), strText.end()))
+            << flavour.pName;
+    }
+    const SWorldFileWritten refused =
+        WriteWorldFileOfFlavour(m_folder.Path("no such folder/site.tif"), kWorldFileFlavours[0], values);
+    EXPECT_FALSE(refused.bWritten);
+    EXPECT_EQ(refused.strPath, m_folder.Path("no such folder/site.BPW"));
+}
+
 TEST_F(WorldFileTest, SavingWritesTheSpellingAlreadyThere)
 {
     // Another program wrote out.pgw; saving out.png replaces it instead of adding out.PGW,
