@@ -186,6 +186,64 @@ private:
     std::vector<int> m_aRun;  // the columns of one run of valid pixels, reused row after row
 };
 
+// A rectangle of pixels, both corners included.
+struct SPixelWindow {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+
+// The pixel of dest whose centre is nearest a map position in centimetres, moved one
+// pixel inwards (nInwards +1 for the west and south corner, -1 for the east and north)
+// when that centre lies outside the position.
+void CornerPixel(const CDIBWorld& dest, int nEastingCm, int nNorthingCm, int nInwards, int& nX, int& nY)
+{
+    nX = nEastingCm;
+    nY = nNorthingCm;
+    dest.MapToPixel(nX, nY, false);
+    int nBackX = nX, nBackY = nY;
+    dest.PixelToMap(nBackX, nBackY, false);
+    if (nInwards > 0 ? nBackX < nEastingCm : nBackX > nEastingCm)
+        nX += nInwards;
+    if (nInwards > 0 ? nBackY < nNorthingCm : nBackY > nNorthingCm)
+        nY += nInwards;
+}
+
+// The destination pixels whose centres lie on or inside the source's area, and the source
+// pixels at its corners (carried across by map position); false when they do not meet.
+bool CopyWindows(const CDIBWorld& dest, const CDIBWorld& source, SPixelWindow& to, SPixelWindow& from)
+{
+    const int nDestWidth = dest.m_nImageWidth, nDestHeight = dest.m_nImageHeight;
+    const int nSourceWidth = source.m_nImageWidth, nSourceHeight = source.m_nImageHeight;
+    CornerPixel(dest, source.m_nWestCm, source.m_nSouthCm, +1, to.x0, to.y0);
+    if (to.x0 > nDestWidth - 1 || to.y0 > nDestHeight - 1)
+        return false;
+    to.x0 = std::max(to.x0, 0);
+    to.y0 = std::max(to.y0, 0);
+    CornerPixel(dest, source.m_nEastCm, source.m_nNorthCm, -1, to.x1, to.y1);
+    if (to.x1 < 0 || to.y1 < 0)
+        return false;
+    to.x1 = std::min(to.x1, nDestWidth - 1);
+    to.y1 = std::min(to.y1, nDestHeight - 1);
+
+    auto SourcePixel = [&](int x, int y, int& nSourceX, int& nSourceY) {
+        double dX = x, dY = y;
+        dest.PixelToMap(dX, dY, false);
+        source.MapToPixel(dX, dY, false);
+        nSourceX = static_cast<int>(std::clamp(dX + 0.5, -2147483648.0, 2147483647.0));
+        nSourceY = static_cast<int>(std::clamp(dY + 0.5, -2147483648.0, 2147483647.0));
+    };
+    SourcePixel(to.x0, to.y0, from.x0, from.y0);
+    if (from.x0 > nSourceWidth - 1 || from.y0 > nSourceHeight - 1)
+        return false;
+    from.x0 = std::max(from.x0, 0);
+    from.y0 = std::max(from.y0, 0);
+    SourcePixel(to.x1, to.y1, from.x1, from.y1);
+    if (from.x1 < 0 || from.y1 < 0)
+        return false;
+    from.x1 = std::min(from.x1, nSourceWidth - 1);
+    from.y1 = std::min(from.y1, nSourceHeight - 1);
+    return to.x1 >= to.x0 && from.x1 >= from.x0 && to.y1 >= to.y0 && from.y1 >= from.y0;
+}
+
 }  // namespace
 
 bool CDIBWorld::CopyMap(CDIBWorld* pDest, CDIBWorld* pSource, const std::string& strName, bool bShowProgress,
@@ -208,65 +266,16 @@ bool CDIBWorld::CopyMap(CDIBWorld* pDest, CDIBWorld* pSource, const std::string&
     if (source.m_nImageWidth <= 1 || source.m_nImageHeight <= 1)
         return Fail(source, ERR_IMAGE_TOO_SMALL, "\nIn source for CopyMap().");
 
-    const bool bSamePalette = SamePalette(dest, source);
-    const int nDestWidth = dest.m_nImageWidth, nDestHeight = dest.m_nImageHeight;
-    const int nSourceWidth = source.m_nImageWidth, nSourceHeight = source.m_nImageHeight;
     // Returns that leave before copying report whether the destination has no error.
-    const bool bDestinationClean = dest.m_nErrorNumber == 0;
+    SPixelWindow to, from;
+    if (!CopyWindows(dest, source, to, from))
+        return dest.m_nErrorNumber == 0;
+    const int x0 = to.x0, y0 = to.y0, x1 = to.x1, y1 = to.y1, sx0 = from.x0;
 
-    // Destination window: the pixels whose centres lie on or inside the source's area.
-    int x0 = source.m_nWestCm, y0 = source.m_nSouthCm;
-    dest.MapToPixel(x0, y0, false);
-    int nBackX = x0, nBackY = y0;
-    dest.PixelToMap(nBackX, nBackY, false);
-    if (nBackX < source.m_nWestCm)
-        ++x0;
-    if (nBackY < source.m_nSouthCm)
-        ++y0;
-    if (x0 > nDestWidth - 1 || y0 > nDestHeight - 1)
-        return bDestinationClean;
-    x0 = std::max(x0, 0);
-    y0 = std::max(y0, 0);
-
-    int x1 = source.m_nEastCm, y1 = source.m_nNorthCm;
-    dest.MapToPixel(x1, y1, false);
-    nBackX = x1;
-    nBackY = y1;
-    dest.PixelToMap(nBackX, nBackY, false);
-    if (nBackX > source.m_nEastCm)
-        --x1;
-    if (nBackY > source.m_nNorthCm)
-        --y1;
-    if (x1 < 0 || y1 < 0)
-        return bDestinationClean;
-    x1 = std::min(x1, nDestWidth - 1);
-    y1 = std::min(y1, nDestHeight - 1);
-
-    // Source window: the destination corners carried across by map position.
-    auto SourcePixel = [&](int x, int y, int& nSourceX, int& nSourceY) {
-        double dX = x, dY = y;
-        dest.PixelToMap(dX, dY, false);
-        source.MapToPixel(dX, dY, false);
-        nSourceX = static_cast<int>(std::clamp(dX + 0.5, -2147483648.0, 2147483647.0));
-        nSourceY = static_cast<int>(std::clamp(dY + 0.5, -2147483648.0, 2147483647.0));
-    };
-    int sx0 = 0, sy0 = 0, sx1 = 0, sy1 = 0;
-    SourcePixel(x0, y0, sx0, sy0);
-    if (sx0 > nSourceWidth - 1 || sy0 > nSourceHeight - 1)
-        return bDestinationClean;
-    sx0 = std::max(sx0, 0);
-    sy0 = std::max(sy0, 0);
-    SourcePixel(x1, y1, sx1, sy1);
-    if (sx1 < 0 || sy1 < 0)
-        return bDestinationClean;
-    sx1 = std::min(sx1, nSourceWidth - 1);
-    sy1 = std::min(sy1, nSourceHeight - 1);
-    if (x1 < x0 || sx1 < sx0 || y1 < y0 || sy1 < sy0)
-        return bDestinationClean;
-
-    const bool bSameColumns = (x1 - x0 == sx1 - sx0) || x1 == x0;
-    const std::vector<int> aColumns = LinearMapping(x0, x1, sx0, sx1, nSourceWidth - 1);
-    const std::vector<int> aRows = LinearMapping(y0, y1, sy0, sy1, nSourceHeight - 1);
+    const bool bSamePalette = SamePalette(dest, source);
+    const bool bSameColumns = (x1 - x0 == from.x1 - from.x0) || x1 == x0;
+    const std::vector<int> aColumns = LinearMapping(x0, x1, from.x0, from.x1, source.m_nImageWidth - 1);
+    const std::vector<int> aRows = LinearMapping(y0, y1, from.y0, from.y1, source.m_nImageHeight - 1);
     const bool bAnd = nRop == kSrcAnd;
     const int nDepth = dest.m_nBitCount;
     const bool bByteRunDepths = bSameColumns && ((nDepth == 8 && source.m_nBitCount == 8 && bSamePalette && !bAnd) ||
