@@ -64,14 +64,6 @@ int WholeNumber(const std::string& str, const char* pOption, double dLowest)
     return int(d);
 }
 
-std::string FormatDuration(double dSeconds)
-{
-    const long n = long(dSeconds + 0.5);
-    char aText[32];
-    std::snprintf(aText, sizeof aText, "%ld:%02ld:%02ld", n / 3600, n / 60 % 60, n % 60);
-    return aText;
-}
-
 // The progress line on a terminal (a line of its own for a row that failed or warned),
 // else one plain line per row on standard output.
 class CCliBatchFeedback : public CBatchFeedback {
@@ -83,9 +75,7 @@ public:
             if (row.eStatus == EBatchStatus::Failed || row.bWarned)
                 std::fprintf(stderr, "\r\033[Kline %d %s: %s\n", row.nLine,
                              row.eStatus == EBatchStatus::Failed ? "failed" : "warning", row.strMessage.c_str());
-            std::fprintf(stderr, "\r\033[K%d of %d rows done, %d failed, %d warned, %s left", progress.nDone,
-                         progress.nTotal, progress.nFailed, progress.nWarned,
-                         FormatDuration(progress.dSecondsLeft).c_str());
+            std::fprintf(stderr, "\r\033[K%s", FormatBatchProgress(progress).c_str());
             if (progress.nDone == progress.nTotal)
                 std::fputc('\n', stderr);
             std::fflush(stderr);

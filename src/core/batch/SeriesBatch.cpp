@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -443,14 +444,15 @@ SBatchTable ReadScanFolder(const std::string& strFolder, const std::string& strO
         row.nIndex = int(i);
         row.strScan = aScans[i];
         row.strOutput = (std::filesystem::path(strOutputFolder) / SeriesOutputName(aScans[i])).string();
-        // The locators remembered beside the scan (Action > Save Locators names them so).
-        const std::string strPoints = aScans[i] + ".points";
+        // The locators remembered beside the scan (SCAN.points, as the window keeps them),
+        // else those saved under the name Action > Save Locators offers (NAME.points).
         std::map<std::string, std::string> aCells;
-        if (std::filesystem::is_regular_file(strPoints, error)) {
-            row.strPoints = strPoints;
-        } else {
+        for (const std::string& strPoints :
+             {aScans[i] + ".points", std::filesystem::path(aScans[i]).replace_extension(".points").string()})
+            if (row.strPoints.empty() && std::filesystem::is_regular_file(strPoints, error))
+                row.strPoints = strPoints;
+        if (row.strPoints.empty())
             aCells["auto"] = "1";
-        }
         aCells["compress"] = "lzw";
         CheckRow(row, aCells);
         if (row.strRefusal.empty())
@@ -505,11 +507,26 @@ bool CBatchFeedback::FindLocators(const SBatchRow& row, const CDIBWorld& source,
     return false;
 }
 
+std::string FormatBatchProgress(const SBatchProgress& progress)
+{
+    const long n = long(progress.dSecondsLeft + 0.5);
+    char aLeft[32];
+    std::snprintf(aLeft, sizeof aLeft, "%ld:%02ld:%02ld", n / 3600, n / 60 % 60, n % 60);
+    return std::to_string(progress.nDone) + " of " + std::to_string(progress.nTotal) + " rows done, " +
+           std::to_string(progress.nFailed) + " failed, " + std::to_string(progress.nWarned) + " warned, " + aLeft +
+           " left";
+}
+
 std::uint64_t MachineMemory()
 {
     const long nPages = sysconf(_SC_PHYS_PAGES);
     const long nPageSize = sysconf(_SC_PAGESIZE);
     return nPages > 0 && nPageSize > 0 ? std::uint64_t(nPages) * std::uint64_t(nPageSize) : (std::uint64_t(4) << 30);
+}
+
+std::unique_ptr<CPlatform> MakeBatchPlatform(EAnswer eQuestionAnswer)
+{
+    return std::make_unique<CBatchPlatform>(eQuestionAnswer);
 }
 
 SBatchCounts RunBatchRows(const std::vector<SBatchRow*>& aRows, const std::string& strTable,
@@ -535,8 +552,12 @@ SBatchCounts RunBatchRows(const std::vector<SBatchRow*>& aRows, const std::strin
     const int nProcessors = GetThreadCount();
     const int nJobs = std::max(1, std::min<int>(settings.nJobs != 0 ? settings.nJobs : nProcessors, int(aToRun.size())));
     CScopedThreadCount threads(std::max(1, nProcessors / nJobs));
-    CBatchPlatform platform(settings.eQuestionAnswer);
-    CScopedPlatform installed(platform);
+    std::unique_ptr<CPlatform> pPlatform;
+    std::optional<CScopedPlatform> installed;
+    if (settings.bInstallPlatform) {
+        pPlatform = MakeBatchPlatform(settings.eQuestionAnswer);
+        installed.emplace(*pPlatform);
+    }
     std::mutex mutex;
     std::condition_variable changed;
     std::size_t nNext = 0;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -68,7 +69,8 @@ SBatchTable ReadBatchTableText(const std::string& strText, const std::string& st
                                const std::string& strTable);
 
 // The scans of a folder (BMP, PNG, JPEG, GIF, TIFF) in name order, one row each: the
-// locators from SCAN.points beside the scan when there is one, else from the grid found on
+// locators remembered beside the scan
+// (SCAN.points, else NAME.points for NAME.tif) when there is one, else from the grid found on
 // the scan; the output NAME-rectified.tif in strOutputFolder (LZW TIFF). Checked as a
 // table's rows are. Line numbers count the scans from 1.
 SBatchTable ReadScanFolder(const std::string& strFolder, const std::string& strOutputFolder);
@@ -92,6 +94,9 @@ struct SBatchProgress {
     double dSecondsLeft = 0.0;  // estimated from the rows done so far
 };
 
+// "3 of 10 rows done, 0 failed, 1 warned, 0:01:20 left": the progress line of a batch.
+std::string FormatBatchProgress(const SBatchProgress& progress);
+
 // What the runner tells and asks of its front (the command line's progress line, the
 // window's progress panel). RowFinished is called on the thread that ran the row, one row
 // at a time, in the order the rows finish.
@@ -113,7 +118,15 @@ struct SBatchSettings {
     std::uint64_t nMemory = 0;    // the budget of the running rows together; 0 = half the machine's
     bool bForce = false;          // redo rows already up to date
     EAnswer eQuestionAnswer = EAnswer::No;  // the answer to the locator questions
+    // The rows' messages are kept with the rows by a platform the runner installs for the
+    // run. A window that runs the batch on a thread of its own installs the one of
+    // MakeBatchPlatform on its user-interface thread instead, before the run, and sets this
+    // false.
+    bool bInstallPlatform = true;
 };
+
+// The platform that keeps each row's messages with the row and answers its questions.
+std::unique_ptr<CPlatform> MakeBatchPlatform(EAnswer eQuestionAnswer);
 
 struct SBatchCounts {
     int nRun = 0, nWritten = 0, nSkipped = 0, nFailed = 0, nWarned = 0, nCancelled = 0;

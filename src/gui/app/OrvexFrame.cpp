@@ -62,6 +62,7 @@ COrvexFrame::COrvexFrame(COrvexApp& app, COrvexR4Doc& document) : m_app(app), m_
     CreateToolBar();
     CreateStatusBar();
     CreateJobCommands();
+    CreateSeriesCommand();
 
     // The toolbar's docking as the user left it.
     const std::string strState = GetPlatform().GetProfileString(kDockStateSection, kDockStateEntry, "");
