@@ -8,8 +8,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <filesystem>
 
 #include "io/Numbers.h"
@@ -30,7 +32,7 @@ CRectifySeriesDlg::CRectifySeriesDlg(QWidget* pParent) : QDialog(pParent)
                                        this);
     m_pFolder = new QLineEdit(this);
     m_pBrowseFolder = new QPushButton(QStringLiteral("B&rowse..."), this);
-    auto* pOutputLabel = new QLabel(QStringLiteral("&Rectified maps (NAME-rectified.tif) go to:"), this);
+    auto* pOutputLabel = new QLabel(QStringLiteral("Rectified &maps (NAME-rectified.tif) go to:"), this);
     m_pOutput = new QLineEdit(this);
     pOutputLabel->setBuddy(m_pOutput);
     m_pBrowseOutput = new QPushButton(QStringLiteral("Br&owse..."), this);
@@ -129,14 +131,18 @@ CSeriesReportDlg::CSeriesReportDlg(QWidget* pParent, const std::vector<SBatchRow
                                  : std::string());
         Set(kTime, bWritten || row.eStatus == EBatchStatus::Failed ? FormatFixed(row.dSeconds, 2) : std::string());
     }
+    const int nRowHeight = fontMetrics().height() + 8;
+    m_pTable->verticalHeader()->setDefaultSectionSize(nRowHeight);
     m_pTable->resizeColumnsToContents();
-    m_pTable->horizontalHeader()->setStretchLastSection(false);
-    m_pTable->setColumnWidth(kMessage, std::max(m_pTable->columnWidth(kMessage), 200));
-    int nWidth = m_pTable->frameWidth() * 2;
+    // A long message is cut at a readable width; its tip holds all of it.
+    m_pTable->setColumnWidth(kMessage, std::clamp(m_pTable->columnWidth(kMessage), 240, 560));
+    m_pTable->horizontalHeader()->setStretchLastSection(true);
+    int nWidth = m_pTable->frameWidth() * 2 + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
     for (int c = 0; c < kColumns; ++c)
         nWidth += m_pTable->columnWidth(c);
-    m_pTable->setMinimumWidth(std::min(nWidth + 24, 900));
-    m_pTable->setMinimumHeight(std::min(60 + 24 * int(aRows.size()), 360));
+    m_pTable->setMinimumWidth(std::min(nWidth, 1100));
+    m_pTable->setMinimumHeight(m_pTable->horizontalHeader()->sizeHint().height() + m_pTable->frameWidth() * 2 +
+                               nRowHeight * std::clamp(int(aRows.size()), 3, 14));
 
     auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     m_pSave = pButtons->addButton(QStringLiteral("&Save Report..."), QDialogButtonBox::ActionRole);
