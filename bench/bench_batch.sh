@@ -3,8 +3,10 @@
 # with their world files: gridmorph-cli batch (every processor, default jobs and memory)
 # against a shell loop of gdalwarp calls on the same control points (first-order, nearest
 # neighbour, exact transformer, the same output grid; one sheet at a time), and against
-# GNU parallel -j 2 of the same gdalwarp calls (xargs -P 2 when GNU parallel is not installed). Wall time
-# and peak memory (the largest resident size of any one process, from GNU time) of each.
+# GNU parallel -j 2 of the same gdalwarp calls (xargs -P 2 when GNU parallel is not installed). Wall time,
+# processor time (user + system, of the command and all it started) and peak memory (the largest
+# resident size of any one process, from GNU time) of each, and the load average before each run.
+# The batch's sheets are checked to be byte for byte the sheet of a single rectify call.
 #
 #   bench/bench_batch.sh [BUILD_FOLDER] [WORK_FOLDER] [SHEETS]   (SHEETS: default 200)
 set -euo pipefail
@@ -43,16 +45,20 @@ warp() {  # one sheet with gdalwarp
 }
 export -f warp; export work west south east north width height
 
-measure() {  # label, command...: wall seconds and peak MB
+measure() {  # label, command...: wall seconds, processor seconds, peak MB, load before
   local label=$1; shift
   rm -f "$work"/ours/* "$work"/gdal/*
   sync
-  /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null
-  read -r seconds kb < "$work/time.txt"
-  printf "%-28s %8s s %8d MB\n" "$label" "$seconds" $((kb / 1024))
+  local load; load=$(cut -d' ' -f1 /proc/loadavg)
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" >/dev/null
+  read -r seconds user system kb < "$work/time.txt"
+  printf "%-28s %8s s wall %8.2f s user+sys %6d MB peak   (load %s)\n" "$label" "$seconds" \
+    "$(awk -v u="$user" -v s="$system" 'BEGIN{print u + s}')" $((kb / 1024)) "$load"
 }
 echo "$sheets sheets of 4000 x 3000, 24-bit, to LZW TIFF ($(nproc) processors)"
 measure "gridmorph-cli batch" "$cli" batch "$table" --force
+cmp "$work/grid.tif" "$work/ours/s$(printf "%0${#sheets}d" 1).tif" \
+  || { echo "the batch's first sheet differs from rectify's" >&2; exit 1; }
 measure "gdalwarp loop" bash -c 'for f in "$work"/sheets/*.vrt; do warp "$(basename "$f" .vrt)"; done'
 if command -v parallel >/dev/null; then
   measure "gdalwarp, GNU parallel -j 2" bash -c 'ls "$work"/sheets/*.vrt | xargs -n1 basename | sed "s/.vrt$//" | parallel -j 2 warp'

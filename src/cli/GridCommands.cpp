@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "grid/AutoLocators.h"
 #include "grid/GridFinder.h"
 #include "io/Numbers.h"
 
@@ -14,26 +15,7 @@ namespace {
 
 std::string Pair(double a, double b, int nDecimals) { return FormatFixed(a, nDecimals) + "," + FormatFixed(b, nDecimals); }
 
-// "E,N" as two finite numbers.
-bool ParseMapPair(const std::string& strText, double& dEasting, double& dNorthing)
-{
-    std::stringstream stream(strText);
-    std::string strPiece;
-    double aValues[2] = {};
-    int n = 0;
-    while (std::getline(stream, strPiece, ',')) {
-        const char* pEnd = nullptr;
-        const double d = ScanNumber(strPiece.c_str(), &pEnd);
-        if (n >= 2 || strPiece.empty() || *pEnd != '\0' || !std::isfinite(d))
-            return false;
-        aValues[n++] = d;
-    }
-    dEasting = aValues[0], dNorthing = aValues[1];
-    return n == 2;
-}
-
-// A map value as printed: whole metres without decimals, others with three.
-std::string MapValue(double d) { return FormatFixed(d, d == std::floor(d) ? 0 : 3); }
+std::string MapValue(double d) { return MapValueText(d); }
 
 }  // namespace
 
@@ -82,63 +64,18 @@ int RunFindGrid(const std::vector<std::string>& aPositional)
 bool FindAutoLocators(const CDIBImage& source, const std::string* pP1Map, const std::string* pP3Map,
                       CLocatorSet& locators)
 {
-    double aGiven[4] = {};
-    if ((pP1Map != nullptr) != (pP3Map != nullptr)) {
-        std::fprintf(stderr, "gridmorph-cli: rectify failed: --auto takes the map positions of both --p1 and --p3 (E,N) "
-                             "or of neither\n");
+    std::string strProblem, strCorners;
+    if (!gridmorph::FindAutoLocators(source, pP1Map, pP3Map, locators, strProblem, strCorners)) {
+        std::fprintf(stderr, "gridmorph-cli: rectify failed: %s\n", strProblem.c_str());
+        if (!strCorners.empty())
+            std::fprintf(stderr, "gridmorph-cli: the corners found: %s\n", strCorners.c_str());
         return false;
     }
-    if (pP1Map && (!ParseMapPair(*pP1Map, aGiven[0], aGiven[1]) || !ParseMapPair(*pP3Map, aGiven[2], aGiven[3]))) {
-        std::fprintf(stderr, "gridmorph-cli: rectify failed: with --auto, --p1 and --p3 take the map position E,N\n");
-        return false;
-    }
-    const SFoundGrid grid = FindGrid(source);
-    if (!grid.bFound) {
-        std::fprintf(stderr, "gridmorph-cli: rectify failed: --auto: %s\n", grid.strWhy.c_str());
-        return false;
-    }
-    if (grid.dResidualPixels > 1.5) {
-        std::fprintf(stderr,
-                     "gridmorph-cli: rectify failed: --auto: the grid's crossings lie %s pixels (RMS) from one straight "
-                     "grid; place the locators by hand\n",
-                     FormatFixed(grid.dResidualPixels, 2).c_str());
-        return false;
-    }
-    double dE1 = 0, dN1 = 0, dE3 = 0, dN3 = 0;
-    if (pP1Map) {
-        dE1 = aGiven[0], dN1 = aGiven[1], dE3 = aGiven[2], dN3 = aGiven[3];
-        if (grid.bLabelsRead && (std::fabs(dE1 - grid.dEasting[0]) > 1e-6 || std::fabs(dN1 - grid.dNorthing[0]) > 1e-6 ||
-                                 std::fabs(dE3 - grid.dEasting[1]) > 1e-6 || std::fabs(dN3 - grid.dNorthing[1]) > 1e-6)) {
-            std::fprintf(stderr,
-                         "gridmorph-cli: rectify failed: --auto: the labels on the sheet give %s,%s and %s,%s for the "
-                         "grid corners found, not the positions given\n",
-                         MapValue(grid.dEasting[0]).c_str(), MapValue(grid.dNorthing[0]).c_str(),
-                         MapValue(grid.dEasting[1]).c_str(), MapValue(grid.dNorthing[1]).c_str());
-            return false;
-        }
-    } else if (grid.bLabelsRead) {
-        dE1 = grid.dEasting[0], dN1 = grid.dNorthing[0], dE3 = grid.dEasting[1], dN3 = grid.dNorthing[1];
-    } else {
-        std::fprintf(stderr,
-                     "gridmorph-cli: rectify failed: --auto: the coordinate labels could not be read (%s); give the map "
-                     "positions of the corners found with --p1 E,N --p3 E,N\n",
-                     grid.strLabelNote.empty() ? "none found" : grid.strLabelNote.c_str());
-        std::fprintf(stderr, "gridmorph-cli: the corners found: p1 %d,%d p3 %d,%d\n", grid.aLocators[0].nX,
-                     grid.aLocators[0].nY, grid.aLocators[2].nX, grid.aLocators[2].nY);
-        return false;
-    }
-    for (int k = 0; k < 3; ++k) {
-        locators.m_nLocatorX[k] = grid.aLocators[k].nX;
-        locators.m_nLocatorY[k] = grid.aLocators[k].nY;
-    }
-    locators.m_dEasting[0] = dE1, locators.m_dNorthing[0] = dN1;
-    locators.m_dEasting[2] = dE3, locators.m_dNorthing[2] = dN3;
-    locators.m_dEasting[1] = dE3, locators.m_dNorthing[1] = dN1;
-    locators.m_bNonRectangular = false;
     for (int k = 0; k < 3; ++k)
         std::printf("p%d: %d,%d\n", k + 1, locators.m_nLocatorX[k], locators.m_nLocatorY[k]);
-    std::printf("p1_map: %s,%s\np3_map: %s,%s\n", MapValue(dE1).c_str(), MapValue(dN1).c_str(), MapValue(dE3).c_str(),
-                MapValue(dN3).c_str());
+    std::printf("p1_map: %s,%s\np3_map: %s,%s\n", MapValue(locators.m_dEasting[0]).c_str(),
+                MapValue(locators.m_dNorthing[0]).c_str(), MapValue(locators.m_dEasting[2]).c_str(),
+                MapValue(locators.m_dNorthing[2]).c_str());
     return true;
 }
 

@@ -38,6 +38,9 @@ set(GRIDMORPH_MANUAL_SCREENSHOTS
   transform-resampling-clip.png
   coordinate-system-dialog.png
   save-transformed-coordinate-system.png
+  rectify-series-dialog.png
+  rectify-series-progress.png
+  rectify-series-report.png
 )
 set(GRIDMORPH_DOCS_DIR ${PROJECT_SOURCE_DIR}/docs)
 list(TRANSFORM GRIDMORPH_MANUAL_PAGES PREPEND ${GRIDMORPH_DOCS_DIR}/manual/ OUTPUT_VARIABLE _gridmorph_manual_files)

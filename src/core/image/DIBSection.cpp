@@ -1,5 +1,9 @@
 #include "image/DIBSection.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
+
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -27,6 +31,25 @@ bool CDIBSection::WithinMemoryLimit(int nWidth, int nHeight, int nBitCount)
     return nBytes <= GetPictureMemoryLimit() && nBytes <= std::numeric_limits<std::size_t>::max() / 2;
 }
 
+namespace {
+
+// A large picture's pages are asked for 2 MB at a time where the system gives such pages
+// on request: the first write to each page of a fresh block costs a page fault, and a
+// picture of 36 MB in 4 KB pages takes nine thousand of them (a third of a rectification's
+// system time on a virtual machine). The pages stay zero until written.
+void AskForLargePages(void* pBlock, std::uint64_t nBytes)
+{
+    constexpr std::uintptr_t kLargePage = std::uintptr_t(2) << 20;
+    if (nBytes < 4 * kLargePage)
+        return;
+    const std::uintptr_t nStart = (reinterpret_cast<std::uintptr_t>(pBlock) + kLargePage - 1) & ~(kLargePage - 1);
+    const std::uintptr_t nEnd = (reinterpret_cast<std::uintptr_t>(pBlock) + nBytes) & ~(kLargePage - 1);
+    if (nEnd > nStart)
+        madvise(reinterpret_cast<void*>(nStart), nEnd - nStart, MADV_HUGEPAGE);  // a hint: failure changes nothing
+}
+
+}  // namespace
+
 int CDIBSection::Create(int nWidth, int nHeight, int nBitCount, std::unique_ptr<CDIBSection>& pCreated)
 {
     pCreated.reset();
@@ -43,6 +66,7 @@ int CDIBSection::Create(int nWidth, int nHeight, int nBitCount, std::unique_ptr<
     auto* pBits = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(nBytes), 1));
     if (!pBits)
         return kNotEnoughMemory;
+    AskForLargePages(pBits, nBytes);
     std::unique_ptr<CDIBSection> pSection(new CDIBSection());
     pSection->m_nWidth = nWidth;
     pSection->m_nHeight = nHeight;

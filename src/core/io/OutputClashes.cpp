@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
@@ -75,46 +76,75 @@ void COutputSet::AddWritten(const std::string& strPath, const std::string& strRo
         m_aEntries.push_back(SEntry{strPath, strRole, true});
 }
 
-std::string COutputSet::FindClash() const
+void COutputSet::Truncate(std::size_t nCount)
 {
-    struct SFacts {
-        std::vector<std::string> aKeys;
-        bool bExists = false;
-        dev_t nDevice = 0;
-        ino_t nInode = 0;
-    };
-    std::vector<SFacts> aFacts(m_aEntries.size());
-    for (std::size_t i = 0; i < m_aEntries.size(); ++i) {
-        aFacts[i].aKeys = NameKeys(m_aEntries[i].strPath);
+    if (nCount < m_aEntries.size())
+        m_aEntries.resize(nCount);
+    if (nCount < m_aFacts.size())
+        m_aFacts.resize(nCount);
+}
+
+const COutputSet::SFacts& COutputSet::Facts(std::size_t i) const
+{
+    while (m_aFacts.size() <= i) {
+        const std::string& strPath = m_aEntries[m_aFacts.size()].strPath;
+        SFacts facts;
+        facts.aKeys = NameKeys(strPath);
         struct stat info {};
-        if (stat(m_aEntries[i].strPath.c_str(), &info) == 0) {
-            aFacts[i].bExists = true;
-            aFacts[i].nDevice = info.st_dev;
-            aFacts[i].nInode = info.st_ino;
+        if (stat(strPath.c_str(), &info) == 0) {
+            facts.bExists = true;
+            facts.nDevice = info.st_dev;
+            facts.nInode = info.st_ino;
         }
+        m_aFacts.push_back(std::move(facts));
     }
+    return m_aFacts[i];
+}
+
+bool COutputSet::Same(std::size_t a, std::size_t b) const
+{
+    Facts(std::max(a, b));  // looked up before either is referred to: the list grows
+    const SFacts& first = m_aFacts[a];
+    const SFacts& second = m_aFacts[b];
+    if (first.bExists && second.bExists && first.nDevice == second.nDevice && first.nInode == second.nInode)
+        return true;
+    for (const std::string& strKey : first.aKeys)
+        for (const std::string& strOther : second.aKeys)
+            if (strKey == strOther)
+                return true;
+    return false;
+}
+
+std::optional<COutputSet::SClash> COutputSet::FindClashFrom(std::size_t nFirst) const
+{
     for (std::size_t w = 0; w < m_aEntries.size(); ++w) {
         if (!m_aEntries[w].bWritten)
             continue;
         // Reads first: replacing what the work reads is the worse fault to name.
         for (int nPass = 0; nPass < 2; ++nPass) {
-            for (std::size_t o = 0; o < m_aEntries.size(); ++o) {
+            for (std::size_t o = w < nFirst ? nFirst : 0; o < m_aEntries.size(); ++o) {
                 if (o == w || m_aEntries[o].bWritten != (nPass == 1))
                     continue;
                 if (m_aEntries[o].bWritten && o < w)
                     continue;  // a pair of outputs is named once, the earlier one first
-                bool bSame = aFacts[w].bExists && aFacts[o].bExists && aFacts[w].nDevice == aFacts[o].nDevice &&
-                             aFacts[w].nInode == aFacts[o].nInode;
-                for (const std::string& strKey : aFacts[w].aKeys)
-                    for (const std::string& strOther : aFacts[o].aKeys)
-                        bSame = bSame || strKey == strOther;
-                if (bSame)
-                    return m_aEntries[w].strRole + " " + m_aEntries[w].strPath + " is the same file as " +
-                           m_aEntries[o].strRole + " " + m_aEntries[o].strPath + " and would replace it";
+                if (Same(w, o))
+                    return SClash{w, o};
             }
         }
     }
-    return std::string();
+    return std::nullopt;
+}
+
+std::string COutputSet::FindClash() const
+{
+    m_aFacts.clear();  // the files as they are now
+    const std::optional<SClash> clash = FindClashFrom(0);
+    if (!clash)
+        return std::string();
+    const SEntry& written = m_aEntries[clash->nWritten];
+    const SEntry& other = m_aEntries[clash->nOther];
+    return written.strRole + " " + written.strPath + " is the same file as " + other.strRole + " " + other.strPath +
+           " and would replace it";
 }
 
 }  // namespace gridmorph

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,13 +30,38 @@ public:
     // replace in.TFW, the world file of the input"), or "" when there is none.
     std::string FindClash() const;
 
+    // A growing set checked a piece at a time (the rows of a batch): the first clash that
+    // involves an entry from nFirst on, as the written entry and the other one; entries
+    // before nFirst, checked already, are not compared with each other again. What is
+    // known of each file on disc is looked up once.
+    struct SClash {
+        std::size_t nWritten = 0;
+        std::size_t nOther = 0;
+    };
+    std::optional<SClash> FindClashFrom(std::size_t nFirst) const;
+    std::size_t Count() const { return m_aEntries.size(); }
+    const std::string& Path(std::size_t i) const { return m_aEntries[i].strPath; }
+    const std::string& Role(std::size_t i) const { return m_aEntries[i].strRole; }
+    bool Written(std::size_t i) const { return m_aEntries[i].bWritten; }
+    // Leaves out the entries from nCount on (a piece that was refused).
+    void Truncate(std::size_t nCount);
+
 private:
+    struct SFacts {
+        std::vector<std::string> aKeys;
+        bool bExists = false;
+        dev_t nDevice = 0;
+        ino_t nInode = 0;
+    };
     struct SEntry {
         std::string strPath;
         std::string strRole;
         bool bWritten = false;
     };
     std::vector<SEntry> m_aEntries;
+    mutable std::vector<SFacts> m_aFacts;  // of the entries looked up so far
+    const SFacts& Facts(std::size_t i) const;
+    bool Same(std::size_t a, std::size_t b) const;
 };
 
 }  // namespace gridmorph

@@ -49,6 +49,7 @@ enum ECommand : int {
     ID_ACTION_SAVE_LOCATORS = 32797,
     ID_ACTION_FIND_GRID = 32798,
     ID_VIEW_SNAP_TO_GRID = 32799,
+    ID_FILE_RECTIFY_SERIES = 32800,
 };
 
 }  // namespace gridmorph

@@ -48,6 +48,8 @@ public:
     const CRecentFileList& RecentFiles() const { return *m_pRecentFiles; }
 
     CPlatform& Platform() { return *m_pPlatform; }
+    // The Qt platform when it is the one in use (its progress panel), else null.
+    CQtPlatform* QtPlatform() const { return m_pQtPlatform; }
     COrvexR4Doc* Document() const { return m_pDocument.get(); }
     COrvexFrame* Frame() const { return m_pFrame.get(); }
 

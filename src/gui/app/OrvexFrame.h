@@ -79,6 +79,9 @@ private:
     // The toolbar buttons for the steps, the fourth corner's pane and help (FrameJobCommands.cpp).
     void CreateJobCommands();
     void UpdateJobCommandUI();
+    // File > Rectify Series (FrameSeriesCommand.cpp): a table or a folder of scans
+    // rectified by the core's batch on a thread of its own, then its report.
+    void OnFileRectifySeries();
     // F1 in the main window: the step of the rectification the user has reached.
     unsigned long HelpContextNow() const;
     void OnContextHelp();

@@ -3,6 +3,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -21,17 +22,39 @@ CProgressPanel::CProgressPanel(QWidget* pParent) : QFrame(pParent)
     m_pProgress = new QProgressBar(m_pGroup);
     m_pProgress->setTextVisible(false);
     m_pProgress->setRange(0, 1000);
+    m_pCancel = new QPushButton(QStringLiteral("Cancel"), m_pGroup);
+    m_pCancel->setObjectName(QStringLiteral("progressCancel"));
+    m_pCancel->hide();
+    connect(m_pCancel, &QPushButton::clicked, this, [this] {
+        m_pCancel->setEnabled(false);
+        if (m_fnCancel)
+            m_fnCancel();
+    });
     auto* pGroupLayout = new QVBoxLayout(m_pGroup);
     pGroupLayout->addWidget(m_pText, 1);
     pGroupLayout->addWidget(m_pProgress);
+    pGroupLayout->addWidget(m_pCancel, 0, Qt::AlignRight);
     auto* pLayout = new QVBoxLayout(this);
     pLayout->setContentsMargins(6, 2, 6, 6);
     pLayout->addWidget(m_pGroup);
     // Room for a file name after "Copying " and the bar; the panel sits at the origin
     // of the client area, over whatever lies there.
-    setFixedSize(std::max(360, sizeHint().width()), std::max(96, sizeHint().height()));
+    FitSize();
     move(0, 0);
     hide();
+}
+
+void CProgressPanel::FitSize()
+{
+    setFixedSize(std::max(360, sizeHint().width()), std::max(96, sizeHint().height()));
+}
+
+void CProgressPanel::SetCancel(std::function<void()> fnCancel)
+{
+    m_fnCancel = std::move(fnCancel);
+    m_pCancel->setEnabled(true);
+    m_pCancel->setVisible(bool(m_fnCancel));
+    FitSize();
 }
 
 QString CProgressPanel::Text() const { return m_pText->text(); }
@@ -114,6 +137,8 @@ void CProgressPanel::EndProgress()
     m_pProgress->hide();
     hide();
     m_nShownStep = -1;
+    if (m_fnCancel)
+        SetCancel({});
 }
 
 }  // namespace gridmorph

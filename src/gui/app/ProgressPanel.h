@@ -3,10 +3,12 @@
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QString>
+#include <functional>
 
 class QGroupBox;
 class QLabel;
 class QProgressBar;
+class QPushButton;
 
 namespace gridmorph {
 
@@ -24,6 +26,10 @@ public:
     void StartProgress(int nLower, int nUpper, const QString& strText);
     void SetProgress(int nPosition, const QString& strText);
     void EndProgress();
+    // A Cancel button under the bar that calls fnCancel (work that can stop, like a series
+    // of scans); none with an empty function. EndProgress takes it away.
+    void SetCancel(std::function<void()> fnCancel);
+    QPushButton* CancelButton() const { return m_pCancel; }
 
     QString Text() const;
     // The bar's shown value in steps of its width (0 .. Steps()), and how often the panel
@@ -40,6 +46,9 @@ private:
     QGroupBox* m_pGroup = nullptr;
     QLabel* m_pText = nullptr;
     QProgressBar* m_pProgress = nullptr;
+    QPushButton* m_pCancel = nullptr;
+    std::function<void()> m_fnCancel;
+    void FitSize();
     int m_nLower = 0;
     int m_nUpper = 0;
     int m_nShownStep = -1;

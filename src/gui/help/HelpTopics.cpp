@@ -26,6 +26,7 @@ const SCommandTopic kCommandTopics[] = {
     {ID_FILE_SAVE_TRANSFORMED_AS, "file-menu.html#save-transformed"},
     {ID_FILE_CREATE_WORLD_FILE, "file-menu.html#create-world-file"},
     {ID_FILE_COORDINATE_SYSTEM, "file-menu.html#coordinate-system"},
+    {ID_FILE_RECTIFY_SERIES, "file-menu.html#rectify-series"},
     {ID_FILE_MRU_FILE1, "file-menu.html#recent"},
     {ID_APP_EXIT, "file-menu.html#exit"},
     {ID_EDIT_UNDO, "action-menu.html#undo"},
@@ -78,6 +79,8 @@ const SDialogTopic kDialogTopics[] = {
     {"QFileDialog", 3131, "dialogs.html#file-dialogs"},
     {"CHelpWindow", 3132, "help-menu.html#help-window"},
     {"CCoordinateSystemDlg", 3133, "dialogs.html#coordinate-system"},
+    {"CRectifySeriesDlg", 3134, "file-menu.html#rectify-series"},
+    {"CSeriesReportDlg", 3135, "file-menu.html#series-report"},
 };
 
 }  // namespace
