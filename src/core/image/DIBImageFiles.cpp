@@ -366,8 +366,13 @@ ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, const SEncode
         std::string strWriteError;
         if (!pWriter->Open(strWriteError))
             status = SCodecStatus::Fail(codec_result::kCannotOpen, "Cannot write " + strPath + ": " + strWriteError + ".");
-        else
+        else {
+            // A picture whose rows are made on demand is made whole for an encoder that
+            // reads it whole.
+            if (m_pBitmap->m_pRowSupply && !pCodec->EncodesRowsOnDemand())
+                m_pBitmap->m_pRowSupply->MakeAllRows();
             status = pCodec->Encode(*m_pBitmap, *pWriter, options);
+        }
     }
     if (status.Failed()) {
         pWriter.reset();  // removes its temporary file

@@ -164,15 +164,20 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     if (job.fnLocatorsChecked && !locators.m_bNonRectangular)
         job.fnLocatorsChecked(source, locators);
     std::unique_ptr<CDIBWorld> pTransformed;
+    // Rows made while the file is written, unless the whole picture is wanted or the
+    // reduction to 256 colours needs it.
+    std::unique_ptr<CRowSupply> pRowsOnDemand;
+    std::unique_ptr<CRowSupply>* pStream = job.bWholePicture || job.bEightBit ? nullptr : &pRowsOnDemand;
     const ETransformResult eResult =
         locators.m_bNonRectangular
-            ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed, job.options)
-            : TransformBitmap(source, locators, source.m_nBitCount, pTransformed, job.options);
+            ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed, job.options, pStream)
+            : TransformBitmap(source, locators, source.m_nBitCount, pTransformed, job.options, pStream);
     if (eResult != ETransformResult::Done) {
         result.eFailure = ERectifyFailure::Transform;
         return result;
     }
-    source.CloseImage();  // the source's memory is not needed while the result is written
+    if (!pRowsOnDemand)
+        source.CloseImage();  // the source's memory is not needed while the result is written
     if (job.bEightBit && pTransformed->m_nBitCount != 8) {
         // A blended map reduced to the most frequent 256 colours, edges kept.
         auto pReduced = std::make_unique<CDIBWorld>();
@@ -184,7 +189,10 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
         pTransformed = std::move(pReduced);
     }
     nMessages = Messages();
-    if (pTransformed->SaveWorld(job.strOutput, job.saveOptions) != ESaveResult::Written) {
+    const ESaveResult eSaved = pTransformed->SaveWorld(job.strOutput, job.saveOptions);
+    if (pRowsOnDemand)
+        pTransformed->MutableBitmap()->m_pRowSupply = nullptr;  // its rows were given back as written
+    if (eSaved != ESaveResult::Written) {
         SetImageFailure(result, ERectifyFailure::Save, *pTransformed, job, nMessages);
         return result;
     }
