@@ -51,6 +51,11 @@ public:
     // (see GetPictureMemoryLimit) or cannot be allocated, kInvalidParameter otherwise.
     // Pixels start as zero bytes; the colour table starts black.
     static int Create(int nWidth, int nHeight, int nBitCount, std::unique_ptr<CDIBSection>& pCreated);
+    // A picture whose bottom-up rows of Stride bytes lie at pBits inside a mapped file (a
+    // BMP's pixels are stored so), kept mapped for as long as the picture lives. Null for
+    // a size or depth Create refuses.
+    static std::unique_ptr<CDIBSection> OverMappedFile(int nWidth, int nHeight, int nBitCount, std::uint8_t* pBits,
+                                                       std::shared_ptr<const void> pMapping);
     // The check Create makes before it allocates: whether the storage of such a picture
     // fits in the memory that can be had. False also for sizes no stride can describe.
     static bool WithinMemoryLimit(int nWidth, int nHeight, int nBitCount);
@@ -94,6 +99,7 @@ public:
 
 private:
     struct SFree {
+        std::shared_ptr<const void> pMapping;  // set: the bits belong to this mapped file
         void operator()(std::uint8_t* p) const;
     };
 

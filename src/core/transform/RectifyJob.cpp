@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "errors/ErrorText.h"
+#include "io/MappedFile.h"
 #include "transform/LocatorChecks.h"
 #include "transform/Resample.h"
 #include "world/DIBWorld.h"
@@ -128,7 +129,15 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     CLocatorSet& locators = result.locators;
     CDIBWorld source;
     int nMessages = Messages();
-    if (!source.OpenWorld(job.strScan, false)) {
+    // A scan rectified band by band is only read: it may be mapped instead of copied
+    // (see CMappedFile).
+    const bool bStream = !job.bWholePicture && !job.bEightBit;
+    std::optional<CScopedFileMapping> mapping;
+    if (bStream)
+        mapping.emplace();
+    const bool bOpened = source.OpenWorld(job.strScan, false);
+    mapping.reset();
+    if (!bOpened) {
         SetImageFailure(result, ERectifyFailure::Open, source, job, nMessages);
         return result;
     }
@@ -167,7 +176,7 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     // Rows made while the file is written, unless the whole picture is wanted or the
     // reduction to 256 colours needs it.
     std::unique_ptr<CRowSupply> pRowsOnDemand;
-    std::unique_ptr<CRowSupply>* pStream = job.bWholePicture || job.bEightBit ? nullptr : &pRowsOnDemand;
+    std::unique_ptr<CRowSupply>* pStream = bStream ? &pRowsOnDemand : nullptr;
     const ETransformResult eResult =
         locators.m_bNonRectangular
             ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed, job.options, pStream)

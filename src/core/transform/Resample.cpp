@@ -13,9 +13,11 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <stdexcept>
 #include <vector>
 
 #include "errors/ErrorText.h"
+#include "io/MappedFile.h"
 #include "parallel/Threads.h"
 #include "platform/MessageBox.h"
 #include "platform/Platform.h"
@@ -24,6 +26,8 @@
 
 namespace gridmorph {
 namespace {
+
+constexpr const char* kScanCutText = "The scan was cut short while it was being read; no map was written.";
 
 // Rows handed to a thread at a time: enough that the threads rarely meet at the queue,
 // few enough that the last band does not leave a thread waiting long.
@@ -188,6 +192,10 @@ public:
                 ResampleRowConverted(m_transform, m_converted, m_eResampling, m_bounds.nV0 + j, m_bounds.nU0,
                                      m_output.m_nImageWidth, m_output.m_nBitCount / 8, pRow);
         }
+        // A mapped scan cut short while it is read gives zero bytes past its new end: no
+        // file is made of such rows.
+        if (MappedFileWasCut(m_source.m_pImageBits))
+            throw std::runtime_error(kScanCutText);
     }
 
     void ReleaseRows(int nFirst, int nCount) const override

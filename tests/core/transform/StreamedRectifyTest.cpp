@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,44 @@ TEST(StreamedRectify, FilesAreTheBytesOfTheWholePictureForEveryOutputTypeAndThre
                     << test.pName << ", " << type.pExtension << " compression " << int(type.eCompression) << ", "
                     << nThreads << " threads: the streamed file differs";
             }
+        }
+    }
+}
+
+// The streamed rectification maps a BMP scan instead of copying it. A scan cut short after
+// it was opened must give a clear failure and no output, never a crash and never a map
+// made of the zero bytes past its new end; a scan read whole is unaffected.
+TEST(StreamedRectify, AScanCutShortWhileMappedFailsCleanlyAndWritesNothing)
+{
+    test::CTempFolder folder;
+    const SStreamCase test{"cut", 24, 1201, 901, 20, 40, 4, Options(EResampling::Nearest, ENoData::Black)};
+    struct SCut {
+        const char* pExtension;
+        bool bWholePicture;
+        bool bWritten;
+    };
+    for (const SCut& cut : {SCut{".tif", false, false}, SCut{".bmp", false, false}, SCut{".png", false, false},
+                            SCut{".tif", true, true}}) {
+        CDIBWorld scan;
+        test::MakePatternPicture(scan, test.nBitCount, test.nWidth, test.nHeight);
+        const std::string strScan = folder.Path("scan.bmp");
+        ASSERT_EQ(scan.SaveDIB(strScan), ESaveResult::Written);
+        SRectifyJob job;
+        job.strScan = strScan;
+        job.locators = TurnedRectangle(test);
+        job.bWholePicture = cut.bWholePicture;
+        job.strOutput = folder.Path(std::string("out") + cut.pExtension);
+        std::filesystem::remove(job.strOutput);
+        // After the scan is opened and before a row is made.
+        job.fnLocatorsChecked = [&](const CDIBWorld&, const CLocatorSet&) {
+            std::filesystem::resize_file(strScan, 5000);
+        };
+        const SRectifyResult result = RectifyScan(job);
+        EXPECT_EQ(result.Written(), cut.bWritten) << cut.pExtension << ": " << result.strError;
+        EXPECT_EQ(std::filesystem::exists(job.strOutput), cut.bWritten) << cut.pExtension;
+        if (!cut.bWritten) {
+            EXPECT_EQ(result.eFailure, ERectifyFailure::Save);
+            EXPECT_NE(result.strError.find("cut short while it was being read"), std::string::npos) << result.strError;
         }
     }
 }

@@ -10,6 +10,7 @@
 
 #include "image/codecs/CodecCommon.h"
 #include "image/codecs/ImageCodec.h"
+#include "io/MappedFile.h"
 #include "io/SafeFileWriter.h"
 #include "parallel/Threads.h"
 
@@ -335,6 +336,20 @@ SCodecStatus CBmpCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
                                   "The file is truncated: the pixels need " + std::to_string(nPixelBytes) +
                                       " bytes, the file has " + std::to_string(nAvailable) + ".");
 
+    // A bottom-up 8- or 24-bit file holds its pixels as the picture stores them: mapped
+    // when the caller allows it, they need no copy.
+    if (!bCompressed && !bTopDown && (nFileBits == 8 || nFileBits == 24) && (nFileBits == 24 || aTable.size() >= 256) &&
+        CScopedFileMapping::Allowed() &&
+        CDIBSection::WithinMemoryLimit(nWidth, nHeight, nFileBits))
+        if (std::shared_ptr<CMappedFile> pMapped = CMappedFile::Map(strPath, header.nDataOffset + nPixelBytes)) {
+            std::uint8_t* pBits = pMapped->Data() + header.nDataOffset;
+            pPicture = CDIBSection::OverMappedFile(nWidth, nHeight, nFileBits, pBits, std::move(pMapped));
+            if (pPicture) {
+                if (!aTable.empty())
+                    pPicture->SetColourTable(0, static_cast<int>(aTable.size()), aTable.data());
+                return SCodecStatus::Ok();
+            }
+        }
     if (SCodecStatus status = CreateDecodedPicture(nWidth, nHeight, nPictureBits, pPicture); status.Failed())
         return status;
     CDIBSection& picture = *pPicture;
@@ -454,7 +469,9 @@ SCodecStatus CBmpCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writ
         nFirst = std::max(0, nEnd - kStreamBandRows);
         nCount = nEnd - nFirst;
     };
-    const bool bWritten = RunOrdered(
+    bool bWritten = false;
+    try {
+        bWritten = RunOrdered(
         nThreads, nBands, 4 * nThreads,
         [&](int nBand, int) {
             int nFirst = 0, nCount = 0;
@@ -469,6 +486,9 @@ SCodecStatus CBmpCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writ
             picture.m_pRowSupply->ReleaseRows(nFirst, nCount);
             return bBandWritten;
         });
+    } catch (const std::exception& error) {  // the rows could not be made
+        return SCodecStatus::Fail(codec_result::kWriteFailed, error.what());
+    }
     return bWritten ? SCodecStatus::Ok() : failed;
 }
 
