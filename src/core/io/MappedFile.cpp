@@ -119,6 +119,22 @@ bool MappedFileWasCut(const void* pAddress)
     return false;
 }
 
+void DropMappedPages(const void* pStart, std::size_t nBytes)
+{
+    const auto nLow = reinterpret_cast<std::uintptr_t>(pStart);
+    const std::uintptr_t nHigh = nLow + nBytes;
+    for (const SSlot& slot : g_aSlots) {
+        const std::uintptr_t nStart = slot.nStart.load(std::memory_order_acquire);
+        if (nStart == 0 || nLow < nStart || nHigh > slot.nEnd.load())
+            continue;
+        static const std::uintptr_t nPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+        const std::uintptr_t nFirst = (nLow + nPage - 1) / nPage * nPage, nEnd = nHigh / nPage * nPage;
+        if (nEnd > nFirst)
+            madvise(reinterpret_cast<void*>(nFirst), nEnd - nFirst, MADV_DONTNEED);
+        return;
+    }
+}
+
 CScopedFileMapping::CScopedFileMapping() { ++t_nMappingScopes; }
 CScopedFileMapping::~CScopedFileMapping() { --t_nMappingScopes; }
 bool CScopedFileMapping::Allowed() { return t_nMappingScopes > 0; }

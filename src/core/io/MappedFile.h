@@ -40,6 +40,10 @@ private:
 // memory that is no mapped file.
 bool MappedFileWasCut(const void* pAddress);
 
+// Lets the system take back the pages of [pStart, pStart + nBytes) that lie wholly inside
+// a mapped file (they are read from the file again if touched); nothing for other memory.
+void DropMappedPages(const void* pStart, std::size_t nBytes);
+
 // Within its scope, decoders on this thread may map a file instead of reading it (for the
 // command line's rectification, which only reads its scan). Scopes nest.
 class CScopedFileMapping {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -176,7 +177,8 @@ public:
                    CDIBImage& output, const STransformOptions& options, bool bSameFormat, int nNoDataIndex)
         : m_transform(transform), m_bounds(bounds), m_source(source), m_converted(MakeResampleSource(source)),
           m_output(output), m_eResampling(options.eResampling), m_bSameFormat(bSameFormat),
-          m_aBlankRow(MakeBlankRow(output, options, nNoDataIndex))
+          m_aBlankRow(MakeBlankRow(output, options, nNoDataIndex)), m_nHighestKept(output.m_nImageHeight - 1),
+          m_nDroppedBottom(source.m_nImageHeight)
     {
     }
 
@@ -209,6 +211,7 @@ public:
         const std::uintptr_t nStart = (nLow + nPage - 1) / nPage * nPage, nEnd = nHigh / nPage * nPage;
         if (nEnd > nStart)
             madvise(reinterpret_cast<void*>(nStart), nEnd - nStart, MADV_DONTNEED);
+        DropSourceRowsBehind(nFirst, nCount);
     }
 
     void MakeAllRows() const override
@@ -225,6 +228,51 @@ public:
     }
 
 private:
+    // The source rows that no output row still to be made reads (beyond a margin for the
+    // blended kernels) are handed back when the source is a mapped file: its pages are
+    // read again from the file if ever touched, so this changes no pixel.
+    void DropSourceRowsBehind(int nFirst, int nCount) const
+    {
+        const int nHeight = m_output.m_nImageHeight;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_aReleased.empty())
+            m_aReleased.assign(static_cast<std::size_t>(nHeight), false);
+        std::fill(m_aReleased.begin() + nFirst, m_aReleased.begin() + nFirst + nCount, true);
+        while (m_nLowestKept < nHeight && m_aReleased[static_cast<std::size_t>(m_nLowestKept)])
+            ++m_nLowestKept;
+        while (m_nHighestKept >= 0 && m_aReleased[static_cast<std::size_t>(m_nHighestKept)])
+            --m_nHighestKept;
+        const int nSourceHeight = m_source.m_nImageHeight;
+        int nKeepFrom = nSourceHeight, nKeepTo = -1;  // source picture rows still read
+        if (m_nLowestKept <= m_nHighestKept) {
+            // The source row is an affine function of the output row and column, so its
+            // extremes over the rows still to be made lie at their corners.
+            double dLow = 1e300, dHigh = -1e300;
+            for (const int j : {m_nLowestKept, m_nHighestKept})
+                for (const std::int64_t i : {std::int64_t(0), std::int64_t(m_output.m_nImageWidth - 1)}) {
+                    const double b = static_cast<double>(m_bounds.nV0 + j - static_cast<std::int64_t>(m_transform.dY1)) /
+                                     m_transform.dScale;
+                    const double a = static_cast<double>(m_bounds.nU0 + i - static_cast<std::int64_t>(m_transform.dX1)) -
+                                     b * m_transform.dShear;
+                    const double y = b * m_transform.dCos + m_transform.dY1 + a * m_transform.dSin + 0.5;
+                    dLow = std::min(dLow, y);
+                    dHigh = std::max(dHigh, y);
+                }
+            constexpr double kMargin = 4.0;
+            nKeepFrom = static_cast<int>(std::clamp(std::floor(dLow - kMargin), 0.0, double(nSourceHeight)));
+            nKeepTo = static_cast<int>(std::clamp(std::ceil(dHigh + kMargin), -1.0, double(nSourceHeight - 1)));
+        }
+        const std::size_t nStride = static_cast<std::size_t>(m_source.m_nStride);
+        auto Drop = [&](int nFromRow, int nToRow) {  // source picture rows [nFromRow, nToRow)
+            if (nToRow > nFromRow)
+                DropMappedPages(m_source.StorageRow(nSourceHeight - nToRow), static_cast<std::size_t>(nToRow - nFromRow) * nStride);
+        };
+        Drop(m_nDroppedTop, nKeepFrom);
+        m_nDroppedTop = std::max(m_nDroppedTop, nKeepFrom);
+        Drop(std::max(nKeepTo + 1, m_nDroppedTop), m_nDroppedBottom);
+        m_nDroppedBottom = std::min(m_nDroppedBottom, std::max(nKeepTo + 1, m_nDroppedTop));
+    }
+
     const SRectifyingTransform m_transform;
     const STransformBounds m_bounds;
     const CDIBImage& m_source;
@@ -233,6 +281,11 @@ private:
     const EResampling m_eResampling;
     const bool m_bSameFormat;
     const std::vector<std::uint8_t> m_aBlankRow;
+    mutable std::mutex m_mutex;
+    mutable std::vector<bool> m_aReleased;  // output rows written
+    mutable int m_nLowestKept = 0, m_nHighestKept = std::numeric_limits<int>::max();
+    mutable int m_nDroppedTop = 0;                                   // source rows [0, this) dropped
+    mutable int m_nDroppedBottom = std::numeric_limits<int>::max();  // and [this, height)
 };
 
 // The rectified picture's edges and coordinate system.
