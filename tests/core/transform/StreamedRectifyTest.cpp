@@ -3,6 +3,7 @@
 // it, for every output type, depth, rotation, outside treatment and thread count.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -49,12 +50,10 @@ CLocatorSet TurnedRectangle(const SStreamCase& test)
     const double dLength = std::sqrt(double(dx) * dx + double(dy) * dy);
     const double aE[3] = {500000.0, 500000.0 + dLength, 500000.0 + dLength};
     const double aN[3] = {4000000.0, 4000000.0, 4000000.0 - dLength * 3 / 4};
-    for (int i = 0; i < 3; ++i) {
-        locators.m_nLocatorX[i] = aX[i];
-        locators.m_nLocatorY[i] = aY[i];
-        locators.m_dEasting[i] = aE[i];
-        locators.m_dNorthing[i] = aN[i];
-    }
+    std::copy(aX, aX + 3, locators.m_nLocatorX);
+    std::copy(aY, aY + 3, locators.m_nLocatorY);
+    std::copy(aE, aE + 3, locators.m_dEasting);
+    std::copy(aN, aN + 3, locators.m_dNorthing);
     return locators;
 }
 
