@@ -617,6 +617,9 @@ SFoundGrid FindGrid(const CDIBImage& picture, const SFindGridOptions& options)
             grid.aX[n] = rx;
             grid.aY[n] = ry;
         }
+        // A row of crossings reads pieces of a few hundred rows across the picture; a
+        // mapped picture hands them back before the next row of crossings.
+        reader.DoneWithRows(0, reader.Height());
     }
     // One affine grid through the crossings found. A whole line off it (the frame, a line
     // of the margin that fell near the spacing) is no grid line; a single crossing far off

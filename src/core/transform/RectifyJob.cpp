@@ -172,6 +172,10 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     }
     if (job.fnLocatorsChecked && !locators.m_bNonRectangular)
         job.fnLocatorsChecked(source, locators);
+    // The pages of a mapped scan that the finding and the checks read go back; the
+    // transform reads its rows from the file again as it needs them.
+    if (source.HasImage())
+        DropMappedPages(source.StorageRow(0), static_cast<std::size_t>(source.m_nStride) * source.m_nImageHeight);
     std::unique_ptr<CDIBWorld> pTransformed;
     // Rows made while the file is written, unless the whole picture is wanted or the
     // reduction to 256 colours needs it.
