@@ -66,4 +66,25 @@ for input in none lzw bmp; do
   echo "  streamed and whole outputs: $same"
   unset best_wall best_user best_sys peak
 done
+# LARGE=1: also a 40000 x 30000 scan (1.2 gigapixels; 3.6 GB as BMP and as TIFF, and as
+# much again for each output: about 15 GB of disc), one run of each, output uncompressed.
+if [ "${LARGE:-0}" = 1 ]; then
+  large="$work/large"; mkdir -p "$large"
+  [ -f "$large/source.tif" ] || "$build/bench/bench_resample" "$root/data/sample/sample-map.jpg" --make-source "$large/source.tif" 40000x30000
+  [ -f "$large/source.bmp" ] || gdal_translate -q -of BMP "$large/source.tif" "$large/source.bmp"
+  lp=(--p1 667,667,500000,6100000 --p2 39333,1333 --p3 39133,29333,538672,6071999 --compress none --yes)
+  gdal_translate -q -of VRT -gcp 667.5 667.5 500000 6100000 -gcp 39333.5 1333.5 538672 6100000 \
+    -gcp 39133.5 29333.5 538672 6071999 "$large/source.tif" "$large/source.vrt"
+  echo "40000 x 30000: wall user sys peak_MB"
+  for input in bmp tif; do
+    rm -f "$large/ours.tif"
+    echo "ours, $input scan: $(measure "$cli" rectify "$large/source.$input" "$large/ours.tif" "${lp[@]}")"
+  done
+  read -r width height < <("$cli" info "$large/ours.tif" | awk '/^width/{w=$2} /^height/{h=$2} END{print w, h}')
+  read -r west north east south < <("$cli" world "$large/ours.tif" | awk '/^outside_west/{w=$2} /^outside_north/{n=$2} /^outside_east/{e=$2} /^outside_south/{s=$2} END{print w, n, e, s}')
+  rm -f "$large/ours.tif"
+  echo "gdalwarp: $(measure env GDAL_NUM_THREADS=1 gdalwarp -q -overwrite -order 1 -r near -et 0 -wo NUM_THREADS=1 \
+    -te "$west" "$south" "$east" "$north" -ts "$width" "$height" -co COMPRESS=NONE -co BIGTIFF=YES "$large/source.vrt" "$large/gdal.tif")"
+  rm -f "$large/gdal.tif"
+fi
 echo "load after: $(uptime | sed 's/.*load average: //')"
