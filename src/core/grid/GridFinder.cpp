@@ -20,6 +20,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "grid/GridInternal.h"
+#include "io/MappedFile.h"
 #include "parallel/Threads.h"
 
 namespace gridmorph {
@@ -56,6 +57,12 @@ void CGreyReader::GreyRow(int y, std::uint8_t* pOut) const
     }
     for (int x = 0; x < m_nWidth; ++x, p += m_nStep)
         pOut[x] = std::uint8_t((p[2] * 77 + p[1] * 150 + p[0] * 29) >> 8);
+}
+
+void CGreyReader::DoneWithRows(int y0, int y1) const
+{
+    if (y1 > y0)
+        DropMappedPages(m_pBottom + std::ptrdiff_t(m_nHeight - y1) * m_nStride, std::size_t(y1 - y0) * std::size_t(m_nStride));
 }
 
 cv::Mat CGreyReader::Crop(int nLeft, int nTop, int nWidth, int nHeight) const
@@ -115,6 +122,7 @@ cv::Mat ReduceDarkest(const CGreyReader& reader, int nFactor)
                     pOut[rx] = o;
                 }
             }
+            reader.DoneWithRows(ry * nFactor, y1);
         }
     };
     const int nThreads = std::max(1, std::min(GetThreadCount(), nH / 16 + 1));
@@ -609,6 +617,9 @@ SFoundGrid FindGrid(const CDIBImage& picture, const SFindGridOptions& options)
             grid.aX[n] = rx;
             grid.aY[n] = ry;
         }
+        // A row of crossings reads pieces of a few hundred rows across the picture; a
+        // mapped picture hands them back before the next row of crossings.
+        reader.DoneWithRows(0, reader.Height());
     }
     // One affine grid through the crossings found. A whole line off it (the frame, a line
     // of the margin that fell near the spacing) is no grid line; a single crossing far off

@@ -30,6 +30,9 @@ public:
     }
     // Grey of picture row y, all of it.
     void GreyRow(int y, std::uint8_t* pOut) const;
+    // Says that rows [y0, y1) will not be read again soon: a picture over a mapped file
+    // hands their pages back (they are read from the file again if touched).
+    void DoneWithRows(int y0, int y1) const;
     // Grey of a rectangle into a CV_8U matrix (the rectangle is clipped to the picture;
     // pixels outside are white).
     cv::Mat Crop(int nLeft, int nTop, int nWidth, int nHeight) const;

@@ -366,8 +366,17 @@ ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, const SEncode
         std::string strWriteError;
         if (!pWriter->Open(strWriteError))
             status = SCodecStatus::Fail(codec_result::kCannotOpen, "Cannot write " + strPath + ": " + strWriteError + ".");
-        else
-            status = pCodec->Encode(*m_pBitmap, *pWriter, options);
+        else {
+            // A picture whose rows are made on demand is made whole for an encoder that
+            // reads it whole.
+            try {
+                if (m_pBitmap->m_pRowSupply && !pCodec->EncodesRowsOnDemand())
+                    m_pBitmap->m_pRowSupply->MakeAllRows();
+                status = pCodec->Encode(*m_pBitmap, *pWriter, options);
+            } catch (const std::runtime_error& error) {  // rows that could not be made
+                status = SCodecStatus::Fail(codec_result::kWriteFailed, error.what());
+            }
+        }
     }
     if (status.Failed()) {
         pWriter.reset();  // removes its temporary file

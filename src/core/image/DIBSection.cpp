@@ -12,7 +12,26 @@
 
 namespace gridmorph {
 
-void CDIBSection::SFree::operator()(std::uint8_t* p) const { std::free(p); }
+void CDIBSection::SFree::operator()(std::uint8_t* p) const
+{
+    if (!pMapping)
+        std::free(p);
+}
+
+std::unique_ptr<CDIBSection> CDIBSection::OverMappedFile(int nWidth, int nHeight, int nBitCount, std::uint8_t* pBits,
+                                                         std::shared_ptr<const void> pMapping)
+{
+    const std::int64_t nStride = StrideFor(nWidth, nBitCount);
+    if ((nBitCount != 8 && nBitCount != 24) || nWidth < 1 || nHeight < 1 || nStride < 0 || !pBits || !pMapping)
+        return nullptr;
+    std::unique_ptr<CDIBSection> pSection(new CDIBSection());
+    pSection->m_nWidth = nWidth;
+    pSection->m_nHeight = nHeight;
+    pSection->m_nBitCount = nBitCount;
+    pSection->m_nStride = static_cast<int>(nStride);
+    pSection->m_pBits = std::unique_ptr<std::uint8_t, SFree>(pBits, SFree{std::move(pMapping)});
+    return pSection;
+}
 
 std::int64_t CDIBSection::StrideFor(std::int64_t nWidth, int nBitCount)
 {

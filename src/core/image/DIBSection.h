@@ -19,6 +19,20 @@ struct SNoDataValue {
     std::uint8_t nRed = 0, nGreen = 0, nBlue = 0;  // 24-bit pictures: the colour
 };
 
+// The rows of a picture that are made when an encoder asks for them, so that a large
+// picture never exists whole in memory (the command line's rectification). MakeRows fills
+// picture rows [nFirst, nFirst + nCount) on the calling thread (different threads ask for
+// different rows); ReleaseRows says that those rows have been encoded and their memory may
+// go back to the system (they read as zero bytes afterwards); MakeAllRows fills every row,
+// on the core's threads, for an encoder that reads the picture as a whole.
+class CRowSupply {
+public:
+    virtual ~CRowSupply() = default;
+    virtual void MakeRows(int nFirst, int nCount) const = 0;
+    virtual void ReleaseRows(int nFirst, int nCount) const = 0;
+    virtual void MakeAllRows() const = 0;
+};
+
 // The bitmap that holds a picture's pixels: bottom-up storage (storage row 0 is the
 // bottom row of the picture) with rows padded to a multiple of 4 bytes, and for indexed
 // depths its own colour table of 2^depth entries. It plays the part of the platform's
@@ -37,6 +51,11 @@ public:
     // (see GetPictureMemoryLimit) or cannot be allocated, kInvalidParameter otherwise.
     // Pixels start as zero bytes; the colour table starts black.
     static int Create(int nWidth, int nHeight, int nBitCount, std::unique_ptr<CDIBSection>& pCreated);
+    // A picture whose bottom-up rows of Stride bytes lie at pBits inside a mapped file (a
+    // BMP's pixels are stored so), kept mapped for as long as the picture lives. Null for
+    // a size or depth Create refuses.
+    static std::unique_ptr<CDIBSection> OverMappedFile(int nWidth, int nHeight, int nBitCount, std::uint8_t* pBits,
+                                                       std::shared_ptr<const void> pMapping);
     // The check Create makes before it allocates: whether the storage of such a picture
     // fits in the memory that can be had. False also for sizes no stride can describe.
     static bool WithinMemoryLimit(int nWidth, int nHeight, int nBitCount);
@@ -73,9 +92,14 @@ public:
     std::array<std::uint32_t, 3> m_aBitFields{0x7C00, 0x03E0, 0x001F};
     // No data in this picture, when a rectification marked it (none by default).
     SNoDataValue m_noData;
+    // When set, the rows are made on demand (see CRowSupply): an encoder that takes rows
+    // in bands asks for each band and releases it once written; any other reader calls
+    // MakeAllRows first. Not owned.
+    const CRowSupply* m_pRowSupply = nullptr;
 
 private:
     struct SFree {
+        std::shared_ptr<const void> pMapping;  // set: the bits belong to this mapped file
         void operator()(std::uint8_t* p) const;
     };
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "errors/ErrorText.h"
+#include "io/MappedFile.h"
 #include "transform/LocatorChecks.h"
 #include "transform/Resample.h"
 #include "world/DIBWorld.h"
@@ -128,7 +129,15 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     CLocatorSet& locators = result.locators;
     CDIBWorld source;
     int nMessages = Messages();
-    if (!source.OpenWorld(job.strScan, false)) {
+    // A scan rectified band by band is only read: it may be mapped instead of copied
+    // (see CMappedFile).
+    const bool bStream = !job.bWholePicture && !job.bEightBit;
+    std::optional<CScopedFileMapping> mapping;
+    if (bStream)
+        mapping.emplace();
+    const bool bOpened = source.OpenWorld(job.strScan, false);
+    mapping.reset();
+    if (!bOpened) {
         SetImageFailure(result, ERectifyFailure::Open, source, job, nMessages);
         return result;
     }
@@ -163,16 +172,25 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     }
     if (job.fnLocatorsChecked && !locators.m_bNonRectangular)
         job.fnLocatorsChecked(source, locators);
+    // The pages of a mapped scan that the finding and the checks read go back; the
+    // transform reads its rows from the file again as it needs them.
+    if (source.HasImage())
+        DropMappedPages(source.StorageRow(0), static_cast<std::size_t>(source.m_nStride) * source.m_nImageHeight);
     std::unique_ptr<CDIBWorld> pTransformed;
+    // Rows made while the file is written, unless the whole picture is wanted or the
+    // reduction to 256 colours needs it.
+    std::unique_ptr<CRowSupply> pRowsOnDemand;
+    std::unique_ptr<CRowSupply>* pStream = bStream ? &pRowsOnDemand : nullptr;
     const ETransformResult eResult =
         locators.m_bNonRectangular
-            ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed, job.options)
-            : TransformBitmap(source, locators, source.m_nBitCount, pTransformed, job.options);
+            ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed, job.options, pStream)
+            : TransformBitmap(source, locators, source.m_nBitCount, pTransformed, job.options, pStream);
     if (eResult != ETransformResult::Done) {
         result.eFailure = ERectifyFailure::Transform;
         return result;
     }
-    source.CloseImage();  // the source's memory is not needed while the result is written
+    if (!pRowsOnDemand)
+        source.CloseImage();  // the source's memory is not needed while the result is written
     if (job.bEightBit && pTransformed->m_nBitCount != 8) {
         // A blended map reduced to the most frequent 256 colours, edges kept.
         auto pReduced = std::make_unique<CDIBWorld>();
@@ -184,7 +202,10 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
         pTransformed = std::move(pReduced);
     }
     nMessages = Messages();
-    if (pTransformed->SaveWorld(job.strOutput, job.saveOptions) != ESaveResult::Written) {
+    const ESaveResult eSaved = pTransformed->SaveWorld(job.strOutput, job.saveOptions);
+    if (pRowsOnDemand)
+        pTransformed->MutableBitmap()->m_pRowSupply = nullptr;  // its rows were given back as written
+    if (eSaved != ESaveResult::Written) {
         SetImageFailure(result, ERectifyFailure::Save, *pTransformed, job, nMessages);
         return result;
     }

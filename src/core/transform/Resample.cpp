@@ -1,5 +1,8 @@
 #include "transform/Resample.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -10,8 +13,12 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
 
 #include "errors/ErrorText.h"
+#include "io/MappedFile.h"
 #include "parallel/Threads.h"
 #include "platform/MessageBox.h"
 #include "platform/Platform.h"
@@ -20,6 +27,8 @@
 
 namespace gridmorph {
 namespace {
+
+constexpr const char* kScanCutText = "The scan was cut short while it was being read; no map was written.";
 
 // Rows handed to a thread at a time: enough that the threads rarely meet at the queue,
 // few enough that the last band does not leave a thread waiting long.
@@ -115,14 +124,15 @@ int FindUnusedIndex(const CDIBImage& source)
 // Fills a new output with its no-data value and records the value in the picture for the
 // encoders. A 32-bit output keeps its zero bytes: alpha 0 everywhere the scan does not
 // reach.
-void MarkNoData(CDIBImage& output, const STransformOptions& options, int nNoDataIndex)
+void MarkNoData(CDIBImage& output, const STransformOptions& options, int nNoDataIndex, bool bFill)
 {
     SNoDataValue& noData = output.MutableBitmap()->m_noData;
     noData.bSet = true;
     noData.bTransparent = options.eNoData == ENoData::Transparent;
     if (output.m_nBitCount == 8) {
         noData.nIndex = nNoDataIndex;
-        std::memset(output.m_pImageBits, nNoDataIndex, static_cast<std::size_t>(output.m_nStride) * output.m_nImageHeight);
+        if (bFill)
+            std::memset(output.m_pImageBits, nNoDataIndex, static_cast<std::size_t>(output.m_nStride) * output.m_nImageHeight);
     } else if (output.m_nBitCount == 24) {
         // An index given for a full-colour output is a grey value, as one no-data number
         // stands for all three bands in other programs.
@@ -131,8 +141,165 @@ void MarkNoData(CDIBImage& output, const STransformOptions& options, int nNoData
         noData.nRed = bIndex ? nGrey : options.nNoDataRed;
         noData.nGreen = bIndex ? nGrey : options.nNoDataGreen;
         noData.nBlue = bIndex ? nGrey : options.nNoDataBlue;
-        output.FillImage(FILL_COLOUR, noData.nRed, noData.nGreen, noData.nBlue);
+        if (bFill)
+            output.FillImage(FILL_COLOUR, noData.nRed, noData.nGreen, noData.nBlue);
     }
+}
+
+// A fresh output row as the whole-picture path leaves it before resampling: the
+// no-data value (or the black index of an 8-bit palette whose black is not index 0) on
+// every pixel, padding included where that path fills the padding too.
+std::vector<std::uint8_t> MakeBlankRow(const CDIBImage& output, const STransformOptions& options, int nNoDataIndex)
+{
+    std::vector<std::uint8_t> aRow(static_cast<std::size_t>(output.m_nStride), 0);
+    if (output.m_nBitCount == 8) {
+        if (options.eNoData != ENoData::Black)
+            std::fill(aRow.begin(), aRow.end(), static_cast<std::uint8_t>(nNoDataIndex));
+        else
+            std::fill(aRow.begin(), aRow.end(),
+                      static_cast<std::uint8_t>(output.m_pPalette->GetNearestPaletteIndex(0, 0, 0)));
+    } else if (output.m_nBitCount == 24 && options.eNoData != ENoData::Black) {
+        const SNoDataValue& noData = output.Bitmap()->m_noData;
+        for (int x = 0; x < output.m_nImageWidth; ++x) {
+            aRow[3 * static_cast<std::size_t>(x)] = noData.nBlue;
+            aRow[3 * static_cast<std::size_t>(x) + 1] = noData.nGreen;
+            aRow[3 * static_cast<std::size_t>(x) + 2] = noData.nRed;
+        }
+    }
+    return aRow;
+}
+
+// The rows of a rectified picture made when an encoder asks for them, each by the same
+// row functions as the whole-picture path, on a blank row.
+class CResampledRows final : public CRowSupply {
+public:
+    CResampledRows(const SRectifyingTransform& transform, const STransformBounds& bounds, const CDIBImage& source,
+                   CDIBImage& output, const STransformOptions& options, bool bSameFormat, int nNoDataIndex)
+        : m_transform(transform), m_bounds(bounds), m_source(source), m_converted(MakeResampleSource(source)),
+          m_output(output), m_eResampling(options.eResampling), m_bSameFormat(bSameFormat),
+          m_aBlankRow(MakeBlankRow(output, options, nNoDataIndex)), m_nHighestKept(output.m_nImageHeight - 1),
+          m_nDroppedBottom(source.m_nImageHeight)
+    {
+    }
+
+    void MakeRows(int nFirst, int nCount) const override
+    {
+        const int nHeight = m_output.m_nImageHeight;
+        for (int j = nFirst; j < nFirst + nCount; ++j) {
+            std::uint8_t* pRow = m_output.StorageRow(nHeight - 1 - j);
+            std::memcpy(pRow, m_aBlankRow.data(), m_aBlankRow.size());
+            if (m_bSameFormat)
+                ResampleRow(m_transform, m_source, m_bounds.nV0 + j, m_bounds.nU0, m_output.m_nImageWidth, pRow);
+            else
+                ResampleRowConverted(m_transform, m_converted, m_eResampling, m_bounds.nV0 + j, m_bounds.nU0,
+                                     m_output.m_nImageWidth, m_output.m_nBitCount / 8, pRow);
+        }
+        // A mapped scan cut short while it is read gives zero bytes past its new end: no
+        // file is made of such rows.
+        if (MappedFileWasCut(m_source.m_pImageBits))
+            throw std::runtime_error(kScanCutText);
+    }
+
+    void ReleaseRows(int nFirst, int nCount) const override
+    {
+        // Only whole pages inside the rows go back: a page shared with a neighbouring
+        // band may still be in use.
+        static const std::uintptr_t nPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+        const int nHeight = m_output.m_nImageHeight;
+        const auto nLow = reinterpret_cast<std::uintptr_t>(m_output.StorageRow(nHeight - nFirst - nCount));
+        const std::uintptr_t nHigh = nLow + static_cast<std::uintptr_t>(nCount) * static_cast<std::uintptr_t>(m_output.m_nStride);
+        const std::uintptr_t nStart = (nLow + nPage - 1) / nPage * nPage, nEnd = nHigh / nPage * nPage;
+        if (nEnd > nStart)
+            madvise(reinterpret_cast<void*>(nStart), nEnd - nStart, MADV_DONTNEED);
+        DropSourceRowsBehind(nFirst, nCount);
+    }
+
+    void MakeAllRows() const override
+    {
+        const int nHeight = m_output.m_nImageHeight;
+        const int nBands = (nHeight + kResampleBandRows - 1) / kResampleBandRows;
+        const int nThreads = GetThreadCount();
+        RunOrdered(
+            nThreads, nBands, 4 * nThreads,
+            [&](int nBand, int) {
+                MakeRows(nBand * kResampleBandRows, std::min(kResampleBandRows, nHeight - nBand * kResampleBandRows));
+            },
+            [](int) { return true; });
+    }
+
+private:
+    // The source rows that no output row still to be made reads (beyond a margin for the
+    // blended kernels) are handed back when the source is a mapped file: its pages are
+    // read again from the file if ever touched, so this changes no pixel.
+    void DropSourceRowsBehind(int nFirst, int nCount) const
+    {
+        const int nHeight = m_output.m_nImageHeight;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_aReleased.empty())
+            m_aReleased.assign(static_cast<std::size_t>(nHeight), false);
+        std::fill(m_aReleased.begin() + nFirst, m_aReleased.begin() + nFirst + nCount, true);
+        while (m_nLowestKept < nHeight && m_aReleased[static_cast<std::size_t>(m_nLowestKept)])
+            ++m_nLowestKept;
+        while (m_nHighestKept >= 0 && m_aReleased[static_cast<std::size_t>(m_nHighestKept)])
+            --m_nHighestKept;
+        const int nSourceHeight = m_source.m_nImageHeight;
+        int nKeepFrom = nSourceHeight, nKeepTo = -1;  // source picture rows still read
+        if (m_nLowestKept <= m_nHighestKept) {
+            // The source row is an affine function of the output row and column, so its
+            // extremes over the rows still to be made lie at their corners.
+            double dLow = 1e300, dHigh = -1e300;
+            for (const int j : {m_nLowestKept, m_nHighestKept})
+                for (const std::int64_t i : {std::int64_t(0), std::int64_t(m_output.m_nImageWidth - 1)}) {
+                    const double b = static_cast<double>(m_bounds.nV0 + j - static_cast<std::int64_t>(m_transform.dY1)) /
+                                     m_transform.dScale;
+                    const double a = static_cast<double>(m_bounds.nU0 + i - static_cast<std::int64_t>(m_transform.dX1)) -
+                                     b * m_transform.dShear;
+                    const double y = b * m_transform.dCos + m_transform.dY1 + a * m_transform.dSin + 0.5;
+                    dLow = std::min(dLow, y);
+                    dHigh = std::max(dHigh, y);
+                }
+            constexpr double kMargin = 4.0;
+            nKeepFrom = static_cast<int>(std::clamp(std::floor(dLow - kMargin), 0.0, double(nSourceHeight)));
+            nKeepTo = static_cast<int>(std::clamp(std::ceil(dHigh + kMargin), -1.0, double(nSourceHeight - 1)));
+        }
+        const std::size_t nStride = static_cast<std::size_t>(m_source.m_nStride);
+        auto Drop = [&](int nFromRow, int nToRow) {  // source picture rows [nFromRow, nToRow)
+            if (nToRow > nFromRow)
+                DropMappedPages(m_source.StorageRow(nSourceHeight - nToRow), static_cast<std::size_t>(nToRow - nFromRow) * nStride);
+        };
+        Drop(m_nDroppedTop, nKeepFrom);
+        m_nDroppedTop = std::max(m_nDroppedTop, nKeepFrom);
+        Drop(std::max(nKeepTo + 1, m_nDroppedTop), m_nDroppedBottom);
+        m_nDroppedBottom = std::min(m_nDroppedBottom, std::max(nKeepTo + 1, m_nDroppedTop));
+    }
+
+    const SRectifyingTransform m_transform;
+    const STransformBounds m_bounds;
+    const CDIBImage& m_source;
+    const SResampleSource m_converted;
+    CDIBImage& m_output;
+    const EResampling m_eResampling;
+    const bool m_bSameFormat;
+    const std::vector<std::uint8_t> m_aBlankRow;
+    mutable std::mutex m_mutex;
+    mutable std::vector<bool> m_aReleased;  // output rows written
+    mutable int m_nLowestKept = 0, m_nHighestKept = std::numeric_limits<int>::max();
+    mutable int m_nDroppedTop = 0;                                   // source rows [0, this) dropped
+    mutable int m_nDroppedBottom = std::numeric_limits<int>::max();  // and [this, height)
+};
+
+// The rectified picture's edges and coordinate system.
+void SetOutputPlacement(CDIBWorld& output, const CDIBWorld& source, const CLocatorSet& locators,
+                        const SRectifyingTransform& transform, const STransformBounds& bounds)
+{
+    const std::int64_t X1 = locators.m_nLocatorX[0], Y1 = locators.m_nLocatorY[0];
+    const double E1 = locators.m_dEasting[0], N1 = locators.m_dNorthing[0];
+    output.SetEdges(E1 - static_cast<double>(X1 - bounds.nU0) * transform.dResolutionX,
+                    N1 + static_cast<double>(Y1 - bounds.nV0) * transform.dResolutionY,
+                    E1 + static_cast<double>(bounds.nU1 - X1) * transform.dResolutionX,
+                    N1 - static_cast<double>(bounds.nV1 - Y1) * transform.dResolutionY);
+    // The locators' eastings and northings are in the scan's system.
+    output.SetCoordinateSystem(source.CoordinateSystem());
 }
 
 }  // namespace
@@ -286,7 +453,8 @@ void ResampleRow(const SRectifyingTransform& transform, const CDIBImage& source,
 }
 
 ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
-                                 std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options)
+                                 std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
+                                 std::unique_ptr<CRowSupply>* pRowsOnDemand)
 {
     CWaitCursor waitCursor;
     if ((nBitCount != 8 && nBitCount != 24) || source.m_nBitCount != nBitCount) {
@@ -360,11 +528,12 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
         }
         bCreated = pNewMap->CreateImage(nOutputBits, static_cast<int>(nWidth), static_cast<int>(nHeight), FILL_NONE,
                                         0, 0, 0, pColours.get());
+        // Rows made on demand are filled as they are made (MakeBlankRow).
         if (bCreated && options.eNoData == ENoData::Black && nOutputBits == 8 &&
-            pNewMap->m_pPalette->GetNearestPaletteIndex(0, 0, 0) != 0)
+            pNewMap->m_pPalette->GetNearestPaletteIndex(0, 0, 0) != 0 && !pRowsOnDemand)
             pNewMap->FillImage(FILL_BLACK, 0, 0, 0);
         if (bCreated && options.eNoData != ENoData::Black)
-            MarkNoData(*pNewMap, options, nNoDataIndex);
+            MarkNoData(*pNewMap, options, nNoDataIndex, !pRowsOnDemand);
     }
     if (!bCreated) {
         ShowWarning(pNewMap->GetErrorMessage());
@@ -372,6 +541,16 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
     }
     pTransformedMap = std::move(pNewMap);
     CDIBWorld& output = *pTransformedMap;
+    const bool bSameFormat = !bSmooth && nOutputBits == nBitCount;
+    if (pRowsOnDemand) {
+        auto pRows = std::make_unique<CResampledRows>(transform, bounds, source, output, options, bSameFormat,
+                                                      nNoDataIndex);
+        output.MutableBitmap()->m_pRowSupply = pRows.get();
+        *pRowsOnDemand = std::move(pRows);
+    }
+    SetOutputPlacement(output, source, locators, transform, bounds);
+    if (pRowsOnDemand)
+        return ETransformResult::Done;
 
     CMessageBox progress;
     progress.StartProgress(0, output.m_nImageHeight, "Transforming Bitmap");
@@ -381,7 +560,6 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
     const int nOutputHeight = output.m_nImageHeight;
     const int nBands = (nOutputHeight + kResampleBandRows - 1) / kResampleBandRows;
     const int nThreads = GetThreadCount();
-    const bool bSameFormat = !bSmooth && nOutputBits == nBitCount;
     const SResampleSource converted = MakeResampleSource(source);
     RunOrdered(
         nThreads, nBands, 4 * nThreads,
@@ -404,19 +582,12 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
         });
     progress.EndProgress();
 
-    const std::int64_t X1 = X[0], Y1 = Y[0];
-    const double E1 = locators.m_dEasting[0], N1 = locators.m_dNorthing[0];
-    output.SetEdges(E1 - static_cast<double>(X1 - bounds.nU0) * transform.dResolutionX,
-                    N1 + static_cast<double>(Y1 - bounds.nV0) * transform.dResolutionY,
-                    E1 + static_cast<double>(bounds.nU1 - X1) * transform.dResolutionX,
-                    N1 - static_cast<double>(bounds.nV1 - Y1) * transform.dResolutionY);
-    // The locators' eastings and northings are in the scan's system.
-    output.SetCoordinateSystem(source.CoordinateSystem());
     return ETransformResult::Done;
 }
 
 ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
-                                         std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options)
+                                         std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
+                                         std::unique_ptr<CRowSupply>* pRowsOnDemand)
 {
     const int* X = locators.m_nLocatorX;
     const int* Y = locators.m_nLocatorY;
@@ -452,7 +623,7 @@ ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocator
     rectangular.m_nLocatorY[1] = static_cast<int>(nY2);
     rectangular.m_dEasting[1] = E3;
     rectangular.m_dNorthing[1] = N1;
-    return TransformBitmap(source, rectangular, nBitCount, pTransformedMap, options);
+    return TransformBitmap(source, rectangular, nBitCount, pTransformedMap, options, pRowsOnDemand);
 }
 
 }  // namespace gridmorph

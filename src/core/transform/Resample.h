@@ -53,15 +53,21 @@ void ResampleRow(const SRectifyingTransform& transform, const CDIBImage& source,
 // is as it was.
 // The options choose the resampling, a clip to the locators' rectangle and what the area
 // outside the scan becomes; their default values give the nearest-neighbour map above.
+// With pRowsOnDemand, no row is made here: the output picture is marked with a supply of
+// its rows (put in *pRowsOnDemand, which must outlive every use of the output's rows, as
+// the source must) that makes each row exactly as this function would, when an encoder
+// asks for it; the output then never needs to exist whole.
 ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
                                  std::unique_ptr<CDIBWorld>& pTransformedMap,
-                                 const STransformOptions& options = STransformOptions());
+                                 const STransformOptions& options = STransformOptions(),
+                                 std::unique_ptr<CRowSupply>* pRowsOnDemand = nullptr);
 
 // The same for three points that are not corners of a map-grid rectangle: the top-right
 // corner is built on the line from locator 3 through locator 2 and used as locator 2; the
 // caller's locators are not changed.
 ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
                                          std::unique_ptr<CDIBWorld>& pTransformedMap,
-                                         const STransformOptions& options = STransformOptions());
+                                         const STransformOptions& options = STransformOptions(),
+                                         std::unique_ptr<CRowSupply>* pRowsOnDemand = nullptr);
 
 }  // namespace gridmorph

@@ -10,10 +10,15 @@
 
 #include "image/codecs/CodecCommon.h"
 #include "image/codecs/ImageCodec.h"
+#include "io/MappedFile.h"
 #include "io/SafeFileWriter.h"
+#include "parallel/Threads.h"
 
 namespace gridmorph {
 namespace {
+
+// Rows of a picture made on demand that are made and written at a time.
+constexpr int kStreamBandRows = 32;
 
 constexpr std::uint32_t kBiRgb = 0;
 constexpr std::uint32_t kBiRle8 = 1;
@@ -59,6 +64,7 @@ public:
     SCodecStatus Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const override;
     SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer,
                         const SEncodeOptions& options) const override;
+    bool EncodesRowsOnDemand() const override { return true; }
 };
 
 SCodecStatus ReadHeader(CInputFile& file, SBmpHeader& header)
@@ -330,6 +336,20 @@ SCodecStatus CBmpCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
                                   "The file is truncated: the pixels need " + std::to_string(nPixelBytes) +
                                       " bytes, the file has " + std::to_string(nAvailable) + ".");
 
+    // A bottom-up 8- or 24-bit file holds its pixels as the picture stores them: mapped
+    // when the caller allows it, they need no copy.
+    if (!bCompressed && !bTopDown && (nFileBits == 8 || nFileBits == 24) && (nFileBits == 24 || aTable.size() >= 256) &&
+        CScopedFileMapping::Allowed() &&
+        CDIBSection::WithinMemoryLimit(nWidth, nHeight, nFileBits))
+        if (std::shared_ptr<CMappedFile> pMapped = CMappedFile::Map(strPath, header.nDataOffset + nPixelBytes)) {
+            std::uint8_t* pBits = pMapped->Data() + header.nDataOffset;
+            pPicture = CDIBSection::OverMappedFile(nWidth, nHeight, nFileBits, pBits, std::move(pMapped));
+            if (pPicture) {
+                if (!aTable.empty())
+                    pPicture->SetColourTable(0, static_cast<int>(aTable.size()), aTable.data());
+                return SCodecStatus::Ok();
+            }
+        }
     if (SCodecStatus status = CreateDecodedPicture(nWidth, nHeight, nPictureBits, pPicture); status.Failed())
         return status;
     CDIBSection& picture = *pPicture;
@@ -431,10 +451,45 @@ SCodecStatus CBmpCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writ
     }
 
     std::FILE* pFile = writer.File();
-    if (std::fwrite(aHeader.data(), 1, aHeader.size(), pFile) != aHeader.size() ||
-        std::fwrite(picture.LowestRow(), 1, picture.StorageBytes(), pFile) != picture.StorageBytes())
-        return SCodecStatus::Fail(codec_result::kWriteFailed, "Writing the bitmap failed.");
-    return SCodecStatus::Ok();
+    const SCodecStatus failed = SCodecStatus::Fail(codec_result::kWriteFailed, "Writing the bitmap failed.");
+    if (std::fwrite(aHeader.data(), 1, aHeader.size(), pFile) != aHeader.size())
+        return failed;
+    if (!picture.m_pRowSupply) {
+        if (std::fwrite(picture.LowestRow(), 1, picture.StorageBytes(), pFile) != picture.StorageBytes())
+            return failed;
+        return SCodecStatus::Ok();
+    }
+    // Rows made on demand: the file holds them bottom row first, as they are stored, so
+    // bands are made on the core's threads from the bottom up and written in turn.
+    const int nHeight = picture.Height();
+    const int nBands = (nHeight + kStreamBandRows - 1) / kStreamBandRows;
+    const int nThreads = GetThreadCount();
+    auto BandRows = [&](int nBand, int& nFirst, int& nCount) {
+        const int nEnd = nHeight - nBand * kStreamBandRows;  // picture rows [nFirst, nEnd)
+        nFirst = std::max(0, nEnd - kStreamBandRows);
+        nCount = nEnd - nFirst;
+    };
+    bool bWritten = false;
+    try {
+        bWritten = RunOrdered(
+        nThreads, nBands, 4 * nThreads,
+        [&](int nBand, int) {
+            int nFirst = 0, nCount = 0;
+            BandRows(nBand, nFirst, nCount);
+            picture.m_pRowSupply->MakeRows(nFirst, nCount);
+        },
+        [&](int nBand) {
+            int nFirst = 0, nCount = 0;
+            BandRows(nBand, nFirst, nCount);
+            const std::size_t nBytes = static_cast<std::size_t>(nCount) * picture.Stride();
+            const bool bBandWritten = std::fwrite(picture.PictureRow(nFirst + nCount - 1), 1, nBytes, pFile) == nBytes;
+            picture.m_pRowSupply->ReleaseRows(nFirst, nCount);
+            return bBandWritten;
+        });
+    } catch (const std::exception& error) {  // the rows could not be made
+        return SCodecStatus::Fail(codec_result::kWriteFailed, error.what());
+    }
+    return bWritten ? SCodecStatus::Ok() : failed;
 }
 
 }  // namespace

@@ -104,6 +104,9 @@ public:
     virtual SCodecStatus Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const = 0;
     virtual SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer,
                                 const SEncodeOptions& options) const = 0;
+    // Whether Encode asks a picture with a row supply for its rows band by band (and
+    // releases them); otherwise the saver makes every row before encoding.
+    virtual bool EncodesRowsOnDemand() const { return false; }
 };
 
 const CImageCodec& GetBmpCodec();

@@ -90,6 +90,7 @@ public:
     SCodecStatus Decode(const std::string& strPath, std::unique_ptr<CDIBSection>& pPicture) const override;
     SCodecStatus Encode(const CDIBSection& picture, CSafeFileWriter& writer,
                         const SEncodeOptions& options) const override;
+    bool EncodesRowsOnDemand() const override { return true; }
 };
 
 // Sample nIndex (counted over the whole row) of a packed row, scaled to 8 bits.

@@ -361,6 +361,21 @@ bool WriteStrips(TIFF* pTiff, const CDIBSection& picture, ETiffCompression eComp
                 group.aLengths.clear();
                 const int nFirstStrip = nGroup * nStripsPerGroup;
                 const int nEndStrip = std::min(nStrips, nFirstStrip + nStripsPerGroup);
+                // A picture made on demand makes the group's rows now and lets them go
+                // once they are converted.
+                const int nGroupFirstRow = nFirstStrip * static_cast<int>(nRowsPerStrip);
+                const int nGroupRows = std::min(nHeight, nEndStrip * static_cast<int>(nRowsPerStrip)) - nGroupFirstRow;
+                if (picture.m_pRowSupply)
+                    picture.m_pRowSupply->MakeRows(nGroupFirstRow, nGroupRows);
+                struct SRelease {
+                    const CDIBSection& picture;
+                    int nFirst, nCount;
+                    ~SRelease()
+                    {
+                        if (picture.m_pRowSupply)
+                            picture.m_pRowSupply->ReleaseRows(nFirst, nCount);
+                    }
+                } release{picture, nGroupFirstRow, nGroupRows};
                 if (eCompression == ETiffCompression::None) {
                     // Uncompressed strips are the rows themselves.
                     const int nFirstRow = nFirstStrip * static_cast<int>(nRowsPerStrip);

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Memory and time of the command line's rectify on a 12000 x 9000 24-bit scan, whole
+# processes, paired runs taken in turn: this build (output made band by band as it is
+# written, a BMP scan mapped), a baseline build that makes the whole output first, and
+# gdalwarp on the same three control points (first order, nearest, one thread). Inputs:
+# uncompressed strip TIFF, LZW TIFF and BMP; output uncompressed or LZW TIFF as the input.
+# Prints wall, user and system seconds of the fastest run of each, the ratio of
+# gdalwarp's processor time (user + system) over ours, and the highest peak resident
+# memory of all runs (/usr/bin/time -v), with the load average before and after.
+#
+#   bench/bench_stream.sh BUILD BASELINE_BUILD [WORK_FOLDER] [ROUNDS]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$1"; baseline="$2"; work="${3:-$(mktemp -d)}"; rounds="${4:-5}"
+mkdir -p "$work"
+cli="$build/src/cli/gridmorph-cli"; base_cli="$baseline/src/cli/gridmorph-cli"
+command -v gdalwarp >/dev/null || { echo "gdalwarp (Debian's gdal-bin) is needed" >&2; exit 1; }
+echo "load before: $(uptime | sed 's/.*load average: //')"
+size=12000x9000
+[ -f "$work/source-none.tif" ] || "$build/bench/bench_resample" "$root/data/sample/sample-map.jpg" --make-source "$work/source-none.tif" "$size"
+[ -f "$work/source-lzw.tif" ] || gdal_translate -q -co COMPRESS=LZW "$work/source-none.tif" "$work/source-lzw.tif"
+[ -f "$work/source-bmp.bmp" ] || gdal_translate -q -of BMP "$work/source-none.tif" "$work/source-bmp.bmp"
+p1="200,200,500000,6100000"; p2="11800,400"; p3="11740,8800,511600,6091150"
+
+# One run: "wall user sys peak_MB".
+measure() {
+  /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" || { cat "$work/stderr.txt" >&2; exit 1; }
+  awk -F': ' '/Elapsed \(wall/{split($2, t, ":"); w = (length(t) == 3) ? t[1] * 3600 + t[2] * 60 + t[3] : t[1] * 60 + t[2]}
+    /User time/{u = $2} /System time/{s = $2} /Maximum resident/{m = $2} END{printf "%.2f %.2f %.2f %.0f\n", w, u, s, m / 1024}' "$work/time.txt"
+}
+
+printf "%-6s %-5s %-9s %7s %7s %7s %9s %8s\n" input out tool wall user sys "gdal cpu/x" "peak MB"
+for input in none lzw bmp; do
+  case $input in none | lzw) source="$work/source-$input.tif" ;; bmp) source="$work/source-bmp.bmp" ;; esac
+  compress=$([ "$input" = lzw ] && echo lzw || echo none)
+  gdal_compress=$([ "$compress" = lzw ] && echo LZW || echo NONE)
+  "$cli" rectify "$source" "$work/ours.tif" --p1 "$p1" --p2 "$p2" --p3 "$p3" --compress $compress >/dev/null
+  read -r width height < <("$cli" info "$work/ours.tif" | awk '/^width/{w=$2} /^height/{h=$2} END{print w, h}')
+  read -r west north east south < <("$cli" world "$work/ours.tif" | awk '/^outside_west/{w=$2} /^outside_north/{n=$2} /^outside_east/{e=$2} /^outside_south/{s=$2} END{print w, n, e, s}')
+  gdal_translate -q -of VRT -gcp 200.5 200.5 500000 6100000 -gcp 11800.5 400.5 511600 6100000 \
+    -gcp 11740.5 8800.5 511600 6091150 "$source" "$work/source.vrt"
+  declare -A best_wall=() best_user=() best_sys=() peak=()
+  for round in $(seq "$rounds"); do
+    for tool in ours whole gdalwarp; do
+      rm -f "$work/$tool.tif"
+      case $tool in
+        ours) cmd=("$cli" rectify "$source" "$work/ours.tif" --p1 "$p1" --p2 "$p2" --p3 "$p3" --compress $compress) ;;
+        whole) cmd=("$base_cli" rectify "$source" "$work/whole.tif" --p1 "$p1" --p2 "$p2" --p3 "$p3" --compress $compress) ;;
+        gdalwarp) cmd=(env GDAL_NUM_THREADS=1 gdalwarp -q -overwrite -order 1 -r near -et 0 -wo NUM_THREADS=1
+          -te "$west" "$south" "$east" "$north" -ts "$width" "$height" -co COMPRESS=$gdal_compress "$work/source.vrt" "$work/gdalwarp.tif") ;;
+      esac
+      sync
+      read -r w u s m < <(measure "${cmd[@]}")
+      if [ -z "${best_wall[$tool]:-}" ] || awk -v a="$w" -v b="${best_wall[$tool]}" 'BEGIN{exit !(a < b)}'; then
+        best_wall[$tool]=$w; best_user[$tool]=$u; best_sys[$tool]=$s
+      fi
+      (( m > ${peak[$tool]:-0} )) && peak[$tool]=$m
+    done
+  done
+  cmp -s "$work/ours.tif" "$work/whole.tif" && same="same bytes" || same="DIFFERENT"
+  gdal_cpu=$(echo "${best_user[gdalwarp]} + ${best_sys[gdalwarp]}" | bc -l)
+  for tool in ours whole gdalwarp; do
+    ratio=$(echo "$gdal_cpu / (${best_user[$tool]} + ${best_sys[$tool]})" | bc -l)
+    printf "%-6s %-5s %-9s %7s %7s %7s %9.2f %8s\n" "$input" $compress $tool "${best_wall[$tool]}" "${best_user[$tool]}" "${best_sys[$tool]}" "$ratio" "${peak[$tool]}"
+  done
+  echo "  streamed and whole outputs: $same"
+  unset best_wall best_user best_sys peak
+done
+# LARGE=1: also a 40000 x 30000 scan (1.2 gigapixels; 3.6 GB as BMP and as TIFF, and as
+# much again for each output: about 15 GB of disc), one run of each, output uncompressed.
+if [ "${LARGE:-0}" = 1 ]; then
+  large="$work/large"; mkdir -p "$large"
+  [ -f "$large/source.tif" ] || "$build/bench/bench_resample" "$root/data/sample/sample-map.jpg" --make-source "$large/source.tif" 40000x30000
+  [ -f "$large/source.bmp" ] || gdal_translate -q -of BMP "$large/source.tif" "$large/source.bmp"
+  lp=(--p1 667,667,500000,6100000 --p2 39333,1333 --p3 39133,29333,538672,6071999 --compress none --yes)
+  gdal_translate -q -of VRT -gcp 667.5 667.5 500000 6100000 -gcp 39333.5 1333.5 538672 6100000 \
+    -gcp 39133.5 29333.5 538672 6071999 "$large/source.tif" "$large/source.vrt"
+  echo "40000 x 30000: wall user sys peak_MB"
+  for input in bmp tif; do
+    rm -f "$large/ours.tif"
+    echo "ours, $input scan: $(measure "$cli" rectify "$large/source.$input" "$large/ours.tif" "${lp[@]}")"
+  done
+  read -r width height < <("$cli" info "$large/ours.tif" | awk '/^width/{w=$2} /^height/{h=$2} END{print w, h}')
+  read -r west north east south < <("$cli" world "$large/ours.tif" | awk '/^outside_west/{w=$2} /^outside_north/{n=$2} /^outside_east/{e=$2} /^outside_south/{s=$2} END{print w, n, e, s}')
+  rm -f "$large/ours.tif"
+  echo "gdalwarp: $(measure env GDAL_NUM_THREADS=1 gdalwarp -q -overwrite -order 1 -r near -et 0 -wo NUM_THREADS=1 \
+    -te "$west" "$south" "$east" "$north" -ts "$width" "$height" -co COMPRESS=NONE -co BIGTIFF=YES "$large/source.vrt" "$large/gdal.tif")"
+  rm -f "$large/gdal.tif"
+fi
+echo "load after: $(uptime | sed 's/.*load average: //')"
