@@ -66,6 +66,33 @@ for input in none lzw bmp; do
   echo "  streamed and whole outputs: $same"
   unset best_wall best_user best_sys peak
 done
+# convert of the BMP scan to uncompressed TIFF beside gdal_translate, in turn, best of the rounds.
+declare -A best_wall=() best_user=() best_sys=() peak=()
+for round in $(seq "$rounds"); do
+  for tool in ours whole gdal_translate; do
+    rm -f "$work/convert-$tool.tif"
+    case $tool in
+      ours) cmd=("$cli" convert "$work/source-bmp.bmp" "$work/convert-ours.tif" --compress none) ;;
+      whole) cmd=("$base_cli" convert "$work/source-bmp.bmp" "$work/convert-whole.tif" --compress none) ;;
+      gdal_translate) cmd=(gdal_translate -q -co COMPRESS=NONE "$work/source-bmp.bmp" "$work/convert-gdal_translate.tif") ;;
+    esac
+    sync
+    read -r w u s m < <(measure "${cmd[@]}")
+    if [ -z "${best_wall[$tool]:-}" ] || awk -v a="$w" -v b="${best_wall[$tool]}" 'BEGIN{exit !(a < b)}'; then
+      best_wall[$tool]=$w; best_user[$tool]=$u; best_sys[$tool]=$s
+    fi
+    (( m > ${peak[$tool]:-0} )) && peak[$tool]=$m
+  done
+done
+cmp -s "$work/convert-ours.tif" "$work/convert-whole.tif" && same="same bytes" || same="DIFFERENT"
+gdal_cpu=$(echo "${best_user[gdal_translate]} + ${best_sys[gdal_translate]}" | bc -l)
+for tool in ours whole gdal_translate; do
+  printf "%-6s %-5s %-9s %7s %7s %7s %9.2f %8s\n" convert none $tool "${best_wall[$tool]}" "${best_user[$tool]}" "${best_sys[$tool]}" \
+    "$(echo "$gdal_cpu / (${best_user[$tool]} + ${best_sys[$tool]})" | bc -l)" "${peak[$tool]}"
+done
+echo "  streamed and whole outputs: $same"
+unset best_wall best_user best_sys peak
+
 # LARGE=1: also a 40000 x 30000 scan (1.2 gigapixels; 3.6 GB as BMP and as TIFF, and as
 # much again for each output: about 15 GB of disc), one run of each, output uncompressed.
 if [ "${LARGE:-0}" = 1 ]; then
