@@ -29,6 +29,36 @@ measure() {
     /User time/{u = $2} /System time/{s = $2} /Maximum resident/{m = $2} END{printf "%.2f %.2f %.2f %.0f\n", w, u, s, m / 1024}' "$work/time.txt"
 }
 
+declare -A best_wall=() best_user=() best_sys=() peak=()
+# Runs the array cmd for the named tool and keeps its fastest run (wall, user, system) and
+# its highest peak in best_wall, best_user, best_sys and peak.
+record() {
+  local tool=$1 w u s m
+  sync
+  read -r w u s m < <(measure "${cmd[@]}")
+  if [ -z "${best_wall[$tool]:-}" ] || awk -v a="$w" -v b="${best_wall[$tool]}" 'BEGIN{exit !(a < b)}'; then
+    best_wall[$tool]=$w; best_user[$tool]=$u; best_sys[$tool]=$s
+  fi
+  (( m > ${peak[$tool]:-0} )) && peak[$tool]=$m
+  return 0
+}
+
+# Prints a row per tool (ours, whole, the reference) with the reference's processor time
+# over the tool's, then whether the streamed and whole outputs are the same bytes; clears
+# the kept figures.
+print_rows() {
+  local label1=$1 label2=$2 reference=$3 streamed=$4 whole=$5 tool same
+  local reference_cpu
+  reference_cpu=$(echo "${best_user[$reference]} + ${best_sys[$reference]}" | bc -l)
+  for tool in ours whole "$reference"; do
+    printf "%-6s %-5s %-9s %7s %7s %7s %9.2f %8s\n" "$label1" "$label2" "$tool" "${best_wall[$tool]}" "${best_user[$tool]}" \
+      "${best_sys[$tool]}" "$(echo "$reference_cpu / (${best_user[$tool]} + ${best_sys[$tool]})" | bc -l)" "${peak[$tool]}"
+  done
+  cmp -s "$streamed" "$whole" && same="same bytes" || same="DIFFERENT"
+  echo "  streamed and whole outputs: $same"
+  best_wall=(); best_user=(); best_sys=(); peak=()
+}
+
 printf "%-6s %-5s %-9s %7s %7s %7s %9s %8s\n" input out tool wall user sys "gdal cpu/x" "peak MB"
 for input in none lzw bmp; do
   case $input in none | lzw) source="$work/source-$input.tif" ;; bmp) source="$work/source-bmp.bmp" ;; esac
@@ -39,7 +69,6 @@ for input in none lzw bmp; do
   read -r west north east south < <("$cli" world "$work/ours.tif" | awk '/^outside_west/{w=$2} /^outside_north/{n=$2} /^outside_east/{e=$2} /^outside_south/{s=$2} END{print w, n, e, s}')
   gdal_translate -q -of VRT -gcp 200.5 200.5 500000 6100000 -gcp 11800.5 400.5 511600 6100000 \
     -gcp 11740.5 8800.5 511600 6091150 "$source" "$work/source.vrt"
-  declare -A best_wall=() best_user=() best_sys=() peak=()
   for round in $(seq "$rounds"); do
     for tool in ours whole gdalwarp; do
       rm -f "$work/$tool.tif"
@@ -49,23 +78,25 @@ for input in none lzw bmp; do
         gdalwarp) cmd=(env GDAL_NUM_THREADS=1 gdalwarp -q -overwrite -order 1 -r near -et 0 -wo NUM_THREADS=1
           -te "$west" "$south" "$east" "$north" -ts "$width" "$height" -co COMPRESS=$gdal_compress "$work/source.vrt" "$work/gdalwarp.tif") ;;
       esac
-      sync
-      read -r w u s m < <(measure "${cmd[@]}")
-      if [ -z "${best_wall[$tool]:-}" ] || awk -v a="$w" -v b="${best_wall[$tool]}" 'BEGIN{exit !(a < b)}'; then
-        best_wall[$tool]=$w; best_user[$tool]=$u; best_sys[$tool]=$s
-      fi
-      (( m > ${peak[$tool]:-0} )) && peak[$tool]=$m
+      record "$tool"
     done
   done
-  cmp -s "$work/ours.tif" "$work/whole.tif" && same="same bytes" || same="DIFFERENT"
-  gdal_cpu=$(echo "${best_user[gdalwarp]} + ${best_sys[gdalwarp]}" | bc -l)
-  for tool in ours whole gdalwarp; do
-    ratio=$(echo "$gdal_cpu / (${best_user[$tool]} + ${best_sys[$tool]})" | bc -l)
-    printf "%-6s %-5s %-9s %7s %7s %7s %9.2f %8s\n" "$input" $compress $tool "${best_wall[$tool]}" "${best_user[$tool]}" "${best_sys[$tool]}" "$ratio" "${peak[$tool]}"
-  done
-  echo "  streamed and whole outputs: $same"
-  unset best_wall best_user best_sys peak
+  print_rows "$input" $compress gdalwarp "$work/ours.tif" "$work/whole.tif"
 done
+# convert of the BMP scan to uncompressed TIFF beside gdal_translate, in turn, best of the rounds.
+for round in $(seq "$rounds"); do
+  for tool in ours whole gdal_translate; do
+    rm -f "$work/convert-$tool.tif"
+    case $tool in
+      ours) cmd=("$cli" convert "$work/source-bmp.bmp" "$work/convert-ours.tif" --compress none) ;;
+      whole) cmd=("$base_cli" convert "$work/source-bmp.bmp" "$work/convert-whole.tif" --compress none) ;;
+      gdal_translate) cmd=(gdal_translate -q -co COMPRESS=NONE "$work/source-bmp.bmp" "$work/convert-gdal_translate.tif") ;;
+    esac
+    record "$tool"
+  done
+done
+print_rows convert none gdal_translate "$work/convert-ours.tif" "$work/convert-whole.tif"
+
 # LARGE=1: also a 40000 x 30000 scan (1.2 gigapixels; 3.6 GB as BMP and as TIFF, and as
 # much again for each output: about 15 GB of disc), one run of each, output uncompressed.
 if [ "${LARGE:-0}" = 1 ]; then

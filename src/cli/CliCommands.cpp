@@ -22,6 +22,8 @@
 #include "errors/ErrorText.h"
 #include "image/codecs/GeoTiffTags.h"
 #include "image/codecs/ImageCodec.h"
+#include "image/MappedRows.h"
+#include "io/MappedFile.h"
 #include "io/Numbers.h"
 #include "io/OutputClashes.h"
 #include "io/QuoteText.h"
@@ -299,8 +301,21 @@ int RunConvert(const SCommandLine& commandLine, CCliPlatform& platform)
         throw CUsageError("--depth takes 8, 24 or grey");
     CDIBWorld image;
     int nMessages = platform.m_nMessages;
-    if (!image.OpenWorld(commandLine.aPositional[0], false))
+    // A copy in the same depth only reads its input: a BMP may be mapped, and its rows go
+    // to the encoder band by band (CMappedPictureRows).
+    const bool bCopy = itDepth == commandLine.aOptions.end();
+    std::optional<CScopedFileMapping> mapping;
+    if (bCopy)
+        mapping.emplace();
+    const bool bOpened = image.OpenWorld(commandLine.aPositional[0], false);
+    mapping.reset();
+    if (!bOpened)
         return Failure(image, "convert", platform, nMessages);
+    std::unique_ptr<CMappedPictureRows> pMappedRows;
+    if (bCopy && image.MutableBitmap() && IsInMappedFile(image.m_pImageBits)) {
+        pMappedRows = std::make_unique<CMappedPictureRows>(*image.Bitmap());
+        image.MutableBitmap()->m_pRowSupply = pMappedRows.get();
+    }
     CDIBWorld converted;
     CDIBWorld* pOutput = &image;
     if (itDepth != commandLine.aOptions.end()) {
@@ -319,7 +334,10 @@ int RunConvert(const SCommandLine& commandLine, CCliPlatform& platform)
         }
     }
     nMessages = platform.m_nMessages;
-    if (!SaveOutput(*pOutput, commandLine.aPositional[1], commandLine.saveOptions))
+    const bool bSaved = SaveOutput(*pOutput, commandLine.aPositional[1], commandLine.saveOptions);
+    if (pMappedRows)
+        image.MutableBitmap()->m_pRowSupply = nullptr;
+    if (!bSaved)
         return Failure(*pOutput, "convert", platform, nMessages);
     return 0;
 }

@@ -373,6 +373,10 @@ ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, const SEncode
                 if (m_pBitmap->m_pRowSupply && !pCodec->EncodesRowsOnDemand())
                     m_pBitmap->m_pRowSupply->MakeAllRows();
                 status = pCodec->Encode(*m_pBitmap, *pWriter, options);
+                if (!status.Failed() && m_pBitmap->m_pRowSupply) {
+                    if (std::string strProblem = m_pBitmap->m_pRowSupply->Problem(); !strProblem.empty())
+                        status = SCodecStatus::Fail(codec_result::kWriteFailed, strProblem);
+                }
             } catch (const std::runtime_error& error) {  // rows that could not be made
                 status = SCodecStatus::Fail(codec_result::kWriteFailed, error.what());
             }

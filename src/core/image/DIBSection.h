@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "image/ColourTypes.h"
 
@@ -31,6 +32,9 @@ public:
     virtual void MakeRows(int nFirst, int nCount) const = 0;
     virtual void ReleaseRows(int nFirst, int nCount) const = 0;
     virtual void MakeAllRows() const = 0;
+    // Asked once the encoder is done: why the rows it was given cannot be trusted (the
+    // file they were read from was cut short meanwhile), "" when they can.
+    virtual std::string Problem() const { return std::string(); }
 };
 
 // The bitmap that holds a picture's pixels: bottom-up storage (storage row 0 is the

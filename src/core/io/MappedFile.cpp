@@ -108,16 +108,28 @@ CMappedFile::~CMappedFile()
 
 bool CMappedFile::WasCut() const { return g_aSlots[m_nSlot].bCut.load(std::memory_order_acquire); }
 
-bool MappedFileWasCut(const void* pAddress)
+namespace {
+
+const SSlot* SlotHolding(const void* pAddress)
 {
     const auto nAddress = reinterpret_cast<std::uintptr_t>(pAddress);
     for (const SSlot& slot : g_aSlots) {
         const std::uintptr_t nStart = slot.nStart.load(std::memory_order_acquire);
         if (nStart != 0 && nAddress >= nStart && nAddress < slot.nEnd.load())
-            return slot.bCut.load(std::memory_order_acquire);
+            return &slot;
     }
-    return false;
+    return nullptr;
 }
+
+}  // namespace
+
+bool MappedFileWasCut(const void* pAddress)
+{
+    const SSlot* pSlot = SlotHolding(pAddress);
+    return pSlot && pSlot->bCut.load(std::memory_order_acquire);
+}
+
+bool IsInMappedFile(const void* pAddress) { return SlotHolding(pAddress) != nullptr; }
 
 void DropMappedPages(const void* pStart, std::size_t nBytes)
 {

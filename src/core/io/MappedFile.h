@@ -40,6 +40,9 @@ private:
 // memory that is no mapped file.
 bool MappedFileWasCut(const void* pAddress);
 
+// Whether pAddress lies in a mapped file.
+bool IsInMappedFile(const void* pAddress);
+
 // Lets the system take back the pages of [pStart, pStart + nBytes) that lie wholly inside
 // a mapped file (they are read from the file again if touched); nothing for other memory.
 void DropMappedPages(const void* pStart, std::size_t nBytes);

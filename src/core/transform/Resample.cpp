@@ -200,6 +200,11 @@ public:
             throw std::runtime_error(kScanCutText);
     }
 
+    std::string Problem() const override
+    {
+        return MappedFileWasCut(m_source.m_pImageBits) ? kScanCutText : std::string();
+    }
+
     void ReleaseRows(int nFirst, int nCount) const override
     {
         // Only whole pages inside the rows go back: a page shared with a neighbouring

@@ -159,5 +159,33 @@ TEST(StreamedRectify, AScanCutShortWhileMappedFailsCleanlyAndWritesNothing)
     }
 }
 
+// convert without a depth copies a BMP band by band from its mapping: the same bytes as
+// the picture read whole and saved, for every output type and thread count.
+TEST(StreamedConvert, CopiesAreTheBytesOfTheWholePicture)
+{
+    test::CTempFolder folder;
+    for (const int nBitCount : {8, 24}) {
+        CDIBWorld scan;
+        test::MakePatternPicture(scan, nBitCount, 1001, 733);
+        const std::string strScan = folder.Path("scan.bmp");
+        ASSERT_EQ(scan.SaveDIB(strScan), ESaveResult::Written);
+        CDIBWorld whole;
+        ASSERT_TRUE(whole.OpenWorld(strScan, false));
+        for (const char* pExtension : {".tif", ".bmp", ".png", nBitCount == 8 ? ".gif" : ".jpg"}) {
+            const std::string strWhole = folder.Path(std::string("whole") + pExtension);
+            ASSERT_EQ(whole.SaveDIB(strWhole), ESaveResult::Written);
+            for (const char* pThreads : {"1", "2", "3"}) {
+                const std::string strCopy = folder.Path(std::string("copy") + pExtension);
+                const test::SCommandResult run = test::RunCommand("GRIDMORPH_THREADS=" + std::string(pThreads) + " " +
+                                                                  GRIDMORPH_CLI_PATH + " convert '" + strScan + "' '" +
+                                                                  strCopy + "' 2>&1");
+                ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+                EXPECT_TRUE(test::ReadBytes(strCopy) == test::ReadBytes(strWhole))
+                    << nBitCount << "-bit " << pExtension << " on " << pThreads << " threads: the copy differs";
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace gridmorph
