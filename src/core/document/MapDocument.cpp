@@ -275,13 +275,17 @@ void CMapDocument::OnFileSave()
         OnSaveDocument(m_strPathName);
 }
 
-std::string CMapDocument::AskSaveFileName(const SFileDialogAccessory* pAccessory)
+std::string CMapDocument::AskSaveFileName(const SFileDialogAccessory* pAccessory, const std::string& strSuggestedName)
 {
     if (!m_pImage)
         return std::string();
     int nIndex = m_host.GetOpenFilterIndex();
     m_pImage->m_nErrorNumber = 0;
-    std::string strName = m_pImage->SaveFileDialog(nIndex, nullptr, pAccessory);
+    // Beside the scan the user is working on, wherever the working directory is.
+    const std::size_t nSlash = m_strFilePath.find_last_of('/');
+    const std::string strFolder = nSlash == std::string::npos ? std::string() : m_strFilePath.substr(0, nSlash + 1);
+    std::string strName =
+        m_pImage->SaveFileDialog(nIndex, strFolder.empty() ? nullptr : strFolder.c_str(), pAccessory, strSuggestedName);
     if (m_pImage->m_nErrorNumber != 0) {
         ShowWarning(m_pImage->GetErrorMessage());
         return std::string();
@@ -311,7 +315,16 @@ bool CMapDocument::OnFileSaveTransformedAs()
         OnFileCoordinateSystem();
         return CoordinateSystemLine();
     };
-    const std::string strName = AskSaveFileName(&accessory);
+    // NAME-rectified for the scan NAME.EXT.
+    std::string strSuggested;
+    if (!m_strFilePath.empty()) {
+        const std::size_t nSlash = m_strFilePath.find_last_of('/');
+        std::string strBase = m_strFilePath.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
+        if (const std::size_t nDot = strBase.find_last_of('.'); nDot != std::string::npos && nDot > 0)
+            strBase.erase(nDot);
+        strSuggested = strBase + "-rectified";
+    }
+    const std::string strName = AskSaveFileName(&accessory, strSuggested);
     if (strName.empty())
         return false;
     // The open map stays open: its picture, world file and .prj must not be replaced by the

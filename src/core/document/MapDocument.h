@@ -77,7 +77,9 @@ public:
     // File > Coordinate System: the host's dialog, and the map takes the choice.
     void OnFileCoordinateSystem();
     // The save dialog; an accessory is shown below its file list where the platform can.
-    std::string AskSaveFileName(const SFileDialogAccessory* pAccessory = nullptr);
+    // The save dialog opens in the open map's folder; strSuggestedName goes in its name box.
+    std::string AskSaveFileName(const SFileDialogAccessory* pAccessory = nullptr,
+                                const std::string& strSuggestedName = std::string());
 
     // Their enable rules.
     bool CanClose() const { return m_pImage != nullptr; }

@@ -113,8 +113,11 @@ public:
     // (no decoders), the reason in a warning box and nothing.
     static std::optional<std::string> ImportFilterOrWarn();
     std::string GetExportFilter();
+    // strSuggestedName: a name for the name box, without extension (the chosen type's is
+    // added), or empty.
     std::string SaveFileDialog(int& nFilterIndex, const char* pInitialFolder,
-                               const SFileDialogAccessory* pAccessory = nullptr);
+                               const SFileDialogAccessory* pAccessory = nullptr,
+                               const std::string& strSuggestedName = std::string());
     static int GetFileType(const std::string& strFileName);
     static std::string GetFileTypeExtension(int nFileType);
     // The extension of a name: from the last "." of its final path component, or empty.

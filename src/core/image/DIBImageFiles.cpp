@@ -392,7 +392,7 @@ ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, const SEncode
 }
 
 std::string CDIBImage::SaveFileDialog(int& nFilterIndex, const char* pInitialFolder,
-                                     const SFileDialogAccessory* pAccessory)
+                                     const SFileDialogAccessory* pAccessory, const std::string& strSuggestedName)
 {
     GetExportFilter();
     if (m_nErrorNumber != 0)
@@ -403,6 +403,7 @@ std::string CDIBImage::SaveFileDialog(int& nFilterIndex, const char* pInitialFol
     SFileDialogRequest request;
     request.strFilter = m_strExportFilter;
     request.strInitialFolder = pInitialFolder ? std::string(pInitialFolder) : CurrentFolder();
+    request.strInitialName = strSuggestedName;
     if (pAccessory)
         request.accessory = *pAccessory;
     // Indexes count as in the open list, where save entry k is k + 1.

@@ -31,6 +31,7 @@ struct SFileDialogRequest {
     std::string strFilter;
     int nFilterEntry = 0;          // 0-based entry shown first
     std::string strInitialFolder;  // empty: the working directory
+    std::string strInitialName;    // a file name suggested in the name box; empty: none
     SFileDialogAccessory accessory;
 };
 

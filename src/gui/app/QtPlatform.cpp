@@ -114,6 +114,8 @@ SFileDialogResult CQtPlatform::RunFileDialog(const SFileDialogRequest& request, 
     if (!aFilters.isEmpty())
         dialog.selectNameFilter(aFilters[nFirstEntry]);
     SelectEntry(nFirstEntry);
+    if (!request.strInitialName.empty())
+        dialog.selectFile(QString::fromStdString(request.strInitialName));
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
                      [&aFilters, SelectEntry](const QString& strChosen) { SelectEntry(QtFilterEntry(aFilters, strChosen)); });
 

@@ -381,6 +381,26 @@ TEST_F(MapDocumentTest, ARefusedDepthIsNotASave)
     EXPECT_NE(m_platform.Messages()[1].strText.find("GIF file format must be 8-bit, 256 colour"), std::string::npos);
 }
 
+TEST_F(MapDocumentTest, SaveDialogsOpenBesideTheScanAndSuggestNameRectifiedForTheTransformedMap)
+{
+    OpenQuietly(WriteMap("scan.bmp", 8));
+    AddTransformedMap(true);
+    ScriptSaveDialog(m_folder.Path("north-up.png"));
+    ASSERT_TRUE(m_document.OnFileSaveTransformedAs());
+    ASSERT_FALSE(m_platform.FileDialogRequests().empty());
+    const SFileDialogRequest transformed = m_platform.FileDialogRequests().back();
+    EXPECT_EQ(transformed.strInitialFolder, m_folder.Path("scan.bmp").substr(0, m_folder.Path("scan.bmp").size() - 8));
+    EXPECT_EQ(transformed.strInitialName, "scan-rectified");
+
+    // Save As of the scan: its folder, and no name of ours in the box.
+    m_document.SetShowTransformed(false);
+    ScriptSaveDialog(m_folder.Path("copy.bmp"));
+    ASSERT_TRUE(m_document.OnFileSaveAs());
+    const SFileDialogRequest& scan = m_platform.FileDialogRequests().back();
+    EXPECT_EQ(scan.strInitialFolder, transformed.strInitialFolder);
+    EXPECT_EQ(scan.strInitialName, "");
+}
+
 TEST_F(MapDocumentTest, SaveTransformedMapAsLeavesTheDocumentsNameAlone)
 {
     OpenQuietly(WriteMap("scan.bmp", 8));
