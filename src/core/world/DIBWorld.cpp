@@ -202,6 +202,10 @@ ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName, const SEn
         SGeoReference reference;
         reference.dPixelWidth = AsWritten(values.dResolutionWestEast);
         reference.dPixelHeight = -AsWritten(values.dResolutionSouthNorth);
+        // A single row has no pixel height; the world file's stand-in of 1 must not turn
+        // the GeoTIFF south-up (the world file keeps it: its edges do not depend on it).
+        if (m_nImageHeight <= 1)
+            reference.dPixelHeight = std::fabs(reference.dPixelHeight);
         reference.dOuterWest = AsWritten(values.dEastingTopLeft) - reference.dPixelWidth / 2;
         reference.dOuterNorth = AsWritten(values.dNorthingTopLeft) + reference.dPixelHeight / 2;
         reference.system = system;

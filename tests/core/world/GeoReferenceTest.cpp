@@ -112,6 +112,24 @@ protected:
     test::CTempFolder m_folder;
 };
 
+TEST_F(GeoTiffTest, AMapOfOneRowOrColumnIsSavedNorthUp)
+{
+    // A one-row map has no pixel height of its own (found by fuzz_geotiff: a 24 x 1 GeoTIFF
+    // read north-up was written back south-up).
+    const struct {
+        int nWidth, nHeight;
+    } aSizes[] = {{24, 1}, {1, 24}, {1, 1}};
+    for (const auto& size : aSizes) {
+        CDIBWorld map;
+        ASSERT_TRUE(map.CreateImage(24, size.nWidth, size.nHeight, FILL_WHITE, 0, 0, 0, nullptr));
+        map.SetEdges(14.005, 50.095, 14.005 + 0.01 * (size.nWidth - 1), 50.095 - 0.01 * (size.nHeight - 1));
+        ASSERT_EQ(map.SaveWorldSilent(m_folder.Path("line.tif")), ESaveResult::Written);
+        const SGeoTiffInfo info = ReadGeoTiffInfo(m_folder.Path("line.tif"));
+        EXPECT_EQ(info.ePlacement, EGeoTiffPlacement::NorthUp) << size.nWidth << " x " << size.nHeight;
+        EXPECT_GT(info.geoReference.dPixelHeight, 0) << size.nWidth << " x " << size.nHeight;
+    }
+}
+
 TEST_F(GeoTiffTest, ASavedTiffCarriesTheWorldFilesPlacementAndTheOutputSystem)
 {
     SCoordinateSystem system;
