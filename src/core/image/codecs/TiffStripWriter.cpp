@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "image/codecs/CodecCommon.h"
+#include "image/codecs/TiffLzw.h"
 #include "parallel/Threads.h"
 
 namespace gridmorph {
@@ -93,10 +94,19 @@ int OnMemoryWarning(TIFF*, void*, const char*, const char*, va_list) { return 1;
 
 // One thread's strip encoder: a TIFF in memory with the file's fields. Each strip is
 // encoded at the end of the header and taken out again, so the memory holds one strip.
+// LZW strips are made by this program's own encoder (the same bytes libtiff makes, see
+// TiffLzw.h), with the horizontal predictor that SetTiffWriteFields names for full-colour
+// pictures; other compressions go through libtiff.
 class CStripEncoder {
 public:
     CStripEncoder(const CDIBSection& picture, ETiffCompression eCompression)
     {
+        if (eCompression == ETiffCompression::Lzw) {
+            m_pLzw = std::make_unique<CTiffLzwEncoder>();
+            m_nRowBytes = TiffRowBytes(picture);
+            m_nPredictorSamples = picture.BitCount() <= 8 ? 0 : picture.BitCount() == 32 ? 4 : 3;
+            return;
+        }
         TIFFOpenOptions* pOptions = TIFFOpenOptionsAlloc();
         if (!pOptions)
             throw std::bad_alloc();
@@ -113,14 +123,22 @@ public:
     ~CStripEncoder()
     {
         // Nothing of this TIFF is kept: its directory may be written into memory and dropped.
-        TIFFClose(m_pTiff);
+        if (m_pTiff)
+            TIFFClose(m_pTiff);
     }
     CStripEncoder(const CStripEncoder&) = delete;
     CStripEncoder& operator=(const CStripEncoder&) = delete;
 
-    // Encodes strip nStrip from its rows and appends the compressed bytes to aTarget.
+    // Encodes strip nStrip from its rows (which may be changed) and appends the compressed
+    // bytes to aTarget.
     void Encode(std::uint32_t nStrip, std::uint8_t* pRows, std::size_t nBytes, std::vector<std::uint8_t>& aTarget)
     {
+        if (m_pLzw) {
+            if (m_nPredictorSamples > 0)
+                DifferenceTiffRows(pRows, m_nRowBytes, nBytes / m_nRowBytes, m_nPredictorSamples);
+            m_pLzw->EncodeStrip(pRows, nBytes, aTarget);
+            return;
+        }
         m_file.aBytes.resize(m_nHeaderBytes);
         m_file.nPosition = m_nHeaderBytes;
         if (TIFFWriteEncodedStrip(m_pTiff, nStrip, pRows, static_cast<tmsize_t>(nBytes)) < 0)
@@ -137,6 +155,9 @@ private:
     SMemoryFile m_file;
     TIFF* m_pTiff = nullptr;
     std::size_t m_nHeaderBytes = 0;
+    std::unique_ptr<CTiffLzwEncoder> m_pLzw;
+    std::size_t m_nRowBytes = 0;
+    int m_nPredictorSamples = 0;
 };
 
 // A group of consecutive strips, compressed and waiting to be written.

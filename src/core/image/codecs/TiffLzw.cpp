@@ -1,0 +1,154 @@
+#include "image/codecs/TiffLzw.h"
+
+#include <cstring>
+
+namespace gridmorph {
+namespace {
+
+constexpr std::uint32_t kClearCode = 256;
+constexpr std::uint32_t kEndCode = 257;
+constexpr std::uint32_t kFirstFreeCode = 258;
+constexpr std::uint32_t kFullCode = 4094;  // the dictionary is cleared when this code would be next
+constexpr int kFirstWidth = 9;
+constexpr std::int64_t kCheckGap = 10000;  // input bytes between checks of the ratio
+constexpr std::uint32_t kEmptySlot = 0xFFFFFFFFu;  // key 0xFFFFF: prefix 4095 is never a code
+
+// Codes packed from the most significant bit into a byte buffer with 8 bytes to spare
+// beyond the last code: the pending bits sit at the top of a 64-bit word, which is stored
+// whole after every code and advanced by the bytes it completed.
+class CCodeWriter {
+public:
+    explicit CCodeWriter(std::uint8_t* pOut) : m_pOut(pOut) {}
+    void Put(std::uint32_t nCode, int nWidth)
+    {
+        m_nPending |= static_cast<std::uint64_t>(nCode) << (64 - m_nPendingBits - nWidth);
+        m_nPendingBits += nWidth;
+        const std::uint64_t nBigEndian = __builtin_bswap64(m_nPending);
+        std::memcpy(m_pOut, &nBigEndian, 8);
+        const int nWhole = m_nPendingBits & ~7;
+        m_pOut += nWhole >> 3;
+        m_nPending <<= nWhole;
+        m_nPendingBits -= nWhole;
+    }
+    // The last bits at the top of a final byte, zeros after them.
+    std::uint8_t* Finish()
+    {
+        if (m_nPendingBits > 0)
+            *m_pOut++ = static_cast<std::uint8_t>(m_nPending >> 56);
+        return m_pOut;
+    }
+
+private:
+    std::uint8_t* m_pOut;
+    std::uint64_t m_nPending = 0;  // m_nPendingBits (< 8 between codes) at the top, zeros below
+    int m_nPendingBits = 0;
+};
+
+inline std::uint32_t SlotOf(std::uint32_t nKey, int nSlotBits)
+{
+    return (nKey * 0x9E3779B1u) >> (32 - nSlotBits);
+}
+
+}  // namespace
+
+CTiffLzwEncoder::CTiffLzwEncoder() : m_aSlots(std::size_t(1) << kSlotBits, kEmptySlot) {}
+
+void CTiffLzwEncoder::EncodeStrip(const std::uint8_t* pData, std::size_t nBytes, std::vector<std::uint8_t>& aTarget)
+{
+    // At most one code per input byte and one Clear code per code, 12 bits each, and the
+    // first Clear, the last string and End of Information; and the writer's 8 spare bytes.
+    const std::size_t nStart = aTarget.size();
+    aTarget.resize(nStart + 3 * nBytes + 16);
+    CCodeWriter writer(aTarget.data() + nStart);
+    int nWidth = kFirstWidth;
+    if (nBytes == 0) {
+        writer.Put(kEndCode, nWidth);
+        aTarget.resize(std::size_t(writer.Finish() - aTarget.data()));
+        return;
+    }
+    std::uint32_t* const pSlots = m_aSlots.data();
+    const std::uint32_t nSlotMask = (1u << kSlotBits) - 1;
+    std::memset(pSlots, 0xFF, m_aSlots.size() * sizeof(std::uint32_t));
+
+    std::uint32_t nFree = kFirstFreeCode;
+    std::uint32_t nLargestCode = (1u << nWidth) - 1;
+    // What the ratio check counts: input bytes and output bits since the last clearing.
+    std::int64_t nInput = 0, nOutputBits = 0, nCheckpoint = kCheckGap, nRatio = 0;
+    auto Put = [&](std::uint32_t nCode) {
+        writer.Put(nCode, nWidth);
+        nOutputBits += nWidth;
+    };
+    auto Clear = [&] {
+        std::memset(pSlots, 0xFF, m_aSlots.size() * sizeof(std::uint32_t));
+        nRatio = 0;
+        nInput = 0;
+        nOutputBits = 0;
+        nFree = kFirstFreeCode;
+        Put(kClearCode);  // at the width in use until now
+        nWidth = kFirstWidth;
+        nLargestCode = (1u << nWidth) - 1;
+    };
+
+    Put(kClearCode);
+    std::uint32_t nString = pData[0];
+    nInput = 1;
+    for (std::size_t i = 1; i < nBytes; ++i) {
+        const std::uint32_t nByte = pData[i];
+        ++nInput;
+        const std::uint32_t nKey = nString | nByte << 12;
+        std::uint32_t nSlot = SlotOf(nKey, kSlotBits);
+        bool bFound = false;
+        for (;;) {
+            const std::uint32_t nValue = pSlots[nSlot];
+            if (nValue == kEmptySlot)
+                break;
+            if ((nValue >> 12) == nKey) {
+                nString = nValue & 0xFFFu;
+                bFound = true;
+                break;
+            }
+            nSlot = (nSlot + 1) & nSlotMask;
+        }
+        if (bFound)
+            continue;
+        Put(nString);
+        nString = nByte;
+        pSlots[nSlot] = nKey << 12 | nFree;
+        ++nFree;
+        if (nFree == kFullCode) {
+            Clear();
+        } else if (nFree > nLargestCode) {
+            ++nWidth;
+            nLargestCode = (1u << nWidth) - 1;
+        } else if (nInput >= nCheckpoint) {
+            // The ratio in 1/256ths; the checkpoint stays counted from before any clearing.
+            nCheckpoint = nInput + kCheckGap;
+            std::int64_t nNewRatio;
+            if (nInput > 0x7FFFFF) {
+                const std::int64_t nOutput = nOutputBits >> 8;
+                nNewRatio = nOutput == 0 ? 0x7FFFFFFF : nInput / nOutput;
+            } else {
+                nNewRatio = (nInput << 8) / nOutputBits;
+            }
+            if (nNewRatio <= nRatio)
+                Clear();
+            else
+                nRatio = nNewRatio;
+        }
+    }
+    Put(nString);
+    Put(kEndCode);
+    aTarget.resize(std::size_t(writer.Finish() - aTarget.data()));
+}
+
+void DifferenceTiffRows(std::uint8_t* pRows, std::size_t nRowBytes, std::size_t nRows, int nSamples)
+{
+    const std::size_t nStep = static_cast<std::size_t>(nSamples);
+    for (std::size_t nRow = 0; nRow < nRows; ++nRow) {
+        std::uint8_t* p = pRows + nRow * nRowBytes;
+        for (std::size_t i = nRowBytes; i-- > nStep;)
+            p[i] = static_cast<std::uint8_t>(p[i] - p[i - nStep]);
+    }
+}
+
+}  // namespace gridmorph

@@ -1,0 +1,124 @@
+// The program's own LZW strips against libtiff's: the same bytes for strips of every kind
+// (short and long, compressible and not, the dictionary filled and cleared by the ratio
+// check), with and without the horizontal predictor.
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image/codecs/TiffLzw.h"
+#include "support/TestSupport.h"
+
+namespace gridmorph {
+namespace {
+
+// libtiff's compressed strip of the given rows: a one-strip file of nWidth pixels of
+// nSamples 8-bit samples written with LZW (and the horizontal predictor when asked), read
+// back raw.
+std::vector<std::uint8_t> LibtiffStrip(const std::string& strPath, const std::vector<std::uint8_t>& aRows, int nWidth,
+                                       int nSamples, bool bPredictor)
+{
+    const std::uint32_t nHeight = static_cast<std::uint32_t>(aRows.size() / (std::size_t(nWidth) * nSamples));
+    TIFF* pTiff = TIFFOpen(strPath.c_str(), "w");
+    if (!pTiff)
+        return {};
+    TIFFSetField(pTiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(nWidth));
+    TIFFSetField(pTiff, TIFFTAG_IMAGELENGTH, nHeight);
+    TIFFSetField(pTiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(pTiff, TIFFTAG_SAMPLESPERPIXEL, nSamples);
+    TIFFSetField(pTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(pTiff, TIFFTAG_PHOTOMETRIC, nSamples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+    TIFFSetField(pTiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    if (bPredictor)
+        TIFFSetField(pTiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    TIFFSetField(pTiff, TIFFTAG_ROWSPERSTRIP, nHeight);
+    std::vector<std::uint8_t> aCopy = aRows;
+    const bool bWritten = TIFFWriteEncodedStrip(pTiff, 0, aCopy.data(), static_cast<tmsize_t>(aCopy.size())) >= 0;
+    TIFFClose(pTiff);
+    if (!bWritten)
+        return {};
+    pTiff = TIFFOpen(strPath.c_str(), "r");
+    if (!pTiff)
+        return {};
+    std::vector<std::uint8_t> aStrip(static_cast<std::size_t>(TIFFRawStripSize(pTiff, 0)));
+    const tmsize_t nRead = TIFFReadRawStrip(pTiff, 0, aStrip.data(), static_cast<tmsize_t>(aStrip.size()));
+    TIFFClose(pTiff);
+    aStrip.resize(nRead < 0 ? 0 : std::size_t(nRead));
+    return aStrip;
+}
+
+// Input bytes of a named kind.
+std::vector<std::uint8_t> MakeBytes(const std::string& strKind, std::size_t nBytes)
+{
+    std::vector<std::uint8_t> a(nBytes);
+    std::mt19937 random(7);
+    double dLevel = 128;
+    for (std::size_t i = 0; i < nBytes; ++i) {
+        if (strKind == "random") {
+            a[i] = static_cast<std::uint8_t>(random());
+        } else if (strKind == "constant") {
+            a[i] = 42;
+        } else if (strKind == "gradient") {
+            a[i] = static_cast<std::uint8_t>(i / 97);
+        } else if (strKind == "walk") {  // a scan-like wandering level with noise
+            dLevel += std::uniform_real_distribution<double>(-3, 3)(random);
+            dLevel = dLevel < 0 ? 0 : dLevel > 255 ? 255 : dLevel;
+            a[i] = static_cast<std::uint8_t>(dLevel + std::uniform_int_distribution<int>(-2, 2)(random));
+        } else {  // "blocks": plain paper, then noise, then a few colours again, so the ratio falls and rises
+            const std::size_t nBlock = (i / 7000) % 3;
+            a[i] = nBlock == 0 ? 250 : nBlock == 1 ? static_cast<std::uint8_t>(random()) : static_cast<std::uint8_t>(i % 5);
+        }
+    }
+    return a;
+}
+
+struct SLzwCase {
+    const char* pKind;
+    std::size_t nBytes;
+};
+
+class TiffLzwTest : public ::testing::TestWithParam<SLzwCase> {};
+
+TEST_P(TiffLzwTest, StripsAreLibtiffsByteForByte)
+{
+    test::CTempFolder folder;
+    const SLzwCase& c = GetParam();
+    const std::vector<std::uint8_t> aBytes = MakeBytes(c.pKind, c.nBytes);
+    CTiffLzwEncoder encoder;
+    // Grey rows of one sample, one row per strip.
+    std::vector<std::uint8_t> aOurs = {0xEE};  // appended after what is there
+    encoder.EncodeStrip(aBytes.data(), aBytes.size(), aOurs);
+    const std::vector<std::uint8_t> aTheirs = LibtiffStrip(folder.Path("grey.tif"), aBytes, int(c.nBytes), 1, false);
+    ASSERT_FALSE(aTheirs.empty());
+    ASSERT_EQ(aOurs.front(), 0xEE);
+    EXPECT_EQ(std::vector<std::uint8_t>(aOurs.begin() + 1, aOurs.end()), aTheirs);
+
+    // Full-colour rows through the horizontal predictor, several rows in a strip; the same
+    // encoder again (its dictionary starts afresh).
+    const int nWidth = 60;
+    std::vector<std::uint8_t> aRows(aBytes.begin(), aBytes.begin() + std::ptrdiff_t(aBytes.size() / 180 * 180));
+    if (aRows.empty())
+        return;
+    const std::vector<std::uint8_t> aTheirRows = LibtiffStrip(folder.Path("rgb.tif"), aRows, nWidth, 3, true);
+    ASSERT_FALSE(aTheirRows.empty());
+    DifferenceTiffRows(aRows.data(), std::size_t(nWidth) * 3, aRows.size() / 180, 3);
+    std::vector<std::uint8_t> aOurRows;
+    encoder.EncodeStrip(aRows.data(), aRows.size(), aOurRows);
+    EXPECT_EQ(aOurRows, aTheirRows);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, TiffLzwTest,
+                         ::testing::Values(SLzwCase{"random", 1}, SLzwCase{"random", 2}, SLzwCase{"constant", 700},
+                                           SLzwCase{"random", 9999}, SLzwCase{"walk", 10001},
+                                           SLzwCase{"gradient", 65536}, SLzwCase{"walk", 120000},
+                                           SLzwCase{"random", 250000}, SLzwCase{"blocks", 300000},
+                                           SLzwCase{"constant", 9000000}),
+                         [](const ::testing::TestParamInfo<SLzwCase>& info) {
+                             return std::string(info.param.pKind) + std::to_string(info.param.nBytes);
+                         });
+
+}  // namespace
+}  // namespace gridmorph
