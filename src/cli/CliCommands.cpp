@@ -107,6 +107,8 @@ constexpr const char* kUsage =
     "                                8-bit scan gives full colour unless --depth 8 or a GIF\n"
     "                                output asks for the most frequent 256 colours)\n"
     "  --clip grid                   rectify: keep only the rectangle of the three locators\n"
+    "  --clip frame                  rectify: that rectangle grown by whole grid cells out to\n"
+    "                                the outermost grid lines found on the scan\n"
     "  --nodata transparent|R,G,B|INDEX\n"
     "                                rectify: what lies outside the scan (PNG and TIFF):\n"
     "                                transparent (alpha, or a spare palette entry), or a\n"

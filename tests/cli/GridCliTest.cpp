@@ -165,5 +165,48 @@ TEST_F(GridCliTest, RectifyWarnsWhenALocatorIsOnTheWrongGridLine)
     EXPECT_FALSE(Value(run.strOutput, "grid_mismatch_metres").empty());
 }
 
+TEST_F(GridCliTest, ClipFrameKeepsTheWholeCellsOutToTheOutermostGridLines)
+{
+    MakeSheet(false, "plain.png");
+    const int nLast = m_truth.nColumns - 1, nBottom = m_truth.nRows - 1;
+    ASSERT_GE(nLast, 3);
+    ASSERT_GE(nBottom, 3);
+    auto Pixel = [&](int i, int j, int nShift) {
+        return std::to_string(int(std::floor(m_truth.CrossX(i, j) + 0.5)) + nShift) + "," +
+               std::to_string(int(std::floor(m_truth.CrossY(i, j) + 0.5)) + nShift);
+    };
+    // Grid line i is easting 441000 + 1000 i, line j northing 5302000 - 1000 j.
+    auto Locators = [&](int i1, int j1, int i3, int j3, int nShift) {
+        return " --p1 " + Pixel(i1, j1, nShift) + "," + std::to_string(441000 + 1000 * i1) + "," +
+               std::to_string(5302000 - 1000 * j1) + " --p2 " + Pixel(i3, j1, nShift) + " --p3 " + Pixel(i3, j3, nShift) +
+               "," + std::to_string(441000 + 1000 * i3) + "," + std::to_string(5302000 - 1000 * j3);
+    };
+    const std::string strScan = "rectify " + m_folder.Path("plain.png") + " ";
+    // The outermost rectangle clipped to its grid, and an inner one (a line in from every
+    // side) clipped to the frame: one more cell on each side gives the same map area.
+    const SRun outer = RunCli(strScan + m_folder.Path("outer.tif") + Locators(0, 0, nLast, nBottom, 0) + " --clip grid");
+    ASSERT_EQ(outer.nExitCode, 0) << outer.strOutput;
+    const SRun inner =
+        RunCli(strScan + m_folder.Path("inner.tif") + Locators(1, 1, nLast - 1, nBottom - 1, 0) + " --clip frame");
+    ASSERT_EQ(inner.nExitCode, 0) << inner.strOutput;
+    const double dResolution = std::stod(Value(outer.strOutput, "resolution"));
+    for (const char* pEdge : {"west", "north", "east", "south"})
+        EXPECT_NEAR(std::stod(Value(inner.strOutput, pEdge)), std::stod(Value(outer.strOutput, pEdge)), 1.5 * dResolution)
+            << pEdge << "\n" << inner.strOutput << outer.strOutput;
+    // Locators on the outermost lines leave no whole cell to add: the grid clip, byte for byte.
+    const SRun same = RunCli(strScan + m_folder.Path("same.tif") + Locators(0, 0, nLast, nBottom, 0) + " --clip frame");
+    ASSERT_EQ(same.nExitCode, 0) << same.strOutput;
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("same.tif")), test::ReadBytes(m_folder.Path("outer.tif")));
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("same.tfw")), test::ReadBytes(m_folder.Path("outer.tfw")));
+    // Locators between the crossings: no cells to count, nothing written.
+    const int nHalfCell = int(m_truth.CrossX(1, 0) - m_truth.CrossX(0, 0)) / 2;
+    const SRun off = RunCli(strScan + m_folder.Path("off.tif") + Locators(0, 0, nLast - 1, nBottom - 1, nHalfCell) +
+                            " --clip frame --yes");
+    EXPECT_EQ(off.nExitCode, 1) << off.strOutput;
+    EXPECT_NE(off.strOutput.find("is not on a crossing of the grid found on the scan"), std::string::npos)
+        << off.strOutput;
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("off.tif")));
+}
+
 }  // namespace
 }  // namespace gridmorph

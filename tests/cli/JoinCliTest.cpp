@@ -474,8 +474,9 @@ TEST_F(JoinCliTest, UnusableChoicesAreRefusedBeforeAnyWork)
         const char* pMessage;
     };
     const SCase aCases[] = {
-        {"out.tif", "--clip frame", "--clip frame needs the map frame"},
-        {"out.tif", "--clip collar", "--clip takes grid"},
+        {"out.tif", "--clip frame --non-rectangular --p2-map 1050,2000",
+         "--clip frame extends a rectangle of the map grid; it does not go with --non-rectangular"},
+        {"out.tif", "--clip collar", "--clip takes grid or frame"},
         {"out.tif", "--resample lanczos", "--resample takes nearest, bilinear or cubic"},
         {"out.jpg", "--nodata transparent", "--nodata is written to PNG and TIFF outputs only"},
         {"out.tif", "--nodata 1,2", "--nodata takes transparent, R,G,B or a palette INDEX"},

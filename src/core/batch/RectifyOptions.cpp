@@ -5,11 +5,13 @@
 #include <iterator>
 #include <sstream>
 
+#include "grid/GridFrame.h"
 #include "image/DIBImage.h"
 #include "io/Numbers.h"
 #include "io/OutputClashes.h"
 #include "io/QuoteText.h"
 #include "transform/PointsFile.h"
+#include "world/DIBWorld.h"
 #include "world/SidecarFiles.h"
 
 namespace gridmorph {
@@ -73,9 +75,9 @@ SRectifyChoices ReadRectifyChoices(const SCommandLine& commandLine)
         if (*p == "grid")
             options.eClip = EClip::Grid;
         else if (*p == "frame")
-            throw CUsageError("--clip frame needs the map frame, which is not found on scans yet; use --clip grid");
+            options.eClip = EClip::Frame;
         else
-            throw CUsageError("--clip takes grid");
+            throw CUsageError("--clip takes grid or frame");
     }
     const int nOutputType = CDIBImage::GetFileType(commandLine.aPositional[1]);
     if (const std::string* p = Find("--nodata")) {
@@ -224,6 +226,8 @@ std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
         }
     }
     const SRectifyChoices choices = ReadRectifyChoices(commandLine);
+    if (choices.options.eClip == EClip::Frame && bNonRectangular)
+        throw CUsageError("--clip frame extends a rectangle of the map grid; it does not go with --non-rectangular");
     CLocatorSet locators;
     if (pPointsFile) {
         std::string strProblem;
@@ -238,6 +242,9 @@ std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
     job.locators = locators;
     job.locators.m_bNonRectangular = bNonRectangular;
     job.options = choices.options;
+    if (job.options.eClip == EClip::Frame)
+        job.fnFindFrame = [](const CDIBWorld& source, const CLocatorSet& checked, SFrameCells& cells,
+                             std::string& strProblem) { return FindFrameCells(source, checked, cells, strProblem); };
     job.bEightBit = choices.bEightBit;
     job.saveOptions = commandLine.saveOptions;
     job.bFourthCornerGiven = !aFourthCorner.empty();

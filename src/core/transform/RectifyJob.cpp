@@ -172,6 +172,14 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     }
     if (job.fnLocatorsChecked && !locators.m_bNonRectangular)
         job.fnLocatorsChecked(source, locators);
+    STransformOptions options = job.options;
+    if (options.eClip == EClip::Frame &&
+        (!job.fnFindFrame || !job.fnFindFrame(source, locators, options.frame, result.strError))) {
+        result.eFailure = ERectifyFailure::Frame;
+        if (result.strError.empty())
+            result.strError = "--clip frame: the grid cells around the locators were not found";
+        return result;
+    }
     // The pages of a mapped scan that the finding and the checks read go back; the
     // transform reads its rows from the file again as it needs them.
     if (source.HasImage())
@@ -183,8 +191,8 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     std::unique_ptr<CRowSupply>* pStream = bStream ? &pRowsOnDemand : nullptr;
     const ETransformResult eResult =
         locators.m_bNonRectangular
-            ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed, job.options, pStream)
-            : TransformBitmap(source, locators, source.m_nBitCount, pTransformed, job.options, pStream);
+            ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed, options, pStream)
+            : TransformBitmap(source, locators, source.m_nBitCount, pTransformed, options, pStream);
     if (eResult != ETransformResult::Done) {
         result.eFailure = ERectifyFailure::Transform;
         return result;

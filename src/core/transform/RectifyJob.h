@@ -38,13 +38,18 @@ struct SRectifyJob {
     // When set, called once the locators passed their checks, with a rectangular set (the
     // check of the locators against the grid found on the scan).
     std::function<void(const CDIBWorld& source, const CLocatorSet& locators)> fnLocatorsChecked;
+    // With options.eClip == EClip::Frame: finds on the opened scan the grid cells the clip
+    // keeps around the checked locators; false with the reason in strProblem.
+    std::function<bool(const CDIBWorld& source, const CLocatorSet& locators, SFrameCells& cells,
+                       std::string& strProblem)>
+        fnFindFrame;
     // The output is made whole before it is saved, as the window makes it. Otherwise its
     // rows are made band by band as the encoder takes them (TIFF and BMP; the other
     // formats make it whole); the file is the same either way.
     bool bWholePicture = false;
 };
 
-enum class ERectifyFailure { None, Open, Depth, FindLocators, Outside, Locators, Transform, Reduce, Save };
+enum class ERectifyFailure { None, Open, Depth, FindLocators, Outside, Locators, Frame, Transform, Reduce, Save };
 
 struct SRectifyResult {
     ERectifyFailure eFailure = ERectifyFailure::None;

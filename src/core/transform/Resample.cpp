@@ -93,11 +93,20 @@ inline void FetchIntoCache(std::uintptr_t nAddress)
 // Narrows the output to the rectified rectangle of the three locators: the pixel columns
 // and rows from locator 1's to the first whose centre lies on or beyond the rectangle's
 // far side, so that sheets clipped at a shared grid line overlap by at most a pixel and
-// never leave a gap.
-void ClipToLocatorRectangle(const SRectifyingTransform& transform, STransformBounds& bounds)
+// never leave a gap. With pFrame the rectangle first grows by its whole cells on each side
+// (a cell being the rectangle's size over the cells it spans).
+void ClipToLocatorRectangle(const SRectifyingTransform& transform, const SFrameCells* pFrame,
+                            STransformBounds& bounds)
 {
-    const double dU0 = std::min(transform.dX1, transform.dU2), dU1 = std::max(transform.dX1, transform.dU2);
-    const double dV0 = std::min(transform.dY1, transform.dV3Scaled), dV1 = std::max(transform.dY1, transform.dV3Scaled);
+    double dU0 = std::min(transform.dX1, transform.dU2), dU1 = std::max(transform.dX1, transform.dU2);
+    double dV0 = std::min(transform.dY1, transform.dV3Scaled), dV1 = std::max(transform.dY1, transform.dV3Scaled);
+    if (pFrame && pFrame->nAcross > 0 && pFrame->nDown > 0) {
+        const double dCellU = (dU1 - dU0) / pFrame->nAcross, dCellV = (dV1 - dV0) / pFrame->nDown;
+        dU0 -= pFrame->nWest * dCellU;
+        dU1 += pFrame->nEast * dCellU;
+        dV0 -= pFrame->nNorth * dCellV;
+        dV1 += pFrame->nSouth * dCellV;
+    }
     bounds.nU0 = std::max(bounds.nU0, FloorOf(dU0));
     bounds.nU1 = std::min(bounds.nU1, CeilOf(dU1));
     bounds.nV0 = std::max(bounds.nV0, FloorOf(dV0));
@@ -205,19 +214,7 @@ public:
         return MappedFileWasCut(m_source.m_pImageBits) ? kScanCutText : std::string();
     }
 
-    void ReleaseRows(int nFirst, int nCount) const override
-    {
-        // Only whole pages inside the rows go back: a page shared with a neighbouring
-        // band may still be in use.
-        static const std::uintptr_t nPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-        const int nHeight = m_output.m_nImageHeight;
-        const auto nLow = reinterpret_cast<std::uintptr_t>(m_output.StorageRow(nHeight - nFirst - nCount));
-        const std::uintptr_t nHigh = nLow + static_cast<std::uintptr_t>(nCount) * static_cast<std::uintptr_t>(m_output.m_nStride);
-        const std::uintptr_t nStart = (nLow + nPage - 1) / nPage * nPage, nEnd = nHigh / nPage * nPage;
-        if (nEnd > nStart)
-            madvise(reinterpret_cast<void*>(nStart), nEnd - nStart, MADV_DONTNEED);
-        DropSourceRowsBehind(nFirst, nCount);
-    }
+    void ReleaseRows(int nFirst, int nCount) const override { DropRowsBehind(nFirst, nCount); }
 
     void MakeAllRows() const override
     {
@@ -233,10 +230,14 @@ public:
     }
 
 private:
+    // Rows the encoder is done with. The output's memory goes back where every row on it
+    // is done, from the top and from the bottom (encoders go either way), in whole 2 MB
+    // pieces: a large picture is held in 2 MB pages, and handing back part of one would
+    // split it and stop every thread to forget it, on every band.
     // The source rows that no output row still to be made reads (beyond a margin for the
     // blended kernels) are handed back when the source is a mapped file: its pages are
     // read again from the file if ever touched, so this changes no pixel.
-    void DropSourceRowsBehind(int nFirst, int nCount) const
+    void DropRowsBehind(int nFirst, int nCount) const
     {
         const int nHeight = m_output.m_nImageHeight;
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -245,8 +246,11 @@ private:
         std::fill(m_aReleased.begin() + nFirst, m_aReleased.begin() + nFirst + nCount, true);
         while (m_nLowestKept < nHeight && m_aReleased[static_cast<std::size_t>(m_nLowestKept)])
             ++m_nLowestKept;
+        if (m_nHighestKept > nHeight - 1)
+            m_nHighestKept = nHeight - 1;
         while (m_nHighestKept >= 0 && m_aReleased[static_cast<std::size_t>(m_nHighestKept)])
             --m_nHighestKept;
+        DropOutputPages();
         const int nSourceHeight = m_source.m_nImageHeight;
         int nKeepFrom = nSourceHeight, nKeepTo = -1;  // source picture rows still read
         if (m_nLowestKept <= m_nHighestKept) {
@@ -278,6 +282,36 @@ private:
         m_nDroppedBottom = std::min(m_nDroppedBottom, std::max(nKeepTo + 1, m_nDroppedTop));
     }
 
+    // The whole 2 MB pieces of the output storage that hold only rows the encoder is done
+    // with, beyond what went back before (called with m_mutex held).
+    void DropOutputPages() const
+    {
+        constexpr std::uintptr_t kPiece = std::uintptr_t(2) << 20;
+        const int nHeight = m_output.m_nImageHeight;
+        const auto nStride = static_cast<std::uintptr_t>(m_output.m_nStride);
+        const auto nBase = reinterpret_cast<std::uintptr_t>(m_output.StorageRow(0));
+        const std::uintptr_t nEnd = nBase + nStride * static_cast<std::uintptr_t>(nHeight);
+        if (m_nTopDroppedFrom == 0) {  // nothing handed back yet
+            m_nTopDroppedFrom = nEnd / kPiece * kPiece;
+            m_nBottomDroppedTo = (nBase + kPiece - 1) / kPiece * kPiece;
+        }
+        // Picture rows [0, m_nLowestKept) lie in storage from row height - m_nLowestKept up.
+        const std::uintptr_t nTopDone = nBase + nStride * static_cast<std::uintptr_t>(nHeight - m_nLowestKept);
+        const std::uintptr_t nTopFrom = std::max((nTopDone + kPiece - 1) / kPiece * kPiece, m_nBottomDroppedTo);
+        if (nTopFrom < m_nTopDroppedFrom) {
+            madvise(reinterpret_cast<void*>(nTopFrom), m_nTopDroppedFrom - nTopFrom, MADV_DONTNEED);
+            m_nTopDroppedFrom = nTopFrom;
+        }
+        // Picture rows (m_nHighestKept, height) lie in storage rows [0, height - 1 - m_nHighestKept).
+        const std::uintptr_t nBottomDone =
+            nBase + nStride * static_cast<std::uintptr_t>(nHeight - 1 - std::max(m_nHighestKept, -1));
+        const std::uintptr_t nBottomTo = std::min(nBottomDone / kPiece * kPiece, m_nTopDroppedFrom);
+        if (nBottomTo > m_nBottomDroppedTo) {
+            madvise(reinterpret_cast<void*>(m_nBottomDroppedTo), nBottomTo - m_nBottomDroppedTo, MADV_DONTNEED);
+            m_nBottomDroppedTo = nBottomTo;
+        }
+    }
+
     const SRectifyingTransform m_transform;
     const STransformBounds m_bounds;
     const CDIBImage& m_source;
@@ -289,6 +323,8 @@ private:
     mutable std::mutex m_mutex;
     mutable std::vector<bool> m_aReleased;  // output rows written
     mutable int m_nLowestKept = 0, m_nHighestKept = std::numeric_limits<int>::max();
+    mutable std::uintptr_t m_nTopDroppedFrom = 0;   // output storage [this, top piece) handed back
+    mutable std::uintptr_t m_nBottomDroppedTo = 0;  // and [bottom piece, this)
     mutable int m_nDroppedTop = 0;                                   // source rows [0, this) dropped
     mutable int m_nDroppedBottom = std::numeric_limits<int>::max();  // and [this, height)
 };
@@ -488,7 +524,9 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
     }
 
     if (options.eClip == EClip::Grid)
-        ClipToLocatorRectangle(transform, bounds);
+        ClipToLocatorRectangle(transform, nullptr, bounds);
+    else if (options.eClip == EClip::Frame)
+        ClipToLocatorRectangle(transform, &options.frame, bounds);
 
     // The output's depth: the source's, full colour when pixels are blended (an 8-bit map
     // through its colour table), and with an alpha channel for a transparent outside

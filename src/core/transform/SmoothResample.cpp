@@ -51,6 +51,38 @@ inline void Bilinear(const SSourceView& view, double x, double y, std::uint8_t* 
     }
 }
 
+// Bilinear where the four pixels around the point all lie on the scan (0 <= x < width - 1,
+// 0 <= y < height - 1): there the clamps of Bilinear change nothing and the right and lower
+// neighbours are the next column and row, so the same sums are made without them. The four
+// products of the weights are the terms of Bilinear's two stages multiplied out: the same
+// integers (at most 255 x 2^22 + 2^21, inside 32 bits).
+template <int nSourceBytes>
+inline void BilinearInside(const SSourceView& view, double x, double y, std::uint8_t* pTarget)
+{
+    const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+    const std::uint32_t wx = static_cast<std::uint32_t>((x - x0) * kWeightOne + 0.5);
+    const std::uint32_t wy = static_cast<std::uint32_t>((y - y0) * kWeightOne + 0.5);
+    const std::uint32_t w00 = (kWeightOne - wx) * (kWeightOne - wy), w01 = wx * (kWeightOne - wy);
+    const std::uint32_t w10 = (kWeightOne - wx) * wy, w11 = wx * wy;
+    const std::uint8_t* pRow = view.pTopRow - static_cast<std::ptrdiff_t>(y0) * view.nStride;
+    const std::uint8_t *p00, *p01, *p10, *p11;
+    if constexpr (nSourceBytes == 1) {
+        p00 = view.pColours + 4 * static_cast<int>(pRow[x0]);
+        p01 = view.pColours + 4 * static_cast<int>(pRow[x0 + 1]);
+        p10 = view.pColours + 4 * static_cast<int>(pRow[x0 - view.nStride]);
+        p11 = view.pColours + 4 * static_cast<int>(pRow[x0 + 1 - view.nStride]);
+    } else {
+        p00 = pRow + static_cast<std::ptrdiff_t>(x0) * nSourceBytes;
+        p01 = p00 + nSourceBytes;
+        p10 = p00 - view.nStride;
+        p11 = p10 + nSourceBytes;
+    }
+    for (int n = 0; n < 3; ++n)
+        pTarget[n] = static_cast<std::uint8_t>(
+            (p00[n] * w00 + p01[n] * w01 + p10[n] * w10 + p11[n] * w11 + (1u << (2 * kWeightBits - 1))) >>
+            (2 * kWeightBits));
+}
+
 // The cubic convolution weights (a = -0.5) of the four pixels around a point t of the way
 // from the second to the third, in steps of 1/4096 that add up to exactly 4096.
 constexpr int kCubicBits = 12;
@@ -99,15 +131,19 @@ inline void Cubic(const SSourceView& view, double x, double y, std::uint8_t* pTa
 }
 
 template <int nSourceBytes, EResampling eResampling>
-void RunRow(const SRectifyingTransform& transform, const SSourceView& view, std::int64_t nV, std::int64_t nU0,
+void RunRow(const SRectifyingTransform& transform, const SSourceView& sourceView, std::int64_t nV, std::int64_t nU0,
             int nLow, int nHigh, int nOutputBytes, std::uint8_t* pOutputRow)
 {
+    // A copy of the view of its own: the byte stores of the loop could otherwise, as far as
+    // the compiler knows, change the caller's, which would then be read again per pixel.
+    const SSourceView view = sourceView;
     const double X1 = transform.dX1, Y1 = transform.dY1;
     const double c = transform.dCos, s = transform.dSin, k = transform.dShear;
     // The row terms and the per-pixel operations of the nearest-neighbour row.
     const double b = static_cast<double>(nV - static_cast<std::int64_t>(Y1)) / transform.dScale;
     const double bk = b * k, bs = b * s, bcY1 = b * c + Y1;
     const double dFirst = static_cast<double>(nU0 - static_cast<std::int64_t>(X1));
+    const double dLastX = view.nWidth - 1, dLastY = view.nHeight - 1;
     std::uint8_t* pTarget = pOutputRow + static_cast<std::ptrdiff_t>(nLow) * nOutputBytes;
     for (int i = nLow; i <= nHigh; ++i, pTarget += nOutputBytes) {
         const double a = (dFirst + i) - bk;
@@ -118,7 +154,10 @@ void RunRow(const SRectifyingTransform& transform, const SSourceView& view, std:
             pTarget[1] = p[1];
             pTarget[2] = p[2];
         } else if constexpr (eResampling == EResampling::Bilinear) {
-            Bilinear<nSourceBytes>(view, x, y, pTarget);
+            if (x >= 0.0 && y >= 0.0 && x < dLastX && y < dLastY)
+                BilinearInside<nSourceBytes>(view, x, y, pTarget);
+            else
+                Bilinear<nSourceBytes>(view, x, y, pTarget);
         } else {
             Cubic<nSourceBytes>(view, x, y, pTarget);
         }

@@ -15,7 +15,15 @@ enum class EResampling {
 enum class EClip {
     None,   // everything the scan covers
     Grid,   // the rectangle of the three locators
-    Frame,  // the map frame (needs a grid finder that knows it)
+    Frame,  // the locators' rectangle extended by whole grid cells (SFrameCells)
+};
+
+// The grid cells that EClip::Frame keeps, counted from the three locators' rectangle: how
+// many cells the rectangle spans across and down, and how many whole cells more it is
+// extended by on each side.
+struct SFrameCells {
+    int nAcross = 0, nDown = 0;
+    int nWest = 0, nNorth = 0, nEast = 0, nSouth = 0;
 };
 
 // What the area outside the scan (and outside the clip) becomes.
@@ -34,6 +42,8 @@ struct STransformOptions {
     // palette index of an 8-bit output.
     std::uint8_t nNoDataRed = 0, nNoDataGreen = 0, nNoDataBlue = 0;
     int nNoDataIndex = -1;
+    // EClip::Frame: the cells kept, found on the scan before the transform.
+    SFrameCells frame;
 };
 
 }  // namespace gridmorph
