@@ -88,25 +88,18 @@ void CViewUndo::Clear()
     m_apRedo.clear();
 }
 
-std::size_t CViewUndo::Bytes() const
+std::size_t CViewUndo::SumOverSteps(std::size_t (SViewUndoStep::*pfnBytes)() const) const
 {
     std::size_t nBytes = 0;
-    for (const auto& pStep : m_apUndo)
-        nBytes += pStep->Bytes();
-    for (const auto& pStep : m_apRedo)
-        nBytes += pStep->Bytes();
+    for (const auto* pList : {&m_apUndo, &m_apRedo})
+        for (const auto& pStep : *pList)
+            nBytes += ((*pStep).*pfnBytes)();
     return nBytes;
 }
 
-std::size_t CViewUndo::SpilledBytes() const
-{
-    std::size_t nBytes = 0;
-    for (const auto& pStep : m_apUndo)
-        nBytes += pStep->SpilledBytes();
-    for (const auto& pStep : m_apRedo)
-        nBytes += pStep->SpilledBytes();
-    return nBytes;
-}
+std::size_t CViewUndo::Bytes() const { return SumOverSteps(&SViewUndoStep::Bytes); }
+
+std::size_t CViewUndo::SpilledBytes() const { return SumOverSteps(&SViewUndoStep::SpilledBytes); }
 
 int CViewUndo::SpilledPictures() const
 {

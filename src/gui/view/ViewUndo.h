@@ -97,6 +97,7 @@ public:
 
 private:
     int KeepWithinBudget();
+    std::size_t SumOverSteps(std::size_t (SViewUndoStep::*pfnBytes)() const) const;
     bool Spill(CDIBWorld& picture, std::unique_ptr<SSpilledPixels>& pSpill);
     bool ReadBack(SViewUndoStep& step);
     std::unique_ptr<SViewUndoStep> TakeLast(std::deque<std::unique_ptr<SViewUndoStep>>& apList);
