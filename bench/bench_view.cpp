@@ -5,12 +5,22 @@
 // conversion of only the visible rectangle), so it is the baseline beside the others.
 // Runs on the offscreen platform unless a display is named.
 //
-//   bench_view SAMPLE.jpg
+// With "undo": instead, how undo keeps a replaced 12000 x 9000 24-bit picture outside
+// memory (raw rows in a temporary file beside zlib's fastest level, written and read
+// back), and a crop with its undo and redo with the pictures in memory and with them in
+// the temporary file.
+//
+//   bench_view SAMPLE.jpg [undo]
 #include <QApplication>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <tuple>
+#include <vector>
+#include <zlib.h>
 
 #include "BenchSupport.h"
 #include "app/OrvexApp.h"
@@ -45,6 +55,122 @@ double BestMs(const std::function<void()>& fnWork, int nRuns)
     for (int i = 0; i < nRuns; ++i)
         dBest = std::min(dBest, Seconds(fnWork, 1));
     return 1000 * dBest;
+}
+
+// The pixels of a picture in a temporary file and back: raw rows, or zlib's fastest
+// level in 4 MB pieces. Times in ms (best of three, clock and processor; each read clears
+// its buffer first, which is counted) and the file size.
+void BenchSpillFormats(const CDIBWorld& map, const char* pName)
+{
+    const std::size_t nBytes = std::size_t(map.m_nStride) * map.m_nImageHeight;
+    const auto* pBits = map.StorageRow(0);
+    std::vector<std::uint8_t> aBack(nBytes);
+    QTemporaryFile file(QDir::tempPath() + QStringLiteral("/bench-undo-XXXXXX"));
+    if (!file.open())
+        return;
+    auto WriteRaw = [&] {
+        file.resize(0);
+        file.seek(0);
+        file.write(reinterpret_cast<const char*>(pBits), qint64(nBytes));
+        file.flush();
+    };
+    bool bShort = false;
+    auto ReadRaw = [&] {
+        std::memset(aBack.data(), 0, nBytes);
+        file.seek(0);
+        bShort |= file.read(reinterpret_cast<char*>(aBack.data()), qint64(nBytes)) != qint64(nBytes);
+    };
+    constexpr std::size_t kPiece = std::size_t(4) << 20;
+    std::vector<std::uint8_t> aPiece(compressBound(uLong(kPiece)));
+    std::vector<std::uint32_t> aPieceSizes;
+    auto WriteZlib = [&] {
+        file.resize(0);
+        file.seek(0);
+        aPieceSizes.clear();
+        for (std::size_t n = 0; n < nBytes; n += kPiece) {
+            uLongf nOut = uLongf(aPiece.size());
+            compress2(aPiece.data(), &nOut, pBits + n, uLong(std::min(kPiece, nBytes - n)), Z_BEST_SPEED);
+            file.write(reinterpret_cast<const char*>(aPiece.data()), qint64(nOut));
+            aPieceSizes.push_back(std::uint32_t(nOut));
+        }
+        file.flush();
+    };
+    auto ReadZlib = [&] {
+        std::memset(aBack.data(), 0, nBytes);
+        file.seek(0);
+        std::size_t n = 0;
+        for (std::uint32_t nSize : aPieceSizes) {
+            file.read(reinterpret_cast<char*>(aPiece.data()), nSize);
+            uLongf nOut = uLongf(std::min(kPiece, nBytes - n));
+            uncompress(aBack.data() + n, &nOut, aPiece.data(), nSize);
+            n += nOut;
+        }
+    };
+    std::printf("undo spill of a %d x %d %d-bit picture (%s), %zu MB:\n", map.m_nImageWidth, map.m_nImageHeight,
+                map.m_nBitCount, pName, nBytes >> 20);
+    for (const auto& [pFormat, fnWrite, fnRead] : {std::tuple{"raw rows", std::function<void()>(WriteRaw),
+                                                              std::function<void()>(ReadRaw)},
+                                                   std::tuple{"zlib level 1", std::function<void()>(WriteZlib),
+                                                              std::function<void()>(ReadZlib)}}) {
+        const double dWrite = BestMs(fnWrite, 3), dWriteCpu = 1000 * bench::CpuSeconds(fnWrite, 3);
+        const qint64 nFile = file.size();
+        const double dRead = BestMs(fnRead, 3), dReadCpu = 1000 * bench::CpuSeconds(fnRead, 3);
+        const bool bSame = !bShort && std::memcmp(aBack.data(), pBits, nBytes) == 0;
+        std::printf("  %-12s file %5lld MB (%.2f), write %7.1f ms (cpu %7.1f), read back %7.1f ms (cpu %7.1f)%s\n",
+                    pFormat, (long long)(nFile >> 20), double(nFile) / double(nBytes), dWrite, dWriteCpu, dRead,
+                    dReadCpu, bSame ? "" : "  DIFFERENT");
+    }
+}
+
+// Two crops (500 pixels off each side, twice), both undone and both redone, through the
+// view's commands with the undo memory budget given (MB): the clock and processor time
+// of each command, best of three rounds. With a small budget the first crop's picture
+// waits in the temporary file when its undo comes.
+void BenchCropUndo(COrvexView& view, CMapDocument& document, const CDIBWorld& scan, int nBudgetMB)
+{
+    CViewUndo& undo = view.UndoList();
+    undo.SetBudget(std::size_t(nBudgetMB) << 20);
+    auto Crop = [&view] {
+        const CDIBWorld* pMap = view.DisplayedMap();
+        view.m_bCropRect = true;
+        view.m_rcCrop = {500, 500, pMap->m_nImageWidth - 501, pMap->m_nImageHeight - 501};
+        view.OnActionCrop();
+    };
+    const std::pair<const char*, std::function<void()>> aCommands[] = {
+        {"crop", Crop}, {"crop", Crop}, {"undo", [&view] { view.OnEditUndo(); }},
+        {"undo", [&view] { view.OnEditUndo(); }}, {"redo", [&view] { view.OnEditRedo(); }},
+        {"redo", [&view] { view.OnEditRedo(); }}};
+    constexpr int kCommands = int(std::size(aCommands));
+    double adClock[kCommands], adCpu[kCommands];
+    int anSpilled[kCommands] = {};
+    std::fill(adClock, adClock + kCommands, 1e30);
+    std::fill(adCpu, adCpu + kCommands, 1e30);
+    for (int nRound = 0; nRound < 3; ++nRound) {
+        auto pMap = std::make_unique<CDIBWorld>();
+        {
+            CHeadlessPlatform headless;
+            headless.SetQuiet(true);
+            CScopedPlatform installed(headless);
+            pMap->CreateImage(24, const_cast<CDIBWorld*>(&scan), true, true, true, false, false);
+        }
+        undo.Clear();
+        document.SetImage(std::move(pMap));
+        view.OnUpdate();
+        QApplication::processEvents();
+        for (int i = 0; i < kCommands; ++i) {
+            double dCpu = 0;
+            const double dClock = 1000 * Seconds([&] { dCpu = bench::CpuSeconds(aCommands[i].second, 1); }, 1);
+            adClock[i] = std::min(adClock[i], dClock);
+            adCpu[i] = std::min(adCpu[i], 1000 * dCpu);
+            anSpilled[i] = undo.SpilledPictures();
+            QApplication::processEvents();
+        }
+    }
+    undo.Clear();
+    std::printf("  undo memory %d MB, ms (processor ms) [pictures in temporary files after]:\n   ", nBudgetMB);
+    for (int i = 0; i < kCommands; ++i)
+        std::printf(" %s %.0f (%.0f) [%d]", aCommands[i].first, adClock[i], adCpu[i], anSpilled[i]);
+    std::printf("\n");
 }
 
 }  // namespace
@@ -86,6 +212,24 @@ int main(int argc, char** argv)
     CMapDocument& document = app.Document()->Document();
     std::printf("threads %d, viewport %d x %d\n", GetThreadCount(), pView->viewport()->width(),
                 pView->viewport()->height());
+    if (argc > 2 && std::strcmp(argv[2], "undo") == 0) {
+        BenchSpillFormats(*pScan, "tiled sample with scanner noise");
+        {
+            CDIBImage tile;
+            CHeadlessPlatform headless;
+            headless.SetQuiet(true);
+            CScopedPlatform installed(headless);
+            CDIBWorld clean;
+            if (tile.OpenDIB(argv[1])) {
+                bench::MakeTiledScan(tile, 12000, 9000, clean);
+                BenchSpillFormats(clean, "tiled sample, no noise");
+            }
+        }
+        std::printf("12000 x 9000 24-bit crops with their undo and redo (the view's commands):\n");
+        for (int nBudgetMB : {1024, 400})
+            BenchCropUndo(*pView, document, *pScan, nBudgetMB);
+        return 0;
+    }
 
     for (int nDepth : {24, 8}) {
         std::unique_ptr<CDIBWorld> pMap;

@@ -1,7 +1,11 @@
 // Undo and redo of the view's commands: each command undone and redone, with the maps
-// and the unsaved flags they had; the memory budget that drops the oldest steps.
+// and the unsaved flags they had; the memory budget that spills the oldest pictures to
+// temporary files and drops the oldest steps when they cannot go there.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFileInfo>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -10,6 +14,8 @@
 #include "app/CommandIds.h"
 #include "gui/GuiTestSupport.h"
 #include "gui/ModalDriver.h"
+#include "image/DIBSection.h"
+#include "support/TestSupport.h"
 #include "view/OrvexEditEdgeDlg.h"
 #include "view/OrvexView.h"
 #include "world/DIBWorld.h"
@@ -207,6 +213,7 @@ TEST_F(UndoViewTest, TheMemoryBudgetDropsTheOldestSteps)
     SetUpMap();
     // Room for one copy of the 300 x 200 24-bit map and a little more.
     View().UndoList().SetBudget(200 * 900 + 1000);
+    View().UndoList().SetSpillBudget(0);  // no room in temporary files either
     for (const SRectEdges& rect : {SRectEdges{0, 0, 279, 189}, SRectEdges{0, 0, 259, 179}}) {
         View().m_bCropRect = true;
         View().m_rcCrop = rect;
@@ -219,6 +226,216 @@ TEST_F(UndoViewTest, TheMemoryBudgetDropsTheOldestSteps)
     Frame().Action(ID_EDIT_UNDO)->trigger();
     EXPECT_EQ(Document().GetImage()->m_nImageWidth, 280);  // back one step, no further
     EXPECT_FALSE(View().CanUndo());
+}
+
+// Everything of a picture undo must give back: pixels with their padding, both colour
+// tables, placement, coordinate system and no-data.
+struct SPictureBytes {
+    std::vector<std::uint8_t> aPixels;
+    std::vector<std::uint8_t> aColours, aSectionColours;
+    int nWidth = 0, nHeight = 0, nBits = 0, bWorld = 0, nWestCm = 0, nSouthCm = 0;
+    double dWest = 0, dNorth = 0, dEast = 0, dSouth = 0;
+    std::string strSystem;
+    bool bNoData = false;
+    int nNoDataIndex = -1;
+    std::uint8_t nNoDataRed = 0;
+    bool operator==(const SPictureBytes&) const = default;
+};
+
+SPictureBytes BytesOf(const CDIBWorld& map)
+{
+    SPictureBytes bytes;
+    bytes.nWidth = map.m_nImageWidth, bytes.nHeight = map.m_nImageHeight, bytes.nBits = map.m_nBitCount;
+    const std::uint8_t* pBits = map.StorageRow(0);
+    bytes.aPixels.assign(pBits, pBits + std::size_t(map.m_nStride) * map.m_nImageHeight);
+    if (map.m_pRGBQuad) {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(map.m_pRGBQuad.get());
+        bytes.aColours.assign(p, p + kColourTableSize * sizeof(SRGBQuad));
+    }
+    const auto* pTable = reinterpret_cast<const std::uint8_t*>(map.Bitmap()->ColourTable());
+    bytes.aSectionColours.assign(pTable, pTable + kColourTableSize * sizeof(SRGBQuad));
+    bytes.bWorld = map.m_bWorld, bytes.nWestCm = map.m_nWestCm, bytes.nSouthCm = map.m_nSouthCm;
+    bytes.dWest = map.GetWest(), bytes.dNorth = map.GetNorth(), bytes.dEast = map.GetEast(), bytes.dSouth = map.GetSouth();
+    if (map.CoordinateSystem())
+        bytes.strSystem = map.CoordinateSystem()->strDefinition + "|" + map.CoordinateSystem()->strWkt;
+    const SNoDataValue& noData = map.Bitmap()->m_noData;
+    bytes.bNoData = noData.bSet, bytes.nNoDataIndex = noData.nIndex, bytes.nNoDataRed = noData.nRed;
+    return bytes;
+}
+
+// The undo files in a folder: those with a name, and those Linux keeps without one
+// (O_TMPFILE, which Qt uses when it can) that only the process's open files show.
+int SpillFiles(const QString& strFolder)
+{
+    int nFiles = int(QDir(strFolder).entryList({QStringLiteral("gridmorph-undo-*")}, QDir::Files).size());
+    const QString strCanonical = QDir(strFolder).canonicalPath() + QLatin1Char('/');
+    for (const QFileInfo& fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::Files)) {
+        const QString strTarget = fd.symLinkTarget();
+        if (strTarget.startsWith(strCanonical) && !strTarget.contains(QStringLiteral("gridmorph-undo-")))
+            ++nFiles;
+    }
+    return nFiles;
+}
+
+// Steps of one picture each (100 x 10, 24 bits: 3000 bytes) pushed onto the list alone.
+TEST(ViewUndoBudget, OldestPicturesAreSpilledThenDropped)
+{
+    constexpr std::size_t kPicture = 3000;
+    test::CTempFolder folder;
+    const QString strSpill = QString::fromStdString(folder.Path("spill"));
+    QDir().mkpath(strSpill);
+    struct SCase {
+        const char* pName;
+        std::size_t nBudget;
+        std::optional<std::size_t> nSpillBudget;  // none: four times the budget
+        bool bWritableFolder;
+        int nSteps;
+        std::size_t nInMemory, nSpilled, nDropped;  // pictures, pictures, steps
+    } const aCases[] = {
+        {"all fit", 3 * kPicture, std::nullopt, true, 3, 3, 0, 0},
+        {"two over", 3 * kPicture, std::nullopt, true, 5, 3, 2, 0},
+        {"newest alone in memory", kPicture, std::nullopt, true, 5, 1, 4, 0},
+        {"budget below one picture", 10, 100 * kPicture, true, 4, 1, 3, 0},
+        {"spill budget full", kPicture, 2 * kPicture, true, 5, 1, 2, 2},
+        {"four times the budget", 2 * kPicture, std::nullopt, true, 12, 2, 8, 2},
+        {"no spilling", kPicture, 0, true, 5, 1, 0, 4},
+        {"unwritable folder", kPicture, std::nullopt, false, 5, 1, 0, 4},
+    };
+    for (const SCase& aCase : aCases) {
+        SCOPED_TRACE(aCase.pName);
+        {
+            CViewUndo undo;
+            undo.SetBudget(aCase.nBudget);
+            undo.SetSpillBudget(aCase.nSpillBudget);
+            undo.SetSpillFolder(aCase.bWritableFolder ? strSpill : strSpill + QStringLiteral("/missing"));
+            std::size_t nDropped = 0;
+            for (int i = 0; i < aCase.nSteps; ++i) {
+                auto pStep = std::make_unique<SViewUndoStep>();
+                pStep->bSourcePicture = true;
+                pStep->pSource = std::make_unique<CDIBWorld>();
+                test::MakePatternPicture(*pStep->pSource, 24, 100, 10);
+                nDropped += std::size_t(undo.Push(std::move(pStep)));
+            }
+            EXPECT_EQ(undo.Bytes(), aCase.nInMemory * kPicture);
+            EXPECT_EQ(std::size_t(undo.SpilledPictures()), aCase.nSpilled);
+            EXPECT_EQ(undo.SpilledBytes(), aCase.nSpilled * kPicture);
+            EXPECT_EQ(nDropped, aCase.nDropped);
+            EXPECT_EQ(undo.UndoCount(), std::size_t(aCase.nSteps) - aCase.nDropped);
+            EXPECT_EQ(SpillFiles(strSpill), int(aCase.nSpilled));
+            if (!aCase.bWritableFolder) {
+                EXPECT_FALSE(undo.Problem().isEmpty());
+            }
+            // Every step left comes back whole, the newest first.
+            while (undo.CanUndo()) {
+                std::unique_ptr<SViewUndoStep> pStep = undo.TakeUndo();
+                ASSERT_TRUE(pStep);
+                CDIBWorld expected;
+                test::MakePatternPicture(expected, 24, 100, 10);
+                EXPECT_TRUE(test::SamePicture(expected, *pStep->pSource));
+            }
+            EXPECT_EQ(SpillFiles(strSpill), 0);
+            // Spilled again and taken by the list's end.
+            for (int i = 0; i < 3; ++i) {
+                auto pStep = std::make_unique<SViewUndoStep>();
+                pStep->bSourcePicture = true;
+                pStep->pSource = std::make_unique<CDIBWorld>();
+                test::MakePatternPicture(*pStep->pSource, 24, 100, 10);
+                undo.Push(std::move(pStep));
+            }
+        }
+        EXPECT_EQ(SpillFiles(strSpill), 0);
+    }
+}
+
+TEST_F(UndoViewTest, SpilledPicturesComeBackByteForByteOnUndoAndRedo)
+{
+    SetUpMap();
+    const QString strSpill = QString::fromStdString(m_folder.Path("spill"));
+    QDir().mkpath(strSpill);
+    CViewUndo& undo = View().UndoList();
+    undo.SetSpillFolder(strSpill);
+    undo.SetBudget(1);  // every picture but the newest step's goes to a file
+    undo.SetSpillBudget(std::size_t(1) << 30);
+    // The map carries everything a picture can: a system, no-data, a placement.
+    CDIBWorld& scan = *Document().GetImage();
+    scan.SetCoordinateSystem(SCoordinateSystem{"EPSG:27700", "PROJCRS[\"test\"]", {}});
+    scan.MutableBitmap()->m_noData = SNoDataValue{true, true, -1, 10, 20, 30};
+    std::vector<SPictureBytes> aStates{BytesOf(scan)};
+    Frame().UpdateCommandUI();
+    Frame().Action(ID_ACTION_CONVERT_TO_8)->trigger();
+    Document().GetImage()->MutableBitmap()->m_noData = SNoDataValue{true, true, 7, 0, 0, 0};
+    aStates.push_back(BytesOf(*Document().GetImage()));
+    for (const SRectEdges& rect : {SRectEdges{10, 20, 209, 119}, SRectEdges{5, 5, 104, 54}}) {
+        View().m_bCropRect = true;
+        View().m_rcCrop = rect;
+        Frame().UpdateCommandUI();
+        Frame().Action(ID_ACTION_CROP)->trigger();
+        aStates.push_back(BytesOf(*Document().GetImage()));
+    }
+    ASSERT_EQ(undo.UndoCount(), 3u);
+    EXPECT_EQ(undo.SpilledPictures(), 2);
+    EXPECT_EQ(SpillFiles(strSpill), 2);
+    EXPECT_NE(aStates[0], aStates[1]);
+    for (int i = 2; i >= 0; --i) {
+        View().OnEditUndo();
+        EXPECT_TRUE(BytesOf(*Document().GetImage()) == aStates[std::size_t(i)]) << "undo to state " << i;
+    }
+    EXPECT_GE(undo.SpilledPictures(), 1);  // the redo list's own pictures went to files
+    for (std::size_t i = 1; i < aStates.size(); ++i) {
+        View().OnEditRedo();
+        EXPECT_TRUE(BytesOf(*Document().GetImage()) == aStates[i]) << "redo to state " << i;
+    }
+    EXPECT_EQ(undo.UndoCount(), 3u);
+    // The files go with the document.
+    Document().SetModifiedFlag(false);
+    Document().SetTransformedModified(false);
+    Frame().Action(ID_FILE_CLOSE)->trigger();
+    EXPECT_EQ(SpillFiles(strSpill), 0);
+}
+
+TEST_F(UndoViewTest, AnUnwritableTemporaryFolderDropsTheOldestStepInstead)
+{
+    SetUpMap();
+    // The system's temporary folder is one that is not there.
+    const std::optional<QByteArray> strTmpDir =
+        qEnvironmentVariableIsSet("TMPDIR") ? std::optional(qgetenv("TMPDIR")) : std::nullopt;
+    qputenv("TMPDIR", QByteArray::fromStdString(m_folder.Path("not-there")));
+    View().UndoList().SetBudget(200 * 900 + 1000);  // one 300 x 200 picture
+    for (const SRectEdges& rect : {SRectEdges{0, 0, 279, 189}, SRectEdges{0, 0, 259, 179}, SRectEdges{0, 0, 99, 99}}) {
+        View().m_bCropRect = true;
+        View().m_rcCrop = rect;
+        Frame().UpdateCommandUI();
+        Frame().Action(ID_ACTION_CROP)->trigger();
+    }
+    if (strTmpDir)
+        qputenv("TMPDIR", *strTmpDir);
+    else
+        qunsetenv("TMPDIR");
+    EXPECT_EQ(View().UndoList().SpilledPictures(), 0);
+    EXPECT_EQ(View().UndoList().UndoCount(), 1u);
+    EXPECT_TRUE(Frame().Pane(0)->text().contains(QStringLiteral("oldest undo steps were dropped")));
+    View().OnEditUndo();
+    EXPECT_EQ(Document().GetImage()->m_nImageWidth, 260);
+    EXPECT_FALSE(View().CanUndo());
+}
+
+TEST_F(UndoViewTest, TheUndoMemoryIsASettingInMegabytes)
+{
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(View().UndoList().Budget(), std::size_t(1024) << 20);
+    WhenModal<QInputDialog>([](QInputDialog& dialog) {
+        EXPECT_EQ(dialog.intValue(), 1024);
+        dialog.setIntValue(96);
+        dialog.accept();
+    });
+    Frame().UpdateCommandUI();
+    Frame().Action(ID_EDIT_UNDO_MEMORY)->trigger();
+    EXPECT_EQ(View().UndoList().Budget(), std::size_t(96) << 20);
+    EXPECT_EQ(View().UndoList().SpillBudget(), std::size_t(4 * 96) << 20);
+    // Remembered for the next start.
+    m_pApp.reset();
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(View().UndoList().Budget(), std::size_t(96) << 20);
 }
 
 }  // namespace

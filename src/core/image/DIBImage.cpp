@@ -77,6 +77,24 @@ void CDIBImage::DestroyImage(bool bKeepError)
 
 void CDIBImage::CloseImage() { DestroyImage(false); }
 
+std::unique_ptr<CDIBSection> CDIBImage::TakePixels()
+{
+    ReleaseImageDC(true);
+    m_pImageBits = nullptr;
+    return std::move(m_pBitmap);
+}
+
+bool CDIBImage::RestorePixels(std::unique_ptr<CDIBSection> pPixels)
+{
+    if (!pPixels || m_pBitmap || pPixels->Width() != m_nImageWidth || pPixels->Height() != m_nImageHeight ||
+        pPixels->BitCount() != m_nBitCount || pPixels->Stride() != m_nStride)
+        return false;
+    m_pBitmap = std::move(pPixels);
+    // Sections store their rows bottom-up, as the picture recorded them.
+    m_pImageBits = m_pBitmap->LowestRow();
+    return true;
+}
+
 void CDIBImage::ReportCreationFailure(int nCode, int nWidth, int nHeight, int nBPP)
 {
     char szDetail[128];

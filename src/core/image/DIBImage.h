@@ -124,6 +124,12 @@ public:
     static std::string PathFindExtension(const std::string& strFileName);
 
     bool HasImage() const { return m_pBitmap != nullptr; }
+    // The pixels handed out for a while and taken back (the view's undo keeps old pictures
+    // in a file): everything else about the picture (size, colours, place) stays, and
+    // HasImage() is false in between. RestorePixels takes only a bitmap of the picture's
+    // own size and depth; false (and nothing changed) for any other.
+    std::unique_ptr<CDIBSection> TakePixels();
+    bool RestorePixels(std::unique_ptr<CDIBSection> pPixels);
     const CDIBSection* Bitmap() const { return m_pBitmap.get(); }
     CDIBSection* MutableBitmap() { return m_pBitmap.get(); }
 

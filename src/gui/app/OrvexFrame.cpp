@@ -162,6 +162,10 @@ std::vector<COrvexFrame::SFrameCommand> COrvexFrame::CommandTable()
              const QString strName = pView->UndoList().RedoName();
              return strName.isEmpty() ? QStringLiteral("&Redo") : QStringLiteral("&Redo ") + strName;
          }},
+        Separator(pEdit),
+        {pEdit, ID_EDIT_UNDO_MEMORY, "Undo &Memory...",
+         "Set the memory undo keeps pictures in; older pictures go to a temporary file\nUndo Memory", {},
+         [pView] { pView->OnEditUndoMemory(); }},
 
         {pView_, ID_VIEW_LOCATORS, "&Locators",
          "Show or hide the three locators; move one onto a grid corner with Shift-drag, or select it with 1/2/3 and "

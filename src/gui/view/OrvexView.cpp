@@ -2,6 +2,7 @@
 #include "view/OrvexView.h"
 
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -1231,10 +1232,40 @@ void COrvexView::RecordStep(std::unique_ptr<SViewUndoStep> pStep)
     // The flags are read once the command has set them.
     pStep->bModifiedAfter = m_pDocument->IsModified();
     pStep->bTransformedModifiedAfter = m_pDocument->IsTransformedModified();
-    const int nDropped = m_undo.Push(std::move(pStep));
+    NoteDroppedSteps(m_undo.Push(std::move(pStep)));
+}
+
+void COrvexView::NoteDroppedSteps(int nDropped)
+{
     if (nDropped > 0 && m_fnStatusText)
         m_fnStatusText(0, QStringLiteral("The oldest undo steps were dropped to stay within %1 MB")
                               .arg(qulonglong(m_undo.Budget() >> 20)));
+}
+
+std::unique_ptr<SViewUndoStep> COrvexView::TakeStep(bool bUndo)
+{
+    const bool bHadStep = bUndo ? m_undo.CanUndo() : m_undo.CanRedo();
+    std::unique_ptr<SViewUndoStep> pStep = bUndo ? m_undo.TakeUndo() : m_undo.TakeRedo();
+    if (!pStep && bHadStep) {
+        if (m_fnStatusText)
+            m_fnStatusText(0, QStringLiteral("The undo step could not be read back from its temporary file (%1)")
+                                  .arg(m_undo.Problem()));
+        emit CommandStateChanged();
+    }
+    return pStep;
+}
+
+void COrvexView::OnEditUndoMemory()
+{
+    bool bOk = false;
+    const int nMB = QInputDialog::getInt(this, QStringLiteral("Undo Memory"),
+                                         QStringLiteral("Memory for the pictures undo keeps, in MB\n"
+                                                        "(older pictures go to a temporary file):"),
+                                         int(m_undo.Budget() >> 20), 16, 1 << 20, 64, &bOk);
+    if (!bOk)
+        return;
+    GetPlatform().WriteProfileInt(kViewSection, kUndoBudgetEntry, nMB);
+    m_undo.SetBudget(std::size_t(nMB) << 20);
 }
 
 std::unique_ptr<SViewUndoStep> COrvexView::ApplyStep(SViewUndoStep& step)
@@ -1285,20 +1316,20 @@ std::unique_ptr<SViewUndoStep> COrvexView::ApplyStep(SViewUndoStep& step)
 
 void COrvexView::OnEditUndo()
 {
-    std::unique_ptr<SViewUndoStep> pStep = m_undo.TakeUndo();
+    std::unique_ptr<SViewUndoStep> pStep = TakeStep(true);
     if (!pStep || !m_pDocument)
         return;
-    m_undo.PushRedo(ApplyStep(*pStep));
+    NoteDroppedSteps(m_undo.PushRedo(ApplyStep(*pStep)));
     OnInitialUpdate();
     emit CommandStateChanged();
 }
 
 void COrvexView::OnEditRedo()
 {
-    std::unique_ptr<SViewUndoStep> pStep = m_undo.TakeRedo();
+    std::unique_ptr<SViewUndoStep> pStep = TakeStep(false);
     if (!pStep || !m_pDocument)
         return;
-    m_undo.PushUndoKeepRedo(ApplyStep(*pStep));
+    NoteDroppedSteps(m_undo.PushUndoKeepRedo(ApplyStep(*pStep)));
     OnInitialUpdate();
     emit CommandStateChanged();
 }

@@ -69,6 +69,8 @@ public:
     bool CanUndo() const { return m_undo.CanUndo(); }
     bool CanRedo() const { return m_undo.CanRedo(); }
     CViewUndo& UndoList() { return m_undo; }
+    // Edit > Undo Memory: the budget of the pictures undo keeps in memory, in MB, remembered.
+    void OnEditUndoMemory();
     void OnViewZoomIn();
     void OnViewZoomOut();
     void OnViewActualSize();
@@ -172,6 +174,10 @@ private:
     // command has done its work.
     std::unique_ptr<SViewUndoStep> BeginStep(const QString& strName) const;
     void RecordStep(std::unique_ptr<SViewUndoStep> pStep);
+    // The status-bar note for steps the undo budget dropped.
+    void NoteDroppedSteps(int nDropped);
+    // The next undo (or redo) step, its pictures in memory; a note when it was lost.
+    std::unique_ptr<SViewUndoStep> TakeStep(bool bUndo);
     // Puts the step's state in place and returns the state it replaced.
     std::unique_ptr<SViewUndoStep> ApplyStep(SViewUndoStep& step);
     // The locators of a rectangular grid are kept beside the scan (NAME.points) when the
