@@ -398,14 +398,14 @@ TEST_F(ViewTest, ViewAndActionEnableRules)
     const int aCommands[] = {ID_VIEW_LOCATORS,        ID_VIEW_SHOW_TRANSFORMED,      ID_VIEW_MAP_EDGES,
                              ID_ACTION_SETUP_TRANSFORM, ID_ACTION_APPLY_TRANSFORM,   ID_ACTION_MOVE_LOCATORS,
                              ID_ACTION_EDIT_MAP_LOCATION, ID_ACTION_CROP,             ID_ACTION_CONVERT_TO_24,
-                             ID_ACTION_CONVERT_TO_8,    ID_ACTION_GREY_SCALE};
+                             ID_ACTION_CONVERT_TO_8,    ID_ACTION_GREY_SCALE,        ID_ACTION_CROP_TO_GRID};
     const struct {
         EState eState;
         const char* pEnabled;  // one letter a command, in the order above: 1 enabled, 0 not
     } aCases[] = {
-        {NoMap, "00000000000"},       {Eight, "10110110101"},      {TwentyFour, "10110110011"},
-        {ThirtyTwo, "10100100110"},   {PlainEight, "10010110101"}, {WithCrop, "10110111101"},
-        {SetUp, "10111110101"},       {Applied, "11111110101"},    {TransformedShown, "11111010101"},
+        {NoMap, "000000000000"},       {Eight, "101101101010"},      {TwentyFour, "101101100110"},
+        {ThirtyTwo, "101001001100"},   {PlainEight, "100101101010"}, {WithCrop, "101101111010"},
+        {SetUp, "101111101010"},       {Applied, "111111101010"},    {TransformedShown, "111110101011"},
     };
     StartWithView();
     for (const auto& aCase : aCases) {

@@ -90,10 +90,8 @@ inline void FetchIntoCache(std::uintptr_t nAddress)
 #endif
 }
 
-// Narrows the output to the rectified rectangle of the three locators: the pixel columns
-// and rows from locator 1's to the first whose centre lies on or beyond the rectangle's
-// far side, so that sheets clipped at a shared grid line overlap by at most a pixel and
-// never leave a gap.
+}  // namespace
+
 void ClipToLocatorRectangle(const SRectifyingTransform& transform, STransformBounds& bounds)
 {
     const double dU0 = std::min(transform.dX1, transform.dU2), dU1 = std::max(transform.dX1, transform.dU2);
@@ -103,6 +101,8 @@ void ClipToLocatorRectangle(const SRectifyingTransform& transform, STransformBou
     bounds.nV0 = std::max(bounds.nV0, FloorOf(dV0));
     bounds.nV1 = std::min(bounds.nV1, CeilOf(dV1));
 }
+
+namespace {
 
 // A palette index that no pixel of an 8-bit picture uses, the highest one; -1 when all
 // 256 are used.
@@ -297,17 +297,24 @@ private:
 void SetOutputPlacement(CDIBWorld& output, const CDIBWorld& source, const CLocatorSet& locators,
                         const SRectifyingTransform& transform, const STransformBounds& bounds)
 {
-    const std::int64_t X1 = locators.m_nLocatorX[0], Y1 = locators.m_nLocatorY[0];
-    const double E1 = locators.m_dEasting[0], N1 = locators.m_dNorthing[0];
-    output.SetEdges(E1 - static_cast<double>(X1 - bounds.nU0) * transform.dResolutionX,
-                    N1 + static_cast<double>(Y1 - bounds.nV0) * transform.dResolutionY,
-                    E1 + static_cast<double>(bounds.nU1 - X1) * transform.dResolutionX,
-                    N1 - static_cast<double>(bounds.nV1 - Y1) * transform.dResolutionY);
+    const SMapEdges edges = RectifiedEdges(locators, transform, bounds);
+    output.SetEdges(edges.dWest, edges.dNorth, edges.dEast, edges.dSouth);
     // The locators' eastings and northings are in the scan's system.
     output.SetCoordinateSystem(source.CoordinateSystem());
 }
 
 }  // namespace
+
+SMapEdges RectifiedEdges(const CLocatorSet& locators, const SRectifyingTransform& transform,
+                         const STransformBounds& bounds)
+{
+    const std::int64_t X1 = locators.m_nLocatorX[0], Y1 = locators.m_nLocatorY[0];
+    const double E1 = locators.m_dEasting[0], N1 = locators.m_dNorthing[0];
+    return SMapEdges{E1 - static_cast<double>(X1 - bounds.nU0) * transform.dResolutionX,
+                     N1 + static_cast<double>(Y1 - bounds.nV0) * transform.dResolutionY,
+                     E1 + static_cast<double>(bounds.nU1 - X1) * transform.dResolutionX,
+                     N1 - static_cast<double>(bounds.nV1 - Y1) * transform.dResolutionY};
+}
 
 bool ComputeOutputBounds(const SRectifyingTransform& transform, int nSourceWidth, int nSourceHeight,
                          STransformBounds& bounds)

@@ -7,6 +7,7 @@
 #include "transform/RectifyingTransform.h"
 #include "transform/TransformOptions.h"
 #include "world/DIBWorld.h"
+#include "world/MapEdgeText.h"
 
 namespace gridmorph {
 
@@ -32,6 +33,17 @@ struct STransformBounds {
 // they are not finite or lie beyond what a picture position can hold.
 bool ComputeOutputBounds(const SRectifyingTransform& transform, int nSourceWidth, int nSourceHeight,
                          STransformBounds& bounds);
+
+// Narrows the output to the rectified rectangle of the three locators: the pixel columns
+// and rows from locator 1's to the first whose centre lies on or beyond the rectangle's
+// far side, so that sheets clipped at a shared grid line overlap by at most a pixel and
+// never leave a gap.
+void ClipToLocatorRectangle(const SRectifyingTransform& transform, STransformBounds& bounds);
+
+// The edges (centres of the edge pixels) of a rectified picture with these bounds, from
+// locator 1's easting and northing and the transform's pixel size.
+SMapEdges RectifiedEdges(const CLocatorSet& locators, const SRectifyingTransform& transform,
+                         const STransformBounds& bounds);
 
 // The columns [nLow, nHigh] (empty when nLow > nHigh) of the rectified row nV, counted
 // from nU0, whose nearest source pixel lies inside the source picture.

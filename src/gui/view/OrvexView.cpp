@@ -17,6 +17,7 @@
 #include "document/MapDocument.h"
 #include "io/Numbers.h"
 #include "platform/Platform.h"
+#include "transform/GridCrop.h"
 #include "transform/PointsFile.h"
 #include "transform/Resample.h"
 #include "view/FourthCornerMarker.h"
@@ -909,6 +910,16 @@ bool COrvexView::CanSetupFromWorldFile() const { return !m_bShowTransformed && S
 
 bool COrvexView::CanCrop() const { return SourceMap() && m_bCropRect && SourceMap()->m_nBitCount != 32; }
 
+bool COrvexView::CanCropToGridRectangle() const
+{
+    const CDIBWorld* pSource = SourceMap();
+    const CDIBWorld* pMap = DisplayedMap();
+    SGridCrop crop;
+    return m_bShowTransformed && pSource && pMap && pMap != pSource && m_locators.m_bTransformApplied &&
+           FindGridCrop(m_locators, pSource->m_nImageWidth, pSource->m_nImageHeight, crop) &&
+           IsWholeRectifiedMap(*pMap, crop);
+}
+
 bool COrvexView::CanConvertTo24Bit() const
 {
     const CDIBWorld* pMap = DisplayedMap();
@@ -1148,6 +1159,32 @@ void COrvexView::Crop()
 void COrvexView::OnActionCrop()
 {
     Crop();
+    viewport()->update();
+}
+
+void COrvexView::OnActionCropToGridRectangle()
+{
+    if (!CanCropToGridRectangle() || !m_pDocument)
+        return;
+    const CDIBWorld* pSource = SourceMap();
+    SGridCrop crop;
+    FindGridCrop(m_locators, pSource->m_nImageWidth, pSource->m_nImageHeight, crop);
+    std::string strError;
+    std::unique_ptr<CDIBWorld> pKept;
+    {
+        CWaitCursor waitCursor;
+        pKept = CropToGrid(*DisplayedMap(), crop, strError);
+    }
+    if (!pKept) {
+        ShowWarning(strError);
+        return;
+    }
+    std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Crop to Grid Rectangle"));
+    ReplaceDisplayedMap(std::move(pKept), *pStep);
+    RecordStep(std::move(pStep));
+    m_bCropRect = false;
+    OnInitialUpdate();
+    ScrollToPosition(QPoint(0, 0));
     viewport()->update();
 }
 

@@ -116,6 +116,7 @@ public:
     void OnActionEditMapLocation();
     void OnActionSetupFromWorldFile();
     void OnActionCrop();
+    void OnActionCropToGridRectangle();
     void OnActionConvertTo24Bit();
     void OnActionConvertTo8Bit();
     void OnActionConvertToGreyScale();
@@ -128,6 +129,9 @@ public:
     bool CanEditMapLocation() const;
     bool CanSetupFromWorldFile() const;
     bool CanCrop() const;
+    // Crop to Grid Rectangle: the transformed map is shown and is the whole map the present
+    // locators make (on the scan the rectangle is not upright).
+    bool CanCropToGridRectangle() const;
     bool CanConvertTo24Bit() const;
     bool CanConvertTo8Bit() const;
     bool CanConvertToGreyScale() const;
