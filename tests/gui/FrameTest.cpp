@@ -92,8 +92,8 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
         {ID_VIEW_MAP_EDGES, "Show map locations at the edge of the bitmap", "Map edge locations"},
         {ID_ACTION_CONVERT_TO_8, "Convert 24 bit colour to 8 bit colour", "Convert 24 bit to 8"},
         {ID_ACTION_CROP_TO_GRID,
-         "Cut the transformed map to the rectangle of the three locators, as rectify --clip grid does; only on the "
-         "transformed map, as the rectangle is not upright on the scan",
+         "Cut the transformed map to the locators' rectangle, as rectify --clip grid does; not on the scan, where it "
+         "is not upright",
          "Crop to grid rectangle"},
         {ID_APP_EXIT, "Quit the application; prompts to save documents", "Exit"},
     };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
@@ -66,6 +68,41 @@ protected:
         QTest::mouseEvent(QTest::MouseMove, Viewport(), Qt::NoButton, eModifiers, point);
     }
     void Release(QPoint point) { QTest::mouseRelease(Viewport(), Qt::LeftButton, Qt::NoModifier, point); }
+
+    // The Transform dialog filled with three locators of a rectangular grid; fnChoose
+    // makes the remaining choices before OK.
+    void SetUpTransform(const int (&aX)[3], const int (&aY)[3], const double (&aEasting)[3],
+                        const double (&aNorthing)[3], std::function<void(COrvexTransDlg&)> fnChoose)
+    {
+        WhenModal<COrvexTransDlg>([&, fnChoose](COrvexTransDlg& dialog) {
+            for (int i = 0; i < 3; ++i) {
+                dialog.Field(COrvexTransDlg::IDC_X1 + 4 * i)->setText(QString::number(aX[i]));
+                dialog.Field(COrvexTransDlg::IDC_Y1 + 4 * i)->setText(QString::number(aY[i]));
+                if (i == 1)
+                    continue;
+                dialog.Field(COrvexTransDlg::IDC_EASTING1 + 4 * i)->setText(QString::number(aEasting[i], 'g', 15));
+                dialog.Field(COrvexTransDlg::IDC_NORTHING1 + 4 * i)->setText(QString::number(aNorthing[i], 'g', 15));
+            }
+            fnChoose(dialog);
+            dialog.accept();
+        });
+        Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
+    }
+    // gridmorph-cli rectify with the same locators and the given options; its exit status.
+    int RectifyWithCli(const std::string& strScan, const std::string& strOutput, const int (&aX)[3],
+                       const int (&aY)[3], const double (&aEasting)[3], const double (&aNorthing)[3],
+                       const std::string& strOptions)
+    {
+        std::ostringstream command;
+        command.imbue(std::locale::classic());
+        command << GRIDMORPH_CLI_PATH << " rectify '" << strScan << "' '" << strOutput << "' " << strOptions;
+        for (const int i : {0, 1, 2}) {
+            command << " --p" << i + 1 << ' ' << aX[i] << ',' << aY[i];
+            if (i != 1)
+                command << ',' << aEasting[i] << ',' << aNorthing[i];
+        }
+        return std::system((command.str() + " > /dev/null 2>&1").c_str());
+    }
 
     int m_nMaps = 0;
 };
@@ -644,6 +681,164 @@ TEST_F(ViewTest, TransformDialogResamplingAndClipMatchTheCommandLine)
     EXPECT_DOUBLE_EQ(fromWindow.GetNorth(), 2000.0);
     EXPECT_TRUE(test::SamePicture(fromCli, fromWindow));
     m_platform.ClearRecord();
+}
+
+// "Outside the scan:" makes, through Apply Transform and Save Transformed Map As, the very
+// file (and world file) that rectify makes with the same --nodata.
+TEST_F(ViewTest, OutsideTheScanMatchesTheCommandLineNoData)
+{
+    const int aX[3] = {12, 225, 220}, aY[3] = {10, 18, 168};
+    const double aEasting[3] = {1000, 1200, 1200}, aNorthing[3] = {2000, 2000, 1850};
+    const struct {
+        int nBitCount;
+        int nOutside;
+        QColor colour;  // for "Colour…"
+        const char* pExtension;
+        const char* pWorldExtension;
+        const char* pOptions;
+    } aCases[] = {
+        {8, COrvexTransDlg::OUTSIDE_BLACK, QColor(), ".png", ".PGW", ""},
+        {8, COrvexTransDlg::OUTSIDE_TRANSPARENT, QColor(), ".png", ".PGW", "--nodata transparent"},
+        {8, COrvexTransDlg::OUTSIDE_TRANSPARENT, QColor(), ".tif", ".TFW", "--nodata transparent"},
+        {24, COrvexTransDlg::OUTSIDE_TRANSPARENT, QColor(), ".png", ".PGW", "--nodata transparent"},
+        {24, COrvexTransDlg::OUTSIDE_TRANSPARENT, QColor(), ".tif", ".TFW", "--nodata transparent"},
+        {24, COrvexTransDlg::OUTSIDE_COLOUR, QColor(200, 230, 255), ".png", ".PGW", "--nodata 200,230,255"},
+        {24, COrvexTransDlg::OUTSIDE_COLOUR, QColor(128, 128, 128), ".tif", ".TFW", "--nodata 128,128,128"},
+        {8, COrvexTransDlg::OUTSIDE_COLOUR, QColor(200, 230, 255), ".png", ".PGW", "--nodata 200,230,255"},
+    };
+    StartWithView(900, 700);
+    int nCase = 0;
+    for (const auto& aCase : aCases) {
+        SCOPED_TRACE(aCase.pOptions + std::string(" ") + aCase.pExtension + " " + std::to_string(aCase.nBitCount));
+        Document().SetTransformedModified(false);
+        Document().OnFileClose();
+        OpenMap(aCase.nBitCount, 240, 180);
+        const std::string strScan = m_folder.Path("map" + std::to_string(m_nMaps - 1) + ".bmp");
+        SetUpTransform(aX, aY, aEasting, aNorthing, [&](COrvexTransDlg& dialog) {
+            EXPECT_EQ(dialog.OutsideBox()->itemText(COrvexTransDlg::OUTSIDE_BLACK), QStringLiteral("Black"));
+            if (aCase.nOutside == COrvexTransDlg::OUTSIDE_COLOUR) {
+                // Through the colour dialog, as a click on "Colour…" opens it.
+                WhenModal<QColorDialog>([&](QColorDialog& colours) {
+                    colours.setCurrentColor(aCase.colour);
+                    colours.accept();
+                });
+                dialog.OutsideBox()->setCurrentIndex(COrvexTransDlg::OUTSIDE_COLOUR);
+                emit dialog.OutsideBox()->activated(COrvexTransDlg::OUTSIDE_COLOUR);
+                EXPECT_EQ(dialog.NoDataColour(), aCase.colour);
+                EXPECT_EQ(dialog.OutsideBox()->currentText(),
+                          QStringLiteral("Colour\u2026 %1,%2,%3")
+                              .arg(aCase.colour.red())
+                              .arg(aCase.colour.green())
+                              .arg(aCase.colour.blue()));
+            } else {
+                dialog.OutsideBox()->setCurrentIndex(aCase.nOutside);
+                emit dialog.OutsideBox()->activated(aCase.nOutside);
+            }
+        });
+        Frame().Action(ID_ACTION_APPLY_TRANSFORM)->trigger();
+        Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
+        const std::string strWindow = m_folder.Path("window" + std::to_string(nCase));
+        const std::string strCli = m_folder.Path("cli" + std::to_string(nCase++));
+        m_platform.AnswerNextFileDialog({true, strWindow + aCase.pExtension, 0});
+        Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS)->trigger();
+        EXPECT_FALSE(Document().IsTransformedModified());
+        EXPECT_TRUE(m_platform.Messages().empty()) << m_platform.Messages().front().strText;
+        m_platform.ClearRecord();
+        Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
+
+        ASSERT_EQ(RectifyWithCli(strScan, strCli + aCase.pExtension, aX, aY, aEasting, aNorthing, aCase.pOptions), 0);
+        const std::vector<std::uint8_t> aWindowBytes = test::ReadBytes(strWindow + aCase.pExtension);
+        ASSERT_FALSE(aWindowBytes.empty());
+        EXPECT_TRUE(aWindowBytes == test::ReadBytes(strCli + aCase.pExtension));
+        EXPECT_EQ(test::ReadBytes(strWindow + aCase.pWorldExtension), test::ReadBytes(strCli + aCase.pWorldExtension));
+    }
+    // A cancelled colour dialog leaves the choice as it was.
+    WhenModal<COrvexTransDlg>([&](COrvexTransDlg& dialog) {
+        dialog.OutsideBox()->setCurrentIndex(COrvexTransDlg::OUTSIDE_TRANSPARENT);
+        emit dialog.OutsideBox()->activated(COrvexTransDlg::OUTSIDE_TRANSPARENT);
+        WhenModal<QColorDialog>([](QColorDialog& colours) { colours.reject(); });
+        dialog.OutsideBox()->setCurrentIndex(COrvexTransDlg::OUTSIDE_COLOUR);
+        emit dialog.OutsideBox()->activated(COrvexTransDlg::OUTSIDE_COLOUR);
+        EXPECT_EQ(dialog.OutsideBox()->currentIndex(), int(COrvexTransDlg::OUTSIDE_TRANSPARENT));
+        dialog.accept();
+    });
+    Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
+    EXPECT_EQ(View().TransformOptions().eNoData, ENoData::Transparent);
+}
+
+// Crop to Grid Rectangle on the whole transformed map gives the pixels and world file of
+// rectify --clip grid; it is undone like Crop, and is not offered on the scan.
+TEST_F(ViewTest, CropToGridRectangleMatchesTheCommandLineClip)
+{
+    const int aX[3] = {12, 225, 220}, aY[3] = {10, 18, 168};
+    const double aEasting[3] = {1000, 1200, 1200}, aNorthing[3] = {2000, 2000, 1850};
+    const struct {
+        int nBitCount;
+        int nOutside;
+        const char* pExtension;
+        const char* pWorldExtension;
+        const char* pOptions;
+    } aCases[] = {
+        {8, COrvexTransDlg::OUTSIDE_BLACK, ".png", ".PGW", "--clip grid"},
+        {24, COrvexTransDlg::OUTSIDE_BLACK, ".tif", ".TFW", "--clip grid"},
+        {24, COrvexTransDlg::OUTSIDE_TRANSPARENT, ".png", ".PGW", "--clip grid --nodata transparent"},
+    };
+    StartWithView(900, 700);
+    int nCase = 0;
+    for (const auto& aCase : aCases) {
+        SCOPED_TRACE(aCase.pOptions + std::string(" ") + aCase.pExtension + " " + std::to_string(aCase.nBitCount));
+        Document().SetTransformedModified(false);
+        Document().OnFileClose();
+        OpenMap(aCase.nBitCount, 240, 180);
+        const std::string strScan = m_folder.Path("map" + std::to_string(m_nMaps - 1) + ".bmp");
+        SetUpTransform(aX, aY, aEasting, aNorthing, [&](COrvexTransDlg& dialog) {
+            dialog.OutsideBox()->setCurrentIndex(aCase.nOutside);
+            emit dialog.OutsideBox()->activated(aCase.nOutside);
+        });
+        Frame().Action(ID_ACTION_APPLY_TRANSFORM)->trigger();
+        Frame().UpdateCommandUI();
+        EXPECT_FALSE(Frame().Action(ID_ACTION_CROP_TO_GRID)->isEnabled()) << "on the scan";
+        Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
+        Frame().UpdateCommandUI();
+        ASSERT_TRUE(Frame().Action(ID_ACTION_CROP_TO_GRID)->isEnabled());
+        const CDIBWorld* pWhole = Document().GetTransformedMap();
+        const int nWholeWidth = pWhole->m_nImageWidth, nWholeHeight = pWhole->m_nImageHeight;
+        Document().SetTransformedModified(false);
+        Frame().Action(ID_ACTION_CROP_TO_GRID)->trigger();
+        EXPECT_TRUE(Document().IsTransformedModified());
+        EXPECT_LT(Document().GetTransformedMap()->m_nImageWidth, nWholeWidth);
+        Frame().UpdateCommandUI();
+        EXPECT_FALSE(Frame().Action(ID_ACTION_CROP_TO_GRID)->isEnabled()) << "already cropped";
+        EXPECT_EQ(View().UndoList().UndoName(), QStringLiteral("Crop to Grid Rectangle"));
+
+        // Undo gives the whole map back, unsaved flag and all; redo crops again.
+        Frame().Action(ID_EDIT_UNDO)->trigger();
+        EXPECT_EQ(Document().GetTransformedMap()->m_nImageWidth, nWholeWidth);
+        EXPECT_EQ(Document().GetTransformedMap()->m_nImageHeight, nWholeHeight);
+        EXPECT_FALSE(Document().IsTransformedModified());
+        Frame().Action(ID_EDIT_REDO)->trigger();
+        EXPECT_TRUE(Document().IsTransformedModified());
+
+        const std::string strWindow = m_folder.Path("window" + std::to_string(nCase));
+        const std::string strCli = m_folder.Path("cli" + std::to_string(nCase++));
+        m_platform.AnswerNextFileDialog({true, strWindow + aCase.pExtension, 0});
+        Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS)->trigger();
+        EXPECT_TRUE(m_platform.Messages().empty()) << m_platform.Messages().front().strText;
+        m_platform.ClearRecord();
+        Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
+
+        ASSERT_EQ(RectifyWithCli(strScan, strCli + aCase.pExtension, aX, aY, aEasting, aNorthing, aCase.pOptions), 0);
+        const std::vector<std::uint8_t> aWindowBytes = test::ReadBytes(strWindow + aCase.pExtension);
+        ASSERT_FALSE(aWindowBytes.empty());
+        EXPECT_TRUE(aWindowBytes == test::ReadBytes(strCli + aCase.pExtension));
+        EXPECT_EQ(test::ReadBytes(strWindow + aCase.pWorldExtension), test::ReadBytes(strCli + aCase.pWorldExtension));
+    }
+    // Locators moved since the transform: the map is no longer the one they make.
+    Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
+    Frame().Action(ID_EDIT_UNDO)->trigger();  // back to the whole map
+    View().Locators().m_nLocatorX[0] += 1;
+    Frame().UpdateCommandUI();
+    EXPECT_FALSE(Frame().Action(ID_ACTION_CROP_TO_GRID)->isEnabled());
 }
 
 }  // namespace
