@@ -32,6 +32,20 @@ namespace {
 using test::CAppTest;
 using test::WhenModal;
 
+// The Transform dialog's pixel positions, and the eastings and northings of points 1 and 3.
+void FillLocatorFields(COrvexTransDlg& dialog, const int (&aX)[3], const int (&aY)[3], const double (&aEasting)[3],
+                       const double (&aNorthing)[3])
+{
+    for (int i = 0; i < 3; ++i) {
+        dialog.Field(COrvexTransDlg::IDC_X1 + 4 * i)->setText(QString::number(aX[i]));
+        dialog.Field(COrvexTransDlg::IDC_Y1 + 4 * i)->setText(QString::number(aY[i]));
+        if (i == 1)
+            continue;
+        dialog.Field(COrvexTransDlg::IDC_EASTING1 + 4 * i)->setText(QString::number(aEasting[i], 'g', 15));
+        dialog.Field(COrvexTransDlg::IDC_NORTHING1 + 4 * i)->setText(QString::number(aNorthing[i], 'g', 15));
+    }
+}
+
 class ViewTest : public CAppTest {
 protected:
     // A georeferenced map of the given depth, opened; its messages forgotten.
@@ -69,39 +83,55 @@ protected:
     }
     void Release(QPoint point) { QTest::mouseRelease(Viewport(), Qt::LeftButton, Qt::NoModifier, point); }
 
-    // The Transform dialog filled with three locators of a rectangular grid; fnChoose
-    // makes the remaining choices before OK.
-    void SetUpTransform(const int (&aX)[3], const int (&aY)[3], const double (&aEasting)[3],
-                        const double (&aNorthing)[3], std::function<void(COrvexTransDlg&)> fnChoose)
+    // Three locators of a grid turned a little on a 240 x 180 map.
+    static constexpr int kaX[3] = {12, 225, 220}, kaY[3] = {10, 18, 168};
+    static constexpr double kaEasting[3] = {1000, 1200, 1200}, kaNorthing[3] = {2000, 2000, 1850};
+
+    // A new document with a 240 x 180 map of the given depth; the scan's path.
+    std::string ReopenMap(int nBitCount)
     {
-        WhenModal<COrvexTransDlg>([&, fnChoose](COrvexTransDlg& dialog) {
-            for (int i = 0; i < 3; ++i) {
-                dialog.Field(COrvexTransDlg::IDC_X1 + 4 * i)->setText(QString::number(aX[i]));
-                dialog.Field(COrvexTransDlg::IDC_Y1 + 4 * i)->setText(QString::number(aY[i]));
-                if (i == 1)
-                    continue;
-                dialog.Field(COrvexTransDlg::IDC_EASTING1 + 4 * i)->setText(QString::number(aEasting[i], 'g', 15));
-                dialog.Field(COrvexTransDlg::IDC_NORTHING1 + 4 * i)->setText(QString::number(aNorthing[i], 'g', 15));
-            }
+        Document().SetTransformedModified(false);
+        Document().OnFileClose();
+        OpenMap(nBitCount, 240, 180);
+        return m_folder.Path("map" + std::to_string(m_nMaps - 1) + ".bmp");
+    }
+    // The Transform dialog filled with the locators above; fnChoose makes the remaining
+    // choices before OK.
+    void SetUpTransform(std::function<void(COrvexTransDlg&)> fnChoose)
+    {
+        WhenModal<COrvexTransDlg>([fnChoose](COrvexTransDlg& dialog) {
+            FillLocatorFields(dialog, kaX, kaY, kaEasting, kaNorthing);
             fnChoose(dialog);
             dialog.accept();
         });
         Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
     }
-    // gridmorph-cli rectify with the same locators and the given options; its exit status.
-    int RectifyWithCli(const std::string& strScan, const std::string& strOutput, const int (&aX)[3],
-                       const int (&aY)[3], const double (&aEasting)[3], const double (&aNorthing)[3],
-                       const std::string& strOptions)
+    // Saves the shown transformed map as NAME.EXT with Save Transformed Map As, runs
+    // gridmorph-cli rectify with the same locators and the options, and checks that both
+    // wrote the same bytes, picture and world file.
+    void ExpectTheFileOfTheCli(const std::string& strScan, const std::string& strName, const char* pExtension,
+                               const char* pWorldExtension, const std::string& strOptions)
     {
+        const std::string strWindow = m_folder.Path("window-" + strName), strCli = m_folder.Path("cli-" + strName);
+        m_platform.AnswerNextFileDialog({true, strWindow + pExtension, 0});
+        Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS)->trigger();
+        EXPECT_FALSE(Document().IsTransformedModified());
+        EXPECT_TRUE(m_platform.Messages().empty()) << m_platform.Messages().front().strText;
+        m_platform.ClearRecord();
+
         std::ostringstream command;
         command.imbue(std::locale::classic());
-        command << GRIDMORPH_CLI_PATH << " rectify '" << strScan << "' '" << strOutput << "' " << strOptions;
+        command << GRIDMORPH_CLI_PATH << " rectify '" << strScan << "' '" << strCli << pExtension << "' " << strOptions;
         for (const int i : {0, 1, 2}) {
-            command << " --p" << i + 1 << ' ' << aX[i] << ',' << aY[i];
+            command << " --p" << i + 1 << ' ' << kaX[i] << ',' << kaY[i];
             if (i != 1)
-                command << ',' << aEasting[i] << ',' << aNorthing[i];
+                command << ',' << kaEasting[i] << ',' << kaNorthing[i];
         }
-        return std::system((command.str() + " > /dev/null 2>&1").c_str());
+        ASSERT_EQ(std::system((command.str() + " > /dev/null 2>&1").c_str()), 0) << command.str();
+        const std::vector<std::uint8_t> aWindowBytes = test::ReadBytes(strWindow + pExtension);
+        ASSERT_FALSE(aWindowBytes.empty());
+        EXPECT_TRUE(aWindowBytes == test::ReadBytes(strCli + pExtension));
+        EXPECT_EQ(test::ReadBytes(strWindow + pWorldExtension), test::ReadBytes(strCli + pWorldExtension));
     }
 
     int m_nMaps = 0;
@@ -582,14 +612,7 @@ TEST_F(ViewTest, FromAScanToASavedNorthUpMapAsTheCommandLineMakesIt)
     m_platform.ClearRecord();
 
     WhenModal<COrvexTransDlg>([&](COrvexTransDlg& dialog) {
-        for (int i = 0; i < 3; ++i) {
-            dialog.Field(COrvexTransDlg::IDC_X1 + 4 * i)->setText(QString::number(aX[i]));
-            dialog.Field(COrvexTransDlg::IDC_Y1 + 4 * i)->setText(QString::number(aY[i]));
-            if (i == 1)
-                continue;
-            dialog.Field(COrvexTransDlg::IDC_EASTING1 + 4 * i)->setText(QString::number(aEasting[i], 'g', 15));
-            dialog.Field(COrvexTransDlg::IDC_NORTHING1 + 4 * i)->setText(QString::number(aNorthing[i], 'g', 15));
-        }
+        FillLocatorFields(dialog, aX, aY, aEasting, aNorthing);
         dialog.accept();
     });
     Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
@@ -629,24 +652,12 @@ TEST_F(ViewTest, TransformDialogResamplingAndClipMatchTheCommandLine)
     StartWithView(900, 700);
     OpenMap(8, 240, 180);
     const std::string strScan = m_folder.Path("map0.bmp");
-    const int aX[3] = {12, 225, 220}, aY[3] = {10, 18, 168};
-    const double aEasting[3] = {1000, 1200, 1200}, aNorthing[3] = {2000, 2000, 1850};
-    WhenModal<COrvexTransDlg>([&](COrvexTransDlg& dialog) {
+    SetUpTransform([](COrvexTransDlg& dialog) {
         EXPECT_EQ(dialog.ResamplingBox()->currentText(), QStringLiteral("Nearest neighbour"));
         EXPECT_FALSE(dialog.ClipToGridBox()->isChecked());
-        for (int i = 0; i < 3; ++i) {
-            dialog.Field(COrvexTransDlg::IDC_X1 + 4 * i)->setText(QString::number(aX[i]));
-            dialog.Field(COrvexTransDlg::IDC_Y1 + 4 * i)->setText(QString::number(aY[i]));
-            if (i == 1)
-                continue;
-            dialog.Field(COrvexTransDlg::IDC_EASTING1 + 4 * i)->setText(QString::number(aEasting[i], 'g', 15));
-            dialog.Field(COrvexTransDlg::IDC_NORTHING1 + 4 * i)->setText(QString::number(aNorthing[i], 'g', 15));
-        }
         dialog.ResamplingBox()->setCurrentIndex(1);
         dialog.ClipToGridBox()->setChecked(true);
-        dialog.accept();
     });
-    Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
     EXPECT_EQ(View().TransformOptions().eResampling, EResampling::Bilinear);
     EXPECT_EQ(View().TransformOptions().eClip, EClip::Grid);
     WhenModal<COrvexTransDlg>([&](COrvexTransDlg& dialog) {
@@ -657,38 +668,20 @@ TEST_F(ViewTest, TransformDialogResamplingAndClipMatchTheCommandLine)
     Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
     Frame().Action(ID_ACTION_APPLY_TRANSFORM)->trigger();
     Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
-    m_platform.AnswerNextFileDialog({true, m_folder.Path("window.png"), 0});
-    Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS)->trigger();
-    EXPECT_TRUE(m_platform.Messages().empty()) << m_platform.Messages().front().strText;
-
-    std::ostringstream command;
-    command.imbue(std::locale::classic());
-    command << GRIDMORPH_CLI_PATH << " rectify '" << strScan << "' '" << m_folder.Path("cli.png")
-            << "' --resample bilinear --clip grid";
-    for (const int i : {0, 1, 2}) {
-        command << " --p" << i + 1 << ' ' << aX[i] << ',' << aY[i];
-        if (i != 1)
-            command << ',' << aEasting[i] << ',' << aNorthing[i];
-    }
-    const std::string strCommand = command.str();
-    ASSERT_EQ(std::system((strCommand + " > /dev/null 2>&1").c_str()), 0) << strCommand;
-    EXPECT_EQ(test::ReadBytes(m_folder.Path("window.PGW")), test::ReadBytes(m_folder.Path("cli.PGW")));
+    ExpectTheFileOfTheCli(strScan, "bilinear", ".png", ".PGW", "--resample bilinear --clip grid");
     CDIBWorld fromWindow, fromCli;
-    ASSERT_TRUE(fromWindow.OpenWorld(m_folder.Path("window.png"), true));
-    ASSERT_TRUE(fromCli.OpenWorld(m_folder.Path("cli.png"), true));
+    ASSERT_TRUE(fromWindow.OpenWorld(m_folder.Path("window-bilinear.png"), true));
+    ASSERT_TRUE(fromCli.OpenWorld(m_folder.Path("cli-bilinear.png"), true));
     EXPECT_EQ(fromWindow.m_nBitCount, 24) << "a blended 8-bit map is full colour";
     EXPECT_DOUBLE_EQ(fromWindow.GetWest(), 1000.0);
     EXPECT_DOUBLE_EQ(fromWindow.GetNorth(), 2000.0);
     EXPECT_TRUE(test::SamePicture(fromCli, fromWindow));
-    m_platform.ClearRecord();
 }
 
 // "Outside the scan:" makes, through Apply Transform and Save Transformed Map As, the very
 // file (and world file) that rectify makes with the same --nodata.
 TEST_F(ViewTest, OutsideTheScanMatchesTheCommandLineNoData)
 {
-    const int aX[3] = {12, 225, 220}, aY[3] = {10, 18, 168};
-    const double aEasting[3] = {1000, 1200, 1200}, aNorthing[3] = {2000, 2000, 1850};
     const struct {
         int nBitCount;
         int nOutside;
@@ -710,11 +703,8 @@ TEST_F(ViewTest, OutsideTheScanMatchesTheCommandLineNoData)
     int nCase = 0;
     for (const auto& aCase : aCases) {
         SCOPED_TRACE(aCase.pOptions + std::string(" ") + aCase.pExtension + " " + std::to_string(aCase.nBitCount));
-        Document().SetTransformedModified(false);
-        Document().OnFileClose();
-        OpenMap(aCase.nBitCount, 240, 180);
-        const std::string strScan = m_folder.Path("map" + std::to_string(m_nMaps - 1) + ".bmp");
-        SetUpTransform(aX, aY, aEasting, aNorthing, [&](COrvexTransDlg& dialog) {
+        const std::string strScan = ReopenMap(aCase.nBitCount);
+        SetUpTransform([&](COrvexTransDlg& dialog) {
             EXPECT_EQ(dialog.OutsideBox()->itemText(COrvexTransDlg::OUTSIDE_BLACK), QStringLiteral("Black"));
             if (aCase.nOutside == COrvexTransDlg::OUTSIDE_COLOUR) {
                 // Through the colour dialog, as a click on "Colour…" opens it.
@@ -737,20 +727,9 @@ TEST_F(ViewTest, OutsideTheScanMatchesTheCommandLineNoData)
         });
         Frame().Action(ID_ACTION_APPLY_TRANSFORM)->trigger();
         Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
-        const std::string strWindow = m_folder.Path("window" + std::to_string(nCase));
-        const std::string strCli = m_folder.Path("cli" + std::to_string(nCase++));
-        m_platform.AnswerNextFileDialog({true, strWindow + aCase.pExtension, 0});
-        Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS)->trigger();
-        EXPECT_FALSE(Document().IsTransformedModified());
-        EXPECT_TRUE(m_platform.Messages().empty()) << m_platform.Messages().front().strText;
-        m_platform.ClearRecord();
+        ExpectTheFileOfTheCli(strScan, std::to_string(nCase++), aCase.pExtension, aCase.pWorldExtension,
+                              aCase.pOptions);
         Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
-
-        ASSERT_EQ(RectifyWithCli(strScan, strCli + aCase.pExtension, aX, aY, aEasting, aNorthing, aCase.pOptions), 0);
-        const std::vector<std::uint8_t> aWindowBytes = test::ReadBytes(strWindow + aCase.pExtension);
-        ASSERT_FALSE(aWindowBytes.empty());
-        EXPECT_TRUE(aWindowBytes == test::ReadBytes(strCli + aCase.pExtension));
-        EXPECT_EQ(test::ReadBytes(strWindow + aCase.pWorldExtension), test::ReadBytes(strCli + aCase.pWorldExtension));
     }
     // A cancelled colour dialog leaves the choice as it was.
     WhenModal<COrvexTransDlg>([&](COrvexTransDlg& dialog) {
@@ -770,8 +749,6 @@ TEST_F(ViewTest, OutsideTheScanMatchesTheCommandLineNoData)
 // rectify --clip grid; it is undone like Crop, and is not offered on the scan.
 TEST_F(ViewTest, CropToGridRectangleMatchesTheCommandLineClip)
 {
-    const int aX[3] = {12, 225, 220}, aY[3] = {10, 18, 168};
-    const double aEasting[3] = {1000, 1200, 1200}, aNorthing[3] = {2000, 2000, 1850};
     const struct {
         int nBitCount;
         int nOutside;
@@ -787,11 +764,8 @@ TEST_F(ViewTest, CropToGridRectangleMatchesTheCommandLineClip)
     int nCase = 0;
     for (const auto& aCase : aCases) {
         SCOPED_TRACE(aCase.pOptions + std::string(" ") + aCase.pExtension + " " + std::to_string(aCase.nBitCount));
-        Document().SetTransformedModified(false);
-        Document().OnFileClose();
-        OpenMap(aCase.nBitCount, 240, 180);
-        const std::string strScan = m_folder.Path("map" + std::to_string(m_nMaps - 1) + ".bmp");
-        SetUpTransform(aX, aY, aEasting, aNorthing, [&](COrvexTransDlg& dialog) {
+        const std::string strScan = ReopenMap(aCase.nBitCount);
+        SetUpTransform([&](COrvexTransDlg& dialog) {
             dialog.OutsideBox()->setCurrentIndex(aCase.nOutside);
             emit dialog.OutsideBox()->activated(aCase.nOutside);
         });
@@ -819,23 +793,15 @@ TEST_F(ViewTest, CropToGridRectangleMatchesTheCommandLineClip)
         Frame().Action(ID_EDIT_REDO)->trigger();
         EXPECT_TRUE(Document().IsTransformedModified());
 
-        const std::string strWindow = m_folder.Path("window" + std::to_string(nCase));
-        const std::string strCli = m_folder.Path("cli" + std::to_string(nCase++));
-        m_platform.AnswerNextFileDialog({true, strWindow + aCase.pExtension, 0});
-        Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS)->trigger();
-        EXPECT_TRUE(m_platform.Messages().empty()) << m_platform.Messages().front().strText;
-        m_platform.ClearRecord();
+        ExpectTheFileOfTheCli(strScan, "crop" + std::to_string(nCase++), aCase.pExtension, aCase.pWorldExtension,
+                              aCase.pOptions);
         Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
-
-        ASSERT_EQ(RectifyWithCli(strScan, strCli + aCase.pExtension, aX, aY, aEasting, aNorthing, aCase.pOptions), 0);
-        const std::vector<std::uint8_t> aWindowBytes = test::ReadBytes(strWindow + aCase.pExtension);
-        ASSERT_FALSE(aWindowBytes.empty());
-        EXPECT_TRUE(aWindowBytes == test::ReadBytes(strCli + aCase.pExtension));
-        EXPECT_EQ(test::ReadBytes(strWindow + aCase.pWorldExtension), test::ReadBytes(strCli + aCase.pWorldExtension));
     }
     // Locators moved since the transform: the map is no longer the one they make.
     Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
     Frame().Action(ID_EDIT_UNDO)->trigger();  // back to the whole map
+    Frame().UpdateCommandUI();
+    ASSERT_TRUE(Frame().Action(ID_ACTION_CROP_TO_GRID)->isEnabled());
     View().Locators().m_nLocatorX[0] += 1;
     Frame().UpdateCommandUI();
     EXPECT_FALSE(Frame().Action(ID_ACTION_CROP_TO_GRID)->isEnabled());

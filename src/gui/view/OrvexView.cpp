@@ -1148,8 +1148,13 @@ void COrvexView::Crop()
         pNew->DestroyImage(false);
         return;
     }
-    std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Crop"));
-    ReplaceDisplayedMap(std::move(pNew), *pStep);
+    PutCutMap(std::move(pNew), QStringLiteral("Crop"));
+}
+
+void COrvexView::PutCutMap(std::unique_ptr<CDIBWorld> pMap, const QString& strName)
+{
+    std::unique_ptr<SViewUndoStep> pStep = BeginStep(strName);
+    ReplaceDisplayedMap(std::move(pMap), *pStep);
     RecordStep(std::move(pStep));
     m_bCropRect = false;
     OnInitialUpdate();
@@ -1179,12 +1184,7 @@ void COrvexView::OnActionCropToGridRectangle()
         ShowWarning(strError);
         return;
     }
-    std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Crop to Grid Rectangle"));
-    ReplaceDisplayedMap(std::move(pKept), *pStep);
-    RecordStep(std::move(pStep));
-    m_bCropRect = false;
-    OnInitialUpdate();
-    ScrollToPosition(QPoint(0, 0));
+    PutCutMap(std::move(pKept), QStringLiteral("Crop to Grid Rectangle"));
     viewport()->update();
 }
 

@@ -172,6 +172,8 @@ private:
     void Crop();
     // A new picture takes the displayed map's place, with its unsaved flag.
     void ReplaceDisplayedMap(std::unique_ptr<CDIBWorld> pMap, SViewUndoStep& step);
+    // The same for a cut-down map, as an undo step of that name, shown from its top-left.
+    void PutCutMap(std::unique_ptr<CDIBWorld> pMap, const QString& strName);
     // A step with the locators and flags as they are now, and its recording once the
     // command has done its work.
     std::unique_ptr<SViewUndoStep> BeginStep(const QString& strName) const;
