@@ -7,9 +7,11 @@
 
 namespace gridmorph {
 
-bool FindGridCrop(const CLocatorSet& locators, int nSourceWidth, int nSourceHeight, SGridCrop& crop)
+bool FindGridCrop(const CLocatorSet& givenLocators, int nSourceWidth, int nSourceHeight, SGridCrop& crop)
 {
-    if (locators.m_bNonRectangular)
+    // A non-rectangular grid is rectified, and so clipped, through its built corner.
+    CLocatorSet locators = givenLocators;
+    if (givenLocators.m_bNonRectangular && MakeRectangularLocators(givenLocators, locators) != ETransformResult::Done)
         return false;
     SRectifyingTransform transform;
     STransformBounds whole;

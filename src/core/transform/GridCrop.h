@@ -22,8 +22,8 @@ struct SGridCrop {
     int Height() const { return static_cast<int>(kept.Height()); }
 };
 
-// The crop for three locators of a rectangular grid (a non-rectangular set has no
-// rectangle until its corner is built). False when they give no transform, the whole map
+// The crop for three locators (of a non-rectangular grid, through its built top-right
+// corner, as the rectification goes). False when they give no transform, the whole map
 // could not be a picture, or nothing of it lies in the rectangle.
 bool FindGridCrop(const CLocatorSet& locators, int nSourceWidth, int nSourceHeight, SGridCrop& crop);
 

@@ -597,9 +597,7 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
     return ETransformResult::Done;
 }
 
-ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
-                                         std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
-                                         std::unique_ptr<CRowSupply>* pRowsOnDemand)
+ETransformResult MakeRectangularLocators(const CLocatorSet& locators, CLocatorSet& rectangular)
 {
     const int* X = locators.m_nLocatorX;
     const int* Y = locators.m_nLocatorY;
@@ -612,30 +610,46 @@ ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocator
     auto Round = [](double d) -> std::int64_t {
         return std::isfinite(d) && std::fabs(d) < 9e15 ? static_cast<std::int64_t>(d + 0.5) : INT64_MIN;
     };
-    if (Round(x4) == X[0] && Round(y4) == Y[0]) {
-        ShowWarning("Error : Points are in a straight line");
+    if (Round(x4) == X[0] && Round(y4) == Y[0])
         return ETransformResult::PointsInLine;
-    }
-    if (Round(E4) == Round(E1)) {
-        ShowWarning("Error : Eastings and Northings form a straight line.");
+    if (Round(E4) == Round(E1))
         return ETransformResult::MapPointsInLine;
-    }
     const double t2 = (E3 - E1) / (E4 - E1);
     const std::int64_t nX2 = Round((x4 - X[0]) * t2 + X[0]);
     const std::int64_t nY2 = Round((y4 - Y[0]) * t2 + Y[0]);
-    if (nX2 < INT32_MIN || nX2 > INT32_MAX || nY2 < INT32_MIN || nY2 > INT32_MAX) {
-        ShowWarning(
-            "The locators and their map positions do not give a usable transform.\n\n"
-            "Check the positions and the eastings and northings of the three points.");
+    if (nX2 < INT32_MIN || nX2 > INT32_MAX || nY2 < INT32_MIN || nY2 > INT32_MAX)
         return ETransformResult::NoTransform;
-    }
-    // A copy with the constructed corner as locator 2; the caller's set is untouched.
-    CLocatorSet rectangular = locators;
+    rectangular = locators;
     rectangular.m_nLocatorX[1] = static_cast<int>(nX2);
     rectangular.m_nLocatorY[1] = static_cast<int>(nY2);
     rectangular.m_dEasting[1] = E3;
     rectangular.m_dNorthing[1] = N1;
-    return TransformBitmap(source, rectangular, nBitCount, pTransformedMap, options, pRowsOnDemand);
+    return ETransformResult::Done;
+}
+
+ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
+                                         std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
+                                         std::unique_ptr<CRowSupply>* pRowsOnDemand)
+{
+    // A copy with the constructed corner as locator 2; the caller's set is untouched.
+    CLocatorSet rectangular;
+    const ETransformResult eResult = MakeRectangularLocators(locators, rectangular);
+    switch (eResult) {
+    case ETransformResult::Done:
+        return TransformBitmap(source, rectangular, nBitCount, pTransformedMap, options, pRowsOnDemand);
+    case ETransformResult::PointsInLine:
+        ShowWarning("Error : Points are in a straight line");
+        break;
+    case ETransformResult::MapPointsInLine:
+        ShowWarning("Error : Eastings and Northings form a straight line.");
+        break;
+    default:
+        ShowWarning(
+            "The locators and their map positions do not give a usable transform.\n\n"
+            "Check the positions and the eastings and northings of the three points.");
+        break;
+    }
+    return eResult;
 }
 
 }  // namespace gridmorph

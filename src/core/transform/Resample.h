@@ -74,6 +74,12 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
                                  const STransformOptions& options = STransformOptions(),
                                  std::unique_ptr<CRowSupply>* pRowsOnDemand = nullptr);
 
+// The locators of a rectangular grid for three points that are not corners of one: the
+// top-right corner built on the line from locator 3 through locator 2 takes locator 2's
+// place. Done, or why no corner can be built (PointsInLine, MapPointsInLine, NoTransform);
+// no message is shown.
+ETransformResult MakeRectangularLocators(const CLocatorSet& locators, CLocatorSet& rectangular);
+
 // The same for three points that are not corners of a map-grid rectangle: the top-right
 // corner is built on the line from locator 3 through locator 2 and used as locator 2; the
 // caller's locators are not changed.

@@ -386,7 +386,8 @@ TEST_F(TransformTest, DegenerateLocatorsAndHugeOutputsFailCleanlyAndKeepThePrevi
 }
 
 // Cutting the grid rectangle out of the whole rectified map gives the clipped
-// rectification: the same pixels, edges and no-data value, for turns either way.
+// rectification: the same pixels, edges and no-data value, for turns either way and a
+// non-rectangular grid.
 TEST_F(TransformTest, GridCropOfTheWholeMapIsTheClippedMap)
 {
     const struct {
@@ -398,6 +399,8 @@ TEST_F(TransformTest, GridCropOfTheWholeMapIsTheClippedMap)
         {8, ENoData::Black, Locators({20, 30, 200, 12, 210, 150}, {500, 900, 680, 900, 680, 760})},
         {24, ENoData::Transparent, Locators({5, 5, 230, 9, 226, 170}, {0, 400, 450, 400, 450, 80})},
         {8, ENoData::Value, Locators({12, 10, 225, 18, 220, 168}, {1000, 2000, 1200, 2000, 1200, 1850})},
+        // Point 2 halfway along the top edge: the corner is built at (228, 18).
+        {24, ENoData::Black, Locators({12, 10, 120, 14, 220, 168}, {1000, 2000, 1100, 2000, 1200, 1850}, true)},
     };
     for (const auto& aCase : aCases) {
         SCOPED_TRACE(testing::Message() << aCase.nBits << "-bit, outside " << int(aCase.eNoData));
@@ -406,10 +409,11 @@ TEST_F(TransformTest, GridCropOfTheWholeMapIsTheClippedMap)
         STransformOptions options;
         options.eNoData = aCase.eNoData;
         options.nNoDataRed = 200, options.nNoDataGreen = 230, options.nNoDataBlue = 255;
+        const auto Transform = aCase.locators.m_bNonRectangular ? TransformNonRectangular : TransformBitmap;
         std::unique_ptr<CDIBWorld> pWhole, pClipped;
-        ASSERT_EQ(TransformBitmap(source, aCase.locators, aCase.nBits, pWhole, options), ETransformResult::Done);
+        ASSERT_EQ(Transform(source, aCase.locators, aCase.nBits, pWhole, options, nullptr), ETransformResult::Done);
         options.eClip = EClip::Grid;
-        ASSERT_EQ(TransformBitmap(source, aCase.locators, aCase.nBits, pClipped, options), ETransformResult::Done);
+        ASSERT_EQ(Transform(source, aCase.locators, aCase.nBits, pClipped, options, nullptr), ETransformResult::Done);
         SGridCrop crop;
         ASSERT_TRUE(FindGridCrop(aCase.locators, 240, 180, crop));
         EXPECT_TRUE(IsWholeRectifiedMap(*pWhole, crop));
@@ -429,10 +433,11 @@ TEST_F(TransformTest, GridCropOfTheWholeMapIsTheClippedMap)
         EXPECT_EQ(kept.bTransparent, clipped.bTransparent);
         EXPECT_EQ(kept.nIndex, clipped.nIndex);
     }
-    // Three points that are not corners of a rectangle have no rectangle yet.
+    // Three points in a line give no rectangle.
     SGridCrop crop;
-    EXPECT_FALSE(FindGridCrop(Locators({12, 10, 225, 18, 220, 168}, {1000, 2000, 1200, 2000, 1200, 1850}, true),
-                              240, 180, crop));
+    EXPECT_FALSE(FindGridCrop(Locators({10, 10, 50, 50, 90, 90}, {1000, 2000, 1200, 2000, 1200, 1850}), 240, 180, crop));
+    EXPECT_FALSE(FindGridCrop(Locators({12, 10, 120, 10, 228, 10}, {1000, 2000, 1100, 2000, 1200, 1850}, true), 240,
+                              180, crop));
 }
 
 }  // namespace
