@@ -36,6 +36,8 @@ set(GRIDMORPH_MANUAL_SCREENSHOTS
   view-800-percent-grid-crossing.png
   find-grid-sample.png
   transform-resampling-clip.png
+  transform-nodata.png
+  action-menu-crop-to-grid.png
   coordinate-system-dialog.png
   save-transformed-coordinate-system.png
   rectify-series-dialog.png

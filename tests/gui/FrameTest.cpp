@@ -63,7 +63,7 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
           QStringLiteral("Sa&ve Locators..."), QStringLiteral("&Find Grid\tCtrl+G"), QStringLiteral("-"),
           QStringLiteral("&Edit Map Location..."),
           QStringLiteral("Setup from World File..."), QStringLiteral("-"), QStringLiteral("&Crop"),
-          QStringLiteral("Convert to 24 bit, Full Colour"), QStringLiteral("Convert to 8 bit, 256 Colours"),
+          QStringLiteral("Crop to &Grid Rectangle"), QStringLiteral("Convert to 24 bit, Full Colour"), QStringLiteral("Convert to 8 bit, 256 Colours"),
           QStringLiteral("Convert to Grey Scale")}},
         {QStringLiteral("&Help"), {QStringLiteral("&Help Topics"), QStringLiteral("-"), QStringLiteral("&About Gridmorph...")}},
     };
@@ -93,6 +93,10 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
         {ID_FILE_RECTIFY_SERIES, "Rectify a series of scans from a table or a folder in one go", "Rectify Series"},
         {ID_VIEW_MAP_EDGES, "Show map locations at the edge of the bitmap", "Map edge locations"},
         {ID_ACTION_CONVERT_TO_8, "Convert 24 bit colour to 8 bit colour", "Convert 24 bit to 8"},
+        {ID_ACTION_CROP_TO_GRID,
+         "Cut the transformed map to the locators' rectangle, as rectify --clip grid does; not on the scan, where it "
+         "is not upright",
+         "Crop to grid rectangle"},
         {ID_APP_EXIT, "Quit the application; prompts to save documents", "Exit"},
     };
     for (const auto& prompt : aPrompts) {

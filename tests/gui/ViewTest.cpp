@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
@@ -29,6 +31,20 @@ namespace {
 
 using test::CAppTest;
 using test::WhenModal;
+
+// The Transform dialog's pixel positions, and the eastings and northings of points 1 and 3.
+void FillLocatorFields(COrvexTransDlg& dialog, const int (&aX)[3], const int (&aY)[3], const double (&aEasting)[3],
+                       const double (&aNorthing)[3])
+{
+    for (int i = 0; i < 3; ++i) {
+        dialog.Field(COrvexTransDlg::IDC_X1 + 4 * i)->setText(QString::number(aX[i]));
+        dialog.Field(COrvexTransDlg::IDC_Y1 + 4 * i)->setText(QString::number(aY[i]));
+        if (i == 1)
+            continue;
+        dialog.Field(COrvexTransDlg::IDC_EASTING1 + 4 * i)->setText(QString::number(aEasting[i], 'g', 15));
+        dialog.Field(COrvexTransDlg::IDC_NORTHING1 + 4 * i)->setText(QString::number(aNorthing[i], 'g', 15));
+    }
+}
 
 class ViewTest : public CAppTest {
 protected:
@@ -66,6 +82,57 @@ protected:
         QTest::mouseEvent(QTest::MouseMove, Viewport(), Qt::NoButton, eModifiers, point);
     }
     void Release(QPoint point) { QTest::mouseRelease(Viewport(), Qt::LeftButton, Qt::NoModifier, point); }
+
+    // Three locators of a grid turned a little on a 240 x 180 map.
+    static constexpr int kaX[3] = {12, 225, 220}, kaY[3] = {10, 18, 168};
+    static constexpr double kaEasting[3] = {1000, 1200, 1200}, kaNorthing[3] = {2000, 2000, 1850};
+
+    // A new document with a 240 x 180 map of the given depth; the scan's path.
+    std::string ReopenMap(int nBitCount)
+    {
+        Document().SetTransformedModified(false);
+        Document().OnFileClose();
+        OpenMap(nBitCount, 240, 180);
+        return m_folder.Path("map" + std::to_string(m_nMaps - 1) + ".bmp");
+    }
+    // The Transform dialog filled with the locators above; fnChoose makes the remaining
+    // choices before OK.
+    void SetUpTransform(std::function<void(COrvexTransDlg&)> fnChoose)
+    {
+        WhenModal<COrvexTransDlg>([fnChoose](COrvexTransDlg& dialog) {
+            FillLocatorFields(dialog, kaX, kaY, kaEasting, kaNorthing);
+            fnChoose(dialog);
+            dialog.accept();
+        });
+        Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
+    }
+    // Saves the shown transformed map as NAME.EXT with Save Transformed Map As, runs
+    // gridmorph-cli rectify with the same locators and the options, and checks that both
+    // wrote the same bytes, picture and world file.
+    void ExpectTheFileOfTheCli(const std::string& strScan, const std::string& strName, const char* pExtension,
+                               const char* pWorldExtension, const std::string& strOptions)
+    {
+        const std::string strWindow = m_folder.Path("window-" + strName), strCli = m_folder.Path("cli-" + strName);
+        m_platform.AnswerNextFileDialog({true, strWindow + pExtension, 0});
+        Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS)->trigger();
+        EXPECT_FALSE(Document().IsTransformedModified());
+        EXPECT_TRUE(m_platform.Messages().empty()) << m_platform.Messages().front().strText;
+        m_platform.ClearRecord();
+
+        std::ostringstream command;
+        command.imbue(std::locale::classic());
+        command << GRIDMORPH_CLI_PATH << " rectify '" << strScan << "' '" << strCli << pExtension << "' " << strOptions;
+        for (const int i : {0, 1, 2}) {
+            command << " --p" << i + 1 << ' ' << kaX[i] << ',' << kaY[i];
+            if (i != 1)
+                command << ',' << kaEasting[i] << ',' << kaNorthing[i];
+        }
+        ASSERT_EQ(std::system((command.str() + " > /dev/null 2>&1").c_str()), 0) << command.str();
+        const std::vector<std::uint8_t> aWindowBytes = test::ReadBytes(strWindow + pExtension);
+        ASSERT_FALSE(aWindowBytes.empty());
+        EXPECT_TRUE(aWindowBytes == test::ReadBytes(strCli + pExtension));
+        EXPECT_EQ(test::ReadBytes(strWindow + pWorldExtension), test::ReadBytes(strCli + pWorldExtension));
+    }
 
     int m_nMaps = 0;
 };
@@ -398,14 +465,14 @@ TEST_F(ViewTest, ViewAndActionEnableRules)
     const int aCommands[] = {ID_VIEW_LOCATORS,        ID_VIEW_SHOW_TRANSFORMED,      ID_VIEW_MAP_EDGES,
                              ID_ACTION_SETUP_TRANSFORM, ID_ACTION_APPLY_TRANSFORM,   ID_ACTION_MOVE_LOCATORS,
                              ID_ACTION_EDIT_MAP_LOCATION, ID_ACTION_CROP,             ID_ACTION_CONVERT_TO_24,
-                             ID_ACTION_CONVERT_TO_8,    ID_ACTION_GREY_SCALE};
+                             ID_ACTION_CONVERT_TO_8,    ID_ACTION_GREY_SCALE,        ID_ACTION_CROP_TO_GRID};
     const struct {
         EState eState;
         const char* pEnabled;  // one letter a command, in the order above: 1 enabled, 0 not
     } aCases[] = {
-        {NoMap, "00000000000"},       {Eight, "10110110101"},      {TwentyFour, "10110110011"},
-        {ThirtyTwo, "10100100110"},   {PlainEight, "10010110101"}, {WithCrop, "10110111101"},
-        {SetUp, "10111110101"},       {Applied, "11111110101"},    {TransformedShown, "11111010101"},
+        {NoMap, "000000000000"},       {Eight, "101101101010"},      {TwentyFour, "101101100110"},
+        {ThirtyTwo, "101001001100"},   {PlainEight, "100101101010"}, {WithCrop, "101101111010"},
+        {SetUp, "101111101010"},       {Applied, "111111101010"},    {TransformedShown, "111110101011"},
     };
     StartWithView();
     for (const auto& aCase : aCases) {
@@ -545,14 +612,7 @@ TEST_F(ViewTest, FromAScanToASavedNorthUpMapAsTheCommandLineMakesIt)
     m_platform.ClearRecord();
 
     WhenModal<COrvexTransDlg>([&](COrvexTransDlg& dialog) {
-        for (int i = 0; i < 3; ++i) {
-            dialog.Field(COrvexTransDlg::IDC_X1 + 4 * i)->setText(QString::number(aX[i]));
-            dialog.Field(COrvexTransDlg::IDC_Y1 + 4 * i)->setText(QString::number(aY[i]));
-            if (i == 1)
-                continue;
-            dialog.Field(COrvexTransDlg::IDC_EASTING1 + 4 * i)->setText(QString::number(aEasting[i], 'g', 15));
-            dialog.Field(COrvexTransDlg::IDC_NORTHING1 + 4 * i)->setText(QString::number(aNorthing[i], 'g', 15));
-        }
+        FillLocatorFields(dialog, aX, aY, aEasting, aNorthing);
         dialog.accept();
     });
     Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
@@ -592,24 +652,12 @@ TEST_F(ViewTest, TransformDialogResamplingAndClipMatchTheCommandLine)
     StartWithView(900, 700);
     OpenMap(8, 240, 180);
     const std::string strScan = m_folder.Path("map0.bmp");
-    const int aX[3] = {12, 225, 220}, aY[3] = {10, 18, 168};
-    const double aEasting[3] = {1000, 1200, 1200}, aNorthing[3] = {2000, 2000, 1850};
-    WhenModal<COrvexTransDlg>([&](COrvexTransDlg& dialog) {
+    SetUpTransform([](COrvexTransDlg& dialog) {
         EXPECT_EQ(dialog.ResamplingBox()->currentText(), QStringLiteral("Nearest neighbour"));
         EXPECT_FALSE(dialog.ClipToGridBox()->isChecked());
-        for (int i = 0; i < 3; ++i) {
-            dialog.Field(COrvexTransDlg::IDC_X1 + 4 * i)->setText(QString::number(aX[i]));
-            dialog.Field(COrvexTransDlg::IDC_Y1 + 4 * i)->setText(QString::number(aY[i]));
-            if (i == 1)
-                continue;
-            dialog.Field(COrvexTransDlg::IDC_EASTING1 + 4 * i)->setText(QString::number(aEasting[i], 'g', 15));
-            dialog.Field(COrvexTransDlg::IDC_NORTHING1 + 4 * i)->setText(QString::number(aNorthing[i], 'g', 15));
-        }
         dialog.ResamplingBox()->setCurrentIndex(1);
         dialog.ClipToGridBox()->setChecked(true);
-        dialog.accept();
     });
-    Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
     EXPECT_EQ(View().TransformOptions().eResampling, EResampling::Bilinear);
     EXPECT_EQ(View().TransformOptions().eClip, EClip::Grid);
     WhenModal<COrvexTransDlg>([&](COrvexTransDlg& dialog) {
@@ -620,30 +668,143 @@ TEST_F(ViewTest, TransformDialogResamplingAndClipMatchTheCommandLine)
     Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
     Frame().Action(ID_ACTION_APPLY_TRANSFORM)->trigger();
     Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
-    m_platform.AnswerNextFileDialog({true, m_folder.Path("window.png"), 0});
-    Frame().Action(ID_FILE_SAVE_TRANSFORMED_AS)->trigger();
-    EXPECT_TRUE(m_platform.Messages().empty()) << m_platform.Messages().front().strText;
-
-    std::ostringstream command;
-    command.imbue(std::locale::classic());
-    command << GRIDMORPH_CLI_PATH << " rectify '" << strScan << "' '" << m_folder.Path("cli.png")
-            << "' --resample bilinear --clip grid";
-    for (const int i : {0, 1, 2}) {
-        command << " --p" << i + 1 << ' ' << aX[i] << ',' << aY[i];
-        if (i != 1)
-            command << ',' << aEasting[i] << ',' << aNorthing[i];
-    }
-    const std::string strCommand = command.str();
-    ASSERT_EQ(std::system((strCommand + " > /dev/null 2>&1").c_str()), 0) << strCommand;
-    EXPECT_EQ(test::ReadBytes(m_folder.Path("window.PGW")), test::ReadBytes(m_folder.Path("cli.PGW")));
+    ExpectTheFileOfTheCli(strScan, "bilinear", ".png", ".PGW", "--resample bilinear --clip grid");
     CDIBWorld fromWindow, fromCli;
-    ASSERT_TRUE(fromWindow.OpenWorld(m_folder.Path("window.png"), true));
-    ASSERT_TRUE(fromCli.OpenWorld(m_folder.Path("cli.png"), true));
+    ASSERT_TRUE(fromWindow.OpenWorld(m_folder.Path("window-bilinear.png"), true));
+    ASSERT_TRUE(fromCli.OpenWorld(m_folder.Path("cli-bilinear.png"), true));
     EXPECT_EQ(fromWindow.m_nBitCount, 24) << "a blended 8-bit map is full colour";
     EXPECT_DOUBLE_EQ(fromWindow.GetWest(), 1000.0);
     EXPECT_DOUBLE_EQ(fromWindow.GetNorth(), 2000.0);
     EXPECT_TRUE(test::SamePicture(fromCli, fromWindow));
-    m_platform.ClearRecord();
+}
+
+// "Outside the scan:" makes, through Apply Transform and Save Transformed Map As, the very
+// file (and world file) that rectify makes with the same --nodata.
+TEST_F(ViewTest, OutsideTheScanMatchesTheCommandLineNoData)
+{
+    const struct {
+        int nBitCount;
+        int nOutside;
+        QColor colour;  // for "Colour…"
+        const char* pExtension;
+        const char* pWorldExtension;
+        const char* pOptions;
+    } aCases[] = {
+        {8, COrvexTransDlg::OUTSIDE_BLACK, QColor(), ".png", ".PGW", ""},
+        {8, COrvexTransDlg::OUTSIDE_TRANSPARENT, QColor(), ".png", ".PGW", "--nodata transparent"},
+        {8, COrvexTransDlg::OUTSIDE_TRANSPARENT, QColor(), ".tif", ".TFW", "--nodata transparent"},
+        {24, COrvexTransDlg::OUTSIDE_TRANSPARENT, QColor(), ".png", ".PGW", "--nodata transparent"},
+        {24, COrvexTransDlg::OUTSIDE_TRANSPARENT, QColor(), ".tif", ".TFW", "--nodata transparent"},
+        {24, COrvexTransDlg::OUTSIDE_COLOUR, QColor(200, 230, 255), ".png", ".PGW", "--nodata 200,230,255"},
+        {24, COrvexTransDlg::OUTSIDE_COLOUR, QColor(128, 128, 128), ".tif", ".TFW", "--nodata 128,128,128"},
+        {8, COrvexTransDlg::OUTSIDE_COLOUR, QColor(200, 230, 255), ".png", ".PGW", "--nodata 200,230,255"},
+    };
+    StartWithView(900, 700);
+    int nCase = 0;
+    for (const auto& aCase : aCases) {
+        SCOPED_TRACE(aCase.pOptions + std::string(" ") + aCase.pExtension + " " + std::to_string(aCase.nBitCount));
+        const std::string strScan = ReopenMap(aCase.nBitCount);
+        SetUpTransform([&](COrvexTransDlg& dialog) {
+            EXPECT_EQ(dialog.OutsideBox()->itemText(COrvexTransDlg::OUTSIDE_BLACK), QStringLiteral("Black"));
+            if (aCase.nOutside == COrvexTransDlg::OUTSIDE_COLOUR) {
+                // Through the colour dialog, as a click on "Colour…" opens it.
+                WhenModal<QColorDialog>([&](QColorDialog& colours) {
+                    colours.setCurrentColor(aCase.colour);
+                    colours.accept();
+                });
+                dialog.OutsideBox()->setCurrentIndex(COrvexTransDlg::OUTSIDE_COLOUR);
+                emit dialog.OutsideBox()->activated(COrvexTransDlg::OUTSIDE_COLOUR);
+                EXPECT_EQ(dialog.NoDataColour(), aCase.colour);
+                EXPECT_EQ(dialog.OutsideBox()->currentText(),
+                          QStringLiteral("Colour\u2026 %1,%2,%3")
+                              .arg(aCase.colour.red())
+                              .arg(aCase.colour.green())
+                              .arg(aCase.colour.blue()));
+            } else {
+                dialog.OutsideBox()->setCurrentIndex(aCase.nOutside);
+                emit dialog.OutsideBox()->activated(aCase.nOutside);
+            }
+        });
+        Frame().Action(ID_ACTION_APPLY_TRANSFORM)->trigger();
+        Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
+        ExpectTheFileOfTheCli(strScan, std::to_string(nCase++), aCase.pExtension, aCase.pWorldExtension,
+                              aCase.pOptions);
+        Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
+    }
+    // A cancelled colour dialog leaves the choice as it was.
+    WhenModal<COrvexTransDlg>([&](COrvexTransDlg& dialog) {
+        dialog.OutsideBox()->setCurrentIndex(COrvexTransDlg::OUTSIDE_TRANSPARENT);
+        emit dialog.OutsideBox()->activated(COrvexTransDlg::OUTSIDE_TRANSPARENT);
+        WhenModal<QColorDialog>([](QColorDialog& colours) { colours.reject(); });
+        dialog.OutsideBox()->setCurrentIndex(COrvexTransDlg::OUTSIDE_COLOUR);
+        emit dialog.OutsideBox()->activated(COrvexTransDlg::OUTSIDE_COLOUR);
+        EXPECT_EQ(dialog.OutsideBox()->currentIndex(), int(COrvexTransDlg::OUTSIDE_TRANSPARENT));
+        dialog.accept();
+    });
+    Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
+    EXPECT_EQ(View().TransformOptions().eNoData, ENoData::Transparent);
+}
+
+// Crop to Grid Rectangle on the whole transformed map gives the pixels and world file of
+// rectify --clip grid; it is undone like Crop, and is not offered on the scan.
+TEST_F(ViewTest, CropToGridRectangleMatchesTheCommandLineClip)
+{
+    const struct {
+        int nBitCount;
+        int nOutside;
+        const char* pExtension;
+        const char* pWorldExtension;
+        const char* pOptions;
+    } aCases[] = {
+        {8, COrvexTransDlg::OUTSIDE_BLACK, ".png", ".PGW", "--clip grid"},
+        {24, COrvexTransDlg::OUTSIDE_BLACK, ".tif", ".TFW", "--clip grid"},
+        {24, COrvexTransDlg::OUTSIDE_TRANSPARENT, ".png", ".PGW", "--clip grid --nodata transparent"},
+    };
+    StartWithView(900, 700);
+    int nCase = 0;
+    for (const auto& aCase : aCases) {
+        SCOPED_TRACE(aCase.pOptions + std::string(" ") + aCase.pExtension + " " + std::to_string(aCase.nBitCount));
+        const std::string strScan = ReopenMap(aCase.nBitCount);
+        SetUpTransform([&](COrvexTransDlg& dialog) {
+            dialog.OutsideBox()->setCurrentIndex(aCase.nOutside);
+            emit dialog.OutsideBox()->activated(aCase.nOutside);
+        });
+        Frame().Action(ID_ACTION_APPLY_TRANSFORM)->trigger();
+        Frame().UpdateCommandUI();
+        EXPECT_FALSE(Frame().Action(ID_ACTION_CROP_TO_GRID)->isEnabled()) << "on the scan";
+        Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
+        Frame().UpdateCommandUI();
+        ASSERT_TRUE(Frame().Action(ID_ACTION_CROP_TO_GRID)->isEnabled());
+        const CDIBWorld* pWhole = Document().GetTransformedMap();
+        const int nWholeWidth = pWhole->m_nImageWidth, nWholeHeight = pWhole->m_nImageHeight;
+        Document().SetTransformedModified(false);
+        Frame().Action(ID_ACTION_CROP_TO_GRID)->trigger();
+        EXPECT_TRUE(Document().IsTransformedModified());
+        EXPECT_LT(Document().GetTransformedMap()->m_nImageWidth, nWholeWidth);
+        Frame().UpdateCommandUI();
+        EXPECT_FALSE(Frame().Action(ID_ACTION_CROP_TO_GRID)->isEnabled()) << "already cropped";
+        EXPECT_EQ(View().UndoList().UndoName(), QStringLiteral("Crop to Grid Rectangle"));
+
+        // Undo gives the whole map back, unsaved flag and all; redo crops again.
+        Frame().Action(ID_EDIT_UNDO)->trigger();
+        EXPECT_EQ(Document().GetTransformedMap()->m_nImageWidth, nWholeWidth);
+        EXPECT_EQ(Document().GetTransformedMap()->m_nImageHeight, nWholeHeight);
+        EXPECT_FALSE(Document().IsTransformedModified());
+        Frame().Action(ID_EDIT_REDO)->trigger();
+        EXPECT_TRUE(Document().IsTransformedModified());
+
+        ExpectTheFileOfTheCli(strScan, "crop" + std::to_string(nCase++), aCase.pExtension, aCase.pWorldExtension,
+                              aCase.pOptions);
+        Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
+    }
+    // Locators moved since the transform: the map is no longer the one they make.
+    Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->trigger();
+    Frame().Action(ID_EDIT_UNDO)->trigger();  // back to the whole map
+    Frame().UpdateCommandUI();
+    ASSERT_TRUE(Frame().Action(ID_ACTION_CROP_TO_GRID)->isEnabled());
+    View().Locators().m_nLocatorX[0] += 1;
+    Frame().UpdateCommandUI();
+    EXPECT_FALSE(Frame().Action(ID_ACTION_CROP_TO_GRID)->isEnabled());
 }
 
 }  // namespace

@@ -90,11 +90,8 @@ inline void FetchIntoCache(std::uintptr_t nAddress)
 #endif
 }
 
-// Narrows the output to the rectified rectangle of the three locators: the pixel columns
-// and rows from locator 1's to the first whose centre lies on or beyond the rectangle's
-// far side, so that sheets clipped at a shared grid line overlap by at most a pixel and
-// never leave a gap. With pFrame the rectangle first grows by its whole cells on each side
-// (a cell being the rectangle's size over the cells it spans).
+}  // namespace
+
 void ClipToLocatorRectangle(const SRectifyingTransform& transform, const SFrameCells* pFrame,
                             STransformBounds& bounds)
 {
@@ -112,6 +109,8 @@ void ClipToLocatorRectangle(const SRectifyingTransform& transform, const SFrameC
     bounds.nV0 = std::max(bounds.nV0, FloorOf(dV0));
     bounds.nV1 = std::min(bounds.nV1, CeilOf(dV1));
 }
+
+namespace {
 
 // A palette index that no pixel of an 8-bit picture uses, the highest one; -1 when all
 // 256 are used.
@@ -333,17 +332,24 @@ private:
 void SetOutputPlacement(CDIBWorld& output, const CDIBWorld& source, const CLocatorSet& locators,
                         const SRectifyingTransform& transform, const STransformBounds& bounds)
 {
-    const std::int64_t X1 = locators.m_nLocatorX[0], Y1 = locators.m_nLocatorY[0];
-    const double E1 = locators.m_dEasting[0], N1 = locators.m_dNorthing[0];
-    output.SetEdges(E1 - static_cast<double>(X1 - bounds.nU0) * transform.dResolutionX,
-                    N1 + static_cast<double>(Y1 - bounds.nV0) * transform.dResolutionY,
-                    E1 + static_cast<double>(bounds.nU1 - X1) * transform.dResolutionX,
-                    N1 - static_cast<double>(bounds.nV1 - Y1) * transform.dResolutionY);
+    const SMapEdges edges = RectifiedEdges(locators, transform, bounds);
+    output.SetEdges(edges.dWest, edges.dNorth, edges.dEast, edges.dSouth);
     // The locators' eastings and northings are in the scan's system.
     output.SetCoordinateSystem(source.CoordinateSystem());
 }
 
 }  // namespace
+
+SMapEdges RectifiedEdges(const CLocatorSet& locators, const SRectifyingTransform& transform,
+                         const STransformBounds& bounds)
+{
+    const std::int64_t X1 = locators.m_nLocatorX[0], Y1 = locators.m_nLocatorY[0];
+    const double E1 = locators.m_dEasting[0], N1 = locators.m_dNorthing[0];
+    return SMapEdges{E1 - static_cast<double>(X1 - bounds.nU0) * transform.dResolutionX,
+                     N1 + static_cast<double>(Y1 - bounds.nV0) * transform.dResolutionY,
+                     E1 + static_cast<double>(bounds.nU1 - X1) * transform.dResolutionX,
+                     N1 - static_cast<double>(bounds.nV1 - Y1) * transform.dResolutionY};
+}
 
 bool ComputeOutputBounds(const SRectifyingTransform& transform, int nSourceWidth, int nSourceHeight,
                          STransformBounds& bounds)
@@ -628,9 +634,7 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
     return ETransformResult::Done;
 }
 
-ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
-                                         std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
-                                         std::unique_ptr<CRowSupply>* pRowsOnDemand)
+ETransformResult MakeRectangularLocators(const CLocatorSet& locators, CLocatorSet& rectangular)
 {
     const int* X = locators.m_nLocatorX;
     const int* Y = locators.m_nLocatorY;
@@ -643,30 +647,46 @@ ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocator
     auto Round = [](double d) -> std::int64_t {
         return std::isfinite(d) && std::fabs(d) < 9e15 ? static_cast<std::int64_t>(d + 0.5) : INT64_MIN;
     };
-    if (Round(x4) == X[0] && Round(y4) == Y[0]) {
-        ShowWarning("Error : Points are in a straight line");
+    if (Round(x4) == X[0] && Round(y4) == Y[0])
         return ETransformResult::PointsInLine;
-    }
-    if (Round(E4) == Round(E1)) {
-        ShowWarning("Error : Eastings and Northings form a straight line.");
+    if (Round(E4) == Round(E1))
         return ETransformResult::MapPointsInLine;
-    }
     const double t2 = (E3 - E1) / (E4 - E1);
     const std::int64_t nX2 = Round((x4 - X[0]) * t2 + X[0]);
     const std::int64_t nY2 = Round((y4 - Y[0]) * t2 + Y[0]);
-    if (nX2 < INT32_MIN || nX2 > INT32_MAX || nY2 < INT32_MIN || nY2 > INT32_MAX) {
-        ShowWarning(
-            "The locators and their map positions do not give a usable transform.\n\n"
-            "Check the positions and the eastings and northings of the three points.");
+    if (nX2 < INT32_MIN || nX2 > INT32_MAX || nY2 < INT32_MIN || nY2 > INT32_MAX)
         return ETransformResult::NoTransform;
-    }
-    // A copy with the constructed corner as locator 2; the caller's set is untouched.
-    CLocatorSet rectangular = locators;
+    rectangular = locators;
     rectangular.m_nLocatorX[1] = static_cast<int>(nX2);
     rectangular.m_nLocatorY[1] = static_cast<int>(nY2);
     rectangular.m_dEasting[1] = E3;
     rectangular.m_dNorthing[1] = N1;
-    return TransformBitmap(source, rectangular, nBitCount, pTransformedMap, options, pRowsOnDemand);
+    return ETransformResult::Done;
+}
+
+ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
+                                         std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
+                                         std::unique_ptr<CRowSupply>* pRowsOnDemand)
+{
+    // A copy with the constructed corner as locator 2; the caller's set is untouched.
+    CLocatorSet rectangular;
+    const ETransformResult eResult = MakeRectangularLocators(locators, rectangular);
+    switch (eResult) {
+    case ETransformResult::Done:
+        return TransformBitmap(source, rectangular, nBitCount, pTransformedMap, options, pRowsOnDemand);
+    case ETransformResult::PointsInLine:
+        ShowWarning("Error : Points are in a straight line");
+        break;
+    case ETransformResult::MapPointsInLine:
+        ShowWarning("Error : Eastings and Northings form a straight line.");
+        break;
+    default:
+        ShowWarning(
+            "The locators and their map positions do not give a usable transform.\n\n"
+            "Check the positions and the eastings and northings of the three points.");
+        break;
+    }
+    return eResult;
 }
 
 }  // namespace gridmorph

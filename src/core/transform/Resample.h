@@ -7,6 +7,7 @@
 #include "transform/RectifyingTransform.h"
 #include "transform/TransformOptions.h"
 #include "world/DIBWorld.h"
+#include "world/MapEdgeText.h"
 
 namespace gridmorph {
 
@@ -32,6 +33,19 @@ struct STransformBounds {
 // they are not finite or lie beyond what a picture position can hold.
 bool ComputeOutputBounds(const SRectifyingTransform& transform, int nSourceWidth, int nSourceHeight,
                          STransformBounds& bounds);
+
+// Narrows the output to the rectified rectangle of the three locators: the pixel columns
+// and rows from locator 1's to the first whose centre lies on or beyond the rectangle's
+// far side, so that sheets clipped at a shared grid line overlap by at most a pixel and
+// never leave a gap. With pFrame (null: the rectangle itself) the rectangle first grows by
+// its whole cells on each side, a cell being the rectangle's size over the cells it spans.
+void ClipToLocatorRectangle(const SRectifyingTransform& transform, const SFrameCells* pFrame,
+                            STransformBounds& bounds);
+
+// The edges (centres of the edge pixels) of a rectified picture with these bounds, from
+// locator 1's easting and northing and the transform's pixel size.
+SMapEdges RectifiedEdges(const CLocatorSet& locators, const SRectifyingTransform& transform,
+                         const STransformBounds& bounds);
 
 // The columns [nLow, nHigh] (empty when nLow > nHigh) of the rectified row nV, counted
 // from nU0, whose nearest source pixel lies inside the source picture.
@@ -61,6 +75,12 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
                                  std::unique_ptr<CDIBWorld>& pTransformedMap,
                                  const STransformOptions& options = STransformOptions(),
                                  std::unique_ptr<CRowSupply>* pRowsOnDemand = nullptr);
+
+// The locators of a rectangular grid for three points that are not corners of one: the
+// top-right corner built on the line from locator 3 through locator 2 takes locator 2's
+// place. Done, or why no corner can be built (PointsInLine, MapPointsInLine, NoTransform);
+// no message is shown.
+ETransformResult MakeRectangularLocators(const CLocatorSet& locators, CLocatorSet& rectangular);
 
 // The same for three points that are not corners of a map-grid rectangle: the top-right
 // corner is built on the line from locator 3 through locator 2 and used as locator 2; the

@@ -51,6 +51,7 @@ enum ECommand : int {
     ID_ACTION_FIND_GRID = 32798,
     ID_VIEW_SNAP_TO_GRID = 32799,
     ID_FILE_RECTIFY_SERIES = 32800,
+    ID_ACTION_CROP_TO_GRID = 32801,
 };
 
 }  // namespace gridmorph

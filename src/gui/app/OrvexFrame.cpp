@@ -241,6 +241,10 @@ std::vector<COrvexFrame::SFrameCommand> COrvexFrame::CommandTable()
         Separator(pAction),
         {pAction, ID_ACTION_CROP, "&Crop", "Crop selected region\nCrop", {}, [pView] { pView->OnActionCrop(); },
          [pView] { return pView->CanCrop(); }},
+        {pAction, ID_ACTION_CROP_TO_GRID, "Crop to &Grid Rectangle",
+         "Cut the transformed map to the locators' rectangle, as rectify --clip grid does; not on the scan, where it "
+         "is not upright\nCrop to grid rectangle",
+         {}, [pView] { pView->OnActionCropToGridRectangle(); }, [pView] { return pView->CanCropToGridRectangle(); }},
         {pAction, ID_ACTION_CONVERT_TO_24, "Convert to 24 bit, Full Colour",
          "Convert 8 bit colour to 24 bit colour\nConvert 8 bit to 24", {}, [pView] { pView->OnActionConvertTo24Bit(); },
          [pView] { return pView->CanConvertTo24Bit(); }},

@@ -53,6 +53,7 @@ const SCommandTopic kCommandTopics[] = {
     {ID_ACTION_EDIT_MAP_LOCATION, "action-menu.html#edit-map-location"},
     {ID_ACTION_SETUP_FROM_WORLD_FILE, "action-menu.html#setup-from-world-file"},
     {ID_ACTION_CROP, "action-menu.html#crop"},
+    {ID_ACTION_CROP_TO_GRID, "action-menu.html#crop-to-grid"},
     {ID_ACTION_CONVERT_TO_24, "action-menu.html#convert-24"},
     {ID_ACTION_CONVERT_TO_8, "action-menu.html#convert-8"},
     {ID_ACTION_GREY_SCALE, "action-menu.html#grey-scale"},

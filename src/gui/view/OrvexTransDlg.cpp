@@ -1,12 +1,15 @@
 #include "view/OrvexTransDlg.h"
 
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QIcon>
+#include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -88,6 +91,29 @@ COrvexTransDlg::COrvexTransDlg(QWidget* pParent) : QDialog(pParent)
     setTabOrder(m_pNonRectangular, m_pResampling);
     setTabOrder(m_pResampling, m_pClipToGrid);
 
+    // What the map shows where the scan does not reach: black as always, nothing (an alpha
+    // channel or a transparent palette entry), or a chosen colour that PNG and TIFF files
+    // name as their no-data value.
+    auto* pOutside = new QHBoxLayout;
+    auto* pOutsideLabel = new QLabel(QStringLiteral("&Outside the scan:"), this);
+    m_pOutside = new QComboBox(this);
+    m_pOutside->setObjectName(QStringLiteral("outsideTheScan"));
+    m_pOutside->addItems({QStringLiteral("Black"), QStringLiteral("Transparent"), QStringLiteral("Colour\u2026")});
+    m_pOutside->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_pOutside->setToolTip(QStringLiteral("What the map shows where the scan does not reach; a chosen colour is named "
+                                          "as the no-data value in PNG and TIFF files"));
+    pOutsideLabel->setBuddy(m_pOutside);
+    pOutside->addWidget(pOutsideLabel);
+    pOutside->addWidget(m_pOutside);
+    pOutside->addStretch(1);
+    setTabOrder(m_pClipToGrid, m_pOutside);
+    connect(m_pOutside, &QComboBox::activated, this, [this](int nIndex) {
+        if (nIndex == OUTSIDE_COLOUR)
+            ChooseNoDataColour();
+        else
+            m_nOutside = nIndex;
+    });
+
     auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(pButtons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(pButtons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -102,6 +128,7 @@ COrvexTransDlg::COrvexTransDlg(QWidget* pParent) : QDialog(pParent)
     pLayout->addLayout(pGrid);
     pLayout->addSpacing(6);
     pLayout->addLayout(pOptions);
+    pLayout->addLayout(pOutside);
     pLayout->addLayout(pBottom);
     pLayout->setSizeConstraint(QLayout::SetFixedSize);
     // The explanations wrap to the width of the field grid, not to one long line.
@@ -113,12 +140,63 @@ void COrvexTransDlg::SetOptions(const STransformOptions& options)
 {
     m_pResampling->setCurrentIndex(static_cast<int>(options.eResampling));
     m_pClipToGrid->setChecked(options.eClip == EClip::Grid);
+    switch (options.eNoData) {
+    case ENoData::Black:
+        m_pOutside->setCurrentIndex(OUTSIDE_BLACK);
+        break;
+    case ENoData::Transparent:
+        m_pOutside->setCurrentIndex(OUTSIDE_TRANSPARENT);
+        break;
+    case ENoData::Value:
+        SetNoDataColour(QColor(options.nNoDataRed, options.nNoDataGreen, options.nNoDataBlue));
+        break;
+    }
+    m_nOutside = m_pOutside->currentIndex();
 }
 
 void COrvexTransDlg::CopyOptionsTo(STransformOptions& options) const
 {
     options.eResampling = static_cast<EResampling>(m_pResampling->currentIndex());
     options.eClip = m_pClipToGrid->isChecked() ? EClip::Grid : EClip::None;
+    // As rectify's --nodata transparent and --nodata R,G,B.
+    const int nOutside = m_pOutside->currentIndex();
+    options.eNoData = nOutside == OUTSIDE_TRANSPARENT                         ? ENoData::Transparent
+                      : nOutside == OUTSIDE_COLOUR && m_noDataColour.isValid() ? ENoData::Value
+                                                                                : ENoData::Black;
+    options.nNoDataIndex = -1;
+    options.nNoDataRed = options.nNoDataGreen = options.nNoDataBlue = 0;
+    if (options.eNoData == ENoData::Value) {
+        options.nNoDataRed = static_cast<std::uint8_t>(m_noDataColour.red());
+        options.nNoDataGreen = static_cast<std::uint8_t>(m_noDataColour.green());
+        options.nNoDataBlue = static_cast<std::uint8_t>(m_noDataColour.blue());
+    }
+}
+
+void COrvexTransDlg::SetNoDataColour(const QColor& colour)
+{
+    m_noDataColour = colour.toRgb();
+    QPixmap swatch(fontMetrics().height(), fontMetrics().height());
+    swatch.fill(m_noDataColour);
+    m_pOutside->setItemIcon(OUTSIDE_COLOUR, QIcon(swatch));
+    m_pOutside->setItemText(OUTSIDE_COLOUR, QStringLiteral("Colour\u2026 %1,%2,%3")
+                                                .arg(m_noDataColour.red())
+                                                .arg(m_noDataColour.green())
+                                                .arg(m_noDataColour.blue()));
+    m_pOutside->setCurrentIndex(OUTSIDE_COLOUR);
+    m_nOutside = OUTSIDE_COLOUR;
+}
+
+void COrvexTransDlg::ChooseNoDataColour()
+{
+    QColorDialog dialog(m_noDataColour.isValid() ? m_noDataColour : QColor(Qt::white), this);
+    dialog.setObjectName(QStringLiteral("noDataColourDialog"));
+    dialog.setWindowTitle(QStringLiteral("Outside the Scan"));
+    // Qt's own dialog, the same on every desktop (and one a test can drive).
+    dialog.setOption(QColorDialog::DontUseNativeDialog);
+    if (dialog.exec() == QDialog::Accepted && dialog.selectedColor().isValid())
+        SetNoDataColour(dialog.selectedColor());
+    else
+        m_pOutside->setCurrentIndex(m_nOutside);  // cancelled: the choice before stays
 }
 
 QLineEdit* COrvexTransDlg::Field(int nControl) const

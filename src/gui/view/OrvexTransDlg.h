@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QDialog>
 
 #include "transform/TransformOptions.h"
@@ -36,12 +37,18 @@ public:
     // takes E3 and N1. The set is then set up for Apply.
     void CopyTo(CLocatorSet& locators) const;
 
-    // The resampling choice and "Clip to the grid rectangle", from and back to the options
-    // the view applies the transform with.
+    // The resampling choice, "Clip to the grid rectangle" and what lies outside the scan,
+    // from and back to the options the view applies the transform with.
     void SetOptions(const STransformOptions& options);
     void CopyOptionsTo(STransformOptions& options) const;
     QComboBox* ResamplingBox() const { return m_pResampling; }
     QCheckBox* ClipToGridBox() const { return m_pClipToGrid; }
+    // "Outside the scan:": Black, Transparent, or a colour named as the no-data value.
+    enum EOutside { OUTSIDE_BLACK, OUTSIDE_TRANSPARENT, OUTSIDE_COLOUR };
+    QComboBox* OutsideBox() const { return m_pOutside; }
+    QColor NoDataColour() const { return m_noDataColour; }
+    // Puts a colour in the "Colour…" entry and selects it, as the colour dialog does.
+    void SetNoDataColour(const QColor& colour);
 
     QLineEdit* Field(int nControl) const;
     QCheckBox* NonRectangularBox() const { return m_pNonRectangular; }
@@ -67,6 +74,10 @@ private:
     QCheckBox* m_pNonRectangular = nullptr;
     QComboBox* m_pResampling = nullptr;
     QCheckBox* m_pClipToGrid = nullptr;
+    QComboBox* m_pOutside = nullptr;
+    QColor m_noDataColour;  // invalid until a colour is chosen
+    int m_nOutside = OUTSIDE_BLACK;  // the entry before "Colour…" was picked
+    void ChooseNoDataColour();
 };
 
 }  // namespace gridmorph

@@ -18,6 +18,7 @@
 #include "document/MapDocument.h"
 #include "io/Numbers.h"
 #include "platform/Platform.h"
+#include "transform/GridCrop.h"
 #include "transform/PointsFile.h"
 #include "transform/Resample.h"
 #include "view/FourthCornerMarker.h"
@@ -910,6 +911,16 @@ bool COrvexView::CanSetupFromWorldFile() const { return !m_bShowTransformed && S
 
 bool COrvexView::CanCrop() const { return SourceMap() && m_bCropRect && SourceMap()->m_nBitCount != 32; }
 
+bool COrvexView::CanCropToGridRectangle() const
+{
+    const CDIBWorld* pSource = SourceMap();
+    const CDIBWorld* pMap = DisplayedMap();
+    SGridCrop crop;
+    return m_bShowTransformed && pSource && pMap && pMap != pSource && m_locators.m_bTransformApplied &&
+           FindGridCrop(m_locators, pSource->m_nImageWidth, pSource->m_nImageHeight, crop) &&
+           IsWholeRectifiedMap(*pMap, crop);
+}
+
 bool COrvexView::CanConvertTo24Bit() const
 {
     const CDIBWorld* pMap = DisplayedMap();
@@ -1138,8 +1149,13 @@ void COrvexView::Crop()
         pNew->DestroyImage(false);
         return;
     }
-    std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Crop"));
-    ReplaceDisplayedMap(std::move(pNew), *pStep);
+    PutCutMap(std::move(pNew), QStringLiteral("Crop"));
+}
+
+void COrvexView::PutCutMap(std::unique_ptr<CDIBWorld> pMap, const QString& strName)
+{
+    std::unique_ptr<SViewUndoStep> pStep = BeginStep(strName);
+    ReplaceDisplayedMap(std::move(pMap), *pStep);
     RecordStep(std::move(pStep));
     m_bCropRect = false;
     OnInitialUpdate();
@@ -1149,6 +1165,27 @@ void COrvexView::Crop()
 void COrvexView::OnActionCrop()
 {
     Crop();
+    viewport()->update();
+}
+
+void COrvexView::OnActionCropToGridRectangle()
+{
+    if (!CanCropToGridRectangle() || !m_pDocument)
+        return;
+    const CDIBWorld* pSource = SourceMap();
+    SGridCrop crop;
+    FindGridCrop(m_locators, pSource->m_nImageWidth, pSource->m_nImageHeight, crop);
+    std::string strError;
+    std::unique_ptr<CDIBWorld> pKept;
+    {
+        CWaitCursor waitCursor;
+        pKept = CropToGrid(*DisplayedMap(), crop, strError);
+    }
+    if (!pKept) {
+        ShowWarning(strError);
+        return;
+    }
+    PutCutMap(std::move(pKept), QStringLiteral("Crop to Grid Rectangle"));
     viewport()->update();
 }
 

@@ -118,6 +118,7 @@ public:
     void OnActionEditMapLocation();
     void OnActionSetupFromWorldFile();
     void OnActionCrop();
+    void OnActionCropToGridRectangle();
     void OnActionConvertTo24Bit();
     void OnActionConvertTo8Bit();
     void OnActionConvertToGreyScale();
@@ -130,6 +131,9 @@ public:
     bool CanEditMapLocation() const;
     bool CanSetupFromWorldFile() const;
     bool CanCrop() const;
+    // Crop to Grid Rectangle: the transformed map is shown and is the whole map the present
+    // locators make (on the scan the rectangle is not upright).
+    bool CanCropToGridRectangle() const;
     bool CanConvertTo24Bit() const;
     bool CanConvertTo8Bit() const;
     bool CanConvertToGreyScale() const;
@@ -170,6 +174,8 @@ private:
     void Crop();
     // A new picture takes the displayed map's place, with its unsaved flag.
     void ReplaceDisplayedMap(std::unique_ptr<CDIBWorld> pMap, SViewUndoStep& step);
+    // The same for a cut-down map, as an undo step of that name, shown from its top-left.
+    void PutCutMap(std::unique_ptr<CDIBWorld> pMap, const QString& strName);
     // A step with the locators and flags as they are now, and its recording once the
     // command has done its work.
     std::unique_ptr<SViewUndoStep> BeginStep(const QString& strName) const;

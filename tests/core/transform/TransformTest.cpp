@@ -9,6 +9,7 @@
 #include "errors/ErrorText.h"
 #include "parallel/Threads.h"
 #include "support/TestSupport.h"
+#include "transform/GridCrop.h"
 #include "transform/LocatorChecks.h"
 #include "transform/Resample.h"
 
@@ -382,6 +383,61 @@ TEST_F(TransformTest, DegenerateLocatorsAndHugeOutputsFailCleanlyAndKeepThePrevi
     EXPECT_EQ(TransformBitmap(alpha, Locators({0, 0, 9, 0, 9, 9}, {0, 10, 0, 0, 10, 0}), 32, pOut),
               ETransformResult::UnsupportedDepth);
     EXPECT_EQ(pOut.get(), pPrevious);
+}
+
+// Cutting the grid rectangle out of the whole rectified map gives the clipped
+// rectification: the same pixels, edges and no-data value, for turns either way and a
+// non-rectangular grid.
+TEST_F(TransformTest, GridCropOfTheWholeMapIsTheClippedMap)
+{
+    const struct {
+        int nBits;
+        ENoData eNoData;
+        CLocatorSet locators;
+    } aCases[] = {
+        {24, ENoData::Black, Locators({12, 10, 225, 18, 220, 168}, {1000, 2000, 1200, 2000, 1200, 1850})},
+        {8, ENoData::Black, Locators({20, 30, 200, 12, 210, 150}, {500, 900, 680, 900, 680, 760})},
+        {24, ENoData::Transparent, Locators({5, 5, 230, 9, 226, 170}, {0, 400, 450, 400, 450, 80})},
+        {8, ENoData::Value, Locators({12, 10, 225, 18, 220, 168}, {1000, 2000, 1200, 2000, 1200, 1850})},
+        // Point 2 halfway along the top edge: the corner is built at (228, 18).
+        {24, ENoData::Black, Locators({12, 10, 120, 14, 220, 168}, {1000, 2000, 1100, 2000, 1200, 1850}, true)},
+    };
+    for (const auto& aCase : aCases) {
+        SCOPED_TRACE(testing::Message() << aCase.nBits << "-bit, outside " << int(aCase.eNoData));
+        CDIBWorld source;
+        test::MakePatternPicture(source, aCase.nBits, 240, 180);
+        STransformOptions options;
+        options.eNoData = aCase.eNoData;
+        options.nNoDataRed = 200, options.nNoDataGreen = 230, options.nNoDataBlue = 255;
+        const auto Transform = aCase.locators.m_bNonRectangular ? TransformNonRectangular : TransformBitmap;
+        std::unique_ptr<CDIBWorld> pWhole, pClipped;
+        ASSERT_EQ(Transform(source, aCase.locators, aCase.nBits, pWhole, options, nullptr), ETransformResult::Done);
+        options.eClip = EClip::Grid;
+        ASSERT_EQ(Transform(source, aCase.locators, aCase.nBits, pClipped, options, nullptr), ETransformResult::Done);
+        SGridCrop crop;
+        ASSERT_TRUE(FindGridCrop(aCase.locators, 240, 180, crop));
+        EXPECT_TRUE(IsWholeRectifiedMap(*pWhole, crop));
+        EXPECT_FALSE(IsWholeRectifiedMap(*pClipped, crop));
+        std::string strError;
+        const std::unique_ptr<CDIBWorld> pKept = CropToGrid(*pWhole, crop, strError);
+        ASSERT_TRUE(pKept) << strError;
+        EXPECT_LT(pKept->m_nImageWidth, pWhole->m_nImageWidth);
+        EXPECT_TRUE(test::SamePicture(*pClipped, *pKept));
+        EXPECT_EQ(pKept->GetWest(), pClipped->GetWest());
+        EXPECT_EQ(pKept->GetNorth(), pClipped->GetNorth());
+        EXPECT_EQ(pKept->GetEast(), pClipped->GetEast());
+        EXPECT_EQ(pKept->GetSouth(), pClipped->GetSouth());
+        const SNoDataValue& kept = pKept->Bitmap()->m_noData;
+        const SNoDataValue& clipped = pClipped->Bitmap()->m_noData;
+        EXPECT_EQ(kept.bSet, clipped.bSet);
+        EXPECT_EQ(kept.bTransparent, clipped.bTransparent);
+        EXPECT_EQ(kept.nIndex, clipped.nIndex);
+    }
+    // Three points in a line give no rectangle.
+    SGridCrop crop;
+    EXPECT_FALSE(FindGridCrop(Locators({10, 10, 50, 50, 90, 90}, {1000, 2000, 1200, 2000, 1200, 1850}), 240, 180, crop));
+    EXPECT_FALSE(FindGridCrop(Locators({12, 10, 120, 10, 228, 10}, {1000, 2000, 1100, 2000, 1200, 1850}, true), 240,
+                              180, crop));
 }
 
 }  // namespace
