@@ -120,5 +120,19 @@ INSTANTIATE_TEST_SUITE_P(Kinds, TiffLzwTest,
                              return std::string(info.param.pKind) + std::to_string(info.param.nBytes);
                          });
 
+TEST(TiffPredictorTest, TheFusedFullColourRowIsTheSwapThenTheDifference)
+{
+    for (const int nPixels : {0, 1, 2, 7, 1000}) {
+        const std::vector<std::uint8_t> aBgr = MakeBytes("random", std::size_t(nPixels) * 3);
+        std::vector<std::uint8_t> aExpected(aBgr.size()), aFused(aBgr.size());
+        for (int x = 0; x < nPixels; ++x)
+            for (int n = 0; n < 3; ++n)
+                aExpected[3 * std::size_t(x) + n] = aBgr[3 * std::size_t(x) + 2 - n];
+        DifferenceTiffRows(aExpected.data(), aExpected.size(), 1, 3);
+        SwapAndDifferenceRow(aBgr.data(), aFused.data(), nPixels);
+        EXPECT_EQ(aFused, aExpected) << nPixels << " pixels";
+    }
+}
+
 }  // namespace
 }  // namespace gridmorph

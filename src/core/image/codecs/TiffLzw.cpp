@@ -151,4 +151,16 @@ void DifferenceTiffRows(std::uint8_t* pRows, std::size_t nRowBytes, std::size_t 
     }
 }
 
+void SwapAndDifferenceRow(const std::uint8_t* pSource, std::uint8_t* pTarget, int nPixels)
+{
+    std::uint8_t nRed = 0, nGreen = 0, nBlue = 0;  // the pixel before; none before the first
+    for (int x = 0; x < nPixels; ++x, pSource += 3, pTarget += 3) {
+        const std::uint8_t nThisBlue = pSource[0], nThisGreen = pSource[1], nThisRed = pSource[2];
+        pTarget[0] = static_cast<std::uint8_t>(nThisRed - nRed);
+        pTarget[1] = static_cast<std::uint8_t>(nThisGreen - nGreen);
+        pTarget[2] = static_cast<std::uint8_t>(nThisBlue - nBlue);
+        nRed = nThisRed, nGreen = nThisGreen, nBlue = nThisBlue;
+    }
+}
+
 }  // namespace gridmorph

@@ -36,4 +36,9 @@ private:
 // row stays. nRows rows of nRowBytes bytes, nSamples bytes per pixel.
 void DifferenceTiffRows(std::uint8_t* pRows, std::size_t nRowBytes, std::size_t nRows, int nSamples);
 
+// One full-colour row (blue, green, red per pixel, as pictures hold it) straight into TIFF's
+// order (red first) with the horizontal predictor applied: the bytes of a swap followed by
+// DifferenceTiffRows, in one pass.
+void SwapAndDifferenceRow(const std::uint8_t* pSource, std::uint8_t* pTarget, int nPixels);
+
 }  // namespace gridmorph

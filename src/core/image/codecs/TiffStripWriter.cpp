@@ -129,13 +129,24 @@ public:
     CStripEncoder(const CStripEncoder&) = delete;
     CStripEncoder& operator=(const CStripEncoder&) = delete;
 
-    // Encodes strip nStrip from its rows (which may be changed) and appends the compressed
+    // Puts picture row y into a strip's rows as Encode takes it: in TIFF's order, and for
+    // LZW with the predictor already applied (a full-colour row in the same pass).
+    void TakeRow(const CDIBSection& picture, int y, std::uint8_t* pTarget) const
+    {
+        if (m_pLzw && picture.BitCount() == 24) {
+            SwapAndDifferenceRow(picture.PictureRow(y), pTarget, picture.Width());
+            return;
+        }
+        ConvertTiffRow(picture, y, pTarget);
+        if (m_pLzw && m_nPredictorSamples > 0)
+            DifferenceTiffRows(pTarget, m_nRowBytes, 1, m_nPredictorSamples);
+    }
+
+    // Encodes strip nStrip from its rows (made by TakeRow) and appends the compressed
     // bytes to aTarget.
     void Encode(std::uint32_t nStrip, std::uint8_t* pRows, std::size_t nBytes, std::vector<std::uint8_t>& aTarget)
     {
         if (m_pLzw) {
-            if (m_nPredictorSamples > 0)
-                DifferenceTiffRows(pRows, m_nRowBytes, nBytes / m_nRowBytes, m_nPredictorSamples);
             m_pLzw->EncodeStrip(pRows, nBytes, aTarget);
             return;
         }
@@ -417,7 +428,7 @@ bool WriteStrips(TIFF* pTiff, const CDIBSection& picture, ETiffCompression eComp
                     const int nFirstRow = nStrip * static_cast<int>(nRowsPerStrip);
                     const int nEndRow = std::min(nHeight, nFirstRow + static_cast<int>(nRowsPerStrip));
                     for (int y = nFirstRow; y < nEndRow; ++y)
-                        ConvertTiffRow(picture, y, scratch.aRows.data() + std::size_t(y - nFirstRow) * nRowBytes);
+                        scratch.pEncoder->TakeRow(picture, y, scratch.aRows.data() + std::size_t(y - nFirstRow) * nRowBytes);
                     const std::size_t nBefore = group.aData.size();
                     scratch.pEncoder->Encode(static_cast<std::uint32_t>(nStrip), scratch.aRows.data(),
                                              std::size_t(nEndRow - nFirstRow) * nRowBytes, group.aData);
