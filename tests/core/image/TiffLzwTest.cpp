@@ -134,5 +134,26 @@ TEST(TiffPredictorTest, TheFusedFullColourRowIsTheSwapThenTheDifference)
     }
 }
 
+// Every strip length up to past the first clearing of the dictionary, on random bytes: the
+// last code of some of them makes the decoder's next entry cross a code width or fill the
+// dictionary, which decides the width of the end code.
+TEST(TiffLzwEndTest, StripsOfEveryLengthEndAsLibtiffsDo)
+{
+    test::CTempFolder folder;
+    const std::vector<std::uint8_t> aBytes = MakeBytes("random", 4600);
+    CTiffLzwEncoder encoder;
+    int nDifferent = 0;
+    for (std::size_t nLength = 1; nLength <= aBytes.size() && nDifferent < 5; ++nLength) {
+        const std::vector<std::uint8_t> aStrip(aBytes.begin(), aBytes.begin() + std::ptrdiff_t(nLength));
+        std::vector<std::uint8_t> aOurs;
+        encoder.EncodeStrip(aStrip.data(), aStrip.size(), aOurs);
+        const std::vector<std::uint8_t> aTheirs = LibtiffStrip(folder.Path("strip.tif"), aStrip, int(nLength), 1, false);
+        if (aOurs != aTheirs) {
+            ++nDifferent;
+            ADD_FAILURE() << "a strip of " << nLength << " bytes differs from libtiff's";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace gridmorph

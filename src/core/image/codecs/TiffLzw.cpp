@@ -136,7 +136,17 @@ void CTiffLzwEncoder::EncodeStrip(const std::uint8_t* pData, std::size_t nBytes,
                 nRatio = nNewRatio;
         }
     }
+    // The last string's code; a decoder adds a dictionary entry after reading it, so the
+    // end code goes at the width that entry leads to (after a Clear when it fills the
+    // dictionary).
     Put(nString);
+    ++nFree;
+    if (nFree == kFullCode) {
+        Put(kClearCode);
+        nWidth = kFirstWidth;
+    } else if (nFree > nLargestCode) {
+        ++nWidth;
+    }
     Put(kEndCode);
     aTarget.resize(std::size_t(writer.Finish() - aTarget.data()));
 }

@@ -9,7 +9,9 @@
 // free code passes the largest the width holds, the dictionary cleared (with a Clear code
 // at the old width) when its next free code reaches 4094 or when, checked every 10000
 // input bytes, the ratio of input to output has stopped growing; the strip ends with the
-// last string's code, End of Information (257) and the remaining bits padded with zeros.
+// last string's code, End of Information (257) at the width (or after the Clear code) that
+// the entry a decoder adds for that last code leads to, and the remaining bits padded with
+// zeros.
 // Decoders accept any LZW stream; writing libtiff's own keeps files byte for byte what
 // they were.
 #include <cstddef>
