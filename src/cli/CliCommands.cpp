@@ -13,6 +13,7 @@
 #include <new>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -358,8 +359,24 @@ int RunCrop(const SCommandLine& commandLine, CCliPlatform& platform)
         throw CUsageError("--rect: the width and height must be at least 1");
     CDIBWorld image;
     int nMessages = platform.m_nMessages;
-    if (!image.OpenWorld(commandLine.aPositional[0], false))
+    // A crop reads only its window of the input: a BMP may be mapped and a TIFF's strips
+    // are decoded only where the window lies.
+    std::optional<CScopedFileMapping> mapping(std::in_place);
+    const bool bOpened = image.OpenWorld(commandLine.aPositional[0], false);
+    mapping.reset();
+    if (!bOpened)
         return Failure(image, "crop", platform, nMessages);
+    if (const CRowSupply* pRows = image.Bitmap()->m_pRowSupply) {
+        const long long nTop = std::max(0LL, static_cast<long long>(aRect[1]));
+        const long long nEnd = std::min<long long>(image.m_nImageHeight, static_cast<long long>(aRect[1] + aRect[3]));
+        try {
+            if (nEnd > nTop)
+                pRows->MakeRows(static_cast<int>(nTop), static_cast<int>(nEnd - nTop));
+        } catch (const std::runtime_error& error) {
+            std::fprintf(stderr, "gridmorph-cli: crop failed: %s\n", error.what());
+            return 1;
+        }
+    }
     CDIBWorld cropped;
     nMessages = platform.m_nMessages;
     if (!cropped.CreateImage(&image, int(aRect[2]), int(aRect[3]), 0))
@@ -369,6 +386,11 @@ int RunCrop(const SCommandLine& commandLine, CCliPlatform& platform)
             return Failure(image, "crop", platform, nMessages);
         std::fprintf(stderr, "gridmorph-cli: note: %s has no georeference; the crop gets no world file\n",
                      commandLine.aPositional[0].c_str());
+    }
+    // A mapped input cut short while its window was copied reads as zero bytes there.
+    if (MappedFileWasCut(image.m_pImageBits)) {
+        std::fprintf(stderr, "gridmorph-cli: crop failed: the input was cut short while it was being read\n");
+        return 1;
     }
     nMessages = platform.m_nMessages;
     if (!SaveOutput(cropped, commandLine.aPositional[1], commandLine.saveOptions))

@@ -34,6 +34,7 @@ CGreyReader::CGreyReader(const CDIBImage& picture)
     m_nHeight = picture.m_nImageHeight;
     m_nStride = picture.m_nStride;
     m_pBottom = picture.StorageRow(0);
+    m_pRows = picture.Bitmap()->m_pRowSupply;
     if (picture.m_nBitCount == 8) {
         m_nStep = 1;
         SRGBQuad aColours[256];
@@ -47,8 +48,22 @@ CGreyReader::CGreyReader(const CDIBImage& picture)
     }
 }
 
+void CGreyReader::MakeRows(int y0, int y1) const
+{
+    y0 = std::max(y0, 0);
+    y1 = std::min(y1, m_nHeight);
+    if (y1 <= y0)
+        return;
+    try {
+        m_pRows->MakeRows(y0, y1 - y0);
+    } catch (const std::runtime_error&) {
+        // The rows stay zero bytes; the supply keeps the reason (see NeedRows).
+    }
+}
+
 void CGreyReader::GreyRow(int y, std::uint8_t* pOut) const
 {
+    NeedRows(y, y + 1);
     const std::uint8_t* p = m_pBottom + std::ptrdiff_t(m_nHeight - 1 - y) * m_nStride;
     if (m_nStep == 1) {
         for (int x = 0; x < m_nWidth; ++x)
@@ -61,13 +76,16 @@ void CGreyReader::GreyRow(int y, std::uint8_t* pOut) const
 
 void CGreyReader::DoneWithRows(int y0, int y1) const
 {
-    if (y1 > y0)
+    if (y1 > y0 && m_pRows)
+        m_pRows->ReleaseRows(y0, y1 - y0);
+    else if (y1 > y0)
         DropMappedPages(m_pBottom + std::ptrdiff_t(m_nHeight - y1) * m_nStride, std::size_t(y1 - y0) * std::size_t(m_nStride));
 }
 
 cv::Mat CGreyReader::Crop(int nLeft, int nTop, int nWidth, int nHeight) const
 {
     cv::Mat crop(nHeight, nWidth, CV_8U, cv::Scalar(255));
+    NeedRows(nTop, nTop + nHeight);
     for (int r = 0; r < nHeight; ++r) {
         const int y = nTop + r;
         if (y < 0 || y >= m_nHeight)
@@ -430,6 +448,10 @@ SLineFit FitLine(const CGreyReader& reader, bool bVertical, double x0, double y0
         const int nCentre = int(std::lround(dCentreAcross + dSlope * t));
         if (nCentre - nReach < 0 || nCentre + nReach >= nLimitAcross)
             continue;
+        if (bVertical)
+            reader.NeedRows(nAlong, nAlong + 1);
+        else
+            reader.NeedRows(nCentre - nReach, nCentre + nReach + 1);
         int nMin = 256, nMinAt = 0;
         for (int k = -nReach; k <= nReach; ++k) {
             const int v = bVertical ? reader.Grey(nCentre + k, nAlong) : reader.Grey(nAlong, nCentre + k);
@@ -511,6 +533,7 @@ int EstimateNoise(const CGreyReader& reader)
     std::vector<int> aDifferences;
     for (int n = 1; n <= 16; ++n) {
         const int y = reader.Height() * n / 17;
+        reader.NeedRows(y, y + 1);
         for (int x = 1; x < reader.Width(); x += 3)
             aDifferences.push_back(std::abs(reader.Grey(x, y) - reader.Grey(x - 1, y)));
     }

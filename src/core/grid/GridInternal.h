@@ -31,13 +31,27 @@ public:
     // Grey of picture row y, all of it.
     void GreyRow(int y, std::uint8_t* pOut) const;
     // Says that rows [y0, y1) will not be read again soon: a picture over a mapped file
-    // hands their pages back (they are read from the file again if touched).
+    // hands their pages back (they are read from the file again if touched), a picture
+    // read on demand lets them go.
     void DoneWithRows(int y0, int y1) const;
+    // Makes rows [y0, y1) (clipped to the picture) readable: a picture read from its file
+    // on demand reads them now. GreyRow and Crop make their own rows; a reader of single
+    // pixels (Grey) asks for its rows first. A read failure leaves the rows zero bytes:
+    // the picture's supply says why (CRowSupply::Problem) and the work that reads the
+    // rows next fails with it.
+    void NeedRows(int y0, int y1) const
+    {
+        if (m_pRows)
+            MakeRows(y0, y1);
+    }
     // Grey of a rectangle into a CV_8U matrix (the rectangle is clipped to the picture;
     // pixels outside are white).
     cv::Mat Crop(int nLeft, int nTop, int nWidth, int nHeight) const;
 
 private:
+    void MakeRows(int y0, int y1) const;
+
+    const CRowSupply* m_pRows = nullptr;  // set for a picture read from its file on demand
     const std::uint8_t* m_pBottom = nullptr;
     std::ptrdiff_t m_nStride = 0;
     int m_nWidth = 0, m_nHeight = 0, m_nStep = 0;

@@ -100,6 +100,11 @@ public:
     // in bands asks for each band and releases it once written; any other reader calls
     // MakeAllRows first. Not owned.
     const CRowSupply* m_pRowSupply = nullptr;
+    // The supply when the picture owns it: a scan whose rows are read from its file only
+    // when asked for (see TiffRowsOnDemand). A reader of such a picture makes the rows it
+    // reads first (MakeRows) and may hand them back (ReleaseRows); several threads may ask
+    // for the same rows.
+    std::shared_ptr<const CRowSupply> m_pOwnedRowSupply;
 
 private:
     struct SFree {

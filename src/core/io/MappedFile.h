@@ -47,8 +47,9 @@ bool IsInMappedFile(const void* pAddress);
 // a mapped file (they are read from the file again if touched); nothing for other memory.
 void DropMappedPages(const void* pStart, std::size_t nBytes);
 
-// Within its scope, decoders on this thread may map a file instead of reading it (for the
-// command line's rectification, which only reads its scan). Scopes nest.
+// Within its scope, decoders on this thread may map a file instead of reading it, or give
+// a picture whose rows are read from the file when asked for (CDIBSection::m_pRowSupply),
+// for the command line's work that only reads its scan. Scopes nest.
 class CScopedFileMapping {
 public:
     CScopedFileMapping();

@@ -130,7 +130,7 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     CDIBWorld source;
     int nMessages = Messages();
     // A scan rectified band by band is only read: it may be mapped instead of copied
-    // (see CMappedFile).
+    // (see CMappedFile), or read from its file a band at a time (see TiffRowsOnDemand).
     const bool bStream = !job.bWholePicture && !job.bEightBit;
     std::optional<CScopedFileMapping> mapping;
     if (bStream)
@@ -180,10 +180,19 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
             result.strError = "--clip frame: the grid cells around the locators were not found";
         return result;
     }
-    // The pages of a mapped scan that the finding and the checks read go back; the
-    // transform reads its rows from the file again as it needs them.
-    if (source.HasImage())
+    // The rows of a scan read on demand or mapped that the finding and the checks read go
+    // back; the transform reads them from the file again as it needs them. A scan that
+    // could not be read meanwhile makes no map.
+    if (const CRowSupply* pSourceRows = source.HasImage() ? source.Bitmap()->m_pRowSupply : nullptr) {
+        if (std::string strProblem = pSourceRows->Problem(); !strProblem.empty()) {
+            result.eFailure = ERectifyFailure::Open;
+            result.strError = strProblem;
+            return result;
+        }
+        pSourceRows->ReleaseRows(0, source.m_nImageHeight);
+    } else if (source.HasImage()) {
         DropMappedPages(source.StorageRow(0), static_cast<std::size_t>(source.m_nStride) * source.m_nImageHeight);
+    }
     std::unique_ptr<CDIBWorld> pTransformed;
     // Rows made while the file is written, unless the whole picture is wanted or the
     // reduction to 256 colours needs it.

@@ -15,6 +15,8 @@
 #include <limits>
 #include <mutex>
 #include <stdexcept>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "errors/ErrorText.h"
@@ -118,10 +120,25 @@ int FindUnusedIndex(const CDIBImage& source)
 {
     bool aUsed[256] = {};
     const std::size_t nWidth = static_cast<std::size_t>(source.m_nImageWidth);
-    for (int nRow = 0; nRow < source.m_nImageHeight; ++nRow) {
-        const std::uint8_t* p = source.StorageRow(nRow);
-        for (std::size_t x = 0; x < nWidth; ++x)
-            aUsed[p[x]] = true;
+    // A scan read from its file on demand is read a band at a time; a band that cannot be
+    // read counts as unused here, and the rectification that follows says why it failed.
+    const CRowSupply* pRows = source.Bitmap()->m_pRowSupply;
+    constexpr int kBand = 64;
+    for (int nFirst = 0; nFirst < source.m_nImageHeight; nFirst += kBand) {
+        const int nEnd = std::min(source.m_nImageHeight, nFirst + kBand);
+        try {
+            if (pRows)
+                pRows->MakeRows(nFirst, nEnd - nFirst);
+        } catch (const std::runtime_error&) {
+            break;
+        }
+        for (int y = nFirst; y < nEnd; ++y) {
+            const std::uint8_t* p = source.StorageRow(source.m_nImageHeight - 1 - y);
+            for (std::size_t x = 0; x < nWidth; ++x)
+                aUsed[p[x]] = true;
+        }
+        if (pRows)
+            pRows->ReleaseRows(nFirst, nEnd - nFirst);
     }
     for (int i = 255; i >= 0; --i)
         if (!aUsed[i])
@@ -193,6 +210,13 @@ public:
     void MakeRows(int nFirst, int nCount) const override
     {
         const int nHeight = m_output.m_nImageHeight;
+        // A scan read from its file on demand reads the rows this band takes first.
+        const CRowSupply* pSourceRows = m_source.Bitmap()->m_pRowSupply;
+        if (pSourceRows) {
+            const auto [nSourceFirst, nSourceLast] = SourceRowSpan(nFirst, nFirst + nCount - 1);
+            if (nSourceFirst <= nSourceLast)
+                pSourceRows->MakeRows(nSourceFirst, nSourceLast - nSourceFirst + 1);
+        }
         for (int j = nFirst; j < nFirst + nCount; ++j) {
             std::uint8_t* pRow = m_output.StorageRow(nHeight - 1 - j);
             std::memcpy(pRow, m_aBlankRow.data(), m_aBlankRow.size());
@@ -210,6 +234,9 @@ public:
 
     std::string Problem() const override
     {
+        if (const CRowSupply* pSourceRows = m_source.Bitmap()->m_pRowSupply)
+            if (std::string strProblem = pSourceRows->Problem(); !strProblem.empty())
+                return strProblem;
         return MappedFileWasCut(m_source.m_pImageBits) ? kScanCutText : std::string();
     }
 
@@ -252,33 +279,44 @@ private:
         DropOutputPages();
         const int nSourceHeight = m_source.m_nImageHeight;
         int nKeepFrom = nSourceHeight, nKeepTo = -1;  // source picture rows still read
-        if (m_nLowestKept <= m_nHighestKept) {
-            // The source row is an affine function of the output row and column, so its
-            // extremes over the rows still to be made lie at their corners.
-            double dLow = 1e300, dHigh = -1e300;
-            for (const int j : {m_nLowestKept, m_nHighestKept})
-                for (const std::int64_t i : {std::int64_t(0), std::int64_t(m_output.m_nImageWidth - 1)}) {
-                    const double b = static_cast<double>(m_bounds.nV0 + j - static_cast<std::int64_t>(m_transform.dY1)) /
-                                     m_transform.dScale;
-                    const double a = static_cast<double>(m_bounds.nU0 + i - static_cast<std::int64_t>(m_transform.dX1)) -
-                                     b * m_transform.dShear;
-                    const double y = b * m_transform.dCos + m_transform.dY1 + a * m_transform.dSin + 0.5;
-                    dLow = std::min(dLow, y);
-                    dHigh = std::max(dHigh, y);
-                }
-            constexpr double kMargin = 4.0;
-            nKeepFrom = static_cast<int>(std::clamp(std::floor(dLow - kMargin), 0.0, double(nSourceHeight)));
-            nKeepTo = static_cast<int>(std::clamp(std::ceil(dHigh + kMargin), -1.0, double(nSourceHeight - 1)));
-        }
+        if (m_nLowestKept <= m_nHighestKept)
+            std::tie(nKeepFrom, nKeepTo) = SourceRowSpan(m_nLowestKept, m_nHighestKept);
         const std::size_t nStride = static_cast<std::size_t>(m_source.m_nStride);
+        const CRowSupply* pSourceRows = m_source.Bitmap()->m_pRowSupply;
         auto Drop = [&](int nFromRow, int nToRow) {  // source picture rows [nFromRow, nToRow)
-            if (nToRow > nFromRow)
+            if (nToRow <= nFromRow)
+                return;
+            if (pSourceRows)
+                pSourceRows->ReleaseRows(nFromRow, nToRow - nFromRow);
+            else
                 DropMappedPages(m_source.StorageRow(nSourceHeight - nToRow), static_cast<std::size_t>(nToRow - nFromRow) * nStride);
         };
         Drop(m_nDroppedTop, nKeepFrom);
         m_nDroppedTop = std::max(m_nDroppedTop, nKeepFrom);
         Drop(std::max(nKeepTo + 1, m_nDroppedTop), m_nDroppedBottom);
         m_nDroppedBottom = std::min(m_nDroppedBottom, std::max(nKeepTo + 1, m_nDroppedTop));
+    }
+
+    // The source picture rows that output rows [j0, j1] read, with a margin for the
+    // blended kernels: the source row is an affine function of the output row and column,
+    // so its extremes lie at the corners. Empty (first > last) when they miss the scan.
+    std::pair<int, int> SourceRowSpan(int j0, int j1) const
+    {
+        const int nSourceHeight = m_source.m_nImageHeight;
+        double dLow = 1e300, dHigh = -1e300;
+        for (const int j : {j0, j1})
+            for (const std::int64_t i : {std::int64_t(0), std::int64_t(m_output.m_nImageWidth - 1)}) {
+                const double b =
+                    static_cast<double>(m_bounds.nV0 + j - static_cast<std::int64_t>(m_transform.dY1)) / m_transform.dScale;
+                const double a = static_cast<double>(m_bounds.nU0 + i - static_cast<std::int64_t>(m_transform.dX1)) -
+                                 b * m_transform.dShear;
+                const double y = b * m_transform.dCos + m_transform.dY1 + a * m_transform.dSin + 0.5;
+                dLow = std::min(dLow, y);
+                dHigh = std::max(dHigh, y);
+            }
+        constexpr double kMargin = 4.0;
+        return {static_cast<int>(std::clamp(std::floor(dLow - kMargin), 0.0, double(nSourceHeight))),
+                static_cast<int>(std::clamp(std::ceil(dHigh + kMargin), -1.0, double(nSourceHeight - 1)))};
     }
 
     // The whole 2 MB pieces of the output storage that hold only rows the encoder is done

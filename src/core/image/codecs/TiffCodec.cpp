@@ -17,17 +17,16 @@
 #include "image/codecs/GeoTiffTags.h"
 #include "io/Numbers.h"
 #include "image/codecs/ImageCodec.h"
+#include "image/codecs/TiffReading.h"
+#include "image/codecs/TiffRowsOnDemand.h"
+#include "io/MappedFile.h"
 #include "image/codecs/TiffStripWriter.h"
 #include "io/SafeFileWriter.h"
 #include "parallel/Threads.h"
 
 namespace gridmorph {
+namespace tiff {
 namespace {
-
-// libtiff reports through handlers; ours keep the first error for the message.
-struct STiffMessages {
-    std::string strError;
-};
 
 int OnTiffError(TIFF*, void* pUserData, const char* pModule, const char* pFormat, va_list args)
 {
@@ -42,23 +41,14 @@ int OnTiffError(TIFF*, void* pUserData, const char* pModule, const char* pFormat
 
 int OnTiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
-// Largest single allocation libtiff may make for us: strip and tile buffers, tag arrays.
-constexpr tmsize_t kTiffMaxSingleAllocation = tmsize_t(256) << 20;
+}  // namespace
+
 // No picture the program reads has more samples per pixel (CMYK with alpha and a few
 // extras); a file that says more is damaged, and its rows would be gigabytes long.
 constexpr int kTiffMaxSamplesPerPixel = 16;
 
-struct STiffHandle {
-    TIFF* pTiff = nullptr;
-    ~STiffHandle()
-    {
-        if (pTiff)
-            TIFFClose(pTiff);
-    }
-};
-
 TIFF* OpenTiff(const std::string& strPath, int nFd, const char* pMode, STiffMessages& messages,
-               CTiffOutputFile* pOutput = nullptr)
+               CTiffOutputFile* pOutput)
 {
     RegisterGeoTiffTags();
     TIFFOpenOptions* pOptions = TIFFOpenOptionsAlloc();
@@ -74,15 +64,7 @@ TIFF* OpenTiff(const std::string& strPath, int nFd, const char* pMode, STiffMess
     return pTiff;
 }
 
-// How one row of samples becomes one row of the picture.
-struct STiffLayout {
-    int nBitsPerSample = 8;
-    int nSamplesPerPixel = 1;
-    int nPhotometric = PHOTOMETRIC_MINISBLACK;
-    bool bAlpha = false;      // an extra sample used as alpha
-    int nPictureBits = 8;
-    bool bGeneric = false;    // decode through libtiff's RGBA reader
-};
+namespace {
 
 class CTiffCodec final : public CImageCodec {
 public:
@@ -113,8 +95,8 @@ inline std::uint8_t SampleAt(const std::uint8_t* pRow, int nIndex, int nBits)
     }
 }
 
-// Converts nCount pixels starting at pixel nFirst of the sample row into the picture
-// row (which starts at pixel 0).
+}  // namespace
+
 void ConvertSamples(const STiffLayout& layout, const std::uint8_t* pSamples, int nCount, std::uint8_t* pTargetRow,
                     int nFirst)
 {
@@ -177,6 +159,8 @@ void ConvertSamples(const STiffLayout& layout, const std::uint8_t* pSamples, int
         }
     }
 }
+
+namespace {
 
 SCodecStatus ChooseLayout(TIFF* pTiff, STiffLayout& layout)
 {
@@ -540,7 +524,10 @@ SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
         status = ReadColourMap(pTiff, *pPicture, layout.nBitsPerSample);
     else if (layout.nPictureBits == 8)
         SetGreyRamp(*pPicture);
-    if (!status.Failed())
+    // Work that only reads its scan reads each band of rows when it needs it.
+    const bool bOnDemand = !status.Failed() && CScopedFileMapping::Allowed() &&
+                           AttachRowsOnDemand(pTiff, strPath, file.Size(), layout, *pPicture);
+    if (!status.Failed() && !bOnDemand)
         status = layout.bGeneric ? ReadGeneric(pTiff, *pPicture, layout, messages)
                                  : ReadDirect(pTiff, file, *pPicture, layout, messages);
     if (status.Failed())
@@ -579,10 +566,11 @@ SCodecStatus CTiffCodec::Encode(const CDIBSection& picture, CSafeFileWriter& wri
 }
 
 }  // namespace
+}  // namespace tiff
 
 const CImageCodec& GetTiffCodec()
 {
-    static const CTiffCodec s_codec;
+    static const tiff::CTiffCodec s_codec;
     return s_codec;
 }
 
