@@ -138,6 +138,8 @@ void WriteTiff(const std::string& strPath, const STiffSpec& fixture)
         const std::uint16_t nType = EXTRASAMPLE_UNASSALPHA;
         TIFFSetField(pTiff, TIFFTAG_EXTRASAMPLES, 1, &nType);
     }
+    if (fixture.nPredictor != PREDICTOR_NONE)
+        TIFFSetField(pTiff, TIFFTAG_PREDICTOR, fixture.nPredictor);
     if (fixture.nCompression == COMPRESSION_JPEG) {
         TIFFSetField(pTiff, TIFFTAG_JPEGQUALITY, 95);
         TIFFSetField(pTiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
@@ -174,7 +176,8 @@ void WriteTiff(const std::string& strPath, const STiffSpec& fixture)
                 TIFFWriteScanline(pTiff, aPlane.data(), y, static_cast<std::uint16_t>(s));
             }
     } else {
-        TIFFSetField(pTiff, TIFFTAG_ROWSPERSTRIP, fixture.nCompression == COMPRESSION_JPEG ? 16 : 5);
+        TIFFSetField(pTiff, TIFFTAG_ROWSPERSTRIP,
+                     fixture.nRowsPerStrip > 0 ? fixture.nRowsPerStrip : fixture.nCompression == COMPRESSION_JPEG ? 16 : 5);
         std::vector<std::uint8_t> aRow(nRowBytes);
         for (int y = 0; y < fixture.nHeight; ++y) {
             std::memcpy(aRow.data(), fixture.aSamples.data() + std::size_t(y) * nRowBytes, nRowBytes);

@@ -62,6 +62,8 @@ struct STiffSpec {
     bool bAlpha = false;
     bool bPlanarSeparate = false;
     int nTileSize = 0;  // 0: strips
+    int nRowsPerStrip = 0;  // 0: 5 (16 for JPEG)
+    int nPredictor = 1;     // PREDICTOR_*, for LZW and Deflate
     std::vector<std::uint16_t> aColourMap;  // red, then green, then blue, 2^bits each
     std::vector<std::uint8_t> aSamples;
 };

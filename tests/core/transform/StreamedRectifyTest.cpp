@@ -2,14 +2,19 @@
 // it; the files must be the very bytes of the output made whole first, as the window makes
 // it, for every output type, depth, rotation, outside treatment and thread count.
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "io/MappedFile.h"
 #include "parallel/Threads.h"
+#include "support/FixtureFiles.h"
 #include "support/TestSupport.h"
 #include "transform/RectifyJob.h"
 #include "world/DIBWorld.h"
@@ -182,6 +187,225 @@ TEST(StreamedConvert, CopiesAreTheBytesOfTheWholePicture)
                 ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
                 EXPECT_TRUE(test::ReadBytes(strCopy) == test::ReadBytes(strWhole))
                     << nBitCount << "-bit " << pExtension << " on " << pThreads << " threads: the copy differs";
+            }
+        }
+    }
+}
+
+// A TIFF scan of the given layout holding the picture's pixels: 24-bit as RGB, 8-bit as a
+// palette (or, with bGrey, its indices as grey levels).
+struct STiffLayoutCase {
+    const char* pName;
+    int nBitCount;
+    bool bGrey;
+    int nCompression;
+    int nRowsPerStrip;  // 0 with nTileSize: tiles
+    int nTileSize;
+    int nPredictor;
+    int nWidth, nHeight;
+};
+
+const std::vector<STiffLayoutCase>& TiffLayouts()
+{
+    static const std::vector<STiffLayoutCase> s_aLayouts = {
+        {"24-bit uncompressed, a row a strip", 24, false, COMPRESSION_NONE, 1, 0, PREDICTOR_NONE, 301, 257},
+        {"24-bit uncompressed, one strip", 24, false, COMPRESSION_NONE, 257, 0, PREDICTOR_NONE, 301, 257},
+        {"24-bit LZW with the predictor, 16 rows a strip", 24, false, COMPRESSION_LZW, 16, 0, PREDICTOR_HORIZONTAL, 301, 257},
+        {"24-bit Deflate, 5 rows a strip", 24, false, COMPRESSION_ADOBE_DEFLATE, 5, 0, PREDICTOR_NONE, 301, 257},
+        {"8-bit palette PackBits, 3 rows a strip", 8, false, COMPRESSION_PACKBITS, 3, 0, PREDICTOR_NONE, 301, 257},
+        {"8-bit grey LZW in 16-pixel tiles", 8, true, COMPRESSION_LZW, 0, 16, PREDICTOR_NONE, 301, 257},
+        {"24-bit uncompressed in 32-pixel tiles", 24, false, COMPRESSION_NONE, 0, 32, PREDICTOR_NONE, 301, 257},
+        // Over 8 MB: rows go back in whole 2 MB pieces.
+        {"24-bit LZW, a row a strip, large", 24, false, COMPRESSION_LZW, 1, 0, PREDICTOR_NONE, 3001, 1001},
+    };
+    return s_aLayouts;
+}
+
+std::string WriteTiffScan(test::CTempFolder& folder, const STiffLayoutCase& layout, CDIBWorld& picture)
+{
+    test::MakePatternPicture(picture, layout.nBitCount, layout.nWidth, layout.nHeight);
+    test::STiffSpec spec;
+    spec.nWidth = layout.nWidth;
+    spec.nHeight = layout.nHeight;
+    spec.nSamplesPerPixel = layout.nBitCount / 8;
+    spec.nPhotometric = layout.nBitCount == 24 ? PHOTOMETRIC_RGB : layout.bGrey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE;
+    spec.nCompression = layout.nCompression;
+    spec.nRowsPerStrip = layout.nRowsPerStrip;
+    spec.nTileSize = layout.nTileSize;
+    spec.nPredictor = layout.nPredictor;
+    const std::size_t nRowBytes = std::size_t(layout.nWidth) * spec.nSamplesPerPixel;
+    spec.aSamples.resize(nRowBytes * layout.nHeight);
+    for (int y = 0; y < layout.nHeight; ++y) {
+        const std::uint8_t* pRow = picture.StorageRow(layout.nHeight - 1 - y);
+        std::uint8_t* pOut = spec.aSamples.data() + std::size_t(y) * nRowBytes;
+        for (int x = 0; x < layout.nWidth; ++x)
+            if (layout.nBitCount == 24) {
+                pOut[3 * x] = pRow[3 * x + 2];
+                pOut[3 * x + 1] = pRow[3 * x + 1];
+                pOut[3 * x + 2] = pRow[3 * x];
+            } else {
+                pOut[x] = pRow[x];
+            }
+    }
+    if (spec.nPhotometric == PHOTOMETRIC_PALETTE)
+        for (int nChannel = 0; nChannel < 3; ++nChannel)
+            for (int i = 0; i < 256; ++i) {
+                const SRGBQuad& colour = picture.m_pRGBQuad[i];
+                const std::uint8_t nValue = nChannel == 0 ? colour.rgbRed : nChannel == 1 ? colour.rgbGreen : colour.rgbBlue;
+                spec.aColourMap.push_back(static_cast<std::uint16_t>(nValue * 257));
+            }
+    const std::string strPath = folder.Path("scan.tif");
+    test::WriteTiff(strPath, spec);
+    return strPath;
+}
+
+// A TIFF opened for work that only reads it has its rows read when asked for: asked in any
+// order, from several threads at once, handed back and asked for again, every row is the
+// row of the picture read whole.
+TEST(TiffRowsOnDemand, RowsAskedForInAnyOrderAreTheRowsOfTheWholeRead)
+{
+    test::CTempFolder folder;
+    for (const STiffLayoutCase& layout : TiffLayouts()) {
+        CDIBWorld pattern;
+        const std::string strScan = WriteTiffScan(folder, layout, pattern);
+        CDIBWorld whole;
+        ASSERT_TRUE(whole.OpenWorld(strScan, false)) << layout.pName;
+        ASSERT_EQ(whole.Bitmap()->m_pRowSupply, nullptr) << layout.pName << ": read whole outside a reading scope";
+        CDIBWorld onDemand;
+        {
+            CScopedFileMapping scope;
+            ASSERT_TRUE(onDemand.OpenWorld(strScan, false)) << layout.pName;
+        }
+        const CRowSupply* pRows = onDemand.Bitmap()->m_pRowSupply;
+        ASSERT_NE(pRows, nullptr) << layout.pName << ": not read on demand";
+        const int nHeight = layout.nHeight;
+        const std::size_t nRowBytes = std::size_t(whole.m_nStride);
+        auto CheckRows = [&](int nFirst, int nEnd, const char* pWhen) {
+            for (int y = nFirst; y < nEnd; ++y)
+                ASSERT_TRUE(std::equal(whole.StorageRow(nHeight - 1 - y), whole.StorageRow(nHeight - 1 - y) + nRowBytes,
+                                       onDemand.StorageRow(nHeight - 1 - y)))
+                    << layout.pName << ", " << pWhen << ": row " << y << " differs";
+        };
+        // Three threads ask for overlapping bands in different orders.
+        std::vector<std::thread> aThreads;
+        for (int t = 0; t < 3; ++t)
+            aThreads.emplace_back([&, t] {
+                std::mt19937 random(static_cast<unsigned>(t + 1));
+                for (int k = 0; k < 40; ++k) {
+                    const int nFirst = static_cast<int>(random() % static_cast<unsigned>(nHeight));
+                    pRows->MakeRows(nFirst, std::min(nHeight - nFirst, 1 + static_cast<int>(random() % 40)));
+                }
+            });
+        for (std::thread& thread : aThreads)
+            thread.join();
+        // Then every row from the bottom up in bands, each band handed back once checked,
+        // and every row once more after all were handed back.
+        for (int nEnd = nHeight; nEnd > 0; nEnd -= 23) {
+            const int nFirst = std::max(0, nEnd - 23);
+            pRows->MakeRows(nFirst, nEnd - nFirst);
+            CheckRows(nFirst, nEnd, "bottom up");
+            pRows->ReleaseRows(nFirst, nEnd - nFirst);
+        }
+        pRows->MakeAllRows();
+        CheckRows(0, nHeight, "all again");
+        EXPECT_EQ(pRows->Problem(), "") << layout.pName;
+    }
+}
+
+// The streamed rectification of a TIFF scan read a band at a time gives the bytes of the
+// scan read whole and the output made whole, for every layout, rotation and thread count.
+TEST(TiffRowsOnDemand, RectifiedFilesAreTheBytesOfTheScanReadWhole)
+{
+    test::CTempFolder folder;
+    for (const STiffLayoutCase& layout : TiffLayouts()) {
+        CDIBWorld pattern;
+        const std::string strScan = WriteTiffScan(folder, layout, pattern);
+        const int nStep = std::min(layout.nWidth, layout.nHeight) / 70;
+        for (const auto& [a, b] : {std::pair{40, 4}, std::pair{32, 32}}) {
+            const SStreamCase test{"", layout.nBitCount, layout.nWidth, layout.nHeight, nStep, a, b,
+                                   Options(EResampling::Nearest, ENoData::Black)};
+            for (const char* pExtension : {".tif", ".bmp", ".png"}) {
+                SRectifyJob job;
+                job.strScan = strScan;
+                job.locators = TurnedRectangle(test);
+                job.bWholePicture = true;
+                job.strOutput = folder.Path(std::string("whole") + pExtension);
+                const SRectifyResult whole = RectifyScan(job);
+                ASSERT_TRUE(whole.Written()) << layout.pName << pExtension << ": " << whole.strError;
+                const std::vector<std::uint8_t> aWhole = test::ReadBytes(job.strOutput);
+                for (int nThreads = 1; nThreads <= 3; ++nThreads) {
+                    CScopedThreadCount threads(nThreads);
+                    job.bWholePicture = false;
+                    job.strOutput = folder.Path(std::string("streamed") + pExtension);
+                    const SRectifyResult streamed = RectifyScan(job);
+                    ASSERT_TRUE(streamed.Written()) << layout.pName << pExtension << ": " << streamed.strError;
+                    EXPECT_TRUE(test::ReadBytes(job.strOutput) == aWhole)
+                        << layout.pName << ", turned " << a << ":" << b << ", " << pExtension << ", " << nThreads
+                        << " threads: the file differs";
+                }
+            }
+        }
+    }
+}
+
+// A TIFF scan cut short after it was opened, before its rows are read: a clear failure and
+// no output, never a crash and never a map made of rows that were not read.
+TEST(TiffRowsOnDemand, AScanCutShortBeforeItsRowsAreReadFailsCleanly)
+{
+    test::CTempFolder folder;
+    for (const STiffLayoutCase& layout : {TiffLayouts()[0], TiffLayouts()[2], TiffLayouts()[5]}) {
+        CDIBWorld pattern;
+        const std::string strScan = WriteTiffScan(folder, layout, pattern);
+        const SStreamCase test{"", layout.nBitCount, layout.nWidth, layout.nHeight, std::min(layout.nWidth, layout.nHeight) / 70, 40, 4,
+                               Options(EResampling::Nearest, ENoData::Black)};
+        SRectifyJob job;
+        job.strScan = strScan;
+        job.locators = TurnedRectangle(test);
+        job.strOutput = folder.Path("out.tif");
+        std::filesystem::remove(job.strOutput);
+        job.fnLocatorsChecked = [&](const CDIBWorld&, const CLocatorSet&) {
+            std::filesystem::resize_file(strScan, std::filesystem::file_size(strScan) / 3);
+        };
+        const SRectifyResult result = RectifyScan(job);
+        EXPECT_FALSE(result.Written()) << layout.pName;
+        EXPECT_FALSE(std::filesystem::exists(job.strOutput)) << layout.pName;
+        EXPECT_NE(result.strError.find("cut short while it was being read"), std::string::npos)
+            << layout.pName << ": " << result.strError;
+    }
+}
+
+// convert and crop of a TIFF read a band at a time: the bytes of the picture read whole,
+// converted or cropped and saved in the same process.
+TEST(TiffRowsOnDemand, ConvertAndCropGiveTheBytesOfTheWholeRead)
+{
+    test::CTempFolder folder;
+    for (const STiffLayoutCase& layout : {TiffLayouts()[0], TiffLayouts()[3], TiffLayouts()[5], TiffLayouts()[7]}) {
+        CDIBWorld pattern;
+        const std::string strScan = WriteTiffScan(folder, layout, pattern);
+        CDIBWorld whole;
+        ASSERT_TRUE(whole.OpenWorld(strScan, false));
+        const int nLeft = layout.nWidth / 5, nTop = layout.nHeight / 3, nWidth = layout.nWidth / 2, nHeight = layout.nHeight / 4;
+        CDIBWorld cropped;
+        ASSERT_TRUE(cropped.CreateImage(&whole, nWidth, nHeight, 0));
+        whole.CropMap(&cropped, nLeft, nTop, nWidth, nHeight, kSrcCopy);
+        for (const char* pExtension : {".tif", ".bmp", ".png"}) {
+            const std::string strWhole = folder.Path(std::string("whole") + pExtension);
+            const std::string strCropped = folder.Path(std::string("cropped") + pExtension);
+            ASSERT_EQ(whole.SaveDIB(strWhole), ESaveResult::Written);
+            ASSERT_EQ(cropped.SaveDIB(strCropped), ESaveResult::Written);
+            for (const char* pThreads : {"1", "3"}) {
+                const std::string strOut = folder.Path(std::string("out") + pExtension);
+                const std::string strPrefix = "GRIDMORPH_THREADS=" + std::string(pThreads) + " " + GRIDMORPH_CLI_PATH;
+                test::SCommandResult run = test::RunCommand(strPrefix + " convert '" + strScan + "' '" + strOut + "' 2>&1");
+                ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+                EXPECT_TRUE(test::ReadBytes(strOut) == test::ReadBytes(strWhole))
+                    << layout.pName << " " << pExtension << " on " << pThreads << " threads: the copy differs";
+                run = test::RunCommand(strPrefix + " crop '" + strScan + "' '" + strOut + "' --rect " +
+                                       std::to_string(nLeft) + "," + std::to_string(nTop) + "," + std::to_string(nWidth) +
+                                       "," + std::to_string(nHeight) + " 2>&1");
+                ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+                EXPECT_TRUE(test::ReadBytes(strOut) == test::ReadBytes(strCropped))
+                    << layout.pName << " " << pExtension << " on " << pThreads << " threads: the crop differs";
             }
         }
     }
