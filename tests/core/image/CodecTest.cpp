@@ -10,6 +10,7 @@
 
 #include "errors/ErrorText.h"
 #include "image/DIBImage.h"
+#include "image/codecs/CodecCommon.h"
 #include "parallel/Threads.h"
 #include "support/FixtureFiles.h"
 #include "support/TestSupport.h"
@@ -719,6 +720,23 @@ TEST_F(DamagedFileTest, APictureLargerThanMemoryFailsAtOnceWithTheCreationFailur
               "Failure creating bitmap, lack of memory\n\nwidth=100000, height=100000, nBPP=24 in CreateImage().");
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{image.m_strErrorText});
     EXPECT_FALSE(image.HasImage());
+}
+
+// Red and blue change places in every pixel of any length, and the bytes after the row
+// are never touched.
+TEST(SwapRedAndBlue, EveryLengthSwapsEveryPixelAndTouchesNothingElse)
+{
+    for (int nPixels = 0; nPixels <= 70; ++nPixels) {
+        std::vector<std::uint8_t> aSource(std::size_t(nPixels) * 3 + 16), aExpected(aSource.size(), 0xEE);
+        for (std::size_t i = 0; i < aSource.size(); ++i)
+            aSource[i] = static_cast<std::uint8_t>(i * 37 + 11);
+        for (int x = 0; x < nPixels; ++x)
+            for (int c = 0; c < 3; ++c)
+                aExpected[std::size_t(x) * 3 + c] = aSource[std::size_t(x) * 3 + 2 - c];
+        std::vector<std::uint8_t> aTarget(aSource.size(), 0xEE);
+        SwapRedAndBlue(aSource.data(), aTarget.data(), nPixels);
+        EXPECT_EQ(aTarget, aExpected) << nPixels << " pixels";
+    }
 }
 
 }  // namespace

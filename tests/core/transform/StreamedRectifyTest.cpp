@@ -224,20 +224,20 @@ const std::vector<STiffLayoutCase>& TiffLayouts()
 std::string WriteTiffScan(test::CTempFolder& folder, const STiffLayoutCase& layout, CDIBWorld& picture)
 {
     test::MakePatternPicture(picture, layout.nBitCount, layout.nWidth, layout.nHeight);
-    test::STiffSpec spec;
-    spec.nWidth = layout.nWidth;
-    spec.nHeight = layout.nHeight;
-    spec.nSamplesPerPixel = layout.nBitCount / 8;
-    spec.nPhotometric = layout.nBitCount == 24 ? PHOTOMETRIC_RGB : layout.bGrey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE;
-    spec.nCompression = layout.nCompression;
-    spec.nRowsPerStrip = layout.nRowsPerStrip;
-    spec.nTileSize = layout.nTileSize;
-    spec.nPredictor = layout.nPredictor;
-    const std::size_t nRowBytes = std::size_t(layout.nWidth) * spec.nSamplesPerPixel;
-    spec.aSamples.resize(nRowBytes * layout.nHeight);
+    test::STiffSpec fixture;
+    fixture.nWidth = layout.nWidth;
+    fixture.nHeight = layout.nHeight;
+    fixture.nSamplesPerPixel = layout.nBitCount / 8;
+    fixture.nPhotometric = layout.nBitCount == 24 ? PHOTOMETRIC_RGB : layout.bGrey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE;
+    fixture.nCompression = layout.nCompression;
+    fixture.nRowsPerStrip = layout.nRowsPerStrip;
+    fixture.nTileSize = layout.nTileSize;
+    fixture.nPredictor = layout.nPredictor;
+    const std::size_t nRowBytes = std::size_t(layout.nWidth) * fixture.nSamplesPerPixel;
+    fixture.aSamples.resize(nRowBytes * layout.nHeight);
     for (int y = 0; y < layout.nHeight; ++y) {
         const std::uint8_t* pRow = picture.StorageRow(layout.nHeight - 1 - y);
-        std::uint8_t* pOut = spec.aSamples.data() + std::size_t(y) * nRowBytes;
+        std::uint8_t* pOut = fixture.aSamples.data() + std::size_t(y) * nRowBytes;
         for (int x = 0; x < layout.nWidth; ++x)
             if (layout.nBitCount == 24) {
                 pOut[3 * x] = pRow[3 * x + 2];
@@ -247,15 +247,15 @@ std::string WriteTiffScan(test::CTempFolder& folder, const STiffLayoutCase& layo
                 pOut[x] = pRow[x];
             }
     }
-    if (spec.nPhotometric == PHOTOMETRIC_PALETTE)
+    if (fixture.nPhotometric == PHOTOMETRIC_PALETTE)
         for (int nChannel = 0; nChannel < 3; ++nChannel)
             for (int i = 0; i < 256; ++i) {
                 const SRGBQuad& colour = picture.m_pRGBQuad[i];
                 const std::uint8_t nValue = nChannel == 0 ? colour.rgbRed : nChannel == 1 ? colour.rgbGreen : colour.rgbBlue;
-                spec.aColourMap.push_back(static_cast<std::uint16_t>(nValue * 257));
+                fixture.aColourMap.push_back(static_cast<std::uint16_t>(nValue * 257));
             }
     const std::string strPath = folder.Path("scan.tif");
-    test::WriteTiff(strPath, spec);
+    test::WriteTiff(strPath, fixture);
     return strPath;
 }
 
