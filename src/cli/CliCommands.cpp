@@ -28,6 +28,7 @@
 #include "io/Numbers.h"
 #include "io/OutputClashes.h"
 #include "io/QuoteText.h"
+#include "parallel/Threads.h"
 #include "platform/HeadlessPlatform.h"
 #include "transform/FourthCorner.h"
 #include "transform/LocatorChecks.h"
@@ -369,9 +370,18 @@ int RunCrop(const SCommandLine& commandLine, CCliPlatform& platform)
     if (const CRowSupply* pRows = image.Bitmap()->m_pRowSupply) {
         const long long nTop = std::max(0LL, static_cast<long long>(aRect[1]));
         const long long nEnd = std::min<long long>(image.m_nImageHeight, static_cast<long long>(aRect[1] + aRect[3]));
+        // The window's rows are read in bands on all threads (a compressed file's strips
+        // are decoded on every core).
+        constexpr int kBand = 64;
+        const int nBands = nEnd > nTop ? static_cast<int>((nEnd - nTop + kBand - 1) / kBand) : 0;
         try {
-            if (nEnd > nTop)
-                pRows->MakeRows(static_cast<int>(nTop), static_cast<int>(nEnd - nTop));
+            RunOrdered(
+                std::clamp(GetThreadCount(), 1, std::max(1, nBands)), nBands, 2 * GetThreadCount(),
+                [&](int nBand, int) {
+                    const int nFirst = static_cast<int>(nTop) + nBand * kBand;
+                    pRows->MakeRows(nFirst, std::min(kBand, static_cast<int>(nEnd) - nFirst));
+                },
+                [](int) { return true; });
         } catch (const std::runtime_error& error) {
             std::fprintf(stderr, "gridmorph-cli: crop failed: %s\n", error.what());
             return 1;

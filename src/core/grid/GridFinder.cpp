@@ -596,8 +596,16 @@ SFoundGrid FindGrid(const CDIBImage& picture, const SFindGridOptions& options)
     const int nFactor = std::max(1, int(std::ceil(std::max(reader.Width(), reader.Height()) / 1400.0)));
     const cv::Mat reduced = ReduceDarkest(reader, nFactor);
     const std::vector<SDarkPoint> aPoints = ThinDarkPoints(reduced, 5);
+    // The two families are searched for at once, one on a thread of its own.
+    SFamily vertical;
+    std::thread verticalSearch;
+    if (GetThreadCount() > 1)
+        verticalSearch = std::thread([&] { vertical = FindFamily(aPoints, true, reduced.cols, reduced.rows); });
     const SFamily horizontal = FindFamily(aPoints, false, reduced.cols, reduced.rows);
-    const SFamily vertical = FindFamily(aPoints, true, reduced.cols, reduced.rows);
+    if (verticalSearch.joinable())
+        verticalSearch.join();
+    else
+        vertical = FindFamily(aPoints, true, reduced.cols, reduced.rows);
     if (!horizontal.bFound || !vertical.bFound) {
         grid.strWhy = "no grid found: no two families of equally spaced straight lines";
         return grid;
@@ -626,20 +634,26 @@ SFoundGrid FindGrid(const CDIBImage& picture, const SFindGridOptions& options)
     const double dHalfLength = std::min(0.45 * dSpacing, 160.0);
     const int nReach = 2 * nFactor + 5;
     const int nMinDepth = MinimumDepth(EstimateNoise(reader));
+    // Each crossing is refined on its own: the crossings of a row are shared out between
+    // the threads (the result does not depend on which thread refines which).
+    const int nThreads = std::clamp(GetThreadCount(), 1, std::max(1, grid.nColumns));
     for (int j = 0; j < grid.nRows; ++j) {
         const SLine h = FullLine(false, horizontal.dAngle, horizontal.aRho[std::size_t(j)]);
-        for (int i = 0; i < grid.nColumns; ++i) {
-            const SLine v = FullLine(true, vertical.dAngle, vertical.aRho[std::size_t(i)]);
-            double x = 0, y = 0, rx = 0, ry = 0;
-            if (!Intersect(v, h, x, y) || x < 0 || y < 0 || x > reader.Width() - 1 || y > reader.Height() - 1)
-                continue;
-            if (!RefineCrossing(reader, x, y, dSlopeV, dSlopeH, dHalfLength, nReach, nMinDepth, rx, ry))
-                continue;
-            const std::size_t n = std::size_t(j) * grid.nColumns + i;
-            grid.aFound[n] = 1;
-            grid.aX[n] = rx;
-            grid.aY[n] = ry;
-        }
+        RunOrdered(
+            nThreads, grid.nColumns, 2 * nThreads,
+            [&](int i, int) {
+                const SLine v = FullLine(true, vertical.dAngle, vertical.aRho[std::size_t(i)]);
+                double x = 0, y = 0, rx = 0, ry = 0;
+                if (!Intersect(v, h, x, y) || x < 0 || y < 0 || x > reader.Width() - 1 || y > reader.Height() - 1)
+                    return;
+                if (!RefineCrossing(reader, x, y, dSlopeV, dSlopeH, dHalfLength, nReach, nMinDepth, rx, ry))
+                    return;
+                const std::size_t n = std::size_t(j) * grid.nColumns + i;
+                grid.aFound[n] = 1;
+                grid.aX[n] = rx;
+                grid.aY[n] = ry;
+            },
+            [](int) { return true; });
         // A row of crossings reads pieces of a few hundred rows across the picture; a
         // mapped picture hands them back before the next row of crossings.
         reader.DoneWithRows(0, reader.Height());
