@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Memory and time of the command line's rectify on a 12000 x 9000 24-bit scan, whole
 # processes, paired runs taken in turn: this build (output made band by band as it is
-# written, a BMP scan mapped), a baseline build that makes the whole output first, and
+# written, a BMP scan mapped, a TIFF scan read a band at a time), a baseline build, and
 # gdalwarp on the same three control points (first order, nearest, one thread). Inputs:
-# uncompressed strip TIFF, LZW TIFF and BMP; output uncompressed or LZW TIFF as the input.
-# Prints wall, user and system seconds of the fastest run of each, the ratio of
-# gdalwarp's processor time (user + system) over ours, and the highest peak resident
+# uncompressed strip TIFF, LZW TIFF and BMP; output uncompressed or LZW TIFF as the input;
+# then convert of the BMP, and crop of a 2000 x 2000 window of both TIFFs, beside
+# gdal_translate. Prints wall, user and system seconds of the fastest run of each, the
+# ratios of gdal's wall and processor time (user + system) over ours, and the highest peak resident
 # memory of all runs (/usr/bin/time -v), with the load average before and after.
 #
 #   bench/bench_stream.sh BUILD BASELINE_BUILD [WORK_FOLDER] [ROUNDS]
@@ -51,15 +52,16 @@ print_rows() {
   local reference_cpu
   reference_cpu=$(echo "${best_user[$reference]} + ${best_sys[$reference]}" | bc -l)
   for tool in ours whole "$reference"; do
-    printf "%-6s %-5s %-9s %7s %7s %7s %9.2f %8s\n" "$label1" "$label2" "$tool" "${best_wall[$tool]}" "${best_user[$tool]}" \
-      "${best_sys[$tool]}" "$(echo "$reference_cpu / (${best_user[$tool]} + ${best_sys[$tool]})" | bc -l)" "${peak[$tool]}"
+    printf "%-7s %-5s %-14s %7s %7s %7s %10.2f %9.2f %8s\n" "$label1" "$label2" "$tool" "${best_wall[$tool]}" \
+      "${best_user[$tool]}" "${best_sys[$tool]}" "$(echo "${best_wall[$reference]} / ${best_wall[$tool]}" | bc -l)" \
+      "$(echo "$reference_cpu / (${best_user[$tool]} + ${best_sys[$tool]})" | bc -l)" "${peak[$tool]}"
   done
   cmp -s "$streamed" "$whole" && same="same bytes" || same="DIFFERENT"
   echo "  streamed and whole outputs: $same"
   best_wall=(); best_user=(); best_sys=(); peak=()
 }
 
-printf "%-6s %-5s %-9s %7s %7s %7s %9s %8s\n" input out tool wall user sys "gdal cpu/x" "peak MB"
+printf "%-7s %-5s %-14s %7s %7s %7s %10s %9s %8s\n" input out tool wall user sys "gdal wall/x" "gdal cpu/x" "peak MB"
 for input in none lzw bmp; do
   case $input in none | lzw) source="$work/source-$input.tif" ;; bmp) source="$work/source-bmp.bmp" ;; esac
   compress=$([ "$input" = lzw ] && echo lzw || echo none)
@@ -96,6 +98,25 @@ for round in $(seq "$rounds"); do
   done
 done
 print_rows convert none gdal_translate "$work/convert-ours.tif" "$work/convert-whole.tif"
+
+# crop of a 2000 x 2000 window of the uncompressed and the LZW scan (output compressed as
+# the scan) beside gdal_translate -srcwin, in turn, best of the rounds.
+for input in none lzw; do
+  gdal_compress=$([ "$input" = lzw ] && echo LZW || echo NONE)
+  for round in $(seq "$rounds"); do
+    for tool in ours whole gdal_translate; do
+      rm -f "$work/crop-$tool.tif"
+      case $tool in
+        ours) cmd=("$cli" crop "$work/source-$input.tif" "$work/crop-ours.tif" --rect 5000,3000,2000,2000 --compress $input) ;;
+        whole) cmd=("$base_cli" crop "$work/source-$input.tif" "$work/crop-whole.tif" --rect 5000,3000,2000,2000 --compress $input) ;;
+        gdal_translate) cmd=(gdal_translate -q -srcwin 5000 3000 2000 2000 -co COMPRESS=$gdal_compress "$work/source-$input.tif"
+          "$work/crop-gdal_translate.tif") ;;
+      esac
+      record "$tool"
+    done
+  done
+  print_rows crop $input gdal_translate "$work/crop-ours.tif" "$work/crop-whole.tif"
+done
 
 # LARGE=1: also a 40000 x 30000 scan (1.2 gigapixels; 3.6 GB as BMP and as TIFF, and as
 # much again for each output: about 15 GB of disc), one run of each, output uncompressed.
