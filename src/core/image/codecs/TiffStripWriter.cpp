@@ -389,7 +389,6 @@ bool WriteStrips(TIFF* pTiff, const CDIBSection& picture, ETiffCompression eComp
             [&](int nGroup, int nSlot) {
                 SStripScratch& scratch = aScratch[static_cast<std::size_t>(nSlot)];
                 SStripGroup& group = aGroups[static_cast<std::size_t>(nGroup % nWindow)];
-                group.aData.clear();
                 group.aLengths.clear();
                 const int nFirstStrip = nGroup * nStripsPerGroup;
                 const int nEndStrip = std::min(nStrips, nFirstStrip + nStripsPerGroup);
@@ -412,6 +411,7 @@ bool WriteStrips(TIFF* pTiff, const CDIBSection& picture, ETiffCompression eComp
                     // Uncompressed strips are the rows themselves.
                     const int nFirstRow = nFirstStrip * static_cast<int>(nRowsPerStrip);
                     const int nEndRow = std::min(nHeight, nEndStrip * static_cast<int>(nRowsPerStrip));
+                    // The ring's buffers keep their size from group to group: no fresh zeros.
                     group.aData.resize(std::size_t(nEndRow - nFirstRow) * nRowBytes);
                     for (int y = nFirstRow; y < nEndRow; ++y)
                         ConvertTiffRow(picture, y, group.aData.data() + std::size_t(y - nFirstRow) * nRowBytes);
@@ -421,6 +421,7 @@ bool WriteStrips(TIFF* pTiff, const CDIBSection& picture, ETiffCompression eComp
                     }
                     return;
                 }
+                group.aData.clear();
                 if (!scratch.pEncoder)
                     scratch.pEncoder = std::make_unique<CStripEncoder>(picture, eCompression);
                 scratch.aRows.resize(nRowBytes * nRowsPerStrip);
