@@ -5,7 +5,8 @@
 # gdalwarp on the same three control points (first order, nearest, one thread). Inputs:
 # uncompressed strip TIFF, LZW TIFF and BMP; output uncompressed or LZW TIFF as the input;
 # then convert of the BMP, and crop of a 2000 x 2000 window of both TIFFs, beside
-# gdal_translate. Prints wall, user and system seconds of the fastest run of each, the
+# gdal_translate; libvips's affine on the TIFF scans when it is installed (Debian's
+# libvips-tools). Prints wall, user and system seconds of the fastest run of each, the
 # ratios of gdal's wall and processor time (user + system) over ours, and the highest peak resident
 # memory of all runs (/usr/bin/time -v), with the load average before and after.
 #
@@ -51,7 +52,8 @@ print_rows() {
   local label1=$1 label2=$2 reference=$3 streamed=$4 whole=$5 tool same
   local reference_cpu
   reference_cpu=$(echo "${best_user[$reference]} + ${best_sys[$reference]}" | bc -l)
-  for tool in ours whole "$reference"; do
+  for tool in ours whole "$reference" vips; do
+    [ -n "${best_wall[$tool]:-}" ] || continue
     printf "%-7s %-5s %-14s %7s %7s %7s %10.2f %9.2f %8s\n" "$label1" "$label2" "$tool" "${best_wall[$tool]}" \
       "${best_user[$tool]}" "${best_sys[$tool]}" "$(echo "${best_wall[$reference]} / ${best_wall[$tool]}" | bc -l)" \
       "$(echo "$reference_cpu / (${best_user[$tool]} + ${best_sys[$tool]})" | bc -l)" "${peak[$tool]}"
@@ -71,14 +73,30 @@ for input in none lzw bmp; do
   read -r west north east south < <("$cli" world "$work/ours.tif" | awk '/^outside_west/{w=$2} /^outside_north/{n=$2} /^outside_east/{e=$2} /^outside_south/{s=$2} END{print w, n, e, s}')
   gdal_translate -q -of VRT -gcp 200.5 200.5 500000 6100000 -gcp 11800.5 400.5 511600 6100000 \
     -gcp 11740.5 8800.5 511600 6091150 "$source" "$work/source.vrt"
+  # libvips (when installed, TIFF scans): the affine map from scan pixels to output pixels
+  # that the three points and the output's corners give, nearest neighbour, all threads.
+  tools=(ours whole gdalwarp)
+  if command -v vips >/dev/null && [ "$input" != bmp ]; then
+    tools+=(vips)
+    read -r va vb vc vd vdx vdy < <(awk -v W="$width" -v ow="$west" -v oe="$east" -v on="$north" 'BEGIN{
+      x1 = 200; y1 = 200; E1 = 500000; N1 = 6100000; x2 = 11800; y2 = 400; E2 = 511600; N2 = 6100000
+      x3 = 11740; y3 = 8800; E3 = 511600; N3 = 6091150
+      det = (x2 - x1) * (y3 - y1) - (x3 - x1) * (y2 - y1)
+      e1 = ((E2 - E1) * (y3 - y1) - (E3 - E1) * (y2 - y1)) / det; e2 = ((x2 - x1) * (E3 - E1) - (x3 - x1) * (E2 - E1)) / det
+      n1 = ((N2 - N1) * (y3 - y1) - (N3 - N1) * (y2 - y1)) / det; n2 = ((x2 - x1) * (N3 - N1) - (x3 - x1) * (N2 - N1)) / det
+      e0 = E1 - e1 * x1 - e2 * y1; n0 = N1 - n1 * x1 - n2 * y1; res = (oe - ow) / W
+      printf "%.12f %.12f %.12f %.12f %.6f %.6f\n", e1 / res, e2 / res, -n1 / res, -n2 / res, (e0 - ow) / res - 0.5, (on - n0) / res - 0.5 }')
+  fi
   for round in $(seq "$rounds"); do
-    for tool in ours whole gdalwarp; do
+    for tool in "${tools[@]}"; do
       rm -f "$work/$tool.tif"
       case $tool in
         ours) cmd=("$cli" rectify "$source" "$work/ours.tif" --p1 "$p1" --p2 "$p2" --p3 "$p3" --compress $compress) ;;
         whole) cmd=("$base_cli" rectify "$source" "$work/whole.tif" --p1 "$p1" --p2 "$p2" --p3 "$p3" --compress $compress) ;;
         gdalwarp) cmd=(env GDAL_NUM_THREADS=1 gdalwarp -q -overwrite -order 1 -r near -et 0 -wo NUM_THREADS=1
           -te "$west" "$south" "$east" "$north" -ts "$width" "$height" -co COMPRESS=$gdal_compress "$work/source.vrt" "$work/gdalwarp.tif") ;;
+        vips) cmd=(vips affine "$source" "$work/vips.tif[compression=$compress]" "$va $vb $vc $vd" --interpolate nearest
+          --odx "$vdx" --ody "$vdy" --oarea "0 0 $width $height") ;;
       esac
       record "$tool"
     done
