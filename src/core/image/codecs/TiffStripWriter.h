@@ -44,6 +44,7 @@ private:
     std::uint64_t m_nPosition = 0;
     std::uint64_t m_nSize = 0;
     bool m_bFailed = false;
+    std::uint64_t m_nStartedUpTo = 0;  // bytes before this are on their way to the disc
 };
 
 // Sets size, samples, photometric interpretation, compression, predictor, rows per strip
