@@ -4,10 +4,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <sstream>
 
 #include "grid/AutoLocators.h"
 #include "grid/GridFinder.h"
+#include "io/MappedFile.h"
 #include "io/Numbers.h"
 
 namespace gridmorph::cli {
@@ -26,13 +28,24 @@ int RunFindGrid(const std::vector<std::string>& aPositional)
         return 2;
     }
     CDIBImage picture;
-    if (!picture.OpenDIB(aPositional[0])) {
+    // The finder only reads the scan: a BMP may be mapped and a TIFF read a band at a time.
+    std::optional<CScopedFileMapping> mapping(std::in_place);
+    const bool bOpened = picture.OpenDIB(aPositional[0]);
+    mapping.reset();
+    if (!bOpened) {
         std::fprintf(stderr, "gridmorph-cli: findgrid failed: %s cannot be opened\n", aPositional[0].c_str());
         return 1;
     }
     const auto start = std::chrono::steady_clock::now();
     const SFoundGrid grid = FindGrid(picture);
     const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const CRowSupply* pRows = picture.Bitmap()->m_pRowSupply;
+    if (std::string strProblem = pRows ? pRows->Problem() : std::string(); !strProblem.empty() ||
+                                                                          MappedFileWasCut(picture.m_pImageBits)) {
+        std::fprintf(stderr, "gridmorph-cli: findgrid failed: %s\n",
+                     strProblem.empty() ? "the scan was cut short while it was being read" : strProblem.c_str());
+        return 1;
+    }
     if (!grid.bFound) {
         std::fprintf(stderr, "gridmorph-cli: findgrid: %s\n", grid.strWhy.c_str());
         return 1;

@@ -84,6 +84,28 @@ TEST_F(GridCliTest, FindGridPrintsTheLocatorsAndTheirMapPositions)
     EXPECT_TRUE(std::regex_match(Value(run.strOutput, "grid_lines"), pixel)) << run.strOutput;
 }
 
+// findgrid reads a TIFF scan a band at a time and maps a BMP: the grid, its crossings and
+// its labels are those found on the same sheet read whole from a PNG.
+TEST_F(GridCliTest, FindGridGivesTheSameGridWhetherTheScanIsReadWholeOrABandAtATime)
+{
+    MakeSheet(true, "sheet.png");
+    CDIBImage sheet;
+    ASSERT_TRUE(sheet.OpenDIB(m_folder.Path("sheet.png")));
+    ASSERT_EQ(sheet.SaveDIB(m_folder.Path("sheet.tif")), ESaveResult::Written);
+    ASSERT_EQ(sheet.SaveDIB(m_folder.Path("sheet.bmp")), ESaveResult::Written);
+    auto WithoutTime = [](const std::string& strOutput) {
+        return std::regex_replace(strOutput, std::regex("seconds: [^\n]*\n"), "");
+    };
+    const SRun whole = RunCli("findgrid " + m_folder.Path("sheet.png"), false);
+    ASSERT_EQ(whole.nExitCode, 0) << whole.strOutput;
+    ASSERT_FALSE(Value(whole.strOutput, "p1_map").empty()) << whole.strOutput;
+    for (const char* pName : {"sheet.tif", "sheet.bmp"}) {
+        const SRun run = RunCli("findgrid " + m_folder.Path(pName), false);
+        ASSERT_EQ(run.nExitCode, 0) << pName << "\n" << run.strOutput;
+        EXPECT_EQ(WithoutTime(run.strOutput), WithoutTime(whole.strOutput)) << pName;
+    }
+}
+
 TEST_F(GridCliTest, FindGridWithoutLabelsOmitsTheMapPositionsAndWithoutAGridSaysWhy)
 {
     MakeSheet(false, "plain.png");
