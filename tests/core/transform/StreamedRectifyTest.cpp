@@ -268,9 +268,21 @@ TEST(TiffRowsOnDemand, RowsAskedForInAnyOrderAreTheRowsOfTheWholeRead)
     for (const STiffLayoutCase& layout : TiffLayouts()) {
         CDIBWorld pattern;
         const std::string strScan = WriteTiffScan(folder, layout, pattern);
+        // The reference: read whole on one thread, through libtiff's own row reader.
         CDIBWorld whole;
-        ASSERT_TRUE(whole.OpenWorld(strScan, false)) << layout.pName;
+        {
+            CScopedThreadCount oneThread(1);
+            ASSERT_TRUE(whole.OpenWorld(strScan, false)) << layout.pName;
+        }
         ASSERT_EQ(whole.Bitmap()->m_pRowSupply, nullptr) << layout.pName << ": read whole outside a reading scope";
+        // Read whole on three threads (compressed strips decoded on all of them): the same.
+        {
+            CScopedThreadCount threads(3);
+            CDIBWorld wholeOnThreads;
+            ASSERT_TRUE(wholeOnThreads.OpenWorld(strScan, false)) << layout.pName;
+            EXPECT_EQ(wholeOnThreads.Bitmap()->m_pRowSupply, nullptr) << layout.pName;
+            EXPECT_TRUE(test::SamePicture(whole, wholeOnThreads)) << layout.pName << ": read whole on threads";
+        }
         CDIBWorld onDemand;
         {
             CScopedFileMapping scope;
@@ -330,7 +342,11 @@ TEST(TiffRowsOnDemand, RectifiedFilesAreTheBytesOfTheScanReadWhole)
                 job.locators = TurnedRectangle(test);
                 job.bWholePicture = true;
                 job.strOutput = folder.Path(std::string("whole") + pExtension);
-                const SRectifyResult whole = RectifyScan(job);
+                SRectifyResult whole;
+                {
+                    CScopedThreadCount oneThread(1);  // the scan read through libtiff's row reader
+                    whole = RectifyScan(job);
+                }
                 ASSERT_TRUE(whole.Written()) << layout.pName << pExtension << ": " << whole.strError;
                 const std::vector<std::uint8_t> aWhole = test::ReadBytes(job.strOutput);
                 for (int nThreads = 1; nThreads <= 3; ++nThreads) {
@@ -383,7 +399,10 @@ TEST(TiffRowsOnDemand, ConvertAndCropGiveTheBytesOfTheWholeRead)
         CDIBWorld pattern;
         const std::string strScan = WriteTiffScan(folder, layout, pattern);
         CDIBWorld whole;
-        ASSERT_TRUE(whole.OpenWorld(strScan, false));
+        {
+            CScopedThreadCount oneThread(1);  // read through libtiff's row reader
+            ASSERT_TRUE(whole.OpenWorld(strScan, false));
+        }
         const int nLeft = layout.nWidth / 5, nTop = layout.nHeight / 3, nWidth = layout.nWidth / 2, nHeight = layout.nHeight / 4;
         CDIBWorld cropped;
         ASSERT_TRUE(cropped.CreateImage(&whole, nWidth, nHeight, 0));

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "image/codecs/CodecCommon.h"
@@ -527,7 +528,23 @@ SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
     // Work that only reads its scan reads each band of rows when it needs it.
     const bool bOnDemand = !status.Failed() && CScopedFileMapping::Allowed() &&
                            AttachRowsOnDemand(pTiff, strPath, file.Size(), layout, *pPicture);
-    if (!status.Failed() && !bOnDemand)
+    // Compressed strips and tiles read whole are decoded on every core the same way, a
+    // handle per thread, and the picture keeps no supply.
+    std::uint16_t nCompression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_COMPRESSION, &nCompression);
+    bool bDecoded = false;
+    if (!status.Failed() && !bOnDemand && nCompression != COMPRESSION_NONE && GetThreadCount() > 1 &&
+        AttachRowsOnDemand(pTiff, strPath, file.Size(), layout, *pPicture)) {
+        try {
+            pPicture->m_pRowSupply->MakeAllRows();
+            bDecoded = true;
+        } catch (const std::runtime_error& error) {
+            status = SCodecStatus::Fail(codec_result::kCorrupt, error.what());
+        }
+        pPicture->m_pRowSupply = nullptr;
+        pPicture->m_pOwnedRowSupply.reset();
+    }
+    if (!status.Failed() && !bOnDemand && !bDecoded)
         status = layout.bGeneric ? ReadGeneric(pTiff, *pPicture, layout, messages)
                                  : ReadDirect(pTiff, file, *pPicture, layout, messages);
     if (status.Failed())
