@@ -271,8 +271,19 @@ tmsize_t CTiffOutputFile::Write(thandle_t pHandle, void* pBuffer, tmsize_t nByte
         return -1;
     }
     for (std::size_t nDone = 0; nDone < nCount;) {
-        if (pFile->m_aPending.empty())
-            pFile->m_nPendingStart = pFile->m_nPosition + nDone;
+        if (pFile->m_aPending.empty()) {
+            // The caller's bytes that fill a block to its end go to the file as they are:
+            // the same writes, one copy fewer.
+            const std::uint64_t nAt = pFile->m_nPosition + nDone;
+            const std::size_t nToBlockEnd = kOutputBlockBytes - static_cast<std::size_t>(nAt % kOutputBlockBytes);
+            if (nCount - nDone >= nToBlockEnd) {
+                if (!pFile->WriteAt(nAt, pData + nDone, nToBlockEnd))
+                    return -1;
+                nDone += nToBlockEnd;
+                continue;
+            }
+            pFile->m_nPendingStart = nAt;
+        }
         const std::size_t nRoom = kOutputBlockBytes - static_cast<std::size_t>(pFile->m_nPendingStart % kOutputBlockBytes) -
                                   pFile->m_aPending.size();
         const std::size_t nTaken = std::min(nRoom, nCount - nDone);
