@@ -159,11 +159,16 @@ void DrawPredictedGrid(QPainter& painter, const std::vector<QLineF>& aLines, con
     const QTransform toScreen(z, 0, 0, z, z / 2 - transform.Scroll().x(), z / 2 - transform.Scroll().y());
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
-    QPen pen(QColor(0, 200, 255, 200), 1);
+    // Opaque: Qt's raster engine draws a half-transparent thin line some 25 times slower
+    // (measured with bench_overlays), and a one-pixel line hides little of the scan.
+    QPen pen(QColor(0, 200, 255), 1);
     pen.setCosmetic(true);
     painter.setPen(pen);
+    std::vector<QLineF> aScreen;
+    aScreen.reserve(aLines.size());
     for (const QLineF& line : aLines)
-        painter.drawLine(toScreen.map(line));
+        aScreen.push_back(toScreen.map(line));
+    painter.drawLines(aScreen.data(), int(aScreen.size()));
     painter.restore();
 }
 

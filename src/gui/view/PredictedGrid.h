@@ -46,7 +46,8 @@ std::optional<SPredictedGrid> PredictGrid(const CLocatorSet& locators, const SFo
 // dMinSpacing picture pixels is left out (too dense to show).
 std::vector<QLineF> PredictedGridLines(const SPredictedGrid& grid, const QRectF& rectClip, double dMinSpacing);
 
-// Draws the lines in thin, half-transparent cyan through the view's transform.
+// Draws the lines one screen pixel wide in cyan (it shows on paper and on black) through
+// the view's transform.
 void DrawPredictedGrid(QPainter& painter, const std::vector<QLineF>& aLines, const CViewTransform& transform);
 
 }  // namespace gridmorph
