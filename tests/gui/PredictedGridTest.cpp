@@ -142,6 +142,46 @@ TEST(PredictedGridTest, FoundGridSpacingSplitsTheRectangleIntoItsCells)
     EXPECT_EQ(aSparse.size(), 8u);
 }
 
+TEST(PredictedGridTest, CrossingsFoundOffThePredictionAreMarked)
+{
+    // 250 m cells, 125 pixels: crossings found at x = 100 + 125 i, y = 50 + 125 j, but
+    // crossing (2, 1) moved by the case's offset.
+    const SSheet sheet{0.0, 0.5, 100, 50, 3, 2, 500};
+    const struct {
+        double dx, dy;
+        bool bMarked;
+    } aCases[] = {{4, -3, true}, {-2.5, 0, true}, {1.5, 1, false}, {0, 0, false}};
+    for (const auto& c : aCases) {
+        SFoundGrid found;
+        found.bFound = true;
+        found.nColumns = 8, found.nRows = 6;
+        found.dSpacingX = found.dSpacingY = 125;
+        found.aFound.assign(48, 1);
+        for (int j = 0; j < found.nRows; ++j)
+            for (int i = 0; i < found.nColumns; ++i) {
+                found.aX.push_back(100 + 125.0 * i + (i == 2 && j == 1 ? c.dx : 0));
+                found.aY.push_back(50 + 125.0 * j + (i == 2 && j == 1 ? c.dy : 0));
+            }
+        const std::optional<SPredictedGrid> grid = PredictGrid(sheet.Locators(), &found);
+        ASSERT_TRUE(grid.has_value());
+        const std::vector<QLineF> aPieces = MismatchedGridPieces(*grid, found, QRectF(-0.5, -0.5, 1200, 900));
+        if (!c.bMarked) {
+            EXPECT_TRUE(aPieces.empty()) << c.dx << "," << c.dy;
+            continue;
+        }
+        // The two predicted lines through (350, 175), a cell long, centred on it.
+        ASSERT_EQ(aPieces.size(), 2u) << c.dx << "," << c.dy;
+        for (const QLineF& piece : aPieces) {
+            EXPECT_NEAR(piece.center().x(), 350, 1e-6);
+            EXPECT_NEAR(piece.center().y(), 175, 1e-6);
+            EXPECT_NEAR(piece.length(), 125, 1e-6);
+        }
+        EXPECT_NEAR(std::fabs(aPieces[0].dx() * aPieces[1].dx() + aPieces[0].dy() * aPieces[1].dy()), 0, 1e-6);
+        // Out of the rectangle asked for, nothing.
+        EXPECT_TRUE(MismatchedGridPieces(*grid, found, QRectF(600, 500, 300, 300)).empty());
+    }
+}
+
 TEST(PredictedGridTest, NoGridWithoutATriangleOfMapPositionsAndPixels)
 {
     CLocatorSet unset;  // map positions all 0

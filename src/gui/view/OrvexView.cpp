@@ -409,7 +409,9 @@ void COrvexView::paintEvent(QPaintEvent* pEvent)
                 transform.WindowToPictureF(rectShown.bottomRight() + QPoint(1, 1)) - QPointF(0.5, 0.5);
             const QRectF rectPicture(-0.5, -0.5, pMap->m_nImageWidth, pMap->m_nImageHeight);
             const QRectF rectClip = QRectF(topLeft, bottomRight).intersected(rectPicture);
-            DrawPredictedGrid(painter, PredictedGridLines(*grid, rectClip, 4 / transform.Zoom()), transform);
+            const SFoundGrid* pFound = FoundGrid();
+            DrawPredictedGrid(painter, PredictedGridLines(*grid, rectClip, 4 / transform.Zoom()), transform,
+                              pFound ? MismatchedGridPieces(*grid, *pFound, rectClip) : std::vector<QLineF>());
         }
     if (m_bShowLocators)
         DrawLocators(painter);

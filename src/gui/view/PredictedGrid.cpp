@@ -15,10 +15,11 @@ namespace {
 // typed by mistake) is left out instead of looping.
 constexpr double kMostLinesPerFamily = 20000;
 
-// The part of the line through p in direction d that lies in rect (Liang and Barsky).
-std::optional<QLineF> ClipLine(const QPointF& p, const QPointF& d, const QRectF& rect)
+// The part of the line through p in direction d that lies in rect (Liang and Barsky),
+// and of it the points p + t d with t0 <= t <= t1.
+std::optional<QLineF> ClipLine(const QPointF& p, const QPointF& d, const QRectF& rect, double t0 = -1e300,
+                               double t1 = 1e300)
 {
-    double t0 = -1e300, t1 = 1e300;
     const auto Edge = [&](double dDirection, double dLow, double dHigh, double dAt) {
         if (std::fabs(dDirection) < 1e-12)
             return dLow <= dAt && dAt <= dHigh;
@@ -150,7 +151,41 @@ std::vector<QLineF> PredictedGridLines(const SPredictedGrid& grid, const QRectF&
     return aLines;
 }
 
-void DrawPredictedGrid(QPainter& painter, const std::vector<QLineF>& aLines, const CViewTransform& transform)
+std::vector<QLineF> MismatchedGridPieces(const SPredictedGrid& grid, const SFoundGrid& found, const QRectF& rectClip,
+                                         double dTolerance)
+{
+    std::vector<QLineF> aPieces;
+    const double* m = grid.aToPixel;
+    const double dPixelDet = m[0] * m[3] - m[1] * m[2];
+    if (!found.bFound || rectClip.isEmpty() || std::fabs(dPixelDet) < 1e-300)
+        return aPieces;
+    const QPointF stepE(m[0] * grid.dStepEasting, m[2] * grid.dStepEasting);
+    const QPointF stepN(m[1] * grid.dStepNorthing, m[3] * grid.dStepNorthing);
+    const double dHalfCell = 0.5 * std::min(std::hypot(stepE.x(), stepE.y()), std::hypot(stepN.x(), stepN.y()));
+    const QRectF rectNear = rectClip.adjusted(-2 * dHalfCell, -2 * dHalfCell, 2 * dHalfCell, 2 * dHalfCell);
+    for (int j = 0; j < found.nRows; ++j)
+        for (int i = 0; i < found.nColumns; ++i) {
+            if (!found.Found(i, j) || !rectNear.contains(found.X(i, j), found.Y(i, j)))
+                continue;
+            // The predicted crossing nearest the found one, by map position.
+            const double dx = found.X(i, j) - grid.dX1, dy = found.Y(i, j) - grid.dY1;
+            const double e = (m[3] * dx - m[1] * dy) / dPixelDet, n = (-m[2] * dx + m[0] * dy) / dPixelDet;
+            const double dEasting = grid.dEasting1 + std::round(e / grid.dStepEasting) * grid.dStepEasting;
+            const double dNorthing = grid.dNorthing1 + std::round(n / grid.dStepNorthing) * grid.dStepNorthing;
+            const QPointF predicted = grid.ToPixel(dEasting, dNorthing);
+            const double d = std::hypot(predicted.x() - found.X(i, j), predicted.y() - found.Y(i, j));
+            if (d <= dTolerance || d >= dHalfCell)
+                continue;
+            // Both predicted lines through it, half a cell either way.
+            for (const QPointF& step : {stepN, stepE})
+                if (const std::optional<QLineF> piece = ClipLine(predicted, step, rectClip, -0.5, 0.5))
+                    aPieces.push_back(*piece);
+        }
+    return aPieces;
+}
+
+void DrawPredictedGrid(QPainter& painter, const std::vector<QLineF>& aLines, const CViewTransform& transform,
+                       const std::vector<QLineF>& aMismatched)
 {
     if (aLines.empty())
         return;
@@ -169,6 +204,14 @@ void DrawPredictedGrid(QPainter& painter, const std::vector<QLineF>& aLines, con
     for (const QLineF& line : aLines)
         aScreen.push_back(toScreen.map(line));
     painter.drawLines(aScreen.data(), int(aScreen.size()));
+    if (!aMismatched.empty()) {
+        aScreen.clear();
+        for (const QLineF& line : aMismatched)
+            aScreen.push_back(toScreen.map(line));
+        pen.setColor(QColor(255, 60, 0));
+        painter.setPen(pen);
+        painter.drawLines(aScreen.data(), int(aScreen.size()));
+    }
     painter.restore();
 }
 

@@ -46,8 +46,16 @@ std::optional<SPredictedGrid> PredictGrid(const CLocatorSet& locators, const SFo
 // dMinSpacing picture pixels is left out (too dense to show).
 std::vector<QLineF> PredictedGridLines(const SPredictedGrid& grid, const QRectF& rectClip, double dMinSpacing);
 
+// Where the grid found on the scan is not where the locators predict it: for each found
+// crossing more than dTolerance pixels (and less than half a cell) from the predicted
+// one, the two predicted lines through the predicted crossing, half a cell either way,
+// cut to rectClip.
+std::vector<QLineF> MismatchedGridPieces(const SPredictedGrid& grid, const SFoundGrid& found, const QRectF& rectClip,
+                                         double dTolerance = 2.0);
+
 // Draws the lines one screen pixel wide in cyan (it shows on paper and on black) through
-// the view's transform.
-void DrawPredictedGrid(QPainter& painter, const std::vector<QLineF>& aLines, const CViewTransform& transform);
+// the view's transform, and the mismatched pieces over them in orange.
+void DrawPredictedGrid(QPainter& painter, const std::vector<QLineF>& aLines, const CViewTransform& transform,
+                       const std::vector<QLineF>& aMismatched = {});
 
 }  // namespace gridmorph
