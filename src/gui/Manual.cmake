@@ -33,6 +33,9 @@ set(GRIDMORPH_MANUAL_SCREENSHOTS
   fourth-corner.png
   view-fit-whole-sheet.png
   view-magnifier-locator-drag.png
+  magnifier-fitted-lines.png
+  predicted-grid.png
+  predicted-grid-mismatch.png
   view-800-percent-grid-crossing.png
   find-grid-sample.png
   transform-resampling-clip.png

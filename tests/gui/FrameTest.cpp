@@ -53,7 +53,7 @@ TEST_F(FrameTest, MenusToolbarAndStatusBar)
           QStringLiteral("Undo &Memory...")}},
         {QStringLiteral("&View"),
          {QStringLiteral("&Locators"), QStringLiteral("&Show Transformed Map\tF9"), QStringLiteral("&Map Edge Locations..."),
-          QStringLiteral("Sna&p to Grid"), QStringLiteral("-"), QStringLiteral("Zoom &In\tCtrl++"),
+          QStringLiteral("Sna&p to Grid"), QStringLiteral("P&redicted Grid"), QStringLiteral("-"), QStringLiteral("Zoom &In\tCtrl++"),
           QStringLiteral("Zoom &Out\tCtrl+-"), QStringLiteral("&Actual Size (100%)\tCtrl+1"),
           QStringLiteral("&Fit Whole Map\tCtrl+0"), QStringLiteral("Op&en Maps to Fit"), QStringLiteral("Ma&gnifier"),
           QStringLiteral("&Crosshair"), QStringLiteral("-"), QStringLiteral("&Toolbar"), QStringLiteral("&Status Bar")}},

@@ -1,6 +1,8 @@
 // The grid finder in the window: a released locator snaps onto the grid crossing near it
-// (not with Snap to Grid off, nor with Shift+Alt), Find Grid puts the locators on the
-// grid's corners, and Apply warns before going on with a locator on the wrong grid line.
+// (not with Snap to Grid off, nor with Shift+Alt), and so does one moved with the arrow
+// keys when Enter confirms it; Find Grid puts the locators on the grid's corners; Apply
+// warns before going on with a locator on the wrong grid line; View > Predicted Grid
+// draws the lines the locators predict; the magnifier shows the lines fitted at a crossing.
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -8,6 +10,7 @@
 #include <cmath>
 
 #include "SyntheticScan.h"
+#include "app/CommandIds.h"
 #include "gui/GuiTestSupport.h"
 #include "view/GridInView.h"
 #include "view/OrvexView.h"
@@ -52,8 +55,34 @@ protected:
         QTest::mouseEvent(QTest::MouseMove, View().viewport(), Qt::NoButton, eModifiers, to);
         QTest::mouseRelease(View().viewport(), Qt::LeftButton, eModifiers, to);
     }
+    // Locators 1 to 3 on the corners of the whole grid, 100 m cells.
+    void PutLocatorsOnTheGrid()
+    {
+        const int nLast = m_truth.nColumns - 1, nBottom = m_truth.nRows - 1;
+        CLocatorSet& locators = View().Locators();
+        const QPoint aCorners[3] = {Crossing(0, 0), Crossing(nLast, 0), Crossing(nLast, nBottom)};
+        for (int k = 0; k < 3; ++k)
+            locators.m_nLocatorX[k] = aCorners[k].x(), locators.m_nLocatorY[k] = aCorners[k].y();
+        locators.m_dEasting[0] = 1000, locators.m_dNorthing[0] = 9000;
+        locators.m_dEasting[1] = locators.m_dEasting[2] = 1000 + 100.0 * nLast;
+        locators.m_dNorthing[1] = 9000, locators.m_dNorthing[2] = 9000 - 100.0 * nBottom;
+    }
+    QPoint Locator2() { return QPoint(View().Locators().m_nLocatorX[1], View().Locators().m_nLocatorY[1]); }
     synthetic::SScanTruth m_truth;
 };
+
+// Pixels of a picture rectangle that are cyan (the predicted grid), or yellow (the ring of
+// the magnifier's crossing), whatever the map under them.
+int CountColour(const QImage& image, const QRect& rect, bool bCyan)
+{
+    int n = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += bCyan ? (c.blue() > 150 && c.blue() - c.red() > 100) : (c.red() > 200 && c.green() > 170 && c.blue() < 80);
+        }
+    return n;
+}
 
 TEST_F(GridViewTest, ALocatorLetGoNearACrossingSnapsOntoIt)
 {
@@ -131,6 +160,99 @@ TEST_F(GridViewTest, FindGridPutsTheLocatorsOnTheLargestRectangle)
     // Without labels the user is told to type the coordinates.
     ASSERT_FALSE(m_platform.Messages().empty());
     EXPECT_NE(m_platform.Messages()[0].strText.find("could not be read"), std::string::npos);
+}
+
+TEST_F(GridViewTest, PredictedGridDrawsTheLocatorsGridOverTheScan)
+{
+    QAction* pCommand = Frame().Action(ID_VIEW_PREDICTED_GRID);
+    ASSERT_NE(pCommand, nullptr);
+    Frame().UpdateCommandUI();
+    EXPECT_FALSE(pCommand->isEnabled());  // the locators have no map positions yet
+    PutLocatorsOnTheGrid();
+    Frame().UpdateCommandUI();
+    ASSERT_TRUE(pCommand->isEnabled());
+    EXPECT_FALSE(pCommand->isChecked());  // off until asked for
+    const QImage off = View().viewport()->grab().toImage();
+    pCommand->trigger();
+    EXPECT_TRUE(View().m_bPredictedGrid);
+    const QImage on = View().viewport()->grab().toImage();
+    ASSERT_EQ(View().WindowToPicture(QPoint(0, 0)), QPoint(0, 0));  // window = picture pixels
+    // Halfway along vertical line 1 and horizontal line 2 between crossings: the lines are
+    // drawn over the scan's own, within a pixel or two; the middle of a cell is untouched.
+    const QPoint aOnLines[] = {(Crossing(1, 1) + Crossing(1, 2)) / 2, (Crossing(2, 2) + Crossing(3, 2)) / 2};
+    for (const QPoint& point : aOnLines) {
+        const QRect rect = QRect(point - QPoint(2, 2), QSize(5, 5));
+        EXPECT_EQ(CountColour(off, rect, true), 0) << point.x() << "," << point.y();
+        EXPECT_GE(CountColour(on, rect, true), 3) << point.x() << "," << point.y();
+    }
+    const QPoint cell = (Crossing(1, 1) + Crossing(2, 2)) / 2;
+    EXPECT_EQ(on.pixelColor(cell), off.pixelColor(cell));
+    // Only over the picture: beyond its right-hand edge the window is bare.
+    const QRect rectBeyond(900 + 5, 10, 40, 600);
+    ASSERT_LT(rectBeyond.right(), on.width());
+    EXPECT_EQ(CountColour(on, rectBeyond, true), 0);
+}
+
+TEST_F(GridViewTest, MagnifierShowsTheLinesFittedAtTheCrossing)
+{
+    View().m_bMagnifier = true;
+    const double x = m_truth.CrossX(2, 1), y = m_truth.CrossY(2, 1);
+    const QPoint pointer(int(std::lround(x)) + 4, int(std::lround(y)) - 3);
+    QTest::mouseEvent(QTest::MouseMove, View().viewport(), Qt::NoButton, Qt::NoModifier, pointer);
+    const QRect rectMagnifier = View().MagnifierRect();
+    ASSERT_FALSE(rectMagnifier.isEmpty());
+    const QImage shown = View().viewport()->grab().toImage();
+    const std::optional<SCrossingLines>& lines = View().MagnifiedCrossing();
+    ASSERT_TRUE(lines.has_value());
+    EXPECT_LE(std::hypot(lines->crossing.dX - x, lines->crossing.dY - y), 0.5);
+    // Along the magnifier's extent (ten pixels either side) both lines stay within half a
+    // pixel of the true ones, which run through the neighbouring true crossings.
+    const double dTrueV = (m_truth.CrossX(2, 2) - x) / (m_truth.CrossY(2, 2) - y);
+    const double dTrueH = (m_truth.CrossY(3, 1) - y) / (m_truth.CrossX(3, 1) - x);
+    for (const double t : {-10.0, 10.0}) {
+        EXPECT_NEAR(lines->crossing.dX + lines->dSlopeVertical * t, x + dTrueV * t, 0.5);
+        EXPECT_NEAR(lines->crossing.dY + lines->dSlopeHorizontal * t, y + dTrueH * t, 0.5);
+    }
+    EXPECT_GT(CountColour(shown, rectMagnifier, false), 10);  // the crossing's ring
+
+    // Over the middle of a cell: nothing fitted, nothing drawn.
+    const QPoint cell = (Crossing(1, 1) + Crossing(2, 2)) / 2;
+    QTest::mouseEvent(QTest::MouseMove, View().viewport(), Qt::NoButton, Qt::NoModifier, cell);
+    const QImage away = View().viewport()->grab().toImage();
+    EXPECT_FALSE(View().MagnifiedCrossing().has_value());
+    EXPECT_EQ(CountColour(away, View().MagnifierRect(), false), 0);
+}
+
+TEST_F(GridViewTest, EnterAfterTheArrowKeysSnapsTheChosenLocatorLikeALetGo)
+{
+    const QPoint target = Crossing(2, 1), cell = (Crossing(1, 1) + Crossing(2, 2)) / 2;
+    const struct {
+        const char* pName;
+        QPoint start;
+        bool bChosen, bSnap, bSnaps;
+    } aCases[] = {
+        {"near a crossing", target + QPoint(7, -5), true, true, true},
+        {"Snap to Grid off", target + QPoint(7, -5), true, false, false},
+        {"in a cell", cell + QPoint(1, 0), true, true, false},
+        {"no locator chosen", target + QPoint(7, -5), false, true, false},
+    };
+    for (const auto& c : aCases) {
+        SnapToGridEnabled() = c.bSnap;
+        View().Locators().m_nLocatorX[1] = c.start.x(), View().Locators().m_nLocatorY[1] = c.start.y();
+        QTest::keyClick(&View(), c.bChosen ? Qt::Key_2 : Qt::Key_Escape);
+        QTest::keyClick(&View(), Qt::Key_Left);
+        const QPoint nudged = c.start - QPoint(c.bChosen ? 1 : 0, 0);
+        EXPECT_EQ(Locator2(), nudged) << c.pName;  // the arrow keys alone never snap
+        QTest::keyClick(&View(), Qt::Key_Return);
+        EXPECT_EQ(Locator2(), c.bSnaps ? target : nudged) << c.pName;
+        if (c.bSnaps) {
+            // The snap is a step of its own: Undo puts the locator back where Enter found it.
+            View().OnEditUndo();
+            EXPECT_EQ(Locator2(), nudged) << c.pName;
+            QTest::keyClick(&View(), Qt::Key_Enter);  // the keypad's Enter too
+            EXPECT_EQ(Locator2(), target) << c.pName;
+        }
+    }
 }
 
 }  // namespace

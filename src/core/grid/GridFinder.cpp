@@ -553,8 +553,10 @@ int EstimateNoise(const CGreyReader& reader)
 
 // Refines a crossing predicted at (x, y) with lines of the given slopes (dx/dy of the
 // near-vertical line, dy/dx of the near-horizontal one).
+// pSlopes, when given, gets the slopes of the two lines the crossing was last fitted from.
 bool RefineCrossing(const CGreyReader& reader, double x, double y, double dSlopeV, double dSlopeH, double dHalfLength,
-                    int nReach, int nMinDepth, double& dX, double& dY, double* pRms = nullptr)
+                    int nReach, int nMinDepth, double& dX, double& dY, double* pRms = nullptr,
+                    double (*pSlopes)[2] = nullptr)
 {
     double cx = x, cy = y;
     int nR = nReach;
@@ -579,6 +581,8 @@ bool RefineCrossing(const CGreyReader& reader, double x, double y, double dSlope
             *pRms = std::max(v.dRms, h.dRms);
     }
     dX = cx, dY = cy;
+    if (pSlopes)
+        (*pSlopes)[0] = dSlopeV, (*pSlopes)[1] = dSlopeH;
     return true;
 }
 
@@ -798,6 +802,12 @@ SFoundGrid FindGrid(const CDIBImage& picture, const SFindGridOptions& options)
 
 std::optional<SGridCrossing> SnapToGridCrossing(const CDIBImage& picture, int nX, int nY, int nRadius)
 {
+    const std::optional<SCrossingLines> lines = FitCrossingLines(picture, nX, nY, nRadius);
+    return lines ? std::optional<SGridCrossing>(lines->crossing) : std::nullopt;
+}
+
+std::optional<SCrossingLines> FitCrossingLines(const CDIBImage& picture, int nX, int nY, int nRadius)
+{
     const CGreyReader reader(picture);
     if (!reader.Usable() || nRadius < 0 || nX < 0 || nY < 0 || nX >= reader.Width() || nY >= reader.Height())
         return std::nullopt;
@@ -838,9 +848,10 @@ std::optional<SGridCrossing> SnapToGridCrossing(const CDIBImage& picture, int nX
         return std::nullopt;
     x += nX - nHalf, y += nY - nHalf;
     double rx = 0, ry = 0;
+    double aSlopes[2] = {0, 0};
     const int nMinDepth = MinimumDepth(EstimateNoise(reader));
     if (!RefineCrossing(reader, x, y, -std::tan(aV * kPi / 180), std::tan(aH * kPi / 180), nHalf - 4, 6, nMinDepth, rx,
-                        ry))
+                        ry, nullptr, &aSlopes))
         return std::nullopt;
     if (std::hypot(rx - nX, ry - nY) > nRadius + 0.5)
         return std::nullopt;
@@ -850,7 +861,11 @@ std::optional<SGridCrossing> SnapToGridCrossing(const CDIBImage& picture, int nX
     crossing.nY = int(std::floor(ry + 0.5));
     if (crossing.nX < 0 || crossing.nY < 0 || crossing.nX >= reader.Width() || crossing.nY >= reader.Height())
         return std::nullopt;
-    return crossing;
+    SCrossingLines lines;
+    lines.crossing = crossing;
+    lines.dSlopeVertical = aSlopes[0];
+    lines.dSlopeHorizontal = aSlopes[1];
+    return lines;
 }
 
 SGridCheck CheckLocatorsAgainstGrid(const SFoundGrid& grid, const CLocatorSet& locators)

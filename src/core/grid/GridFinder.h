@@ -69,6 +69,17 @@ SFoundGrid FindGrid(const CDIBImage& picture, const SFindGridOptions& options = 
 // nearest pixel. None when no two lines cross there.
 std::optional<SGridCrossing> SnapToGridCrossing(const CDIBImage& picture, int nX, int nY, int nRadius);
 
+// The two lines that cross there, as fitted: both pass through the sub-pixel crossing,
+// the near-vertical one as x = dX + dSlopeVertical (y - dY), the near-horizontal one as
+// y = dY + dSlopeHorizontal (x - dX) (pixel centres at whole numbers).
+struct SCrossingLines {
+    SGridCrossing crossing;
+    double dSlopeVertical = 0.0;
+    double dSlopeHorizontal = 0.0;
+};
+// The fit SnapToGridCrossing rounds, with its lines.
+std::optional<SCrossingLines> FitCrossingLines(const CDIBImage& picture, int nX, int nY, int nRadius);
+
 // How well three locators agree with the grid on the scan: the grid they predict (their
 // rectangle divided into the cells of the found grid) against the crossings found inside
 // the rectangle.

@@ -52,6 +52,7 @@ enum ECommand : int {
     ID_VIEW_SNAP_TO_GRID = 32799,
     ID_FILE_RECTIFY_SERIES = 32800,
     ID_ACTION_CROP_TO_GRID = 32801,
+    ID_VIEW_PREDICTED_GRID = 32802,
 };
 
 }  // namespace gridmorph

@@ -35,6 +35,7 @@ const SCommandTopic kCommandTopics[] = {
     {ID_VIEW_SHOW_TRANSFORMED, "view-menu.html#show-transformed"},
     {ID_VIEW_MAP_EDGES, "view-menu.html#map-edges"},
     {ID_VIEW_SNAP_TO_GRID, "view-menu.html#snap-to-grid"},
+    {ID_VIEW_PREDICTED_GRID, "view-menu.html#predicted-grid"},
     {ID_VIEW_ZOOM_IN, "view-menu.html#zoom-in"},
     {ID_VIEW_ZOOM_OUT, "view-menu.html#zoom-out"},
     {ID_VIEW_ACTUAL_SIZE, "view-menu.html#actual-size"},

@@ -35,14 +35,22 @@ bool SnapLocatorToGrid(COrvexView& view, int nLocator, Qt::KeyboardModifiers mod
         return false;
     CLocatorSet& locators = view.Locators();
     const int x = locators.m_nLocatorX[nLocator - 1], y = locators.m_nLocatorY[nLocator - 1];
-    const int nRadius = std::clamp(static_cast<int>(std::lround(kSnapRadius / view.Transform().Zoom())), 1,
-                                   kLargestSnapRadius);
-    const std::optional<SGridCrossing> crossing = SnapToGridCrossing(*pSource, x, y, nRadius);
+    const std::optional<SGridCrossing> crossing = SnapToGridCrossing(*pSource, x, y, SnapRadius(view.Transform().Zoom()));
     if (!crossing || (crossing->nX == x && crossing->nY == y))
         return false;
     locators.m_nLocatorX[nLocator - 1] = crossing->nX;
     locators.m_nLocatorY[nLocator - 1] = crossing->nY;
     return true;
+}
+
+int SnapRadius(double dZoom)
+{
+    return std::clamp(static_cast<int>(std::lround(kSnapRadius / dZoom)), 1, kLargestSnapRadius);
+}
+
+std::optional<SCrossingLines> CrossingLinesNear(const CDIBImage& picture, const QPoint& ptPixel, double dZoom)
+{
+    return FitCrossingLines(picture, ptPixel.x(), ptPixel.y(), SnapRadius(dZoom));
 }
 
 void FindGridInView(COrvexView& view)
@@ -55,6 +63,7 @@ void FindGridInView(COrvexView& view)
         CWaitCursor waitCursor;
         grid = FindGrid(*pSource);
     }
+    view.SetFoundGrid(grid);
     if (!grid.bFound) {
         ShowWarning("No map grid was found on this map: " + grid.strWhy + ".");
         return;
@@ -92,7 +101,9 @@ bool ConfirmLocatorsOnGrid(COrvexView& view)
         CWaitCursor waitCursor;
         SFindGridOptions options;
         options.bReadLabels = false;
-        check = CheckLocatorsAgainstGrid(FindGrid(*pSource, options), locators);
+        const SFoundGrid grid = FindGrid(*pSource, options);
+        view.SetFoundGrid(grid);
+        check = CheckLocatorsAgainstGrid(grid, locators);
     }
     if (!check.Suspicious())
         return true;

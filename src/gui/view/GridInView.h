@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QPoint>
 #include <Qt>
+#include <optional>
+
+#include "grid/GridFinder.h"
 
 namespace gridmorph {
 
@@ -15,6 +19,13 @@ bool& SnapToGridEnabled();
 // Locator nLocator (1..3) was let go: onto the grid crossing within 12 screen pixels, unless
 // snapping is off or Shift+Alt was held. Returns true when it moved.
 bool SnapLocatorToGrid(COrvexView& view, int nLocator, Qt::KeyboardModifiers modifiers);
+
+// How far the snap reaches, in picture pixels, at a zoom.
+int SnapRadius(double dZoom);
+
+// The two grid lines fitted at the crossing the snap would put a locator on from the
+// picture pixel, for the magnifier; none away from a crossing.
+std::optional<SCrossingLines> CrossingLinesNear(const CDIBImage& picture, const QPoint& ptPixel, double dZoom);
 
 // Finds the grid on the source map, puts locators 1 to 3 on the corners of its largest
 // rectangle and, when the labels were read, their eastings and northings, then opens the

@@ -102,10 +102,17 @@ void COrvexView::ResetLocators()
     m_bRestorePoints = true;
     m_aPlaces[0] = SPlace();
     m_aPlaces[1] = SPlace();
+    m_pFoundGrid.reset();
+    m_pFoundGridMap = nullptr;
 }
 
 void COrvexView::OnMapChanging(const CDIBWorld* pMap)
 {
+    // What was found on the old pixels does not hold for the new ones.
+    if (pMap && pMap == m_pFoundGridMap)
+        m_pFoundGrid.reset(), m_pFoundGridMap = nullptr;
+    if (pMap && pMap == m_magnifiedFit.pMap)
+        m_magnifiedFit = SMagnifiedFit();
     for (CMapPyramid& pyramid : m_aPyramids)
         if (pMap && pyramid.Picture() == pMap)
             pyramid.Cancel();
@@ -302,6 +309,36 @@ void COrvexView::OnViewCrosshair()
     viewport()->update();
 }
 
+void COrvexView::OnViewPredictedGrid()
+{
+    m_bPredictedGrid = !m_bPredictedGrid;
+    viewport()->update();
+}
+
+std::optional<SPredictedGrid> COrvexView::PredictedGridOnScan() const
+{
+    const CDIBWorld* pSource = SourceMap();
+    if (!pSource || m_bShowTransformed)
+        return std::nullopt;
+    for (int k = 0; k < 3; ++k)
+        if (m_locators.m_nLocatorX[k] < 0 || m_locators.m_nLocatorY[k] < 0 ||
+            m_locators.m_nLocatorX[k] >= pSource->m_nImageWidth || m_locators.m_nLocatorY[k] >= pSource->m_nImageHeight)
+            return std::nullopt;
+    return PredictGrid(m_locators, FoundGrid());
+}
+
+void COrvexView::SetFoundGrid(const SFoundGrid& grid)
+{
+    m_pFoundGridMap = grid.bFound ? SourceMap() : nullptr;
+    m_pFoundGrid = m_pFoundGridMap ? std::make_shared<const SFoundGrid>(grid) : nullptr;
+    viewport()->update();
+}
+
+const SFoundGrid* COrvexView::FoundGrid() const
+{
+    return m_pFoundGrid && m_pFoundGridMap && m_pFoundGridMap == SourceMap() ? m_pFoundGrid.get() : nullptr;
+}
+
 void COrvexView::wheelEvent(QWheelEvent* pEvent)
 {
     if (!(pEvent->modifiers() & Qt::ControlModifier)) {
@@ -363,6 +400,19 @@ void COrvexView::paintEvent(QPaintEvent* pEvent)
     if (!SourceMap())
         return;
 
+    if (m_bPredictedGrid && pMap && !rectShown.isEmpty())
+        if (const std::optional<SPredictedGrid> grid = PredictedGridOnScan()) {
+            // Only the exposed part of the picture, in picture coordinates with pixel
+            // centres at whole numbers; lines closer than 4 screen pixels would hide the scan.
+            const QPointF topLeft = transform.WindowToPictureF(rectShown.topLeft()) - QPointF(0.5, 0.5);
+            const QPointF bottomRight =
+                transform.WindowToPictureF(rectShown.bottomRight() + QPoint(1, 1)) - QPointF(0.5, 0.5);
+            const QRectF rectPicture(-0.5, -0.5, pMap->m_nImageWidth, pMap->m_nImageHeight);
+            const QRectF rectClip = QRectF(topLeft, bottomRight).intersected(rectPicture);
+            const SFoundGrid* pFound = FoundGrid();
+            DrawPredictedGrid(painter, PredictedGridLines(*grid, rectClip, 4 / transform.Zoom()), transform,
+                              pFound ? MismatchedGridPieces(*grid, *pFound, rectClip) : std::vector<QLineF>());
+        }
     if (m_bShowLocators)
         DrawLocators(painter);
     if (m_bCropRect && !m_bDragging)
@@ -466,6 +516,7 @@ void COrvexView::DrawMagnifier(QPainter& painter)
     painter.drawLine(c1, 0, c1, c0);
     painter.drawLine(c0, c1, c0, kMagnifierSize - 1);
     painter.drawLine(c1, c1, c1, kMagnifierSize - 1);
+    DrawMagnifiedCrossing(painter, ptPixel);
     // Its picture coordinates along the bottom.
     const QString strPosition = QStringLiteral("%1, %2").arg(ptPixel.x()).arg(ptPixel.y());
     const QRect rectText = painter.fontMetrics().boundingRect(strPosition).adjusted(-3, -1, 3, 1);
@@ -478,6 +529,51 @@ void COrvexView::DrawMagnifier(QPainter& painter)
     painter.drawRect(QRect(-1, -1, kMagnifierSize + 1, kMagnifierSize + 1));
     painter.restore();
     m_ptMagnified = ptPixel;
+}
+
+const std::optional<SCrossingLines>& COrvexView::MagnifiedCrossing()
+{
+    static const std::optional<SCrossingLines> kNone;
+    const CDIBWorld* pMap = DisplayedMap();
+    if (!pMap)
+        return kNone;
+    const QPoint ptPixel = Transform().WindowToPicture(m_ptPointer);
+    const int nRadius = SnapRadius(Zoom());
+    SMagnifiedFit& fit = m_magnifiedFit;
+    if (!fit.bValid || fit.pMap != pMap || fit.ptPixel != ptPixel || fit.nRadius != nRadius) {
+        fit.bValid = true, fit.pMap = pMap, fit.ptPixel = ptPixel, fit.nRadius = nRadius;
+        fit.lines = CrossingLinesNear(*pMap, ptPixel, Zoom());
+    }
+    return fit.lines;
+}
+
+void COrvexView::DrawMagnifiedCrossing(QPainter& painter, const QPoint& ptPixel)
+{
+    const std::optional<SCrossingLines>& lines = MagnifiedCrossing();
+    if (!lines)
+        return;
+    // Magnifier pixels of a picture point (pixel centres at whole numbers): the magnified
+    // pixel's square starts at nHalf.
+    const int nHalf = kMagnifierSize / 2 - kMagnifierZoom / 2;
+    const auto ToMagnifier = [&](double x, double y) {
+        return QPointF((x - ptPixel.x() + 0.5) * kMagnifierZoom + nHalf, (y - ptPixel.y() + 0.5) * kMagnifierZoom + nHalf);
+    };
+    const double cx = lines->crossing.dX, cy = lines->crossing.dY;
+    // Past the magnifier's edges either way; the clip cuts them.
+    const double dReach = double(kMagnifierSize) / kMagnifierZoom + std::hypot(cx - ptPixel.x(), cy - ptPixel.y());
+    painter.save();
+    painter.setClipRect(QRect(0, 0, kMagnifierSize, kMagnifierSize));
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(QPen(QColor(0, 230, 0), 1));
+    painter.drawLine(ToMagnifier(cx - lines->dSlopeVertical * dReach, cy - dReach),
+                     ToMagnifier(cx + lines->dSlopeVertical * dReach, cy + dReach));
+    painter.drawLine(ToMagnifier(cx - dReach, cy - lines->dSlopeHorizontal * dReach),
+                     ToMagnifier(cx + dReach, cy + lines->dSlopeHorizontal * dReach));
+    // The crossing: a small ring round the fitted point.
+    painter.setPen(QPen(QColor(255, 230, 0), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(ToMagnifier(cx, cy), 4.0, 4.0);
+    painter.restore();
 }
 
 void COrvexView::DrawLocators(QPainter& painter)
@@ -859,6 +955,23 @@ void COrvexView::keyPressEvent(QKeyEvent* pEvent)
             const int dx = pEvent->key() == Qt::Key_Left ? -nStep : pEvent->key() == Qt::Key_Right ? nStep : 0;
             const int dy = pEvent->key() == Qt::Key_Up ? -nStep : pEvent->key() == Qt::Key_Down ? nStep : 0;
             NudgeLocator(dx, dy);
+            return;
+        }
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Enter confirms a locator moved with the arrow keys: onto the grid crossing near
+        // it, as when one is let go after a drag. Without a chosen locator it does what it
+        // did before.
+        if (bPlain && bLocators && m_nKeyLocator != 0) {
+            std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Move Locator"));
+            if (SnapLocatorToGrid(*this, m_nKeyLocator, pEvent->modifiers())) {
+                RecordStep(std::move(pStep));
+                const int i = m_nKeyLocator - 1;
+                ShowStatusText(1, m_locators.m_nLocatorX[i], m_locators.m_nLocatorY[i]);
+                viewport()->update();
+                emit CommandStateChanged();
+            }
             return;
         }
         break;

@@ -4,11 +4,16 @@
 #include <QPoint>
 #include <QRect>
 #include <functional>
+#include <memory>
+#include <optional>
+
+#include "grid/GridFinder.h"
 
 #include "transform/LocatorSet.h"
 #include "transform/TransformOptions.h"
 #include "view/MapPainter.h"
 #include "view/MapPyramid.h"
+#include "view/PredictedGrid.h"
 #include "view/ViewTransform.h"
 #include "view/ViewUndo.h"
 
@@ -78,10 +83,20 @@ public:
     void OnViewOpenMapsToFit();
     void OnViewMagnifier();
     void OnViewCrosshair();
+    void OnViewPredictedGrid();
     bool CanZoom() const { return DisplayedMap() != nullptr; }
     bool OpensMapsToFit() const { return m_bOpenToFit; }
     bool m_bMagnifier = false;   // View > Magnifier
     bool m_bCrosshair = false;   // View > Crosshair
+    bool m_bPredictedGrid = false;  // View > Predicted Grid
+    // The grid the three locators predict on the scan, while the scan is shown, the
+    // locators lie on it and their map positions make a grid.
+    std::optional<SPredictedGrid> PredictedGridOnScan() const;
+    bool CanViewPredictedGrid() const { return PredictedGridOnScan().has_value(); }
+    // The grid Find Grid or the locator check last found on the source map, kept for the
+    // predicted grid's spacing until the map changes; null without one.
+    void SetFoundGrid(const SFoundGrid& grid);
+    const SFoundGrid* FoundGrid() const;
     // The locator chosen with the keys 1, 2, 3 (0 for none): the arrow keys move it and a
     // double-click puts it under the pointer.
     int m_nKeyLocator = 0;
@@ -89,6 +104,10 @@ public:
     // the picture pixel at its centre.
     QRect MagnifierRect() const;
     QPoint MagnifierPixel() const { return m_ptMagnified; }
+    // The grid lines fitted at the crossing near the magnified pixel (the crossing a locator
+    // let go there would snap to), drawn in the magnifier; none away from a crossing. The
+    // fit runs once for each magnified pixel.
+    const std::optional<SCrossingLines>& MagnifiedCrossing();
     static constexpr int kMagnifierSize = 160;
     static constexpr int kMagnifierZoom = 8;
     // The label beside the pixel position that shows the easting and northing under the
@@ -199,6 +218,7 @@ private:
     SRectEdges PictureToDevice(const SRectEdges& rect) const;
 
     void DrawMagnifier(class QPainter& painter);
+    void DrawMagnifiedCrossing(class QPainter& painter, const QPoint& ptPixel);
     void DrawBadge(class QPainter& painter);
     void ShowMapPosition(const QPoint& ptPicture);
     // The marks that follow the pointer (magnifier, crosshair) move to a new pointer.
@@ -233,6 +253,17 @@ private:
     bool m_bPointerIn = false;
     QPoint m_ptPointer;           // the pointer, window pixels
     QPoint m_ptMagnified;
+    // MagnifiedCrossing's last answer and what it was asked for.
+    struct SMagnifiedFit {
+        bool bValid = false;
+        const CDIBWorld* pMap = nullptr;
+        QPoint ptPixel;
+        int nRadius = 0;
+        std::optional<SCrossingLines> lines;
+    };
+    SMagnifiedFit m_magnifiedFit;
+    std::shared_ptr<const SFoundGrid> m_pFoundGrid;
+    const CDIBWorld* m_pFoundGridMap = nullptr;
     bool m_bLocatorDrag = false;  // a locator (not a crop rectangle) is being dragged
     QPoint m_ptDragLive;          // where the dragged locator is, picture pixels
     QLabel* m_pMapPosition = nullptr;

@@ -144,6 +144,31 @@ TEST_F(GridSnapTest, ReleaseNearACrossingSnapsOntoIt)
     }
 }
 
+TEST_F(GridSnapTest, FittedLinesFollowBothTrueLinesThroughTheCrossing)
+{
+    // The true lines run through neighbouring true crossings; the fitted ones must stay
+    // within half a pixel of them over 20 pixels either side of the crossing.
+    for (const auto& [i, j, dx, dy] : {std::tuple{1, 1, 4, 3}, std::tuple{3, 2, -7, 5}}) {
+        const double x = m_truth.CrossX(i, j), y = m_truth.CrossY(i, j);
+        const std::optional<SCrossingLines> lines =
+            FitCrossingLines(m_picture, int(std::lround(x)) + dx, int(std::lround(y)) + dy, 12);
+        ASSERT_TRUE(lines.has_value()) << i << "," << j;
+        EXPECT_LE(std::hypot(lines->crossing.dX - x, lines->crossing.dY - y), 0.5) << i << "," << j;
+        const double dTrueV = (m_truth.CrossX(i, j + 1) - x) / (m_truth.CrossY(i, j + 1) - y);
+        const double dTrueH = (m_truth.CrossY(i + 1, j) - y) / (m_truth.CrossX(i + 1, j) - x);
+        for (const double t : {-20.0, 20.0}) {
+            EXPECT_NEAR(lines->crossing.dX + lines->dSlopeVertical * t, x + dTrueV * t, 0.5) << i << "," << j;
+            EXPECT_NEAR(lines->crossing.dY + lines->dSlopeHorizontal * t, y + dTrueH * t, 0.5) << i << "," << j;
+        }
+        // The snap is this fit rounded.
+        const std::optional<SGridCrossing> snapped =
+            SnapToGridCrossing(m_picture, int(std::lround(x)) + dx, int(std::lround(y)) + dy, 12);
+        ASSERT_TRUE(snapped.has_value());
+        EXPECT_EQ(snapped->nX, lines->crossing.nX);
+        EXPECT_EQ(snapped->nY, lines->crossing.nY);
+    }
+}
+
 TEST_F(GridSnapTest, ReleaseAwayFromCrossingsStaysPut)
 {
     // The middle of a cell, and a point on a grid line halfway between two crossings.
