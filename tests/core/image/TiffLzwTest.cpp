@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -95,6 +96,11 @@ TEST_P(TiffLzwTest, StripsAreLibtiffsByteForByte)
     ASSERT_FALSE(aTheirs.empty());
     ASSERT_EQ(aOurs.front(), 0xEE);
     EXPECT_EQ(std::vector<std::uint8_t>(aOurs.begin() + 1, aOurs.end()), aTheirs);
+    // Our decoder gives the bytes back from libtiff's strip.
+    std::vector<std::uint8_t> aDecoded(aBytes.size() + kLzwDecodeSlack);
+    ASSERT_TRUE(DecodeTiffLzwStrip(aTheirs.data(), aTheirs.size(), aDecoded.data(), aBytes.size()));
+    aDecoded.resize(aBytes.size());
+    EXPECT_TRUE(aDecoded == aBytes) << "decoded";
 
     // Full-colour rows through the horizontal predictor, several rows in a strip; the same
     // encoder again (its dictionary starts afresh).
@@ -104,10 +110,17 @@ TEST_P(TiffLzwTest, StripsAreLibtiffsByteForByte)
         return;
     const std::vector<std::uint8_t> aTheirRows = LibtiffStrip(folder.Path("rgb.tif"), aRows, nWidth, 3, true);
     ASSERT_FALSE(aTheirRows.empty());
+    const std::vector<std::uint8_t> aPlainRows = aRows;
     DifferenceTiffRows(aRows.data(), std::size_t(nWidth) * 3, aRows.size() / 180, 3);
     std::vector<std::uint8_t> aOurRows;
     encoder.EncodeStrip(aRows.data(), aRows.size(), aOurRows);
     EXPECT_EQ(aOurRows, aTheirRows);
+    // Decoded and the predictor undone: the rows.
+    std::vector<std::uint8_t> aDecodedRows(aRows.size() + kLzwDecodeSlack);
+    ASSERT_TRUE(DecodeTiffLzwStrip(aTheirRows.data(), aTheirRows.size(), aDecodedRows.data(), aRows.size()));
+    aDecodedRows.resize(aRows.size());
+    AccumulateTiffRows(aDecodedRows.data(), std::size_t(nWidth) * 3, aRows.size() / 180, 3);
+    EXPECT_TRUE(aDecodedRows == aPlainRows) << "decoded with the predictor";
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TiffLzwTest,
@@ -137,6 +150,94 @@ TEST(TiffPredictorTest, TheFusedFullColourRowIsTheSwapThenTheDifference)
 // Every strip length up to past the first clearing of the dictionary, on random bytes: the
 // last code of some of them makes the decoder's next entry cross a code width or fill the
 // dictionary, which decides the width of the end code.
+// libtiff's reading of a raw LZW strip of nBytes grey pixels (one row): false when it fails.
+bool LibtiffDecode(const std::string& strPath, const std::vector<std::uint8_t>& aRaw, std::size_t nBytes,
+                   std::vector<std::uint8_t>& aDecoded)
+{
+    TIFF* pTiff = TIFFOpen(strPath.c_str(), "w");
+    if (!pTiff)
+        return false;
+    TIFFSetField(pTiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(nBytes));
+    TIFFSetField(pTiff, TIFFTAG_IMAGELENGTH, 1u);
+    TIFFSetField(pTiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(pTiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(pTiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(pTiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(pTiff, TIFFTAG_ROWSPERSTRIP, 1u);
+    std::vector<std::uint8_t> aCopy = aRaw;
+    TIFFWriteRawStrip(pTiff, 0, aCopy.data(), static_cast<tmsize_t>(aCopy.size()));
+    TIFFClose(pTiff);
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+    pTiff = TIFFOpen(strPath.c_str(), "r");
+    if (!pTiff)
+        return false;
+    aDecoded.assign(nBytes, 0);
+    const tmsize_t nRead = TIFFReadEncodedStrip(pTiff, 0, aDecoded.data(), static_cast<tmsize_t>(nBytes));
+    TIFFClose(pTiff);
+    return nRead == static_cast<tmsize_t>(nBytes);
+}
+
+// Every strip length decodes to its bytes; and a damaged strip (bytes changed, cut short,
+// trailing bytes, an old-style start) is either refused, leaving it to libtiff, or decoded
+// to exactly what libtiff makes of it: the decoder never gives a picture libtiff would not.
+TEST(TiffLzwDecodeTest, CleanStripsDecodeAndDamagedOnesAreLeftToLibtiffOrReadAsItReadsThem)
+{
+    test::CTempFolder folder;
+    const std::vector<std::uint8_t> aBytes = MakeBytes("walk", 3000);
+    CTiffLzwEncoder encoder;
+    for (std::size_t nLength = 1; nLength <= aBytes.size(); nLength += nLength < 300 ? 1 : 37) {
+        std::vector<std::uint8_t> aStrip;
+        encoder.EncodeStrip(aBytes.data(), nLength, aStrip);
+        std::vector<std::uint8_t> aDecoded(nLength + kLzwDecodeSlack);
+        ASSERT_TRUE(DecodeTiffLzwStrip(aStrip.data(), aStrip.size(), aDecoded.data(), nLength)) << nLength << " bytes";
+        EXPECT_TRUE(std::equal(aBytes.begin(), aBytes.begin() + std::ptrdiff_t(nLength), aDecoded.begin()))
+            << nLength << " bytes";
+    }
+    std::mt19937 random(11);
+    const std::size_t nLength = 2500;
+    std::vector<std::uint8_t> aClean;
+    encoder.EncodeStrip(aBytes.data(), nLength, aClean);
+    int nDecodedDamaged = 0, nRefused = 0;
+    for (int nTrial = 0; nTrial < 300; ++nTrial) {
+        std::vector<std::uint8_t> aRaw = aClean;
+        switch (nTrial % 4) {
+        case 0:  // a few bytes changed
+            for (int k = 0; k < 1 + nTrial % 3; ++k)
+                aRaw[random() % aRaw.size()] = static_cast<std::uint8_t>(random());
+            break;
+        case 1:  // cut short
+            aRaw.resize(random() % aRaw.size());
+            break;
+        case 2:  // bytes after the end, the end code changed
+            aRaw.back() ^= static_cast<std::uint8_t>(1 + random() % 255);
+            for (int k = 0; k < 20; ++k)
+                aRaw.push_back(static_cast<std::uint8_t>(random()));
+            break;
+        default:  // the first code changed (an old-style start among them)
+            aRaw[0] = static_cast<std::uint8_t>(nTrial % 8 == 3 ? 0 : random());
+            aRaw[1] = static_cast<std::uint8_t>(random() | (nTrial % 8 == 3 ? 1 : 0));
+            break;
+        }
+        std::vector<std::uint8_t> aOurs(nLength + kLzwDecodeSlack), aTheirs;
+        const bool bOurs = DecodeTiffLzwStrip(aRaw.data(), aRaw.size(), aOurs.data(), nLength);
+        if (!bOurs) {
+            ++nRefused;
+            continue;
+        }
+        ++nDecodedDamaged;
+        ASSERT_TRUE(LibtiffDecode(folder.Path("damaged.tif"), aRaw, nLength, aTheirs))
+            << "trial " << nTrial << ": decoded here, refused by libtiff";
+        aOurs.resize(nLength);
+        EXPECT_TRUE(aOurs == aTheirs) << "trial " << nTrial << ": decoded differently from libtiff";
+    }
+    // Both ways were taken, so both were checked.
+    EXPECT_GT(nRefused, 0);
+    EXPECT_GT(nDecodedDamaged, 0);
+    std::vector<std::uint8_t> aOld = {0x00, 0x01, 0x02, 0x03}, aOut(4 + kLzwDecodeSlack);
+    EXPECT_FALSE(DecodeTiffLzwStrip(aOld.data(), aOld.size(), aOut.data(), 4)) << "an old-style start";
+}
+
 TEST(TiffLzwEndTest, StripsOfEveryLengthEndAsLibtiffsDo)
 {
     test::CTempFolder folder;

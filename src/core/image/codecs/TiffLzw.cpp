@@ -151,6 +151,105 @@ void CTiffLzwEncoder::EncodeStrip(const std::uint8_t* pData, std::size_t nBytes,
     aTarget.resize(std::size_t(writer.Finish() - aTarget.data()));
 }
 
+bool DecodeTiffLzwStrip(const std::uint8_t* pIn, std::size_t nInBytes, std::uint8_t* pOut, std::size_t nOutBytes)
+{
+    // An old-style stream (least significant bit first) starts with a zero byte and an odd one.
+    if (nInBytes >= 2 && pIn[0] == 0 && (pIn[1] & 1))
+        return false;
+    // Every code's string lies in the output already: the dictionary keeps where and how long.
+    // An entry made after string P is P and the first byte of the string after it, which
+    // follows P in the output: it starts where P starts, one byte longer.
+    std::uint32_t aWhere[4096];
+    std::uint16_t aLength[4096];
+    const std::uint8_t* const pInEnd = pIn + nInBytes;
+    std::uint64_t nBits = 0;  // unread bits at the top
+    int nBitCount = 0;
+    int nWidth = kFirstWidth;
+    std::uint32_t nFree = kFirstFreeCode;
+    std::size_t nOut = 0;
+    std::size_t nPrevWhere = 0, nPrevLength = 0;  // the previous string; length 0: none since a Clear
+    bool bCleared = false;  // a Clear code read, no byte since
+    while (nOut < nOutBytes) {
+        if (nBitCount < nWidth) {
+            while (nBitCount <= 56 && pIn < pInEnd) {
+                nBits |= static_cast<std::uint64_t>(*pIn++) << (56 - nBitCount);
+                nBitCount += 8;
+            }
+            if (nBitCount < nWidth)
+                return false;  // the data ended before the strip was full
+        }
+        const std::uint32_t nCode = static_cast<std::uint32_t>(nBits >> (64 - nWidth));
+        nBits <<= nWidth;
+        nBitCount -= nWidth;
+        if (nCode == kEndCode)
+            return false;
+        if (nCode == kClearCode) {
+            if (bCleared)
+                return false;  // two in a row: libtiff's reading of that is its own
+            bCleared = true;
+            nFree = kFirstFreeCode;
+            nWidth = kFirstWidth;
+            nPrevLength = 0;
+            continue;
+        }
+        if (nPrevLength == 0) {  // the first code after a Clear is a byte
+            if (nCode > 255 || !bCleared)
+                return false;  // or a stream that does not start with a Clear
+            bCleared = false;
+            pOut[nOut] = static_cast<std::uint8_t>(nCode);
+            nPrevWhere = nOut++;
+            nPrevLength = 1;
+            continue;
+        }
+        if (nCode > nFree || nFree >= 4095)
+            return false;  // an undefined code, or a dictionary never cleared
+        std::size_t nWhere, nLength;
+        if (nCode < 256) {
+            nWhere = nOut, nLength = 1;
+            pOut[nOut] = static_cast<std::uint8_t>(nCode);
+        } else if (nCode < nFree) {
+            nWhere = aWhere[nCode], nLength = aLength[nCode];
+        } else {  // the entry this code makes: the previous string and its own first byte
+            nWhere = nPrevWhere, nLength = nPrevLength + 1;
+        }
+        aWhere[nFree] = static_cast<std::uint32_t>(nPrevWhere);
+        aLength[nFree] = static_cast<std::uint16_t>(nPrevLength + 1);
+        // The decoder's width grows one code before the encoder's (it makes each entry a
+        // code later).
+        if (++nFree >= (1u << nWidth) - 1 && nWidth < 12)
+            ++nWidth;
+        if (nLength > nOutBytes - nOut)
+            return false;  // a string past the end of the strip
+        if (nCode >= 256) {
+            std::uint8_t* pTo = pOut + nOut;
+            const std::uint8_t* pFrom = pOut + nWhere;
+            if (nCode == nFree - 1) {  // its last byte is its first, not yet written
+                std::memmove(pTo, pFrom, nLength - 1);
+                pTo[nLength - 1] = pFrom[0];
+            } else if (nOut - nWhere >= 8) {  // eight bytes at a time, into the slack
+                for (std::size_t i = 0; i < nLength; i += 8)
+                    std::memcpy(pTo + i, pFrom + i, 8);
+            } else {
+                std::memmove(pTo, pFrom, nLength);
+            }
+        }
+        nPrevWhere = nOut;
+        nPrevLength = nLength;
+        nOut += nLength;
+    }
+    return true;
+}
+
+void AccumulateTiffRows(std::uint8_t* pRows, std::size_t nRowBytes, std::size_t nRows, int nSamples)
+{
+    const std::size_t nStep = static_cast<std::size_t>(nSamples);
+    for (std::size_t nRow = 0; nRow < nRows; ++nRow) {
+        std::uint8_t* p = pRows + nRow * nRowBytes;
+        for (std::size_t i = nStep; i < nRowBytes; ++i)
+            p[i] = static_cast<std::uint8_t>(p[i] + p[i - nStep]);
+    }
+}
+
 void DifferenceTiffRows(std::uint8_t* pRows, std::size_t nRowBytes, std::size_t nRows, int nSamples)
 {
     const std::size_t nStep = static_cast<std::size_t>(nSamples);

@@ -33,6 +33,21 @@ private:
     std::vector<std::uint32_t> m_aSlots;
 };
 
+// Decodes one LZW strip (new-style codes, most significant bit first, as libtiff writes
+// and reads them) into exactly nOutBytes bytes at pOut, which must have kLzwDecodeSlack
+// bytes to spare after them. True only for a clean stream: one that fills the strip
+// exactly before its data (or an End of Information code) ends, with every code defined
+// and the dictionary cleared before it is full. Anything else (an old-style stream, a
+// damaged one, a short one) gives false and leaves the strip to libtiff's decoder, which
+// reads damaged streams in its own way and says what is wrong; on a clean stream both give
+// the same bytes.
+inline constexpr std::size_t kLzwDecodeSlack = 16;
+bool DecodeTiffLzwStrip(const std::uint8_t* pIn, std::size_t nInBytes, std::uint8_t* pOut, std::size_t nOutBytes);
+
+// Undoes TIFF's horizontal predictor for 8-bit samples, in place: every sample of a row
+// becomes the sum (modulo 256) of itself and the same sample of the pixel before.
+void AccumulateTiffRows(std::uint8_t* pRows, std::size_t nRowBytes, std::size_t nRows, int nSamples);
+
 // TIFF's horizontal predictor for 8-bit samples, in place: every sample of a row becomes its
 // difference (modulo 256) from the same sample of the pixel before; the first pixel of each
 // row stays. nRows rows of nRowBytes bytes, nSamples bytes per pixel.
