@@ -10,7 +10,7 @@
 #include <QTest>
 #include <QUrl>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "app/RecentFileList.h"
 #include "help/HelpController.h"
 #include "gui/GuiTestSupport.h"

@@ -8,7 +8,7 @@
 #include <QListWidget>
 #include <filesystem>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "dialogs/CoordinateSystemDlg.h"
 #include "gui/GuiTestSupport.h"
 #include "gui/ModalDriver.h"

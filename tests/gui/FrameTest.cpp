@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QToolBar>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "app/WindowPlacement.h"
 #include "gui/GuiTestSupport.h"
 #include "world/DIBWorld.h"

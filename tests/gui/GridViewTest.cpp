@@ -10,7 +10,7 @@
 #include <cmath>
 
 #include "SyntheticScan.h"
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "gui/GuiTestSupport.h"
 #include "view/GridInView.h"
 #include "view/OrvexView.h"

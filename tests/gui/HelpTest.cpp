@@ -18,7 +18,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "gui/GuiTestSupport.h"
 #include "gui/ModalDriver.h"
 #include "help/HelpController.h"

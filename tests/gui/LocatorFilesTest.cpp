@@ -6,7 +6,7 @@
 #include <QTest>
 #include <fstream>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "gui/GuiTestSupport.h"
 #include "transform/FourthCorner.h"
 #include "view/FourthCornerMarker.h"

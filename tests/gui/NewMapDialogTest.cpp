@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "dialogs/HorzListBox.h"
 #include "dialogs/MFileDialog.h"
 #include "dialogs/OrvexNewDlg.h"

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "dialogs/RectifySeriesDlg.h"
 #include "gui/GuiTestSupport.h"
 #include "gui/ModalDriver.h"

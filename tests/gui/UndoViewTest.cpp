@@ -11,7 +11,7 @@
 #include <QTest>
 #include <functional>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "gui/GuiTestSupport.h"
 #include "gui/ModalDriver.h"
 #include "image/DIBSection.h"

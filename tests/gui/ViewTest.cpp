@@ -18,7 +18,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "gui/GuiTestSupport.h"
 #include "gui/ModalDriver.h"
 #include "view/OrvexEditEdgeDlg.h"

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "dialogs/OvNewWorldFileDlg.h"
 #include "dialogs/OvWorldFileDlg.h"
 #include "gui/GuiTestSupport.h"

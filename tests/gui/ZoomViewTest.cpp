@@ -11,7 +11,7 @@
 #include <QLineEdit>
 #include <QFileInfo>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "gui/GuiTestSupport.h"
 #include "gui/ModalDriver.h"
 #include "view/OrvexTransDlg.h"

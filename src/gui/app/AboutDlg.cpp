@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "app/AppIcons.h"
+#include "shared/AppIcons.h"
 
 namespace gridmorph {
 

@@ -12,11 +12,11 @@
 #include <QStyle>
 #include <QToolBar>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "app/OrvexApp.h"
 #include "app/OrvexFrame.h"
 
-#include "app/AppIcons.h"
+#include "shared/AppIcons.h"
 #include "app/OrvexR4Doc.h"
 #include "document/MapDocument.h"
 #include "help/HelpController.h"

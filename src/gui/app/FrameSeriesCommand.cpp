@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "app/OrvexApp.h"
 #include "app/OrvexFrame.h"
 #include "app/ProgressPanel.h"

@@ -16,8 +16,8 @@
 #include <QToolBar>
 #include <QUrl>
 
-#include "app/AppIcons.h"
-#include "app/CommandIds.h"
+#include "shared/AppIcons.h"
+#include "shared/CommandIds.h"
 #include "app/OrvexApp.h"
 #include "app/OrvexR4Doc.h"
 #include "app/RecentFileList.h"

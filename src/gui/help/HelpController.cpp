@@ -11,7 +11,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 #include "help/HelpTopics.h"
 #include "help/HelpWindow.h"
 

@@ -3,7 +3,7 @@
 #include <QtGlobal>
 #include <iterator>
 
-#include "app/CommandIds.h"
+#include "shared/CommandIds.h"
 
 // The manual's resources live in a static library: naming them here keeps them linked.
 static void InitManualResources() { Q_INIT_RESOURCE(gridmorph_manual); }

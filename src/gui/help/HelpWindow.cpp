@@ -17,7 +17,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/AppIcons.h"
+#include "shared/AppIcons.h"
 #include "help/HelpTopics.h"
 
 namespace gridmorph {

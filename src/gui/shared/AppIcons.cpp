@@ -1,4 +1,4 @@
-#include "app/AppIcons.h"
+#include "shared/AppIcons.h"
 
 #include <QPainter>
 #include <QPainterPath>
