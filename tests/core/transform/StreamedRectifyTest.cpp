@@ -336,7 +336,7 @@ TEST(TiffRowsOnDemand, RectifiedFilesAreTheBytesOfTheScanReadWhole)
         for (const auto& [a, b] : {std::pair{40, 4}, std::pair{32, 32}}) {
             const SStreamCase test{"", layout.nBitCount, layout.nWidth, layout.nHeight, nStep, a, b,
                                    Options(EResampling::Nearest, ENoData::Black)};
-            for (const char* pExtension : {".tif", ".bmp", ".png"}) {
+            for (const char* pExtension : {".tif", ".bmp", ".png", layout.nBitCount == 24 ? ".jpg" : ".gif"}) {
                 SRectifyJob job;
                 job.strScan = strScan;
                 job.locators = TurnedRectangle(test);
@@ -407,7 +407,7 @@ TEST(TiffRowsOnDemand, ConvertAndCropGiveTheBytesOfTheWholeRead)
         CDIBWorld cropped;
         ASSERT_TRUE(cropped.CreateImage(&whole, nWidth, nHeight, 0));
         whole.CropMap(&cropped, nLeft, nTop, nWidth, nHeight, kSrcCopy);
-        for (const char* pExtension : {".tif", ".bmp", ".png"}) {
+        for (const char* pExtension : {".tif", ".bmp", ".png", layout.nBitCount == 24 ? ".jpg" : ".gif"}) {
             const std::string strWhole = folder.Path(std::string("whole") + pExtension);
             const std::string strCropped = folder.Path(std::string("cropped") + pExtension);
             ASSERT_EQ(whole.SaveDIB(strWhole), ESaveResult::Written);
