@@ -94,6 +94,26 @@ std::unique_ptr<CDIBWorld> CMapDocument::ExchangeImage(std::unique_ptr<CDIBWorld
     return pImage;
 }
 
+void CMapDocument::MarkShownChanged()
+{
+    if (m_bShowTransformed)
+        m_bTransformedModified = true;
+    else
+        m_bModified = true;
+}
+
+std::unique_ptr<CDIBWorld> CMapDocument::ReplaceShownMap(std::unique_ptr<CDIBWorld> pMap)
+{
+    const bool bTransformed = m_bShowTransformed;
+    std::unique_ptr<CDIBWorld> pReplaced =
+        bTransformed ? ExchangeTransformedMap(std::move(pMap)) : ExchangeImage(std::move(pMap));
+    if (bTransformed)
+        m_bTransformedModified = true;
+    else
+        m_bModified = true;
+    return pReplaced;
+}
+
 std::unique_ptr<CDIBWorld> CMapDocument::ExchangeTransformedMap(std::unique_ptr<CDIBWorld> pTransformedMap)
 {
     m_host.MapChanging(m_pTransformedMap.get());

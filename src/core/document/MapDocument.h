@@ -106,6 +106,10 @@ public:
     bool CanSetCoordinateSystem() const { return m_pImage != nullptr; }
     void SetCoordinateSystem(const std::optional<SCoordinateSystem>& system);
     void SetShowTransformed(bool bShow) { m_bShowTransformed = bShow && m_pTransformedMap != nullptr; }
+    // The shown map (the transformed map or the scan) was changed: it is marked unsaved.
+    void MarkShownChanged();
+    // Puts pMap in place of the shown map, marks it unsaved and hands back the map it replaces.
+    std::unique_ptr<CDIBWorld> ReplaceShownMap(std::unique_ptr<CDIBWorld> pMap);
 
     // The file the current map came from or was last written to, in the user's letter
     // case (on this system another case names another file), and the title shown.

@@ -131,7 +131,7 @@ void COrvexFrame::UpdateJobCommandUI()
 {
     if (!m_pFourthCornerPane)
         return;
-    const QString strCorner = m_pView->SourceMap() && m_pView->m_bShowLocators && !m_pView->m_bShowTransformed
+    const QString strCorner = m_pView->SourceMap() && m_pView->m_bShowLocators && !m_pView->ShowsTransformed()
                                   ? FourthCornerStatusText(m_pView->Locators())
                                   : QString();
     m_pFourthCornerPane->setText(strCorner);
@@ -145,7 +145,7 @@ unsigned long COrvexFrame::HelpContextNow() const
     int nStep = 0;
     if (!m_pView->SourceMap())
         nStep = 0;
-    else if (m_pView->m_bShowTransformed)
+    else if (m_pView->ShowsTransformed())
         nStep = 5;
     else if (locators.m_bTransformApplied)
         nStep = 4;

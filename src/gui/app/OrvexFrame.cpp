@@ -176,7 +176,7 @@ std::vector<COrvexFrame::SFrameCommand> COrvexFrame::CommandTable()
         // F3 find, F5 refresh, F6 panes, F11 full screen).
         {pView_, ID_VIEW_SHOW_TRANSFORMED, "&Show Transformed Map", "Show or hide the transformed map\nToggle maps",
          Key(Qt::Key_F9), [pView] { pView->OnViewShowTransformedMap(); },
-         [pView] { return pView->CanViewShowTransformedMap(); }, [pView] { return pView->m_bShowTransformed; }},
+         [pView] { return pView->CanViewShowTransformedMap(); }, [pView] { return pView->ShowsTransformed(); }},
         {pView_, ID_VIEW_MAP_EDGES, "&Map Edge Locations...",
          "Show map locations at the edge of the bitmap\nMap edge locations", {},
          [pView] { pView->OnViewMapEdgeLocations(); }, [pView] { return pView->CanViewMapEdgeLocations(); }},

@@ -77,11 +77,13 @@ CDIBWorld* COrvexView::SourceMap() const
     return pMap && pMap->HasImage() ? pMap : nullptr;
 }
 
+bool COrvexView::ShowsTransformed() const { return m_pDocument && m_pDocument->IsShowingTransformed(); }
+
 CDIBWorld* COrvexView::DisplayedMap() const
 {
     if (!m_pDocument)
         return nullptr;
-    CDIBWorld* pMap = m_bShowTransformed ? m_pDocument->GetTransformedMap() : m_pDocument->GetImage();
+    CDIBWorld* pMap = ShowsTransformed() ? m_pDocument->GetTransformedMap() : m_pDocument->GetImage();
     return pMap && pMap->HasImage() ? pMap : nullptr;
 }
 
@@ -95,7 +97,6 @@ void COrvexView::ResetLocators()
     m_nSelectedLocator = 0;
     m_nKeyLocator = 0;
     m_ptDrag = QPoint();
-    m_bShowTransformed = false;
     // A new document starts at its first zoom, with nothing to undo, and with the locators
     // remembered for its scan.
     m_undo.Clear();
@@ -129,7 +130,7 @@ void COrvexView::OnInitialUpdate()
         RestorePoints();
     }
     const CDIBWorld* pMap = DisplayedMap();
-    SPlace place = m_aPlaces[m_bShowTransformed ? 1 : 0];
+    SPlace place = m_aPlaces[ShowsTransformed() ? 1 : 0];
     if (!place.bSet && pMap) {
         // Open at 100%, or with the setting a map larger than the window at Fit.
         const QSize sizeMap(pMap->m_nImageWidth, pMap->m_nImageHeight);
@@ -141,7 +142,7 @@ void COrvexView::OnInitialUpdate()
     UpdateScrollBars();
     ScrollToPosition(place.ptScroll);
     if (pMap)
-        m_aPlaces[m_bShowTransformed ? 1 : 0] = place;
+        m_aPlaces[ShowsTransformed() ? 1 : 0] = place;
     StorePlace();
     EnsurePyramid();
     viewport()->update();
@@ -157,7 +158,7 @@ void COrvexView::OnUpdate()
 
 void COrvexView::StorePlace()
 {
-    SPlace& place = m_aPlaces[m_bShowTransformed ? 1 : 0];
+    SPlace& place = m_aPlaces[ShowsTransformed() ? 1 : 0];
     if (!place.bSet || !DisplayedMap())
         return;
     place.dZoom = m_transform.Zoom();
@@ -318,7 +319,7 @@ void COrvexView::OnViewPredictedGrid()
 std::optional<SPredictedGrid> COrvexView::PredictedGridOnScan() const
 {
     const CDIBWorld* pSource = SourceMap();
-    if (!pSource || m_bShowTransformed)
+    if (!pSource || ShowsTransformed())
         return std::nullopt;
     for (int k = 0; k < 3; ++k)
         if (m_locators.m_nLocatorX[k] < 0 || m_locators.m_nLocatorY[k] < 0 ||
@@ -387,7 +388,7 @@ void COrvexView::paintEvent(QPaintEvent* pEvent)
         const QRect rectCanvas = QRect(QPoint(0, 0), transform.CanvasSize()).translated(-transform.Scroll());
         const QRect rectWindow = rectExposed.intersected(rectCanvas);
         if (!rectWindow.isEmpty()) {
-            const CMapPyramid& pyramid = m_aPyramids[m_bShowTransformed ? 1 : 0];
+            const CMapPyramid& pyramid = m_aPyramids[ShowsTransformed() ? 1 : 0];
             const SPyramidLevel* pLevel = pyramid.Picture() == pMap ? pyramid.LevelFor(transform.Zoom()) : nullptr;
             const QImage& image = m_painter.Paint(*pMap, pLevel, transform, rectWindow);
             rectShown = rectWindow;
@@ -417,7 +418,7 @@ void COrvexView::paintEvent(QPaintEvent* pEvent)
         DrawLocators(painter);
     if (m_bCropRect && !m_bDragging)
         DrawCropRect(painter);
-    if (m_bShowLocators && !m_bShowTransformed) {
+    if (m_bShowLocators && !ShowsTransformed()) {
         // The marker sits where PictureMarkToWindow puts a locator: a pixel's top-left corner
         // up to 100%, its centre above.
         const double dZoom = transform.Zoom();
@@ -450,7 +451,7 @@ void COrvexView::paintEvent(QPaintEvent* pEvent)
 void COrvexView::DrawBadge(QPainter& painter)
 {
     // Which map is on the screen, in the top right-hand corner.
-    const QString strBadge = m_bShowTransformed ? QStringLiteral("Transformed map") : QStringLiteral("Scan");
+    const QString strBadge = ShowsTransformed() ? QStringLiteral("Transformed map") : QStringLiteral("Scan");
     const QFontMetrics metrics = painter.fontMetrics();
     const QRect rectText = metrics.boundingRect(strBadge).adjusted(-6, -3, 6, 3);
     const QRect rectBadge(viewport()->width() - rectText.width() - 6, 6, rectText.width(), rectText.height());
@@ -602,7 +603,7 @@ void COrvexView::DrawLocators(QPainter& painter)
         }
         painter.setPen(QPen(QColor(255, 0, 0), 2));
         painter.drawEllipse(QRect(x - r, y - r, 2 * r, 2 * r));
-        const QString strLabel = i == 0 && m_bShowTransformed ? QStringLiteral("1 Transformed Map") : QString::number(i + 1);
+        const QString strLabel = i == 0 && ShowsTransformed() ? QStringLiteral("1 Transformed Map") : QString::number(i + 1);
         painter.setPen(Qt::black);
         const QRect rectText = painter.fontMetrics().boundingRect(strLabel);
         painter.drawText(QRect(x + r, y, rectText.width() + 2, painter.fontMetrics().height()),
@@ -1016,11 +1017,11 @@ bool COrvexView::CanSetupTransform() const { return SourceMap() && SourceMap()->
 
 bool COrvexView::CanApplyTransform() const { return SourceMap() && m_locators.m_bTransformSetUp; }
 
-bool COrvexView::CanMoveLocatorsToCorners() const { return !m_bShowTransformed && SourceMap(); }
+bool COrvexView::CanMoveLocatorsToCorners() const { return !ShowsTransformed() && SourceMap(); }
 
 bool COrvexView::CanEditMapLocation() const { return DisplayedMap() && DisplayedMap()->m_nBitCount != 32; }
 
-bool COrvexView::CanSetupFromWorldFile() const { return !m_bShowTransformed && SourceMap(); }
+bool COrvexView::CanSetupFromWorldFile() const { return !ShowsTransformed() && SourceMap(); }
 
 bool COrvexView::CanCrop() const { return SourceMap() && m_bCropRect && SourceMap()->m_nBitCount != 32; }
 
@@ -1029,7 +1030,7 @@ bool COrvexView::CanCropToGridRectangle() const
     const CDIBWorld* pSource = SourceMap();
     const CDIBWorld* pMap = DisplayedMap();
     SGridCrop crop;
-    return m_bShowTransformed && pSource && pMap && pMap != pSource && m_locators.m_bTransformApplied &&
+    return ShowsTransformed() && pSource && pMap && pMap != pSource && m_locators.m_bTransformApplied &&
            FindGridCrop(m_locators, pSource->m_nImageWidth, pSource->m_nImageHeight, crop) &&
            IsWholeRectifiedMap(*pMap, crop);
 }
@@ -1060,9 +1061,8 @@ void COrvexView::OnViewLocators()
 
 void COrvexView::OnViewShowTransformedMap()
 {
-    m_bShowTransformed = !m_bShowTransformed;
     if (m_pDocument)
-        m_pDocument->SetShowTransformed(m_bShowTransformed);
+        m_pDocument->SetShowTransformed(!m_pDocument->IsShowingTransformed());
     OnInitialUpdate();
 }
 
@@ -1114,7 +1114,7 @@ void COrvexView::OnActionApplyTransform()
     m_locators.m_bTransformApplied = true;
     m_pDocument->SetTransformedModified(true);
     RecordStep(std::move(pStep));
-    if (m_bShowTransformed)
+    if (ShowsTransformed())
         OnInitialUpdate();
 }
 
@@ -1130,12 +1130,8 @@ void COrvexView::OnActionMoveLocatorsToCorners()
 
 void COrvexView::MarkDisplayedChanged()
 {
-    if (!m_pDocument)
-        return;
-    if (m_bShowTransformed)
-        m_pDocument->SetTransformedModified(true);
-    else
-        m_pDocument->SetModifiedFlag(true);
+    if (m_pDocument)
+        m_pDocument->MarkShownChanged();
 }
 
 void COrvexView::OnActionEditMapLocation()
@@ -1158,7 +1154,7 @@ void COrvexView::OnActionEditMapLocation()
         edges = OutsideEdgesToCentres(pMap->m_nImageWidth, pMap->m_nImageHeight, edges);
     std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Edit Map Location"));
     pStep->bEdges = true;
-    pStep->bEdgesOfTransformed = m_bShowTransformed;
+    pStep->bEdgesOfTransformed = ShowsTransformed();
     pStep->bWorld = pMap->m_bWorld;
     pStep->dWest = pMap->GetWest(), pStep->dNorth = pMap->GetNorth(), pStep->dEast = pMap->GetEast(),
     pStep->dSouth = pMap->GetSouth();
@@ -1185,15 +1181,9 @@ void COrvexView::OnActionSetupFromWorldFile()
 void COrvexView::ReplaceDisplayedMap(std::unique_ptr<CDIBWorld> pMap, SViewUndoStep& step)
 {
     // The picture that goes is kept for undo.
-    if (m_bShowTransformed) {
-        step.bTransformedPicture = true;
-        step.pTransformed = m_pDocument->ExchangeTransformedMap(std::move(pMap));
-        m_pDocument->SetTransformedModified(true);
-    } else {
-        step.bSourcePicture = true;
-        step.pSource = m_pDocument->ExchangeImage(std::move(pMap));
-        m_pDocument->SetModifiedFlag(true);
-    }
+    const bool bTransformed = ShowsTransformed();
+    (bTransformed ? step.bTransformedPicture : step.bSourcePicture) = true;
+    (bTransformed ? step.pTransformed : step.pSource) = m_pDocument->ReplaceShownMap(std::move(pMap));
 }
 
 void COrvexView::Convert(int nBitCount)
@@ -1309,8 +1299,8 @@ void COrvexView::OnActionConvertToGreyScale()
         std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Convert to Grey Scale"));
         auto pCopy = std::make_unique<CDIBWorld>();
         if (pCopy->CreateImage(pMap->m_nBitCount, pMap, true, true, true, false, false)) {
-            (m_bShowTransformed ? pStep->bTransformedPicture : pStep->bSourcePicture) = true;
-            (m_bShowTransformed ? pStep->pTransformed : pStep->pSource) = std::move(pCopy);
+            (ShowsTransformed() ? pStep->bTransformedPicture : pStep->bSourcePicture) = true;
+            (ShowsTransformed() ? pStep->pTransformed : pStep->pSource) = std::move(pCopy);
         } else {
             pStep.reset();
         }
@@ -1428,9 +1418,8 @@ std::unique_ptr<SViewUndoStep> COrvexView::ApplyStep(SViewUndoStep& step)
     }
     if (step.bTransformedPicture) {
         pInverse->bTransformedPicture = true;
+        // The document stops showing a transformed map that goes.
         pInverse->pTransformed = m_pDocument->ExchangeTransformedMap(std::move(step.pTransformed));
-        if (!m_pDocument->GetTransformedMap())
-            m_bShowTransformed = false;
     }
     if (step.bEdges) {
         CDIBWorld* pMap = step.bEdgesOfTransformed ? m_pDocument->GetTransformedMap() : m_pDocument->GetImage();
@@ -1455,8 +1444,6 @@ std::unique_ptr<SViewUndoStep> COrvexView::ApplyStep(SViewUndoStep& step)
                                             : true);
     pInverse->bModifiedAfter = m_pDocument->IsModified();
     pInverse->bTransformedModifiedAfter = m_pDocument->IsTransformedModified();
-    m_pDocument->SetShowTransformed(m_bShowTransformed);
-    m_bShowTransformed = m_pDocument->IsShowingTransformed();
     // A crop rectangle or a dragged locator belongs to the state that went.
     m_bCropRect = false;
     m_bDragging = false;

@@ -54,6 +54,8 @@ public:
     void ResetLocators();
 
     CDIBWorld* SourceMap() const;
+    // Whether the transformed map is shown: the document keeps which map is shown.
+    bool ShowsTransformed() const;
     CDIBWorld* DisplayedMap() const;
     CLocatorSet& Locators() { return m_locators; }
     const CLocatorSet& Locators() const { return m_locators; }
@@ -158,7 +160,6 @@ public:
     bool CanConvertToGreyScale() const;
 
     bool m_bShowLocators = true;
-    bool m_bShowTransformed = false;
     int m_nLocatorRadius = 10;
     bool m_bDragging = false;
     int m_nSelectedLocator = 0;

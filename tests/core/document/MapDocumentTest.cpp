@@ -491,6 +491,36 @@ TEST_F(MapDocumentTest, TheFileCommandsEnableRules)
     m_document.SetTransformedModified(false);
 }
 
+// A change to the shown map marks that map unsaved, the other one not; a map put in its
+// place hands back the one it replaces.
+TEST_F(MapDocumentTest, TheShownMapsChangeMarksThatMapUnsaved)
+{
+    for (const bool bShowTransformed : {false, true}) {
+        OpenQuietly(WriteMap("shown.tif", 8));
+        AddTransformedMap(bShowTransformed);
+        m_document.SetModifiedFlag(false);
+        m_document.SetTransformedModified(false);
+        m_document.MarkShownChanged();
+        EXPECT_EQ(m_document.IsModified(), !bShowTransformed) << bShowTransformed;
+        EXPECT_EQ(m_document.IsTransformedModified(), bShowTransformed) << bShowTransformed;
+
+        m_document.SetModifiedFlag(false);
+        m_document.SetTransformedModified(false);
+        const CDIBWorld* pBefore = bShowTransformed ? m_document.GetTransformedMap() : m_document.GetImage();
+        auto pNew = std::make_unique<CDIBWorld>();
+        test::MakePatternPicture(*pNew, 24, 5, 4);
+        const CDIBWorld* pNewMap = pNew.get();
+        const std::unique_ptr<CDIBWorld> pReplaced = m_document.ReplaceShownMap(std::move(pNew));
+        EXPECT_EQ(pReplaced.get(), pBefore) << bShowTransformed;
+        EXPECT_EQ(bShowTransformed ? m_document.GetTransformedMap() : m_document.GetImage(), pNewMap) << bShowTransformed;
+        EXPECT_EQ(m_document.IsShowingTransformed(), bShowTransformed);
+        EXPECT_EQ(m_document.IsModified(), !bShowTransformed) << bShowTransformed;
+        EXPECT_EQ(m_document.IsTransformedModified(), bShowTransformed) << bShowTransformed;
+        m_document.SetModifiedFlag(false);
+        m_document.SetTransformedModified(false);
+    }
+}
+
 TEST_F(MapDocumentTest, CreateWorldFileHandsTheMapToItsDialog)
 {
     const std::string strMap = WriteMap("Site.bmp", 8);
