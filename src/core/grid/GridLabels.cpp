@@ -3,10 +3,12 @@
 #include "grid/GridLabels.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include <opencv2/imgproc.hpp>
 #include <tesseract/baseapi.h>
@@ -293,7 +295,7 @@ enum class ESide { Top, Bottom, Left, Right };
 
 // The label of grid line nLine on one side of the frame, read; empty when unreadable.
 std::string ReadSideLabel(const CGreyReader& reader, const SFoundGrid& grid, ESide eSide, int nLine,
-                          CDigitReader& digits, int& nConfidence)
+                          CDigitReader& digits, int& nConfidence, bool& bTextSeen)
 {
     const double* m = grid.aModel;
     const bool bSide = eSide == ESide::Left || eSide == ESide::Right;
@@ -375,6 +377,7 @@ std::string ReadSideLabel(const CGreyReader& reader, const SFoundGrid& grid, ESi
     const cv::Mat text = TextNear(upright, dAnchorX, dAnchorY, bSide, true);
     if (text.empty())
         return {};
+    bTextSeen = true;
     return digits.ReadLabel(text, &nConfidence);
 }
 
@@ -404,6 +407,7 @@ void ReadFrameLabels(const CGreyReader& reader, SFoundGrid& grid)
         return;
     }
     std::vector<SLabelValue> aEastings, aNorthings;
+    std::set<int> aEastingText, aNorthingText;  // lines with a label beside them, read or not
     // One family's labels: one side, then the other when too few were read there. Four
     // unreadable labels in a row at the start end a side (on a sheet without labels both
     // sides end so).
@@ -414,7 +418,10 @@ void ReadFrameLabels(const CGreyReader& reader, SFoundGrid& grid)
             int nRead = 0;
             for (int n = 0; n < nLines; ++n) {
                 int nConfidence = 0;
-                const std::string strDigits = ReadSideLabel(reader, grid, eSide, n, digits, nConfidence);
+                bool bTextSeen = false;
+                const std::string strDigits = ReadSideLabel(reader, grid, eSide, n, digits, nConfidence, bTextSeen);
+                if (bTextSeen)
+                    (bEastings ? aEastingText : aNorthingText).insert(n);
                 if (strDigits.size() >= 3 && strDigits.size() <= 9)
                     aValues.push_back({n, double(std::stoll(strDigits))}), ++nRead;
                 if (aValues.empty() && n >= 3)
@@ -446,6 +453,17 @@ void ReadFrameLabels(const CGreyReader& reader, SFoundGrid& grid)
     const double dAcross = eastings.dStep / grid.dSpacingX, dDown = -northings.dStep / grid.dSpacingY;
     if (std::fabs(dAcross - dDown) > 0.1 * std::max(dAcross, dDown)) {
         grid.strLabelNote = "the labels give different scales across and down the sheet";
+        return;
+    }
+    // A corner beyond the outermost agreeing labels may sit on a line the labels do not
+    // know (a road or the frame taken for a grid line): its value would be made up. A line
+    // with a label beside it, though unread, is a grid line the spacing carries on to.
+    auto Known = [](const SLabelFit& fit, const std::set<int>& aText, int nLine) {
+        return fit.Covers(nLine) || aText.count(nLine) > 0;
+    };
+    if (!Known(eastings, aEastingText, grid.nLeft) || !Known(eastings, aEastingText, grid.nRight) ||
+        !Known(northings, aNorthingText, grid.nTop) || !Known(northings, aNorthingText, grid.nBottom)) {
+        grid.strLabelNote = "a corner lies beyond the lines whose labels were read";
         return;
     }
     grid.bLabelsRead = true;
@@ -517,6 +535,10 @@ SLabelFit FitGridLabels(const std::vector<SLabelValue>& aReads, bool bDescending
     fit.bConsistent = true;
     fit.dFirst = dBestFirst;
     fit.dStep = dBestStep;
+    fit.nFirstLine = INT_MAX, fit.nLastLine = INT_MIN;
+    for (const auto& [nLine, dValue] : aLines)
+        if (std::fabs(fit.ValueAt(nLine) - dValue) < 0.5)
+            fit.nFirstLine = std::min(fit.nFirstLine, nLine), fit.nLastLine = std::max(fit.nLastLine, nLine);
     return fit;
 }
 

@@ -269,6 +269,9 @@ TEST_F(GridFinderTest, OneBadLabelIsDroppedOnlyWhenEnoughOthersAgree)
     for (const SCase& c : aCases) {
         const SLabelFit fit = FitGridLabels(c.aReads, true);
         EXPECT_EQ(fit.bConsistent, c.bRepaired) << c.pName << ": " << fit.strWhy;
+        // Values are given only between the outermost agreeing labels: lines 0 and 3 here.
+        EXPECT_EQ(fit.Covers(0) && fit.Covers(3), c.bRepaired) << c.pName;
+        EXPECT_FALSE(fit.Covers(-1) || fit.Covers(4)) << c.pName;
         if (fit.bConsistent && c.bRepaired) {
             for (int nLine = 0; nLine < 6; ++nLine) {
                 EXPECT_EQ(fit.ValueAt(nLine), Truth(nLine)) << c.pName << " line " << nLine;
