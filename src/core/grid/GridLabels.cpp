@@ -3,10 +3,12 @@
 #include "grid/GridLabels.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include <opencv2/imgproc.hpp>
 #include <tesseract/baseapi.h>
@@ -18,6 +20,8 @@ namespace grid {
 namespace {
 
 constexpr int kMinimumConfidence = 75;
+
+cv::Mat Ink(const cv::Mat& grey, bool bGreyAreas = false);
 
 // One Tesseract engine for digits on one line of text.
 class CDigitReader {
@@ -40,20 +44,49 @@ public:
     }
     bool Ready() const { return m_api != nullptr; }
 
-    // The digits on an upright grey picture of one label: read at two sizes, which must
+    // The digits on an upright grey picture of one label, read at two sizes which must
     // agree (a digit misread at one size is seldom misread the same way at the other).
+    // When they do not, two more sizes are read: a value read at two sizes is taken only
+    // when no size read anything else.
     std::string Read(const cv::Mat& upright, int* pConfidence)
     {
-        int nFirst = 0, nSecond = 0;
-        const std::string strFirst = ReadAt(upright, 40.0, &nFirst);
         if (pConfidence)
-            *pConfidence = nFirst;
-        if (strFirst.empty())
+            *pConfidence = 0;
+        // Each size is the height of the print itself: the picture is trimmed to its ink
+        // with a narrow white margin, so a loosely cut label reads at the same size.
+        cv::Rect box = cv::boundingRect(Ink(upright));
+        if (box.area() == 0)
             return {};
-        const std::string strSecond = ReadAt(upright, 27.0, &nSecond);
+        const int nMargin = std::max(1, box.height / 6);
+        box = cv::Rect(cv::Point(std::max(0, box.x - nMargin), std::max(0, box.y - nMargin)),
+                       cv::Point(std::min(upright.cols, box.br().x + nMargin), std::min(upright.rows, box.br().y + nMargin)));
+        const cv::Mat trimmed = upright(box);
+        static const double aHeights[] = {36.0, 26.0, 48.0, 31.0};
+        std::string aRead[4];
+        int nLowest = 100;
+        for (int k = 0; k < 4; ++k) {
+            int nConfidence = 0;
+            aRead[k] = ReadAt(trimmed, aHeights[k], &nConfidence);
+            if (!aRead[k].empty())
+                nLowest = std::min(nLowest, nConfidence);
+            if (k == 1 && !aRead[0].empty() && aRead[0] == aRead[1])
+                break;
+        }
+        std::string strValue;
+        int nVotes = 0;
+        for (const std::string& strRead : aRead) {
+            if (strRead.empty())
+                continue;
+            if (!strValue.empty() && strRead != strValue)
+                return {};  // two sizes read two different values
+            strValue = strRead;
+            ++nVotes;
+        }
+        if (nVotes < 2)
+            return {};
         if (pConfidence)
-            *pConfidence = std::min(nFirst, nSecond);
-        return strSecond == strFirst ? strFirst : std::string();
+            *pConfidence = nLowest;
+        return strValue;
     }
 
     std::string ReadAt(const cv::Mat& upright, double dHeight, int* pConfidence)
@@ -92,7 +125,6 @@ private:
     std::unique_ptr<tesseract::TessBaseAPI> m_api;
 };
 
-cv::Mat Ink(const cv::Mat& grey);
 
 std::string CDigitReader::ReadLabel(const cv::Mat& text, int* pConfidence)
 {
@@ -136,45 +168,82 @@ std::string CDigitReader::ReadLabel(const cv::Mat& text, int* pConfidence)
     return strFirst + strSecond;
 }
 
-// Dark print on light paper as a binary picture (ink 255).
-cv::Mat Ink(const cv::Mat& grey)
+// How many pixels of a grey picture have each grey level.
+struct SGreyHistogram {
+    explicit SGreyHistogram(const cv::Mat& grey) : nTotal((long long)grey.rows * grey.cols)
+    {
+        for (int y = 0; y < grey.rows; ++y)
+            for (int x = 0; x < grey.cols; ++x)
+                ++aCount[grey.at<std::uint8_t>(y, x)];
+    }
+    // The darkest level with at least nPerMille thousandths of the pixels at or below it.
+    int Level(int nPerMille) const
+    {
+        long long nSeen = 0;
+        for (int v = 0; v < 256; ++v) {
+            nSeen += aCount[v];
+            if (nSeen * 1000 >= nTotal * nPerMille)
+                return v;
+        }
+        return 255;
+    }
+    long long aCount[256] = {};
+    long long nTotal = 0;
+};
+
+// Dark print on light paper as a binary picture (ink 255). bGreyAreas: the picture is
+// wide around its print and may hold grey areas, which are not ink.
+cv::Mat Ink(const cv::Mat& grey, bool bGreyAreas)
 {
     // Otsu's threshold between print and paper, but never within 40 grey levels of the
     // paper: a patch of bare paper has no ink.
-    int aHistogram[256] = {};
-    for (int y = 0; y < grey.rows; ++y)
-        for (int x = 0; x < grey.cols; ++x)
-            ++aHistogram[grey.at<std::uint8_t>(y, x)];
-    const long long nTotal = (long long)grey.rows * grey.cols;
-    long long nCount = 0;
-    int nPaper = 255;
-    for (int v = 0; v < 256; ++v) {
-        nCount += aHistogram[v];
-        if (nCount * 10 >= nTotal * 8) {
-            nPaper = v;
-            break;
-        }
-    }
+    const SGreyHistogram histogram(grey);
+    const int nPaper = histogram.Level(800);
     cv::Mat ink;
     const double dOtsu = cv::threshold(grey, ink, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
-    cv::threshold(grey, ink, std::min(dOtsu, nPaper - 40.0), 255, cv::THRESH_BINARY_INV);
+    const double dThreshold = std::min(dOtsu, nPaper - 40.0);
+    cv::threshold(grey, ink, dThreshold, 255, cv::THRESH_BINARY_INV);
+    // Print covers far less than a quarter of a label's picture: more is a grey area (the
+    // scanner's lid beyond a turned sheet) that would swallow the print beside it. Then
+    // only what is darker than half way from that grey to the darkest print is ink.
+    if (bGreyAreas && cv::countNonZero(ink) * 4 > histogram.nTotal) {
+        int nGrey = 0;
+        for (int v = 1; v < dThreshold; ++v)
+            if (histogram.aCount[v] > histogram.aCount[nGrey])
+                nGrey = v;
+        cv::threshold(grey, ink, (nGrey + histogram.Level(2)) / 2.0, 255, cv::THRESH_BINARY_INV);
+    }
     return ink;
 }
 
 // The upright picture of the text nearest the anchor (a point in the upright picture),
-// grouped into one line of text; empty when there is none.
-cv::Mat TextNear(const cv::Mat& upright, double dAnchorX, double dAnchorY, bool bSide)
+// grouped into one line of text; empty when there is none or it is cut by the picture's
+// edge. bFrameEdge: the anchor lies on the edge along the frame.
+cv::Mat TextNear(const cv::Mat& upright, double dAnchorX, double dAnchorY, bool bSide, bool bFrameEdge)
 {
-    const cv::Mat ink = Ink(upright);
+    const cv::Mat ink = Ink(upright, true);
     cv::Mat labels, stats, centroids;
     const int n = cv::connectedComponentsWithStats(ink, labels, stats, centroids, 8, CV_32S);
+    // What touches the frame's edge of the picture is left of the frame, not a label.
+    auto OnFrameEdge = [&](int k) {
+        const int l = stats.at<int>(k, cv::CC_STAT_LEFT), t = stats.at<int>(k, cv::CC_STAT_TOP);
+        const int r = l + stats.at<int>(k, cv::CC_STAT_WIDTH), b = t + stats.at<int>(k, cv::CC_STAT_HEIGHT);
+        if (!bFrameEdge)
+            return false;
+        return bSide ? (dAnchorX < 1 ? l == 0 : r >= upright.cols) : (dAnchorY < 1 ? t == 0 : b >= upright.rows);
+    };
     int nSeed = -1;
     double dBest = 1e300;
     for (int k = 1; k < n; ++k) {
         const int w = stats.at<int>(k, cv::CC_STAT_WIDTH), h = stats.at<int>(k, cv::CC_STAT_HEIGHT);
-        if (stats.at<int>(k, cv::CC_STAT_AREA) < 6 || h < 6 || w > upright.cols * 0.5 || h > upright.rows * 0.8)
+        // A label may be nearly as wide as the patch (its digits run together when blurred);
+        // what spans the whole patch is a line or the scan's edge.
+        if (stats.at<int>(k, cv::CC_STAT_AREA) < 6 || h < 6 || w > upright.cols * 0.95 || h > upright.rows * 0.8)
             continue;
-        const double cx = stats.at<int>(k, cv::CC_STAT_LEFT) + w / 2.0, cy = stats.at<int>(k, cv::CC_STAT_TOP) + h / 2.0;
+        if (OnFrameEdge(k))
+            continue;
+        const int l = stats.at<int>(k, cv::CC_STAT_LEFT), t = stats.at<int>(k, cv::CC_STAT_TOP);
+        const double cx = l + w / 2.0, cy = t + h / 2.0;
         // Top and bottom labels are centred on their line; side labels begin at the frame.
         const double d = bSide ? std::hypot(2 * (cx - dAnchorX) / upright.cols, 3 * (cy - dAnchorY) / upright.rows)
                                : std::hypot(3 * (cx - dAnchorX) / upright.cols, (cy - dAnchorY) / upright.rows);
@@ -191,12 +260,12 @@ cv::Mat TextNear(const cv::Mat& upright, double dAnchorX, double dAnchorY, bool 
         bGrew = false;
         const int nHeight = y1 - y0;
         for (int k = 1; k < n; ++k) {
-            if (aTaken[std::size_t(k)] || stats.at<int>(k, cv::CC_STAT_AREA) < 4)
+            if (aTaken[std::size_t(k)] || stats.at<int>(k, cv::CC_STAT_AREA) < 4 || OnFrameEdge(k))
                 continue;
             const int l = stats.at<int>(k, cv::CC_STAT_LEFT), t = stats.at<int>(k, cv::CC_STAT_TOP);
             const int r = l + stats.at<int>(k, cv::CC_STAT_WIDTH), b = t + stats.at<int>(k, cv::CC_STAT_HEIGHT);
             const bool bSameLine = std::min(b, y1) - std::max(t, y0) > 0.4 * std::min(b - t, nHeight) &&
-                                   b - t < 1.6 * nHeight;
+                                   b - t < 2.0 * nHeight;
             const int nGap = std::max(l - x1, x0 - r);
             if (bSameLine && nGap <= 0.9 * nHeight) {
                 aTaken[std::size_t(k)] = 1;
@@ -205,6 +274,9 @@ cv::Mat TextNear(const cv::Mat& upright, double dAnchorX, double dAnchorY, bool 
             }
         }
     }
+    // A label cut by the patch's edge would be read short: it is not read at all.
+    if (x0 <= 0 || y0 <= 0 || x1 >= upright.cols || y1 >= upright.rows)
+        return {};
     const int nPad = std::max(2, (y1 - y0) / 4);
     const cv::Rect box(std::max(0, x0 - nPad), std::max(0, y0 - nPad), 0, 0);
     const cv::Rect full(box.x, box.y, std::min(upright.cols, x1 + nPad) - box.x, std::min(upright.rows, y1 + nPad) - box.y);
@@ -223,7 +295,7 @@ enum class ESide { Top, Bottom, Left, Right };
 
 // The label of grid line nLine on one side of the frame, read; empty when unreadable.
 std::string ReadSideLabel(const CGreyReader& reader, const SFoundGrid& grid, ESide eSide, int nLine,
-                          CDigitReader& digits, int& nConfidence)
+                          CDigitReader& digits, int& nConfidence, bool& bTextSeen)
 {
     const double* m = grid.aModel;
     const bool bSide = eSide == ESide::Left || eSide == ESide::Right;
@@ -241,7 +313,7 @@ std::string ReadSideLabel(const CGreyReader& reader, const SFoundGrid& grid, ESi
     const double dAcross = std::hypot(ax, ay);
     ax /= dAcross, ay /= dAcross;
     // The canonical patch: columns across the line, rows outward from the last crossing.
-    const int nWidth = int(0.9 * dAcrossSpacing), nDepth = int(1.7 * dOut);
+    const int nWidth = int(0.9 * dAcrossSpacing), nDepth = int(3.2 * dOut);
     const double dStart = 0.12 * dOut;
     if (nWidth < 20 || nDepth < 20)
         return {};
@@ -261,8 +333,12 @@ std::string ReadSideLabel(const CGreyReader& reader, const SFoundGrid& grid, ESi
     cv::Mat patch;
     cv::warpAffine(crop, patch, toCrop, cv::Size(nWidth, nDepth), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
                    cv::BORDER_CONSTANT, cv::Scalar(255));
-    // The frame: the first row outward inked across most of the patch.
-    const cv::Mat ink = Ink(patch);
+    // The frame: the first row outward inked dark across most of the patch. Only dark ink
+    // counts, half way from the paper to the darkest print: the grey beyond a turned
+    // scan's edge must not lengthen the frame over the labels.
+    const SGreyHistogram histogram(patch);
+    cv::Mat ink;
+    cv::threshold(patch, ink, (histogram.Level(800) + histogram.Level(2)) / 2.0, 255, cv::THRESH_BINARY_INV);
     int nFrameEnd = -1;
     for (int r = 0; r < ink.rows; ++r) {
         const double dShare = cv::countNonZero(ink.row(r)) / double(ink.cols);
@@ -275,7 +351,7 @@ std::string ReadSideLabel(const CGreyReader& reader, const SFoundGrid& grid, ESi
     }
     if (nFrameEnd < 0 || nFrameEnd + 4 >= patch.rows)
         return {};
-    cv::Mat beyond = patch.rowRange(nFrameEnd + 2, std::min(patch.rows, nFrameEnd + 2 + int(0.9 * dOut))).clone();
+    cv::Mat beyond = patch.rowRange(nFrameEnd + 2, std::min(patch.rows, nFrameEnd + 2 + int(2.4 * dOut))).clone();
     // Upright: rows down the page, columns to the right.
     cv::Mat upright;
     double dAnchorX = 0, dAnchorY = 0;
@@ -298,9 +374,10 @@ std::string ReadSideLabel(const CGreyReader& reader, const SFoundGrid& grid, ESi
         dAnchorX = upright.cols, dAnchorY = upright.rows / 2.0;
         break;
     }
-    const cv::Mat text = TextNear(upright, dAnchorX, dAnchorY, bSide);
+    const cv::Mat text = TextNear(upright, dAnchorX, dAnchorY, bSide, true);
     if (text.empty())
         return {};
+    bTextSeen = true;
     return digits.ReadLabel(text, &nConfidence);
 }
 
@@ -314,7 +391,7 @@ std::string ReadDigits(const cv::Mat& grey, double dRotationDegrees, int* pConfi
         const cv::Mat turn = cv::getRotationMatrix2D(cv::Point2f(grey.cols / 2.0f, grey.rows / 2.0f), dRotationDegrees, 1.0);
         cv::warpAffine(grey, upright, turn, grey.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(255));
     }
-    const cv::Mat text = TextNear(upright, upright.cols / 2.0, upright.rows / 2.0, false);
+    const cv::Mat text = TextNear(upright, upright.cols / 2.0, upright.rows / 2.0, false, false);
     return digits.ReadLabel(text, pConfidence);
 }
 
@@ -330,22 +407,25 @@ void ReadFrameLabels(const CGreyReader& reader, SFoundGrid& grid)
         return;
     }
     std::vector<SLabelValue> aEastings, aNorthings;
+    std::set<int> aEastingText, aNorthingText;  // lines with a label beside them, read or not
     // One family's labels: one side, then the other when too few were read there. Four
-    // unreadable labels in a row at the start end the search (a sheet without labels).
+    // unreadable labels in a row at the start end a side (on a sheet without labels both
+    // sides end so).
     auto ReadFamily = [&](bool bEastings, std::vector<SLabelValue>& aValues) {
         const int nLines = bEastings ? grid.nColumns : grid.nRows;
-        int nTried = 0;
         const ESide aSides[2] = {bEastings ? ESide::Top : ESide::Left, bEastings ? ESide::Bottom : ESide::Right};
         for (ESide eSide : aSides) {
             int nRead = 0;
             for (int n = 0; n < nLines; ++n) {
                 int nConfidence = 0;
-                const std::string strDigits = ReadSideLabel(reader, grid, eSide, n, digits, nConfidence);
-                ++nTried;
+                bool bTextSeen = false;
+                const std::string strDigits = ReadSideLabel(reader, grid, eSide, n, digits, nConfidence, bTextSeen);
+                if (bTextSeen)
+                    (bEastings ? aEastingText : aNorthingText).insert(n);
                 if (strDigits.size() >= 3 && strDigits.size() <= 9)
                     aValues.push_back({n, double(std::stoll(strDigits))}), ++nRead;
-                if (aValues.empty() && nTried >= 4)
-                    return;
+                if (aValues.empty() && n >= 3)
+                    break;
             }
             if (nRead >= std::max(3, nLines - 1))
                 return;
@@ -373,6 +453,17 @@ void ReadFrameLabels(const CGreyReader& reader, SFoundGrid& grid)
     const double dAcross = eastings.dStep / grid.dSpacingX, dDown = -northings.dStep / grid.dSpacingY;
     if (std::fabs(dAcross - dDown) > 0.1 * std::max(dAcross, dDown)) {
         grid.strLabelNote = "the labels give different scales across and down the sheet";
+        return;
+    }
+    // A corner beyond the outermost agreeing labels may sit on a line the labels do not
+    // know (a road or the frame taken for a grid line): its value would be made up. A line
+    // with a label beside it, though unread, is a grid line the spacing carries on to.
+    auto Known = [](const SLabelFit& fit, const std::set<int>& aText, int nLine) {
+        return fit.Covers(nLine) || aText.count(nLine) > 0;
+    };
+    if (!Known(eastings, aEastingText, grid.nLeft) || !Known(eastings, aEastingText, grid.nRight) ||
+        !Known(northings, aNorthingText, grid.nTop) || !Known(northings, aNorthingText, grid.nBottom)) {
+        grid.strLabelNote = "a corner lies beyond the lines whose labels were read";
         return;
     }
     grid.bLabelsRead = true;
@@ -444,6 +535,10 @@ SLabelFit FitGridLabels(const std::vector<SLabelValue>& aReads, bool bDescending
     fit.bConsistent = true;
     fit.dFirst = dBestFirst;
     fit.dStep = dBestStep;
+    fit.nFirstLine = INT_MAX, fit.nLastLine = INT_MIN;
+    for (const auto& [nLine, dValue] : aLines)
+        if (std::fabs(fit.ValueAt(nLine) - dValue) < 0.5)
+            fit.nFirstLine = std::min(fit.nFirstLine, nLine), fit.nLastLine = std::max(fit.nLastLine, nLine);
     return fit;
 }
 

@@ -24,8 +24,11 @@ struct SLabelFit {
     int nAgreeing = 0;    // lines whose label agrees
     int nRejected = 0;    // lines whose label was rejected
     std::string strWhy;   // why the family was left unread
+    int nFirstLine = 0, nLastLine = -1;  // the outermost lines whose label agrees
 
     double ValueAt(int nLine) const { return dFirst + dStep * nLine; }
+    // Whether a line lies between agreeing labels (or has one).
+    bool Covers(int nLine) const { return bConsistent && nLine >= nFirstLine && nLine <= nLastLine; }
 };
 
 // Eastings grow from west to east (bDescending false); northings fall from north to south

@@ -228,7 +228,21 @@ TEST_P(LabelStripTest, DigitsAreReadFromARenderedLabel)
 
 INSTANTIATE_TEST_SUITE_P(Strips, LabelStripTest,
                          ::testing::Values(SStrip{"412000", 18, false, 0}, SStrip{"5287000", 24, false, 4},
-                                           SStrip{"398500", 30, true, -7}, SStrip{"6190000", 22, true, 12}));
+                                           SStrip{"398500", 30, true, -7}, SStrip{"6190000", 22, true, 12},
+                                           // the smallest print of the sheets: leading digits
+                                           // under 10 pixels tall, the last ones all zeros
+                                           SStrip{"432000", 16, true, -5}, SStrip{"5350000", 16, true, 3},
+                                           SStrip{"683000", 16, false, 6}, SStrip{"536500", 31, true, 0}));
+
+TEST_F(GridFinderTest, LabelReaderReadsNoNumberIntoAName)
+{
+    // Only digits are read; letters must not pass as a coordinate.
+    for (const char* pName : {"GREEN LANE", "MILL"}) {
+        CDIBImage picture;
+        ASSERT_TRUE(synthetic::MakeLabelStrip(pName, 20, false, 0, 3.0, picture));
+        EXPECT_EQ(ReadLabelDigits(picture, 0), "") << pName;
+    }
+}
 
 TEST_F(GridFinderTest, LabelReaderLeavesABlankStripEmpty)
 {
@@ -257,6 +271,40 @@ TEST_F(GridFinderTest, ConsistentLabelsGiveTheSpacingAndAMisreadIsRejected)
     EXPECT_EQ(one.nRejected, 1);
 }
 
+TEST_F(GridFinderTest, OneBadLabelIsDroppedOnlyWhenEnoughOthersAgree)
+{
+    // Northings every 500 m from 5117000; the truth is computed, not read back.
+    auto Truth = [](int nLine) { return 5117000.0 - 500.0 * nLine; };
+    struct SCase {
+        const char* pName;
+        std::vector<SLabelValue> aReads;
+        bool bRepaired;
+    };
+    const SCase aCases[] = {
+        {"three agree, one misread", {{0, Truth(0)}, {1, Truth(1)}, {2, 5118000}, {3, Truth(3)}}, true},
+        {"both sides read, one side misread once",
+         {{0, Truth(0)}, {1, Truth(1)}, {2, Truth(2)}, {0, Truth(0)}, {1, 5116600}, {3, Truth(3)}},
+         true},
+        {"two agree, one misread", {{0, Truth(0)}, {1, Truth(1)}, {3, 5110000}}, false},
+        {"three agree, two misread", {{0, Truth(0)}, {1, Truth(1)}, {2, 5100000}, {3, Truth(3)}, {4, 5000000}}, false},
+        {"misreads that agree with another spacing",
+         {{0, Truth(0)}, {1, Truth(1)}, {2, Truth(2)}, {4, 5114600}, {5, 5113600}, {6, 5112600}},
+         false},
+    };
+    for (const SCase& c : aCases) {
+        const SLabelFit fit = FitGridLabels(c.aReads, true);
+        EXPECT_EQ(fit.bConsistent, c.bRepaired) << c.pName << ": " << fit.strWhy;
+        // Values are given only between the outermost agreeing labels: lines 0 and 3 here.
+        EXPECT_EQ(fit.Covers(0) && fit.Covers(3), c.bRepaired) << c.pName;
+        EXPECT_FALSE(fit.Covers(-1) || fit.Covers(4)) << c.pName;
+        if (fit.bConsistent && c.bRepaired) {
+            for (int nLine = 0; nLine < 6; ++nLine) {
+                EXPECT_EQ(fit.ValueAt(nLine), Truth(nLine)) << c.pName << " line " << nLine;
+            }
+        }
+    }
+}
+
 TEST_F(GridFinderTest, LabelsThatDoNotAgreeAreLeftUnread)
 {
     struct SCase {
@@ -279,16 +327,10 @@ TEST_F(GridFinderTest, LabelsThatDoNotAgreeAreLeftUnread)
     }
 }
 
-TEST_F(GridFinderTest, FrameLabelsGiveTheCornersMapPositions)
+// Finds the grid on a generated scan with labels and checks the corners' map positions
+// against the generator's own.
+void ExpectLabelsRightOn(const synthetic::SScanRecipe& recipe)
 {
-    synthetic::SScanRecipe recipe;
-    recipe.nWidth = 1800, recipe.nHeight = 1350;
-    recipe.dSpacing = 230;
-    recipe.dRotationDegrees = -3;
-    recipe.dGridMetres = 1000;
-    recipe.dFirstEasting = 441000;
-    recipe.dFirstNorthing = 5302000;
-    recipe.nSeed = 5;
     CDIBImage picture;
     synthetic::SScanTruth truth;
     std::string strWhy;
@@ -303,7 +345,36 @@ TEST_F(GridFinderTest, FrameLabelsGiveTheCornersMapPositions)
     EXPECT_EQ(grid.dNorthing[0], truth.aNorthings[std::size_t(j1)]);
     EXPECT_EQ(grid.dEasting[1], truth.aEastings[std::size_t(i3)]);
     EXPECT_EQ(grid.dNorthing[1], truth.aNorthings[std::size_t(j3)]);
-    EXPECT_EQ(grid.dGridMetres, 1000.0);
+    EXPECT_EQ(grid.dGridMetres, recipe.dGridMetres);
+}
+
+TEST_F(GridFinderTest, FrameLabelsGiveTheCornersMapPositions)
+{
+    synthetic::SScanRecipe recipe;
+    recipe.nWidth = 1800, recipe.nHeight = 1350;
+    recipe.dSpacing = 230;
+    recipe.dRotationDegrees = -3;
+    recipe.dGridMetres = 1000;
+    recipe.dFirstEasting = 441000;
+    recipe.dFirstNorthing = 5302000;
+    recipe.nSeed = 5;
+    ExpectLabelsRightOn(recipe);
+}
+
+TEST_F(GridFinderTest, SmallSplitLabelsOfATurnedSheetAreRead)
+{
+    // A small scan turned far enough that the scanner's grey comes close to the labels,
+    // whose leading digits are under 10 pixels tall.
+    synthetic::SScanRecipe recipe;
+    recipe.nWidth = 1600, recipe.nHeight = 1200;
+    recipe.dSpacing = 150;
+    recipe.dRotationDegrees = 9;
+    recipe.bSplitLabels = true;
+    recipe.dGridMetres = 500;
+    recipe.dFirstEasting = 509000;
+    recipe.dFirstNorthing = 5438000;
+    recipe.nSeed = 11;
+    ExpectLabelsRightOn(recipe);
 }
 
 }  // namespace
