@@ -64,8 +64,17 @@ void CGreyReader::MakeRows(int y0, int y1) const
 
 void CGreyReader::GreyRow(int y, std::uint8_t* pOut) const
 {
-    NeedRows(y, y + 1);
     const std::uint8_t* p = m_pBottom + std::ptrdiff_t(m_nHeight - 1 - y) * m_nStride;
+    // A picture read on demand hands a row it can copy over without storing it (the
+    // reduction reads each row once); other rows are made in the picture.
+    thread_local std::vector<std::uint8_t> t_aCopy;
+    if (m_pRows) {
+        t_aCopy.resize(std::size_t(m_nStride));
+        if (m_pRows->CopyRow(y, t_aCopy.data()))
+            p = t_aCopy.data();
+        else
+            NeedRows(y, y + 1);
+    }
     if (m_nStep == 1) {
         for (int x = 0; x < m_nWidth; ++x)
             pOut[x] = m_aTable[p[x]];

@@ -35,6 +35,11 @@ public:
     // Asked once the encoder is done: why the rows it was given cannot be trusted (the
     // file they were read from was cut short meanwhile), "" when they can.
     virtual std::string Problem() const { return std::string(); }
+    // For a reader that passes over the rows once (the grid finder's reduction): copies
+    // picture row y, in the picture's layout, into pRow (Stride bytes) without keeping it,
+    // so the picture's own storage is not touched. False when the supply cannot do that
+    // cheaply (then the reader asks for the row with MakeRows) or the row cannot be read.
+    virtual bool CopyRow(int /*y*/, std::uint8_t* /*pRow*/) const { return false; }
 };
 
 // The bitmap that holds a picture's pixels: bottom-up storage (storage row 0 is the

@@ -298,6 +298,18 @@ TEST(TiffRowsOnDemand, RowsAskedForInAnyOrderAreTheRowsOfTheWholeRead)
                                        onDemand.StorageRow(nHeight - 1 - y)))
                     << layout.pName << ", " << pWhen << ": row " << y << " differs";
         };
+        // A row copied without being stored is the row; uncompressed rows and strips of one
+        // row can always be copied so.
+        std::vector<std::uint8_t> aCopy(nRowBytes);
+        const bool bCopies = (layout.nCompression == COMPRESSION_NONE && layout.nTileSize == 0) || layout.nRowsPerStrip == 1;
+        for (const int y : {0, nHeight / 2, nHeight - 1}) {
+            const bool bCopied = pRows->CopyRow(y, aCopy.data());
+            EXPECT_EQ(bCopied, bCopies) << layout.pName << ": row " << y;
+            if (bCopied) {
+                EXPECT_TRUE(std::equal(aCopy.begin(), aCopy.end(), whole.StorageRow(nHeight - 1 - y)))
+                    << layout.pName << ": copied row " << y << " differs";
+            }
+        }
         // Three threads ask for overlapping bands in different orders.
         std::vector<std::thread> aThreads;
         for (int t = 0; t < 3; ++t)

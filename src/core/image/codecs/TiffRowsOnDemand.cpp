@@ -83,6 +83,8 @@ public:
         return m_strProblem;
     }
 
+    bool CopyRow(int y, std::uint8_t* pRow) const override;
+
 private:
     static constexpr std::uint8_t kAbsent = 0, kFilling = 1, kPresent = 2;
 
@@ -220,6 +222,38 @@ bool CTiffRowsOnDemand::DecodeUnit(int nUnit, SReader& reader, std::string& strE
         return true;
     }
     return false;
+}
+
+bool CTiffRowsOnDemand::CopyRow(int y, std::uint8_t* pRow) const
+{
+    // An uncompressed row is read on its own; a compressed strip only when it is one row.
+    const SGeometry& g = m_geometry;
+    if (y < 0 || y >= g.nHeight || (g.eUnits != EUnits::UncompressedRows && !(g.eUnits == EUnits::Strips && g.nUnitRows == 1)))
+        return false;
+    std::string strError;
+    std::unique_ptr<SReader> pReader = TakeReader(strError);
+    if (!pReader)
+        return false;
+    SReader& reader = *pReader;
+    reader.aBuffer.resize(g.nRowBytes + kLzwDecodeSlack);
+    bool bRead = false;
+    if (g.eUnits == EUnits::UncompressedRows) {
+        bRead = true;
+        for (std::size_t nDone = 0; nDone < g.nRowBytes && bRead;) {
+            const ssize_t nRead = pread(TIFFFileno(reader.handle.pTiff), reader.aBuffer.data() + nDone, g.nRowBytes - nDone,
+                                        static_cast<off_t>(g.aRowOffsets[std::size_t(y)] + nDone));
+            bRead = nRead > 0;
+            nDone += bRead ? static_cast<std::size_t>(nRead) : 0;
+        }
+    } else {
+        const tmsize_t nWanted = static_cast<tmsize_t>(g.nRowBytes);
+        bRead = DecodeOwnLzw(y, nWanted, reader) ||
+                TIFFReadEncodedStrip(reader.handle.pTiff, static_cast<std::uint32_t>(y), reader.aBuffer.data(), nWanted) >= nWanted;
+    }
+    if (bRead)
+        ConvertSamples(m_layout, reader.aBuffer.data(), g.nWidth, pRow, 0);
+    GiveBackReader(std::move(pReader));
+    return bRead;
 }
 
 bool CTiffRowsOnDemand::DecodeOwnLzw(int nStrip, tmsize_t nWanted, SReader& reader) const
