@@ -119,18 +119,6 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 on success, 1 when the work failed, 2 for a wrong command line.\n";
 
-// The headless platform that counts the messages it shows, so a failure already
-// explained by a message is not explained twice.
-class CCliPlatform : public CHeadlessPlatform {
-public:
-    EAnswer MessageBox(const std::string& strText, EMessageKind eKind) override
-    {
-        ++m_nMessages;
-        return CHeadlessPlatform::MessageBox(strText, eKind);
-    }
-    int m_nMessages = 0;
-};
-
 SCommandLine ParseCommandLine(const std::vector<std::string>& aArguments)
 {
     static const char* const aValued[] = {"--write", "--depth", "--rect", "--region", "--compress",
@@ -172,12 +160,21 @@ void PrintEdges(std::initializer_list<std::pair<const char*, double>> aLines)
         std::printf("%s: %s\n", pKey, FormatFixed(dValue, 6).c_str());
 }
 
-int Failure(const CDIBImage& image, const char* pVerb, const CCliPlatform& platform, int nMessagesBefore)
+// Tells a step's boxes (the platform prints them); true when it succeeded.
+bool Told(const SOutcome& outcome, bool bSucceeded)
 {
-    const std::string strMessage = platform.m_nMessages > nMessagesBefore && image.m_nErrorNumber != ERR_MESSAGE_IS_DETAIL
-                                       ? GetErrorText(image.m_nErrorNumber)
-                                       : image.GetErrorMessage();
-    std::fprintf(stderr, "gridmorph-cli: %s failed: %s\n", pVerb, strMessage.c_str());
+    outcome.Tell();
+    return bSucceeded;
+}
+
+bool Told(const SOutcome& outcome)
+{
+    return Told(outcome, outcome.Succeeded());
+}
+
+int Failure(const SOutcome& outcome, const char* pVerb)
+{
+    std::fprintf(stderr, "gridmorph-cli: %s failed: %s\n", pVerb, outcome.FailureLine().c_str());
     return 1;
 }
 
@@ -193,21 +190,22 @@ void RequirePositional(const SCommandLine& commandLine, std::size_t nCount, cons
         throw CUsageError(commandLine.strCommand + " takes " + pWhat);
 }
 
-// Saves the picture, with its world file when it has a georeference. False when nothing
-// (or not everything) was written; the message has been shown.
-bool SaveOutput(CDIBWorld& image, const std::string& strPath, const SEncodeOptions& options)
+// Saves the picture, with its world file when it has a georeference, its boxes in the
+// outcome; bWritten false when nothing (or not everything) was written.
+SOutcome SaveOutput(CDIBWorld& image, const std::string& strPath, const SEncodeOptions& options, bool& bWritten)
 {
-    return (image.HasWorld() ? image.SaveWorld(strPath, options) : image.SaveDIB(strPath, options)) ==
-           ESaveResult::Written;
+    return image.RunSilently([&] {
+        bWritten = (image.HasWorld() ? image.SaveWorld(strPath, options) : image.SaveDIB(strPath, options)) ==
+                   ESaveResult::Written;
+    });
 }
 
-int RunInfo(const SCommandLine& commandLine, CCliPlatform& platform)
+int RunInfo(const SCommandLine& commandLine, CHeadlessPlatform&)
 {
     RequirePositional(commandLine, 1, "one file name");
     CDIBImage image;
-    const int nMessages = platform.m_nMessages;
-    if (!image.OpenDIB(commandLine.aPositional[0]))
-        return Failure(image, "info", platform, nMessages);
+    if (const SOutcome opened = image.OpenDIBSilent(commandLine.aPositional[0]); !Told(opened))
+        return Failure(opened, "info");
     std::printf("type: %s\nwidth: %d\nheight: %d\ndepth: %d\ncolours: %d\n", TypeName(image.m_nFileType),
                 image.m_nImageWidth, image.m_nImageHeight, image.m_nBitCount, image.Bitmap()->MaxColourTableSize());
     if (image.m_nFileType != FILE_TYPE_TIFF)
@@ -241,7 +239,7 @@ int RunInfo(const SCommandLine& commandLine, CCliPlatform& platform)
     return 0;
 }
 
-int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
+int RunWorld(const SCommandLine& commandLine, CHeadlessPlatform&)
 {
     RequirePositional(commandLine, 1, "one file name");
     const std::string& strPath = commandLine.aPositional[0];
@@ -261,9 +259,8 @@ int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
         }
     }
     CDIBWorld image;
-    const int nMessages = platform.m_nMessages;
-    if (!image.OpenWorld(strPath, false))
-        return Failure(image, "world", platform, nMessages);
+    if (const SOutcome opened = image.OpenWorldSilent(strPath, false); !Told(opened))
+        return Failure(opened, "world");
     if (!image.HasWorld()) {
         std::fprintf(stderr, "gridmorph-cli: world failed: %s has no world file\n", strPath.c_str());
         return 1;
@@ -294,7 +291,7 @@ int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
     return 0;
 }
 
-int RunConvert(const SCommandLine& commandLine, CCliPlatform& platform)
+int RunConvert(const SCommandLine& commandLine, CHeadlessPlatform&)
 {
     RequirePositional(commandLine, 2, "an input and an output file name");
     const auto itDepth = commandLine.aOptions.find("--depth");
@@ -302,17 +299,16 @@ int RunConvert(const SCommandLine& commandLine, CCliPlatform& platform)
         itDepth->second != "grey")
         throw CUsageError("--depth takes 8, 24 or grey");
     CDIBWorld image;
-    int nMessages = platform.m_nMessages;
     // A copy in the same depth only reads its input: a BMP may be mapped, and its rows go
     // to the encoder band by band (CMappedPictureRows).
     const bool bCopy = itDepth == commandLine.aOptions.end();
     std::optional<CScopedFileMapping> mapping;
     if (bCopy)
         mapping.emplace();
-    const bool bOpened = image.OpenWorld(commandLine.aPositional[0], false);
+    const SOutcome opened = image.OpenWorldSilent(commandLine.aPositional[0], false);
     mapping.reset();
-    if (!bOpened)
-        return Failure(image, "convert", platform, nMessages);
+    if (!Told(opened))
+        return Failure(opened, "convert");
     std::unique_ptr<CMappedPictureRows> pMappedRows;
     if (bCopy && image.MutableBitmap() && IsInMappedFile(image.m_pImageBits)) {
         pMappedRows = std::make_unique<CMappedPictureRows>(*image.Bitmap());
@@ -329,22 +325,25 @@ int RunConvert(const SCommandLine& commandLine, CCliPlatform& platform)
                 std::fprintf(stderr, "gridmorph-cli: convert failed: a %d-bit picture cannot be converted\n", image.m_nBitCount);
                 return 1;
             }
-            nMessages = platform.m_nMessages;
-            if (!converted.CreateImage(std::stoi(strDepth), &image, true, true, true, true, true))
-                return Failure(converted, "convert", platform, nMessages);
+            bool bConverted = false;
+            const SOutcome made = converted.RunSilently([&] {
+                bConverted = converted.CreateImage(std::stoi(strDepth), &image, true, true, true, true, true);
+            });
+            if (!Told(made, bConverted))
+                return Failure(made, "convert");
             pOutput = &converted;
         }
     }
-    nMessages = platform.m_nMessages;
-    const bool bSaved = SaveOutput(*pOutput, commandLine.aPositional[1], commandLine.saveOptions);
+    bool bSaved = false;
+    const SOutcome saved = SaveOutput(*pOutput, commandLine.aPositional[1], commandLine.saveOptions, bSaved);
     if (pMappedRows)
         image.MutableBitmap()->m_pRowSupply = nullptr;
-    if (!bSaved)
-        return Failure(*pOutput, "convert", platform, nMessages);
+    if (!Told(saved, bSaved))
+        return Failure(saved, "convert");
     return 0;
 }
 
-int RunCrop(const SCommandLine& commandLine, CCliPlatform& platform)
+int RunCrop(const SCommandLine& commandLine, CHeadlessPlatform&)
 {
     RequirePositional(commandLine, 2, "an input and an output file name");
     const auto itRect = commandLine.aOptions.find("--rect");
@@ -357,26 +356,35 @@ int RunCrop(const SCommandLine& commandLine, CCliPlatform& platform)
     if (aRect[2] < 1 || aRect[3] < 1)
         throw CUsageError("--rect: the width and height must be at least 1");
     CDIBWorld image;
-    int nMessages = platform.m_nMessages;
-    if (!image.OpenWorld(commandLine.aPositional[0], false))
-        return Failure(image, "crop", platform, nMessages);
+    if (const SOutcome opened = image.OpenWorldSilent(commandLine.aPositional[0], false); !Told(opened))
+        return Failure(opened, "crop");
     CDIBWorld cropped;
-    nMessages = platform.m_nMessages;
-    if (!cropped.CreateImage(&image, int(aRect[2]), int(aRect[3]), 0))
-        return Failure(cropped, "crop", platform, nMessages);
-    if (!image.CropMap(&cropped, int(aRect[0]), int(aRect[1]), int(aRect[2]), int(aRect[3]), kSrcCopy)) {
-        if (image.m_nErrorNumber != ERR_NO_WORLD_INFORMATION)
-            return Failure(image, "crop", platform, nMessages);
+    bool bCreated = false;
+    const SOutcome created =
+        cropped.RunSilently([&] { bCreated = cropped.CreateImage(&image, int(aRect[2]), int(aRect[3]), 0); });
+    if (!Told(created, bCreated))
+        return Failure(created, "crop");
+    bool bCropped = false;
+    SOutcome cut = image.RunSilently([&] {
+        bCropped = image.CropMap(&cropped, int(aRect[0]), int(aRect[1]), int(aRect[2]), int(aRect[3]), kSrcCopy);
+    });
+    if (!Told(cut, bCropped)) {
+        if (cut.nErrorNumber != ERR_NO_WORLD_INFORMATION) {
+            // The picture was made and cut in one step: a box of either told the detail.
+            cut.aNotices.insert(cut.aNotices.begin(), created.aNotices.begin(), created.aNotices.end());
+            return Failure(cut, "crop");
+        }
         std::fprintf(stderr, "gridmorph-cli: note: %s has no georeference; the crop gets no world file\n",
                      commandLine.aPositional[0].c_str());
     }
-    nMessages = platform.m_nMessages;
-    if (!SaveOutput(cropped, commandLine.aPositional[1], commandLine.saveOptions))
-        return Failure(cropped, "crop", platform, nMessages);
+    bool bSaved = false;
+    if (const SOutcome saved = SaveOutput(cropped, commandLine.aPositional[1], commandLine.saveOptions, bSaved);
+        !Told(saved, bSaved))
+        return Failure(saved, "crop");
     return 0;
 }
 
-int RunMosaic(const SCommandLine& commandLine, CCliPlatform&)
+int RunMosaic(const SCommandLine& commandLine, CHeadlessPlatform&)
 {
     if (commandLine.aPositional.size() < 2)
         throw CUsageError("mosaic takes an output file name and at least one input");
@@ -393,7 +401,9 @@ int RunMosaic(const SCommandLine& commandLine, CCliPlatform&)
     request.dSouth = aRegion[1];
     request.dEast = aRegion[2];
     request.dNorth = aRegion[3];
-    const std::unique_ptr<CDIBWorld> pMap = BuildNewBackgroundMap(request, commandLine.saveOptions);
+    SNewMapOutcome built = BuildNewBackgroundMapSilent(request, commandLine.saveOptions);
+    built.Tell();
+    const std::unique_ptr<CDIBWorld> pMap = std::move(built.pMap);
     if (!pMap) {
         std::fprintf(stderr, "gridmorph-cli: mosaic failed\n");
         return 1;
@@ -404,7 +414,7 @@ int RunMosaic(const SCommandLine& commandLine, CCliPlatform&)
     return 0;
 }
 
-int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
+int RunRectify(const SCommandLine& commandLine, CHeadlessPlatform& platform)
 {
     RequirePositional(commandLine, 2, "an input and an output file name");
     auto Option = [&](const char* pName) -> const std::string* {
@@ -430,7 +440,6 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
     const std::vector<double> aFourthCorner =
         job.bFourthCornerGiven ? std::vector<double>{job.aFourthCorner[0], job.aFourthCorner[1]} : std::vector<double>{};
     platform.SetQuestionAnswer(Option("--yes") ? EAnswer::Yes : EAnswer::No);
-    job.fnMessagesShown = [&platform] { return platform.m_nMessages; };
     if (Option("--auto"))
         job.fnFindLocators = [&](const CDIBWorld& source, CLocatorSet& found, std::string&) {
             return FindAutoLocators(source, Option("--p1"), Option("--p3"), found);
@@ -493,18 +502,18 @@ int RunCli(int argc, char** argv)
             return 0;
         }
     }
-    CCliPlatform platform;
+    CHeadlessPlatform platform;
     CScopedPlatform installed(platform);
     try {
         SCommandLine commandLine = ParseCommandLine(aArguments);
         if (commandLine.strCommand.empty())
             throw CUsageError("no command given");
         ReadSaveOptions(commandLine);
-        using FRun = int (*)(const SCommandLine&, CCliPlatform&);
+        using FRun = int (*)(const SCommandLine&, CHeadlessPlatform&);
         static const std::map<std::string, FRun> aCommands = {
             {"info", RunInfo}, {"world", RunWorld}, {"convert", RunConvert}, {"crop", RunCrop}, {"mosaic", RunMosaic},
             {"rectify", RunRectify},
-            {"findgrid", [](const SCommandLine& line, CCliPlatform&) { return RunFindGrid(line.aPositional); }}};
+            {"findgrid", [](const SCommandLine& line, CHeadlessPlatform&) { return RunFindGrid(line.aPositional); }}};
         const auto it = aCommands.find(commandLine.strCommand);
         if (it == aCommands.end())
             throw CUsageError("unknown command " + QuoteForMessage(commandLine.strCommand));

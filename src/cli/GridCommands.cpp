@@ -26,7 +26,9 @@ int RunFindGrid(const std::vector<std::string>& aPositional)
         return 2;
     }
     CDIBImage picture;
-    if (!picture.OpenDIB(aPositional[0])) {
+    const SOutcome opened = picture.OpenDIBSilent(aPositional[0]);
+    opened.Tell();
+    if (!opened.Succeeded()) {
         std::fprintf(stderr, "gridmorph-cli: findgrid failed: %s cannot be opened\n", aPositional[0].c_str());
         return 1;
     }
