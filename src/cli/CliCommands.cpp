@@ -161,18 +161,18 @@ void PrintEdges(std::initializer_list<std::pair<const char*, double>> aLines)
 }
 
 // Tells a step's boxes (the platform prints them); true when it succeeded.
-bool Told(const SOutcome& outcome, bool bSucceeded)
+bool Told(const SSilentResult& outcome, bool bSucceeded)
 {
     outcome.Tell();
     return bSucceeded;
 }
 
-bool Told(const SOutcome& outcome)
+bool Told(const SSilentResult& outcome)
 {
     return Told(outcome, outcome.Succeeded());
 }
 
-int Failure(const SOutcome& outcome, const char* pVerb)
+int Failure(const SSilentResult& outcome, const char* pVerb)
 {
     std::fprintf(stderr, "gridmorph-cli: %s failed: %s\n", pVerb, outcome.FailureLine().c_str());
     return 1;
@@ -192,7 +192,7 @@ void RequirePositional(const SCommandLine& commandLine, std::size_t nCount, cons
 
 // Saves the picture, with its world file when it has a georeference, its boxes in the
 // outcome; bWritten false when nothing (or not everything) was written.
-SOutcome SaveOutput(CDIBWorld& image, const std::string& strPath, const SEncodeOptions& options, bool& bWritten)
+SSilentResult SaveOutput(CDIBWorld& image, const std::string& strPath, const SEncodeOptions& options, bool& bWritten)
 {
     return image.RunSilently([&] {
         bWritten = (image.HasWorld() ? image.SaveWorld(strPath, options) : image.SaveDIB(strPath, options)) ==
@@ -204,7 +204,7 @@ int RunInfo(const SCommandLine& commandLine, CHeadlessPlatform&)
 {
     RequirePositional(commandLine, 1, "one file name");
     CDIBImage image;
-    if (const SOutcome opened = image.OpenDIBSilent(commandLine.aPositional[0]); !Told(opened))
+    if (const SSilentResult opened = image.OpenDIBSilent(commandLine.aPositional[0]); !Told(opened))
         return Failure(opened, "info");
     std::printf("type: %s\nwidth: %d\nheight: %d\ndepth: %d\ncolours: %d\n", TypeName(image.m_nFileType),
                 image.m_nImageWidth, image.m_nImageHeight, image.m_nBitCount, image.Bitmap()->MaxColourTableSize());
@@ -259,7 +259,7 @@ int RunWorld(const SCommandLine& commandLine, CHeadlessPlatform&)
         }
     }
     CDIBWorld image;
-    if (const SOutcome opened = image.OpenWorldSilent(strPath, false); !Told(opened))
+    if (const SSilentResult opened = image.OpenWorldSilent(strPath, false); !Told(opened))
         return Failure(opened, "world");
     if (!image.HasWorld()) {
         std::fprintf(stderr, "gridmorph-cli: world failed: %s has no world file\n", strPath.c_str());
@@ -305,7 +305,7 @@ int RunConvert(const SCommandLine& commandLine, CHeadlessPlatform&)
     std::optional<CScopedFileMapping> mapping;
     if (bCopy)
         mapping.emplace();
-    const SOutcome opened = image.OpenWorldSilent(commandLine.aPositional[0], false);
+    const SSilentResult opened = image.OpenWorldSilent(commandLine.aPositional[0], false);
     mapping.reset();
     if (!Told(opened))
         return Failure(opened, "convert");
@@ -326,7 +326,7 @@ int RunConvert(const SCommandLine& commandLine, CHeadlessPlatform&)
                 return 1;
             }
             bool bConverted = false;
-            const SOutcome made = converted.RunSilently([&] {
+            const SSilentResult made = converted.RunSilently([&] {
                 bConverted = converted.CreateImage(std::stoi(strDepth), &image, true, true, true, true, true);
             });
             if (!Told(made, bConverted))
@@ -335,7 +335,7 @@ int RunConvert(const SCommandLine& commandLine, CHeadlessPlatform&)
         }
     }
     bool bSaved = false;
-    const SOutcome saved = SaveOutput(*pOutput, commandLine.aPositional[1], commandLine.saveOptions, bSaved);
+    const SSilentResult saved = SaveOutput(*pOutput, commandLine.aPositional[1], commandLine.saveOptions, bSaved);
     if (pMappedRows)
         image.MutableBitmap()->m_pRowSupply = nullptr;
     if (!Told(saved, bSaved))
@@ -356,16 +356,16 @@ int RunCrop(const SCommandLine& commandLine, CHeadlessPlatform&)
     if (aRect[2] < 1 || aRect[3] < 1)
         throw CUsageError("--rect: the width and height must be at least 1");
     CDIBWorld image;
-    if (const SOutcome opened = image.OpenWorldSilent(commandLine.aPositional[0], false); !Told(opened))
+    if (const SSilentResult opened = image.OpenWorldSilent(commandLine.aPositional[0], false); !Told(opened))
         return Failure(opened, "crop");
     CDIBWorld cropped;
     bool bCreated = false;
-    const SOutcome created =
+    const SSilentResult created =
         cropped.RunSilently([&] { bCreated = cropped.CreateImage(&image, int(aRect[2]), int(aRect[3]), 0); });
     if (!Told(created, bCreated))
         return Failure(created, "crop");
     bool bCropped = false;
-    SOutcome cut = image.RunSilently([&] {
+    SSilentResult cut = image.RunSilently([&] {
         bCropped = image.CropMap(&cropped, int(aRect[0]), int(aRect[1]), int(aRect[2]), int(aRect[3]), kSrcCopy);
     });
     if (!Told(cut, bCropped)) {
@@ -378,7 +378,7 @@ int RunCrop(const SCommandLine& commandLine, CHeadlessPlatform&)
                      commandLine.aPositional[0].c_str());
     }
     bool bSaved = false;
-    if (const SOutcome saved = SaveOutput(cropped, commandLine.aPositional[1], commandLine.saveOptions, bSaved);
+    if (const SSilentResult saved = SaveOutput(cropped, commandLine.aPositional[1], commandLine.saveOptions, bSaved);
         !Told(saved, bSaved))
         return Failure(saved, "crop");
     return 0;

@@ -26,7 +26,7 @@ int RunFindGrid(const std::vector<std::string>& aPositional)
         return 2;
     }
     CDIBImage picture;
-    const SOutcome opened = picture.OpenDIBSilent(aPositional[0]);
+    const SSilentResult opened = picture.OpenDIBSilent(aPositional[0]);
     opened.Tell();
     if (!opened.Succeeded()) {
         std::fprintf(stderr, "gridmorph-cli: findgrid failed: %s cannot be opened\n", aPositional[0].c_str());

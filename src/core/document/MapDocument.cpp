@@ -204,7 +204,7 @@ bool CMapDocument::OnOpenDocument(const std::string& strPath)
         return false;
 
     m_pImage = std::make_unique<CDIBWorld>();
-    const SOutcome opened = m_pImage->OpenWorldSilent(strPath, false);
+    const SSilentResult opened = m_pImage->OpenWorldSilent(strPath, false);
     opened.Tell();
     if (!opened.Succeeded()) {
         ShowWarning(opened.FullText());
@@ -253,7 +253,7 @@ bool CMapDocument::OnSaveDocument(const std::string& strPath)
         return true;
     }
     ESaveResult eResult = ESaveResult::Failed;
-    const SOutcome saved = m_pImage->RunSilently([&] { eResult = m_pImage->SaveWorld(strPath); });
+    const SSilentResult saved = m_pImage->RunSilently([&] { eResult = m_pImage->SaveWorld(strPath); });
     saved.Tell();
     if (eResult != ESaveResult::Written) {
         ShowWarning(saved.FullText());
@@ -343,7 +343,7 @@ bool CMapDocument::OnFileSaveTransformedAs()
         return false;
     }
     ESaveResult eResult = ESaveResult::Failed;
-    SOutcome saved;
+    SSilentResult saved;
     {
         CWaitCursor waitCursor;
         saved = m_pTransformedMap->RunSilently([&] { eResult = m_pTransformedMap->SaveWorld(strName); });

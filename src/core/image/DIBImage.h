@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "errors/Outcome.h"
+#include "errors/SilentResult.h"
 #include "image/ColourTypes.h"
 #include "image/DIBSection.h"
 #include "image/Palette.h"
@@ -63,10 +63,10 @@ public:
     // Opens a picture file, telling a failure in a warning box; false on failure.
     virtual bool OpenDIB(const std::string& strFileName);
     // OpenDIB without any message box: the outcome holds the error and the boxes.
-    SOutcome OpenDIBSilent(const std::string& strFileName);
+    SSilentResult OpenDIBSilent(const std::string& strFileName);
     // Runs work on this picture with the message boxes it raises kept in the outcome
     // instead of shown; the outcome's error is the picture's error state afterwards.
-    SOutcome RunSilently(const std::function<void()>& fnWork);
+    SSilentResult RunSilently(const std::function<void()>& fnWork);
     virtual bool CreateImage(int nBPP, int nWidth, int nHeight, int nFill, int nRed, int nGreen, int nBlue,
                              const SRGBQuad* pColours);
     virtual bool CreateImage(int nBPP, CDIBImage* pBasedOn, bool bCopyBits, bool bCopyWorld, bool bCopyColours,
@@ -198,7 +198,7 @@ protected:
     // silently (RunSilently).
     void Notify(const std::string& strText, EMessageKind eKind = EMessageKind::Warning);
     // Raises the boxes of an outcome through Notify, in order.
-    void NotifyAll(const SOutcome& outcome);
+    void NotifyAll(const SSilentResult& outcome);
     // The body of OpenDIB, its boxes raised through Notify.
     void ReadPictureFile(const std::string& strFileName);
 

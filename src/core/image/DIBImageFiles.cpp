@@ -204,19 +204,19 @@ std::string CDIBImage::GetExportFilter()
 
 bool CDIBImage::OpenDIB(const std::string& strFileName)
 {
-    const SOutcome outcome = OpenDIBSilent(strFileName);
+    const SSilentResult outcome = OpenDIBSilent(strFileName);
     NotifyAll(outcome);
     return outcome.Succeeded();
 }
 
-SOutcome CDIBImage::OpenDIBSilent(const std::string& strFileName)
+SSilentResult CDIBImage::OpenDIBSilent(const std::string& strFileName)
 {
     return RunSilently([&] { ReadPictureFile(strFileName); });
 }
 
-SOutcome CDIBImage::RunSilently(const std::function<void()>& fnWork)
+SSilentResult CDIBImage::RunSilently(const std::function<void()>& fnWork)
 {
-    SOutcome outcome;
+    SSilentResult outcome;
     std::vector<SNotice>* pOuter = m_pNotices;
     m_pNotices = &outcome.aNotices;
     try {
@@ -239,7 +239,7 @@ void CDIBImage::Notify(const std::string& strText, EMessageKind eKind)
         GetPlatform().MessageBox(strText, eKind);
 }
 
-void CDIBImage::NotifyAll(const SOutcome& outcome)
+void CDIBImage::NotifyAll(const SSilentResult& outcome)
 {
     for (const SNotice& notice : outcome.aNotices)
         Notify(notice.strText, notice.eKind);

@@ -17,7 +17,7 @@ namespace {
 
 // Tells a step's boxes (to the terminal, or to the batch row's messages) and, when it
 // failed, records its failure line; true when it succeeded.
-bool TellStep(const SOutcome& outcome, bool bSucceeded, SRectifyResult& result, ERectifyFailure eFailure)
+bool TellStep(const SSilentResult& outcome, bool bSucceeded, SRectifyResult& result, ERectifyFailure eFailure)
 {
     outcome.Tell();
     if (bSucceeded)
@@ -132,7 +132,7 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     std::optional<CScopedFileMapping> mapping;
     if (bStream)
         mapping.emplace();
-    const SOutcome opened = source.OpenWorldSilent(job.strScan, false);
+    const SSilentResult opened = source.OpenWorldSilent(job.strScan, false);
     mapping.reset();
     if (!TellStep(opened, opened.Succeeded(), result, ERectifyFailure::Open))
         return result;
@@ -199,14 +199,14 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
         // A blended map reduced to the most frequent 256 colours, edges kept.
         auto pReduced = std::make_unique<CDIBWorld>();
         bool bReduced = false;
-        const SOutcome reduced = pReduced->RunSilently(
+        const SSilentResult reduced = pReduced->RunSilently(
             [&] { bReduced = pReduced->CreateImage(8, pTransformed.get(), true, true, true, true, true); });
         if (!TellStep(reduced, bReduced, result, ERectifyFailure::Reduce))
             return result;
         pTransformed = std::move(pReduced);
     }
     ESaveResult eSaved = ESaveResult::Failed;
-    const SOutcome saved =
+    const SSilentResult saved =
         pTransformed->RunSilently([&] { eSaved = pTransformed->SaveWorld(job.strOutput, job.saveOptions); });
     if (pRowsOnDemand)
         pTransformed->MutableBitmap()->m_pRowSupply = nullptr;  // its rows were given back as written

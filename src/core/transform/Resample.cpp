@@ -568,7 +568,7 @@ STransformOutcome TransformBitmapSilent(const CDIBWorld& source, const CLocatorS
     auto pNewMap = std::make_unique<CDIBWorld>();
     const std::int64_t nWidth = bounds.Width(), nHeight = bounds.Height();
     bool bCreated = false;
-    SOutcome created;
+    SSilentResult created;
     if (nWidth > std::numeric_limits<int>::max() || nHeight > std::numeric_limits<int>::max()) {
         // Larger than any picture: the same failure as a creation refused for memory.
         char szText[200];

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "errors/Outcome.h"
+#include "errors/SilentResult.h"
 #include "transform/LocatorSet.h"
 #include "transform/RectifyingTransform.h"
 #include "transform/TransformOptions.h"
@@ -25,7 +25,7 @@ enum class ETransformResult {
 // What a silent transform did: the result, the error (ERR_MESSAGE_IS_DETAIL with the
 // warning's text for locators that give no transform or a depth not transformed; the
 // output picture's error when it cannot be made) and the warnings the window shows.
-struct STransformOutcome : SOutcome {
+struct STransformOutcome : SSilentResult {
     ETransformResult eResult = ETransformResult::Done;
     // A failure told by one warning whose text is the whole message.
     static STransformOutcome Refused(ETransformResult eResult, const std::string& strText);

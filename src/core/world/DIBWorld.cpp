@@ -156,12 +156,12 @@ void CDIBWorld::PixelToMap(double& dX, double& dY, bool bTopDown) const
 
 bool CDIBWorld::OpenWorld(const std::string& strFileName, bool bRequireWorld)
 {
-    const SOutcome outcome = OpenWorldSilent(strFileName, bRequireWorld);
+    const SSilentResult outcome = OpenWorldSilent(strFileName, bRequireWorld);
     NotifyAll(outcome);
     return outcome.Succeeded();
 }
 
-SOutcome CDIBWorld::OpenWorldSilent(const std::string& strFileName, bool bRequireWorld)
+SSilentResult CDIBWorld::OpenWorldSilent(const std::string& strFileName, bool bRequireWorld)
 {
     return RunSilently([&] { ReadMapFiles(strFileName, bRequireWorld); });
 }

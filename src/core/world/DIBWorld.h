@@ -61,7 +61,7 @@ public:
     // OpenWorld without any message box: the outcome holds the error (0 when opened) and
     // the warnings OpenWorld raises (a damaged world file, GeoTIFF tags that place no
     // north-up map, a Release 3 picture given a world file), in their order.
-    SOutcome OpenWorldSilent(const std::string& strFileName, bool bRequireWorld);
+    SSilentResult OpenWorldSilent(const std::string& strFileName, bool bRequireWorld);
     // Saves the picture and its world file together: both are written, or neither file
     // on disc changes (a world file must never describe another picture than the one
     // beside it). SaveDIB's message boxes, and one naming a world file that cannot be

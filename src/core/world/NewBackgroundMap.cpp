@@ -75,7 +75,7 @@ void FailWith(SNewMapOutcome& outcome, const CDIBImage& image)
     outcome.aNotices.push_back(SNotice{EMessageKind::Warning, image.GetErrorMessage()});
 }
 
-void Keep(SNewMapOutcome& outcome, const SOutcome& step)
+void Keep(SNewMapOutcome& outcome, const SSilentResult& step)
 {
     outcome.aNotices.insert(outcome.aNotices.end(), step.aNotices.begin(), step.aNotices.end());
 }
@@ -90,7 +90,7 @@ SNewMapOutcome BuildNewBackgroundMapSilent(const SNewMapRequest& request, const 
         return outcome;
     }
     CDIBWorld image;  // each based-on image in turn
-    const SOutcome first = image.OpenWorldSilent(request.aBasedOn.front(), true);
+    const SSilentResult first = image.OpenWorldSilent(request.aBasedOn.front(), true);
     Keep(outcome, first);
     if (!first.Succeeded()) {
         FailWith(outcome, image);

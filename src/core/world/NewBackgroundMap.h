@@ -43,7 +43,7 @@ std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request,
 
 // What BuildNewBackgroundMapSilent did: the map when it was built and saved, else the
 // error of the step that failed; the warnings BuildNewBackgroundMap shows, in order.
-struct SNewMapOutcome : SOutcome {
+struct SNewMapOutcome : SSilentResult {
     std::unique_ptr<CDIBWorld> pMap;
 };
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "errors/ErrorText.h"
-#include "errors/Outcome.h"
+#include "errors/SilentResult.h"
 #include "support/FixtureFiles.h"
 #include "support/TestSupport.h"
 #include "transform/Resample.h"
@@ -59,7 +59,7 @@ protected:
     }
 
     // Checks an outcome against what is expected, and that nothing was shown.
-    void ExpectOutcome(const SOutcome& outcome, int nErrorNumber, const std::string& strFullText,
+    void ExpectOutcome(const SSilentResult& outcome, int nErrorNumber, const std::string& strFullText,
                        const std::vector<std::string>& aNotices, const std::string& strCase)
     {
         SCOPED_TRACE(strCase);
@@ -126,7 +126,7 @@ TEST_F(SilentLayersTest, OpeningAPictureOrAMapReturnsTheFailureAndShowsNothing)
                                     (c.bRequireWorld ? ", placed" : "");
         std::filesystem::remove(Path("release3.BPW"));
         CDIBWorld image;
-        const SOutcome outcome =
+        const SSilentResult outcome =
             c.bWorld ? image.OpenWorldSilent(Path(c.strFile), c.bRequireWorld) : image.OpenDIBSilent(Path(c.strFile));
         ExpectOutcome(outcome, c.nErrorNumber, c.strFullText, c.aNotices, strCase);
         EXPECT_EQ(outcome.Succeeded(), c.nErrorNumber == 0) << strCase;
@@ -150,7 +150,7 @@ TEST_F(SilentLayersTest, OpeningAPictureOrAMapReturnsTheFailureAndShowsNothing)
 TEST_F(SilentLayersTest, ADamagedPictureFailsToLoadWithTheDecodersReason)
 {
     CDIBImage image;
-    const SOutcome outcome = image.OpenDIBSilent(Path("garbage.png"));
+    const SSilentResult outcome = image.OpenDIBSilent(Path("garbage.png"));
     EXPECT_EQ(outcome.nErrorNumber, ERR_LOAD_FAILED);
     ASSERT_EQ(outcome.aNotices.size(), 1u);
     EXPECT_EQ(outcome.aNotices[0].eKind, EMessageKind::Warning);

@@ -21,7 +21,7 @@ struct SNotice {
 // succeeded) and its detail, and the boxes the window raises for it, in their order.
 // The core decides silently and returns this; the window's functions of the old names
 // tell it (Tell), and the command line prints it.
-struct SOutcome {
+struct SSilentResult {
     int nErrorNumber = 0;
     std::string strErrorText;       // the detail after the error number's own text
     std::vector<SNotice> aNotices;  // the boxes, in the order they are raised

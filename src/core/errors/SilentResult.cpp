@@ -1,4 +1,4 @@
-#include "errors/Outcome.h"
+#include "errors/SilentResult.h"
 
 #include "errors/ErrorText.h"
 
@@ -13,17 +13,17 @@ std::string ComposeErrorMessage(int nErrorNumber, const std::string& strDetail)
     return GetErrorText(nErrorNumber) + strDetail;
 }
 
-std::string SOutcome::FullText() const
+std::string SSilentResult::FullText() const
 {
     return ComposeErrorMessage(nErrorNumber, strErrorText);
 }
 
-std::string SOutcome::FailureLine() const
+std::string SSilentResult::FailureLine() const
 {
     return !aNotices.empty() && nErrorNumber != ERR_MESSAGE_IS_DETAIL ? GetErrorText(nErrorNumber) : FullText();
 }
 
-void SOutcome::Tell() const
+void SSilentResult::Tell() const
 {
     for (const SNotice& notice : aNotices)
         GetPlatform().MessageBox(notice.strText, notice.eKind);
