@@ -440,6 +440,7 @@ int RunRectify(const SCommandLine& commandLine, CHeadlessPlatform& platform)
     const std::vector<double> aFourthCorner =
         job.bFourthCornerGiven ? std::vector<double>{job.aFourthCorner[0], job.aFourthCorner[1]} : std::vector<double>{};
     platform.SetQuestionAnswer(Option("--yes") ? EAnswer::Yes : EAnswer::No);
+    job.bReaderSeesBoxes = true;
     if (Option("--auto"))
         job.fnFindLocators = [&](const CDIBWorld& source, CLocatorSet& found, std::string&) {
             return FindAutoLocators(source, Option("--p1"), Option("--p3"), found);

@@ -588,6 +588,7 @@ SBatchCounts RunBatchRows(const std::vector<SBatchRow*>& aRows, const std::strin
             std::vector<std::string> aMessages;
             t_pRowMessages = &aMessages;
             SRectifyJob job = row.job;
+            job.bReaderSeesBoxes = true;  // the row keeps the messages
             if (row.bAuto)
                 job.fnFindLocators = [&row, &feedback](const CDIBWorld& source, CLocatorSet& found,
                                                        std::string& strProblem) {

@@ -16,14 +16,15 @@ namespace gridmorph {
 namespace {
 
 // Tells a step's boxes (to the terminal, or to the batch row's messages) and, when it
-// failed, records its failure line; true when it succeeded.
-bool TellStep(const SSilentResult& outcome, bool bSucceeded, SRectifyResult& result, ERectifyFailure eFailure)
+// failed, records what failed; true when it succeeded.
+bool TellStep(const SSilentResult& outcome, bool bSucceeded, const SRectifyJob& job, SRectifyResult& result,
+              ERectifyFailure eFailure)
 {
     outcome.Tell();
     if (bSucceeded)
         return true;
     result.eFailure = eFailure;
-    result.strError = outcome.FailureLine();
+    result.strError = job.bReaderSeesBoxes ? outcome.FailureLine() : outcome.FullText();
     return false;
 }
 
@@ -134,7 +135,7 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
         mapping.emplace();
     const SSilentResult opened = source.OpenWorldSilent(job.strScan, false);
     mapping.reset();
-    if (!TellStep(opened, opened.Succeeded(), result, ERectifyFailure::Open))
+    if (!TellStep(opened, opened.Succeeded(), job, result, ERectifyFailure::Open))
         return result;
     if (source.m_nBitCount != 8 && source.m_nBitCount != 24) {
         result.eFailure = ERectifyFailure::Depth;
@@ -201,7 +202,7 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
         bool bReduced = false;
         const SSilentResult reduced = pReduced->RunSilently(
             [&] { bReduced = pReduced->CreateImage(8, pTransformed.get(), true, true, true, true, true); });
-        if (!TellStep(reduced, bReduced, result, ERectifyFailure::Reduce))
+        if (!TellStep(reduced, bReduced, job, result, ERectifyFailure::Reduce))
             return result;
         pTransformed = std::move(pReduced);
     }
@@ -210,7 +211,7 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
         pTransformed->RunSilently([&] { eSaved = pTransformed->SaveWorld(job.strOutput, job.saveOptions); });
     if (pRowsOnDemand)
         pTransformed->MutableBitmap()->m_pRowSupply = nullptr;  // its rows were given back as written
-    if (!TellStep(saved, eSaved == ESaveResult::Written, result, ERectifyFailure::Save))
+    if (!TellStep(saved, eSaved == ESaveResult::Written, job, result, ERectifyFailure::Save))
         return result;
     const CDIBWorld& output = *pTransformed;
     result.nWidth = output.m_nImageWidth;

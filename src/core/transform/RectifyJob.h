@@ -29,6 +29,10 @@ struct SRectifyJob {
     SEncodeOptions saveOptions;
     bool bFourthCornerGiven = false;
     double aFourthCorner[2] = {0.0, 0.0};  // the pixel of the grid's bottom-left corner on the scan
+    // The reader sees the message boxes (the command line's terminal, a batch row's
+    // messages): a failure whose detail a box told is named by its error's own text
+    // alone, not twice. Otherwise strError is always the whole message.
+    bool bReaderSeesBoxes = false;
     // When set, finds the locators on the opened scan (the grid finder); false with the
     // reason in strProblem ("" when the reason has been shown already).
     std::function<bool(const CDIBWorld& source, CLocatorSet& locators, std::string& strProblem)> fnFindLocators;
@@ -50,8 +54,7 @@ enum class ERectifyFailure { None, Open, Depth, FindLocators, Outside, Locators,
 
 struct SRectifyResult {
     ERectifyFailure eFailure = ERectifyFailure::None;
-    // What failed: the error's own text when a message box told its detail, else the whole
-    // message; "" for a transform, whose warning told why.
+    // What failed (see bReaderSeesBoxes); "" for a transform, whose warning told why.
     std::string strError;
     int nWidth = 0;
     int nHeight = 0;
