@@ -50,7 +50,8 @@ TEST_F(FailureOutputCliTest, TheWarningsThenOneLineNamingTheFailure)
     const std::string strLocatorsInLine =
         "gridmorph warning: The X and Y pixel positions of the locators are in a straight line.\n\n"
         "A transform cannot be made.\n";
-    const std::string strNotPng = "gridmorph warning: \nResult:8004a003 - The file is not a PNG picture (no PNG signature).\n";
+    const std::string strNotPng =
+        "gridmorph warning: \nResult:8004a003 - The file is not a PNG picture (no PNG signature).\n";
     const std::string strDamaged =
         "The world file damaged.bpw is damaged: its map edges lie beyond 21474836 m, farther than any map reaches.";
     const std::string strCannotWrite =
@@ -64,7 +65,8 @@ TEST_F(FailureOutputCliTest, TheWarningsThenOneLineNamingTheFailure)
          "gridmorph warning: The file missing.png does not exist.\n"
          "gridmorph-cli: info failed: The file missing.png does not exist.\n"},
         {"info garbage.png", strNotPng + "gridmorph-cli: info failed: Load image failed - probably too large.\n"},
-        {"world damaged.bmp", "gridmorph warning: " + strDamaged + "\ngridmorph-cli: world failed: " + strDamaged + "\n"},
+        {"world damaged.bmp",
+         "gridmorph warning: " + strDamaged + "\ngridmorph-cli: world failed: " + strDamaged + "\n"},
         {"world short.bmp",
          "gridmorph warning: Unexpected end of world file.\n"
          "gridmorph-cli: world failed: Unexpected end of world file.\n"},

@@ -505,17 +505,25 @@ const char* const kNoUsableTransform =
     "The locators and their map positions do not give a usable transform.\n\n"
     "Check the positions and the eastings and northings of the three points.";
 
+// The window's transform: the silent one under the wait cursor, then its warnings.
+template <typename FSilent>
+ETransformResult TellTransform(const FSilent& fnSilent)
+{
+    CWaitCursor waitCursor;
+    const STransformOutcome outcome = fnSilent();
+    outcome.Tell();
+    return outcome.eResult;
+}
+
 }  // namespace
 
 ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
                                  std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
                                  std::unique_ptr<CRowSupply>* pRowsOnDemand)
 {
-    CWaitCursor waitCursor;
-    const STransformOutcome outcome =
-        TransformBitmapSilent(source, locators, nBitCount, pTransformedMap, options, pRowsOnDemand, true);
-    outcome.Tell();
-    return outcome.eResult;
+    return TellTransform([&] {
+        return TransformBitmapSilent(source, locators, nBitCount, pTransformedMap, options, pRowsOnDemand, true);
+    });
 }
 
 STransformOutcome TransformBitmapSilent(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
@@ -690,11 +698,10 @@ ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocator
                                          std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
                                          std::unique_ptr<CRowSupply>* pRowsOnDemand)
 {
-    CWaitCursor waitCursor;
-    const STransformOutcome outcome =
-        TransformNonRectangularSilent(source, locators, nBitCount, pTransformedMap, options, pRowsOnDemand, true);
-    outcome.Tell();
-    return outcome.eResult;
+    return TellTransform([&] {
+        return TransformNonRectangularSilent(source, locators, nBitCount, pTransformedMap, options, pRowsOnDemand,
+                                             true);
+    });
 }
 
 STransformOutcome TransformNonRectangularSilent(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,

@@ -117,7 +117,8 @@ TEST_F(SilentLayersTest, OpeningAPictureOrAMapReturnsTheFailureAndShowsNothing)
         {"plain.bmp", true, true, ERR_NO_WORLD_INFORMATION, strNoWorld, {}, strNoWorld},
         {"placed.bmp", true, true, 0, "", {}, ""},
         {"damaged.bmp", true, false, ERR_MESSAGE_IS_DETAIL, strDamagedWorld, {strDamagedWorld}, strDamagedWorld},
-        {"short.bmp", true, false, ERR_WORLD_FILE_END, GetErrorText(ERR_WORLD_FILE_END) + "Unexpected end of world file.",
+        {"short.bmp", true, false, ERR_WORLD_FILE_END,
+         GetErrorText(ERR_WORLD_FILE_END) + "Unexpected end of world file.",
          {"Unexpected end of world file."}, GetErrorText(ERR_WORLD_FILE_END)},
         {"release3.bmp", true, true, 0, "", {kRelease3Notice}, ""},
     };
