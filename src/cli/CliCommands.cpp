@@ -121,18 +121,6 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 on success, 1 when the work failed, 2 for a wrong command line.\n";
 
-// The headless platform that counts the messages it shows, so a failure already
-// explained by a message is not explained twice.
-class CCliPlatform : public CHeadlessPlatform {
-public:
-    EAnswer MessageBox(const std::string& strText, EMessageKind eKind) override
-    {
-        ++m_nMessages;
-        return CHeadlessPlatform::MessageBox(strText, eKind);
-    }
-    int m_nMessages = 0;
-};
-
 SCommandLine ParseCommandLine(const std::vector<std::string>& aArguments)
 {
     static const char* const aValued[] = {"--write", "--depth", "--rect", "--region", "--compress",
@@ -174,12 +162,21 @@ void PrintEdges(std::initializer_list<std::pair<const char*, double>> aLines)
         std::printf("%s: %s\n", pKey, FormatFixed(dValue, 6).c_str());
 }
 
-int Failure(const CDIBImage& image, const char* pVerb, const CCliPlatform& platform, int nMessagesBefore)
+// Tells a step's boxes (the platform prints them); true when it succeeded.
+bool Told(const SSilentResult& outcome, bool bSucceeded)
 {
-    const std::string strMessage = platform.m_nMessages > nMessagesBefore && image.m_nErrorNumber != ERR_MESSAGE_IS_DETAIL
-                                       ? GetErrorText(image.m_nErrorNumber)
-                                       : image.GetErrorMessage();
-    std::fprintf(stderr, "gridmorph-cli: %s failed: %s\n", pVerb, strMessage.c_str());
+    outcome.Tell();
+    return bSucceeded;
+}
+
+bool Told(const SSilentResult& outcome)
+{
+    return Told(outcome, outcome.Succeeded());
+}
+
+int Failure(const SSilentResult& outcome, const char* pVerb)
+{
+    std::fprintf(stderr, "gridmorph-cli: %s failed: %s\n", pVerb, outcome.FailureLine().c_str());
     return 1;
 }
 
@@ -195,21 +192,22 @@ void RequirePositional(const SCommandLine& commandLine, std::size_t nCount, cons
         throw CUsageError(commandLine.strCommand + " takes " + pWhat);
 }
 
-// Saves the picture, with its world file when it has a georeference. False when nothing
-// (or not everything) was written; the message has been shown.
-bool SaveOutput(CDIBWorld& image, const std::string& strPath, const SEncodeOptions& options)
+// Saves the picture, with its world file when it has a georeference, its boxes in the
+// outcome; bWritten false when nothing (or not everything) was written.
+SSilentResult SaveOutput(CDIBWorld& image, const std::string& strPath, const SEncodeOptions& options, bool& bWritten)
 {
-    return (image.HasWorld() ? image.SaveWorld(strPath, options) : image.SaveDIB(strPath, options)) ==
-           ESaveResult::Written;
+    return image.RunSilently([&] {
+        bWritten = (image.HasWorld() ? image.SaveWorld(strPath, options) : image.SaveDIB(strPath, options)) ==
+                   ESaveResult::Written;
+    });
 }
 
-int RunInfo(const SCommandLine& commandLine, CCliPlatform& platform)
+int RunInfo(const SCommandLine& commandLine, CHeadlessPlatform&)
 {
     RequirePositional(commandLine, 1, "one file name");
     CDIBImage image;
-    const int nMessages = platform.m_nMessages;
-    if (!image.OpenDIB(commandLine.aPositional[0]))
-        return Failure(image, "info", platform, nMessages);
+    if (const SSilentResult opened = image.OpenDIBSilent(commandLine.aPositional[0]); !Told(opened))
+        return Failure(opened, "info");
     std::printf("type: %s\nwidth: %d\nheight: %d\ndepth: %d\ncolours: %d\n", TypeName(image.m_nFileType),
                 image.m_nImageWidth, image.m_nImageHeight, image.m_nBitCount, image.Bitmap()->MaxColourTableSize());
     if (image.m_nFileType != FILE_TYPE_TIFF)
@@ -243,7 +241,7 @@ int RunInfo(const SCommandLine& commandLine, CCliPlatform& platform)
     return 0;
 }
 
-int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
+int RunWorld(const SCommandLine& commandLine, CHeadlessPlatform&)
 {
     RequirePositional(commandLine, 1, "one file name");
     const std::string& strPath = commandLine.aPositional[0];
@@ -263,9 +261,8 @@ int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
         }
     }
     CDIBWorld image;
-    const int nMessages = platform.m_nMessages;
-    if (!image.OpenWorld(strPath, false))
-        return Failure(image, "world", platform, nMessages);
+    if (const SSilentResult opened = image.OpenWorldSilent(strPath, false); !Told(opened))
+        return Failure(opened, "world");
     if (!image.HasWorld()) {
         std::fprintf(stderr, "gridmorph-cli: world failed: %s has no world file\n", strPath.c_str());
         return 1;
@@ -296,7 +293,7 @@ int RunWorld(const SCommandLine& commandLine, CCliPlatform& platform)
     return 0;
 }
 
-int RunConvert(const SCommandLine& commandLine, CCliPlatform& platform)
+int RunConvert(const SCommandLine& commandLine, CHeadlessPlatform&)
 {
     RequirePositional(commandLine, 2, "an input and an output file name");
     const auto itDepth = commandLine.aOptions.find("--depth");
@@ -304,17 +301,16 @@ int RunConvert(const SCommandLine& commandLine, CCliPlatform& platform)
         itDepth->second != "grey")
         throw CUsageError("--depth takes 8, 24 or grey");
     CDIBWorld image;
-    int nMessages = platform.m_nMessages;
     // A copy in the same depth only reads its input: a BMP may be mapped, and its rows go
     // to the encoder band by band (CMappedPictureRows).
     const bool bCopy = itDepth == commandLine.aOptions.end();
     std::optional<CScopedFileMapping> mapping;
     if (bCopy)
         mapping.emplace();
-    const bool bOpened = image.OpenWorld(commandLine.aPositional[0], false);
+    const SSilentResult opened = image.OpenWorldSilent(commandLine.aPositional[0], false);
     mapping.reset();
-    if (!bOpened)
-        return Failure(image, "convert", platform, nMessages);
+    if (!Told(opened))
+        return Failure(opened, "convert");
     std::unique_ptr<CMappedPictureRows> pMappedRows;
     if (bCopy && image.MutableBitmap() && IsInMappedFile(image.m_pImageBits)) {
         pMappedRows = std::make_unique<CMappedPictureRows>(*image.Bitmap());
@@ -331,22 +327,25 @@ int RunConvert(const SCommandLine& commandLine, CCliPlatform& platform)
                 std::fprintf(stderr, "gridmorph-cli: convert failed: a %d-bit picture cannot be converted\n", image.m_nBitCount);
                 return 1;
             }
-            nMessages = platform.m_nMessages;
-            if (!converted.CreateImage(std::stoi(strDepth), &image, true, true, true, true, true))
-                return Failure(converted, "convert", platform, nMessages);
+            bool bConverted = false;
+            const SSilentResult made = converted.RunSilently([&] {
+                bConverted = converted.CreateImage(std::stoi(strDepth), &image, true, true, true, true, true);
+            });
+            if (!Told(made, bConverted))
+                return Failure(made, "convert");
             pOutput = &converted;
         }
     }
-    nMessages = platform.m_nMessages;
-    const bool bSaved = SaveOutput(*pOutput, commandLine.aPositional[1], commandLine.saveOptions);
+    bool bSaved = false;
+    const SSilentResult saved = SaveOutput(*pOutput, commandLine.aPositional[1], commandLine.saveOptions, bSaved);
     if (pMappedRows)
         image.MutableBitmap()->m_pRowSupply = nullptr;
-    if (!bSaved)
-        return Failure(*pOutput, "convert", platform, nMessages);
+    if (!Told(saved, bSaved))
+        return Failure(saved, "convert");
     return 0;
 }
 
-int RunCrop(const SCommandLine& commandLine, CCliPlatform& platform)
+int RunCrop(const SCommandLine& commandLine, CHeadlessPlatform&)
 {
     RequirePositional(commandLine, 2, "an input and an output file name");
     const auto itRect = commandLine.aOptions.find("--rect");
@@ -359,14 +358,13 @@ int RunCrop(const SCommandLine& commandLine, CCliPlatform& platform)
     if (aRect[2] < 1 || aRect[3] < 1)
         throw CUsageError("--rect: the width and height must be at least 1");
     CDIBWorld image;
-    int nMessages = platform.m_nMessages;
     // A crop reads only its window of the input: a BMP may be mapped and a TIFF's strips
     // are decoded only where the window lies.
     std::optional<CScopedFileMapping> mapping(std::in_place);
-    const bool bOpened = image.OpenWorld(commandLine.aPositional[0], false);
+    const SSilentResult opened = image.OpenWorldSilent(commandLine.aPositional[0], false);
     mapping.reset();
-    if (!bOpened)
-        return Failure(image, "crop", platform, nMessages);
+    if (!Told(opened))
+        return Failure(opened, "crop");
     if (const CRowSupply* pRows = image.Bitmap()->m_pRowSupply) {
         const long long nTop = std::max(0LL, static_cast<long long>(aRect[1]));
         const long long nEnd = std::min<long long>(image.m_nImageHeight, static_cast<long long>(aRect[1] + aRect[3]));
@@ -388,12 +386,21 @@ int RunCrop(const SCommandLine& commandLine, CCliPlatform& platform)
         }
     }
     CDIBWorld cropped;
-    nMessages = platform.m_nMessages;
-    if (!cropped.CreateImage(&image, int(aRect[2]), int(aRect[3]), 0))
-        return Failure(cropped, "crop", platform, nMessages);
-    if (!image.CropMap(&cropped, int(aRect[0]), int(aRect[1]), int(aRect[2]), int(aRect[3]), kSrcCopy)) {
-        if (image.m_nErrorNumber != ERR_NO_WORLD_INFORMATION)
-            return Failure(image, "crop", platform, nMessages);
+    bool bCreated = false;
+    const SSilentResult created =
+        cropped.RunSilently([&] { bCreated = cropped.CreateImage(&image, int(aRect[2]), int(aRect[3]), 0); });
+    if (!Told(created, bCreated))
+        return Failure(created, "crop");
+    bool bCropped = false;
+    SSilentResult cut = image.RunSilently([&] {
+        bCropped = image.CropMap(&cropped, int(aRect[0]), int(aRect[1]), int(aRect[2]), int(aRect[3]), kSrcCopy);
+    });
+    if (!Told(cut, bCropped)) {
+        if (cut.nErrorNumber != ERR_NO_WORLD_INFORMATION) {
+            // The picture was made and cut in one step: a box of either told the detail.
+            cut.aNotices.insert(cut.aNotices.begin(), created.aNotices.begin(), created.aNotices.end());
+            return Failure(cut, "crop");
+        }
         std::fprintf(stderr, "gridmorph-cli: note: %s has no georeference; the crop gets no world file\n",
                      commandLine.aPositional[0].c_str());
     }
@@ -402,13 +409,14 @@ int RunCrop(const SCommandLine& commandLine, CCliPlatform& platform)
         std::fprintf(stderr, "gridmorph-cli: crop failed: the input was cut short while it was being read\n");
         return 1;
     }
-    nMessages = platform.m_nMessages;
-    if (!SaveOutput(cropped, commandLine.aPositional[1], commandLine.saveOptions))
-        return Failure(cropped, "crop", platform, nMessages);
+    bool bSaved = false;
+    if (const SSilentResult saved = SaveOutput(cropped, commandLine.aPositional[1], commandLine.saveOptions, bSaved);
+        !Told(saved, bSaved))
+        return Failure(saved, "crop");
     return 0;
 }
 
-int RunMosaic(const SCommandLine& commandLine, CCliPlatform&)
+int RunMosaic(const SCommandLine& commandLine, CHeadlessPlatform&)
 {
     if (commandLine.aPositional.size() < 2)
         throw CUsageError("mosaic takes an output file name and at least one input");
@@ -425,7 +433,9 @@ int RunMosaic(const SCommandLine& commandLine, CCliPlatform&)
     request.dSouth = aRegion[1];
     request.dEast = aRegion[2];
     request.dNorth = aRegion[3];
-    const std::unique_ptr<CDIBWorld> pMap = BuildNewBackgroundMap(request, commandLine.saveOptions);
+    SNewMapOutcome built = BuildNewBackgroundMapSilent(request, commandLine.saveOptions);
+    built.Tell();
+    const std::unique_ptr<CDIBWorld> pMap = std::move(built.pMap);
     if (!pMap) {
         std::fprintf(stderr, "gridmorph-cli: mosaic failed\n");
         return 1;
@@ -436,7 +446,7 @@ int RunMosaic(const SCommandLine& commandLine, CCliPlatform&)
     return 0;
 }
 
-int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
+int RunRectify(const SCommandLine& commandLine, CHeadlessPlatform& platform)
 {
     RequirePositional(commandLine, 2, "an input and an output file name");
     auto Option = [&](const char* pName) -> const std::string* {
@@ -462,7 +472,7 @@ int RunRectify(const SCommandLine& commandLine, CCliPlatform& platform)
     const std::vector<double> aFourthCorner =
         job.bFourthCornerGiven ? std::vector<double>{job.aFourthCorner[0], job.aFourthCorner[1]} : std::vector<double>{};
     platform.SetQuestionAnswer(Option("--yes") ? EAnswer::Yes : EAnswer::No);
-    job.fnMessagesShown = [&platform] { return platform.m_nMessages; };
+    job.bReaderSeesBoxes = true;
     if (Option("--auto"))
         job.fnFindLocators = [&](const CDIBWorld& source, CLocatorSet& found, std::string&) {
             return FindAutoLocators(source, Option("--p1"), Option("--p3"), found);
@@ -525,18 +535,18 @@ int RunCli(int argc, char** argv)
             return 0;
         }
     }
-    CCliPlatform platform;
+    CHeadlessPlatform platform;
     CScopedPlatform installed(platform);
     try {
         SCommandLine commandLine = ParseCommandLine(aArguments);
         if (commandLine.strCommand.empty())
             throw CUsageError("no command given");
         ReadSaveOptions(commandLine);
-        using FRun = int (*)(const SCommandLine&, CCliPlatform&);
+        using FRun = int (*)(const SCommandLine&, CHeadlessPlatform&);
         static const std::map<std::string, FRun> aCommands = {
             {"info", RunInfo}, {"world", RunWorld}, {"convert", RunConvert}, {"crop", RunCrop}, {"mosaic", RunMosaic},
             {"rectify", RunRectify},
-            {"findgrid", [](const SCommandLine& line, CCliPlatform&) { return RunFindGrid(line.aPositional); }}};
+            {"findgrid", [](const SCommandLine& line, CHeadlessPlatform&) { return RunFindGrid(line.aPositional); }}};
         const auto it = aCommands.find(commandLine.strCommand);
         if (it == aCommands.end())
             throw CUsageError("unknown command " + QuoteForMessage(commandLine.strCommand));

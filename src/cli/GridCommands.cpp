@@ -30,9 +30,10 @@ int RunFindGrid(const std::vector<std::string>& aPositional)
     CDIBImage picture;
     // The finder only reads the scan: a BMP may be mapped and a TIFF read a band at a time.
     std::optional<CScopedFileMapping> mapping(std::in_place);
-    const bool bOpened = picture.OpenDIB(aPositional[0]);
+    const SSilentResult opened = picture.OpenDIBSilent(aPositional[0]);
     mapping.reset();
-    if (!bOpened) {
+    opened.Tell();
+    if (!opened.Succeeded()) {
         std::fprintf(stderr, "gridmorph-cli: findgrid failed: %s cannot be opened\n", aPositional[0].c_str());
         return 1;
     }

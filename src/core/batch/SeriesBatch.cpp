@@ -33,14 +33,12 @@ namespace {
 // The messages the core shows while a row runs belong to that row: they are kept per
 // thread and reported with it. Questions take the batch's answer.
 thread_local std::vector<std::string>* t_pRowMessages = nullptr;
-thread_local int t_nRowMessages = 0;
 
 class CBatchPlatform : public CHeadlessPlatform {
 public:
     explicit CBatchPlatform(EAnswer eAnswer) : m_eAnswer(eAnswer) {}
     EAnswer MessageBox(const std::string& strText, EMessageKind eKind) override
     {
-        ++t_nRowMessages;
         if (t_pRowMessages)
             t_pRowMessages->push_back(strText);
         const bool bQuestion = eKind == EMessageKind::QuestionYesNo || eKind == EMessageKind::QuestionYesNoCancel;
@@ -589,9 +587,8 @@ SBatchCounts RunBatchRows(const std::vector<SBatchRow*>& aRows, const std::strin
             lock.unlock();
             std::vector<std::string> aMessages;
             t_pRowMessages = &aMessages;
-            t_nRowMessages = 0;
             SRectifyJob job = row.job;
-            job.fnMessagesShown = [] { return t_nRowMessages; };
+            job.bReaderSeesBoxes = true;  // the row keeps the messages
             if (row.bAuto)
                 job.fnFindLocators = [&row, &feedback](const CDIBWorld& source, CLocatorSet& found,
                                                        std::string& strProblem) {

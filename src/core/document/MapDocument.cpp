@@ -224,9 +224,10 @@ bool CMapDocument::OnOpenDocument(const std::string& strPath)
         return false;
 
     m_pImage = std::make_unique<CDIBWorld>();
-    m_pImage->OpenWorld(strPath, false);
-    if (m_pImage->m_nErrorNumber != 0) {
-        ShowWarning(m_pImage->GetErrorMessage());
+    const SSilentResult opened = m_pImage->OpenWorldSilent(strPath, false);
+    opened.Tell();
+    if (!opened.Succeeded()) {
+        ShowWarning(opened.FullText());
         DeleteContents();
         return false;
     }
@@ -271,9 +272,11 @@ bool CMapDocument::OnSaveDocument(const std::string& strPath)
         SetModifiedFlag(false);
         return true;
     }
-    m_pImage->m_nErrorNumber = 0;
-    if (m_pImage->SaveWorld(strPath) != ESaveResult::Written) {
-        ShowWarning(m_pImage->GetErrorMessage());
+    ESaveResult eResult = ESaveResult::Failed;
+    const SSilentResult saved = m_pImage->RunSilently([&] { eResult = m_pImage->SaveWorld(strPath); });
+    saved.Tell();
+    if (eResult != ESaveResult::Written) {
+        ShowWarning(saved.FullText());
         // Nothing was written: the flag stays set and the document keeps its old name.
         return false;
     }
@@ -359,14 +362,15 @@ bool CMapDocument::OnFileSaveTransformedAs()
         ShowWarning(strText + "\n\nPlease choose another name.");
         return false;
     }
-    ESaveResult eResult;
+    ESaveResult eResult = ESaveResult::Failed;
+    SSilentResult saved;
     {
         CWaitCursor waitCursor;
-        m_pTransformedMap->m_nErrorNumber = 0;
-        eResult = m_pTransformedMap->SaveWorld(strName);
+        saved = m_pTransformedMap->RunSilently([&] { eResult = m_pTransformedMap->SaveWorld(strName); });
+        saved.Tell();
     }
     if (eResult != ESaveResult::Written) {
-        ShowWarning(m_pTransformedMap->GetErrorMessage());
+        ShowWarning(saved.FullText());
         return false;
     }
     // The saved transformed map is a file of its own: the document's name and title stay.

@@ -110,14 +110,14 @@ void CDIBImage::ReportCreationFailure(int nCode, int nWidth, int nHeight, int nB
         m_strErrorText = szText;
     }
     m_strErrorText += szDetail;
-    ShowWarning(m_strErrorText);
+    Notify(m_strErrorText);
 }
 
 bool CDIBImage::CreateImage(int nBPP, int nWidth, int nHeight, int nFill, int nRed, int nGreen, int nBlue,
                             const SRGBQuad* pColours)
 {
     if (!IsCreatableDepth(nBPP)) {
-        ShowInformation(kUnsupportedDepthMessage);
+        Notify(kUnsupportedDepthMessage, EMessageKind::Information);
         nBPP = 8;
     }
     DestroyImage(false);
@@ -147,7 +147,7 @@ bool CDIBImage::CreateImage(int nBPP, CDIBImage* pBasedOn, bool bCopyBits, bool 
                             bool bPopularColours, bool bShowProgress)
 {
     if (!IsCreatableDepth(nBPP)) {
-        ShowInformation(kUnsupportedDepthMessage);
+        Notify(kUnsupportedDepthMessage, EMessageKind::Information);
         nBPP = 8;
     }
     if (!pBasedOn) {
@@ -244,9 +244,10 @@ void CDIBImage::CopyBitsFrom(const CDIBImage& basedOn, bool bShowProgress)
         ConvertRGBToPalette(basedOn, bShowProgress);
         return;
     }
-    ShowInformation(
+    Notify(
         "Only images with 8,24 or 32-bit colour depth can be copied.\n\n"
-        "Setting created image to white.");
+        "Setting created image to white.",
+        EMessageKind::Information);
     FillImage(FILL_WHITE, 255, 255, 255);
 }
 

@@ -2,10 +2,12 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "errors/SilentResult.h"
 #include "image/ColourTypes.h"
 #include "image/DIBSection.h"
 #include "image/Palette.h"
@@ -58,7 +60,13 @@ public:
     CDIBImage& operator=(const CDIBImage&) = delete;
 
     virtual void DestroyImage(bool bKeepError);
+    // Opens a picture file, telling a failure in a warning box; false on failure.
     virtual bool OpenDIB(const std::string& strFileName);
+    // OpenDIB without any message box: the outcome holds the error and the boxes.
+    SSilentResult OpenDIBSilent(const std::string& strFileName);
+    // Runs work on this picture with the message boxes it raises kept in the outcome
+    // instead of shown; the outcome's error is the picture's error state afterwards.
+    SSilentResult RunSilently(const std::function<void()>& fnWork);
     virtual bool CreateImage(int nBPP, int nWidth, int nHeight, int nFill, int nRed, int nGreen, int nBlue,
                              const SRGBQuad* pColours);
     virtual bool CreateImage(int nBPP, CDIBImage* pBasedOn, bool bCopyBits, bool bCopyWorld, bool bCopyColours,
@@ -186,12 +194,20 @@ protected:
     void AttachBitmap(std::unique_ptr<CDIBSection> pBitmap) { m_pBitmap = std::move(pBitmap); }
     // Records a creation failure (system code nCode) with its message box.
     void ReportCreationFailure(int nCode, int nWidth, int nHeight, int nBPP);
+    // Raises a message box of this picture's work, or keeps it when the work runs
+    // silently (RunSilently).
+    void Notify(const std::string& strText, EMessageKind eKind = EMessageKind::Warning);
+    // Raises the boxes of an outcome through Notify, in order.
+    void NotifyAll(const SSilentResult& outcome);
+    // The body of OpenDIB, its boxes raised through Notify.
+    void ReadPictureFile(const std::string& strFileName);
 
 private:
     void CopyBitsFrom(const CDIBImage& basedOn, bool bShowProgress);
     void ConvertRGBToPalette(const CDIBImage& basedOn, bool bShowProgress);
 
     std::unique_ptr<CDIBSection> m_pBitmap;  // the platform bitmap: owns the pixels
+    std::vector<SNotice>* m_pNotices = nullptr;  // where Notify keeps boxes, when silent
 };
 
 // Size of the BITMAPINFOHEADER at the start of m_pBitmapInfo.

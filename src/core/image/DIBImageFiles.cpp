@@ -113,11 +113,7 @@ std::string CDIBImage::GetFileTypeExtension(int nFileType)
 
 std::string CDIBImage::GetErrorMessage() const
 {
-    if (m_nErrorNumber == ERR_MESSAGE_IS_DETAIL)
-        return m_strErrorText;
-    if (m_nErrorNumber < 1)
-        return "There is no error number registered in CDIBImage." + m_strErrorText;
-    return GetErrorText(m_nErrorNumber) + m_strErrorText;
+    return ComposeErrorMessage(m_nErrorNumber, m_strErrorText);
 }
 
 void CDIBImage::BuildImageFilters()
@@ -134,12 +130,12 @@ void CDIBImage::BuildImageFilters()
         std::snprintf(szText, sizeof szText, "GetExporterFilter failed:\n%x - ", static_cast<unsigned>(nResult));
         m_nErrorNumber = ERR_MESSAGE_IS_DETAIL;
         m_strErrorText = std::string(szText) + "The list of image codecs could not be made.";
-        ShowWarning(m_strErrorText);
+        Notify(m_strErrorText);
     }
     if (aFormats.empty()) {
         m_nErrorNumber = ERR_NO_EXPORT_TYPES;
         m_strErrorText = "GetExporterFilter failed: there are no export types.";
-        ShowWarning(m_strErrorText);
+        Notify(m_strErrorText);
     }
 
     std::fill(m_aFilterType.begin(), m_aFilterType.end(), 0);
@@ -153,7 +149,7 @@ void CDIBImage::BuildImageFilters()
         m_strErrorText =
             "Windows Bitmap (*.BMP) exporter was not found.\n\n"
             "Please contact Kelmar.";
-        ShowWarning(m_strErrorText);
+        Notify(m_strErrorText);
         m_strErrorText.clear();
     }
 
@@ -208,27 +204,70 @@ std::string CDIBImage::GetExportFilter()
 
 bool CDIBImage::OpenDIB(const std::string& strFileName)
 {
+    const SSilentResult outcome = OpenDIBSilent(strFileName);
+    NotifyAll(outcome);
+    return outcome.Succeeded();
+}
+
+SSilentResult CDIBImage::OpenDIBSilent(const std::string& strFileName)
+{
+    return RunSilently([&] { ReadPictureFile(strFileName); });
+}
+
+SSilentResult CDIBImage::RunSilently(const std::function<void()>& fnWork)
+{
+    SSilentResult outcome;
+    std::vector<SNotice>* pOuter = m_pNotices;
+    m_pNotices = &outcome.aNotices;
+    try {
+        fnWork();
+    } catch (...) {
+        m_pNotices = pOuter;
+        throw;
+    }
+    m_pNotices = pOuter;
+    outcome.nErrorNumber = m_nErrorNumber;
+    outcome.strErrorText = m_strErrorText;
+    return outcome;
+}
+
+void CDIBImage::Notify(const std::string& strText, EMessageKind eKind)
+{
+    if (m_pNotices)
+        m_pNotices->push_back(SNotice{eKind, strText});
+    else
+        GetPlatform().MessageBox(strText, eKind);
+}
+
+void CDIBImage::NotifyAll(const SSilentResult& outcome)
+{
+    for (const SNotice& notice : outcome.aNotices)
+        Notify(notice.strText, notice.eKind);
+}
+
+void CDIBImage::ReadPictureFile(const std::string& strFileName)
+{
     DestroyImage(false);
     BuildImageFilters();
     if (m_nErrorNumber != 0)
-        return false;
+        return;
     m_nFilterIndex = 0;
     m_nFileType = GetFileType(strFileName);
     if (m_nFileType == FILE_TYPE_NONE) {
         m_nErrorNumber = ERR_TYPE_NOT_RECOGNISED;
         m_strErrorText = "\nIn OpenDIB(), file name:\n" + strFileName;
-        ShowWarning(m_strErrorText);
+        Notify(m_strErrorText);
         DestroyImage(true);
-        return false;
+        return;
     }
 
     // A file that is not there is said to be missing, not to be too large to load.
     if (struct stat info {}; stat(strFileName.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
         m_nErrorNumber = ERR_MESSAGE_IS_DETAIL;
         m_strErrorText = "The file " + strFileName + " does not exist.";
-        ShowWarning(m_strErrorText);
+        Notify(m_strErrorText);
         DestroyImage(true);
-        return false;
+        return;
     }
     const CImageCodec* pCodec = CCodecRegistry::Instance().Find(static_cast<EImageFormat>(m_nFileType));
     std::unique_ptr<CDIBSection> pDecoded;
@@ -249,14 +288,14 @@ bool CDIBImage::OpenDIB(const std::string& strFileName)
         // decoding is a load failure like any other.
         ReportCreationFailure(CDIBSection::kNotEnoughMemory, status.nWidth, status.nHeight, status.nBitCount);
         DestroyImage(true);
-        return false;
+        return;
     }
     if (status.Failed() || !pDecoded) {
         m_nErrorNumber = ERR_LOAD_FAILED;
         m_strErrorText = ResultDetail(status);
-        ShowWarning(m_strErrorText);
+        Notify(m_strErrorText);
         DestroyImage(true);
-        return false;
+        return;
     }
     AttachBitmap(std::move(pDecoded));
 
@@ -273,7 +312,6 @@ bool CDIBImage::OpenDIB(const std::string& strFileName)
     m_strFileName = strFileName;
     if (m_nErrorNumber != 0)
         DestroyImage(true);
-    return m_nErrorNumber == 0;
 }
 
 std::string CDIBImage::DepthRefusalText(int nFileType, int nBitCount)
@@ -296,7 +334,7 @@ ESaveResult CDIBImage::SaveDIB(const std::string& strFileName, const SEncodeOpti
 void CDIBImage::AnnounceSave(const std::string& strFileName)
 {
     if (!strFileName.empty() && GetFileType(strFileName) == FILE_TYPE_NONE)
-        ShowInformation(DefaultPngNotice(strFileName));
+        Notify(DefaultPngNotice(strFileName), EMessageKind::Information);
 }
 
 ESaveResult CDIBImage::ReportSave(const std::string& strFileName, ESaveResult eResult)
@@ -305,9 +343,9 @@ ESaveResult CDIBImage::ReportSave(const std::string& strFileName, ESaveResult eR
     if (strFileName.empty())
         return eResult;
     if (eResult == ESaveResult::Refused)
-        ShowWarning(DepthRefusalText(m_nFileType, m_nBitCount));
+        Notify(DepthRefusalText(m_nFileType, m_nBitCount));
     else if (eResult == ESaveResult::Failed)
-        ShowWarning(m_strErrorText);
+        Notify(m_strErrorText);
     return eResult;
 }
 

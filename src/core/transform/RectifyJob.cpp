@@ -7,7 +7,6 @@
 #include <memory>
 #include <utility>
 
-#include "errors/ErrorText.h"
 #include "io/MappedFile.h"
 #include "transform/LocatorChecks.h"
 #include "transform/Resample.h"
@@ -16,16 +15,17 @@
 namespace gridmorph {
 namespace {
 
-// The failure of an image operation: the error's own text when a message already told
-// the user about it, else the full message with its detail.
-void SetImageFailure(SRectifyResult& result, ERectifyFailure eFailure, const CDIBImage& image, const SRectifyJob& job,
-                     int nMessagesBefore)
+// Tells a step's boxes (to the terminal, or to the batch row's messages) and, when it
+// failed, records what failed; true when it succeeded.
+bool TellStep(const SSilentResult& outcome, bool bSucceeded, const SRectifyJob& job, SRectifyResult& result,
+              ERectifyFailure eFailure)
 {
-    const int nMessagesNow = job.fnMessagesShown ? job.fnMessagesShown() : 0;
+    outcome.Tell();
+    if (bSucceeded)
+        return true;
     result.eFailure = eFailure;
-    result.strError = nMessagesNow > nMessagesBefore && image.m_nErrorNumber != ERR_MESSAGE_IS_DETAIL
-                          ? GetErrorText(image.m_nErrorNumber)
-                          : image.GetErrorMessage();
+    result.strError = job.bReaderSeesBoxes ? outcome.FailureLine() : outcome.FullText();
+    return false;
 }
 
 std::uint32_t Little32(const unsigned char* p)
@@ -124,23 +124,19 @@ std::uint64_t EstimateRectifyMemory(int nWidth, int nHeight)
 SRectifyResult RectifyScan(const SRectifyJob& job)
 {
     SRectifyResult result;
-    const auto Messages = [&] { return job.fnMessagesShown ? job.fnMessagesShown() : 0; };
     result.locators = job.locators;
     CLocatorSet& locators = result.locators;
     CDIBWorld source;
-    int nMessages = Messages();
     // A scan rectified band by band is only read: it may be mapped instead of copied
     // (see CMappedFile), or read from its file a band at a time (see TiffRowsOnDemand).
     const bool bStream = !job.bWholePicture && !job.bEightBit;
     std::optional<CScopedFileMapping> mapping;
     if (bStream)
         mapping.emplace();
-    const bool bOpened = source.OpenWorld(job.strScan, false);
+    const SSilentResult opened = source.OpenWorldSilent(job.strScan, false);
     mapping.reset();
-    if (!bOpened) {
-        SetImageFailure(result, ERectifyFailure::Open, source, job, nMessages);
+    if (!TellStep(opened, opened.Succeeded(), job, result, ERectifyFailure::Open))
         return result;
-    }
     if (source.m_nBitCount != 8 && source.m_nBitCount != 24) {
         result.eFailure = ERectifyFailure::Depth;
         result.strError = "only 8-bit and 24-bit maps are transformed; this one is " +
@@ -198,12 +194,13 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     // reduction to 256 colours needs it.
     std::unique_ptr<CRowSupply> pRowsOnDemand;
     std::unique_ptr<CRowSupply>* pStream = bStream ? &pRowsOnDemand : nullptr;
-    const ETransformResult eResult =
+    const STransformOutcome transformed =
         locators.m_bNonRectangular
-            ? TransformNonRectangular(source, locators, source.m_nBitCount, pTransformed, options, pStream)
-            : TransformBitmap(source, locators, source.m_nBitCount, pTransformed, options, pStream);
-    if (eResult != ETransformResult::Done) {
-        result.eFailure = ERectifyFailure::Transform;
+            ? TransformNonRectangularSilent(source, locators, source.m_nBitCount, pTransformed, options, pStream, true)
+            : TransformBitmapSilent(source, locators, source.m_nBitCount, pTransformed, options, pStream, true);
+    transformed.Tell();
+    if (transformed.eResult != ETransformResult::Done) {
+        result.eFailure = ERectifyFailure::Transform;  // the warning told why
         return result;
     }
     if (!pRowsOnDemand)
@@ -211,21 +208,20 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     if (job.bEightBit && pTransformed->m_nBitCount != 8) {
         // A blended map reduced to the most frequent 256 colours, edges kept.
         auto pReduced = std::make_unique<CDIBWorld>();
-        nMessages = Messages();
-        if (!pReduced->CreateImage(8, pTransformed.get(), true, true, true, true, true)) {
-            SetImageFailure(result, ERectifyFailure::Reduce, *pReduced, job, nMessages);
+        bool bReduced = false;
+        const SSilentResult reduced = pReduced->RunSilently(
+            [&] { bReduced = pReduced->CreateImage(8, pTransformed.get(), true, true, true, true, true); });
+        if (!TellStep(reduced, bReduced, job, result, ERectifyFailure::Reduce))
             return result;
-        }
         pTransformed = std::move(pReduced);
     }
-    nMessages = Messages();
-    const ESaveResult eSaved = pTransformed->SaveWorld(job.strOutput, job.saveOptions);
+    ESaveResult eSaved = ESaveResult::Failed;
+    const SSilentResult saved =
+        pTransformed->RunSilently([&] { eSaved = pTransformed->SaveWorld(job.strOutput, job.saveOptions); });
     if (pRowsOnDemand)
         pTransformed->MutableBitmap()->m_pRowSupply = nullptr;  // its rows were given back as written
-    if (eSaved != ESaveResult::Written) {
-        SetImageFailure(result, ERectifyFailure::Save, *pTransformed, job, nMessages);
+    if (!TellStep(saved, eSaved == ESaveResult::Written, job, result, ERectifyFailure::Save))
         return result;
-    }
     const CDIBWorld& output = *pTransformed;
     result.nWidth = output.m_nImageWidth;
     result.nHeight = output.m_nImageHeight;

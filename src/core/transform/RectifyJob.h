@@ -29,9 +29,10 @@ struct SRectifyJob {
     SEncodeOptions saveOptions;
     bool bFourthCornerGiven = false;
     double aFourthCorner[2] = {0.0, 0.0};  // the pixel of the grid's bottom-left corner on the scan
-    // The number of messages the platform has shown so far (to the thread doing the job);
-    // a failure already explained by a message is then not explained twice. Empty: none.
-    std::function<int()> fnMessagesShown;
+    // The reader sees the message boxes (the command line's terminal, a batch row's
+    // messages): a failure whose detail a box told is named by its error's own text
+    // alone, not twice. Otherwise strError is always the whole message.
+    bool bReaderSeesBoxes = false;
     // When set, finds the locators on the opened scan (the grid finder); false with the
     // reason in strProblem ("" when the reason has been shown already).
     std::function<bool(const CDIBWorld& source, CLocatorSet& locators, std::string& strProblem)> fnFindLocators;
@@ -53,7 +54,8 @@ enum class ERectifyFailure { None, Open, Depth, FindLocators, Outside, Locators,
 
 struct SRectifyResult {
     ERectifyFailure eFailure = ERectifyFailure::None;
-    std::string strError;  // what failed, "" for a transform that failed without a reason
+    // What failed (see bReaderSeesBoxes); "" for a transform, whose warning told why.
+    std::string strError;
     int nWidth = 0;
     int nHeight = 0;
     double dWest = 0.0, dNorth = 0.0, dEast = 0.0, dSouth = 0.0;  // pixel centres

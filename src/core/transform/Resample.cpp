@@ -537,34 +537,55 @@ void ResampleRow(const SRectifyingTransform& transform, const CDIBImage& source,
     }
 }
 
+namespace {
+
+const char* const kNoUsableTransform =
+    "The locators and their map positions do not give a usable transform.\n\n"
+    "Check the positions and the eastings and northings of the three points.";
+
+// The window's transform: the silent one under the wait cursor, then its warnings.
+template <typename FSilent>
+ETransformResult TellTransform(const FSilent& fnSilent)
+{
+    CWaitCursor waitCursor;
+    const STransformOutcome outcome = fnSilent();
+    outcome.Tell();
+    return outcome.eResult;
+}
+
+}  // namespace
+
 ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
                                  std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
                                  std::unique_ptr<CRowSupply>* pRowsOnDemand)
 {
-    CWaitCursor waitCursor;
+    return TellTransform([&] {
+        return TransformBitmapSilent(source, locators, nBitCount, pTransformedMap, options, pRowsOnDemand, true);
+    });
+}
+
+STransformOutcome TransformBitmapSilent(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
+                                        std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
+                                        std::unique_ptr<CRowSupply>* pRowsOnDemand, bool bShowProgress)
+{
     if ((nBitCount != 8 && nBitCount != 24) || source.m_nBitCount != nBitCount) {
         char szText[160];
         std::snprintf(szText, sizeof szText,
                       "Only 8-bit and 24-bit maps can be transformed.\n\nThis map is %d-bit; convert it first.",
                       source.m_nBitCount);
-        ShowWarning(szText);
-        return ETransformResult::UnsupportedDepth;
+        return STransformOutcome::Refused(ETransformResult::UnsupportedDepth, szText);
     }
     // The locators may have been dragged since they were checked.
     const int* X = locators.m_nLocatorX;
     const int* Y = locators.m_nLocatorY;
     if (ArePixelsInLine(X[0], Y[0], X[1], Y[1], X[2], Y[2])) {
-        ShowWarning(FindFailingCheck(locators, 5).strMessage);
-        return ETransformResult::PixelsInLine;
+        return STransformOutcome::Refused(ETransformResult::PixelsInLine, FindFailingCheck(locators, 5).strMessage);
     }
     SRectifyingTransform transform;
     STransformBounds bounds;
     if (!transform.Compute(locators) ||
         !ComputeOutputBounds(transform, source.m_nImageWidth, source.m_nImageHeight, bounds)) {
-        ShowWarning(
-            "The locators and their map positions do not give a usable transform.\n\n"
-            "Check the positions and the eastings and northings of the three points.");
-        return ETransformResult::NoTransform;
+        return STransformOutcome::Refused(ETransformResult::NoTransform, kNoUsableTransform);
     }
 
     if (options.eClip == EClip::Grid)
@@ -593,6 +614,7 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
     auto pNewMap = std::make_unique<CDIBWorld>();
     const std::int64_t nWidth = bounds.Width(), nHeight = bounds.Height();
     bool bCreated = false;
+    SSilentResult created;
     if (nWidth > std::numeric_limits<int>::max() || nHeight > std::numeric_limits<int>::max()) {
         // Larger than any picture: the same failure as a creation refused for memory.
         char szText[200];
@@ -601,7 +623,7 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
                       static_cast<long long>(nWidth), static_cast<long long>(nHeight), nOutputBits);
         pNewMap->m_nErrorNumber = ERR_OUT_OF_MEMORY;
         pNewMap->m_strErrorText = szText;
-        ShowWarning(szText);
+        created.aNotices.push_back(SNotice{EMessageKind::Warning, szText});
     } else {
         // A new picture's storage is zero bytes, which is black for 24 bits; an 8-bit one
         // gets the index nearest to black only where that is not index 0.
@@ -613,8 +635,10 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
             if (options.eNoData == ENoData::Transparent)
                 pColours[nNoDataIndex] = SRGBQuad{};
         }
-        bCreated = pNewMap->CreateImage(nOutputBits, static_cast<int>(nWidth), static_cast<int>(nHeight), FILL_NONE,
-                                        0, 0, 0, pColours.get());
+        created = pNewMap->RunSilently([&] {
+            bCreated = pNewMap->CreateImage(nOutputBits, static_cast<int>(nWidth), static_cast<int>(nHeight),
+                                            FILL_NONE, 0, 0, 0, pColours.get());
+        });
         // Rows made on demand are filled as they are made (MakeBlankRow).
         if (bCreated && options.eNoData == ENoData::Black && nOutputBits == 8 &&
             pNewMap->m_pPalette->GetNearestPaletteIndex(0, 0, 0) != 0 && !pRowsOnDemand)
@@ -623,8 +647,14 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
             MarkNoData(*pNewMap, options, nNoDataIndex, !pRowsOnDemand);
     }
     if (!bCreated) {
-        ShowWarning(pNewMap->GetErrorMessage());
-        return ETransformResult::CreateFailed;  // the previous transformed map stays
+        // The previous transformed map stays.
+        STransformOutcome failed;
+        failed.eResult = ETransformResult::CreateFailed;
+        failed.nErrorNumber = pNewMap->m_nErrorNumber;
+        failed.strErrorText = pNewMap->m_strErrorText;
+        failed.aNotices = std::move(created.aNotices);
+        failed.aNotices.push_back(SNotice{EMessageKind::Warning, pNewMap->GetErrorMessage()});
+        return failed;
     }
     pTransformedMap = std::move(pNewMap);
     CDIBWorld& output = *pTransformedMap;
@@ -637,10 +667,11 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
     }
     SetOutputPlacement(output, source, locators, transform, bounds);
     if (pRowsOnDemand)
-        return ETransformResult::Done;
+        return STransformOutcome();
 
     CMessageBox progress;
-    progress.StartProgress(0, output.m_nImageHeight, "Transforming Bitmap");
+    if (bShowProgress)
+        progress.StartProgress(0, output.m_nImageHeight, "Transforming Bitmap");
     // Bands of rows are shared out between the threads; every row depends on the source
     // alone, so the picture is the same whatever the number of threads. The progress is
     // stepped here, on the calling thread, for every row in order as its band is done.
@@ -663,13 +694,12 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
         },
         [&](int nBand) {
             const int nEnd = std::min(nOutputHeight, (nBand + 1) * kResampleBandRows);
-            for (int j = nBand * kResampleBandRows; j < nEnd; ++j)
+            for (int j = nBand * kResampleBandRows; bShowProgress && j < nEnd; ++j)
                 progress.SetProgress(j, std::string());
             return true;
         });
     progress.EndProgress();
-
-    return ETransformResult::Done;
+    return STransformOutcome();
 }
 
 ETransformResult MakeRectangularLocators(const CLocatorSet& locators, CLocatorSet& rectangular)
@@ -706,25 +736,41 @@ ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocator
                                          std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
                                          std::unique_ptr<CRowSupply>* pRowsOnDemand)
 {
+    return TellTransform([&] {
+        return TransformNonRectangularSilent(source, locators, nBitCount, pTransformedMap, options, pRowsOnDemand,
+                                             true);
+    });
+}
+
+STransformOutcome TransformNonRectangularSilent(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
+                                                std::unique_ptr<CDIBWorld>& pTransformedMap,
+                                                const STransformOptions& options,
+                                                std::unique_ptr<CRowSupply>* pRowsOnDemand, bool bShowProgress)
+{
     // A copy with the constructed corner as locator 2; the caller's set is untouched.
     CLocatorSet rectangular;
     const ETransformResult eResult = MakeRectangularLocators(locators, rectangular);
     switch (eResult) {
     case ETransformResult::Done:
-        return TransformBitmap(source, rectangular, nBitCount, pTransformedMap, options, pRowsOnDemand);
+        return TransformBitmapSilent(source, rectangular, nBitCount, pTransformedMap, options, pRowsOnDemand,
+                                     bShowProgress);
     case ETransformResult::PointsInLine:
-        ShowWarning("Error : Points are in a straight line");
-        break;
+        return STransformOutcome::Refused(eResult, "Error : Points are in a straight line");
     case ETransformResult::MapPointsInLine:
-        ShowWarning("Error : Eastings and Northings form a straight line.");
-        break;
+        return STransformOutcome::Refused(eResult, "Error : Eastings and Northings form a straight line.");
     default:
-        ShowWarning(
-            "The locators and their map positions do not give a usable transform.\n\n"
-            "Check the positions and the eastings and northings of the three points.");
-        break;
+        return STransformOutcome::Refused(eResult, kNoUsableTransform);
     }
-    return eResult;
+}
+
+STransformOutcome STransformOutcome::Refused(ETransformResult eResult, const std::string& strText)
+{
+    STransformOutcome outcome;
+    outcome.eResult = eResult;
+    outcome.nErrorNumber = ERR_MESSAGE_IS_DETAIL;
+    outcome.strErrorText = strText;
+    outcome.aNotices.push_back(SNotice{EMessageKind::Warning, strText});
+    return outcome;
 }
 
 }  // namespace gridmorph

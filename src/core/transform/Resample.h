@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "errors/SilentResult.h"
 #include "transform/LocatorSet.h"
 #include "transform/RectifyingTransform.h"
 #include "transform/TransformOptions.h"
@@ -19,6 +20,15 @@ enum class ETransformResult {
     CreateFailed,        // the output picture cannot be made (too large for memory)
     PointsInLine,        // non-rectangular: point 4 falls on locator 1
     MapPointsInLine,     // non-rectangular: point 4's easting equals locator 1's
+};
+
+// What a silent transform did: the result, the error (ERR_MESSAGE_IS_DETAIL with the
+// warning's text for locators that give no transform or a depth not transformed; the
+// output picture's error when it cannot be made) and the warnings the window shows.
+struct STransformOutcome : SSilentResult {
+    ETransformResult eResult = ETransformResult::Done;
+    // A failure told by one warning whose text is the whole message.
+    static STransformOutcome Refused(ETransformResult eResult, const std::string& strText);
 };
 
 // The rectified picture's extent: output column i and row j (0 = top) stand for the
@@ -75,6 +85,13 @@ ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& loc
                                  std::unique_ptr<CDIBWorld>& pTransformedMap,
                                  const STransformOptions& options = STransformOptions(),
                                  std::unique_ptr<CRowSupply>* pRowsOnDemand = nullptr);
+// TransformBitmap without any message box: the outcome holds the warnings it would show.
+// The progress panel is shown only with bShowProgress.
+STransformOutcome TransformBitmapSilent(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
+                                        std::unique_ptr<CDIBWorld>& pTransformedMap,
+                                        const STransformOptions& options = STransformOptions(),
+                                        std::unique_ptr<CRowSupply>* pRowsOnDemand = nullptr,
+                                        bool bShowProgress = false);
 
 // The locators of a rectangular grid for three points that are not corners of one: the
 // top-right corner built on the line from locator 3 through locator 2 takes locator 2's
@@ -89,5 +106,11 @@ ETransformResult TransformNonRectangular(const CDIBWorld& source, const CLocator
                                          std::unique_ptr<CDIBWorld>& pTransformedMap,
                                          const STransformOptions& options = STransformOptions(),
                                          std::unique_ptr<CRowSupply>* pRowsOnDemand = nullptr);
+// TransformNonRectangular without any message box (as TransformBitmapSilent).
+STransformOutcome TransformNonRectangularSilent(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
+                                                std::unique_ptr<CDIBWorld>& pTransformedMap,
+                                                const STransformOptions& options = STransformOptions(),
+                                                std::unique_ptr<CRowSupply>* pRowsOnDemand = nullptr,
+                                                bool bShowProgress = false);
 
 }  // namespace gridmorph

@@ -156,9 +156,21 @@ void CDIBWorld::PixelToMap(double& dX, double& dY, bool bTopDown) const
 
 bool CDIBWorld::OpenWorld(const std::string& strFileName, bool bRequireWorld)
 {
-    OpenDIB(strFileName);
+    const SSilentResult outcome = OpenWorldSilent(strFileName, bRequireWorld);
+    NotifyAll(outcome);
+    return outcome.Succeeded();
+}
+
+SSilentResult CDIBWorld::OpenWorldSilent(const std::string& strFileName, bool bRequireWorld)
+{
+    return RunSilently([&] { ReadMapFiles(strFileName, bRequireWorld); });
+}
+
+void CDIBWorld::ReadMapFiles(const std::string& strFileName, bool bRequireWorld)
+{
+    ReadPictureFile(strFileName);
     if (m_nErrorNumber != 0)
-        return false;
+        return;
     m_bWorld = 0;
     ReadWorldFile();
     if (!m_bWorld && m_nErrorNumber == 0 && m_nFileType == FILE_TYPE_TIFF && FindWorldFile(m_strFileName).empty())
@@ -167,7 +179,7 @@ bool CDIBWorld::OpenWorld(const std::string& strFileName, bool bRequireWorld)
         ReadCoordinateSystem();
     if (bRequireWorld && !m_bWorld && m_nErrorNumber == 0) {
         if (ReadRelease3Block(m_pImageBits)) {
-            ShowWarning(
+            Notify(
                 "This is a Release 3 image without a World file.\n\n"
                 "A World file is being created.\n\n"
                 "Please use World files to avoid this message.");
@@ -175,10 +187,8 @@ bool CDIBWorld::OpenWorld(const std::string& strFileName, bool bRequireWorld)
         } else {
             m_nErrorNumber = ERR_NO_WORLD_INFORMATION;
             DestroyImage(true);
-            return false;
         }
     }
-    return m_nErrorNumber == 0;
 }
 
 ESaveResult CDIBWorld::SaveWorld(const std::string& strFileName, const SEncodeOptions& options)
@@ -255,13 +265,13 @@ bool CDIBWorld::ReadGeoTiffPlacement()
     if (info.ePlacement == EGeoTiffPlacement::None)
         return false;
     if (info.ePlacement == EGeoTiffPlacement::Damaged) {
-        ShowWarning("The GeoTIFF placement of " + m_strFileName +
+        Notify("The GeoTIFF placement of " + m_strFileName +
                     " is damaged: its pixel size is zero or not a number, or its edges lie beyond " +
                     FormatFixed(kLargestMapCoordinate, 0) + " m.\n\nIt has no map edges.");
         return false;
     }
     if (info.ePlacement != EGeoTiffPlacement::NorthUp) {
-        ShowWarning("The GeoTIFF tags of " + m_strFileName +
+        Notify("The GeoTIFF tags of " + m_strFileName +
                     (info.ePlacement == EGeoTiffPlacement::Rotated ? " place it rotated or turned over."
                                                                    : " give control points, not a placement.") +
                     "\n\nOnly north-up maps can be placed; it has no map edges.");
@@ -324,12 +334,12 @@ bool CDIBWorld::ReadWorldFile()
     SWorldFileValues values;
     switch (ReadWorldFileValues(strWorldFile, values)) {
     case EWorldFileRead::CannotOpen:
-        ShowWarning("Could not open World file " + strWorldFile);
+        Notify("Could not open World file " + strWorldFile);
         return false;
     case EWorldFileRead::UnexpectedEnd:
         m_nErrorNumber = ERR_WORLD_FILE_END;
         m_strErrorText = "Unexpected end of world file.";
-        ShowWarning(m_strErrorText);
+        Notify(m_strErrorText);
         return false;
     case EWorldFileRead::Read:
         break;
@@ -343,7 +353,7 @@ bool CDIBWorld::ReadWorldFile()
             m_nErrorNumber = ERR_MESSAGE_IS_DETAIL;
             m_strErrorText = "The world file " + strWorldFile + " is damaged: its map edges lie beyond " +
                              FormatFixed(kLargestMapCoordinate, 0) + " m, farther than any map reaches.";
-            ShowWarning(m_strErrorText);
+            Notify(m_strErrorText);
             return false;
         }
     }
@@ -355,7 +365,7 @@ bool CDIBWorld::WriteWorldFile(const std::string& strImageFileName)
 {
     if (WriteWorldFileSilent(strImageFileName))
         return true;
-    ShowWarning(m_strErrorText);
+    Notify(m_strErrorText);
     return false;
 }
 

@@ -56,7 +56,12 @@ public:
     // Opens the picture and its world file; a TIFF without a world file is placed by its
     // GeoTIFF tags when they lay it north-up (a rotated one gets a warning and no edges).
     // The coordinate system comes from a TIFF's GeoTIFF keys, else from a .prj beside it.
+    // The warnings and failures are told in message boxes; false on failure.
     bool OpenWorld(const std::string& strFileName, bool bRequireWorld);
+    // OpenWorld without any message box: the outcome holds the error (0 when opened) and
+    // the warnings OpenWorld raises (a damaged world file, GeoTIFF tags that place no
+    // north-up map, a Release 3 picture given a world file), in their order.
+    SSilentResult OpenWorldSilent(const std::string& strFileName, bool bRequireWorld);
     // Saves the picture and its world file together: both are written, or neither file
     // on disc changes (a world file must never describe another picture than the one
     // beside it). SaveDIB's message boxes, and one naming a world file that cannot be
@@ -103,6 +108,8 @@ public:
     double m_dSouth = 0.0;
 
 private:
+    // The body of OpenWorld, its boxes raised through Notify.
+    void ReadMapFiles(const std::string& strFileName, bool bRequireWorld);
     std::optional<SCoordinateSystem> m_coordinateSystem;
 
     void ClearWorld();

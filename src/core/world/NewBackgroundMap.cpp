@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "errors/ErrorText.h"
 #include "platform/Platform.h"
 #include "world/WorldFile.h"
 
@@ -59,26 +60,60 @@ bool SnapRegionToGrid(const CDIBWorld& grid, double dWest, double dSouth, double
 
 std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request, const SEncodeOptions& options)
 {
-    if (request.aBasedOn.empty())
-        return nullptr;
+    SNewMapOutcome outcome = BuildNewBackgroundMapSilent(request, options);
+    outcome.Tell();
+    return std::move(outcome.pMap);
+}
+
+namespace {
+
+// A failure told last by a warning with the picture's whole message.
+void FailWith(SNewMapOutcome& outcome, const CDIBImage& image)
+{
+    outcome.nErrorNumber = image.m_nErrorNumber;
+    outcome.strErrorText = image.m_strErrorText;
+    outcome.aNotices.push_back(SNotice{EMessageKind::Warning, image.GetErrorMessage()});
+}
+
+void Keep(SNewMapOutcome& outcome, const SSilentResult& step)
+{
+    outcome.aNotices.insert(outcome.aNotices.end(), step.aNotices.begin(), step.aNotices.end());
+}
+
+}  // namespace
+
+SNewMapOutcome BuildNewBackgroundMapSilent(const SNewMapRequest& request, const SEncodeOptions& options)
+{
+    SNewMapOutcome outcome;
+    if (request.aBasedOn.empty()) {
+        outcome.nErrorNumber = ERR_INVALID_ARGUMENT;
+        return outcome;
+    }
     CDIBWorld image;  // each based-on image in turn
-    if (!image.OpenWorld(request.aBasedOn.front(), true)) {
-        ShowWarning(image.GetErrorMessage());
-        return nullptr;
+    const SSilentResult first = image.OpenWorldSilent(request.aBasedOn.front(), true);
+    Keep(outcome, first);
+    if (!first.Succeeded()) {
+        FailWith(outcome, image);
+        return outcome;
     }
     SSnappedRegion region;
     if (!SnapRegionToGrid(image, request.dWest, request.dSouth, request.dEast, request.dNorth, region)) {
-        ShowWarning("The map region cannot be laid on the pixel grid of\n" + request.aBasedOn.front() +
-                    "\n\nIts map edges give no pixel size, or the region is too large.");
-        return nullptr;
+        outcome.nErrorNumber = ERR_MESSAGE_IS_DETAIL;
+        outcome.strErrorText = "The map region cannot be laid on the pixel grid of\n" + request.aBasedOn.front() +
+                               "\n\nIts map edges give no pixel size, or the region is too large.";
+        outcome.aNotices.push_back(SNotice{EMessageKind::Warning, outcome.strErrorText});
+        return outcome;
     }
 
     auto pNewMap = std::make_unique<CDIBWorld>();
     const int nFileType = CDIBImage::GetFileType(request.strFileName);
     const int nDepth = nFileType == FILE_TYPE_GIF ? 8 : (nFileType == FILE_TYPE_JPEG ? 24 : 0);
-    if (!pNewMap->CreateImage(&image, region.nColumns, region.nRows, nDepth)) {
-        ShowWarning(pNewMap->GetErrorMessage());
-        return nullptr;
+    bool bCreated = false;
+    Keep(outcome, pNewMap->RunSilently(
+                      [&] { bCreated = pNewMap->CreateImage(&image, region.nColumns, region.nRows, nDepth); }));
+    if (!bCreated) {
+        FailWith(outcome, *pNewMap);
+        return outcome;
     }
     pNewMap->SetEdges(region.dWest, region.dNorth, region.dEast, region.dSouth);
     pNewMap->SetCoordinateSystem(image.CoordinateSystem());  // the region is in the first map's system
@@ -86,26 +121,33 @@ std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request, 
 
     for (auto it = request.aBasedOn.rbegin(); it != request.aBasedOn.rend(); ++it) {
         CWaitCursor waitCursor;
-        if (!image.OpenWorld(*it, true) || !image.CopyMap(pNewMap.get(), &image, *it, true, kSrcCopy)) {
-            ShowWarning(image.GetErrorMessage());
-            return nullptr;
+        bool bCopied = false;
+        Keep(outcome, image.RunSilently([&] {
+            bCopied = image.OpenWorld(*it, true) && image.CopyMap(pNewMap.get(), &image, *it, true, kSrcCopy);
+        }));
+        if (!bCopied) {
+            FailWith(outcome, image);
+            return outcome;
         }
         image.CloseImage();
     }
 
-    ESaveResult eSaved;
+    // The path keeps the user's letter case: on this system another case is another file.
+    ESaveResult eSaved = ESaveResult::Failed;
     {
         CWaitCursor waitCursor;
-        // The path keeps the user's letter case: on this system another case is another file.
-        eSaved = pNewMap->SaveWorld(request.strFileName, options);
+        Keep(outcome, pNewMap->RunSilently([&] { eSaved = pNewMap->SaveWorld(request.strFileName, options); }));
     }
     // The picture and its world file are written together or not at all, so a failure
     // leaves whatever files of that name were there before.
     if (eSaved != ESaveResult::Written) {
-        ShowWarning(pNewMap->GetErrorMessage());
-        return nullptr;
+        FailWith(outcome, *pNewMap);
+        return outcome;
     }
-    return pNewMap;
+    outcome.nErrorNumber = 0;
+    outcome.strErrorText.clear();
+    outcome.pMap = std::move(pNewMap);
+    return outcome;
 }
 
 }  // namespace gridmorph

@@ -41,4 +41,15 @@ bool SnapRegionToGrid(const CDIBWorld& grid, double dWest, double dSouth, double
 std::unique_ptr<CDIBWorld> BuildNewBackgroundMap(const SNewMapRequest& request,
                                                  const SEncodeOptions& options = SEncodeOptions());
 
+// What BuildNewBackgroundMapSilent did: the map when it was built and saved, else the
+// error of the step that failed; the warnings BuildNewBackgroundMap shows, in order.
+struct SNewMapOutcome : SSilentResult {
+    std::unique_ptr<CDIBWorld> pMap;
+};
+
+// BuildNewBackgroundMap without any message box (no based-on image: ERR_INVALID_ARGUMENT
+// and no warning, as the window never asks for one).
+SNewMapOutcome BuildNewBackgroundMapSilent(const SNewMapRequest& request,
+                                           const SEncodeOptions& options = SEncodeOptions());
+
 }  // namespace gridmorph
