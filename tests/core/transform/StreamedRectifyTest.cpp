@@ -402,6 +402,32 @@ TEST(TiffRowsOnDemand, AScanCutShortBeforeItsRowsAreReadFailsCleanly)
     }
 }
 
+// A TIFF scan replaced by another picture after it was opened: the file read for its rows
+// is not the one the picture was made for, so the rectification fails with a clear message.
+TEST(TiffRowsOnDemand, AScanReplacedBeforeItsRowsAreReadFailsCleanly)
+{
+    test::CTempFolder folder;
+    const STiffLayoutCase& layout = TiffLayouts()[2];  // LZW strips
+    CDIBWorld pattern;
+    const std::string strScan = WriteTiffScan(folder, layout, pattern);
+    const SStreamCase test{"", layout.nBitCount, layout.nWidth, layout.nHeight,
+                           std::min(layout.nWidth, layout.nHeight) / 70, 40, 4, Options(EResampling::Nearest, ENoData::Black)};
+    SRectifyJob job;
+    job.strScan = strScan;
+    job.locators = TurnedRectangle(test);
+    job.strOutput = folder.Path("out.tif");
+    job.fnLocatorsChecked = [&](const CDIBWorld&, const CLocatorSet&) {
+        CDIBWorld other;
+        test::MakePatternPicture(other, 24, layout.nWidth + 10, layout.nHeight);
+        ASSERT_EQ(other.SaveDIB(folder.Path("other.tif")), ESaveResult::Written);
+        std::filesystem::rename(folder.Path("other.tif"), strScan);
+    };
+    const SRectifyResult result = RectifyScan(job);
+    EXPECT_FALSE(result.Written());
+    EXPECT_FALSE(std::filesystem::exists(job.strOutput));
+    EXPECT_NE(result.strError.find("The scan changed while it was being read"), std::string::npos) << result.strError;
+}
+
 // convert and crop of a TIFF read a band at a time: the bytes of the picture read whole,
 // converted or cropped and saved in the same process.
 TEST(TiffRowsOnDemand, ConvertAndCropGiveTheBytesOfTheWholeRead)
