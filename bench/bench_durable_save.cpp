@@ -44,7 +44,7 @@ int main(int argc, char** argv)
     map.CreateImage(24, 12000, 9000, FILL_NONE, 0, 0, 0, nullptr);
     std::memcpy(map.StorageRow(0), scan.StorageRow(0), std::size_t(scan.m_nStride) * 9000);
     scan.DestroyImage(true);
-    map.SetEdges(500000.0, 6209000.0, 511999.0, 6200001.0);
+    map.SetEdges({500000.0, 6209000.0, 511999.0, 6200001.0});
 
     const std::string strFolder = argv[2];
     std::printf("%-6s %12s %12s %8s %10s\n", "format", "flushed s", "unflushed s", "ratio", "size MB");

@@ -86,7 +86,7 @@ int main(int argc, char** argv)
             return 1;
         CDIBWorld scan;
         bench::MakeTiledScan(tile, 12000, 9000, scan, 7);
-        scan.SetEdges(500000, 6008999, 511999, 6000000);
+        scan.SetEdges({500000, 6008999, 511999, 6000000});
         scan.SaveWorld(strMap);
         if (scan.m_nErrorNumber)
             return 1;

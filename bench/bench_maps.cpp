@@ -67,11 +67,11 @@ int main(int argc, char** argv)
             else
                 aSources[i].CreateImage(24, &source24, true, true, true, false, false);
             const double dWest = 500000 + (i % 2) * 6000, dSouth = 6000000 + (i / 2) * 4500;
-            aSources[i].SetEdges(dWest, dSouth + 4499, dWest + 5999, dSouth);
+            aSources[i].SetEdges({dWest, dSouth + 4499, dWest + 5999, dSouth});
         }
         CDIBWorld map;
         map.CreateImage(aCase.nDestBits, 12000, 9000, FILL_WHITE, 0, 0, 0, nullptr);
-        map.SetEdges(500000, 6008999, 511999, 6000000);
+        map.SetEdges({500000, 6008999, 511999, 6000000});
         const std::size_t nBytes = std::size_t(map.m_nStride) * map.m_nImageHeight;
         const double dMemcpy = Seconds([&] { std::memcpy(aCopy.data(), map.m_pImageBits, nBytes); });
         const double dCopy = Seconds([&] {

@@ -196,7 +196,7 @@ int main(int argc, char** argv)
         if (!tile.OpenDIB(argv[1]))
             return 1;
         bench::MakeTiledScan(tile, 12000, 9000, *pScan, 7);
-        pScan->SetEdges(500000, 6008999, 511999, 6000000);
+        pScan->SetEdges({500000, 6008999, 511999, 6000000});
     }
     CAnsweringPlatform platform;
     COrvexApp app(&platform);

@@ -429,10 +429,10 @@ int RunMosaic(const SCommandLine& commandLine, CHeadlessPlatform&)
     SNewMapRequest request;
     request.strFileName = commandLine.aPositional[0];
     request.aBasedOn.assign(commandLine.aPositional.begin() + 1, commandLine.aPositional.end());
-    request.dWest = aRegion[0];
-    request.dSouth = aRegion[1];
-    request.dEast = aRegion[2];
-    request.dNorth = aRegion[3];
+    request.region.dWest = aRegion[0];
+    request.region.dSouth = aRegion[1];
+    request.region.dEast = aRegion[2];
+    request.region.dNorth = aRegion[3];
     SNewMapOutcome built = BuildNewBackgroundMapSilent(request, commandLine.saveOptions);
     built.Tell();
     const std::unique_ptr<CDIBWorld> pMap = std::move(built.pMap);

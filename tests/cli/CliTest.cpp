@@ -97,7 +97,7 @@ TEST_F(CliTest, MapVerbsKeepTheGeoreference)
 {
     CDIBWorld image;
     test::MakePatternPicture(image, 24, 11, 6);
-    image.SetEdges(1000, 1050, 1100, 1000);  // 10 m pixels
+    image.SetEdges({1000, 1050, 1100, 1000});  // 10 m pixels
     image.SaveWorld(m_folder.Path("map.png"));
 
     SRun run = RunCli("world " + m_folder.Path("map.png"));
@@ -194,7 +194,7 @@ TEST_F(CliTest, NumbersIgnoreACommaDecimalLocale)
         GTEST_SKIP() << "no comma-decimal locale is installed and localedef could not make de_DE.UTF-8";
     CDIBWorld image;
     test::MakePatternPicture(image, 24, 100, 50);
-    image.SetEdges(1000.5, 1049.25, 1099.5, 1000.25);  // 1 m columns, 1 m rows
+    image.SetEdges({1000.5, 1049.25, 1099.5, 1000.25});  // 1 m columns, 1 m rows
     ASSERT_EQ(image.SaveWorld(m_folder.Path("scan.png")), ESaveResult::Written);
     const std::vector<std::uint8_t> aWorldInC = test::ReadBytes(m_folder.Path("scan.PGW"));
 
@@ -268,7 +268,7 @@ TEST_F(CliTest, AnOutputThatIsAnInputIsRefusedBeforeAnyWork)
 {
     CDIBWorld image;
     test::MakePatternPicture(image, 24, 100, 50);
-    image.SetEdges(1000, 1049, 1099, 1000);
+    image.SetEdges({1000, 1049, 1099, 1000});
     image.SaveWorld(m_folder.Path("map.png"));
     ASSERT_EQ(image.m_nErrorNumber, 0);
     const std::vector<std::uint8_t> aPicture = test::ReadBytes(m_folder.Path("map.png"));
@@ -313,7 +313,7 @@ TEST_F(CliTest, SidecarFilesNeverReplaceAnInputOrEachOther)
 {
     CDIBWorld image;
     test::MakePatternPicture(image, 24, 100, 50);
-    image.SetEdges(1000, 1049, 1099, 1000);
+    image.SetEdges({1000, 1049, 1099, 1000});
     image.SaveWorld(m_folder.Path("map.png"));
     image.SaveWorld(m_folder.Path("in.tif"));
     ASSERT_EQ(image.m_nErrorNumber, 0);
@@ -403,7 +403,7 @@ TEST_F(CliTest, ASaveWithoutACoordinateSystemRemovesTheOldPrj)
 {
     CDIBWorld image;
     test::MakePatternPicture(image, 24, 20, 10);
-    image.SetEdges(1000, 1009, 1019, 1000);
+    image.SetEdges({1000, 1009, 1019, 1000});
     image.SaveWorld(m_folder.Path("in.png"));
     ASSERT_EQ(image.m_nErrorNumber, 0);
     SRun run = RunCli("convert in.png out.tif --srs EPSG:27700", m_folder.Root().string());

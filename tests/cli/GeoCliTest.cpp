@@ -51,7 +51,7 @@ TEST_P(GdalReadsOutputsTest, PlacementAndSystemAsTheWorldFileAndSrsGiveThem)
     const SGdalCase& c = GetParam();
     CDIBWorld image;
     test::MakePatternPicture(image, 24, 40, 30);
-    image.SetEdges(500001.0, 6100086.5, 500079.25, 6099999.5);  // 2.006... m by 3 m pixels
+    image.SetEdges({500001.0, 6100086.5, 500079.25, 6099999.5});  // 2.006... m by 3 m pixels
     ASSERT_EQ(image.SaveWorldSilent(m_folder.Path("in.png")), ESaveResult::Written);
     const std::string strOut = m_folder.Path(std::string("out.") + c.pExtension);
     const std::string strSrs = *c.pSrs ? std::string(" --srs '") + c.pSrs + "'" : std::string();
@@ -132,7 +132,7 @@ TEST_F(GeoCliTest, InfoAndWorldShowTheGeoTiffPlacementAndSystem)
 {
     CDIBWorld image;
     test::MakePatternPicture(image, 24, 11, 6);
-    image.SetEdges(1000, 1050, 1100, 1000);  // 10 m pixels
+    image.SetEdges({1000, 1050, 1100, 1000});  // 10 m pixels
     ASSERT_EQ(image.SaveWorldSilent(m_folder.Path("map.png")), ESaveResult::Written);
     test::SCommandResult run =
         Cli("convert " + m_folder.Path("map.png") + " " + m_folder.Path("map.tif") + " --srs EPSG:27700");

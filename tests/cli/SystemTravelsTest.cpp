@@ -58,7 +58,7 @@ protected:
     {
         CDIBWorld map;
         test::MakePatternPicture(map, 24, 200, 200);
-        map.SetEdges(400000.0, 5600199.0, 400199.0, 5600000.0);
+        map.SetEdges({400000.0, 5600199.0, 400199.0, 5600000.0});
         const SCoordinateSystem utm = Resolved("EPSG:32633");
         SEncodeOptions options;
         options.system = utm.geoSystem;
@@ -171,7 +171,7 @@ TEST_F(MapSystemTest, CropConvertCopyAndTransformKeepTheSystemAndASaveWritesIt)
 {
     CDIBWorld scan;
     test::MakePatternPicture(scan, 24, 200, 200);
-    scan.SetEdges(0, 199, 199, 0);
+    scan.SetEdges({0, 199, 199, 0});
     scan.SetCoordinateSystem(Resolved("EPSG:27700"));
 
     CDIBWorld cropped;
@@ -210,7 +210,7 @@ TEST_F(MapSystemTest, CropConvertCopyAndTransformKeepTheSystemAndASaveWritesIt)
     // A picture without a system gets no .prj, and one that does not resolve is not taken.
     CDIBWorld plain;
     test::MakePatternPicture(plain, 24, 10, 10);
-    plain.SetEdges(0, 9, 9, 0);
+    plain.SetEdges({0, 9, 9, 0});
     ASSERT_EQ(plain.SaveWorldSilent(m_folder.Path("plain.png")), ESaveResult::Written);
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("plain.prj")));
     EXPECT_EQ(CodeOpened(m_folder.Path("plain.png")), 0);
@@ -258,7 +258,7 @@ TEST_F(MapSystemTest, TheDocumentsSystemIsTheScansAndTheSaveDialogCanChangeIt)
     CMapDocument document(host);
     auto pScan = std::make_unique<CDIBWorld>();
     test::MakePatternPicture(*pScan, 24, 200, 200);
-    pScan->SetEdges(0, 199, 199, 0);
+    pScan->SetEdges({0, 199, 199, 0});
     CLocatorSet locators;
     const int aX[] = {20, 180, 180}, aY[] = {20, 20, 180};
     const double aE[] = {20, 180, 180}, aN[] = {179, 179, 19};

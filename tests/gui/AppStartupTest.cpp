@@ -26,7 +26,7 @@ std::string WriteMap(const test::CTempFolder& folder, const std::string& strName
 {
     CDIBWorld map;
     test::MakePatternPicture(map, 8, 16, 10);
-    map.SetEdges(100.0, 290.0, 250.0, 200.0);
+    map.SetEdges({100.0, 290.0, 250.0, 200.0});
     map.SaveWorld(folder.Path(strName));
     EXPECT_EQ(map.m_nErrorNumber, 0);
     return folder.Path(strName);

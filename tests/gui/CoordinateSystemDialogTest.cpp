@@ -67,7 +67,7 @@ protected:
     {
         CDIBWorld map;
         test::MakePatternPicture(map, 24, 200, 200);
-        map.SetEdges(400000.0, 5600199.0, 400199.0, 5600000.0);
+        map.SetEdges({400000.0, 5600199.0, 400199.0, 5600000.0});
         m_strMap = m_folder.Path(strName);
         ASSERT_EQ(map.SaveWorldSilent(m_strMap, options), ESaveResult::Written);
         ASSERT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(m_strMap)));

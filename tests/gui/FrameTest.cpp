@@ -162,7 +162,7 @@ TEST_F(FrameTest, EnableRulesFollowTheDocument)
 {
     CDIBWorld map;
     test::MakePatternPicture(map, 8, 6, 4);
-    map.SetEdges(0, 30, 50, 0);
+    map.SetEdges({0, 30, 50, 0});
     map.SaveWorld(m_folder.Path("area.bmp"));
     ASSERT_TRUE(Start());
     auto enabled = [this](int nCommand) { return Frame().Action(nCommand)->isEnabled(); };

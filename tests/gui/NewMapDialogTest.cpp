@@ -34,7 +34,7 @@ std::string WriteMap(const CTempFolder& folder, const std::string& strName, int 
 {
     CDIBWorld map;
     test::MakePatternPicture(map, nBitCount, nWidth, nHeight);
-    map.SetEdges(dWest, dNorth, dEast, dSouth);
+    map.SetEdges({dWest, dNorth, dEast, dSouth});
     EXPECT_EQ(map.SaveWorld(folder.Path(strName)), ESaveResult::Written) << strName;
     return folder.Path(strName);
 }

@@ -132,13 +132,13 @@ protected:
     {
         CDIBWorld map;
         test::MakePatternPicture(map, 8, 40, 30);
-        map.SetEdges(1000.0, 1029.0, 1039.0, 1000.0);
+        map.SetEdges({1000.0, 1029.0, 1039.0, 1000.0});
         const std::string strPath = m_folder.Path("scan.bmp");
         ASSERT_EQ(map.SaveWorld(strPath), ESaveResult::Written);
         ASSERT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(strPath)));
         auto pTransformed = std::make_unique<CDIBWorld>();
         test::MakePatternPicture(*pTransformed, 8, 40, 30);
-        pTransformed->SetEdges(2000.0, 2029.0, 2039.0, 2000.0);
+        pTransformed->SetEdges({2000.0, 2029.0, 2039.0, 2000.0});
         Document().SetTransformedMap(std::move(pTransformed));
     }
 

@@ -34,7 +34,7 @@ protected:
         CDIBWorld map;
         test::MakePatternPicture(map, 8, nWidth, nHeight);
         const std::string strPath = m_folder.Path("map" + std::to_string(m_nMaps++) + ".bmp");
-        map.SetEdges(1000.0, 1000.0 + nHeight - 1, 1000.0 + nWidth - 1, 1000.0);
+        map.SetEdges({1000.0, 1000.0 + nHeight - 1, 1000.0 + nWidth - 1, 1000.0});
         ASSERT_EQ(map.SaveWorld(strPath), ESaveResult::Written);
         ASSERT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(strPath)));
         m_platform.ClearRecord();

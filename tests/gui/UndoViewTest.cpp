@@ -66,7 +66,7 @@ protected:
         CDIBWorld map;
         test::MakePatternPicture(map, 24, 300, 200);
         const std::string strPath = m_folder.Path("undo.bmp");
-        map.SetEdges(1000.0, 1199.0, 1299.0, 1000.0);
+        map.SetEdges({1000.0, 1199.0, 1299.0, 1000.0});
         map.SaveWorld(strPath);
         ASSERT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(strPath)));
         m_platform.ClearRecord();

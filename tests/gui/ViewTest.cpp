@@ -55,7 +55,7 @@ protected:
         test::MakePatternPicture(map, nBitCount, nWidth, nHeight);
         const std::string strPath = m_folder.Path("map" + std::to_string(m_nMaps++) + ".bmp");
         if (bWorld) {
-            map.SetEdges(1000.0, 1000.0 + nHeight - 1, 1000.0 + nWidth - 1, 1000.0);
+            map.SetEdges({1000.0, 1000.0 + nHeight - 1, 1000.0 + nWidth - 1, 1000.0});
             map.SaveWorld(strPath);
         } else {
             map.SaveDIB(strPath);  // no world file beside it

@@ -157,7 +157,7 @@ protected:
                  double dNorth, double dEast, double dSouth)
     {
         test::MakePatternPicture(m_map, 8, nWidth, nHeight);
-        m_map.SetEdges(dWest, dNorth, dEast, dSouth);
+        m_map.SetEdges({dWest, dNorth, dEast, dSouth});
         dialog.m_strImageFile = m_folder.Path(strName);
         dialog.m_pImage = &m_map;
         dialog.InitDialog();
@@ -215,7 +215,7 @@ protected:
         CDIBWorld map;
         test::MakePatternPicture(map, 8, 11, 6);
         if (bWorld)
-            map.SetEdges(1000.0, 2050.0, 1100.0, 2000.0);
+            map.SetEdges({1000.0, 2050.0, 1100.0, 2000.0});
         EXPECT_EQ(map.SaveWorld(m_folder.Path(strName)), ESaveResult::Written);
         if (!bWorld)
             std::filesystem::remove(m_folder.Path(WorldFileNameFor(strName)));

@@ -33,7 +33,7 @@ protected:
         test::MakePatternPicture(map, nBitCount, nWidth, nHeight);
         const std::string strPath = m_folder.Path("zoom" + std::to_string(m_nMaps++) + ".bmp");
         m_strLastPath = strPath;
-        map.SetEdges(1000.0, 1000.0 + nHeight - 1, 1000.0 + nWidth - 1, 1000.0);
+        map.SetEdges({1000.0, 1000.0 + nHeight - 1, 1000.0 + nWidth - 1, 1000.0});
         map.SaveWorld(strPath);
         ASSERT_EQ(map.m_nErrorNumber, 0);
         ASSERT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(strPath)));

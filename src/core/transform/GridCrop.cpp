@@ -62,7 +62,7 @@ std::unique_ptr<CDIBWorld> CropToGrid(const CDIBWorld& wholeMap, const SGridCrop
         std::memcpy(pKept->StorageRow(crop.Height() - 1 - j),
                     wholeMap.StorageRow(wholeMap.m_nImageHeight - 1 - (crop.Top() + j)) + nOffset, nBytes);
     pKept->MutableBitmap()->m_noData = wholeMap.Bitmap()->m_noData;
-    pKept->SetEdges(crop.keptEdges.dWest, crop.keptEdges.dNorth, crop.keptEdges.dEast, crop.keptEdges.dSouth);
+    pKept->SetEdges(crop.keptEdges);
     pKept->SetCoordinateSystem(wholeMap.CoordinateSystem());
     return pKept;
 }

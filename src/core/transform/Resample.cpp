@@ -371,7 +371,7 @@ void SetOutputPlacement(CDIBWorld& output, const CDIBWorld& source, const CLocat
                         const SRectifyingTransform& transform, const STransformBounds& bounds)
 {
     const SMapEdges edges = RectifiedEdges(locators, transform, bounds);
-    output.SetEdges(edges.dWest, edges.dNorth, edges.dEast, edges.dSouth);
+    output.SetEdges(edges);
     // The locators' eastings and northings are in the scan's system.
     output.SetCoordinateSystem(source.CoordinateSystem());
 }

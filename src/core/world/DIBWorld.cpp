@@ -97,16 +97,16 @@ bool CDIBWorld::CreateImage(CDIBWorld* pBasedOn, int nWidth, int nHeight, int nB
     return CDIBImage::CreateImage(static_cast<CDIBImage*>(pBasedOn), nWidth, nHeight, nBPP);
 }
 
-void CDIBWorld::SetEdges(double dWest, double dNorth, double dEast, double dSouth)
+void CDIBWorld::SetEdges(const SMapEdges& edges)
 {
-    m_dWest = dWest;
-    m_dNorth = dNorth;
-    m_dEast = dEast;
-    m_dSouth = dSouth;
-    m_nWestCm = CentimetresOf(dWest);
-    m_nNorthCm = CentimetresOf(dNorth);
-    m_nEastCm = CentimetresOf(dEast);
-    m_nSouthCm = CentimetresOf(dSouth);
+    m_dWest = edges.dWest;
+    m_dNorth = edges.dNorth;
+    m_dEast = edges.dEast;
+    m_dSouth = edges.dSouth;
+    m_nWestCm = CentimetresOf(edges.dWest);
+    m_nNorthCm = CentimetresOf(edges.dNorth);
+    m_nEastCm = CentimetresOf(edges.dEast);
+    m_nSouthCm = CentimetresOf(edges.dSouth);
     m_bWorld = 1;
 }
 
@@ -280,8 +280,8 @@ bool CDIBWorld::ReadGeoTiffPlacement()
     const SGeoReference& reference = info.geoReference;
     const double dWest = reference.dOuterWest + reference.dPixelWidth / 2;
     const double dNorth = reference.dOuterNorth - reference.dPixelHeight / 2;
-    SetEdges(dWest, dNorth, reference.dPixelWidth * (m_nImageWidth - 1) + dWest,
-             dNorth - reference.dPixelHeight * (m_nImageHeight - 1));
+    SetEdges({dWest, dNorth, reference.dPixelWidth * (m_nImageWidth - 1) + dWest,
+             dNorth - reference.dPixelHeight * (m_nImageHeight - 1)});
     return true;
 }
 
@@ -357,7 +357,7 @@ bool CDIBWorld::ReadWorldFile()
             return false;
         }
     }
-    SetEdges(values.dEastingTopLeft, values.dNorthingTopLeft, dEast, dSouth);
+    SetEdges({values.dEastingTopLeft, values.dNorthingTopLeft, dEast, dSouth});
     return true;
 }
 

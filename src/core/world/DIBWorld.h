@@ -6,6 +6,7 @@
 
 #include "image/DIBImage.h"
 #include "world/CoordinateSystem.h"
+#include "world/MapEdges.h"
 #include "world/WorldFile.h"
 
 namespace gridmorph {
@@ -31,7 +32,7 @@ public:
     // A white picture sized from pBasedOn; no georeference is copied.
     bool CreateImage(CDIBWorld* pBasedOn, int nWidth, int nHeight, int nBPP);
 
-    void SetEdges(double dWest, double dNorth, double dEast, double dSouth);
+    void SetEdges(const SMapEdges& edges);
     double GetWest() const { return m_dWest; }
     double GetNorth() const { return m_dNorth; }
     double GetEast() const { return m_dEast; }

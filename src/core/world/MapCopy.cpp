@@ -344,7 +344,7 @@ bool CDIBWorld::CropMap(CDIBWorld* pDest, int nLeft, int nTop, int nWidth, int n
     double dEast = nLeft + pDest->m_nImageWidth - 1, dSouth = nTop + pDest->m_nImageHeight - 1;
     PixelToMap(dWest, dNorth, true);
     PixelToMap(dEast, dSouth, true);
-    pDest->SetEdges(dWest / 100.0, dNorth / 100.0, dEast / 100.0, dSouth / 100.0);
+    pDest->SetEdges({dWest / 100.0, dNorth / 100.0, dEast / 100.0, dSouth / 100.0});
     pDest->SetCoordinateSystem(m_coordinateSystem);
     return true;
 }

@@ -2,18 +2,12 @@
 
 #include <string>
 
+#include "world/MapEdges.h"
+
 namespace gridmorph {
 
 class CDIBWorld;
 
-// The four edges of a map in metres, by name (the order differs between callers:
-// west-north-east-south for a map's edges, west-south-east-north for a region).
-struct SMapEdges {
-    double dWest = 0.0;
-    double dNorth = 0.0;
-    double dEast = 0.0;
-    double dSouth = 0.0;
-};
 
 // The map's stored edges: the centres of its edge pixels, as its world file gives them.
 SMapEdges CentreEdges(const CDIBWorld& map);

@@ -97,7 +97,8 @@ SNewMapOutcome BuildNewBackgroundMapSilent(const SNewMapRequest& request, const 
         return outcome;
     }
     SSnappedRegion region;
-    if (!SnapRegionToGrid(image, request.dWest, request.dSouth, request.dEast, request.dNorth, region)) {
+    const SMapEdges& wanted = request.region;
+    if (!SnapRegionToGrid(image, wanted.dWest, wanted.dSouth, wanted.dEast, wanted.dNorth, region)) {
         outcome.nErrorNumber = ERR_MESSAGE_IS_DETAIL;
         outcome.strErrorText = "The map region cannot be laid on the pixel grid of\n" + request.aBasedOn.front() +
                                "\n\nIts map edges give no pixel size, or the region is too large.";
@@ -115,7 +116,7 @@ SNewMapOutcome BuildNewBackgroundMapSilent(const SNewMapRequest& request, const 
         FailWith(outcome, *pNewMap);
         return outcome;
     }
-    pNewMap->SetEdges(region.dWest, region.dNorth, region.dEast, region.dSouth);
+    pNewMap->SetEdges({region.dWest, region.dNorth, region.dEast, region.dSouth});
     pNewMap->SetCoordinateSystem(image.CoordinateSystem());  // the region is in the first map's system
     image.CloseImage();
 

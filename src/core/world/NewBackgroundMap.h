@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "world/MapEdges.h"
+
 #include "world/DIBWorld.h"
 
 namespace gridmorph {
@@ -13,10 +15,7 @@ namespace gridmorph {
 struct SNewMapRequest {
     std::string strFileName;
     std::vector<std::string> aBasedOn;
-    double dWest = 0.0;
-    double dSouth = 0.0;
-    double dEast = 0.0;
-    double dNorth = 0.0;
+    SMapEdges region;  // the region the new map covers
 };
 
 // The region snapped outward to the pixel grid of the first image.

@@ -43,10 +43,10 @@ bool COrvexR4Doc::RunNewMapDialog(SNewMapRequest& request)
         return false;
     request.strFileName = dialog.m_strFileName;
     request.aBasedOn = dialog.m_strBasedOnList;
-    request.dWest = dialog.m_dWest;
-    request.dSouth = dialog.m_dSouth;
-    request.dEast = dialog.m_dEast;
-    request.dNorth = dialog.m_dNorth;
+    request.region.dWest = dialog.m_dWest;
+    request.region.dSouth = dialog.m_dSouth;
+    request.region.dEast = dialog.m_dEast;
+    request.region.dNorth = dialog.m_dNorth;
     return true;
 }
 

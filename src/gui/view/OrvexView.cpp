@@ -1158,7 +1158,7 @@ void COrvexView::OnActionEditMapLocation()
     pStep->bWorld = pMap->m_bWorld;
     pStep->dWest = pMap->GetWest(), pStep->dNorth = pMap->GetNorth(), pStep->dEast = pMap->GetEast(),
     pStep->dSouth = pMap->GetSouth();
-    pMap->SetEdges(edges.dWest, edges.dNorth, edges.dEast, edges.dSouth);
+    pMap->SetEdges(edges);
     MarkDisplayedChanged();
     RecordStep(std::move(pStep));
 }
@@ -1174,7 +1174,7 @@ void COrvexView::OnActionSetupFromWorldFile()
     dialog.m_nImageHeight = pSource->m_nImageHeight;
     if (dialog.exec() != QDialog::Accepted)
         return;
-    pSource->SetEdges(dialog.m_dWest, dialog.m_dNorth, dialog.m_dEast, dialog.m_dSouth);
+    pSource->SetEdges({dialog.m_dWest, dialog.m_dNorth, dialog.m_dEast, dialog.m_dSouth});
     m_pDocument->SetModifiedFlag(true);
 }
 
@@ -1430,7 +1430,7 @@ std::unique_ptr<SViewUndoStep> COrvexView::ApplyStep(SViewUndoStep& step)
             pInverse->dWest = pMap->GetWest(), pInverse->dNorth = pMap->GetNorth(), pInverse->dEast = pMap->GetEast(),
             pInverse->dSouth = pMap->GetSouth();
             if (step.bWorld)
-                pMap->SetEdges(step.dWest, step.dNorth, step.dEast, step.dSouth);
+                pMap->SetEdges({step.dWest, step.dNorth, step.dEast, step.dSouth});
             else
                 pMap->m_bWorld = 0;
         }

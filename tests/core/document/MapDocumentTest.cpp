@@ -68,7 +68,7 @@ protected:
     {
         CDIBWorld map;
         test::MakePatternPicture(map, nBitCount, nWidth, nHeight);
-        map.SetEdges(1000.0, 2070.0, 1110.0, 2000.0);
+        map.SetEdges({1000.0, 2070.0, 1110.0, 2000.0});
         const std::string strPath = m_folder.Path(strName);
         map.SaveWorld(strPath);
         EXPECT_EQ(map.m_nErrorNumber, 0) << strName;
@@ -85,7 +85,7 @@ protected:
     {
         auto pMap = std::make_unique<CDIBWorld>();
         test::MakePatternPicture(*pMap, 8, 9, 7);
-        pMap->SetEdges(5000.0, 6060.0, 5080.0, 6000.0);
+        pMap->SetEdges({5000.0, 6060.0, 5080.0, 6000.0});
         m_document.SetTransformedMap(std::move(pMap));
         m_document.SetTransformedModified(true);
         m_document.SetShowTransformed(bShow);
@@ -109,7 +109,8 @@ TEST_F(MapDocumentTest, TheFirstNewIsEmptyWithoutADialogAndEveryLaterOneAsks)
     EXPECT_FALSE(m_document.OnNewDocument());
     EXPECT_EQ(m_host.nNewMapDialogs, 1);
     // A dialog that gives no based-on image counts as cancelled too.
-    m_host.newMapAnswer = SNewMapRequest{m_folder.Path("new.bmp"), {}, 0, 0, 1, 1};
+    m_host.newMapAnswer = SNewMapRequest{m_folder.Path("new.bmp"), {},
+        {.dWest = 0, .dNorth = 1, .dEast = 1, .dSouth = 0}};
     EXPECT_FALSE(m_document.OnNewDocument());
     EXPECT_EQ(m_host.nNewMapDialogs, 2);
     EXPECT_TRUE(m_platform.Messages().empty());
@@ -121,7 +122,8 @@ TEST_F(MapDocumentTest, NewBuildsSavesAndNamesTheMap)
     const std::string strBasedOn = WriteMap("basis.bmp", 8);
     const std::string strNew = m_folder.Path("Area/../Fresh.bmp");
     std::filesystem::create_directory(m_folder.Path("Area"));
-    m_host.newMapAnswer = SNewMapRequest{strNew, {strBasedOn}, 1000.0, 2000.0, 1050.0, 2030.0};
+    m_host.newMapAnswer = SNewMapRequest{strNew, {strBasedOn},
+        {.dWest = 1000.0, .dNorth = 2030.0, .dEast = 1050.0, .dSouth = 2000.0}};
     ASSERT_TRUE(m_document.OnNewDocument());
     ASSERT_NE(m_document.GetImage(), nullptr);
     EXPECT_EQ(m_document.GetImage()->m_nImageWidth, 6);
@@ -140,7 +142,8 @@ TEST_F(MapDocumentTest, NewBuildsSavesAndNamesTheMap)
     CDIBImage plain;
     test::MakePatternPicture(plain, 8, 4, 4);
     plain.SaveDIB(m_folder.Path("plain.bmp"));
-    m_host.newMapAnswer = SNewMapRequest{m_folder.Path("other.bmp"), {m_folder.Path("plain.bmp")}, 0, 0, 1, 1};
+    m_host.newMapAnswer = SNewMapRequest{m_folder.Path("other.bmp"), {m_folder.Path("plain.bmp")},
+        {.dWest = 0, .dNorth = 1, .dEast = 1, .dSouth = 0}};
     EXPECT_FALSE(m_document.OnNewDocument());
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{GetErrorText(ERR_NO_WORLD_INFORMATION)});
     EXPECT_EQ(m_document.GetImage(), nullptr);
@@ -256,7 +259,7 @@ TEST_F(MapDocumentTest, SavePromptsAndEveryAnswer)
         CTempFolder folder;
         CDIBWorld source;
         test::MakePatternPicture(source, 8, 12, 8);
-        source.SetEdges(1000.0, 2070.0, 1110.0, 2000.0);
+        source.SetEdges({1000.0, 2070.0, 1110.0, 2000.0});
         source.SaveWorld(folder.Path("source.bmp"));
         OpenQuietly(folder.Path("source.bmp"));
         if (aCase.bTransformedModified)
@@ -319,7 +322,8 @@ TEST_F(MapDocumentTest, ACancelledPromptKeepsTheMapWhenAnotherIsOpened)
     EXPECT_EQ(m_document.GetImage(), pFirst);
     EXPECT_EQ(m_document.GetFileTitle(), "FIRST.BMP");
     EXPECT_TRUE(m_document.IsModified());
-    m_host.newMapAnswer = SNewMapRequest{m_folder.Path("new.bmp"), {strFirst}, 1000, 2000, 1010, 2010};
+    m_host.newMapAnswer = SNewMapRequest{m_folder.Path("new.bmp"), {strFirst},
+        {.dWest = 1000, .dNorth = 2010, .dEast = 1010, .dSouth = 2000}};
     m_platform.AnswerNextQuestion(EAnswer::Cancel);
     EXPECT_FALSE(m_document.OnNewDocument());
     EXPECT_EQ(m_host.nNewMapDialogs, 0);

@@ -257,10 +257,10 @@ TEST_F(SilentLayersTest, BuildingANewMapReturnsTheFailingStepAndShowsNothing)
         request.strFileName = Path(c.strOutput);
         for (const std::string& strName : c.aBasedOn)
             request.aBasedOn.push_back(Path(strName));
-        request.dWest = 1000.0;
-        request.dSouth = 1995.0;
-        request.dEast = c.dEast;
-        request.dNorth = 2000.0;
+        request.region.dWest = 1000.0;
+        request.region.dSouth = 1995.0;
+        request.region.dEast = c.dEast;
+        request.region.dNorth = 2000.0;
         std::filesystem::remove(request.strFileName);
         const SNewMapOutcome outcome = BuildNewBackgroundMapSilent(request);
         ExpectOutcome(outcome, c.nErrorNumber, c.aNotices.empty() ? "" : c.aNotices.back(), c.aNotices, c.pName);
@@ -283,10 +283,10 @@ TEST_F(SilentLayersTest, AFailedSaveOfTheNewMapIsToldAfterTheSaveItself)
     SNewMapRequest request;
     request.strFileName = Path("no-such-folder/new.bmp");
     request.aBasedOn = {Path("placed.bmp")};
-    request.dWest = 1000.0;
-    request.dSouth = 1995.0;
-    request.dEast = 1005.0;
-    request.dNorth = 2000.0;
+    request.region.dWest = 1000.0;
+    request.region.dSouth = 1995.0;
+    request.region.dEast = 1005.0;
+    request.region.dNorth = 2000.0;
     const SNewMapOutcome outcome = BuildNewBackgroundMapSilent(request);
     EXPECT_EQ(outcome.nErrorNumber, ERR_SAVE_FAILED);
     EXPECT_FALSE(outcome.pMap);

@@ -31,16 +31,16 @@ protected:
 TEST(DIBWorldEdges, CentimetresAreRoundedAsMetresTimesHundredPlusHalfTruncated)
 {
     CDIBWorld image;
-    image.SetEdges(412000.125, 286999.995, 414500.0, 285000.0);
+    image.SetEdges({412000.125, 286999.995, 414500.0, 285000.0});
     EXPECT_EQ(image.GetWestCm(), 41200013);
     EXPECT_EQ(image.GetNorthCm(), 28700000);
     EXPECT_EQ(image.GetEastCm(), 41450000);
     EXPECT_EQ(image.GetSouthCm(), 28500000);
-    image.SetEdges(1234.565, -1.234, 0, 0);
+    image.SetEdges({1234.565, -1.234, 0, 0});
     EXPECT_EQ(image.GetWestCm(), 123457);
     EXPECT_EQ(image.GetNorthCm(), -122);
     EXPECT_TRUE(image.HasWorld());
-    image.SetEdges(1e300, -1e300, 0, 0);  // a wild value stops at the limits
+    image.SetEdges({1e300, -1e300, 0, 0});  // a wild value stops at the limits
     EXPECT_EQ(image.GetWestCm(), INT32_MAX);
     EXPECT_EQ(image.GetNorthCm(), INT32_MIN);
 }
@@ -49,7 +49,7 @@ TEST(DIBWorldConversions, CornersInBothRowOrdersAndRoundTrips)
 {
     CDIBWorld image;
     ASSERT_TRUE(image.CreateImage(8, 11, 6, FILL_WHITE, 0, 0, 0, nullptr));
-    image.SetEdges(1000.0, 2050.0, 1100.0, 2000.0);  // 10 m columns, 10 m rows
+    image.SetEdges({1000.0, 2050.0, 1100.0, 2000.0});  // 10 m columns, 10 m rows
     struct SCase {
         int nX, nY;
         bool bTopDown;
@@ -78,7 +78,7 @@ TEST(DIBWorldConversions, CornersInBothRowOrdersAndRoundTrips)
     }
     CDIBWorld narrow;  // one pixel wide: PixelToMap leaves the values alone
     ASSERT_TRUE(narrow.CreateImage(8, 1, 6, FILL_WHITE, 0, 0, 0, nullptr));
-    narrow.SetEdges(1, 2, 3, 4);
+    narrow.SetEdges({1, 2, 3, 4});
     double dX = 5, dY = 6;
     narrow.PixelToMap(dX, dY, false);
     EXPECT_EQ(dX, 5);
@@ -89,7 +89,7 @@ TEST_F(DIBWorldTest, SaveWritesTheWorldFileAndOpenReadsItBack)
 {
     CDIBWorld image;
     test::MakePatternPicture(image, 24, 21, 11);
-    image.SetEdges(512000.0, 6231000.0, 512100.0, 6230950.0);
+    image.SetEdges({512000.0, 6231000.0, 512100.0, 6230950.0});
     image.SaveWorld(m_folder.Path("map.tif"));
     ASSERT_EQ(image.m_nErrorNumber, 0);
     CDIBWorld reopened;
@@ -146,7 +146,7 @@ TEST_F(DIBWorldTest, AFailedImageSaveWritesNoWorldFile)
     // edges; nothing is written for a refused depth or a failed save.
     CDIBWorld image;
     test::MakePatternPicture(image, 24, 4, 4);
-    image.SetEdges(1, 2, 3, 4);
+    image.SetEdges({1, 2, 3, 4});
     EXPECT_EQ(image.SaveWorld(m_folder.Path("refused.gif")), ESaveResult::Refused);
     EXPECT_EQ(image.m_nErrorNumber, ERR_SAVE_REFUSED);
     EXPECT_EQ(image.SaveWorld(m_folder.Path("missing/map.png")), ESaveResult::Failed);
@@ -160,7 +160,7 @@ TEST_F(DIBWorldTest, SilentWorldSavesSayWrittenRefusedOrFailedWithoutMessages)
 {
     CDIBWorld image;
     test::MakePatternPicture(image, 8, 4, 4);
-    image.SetEdges(1, 2, 3, 4);
+    image.SetEdges({1, 2, 3, 4});
     std::filesystem::create_directory(m_folder.Path("blocked.PGW"));
     struct SCase {
         const char* pName;
@@ -301,7 +301,7 @@ TEST_F(DIBWorldTest, DepthConversionKeepsThePlaceOnTheMap)
 {
     CDIBWorld image;
     test::MakePatternPicture(image, 24, 6, 6);
-    image.SetEdges(10, 20, 30, 5);
+    image.SetEdges({10, 20, 30, 5});
     CDIBWorld converted;
     ASSERT_TRUE(converted.CreateImage(8, &image, true, true, true, true, false));
     EXPECT_EQ(converted.GetEastCm(), 3000);
@@ -334,7 +334,7 @@ TEST_F(DIBWorldTest, AFullDiscSaysSoAndAPrjIsNotCalledAWorldFile)
     ASSERT_TRUE(ResolveCoordinateSystem("EPSG:27700", system, strReason)) << strReason;
     CDIBWorld image;
     test::MakePatternPicture(image, 24, 12, 8);
-    image.SetEdges(1000.0, 1070.0, 1110.0, 1000.0);
+    image.SetEdges({1000.0, 1070.0, 1110.0, 1000.0});
     image.SetCoordinateSystem(system);
     const std::string strMap = m_folder.Path("full.png");
     struct SCase {

@@ -86,7 +86,7 @@ protected:
     {
         CDIBWorld image;
         test::MakePatternPicture(image, 24, 40, 30);
-        image.SetEdges(500001.0, 6100086.5, 500079.0, 6099999.5);
+        image.SetEdges({500001.0, 6100086.5, 500079.0, 6099999.5});
         ASSERT_EQ(image.SaveWorldSilent(strPath, options), ESaveResult::Written) << image.GetErrorMessage();
     }
 
@@ -122,7 +122,7 @@ TEST_F(GeoTiffTest, AMapOfOneRowOrColumnIsSavedNorthUp)
     for (const auto& size : aSizes) {
         CDIBWorld map;
         ASSERT_TRUE(map.CreateImage(24, size.nWidth, size.nHeight, FILL_WHITE, 0, 0, 0, nullptr));
-        map.SetEdges(14.005, 50.095, 14.005 + 0.01 * (size.nWidth - 1), 50.095 - 0.01 * (size.nHeight - 1));
+        map.SetEdges({14.005, 50.095, 14.005 + 0.01 * (size.nWidth - 1), 50.095 - 0.01 * (size.nHeight - 1)});
         ASSERT_EQ(map.SaveWorldSilent(m_folder.Path("line.tif")), ESaveResult::Written);
         const SGeoTiffInfo info = ReadGeoTiffInfo(m_folder.Path("line.tif"));
         EXPECT_EQ(info.ePlacement, EGeoTiffPlacement::NorthUp) << size.nWidth << " x " << size.nHeight;

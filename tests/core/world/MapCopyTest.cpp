@@ -24,13 +24,13 @@ class MapCopyTest : public CPlatformTest {};
 void MakePlacedPicture(CDIBWorld& image, int nBits, int nWidth, int nHeight, double dWest, double dSouth, double dCell)
 {
     test::MakePatternPicture(image, nBits, nWidth, nHeight);
-    image.SetEdges(dWest, dSouth + dCell * (nHeight - 1), dWest + dCell * (nWidth - 1), dSouth);
+    image.SetEdges({dWest, dSouth + dCell * (nHeight - 1), dWest + dCell * (nWidth - 1), dSouth});
 }
 
 void MakeWhiteMap(CDIBWorld& image, int nBits, int nWidth, int nHeight, double dWest, double dSouth, double dCell)
 {
     ASSERT_TRUE(image.CreateImage(nBits, nWidth, nHeight, FILL_WHITE, 0, 0, 0, nullptr));
-    image.SetEdges(dWest, dSouth + dCell * (nHeight - 1), dWest + dCell * (nWidth - 1), dSouth);
+    image.SetEdges({dWest, dSouth + dCell * (nHeight - 1), dWest + dCell * (nWidth - 1), dSouth});
 }
 
 bool IsWhite(const CDIBWorld& image, int nRow, int x)
@@ -289,7 +289,7 @@ TEST_F(NewMapTest, RegionsSnapOutwardEvenWestOfAndBelowTheFirstImage)
 {
     CDIBWorld grid;
     ASSERT_TRUE(grid.CreateImage(8, 11, 11, FILL_WHITE, 0, 0, 0, nullptr));
-    grid.SetEdges(1000, 1100, 1100, 1000);  // 10 m pixels
+    grid.SetEdges({1000, 1100, 1100, 1000});  // 10 m pixels
     SSnappedRegion region;
     ASSERT_TRUE(SnapRegionToGrid(grid, 1013, 1027, 1041, 1052, region));
     EXPECT_EQ(region.dWest, 1010);
@@ -316,13 +316,13 @@ TEST_F(NewMapTest, BuildsFromTheLastChosenToTheFirstAndSavesWithItsWorldFile)
     for (int i = 0; i < 3; ++i) {
         CDIBWorld image;
         ASSERT_TRUE(image.CreateImage(24, 10, 10, FILL_COLOUR, aColours[i][0], aColours[i][1], aColours[i][2], nullptr));
-        image.SetEdges(100 + 2 * i, 109 + 2 * i, 109 + 2 * i, 100 + 2 * i);
+        image.SetEdges({100.0 + 2 * i, 109.0 + 2 * i, 109.0 + 2 * i, 100.0 + 2 * i});
         image.SaveWorld(m_folder.Path(aNames[i]));
         ASSERT_EQ(image.m_nErrorNumber, 0);
     }
     SNewMapRequest request{m_folder.Path("new.gif"),
                            {m_folder.Path("a.png"), m_folder.Path("b.png"), m_folder.Path("c.png")},
-                           99.5, 99.5, 114, 114};
+                               {.dWest = 99.5, .dNorth = 114, .dEast = 114, .dSouth = 99.5}};
     const std::unique_ptr<CDIBWorld> pMap = BuildNewBackgroundMap(request);
     ASSERT_TRUE(pMap) << (MessageTexts().empty() ? "" : MessageTexts().front());
     EXPECT_EQ(pMap->m_nBitCount, 8);  // a .GIF name makes an 8-bit map
@@ -365,7 +365,8 @@ TEST_F(NewMapTest, AJpegNameMakesAFullColourMapFromAnIndexedFirstImage)
     CDIBWorld first;
     MakePlacedPicture(first, 8, 10, 10, 100, 100, 1);
     ASSERT_EQ(first.SaveWorld(m_folder.Path("first.gif")), ESaveResult::Written);
-    const SNewMapRequest request{m_folder.Path("new.JPG"), {m_folder.Path("first.gif")}, 100, 100, 109, 109};
+    const SNewMapRequest request{m_folder.Path("new.JPG"), {m_folder.Path("first.gif")},
+        {.dWest = 100, .dNorth = 109, .dEast = 109, .dSouth = 100}};
     const std::unique_ptr<CDIBWorld> pMap = BuildNewBackgroundMap(request);
     ASSERT_TRUE(pMap) << (MessageTexts().empty() ? "" : MessageTexts().front());
     EXPECT_EQ(pMap->m_nBitCount, 24);
@@ -401,7 +402,8 @@ TEST_F(NewMapTest, AFailedSaveLeavesThePreviousFilesAsTheyWere)
         std::filesystem::create_directory(m_folder.Path(aCase.pBlocked));
         test::WriteBytes(m_folder.Path(aCase.pKept), {'o', 'l', 'd'});
         const auto aBefore = std::distance(std::filesystem::directory_iterator(m_folder.Root()), {});
-        const SNewMapRequest request{m_folder.Path(aCase.pName), {m_folder.Path("first.png")}, 100, 100, 109, 109};
+        const SNewMapRequest request{m_folder.Path(aCase.pName), {m_folder.Path("first.png")},
+            {.dWest = 100, .dNorth = 109, .dEast = 109, .dSouth = 100}};
         EXPECT_FALSE(BuildNewBackgroundMap(request)) << aCase.pName;
         EXPECT_EQ(test::ReadBytes(m_folder.Path(aCase.pKept)), (std::vector<std::uint8_t>{'o', 'l', 'd'})) << aCase.pName;
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_folder.Root()), {}), aBefore) << aCase.pName;

@@ -37,7 +37,7 @@ TEST(MapEdgeText, OutsideEdgesThenCentres)
         SCOPED_TRACE(aCase.pName);
         CDIBWorld map;
         ASSERT_TRUE(map.CreateImage(8, aCase.nWidth, aCase.nHeight, FILL_WHITE, 0, 0, 0, nullptr));
-        map.SetEdges(aCase.dWest, aCase.dNorth, aCase.dEast, aCase.dSouth);
+        map.SetEdges({aCase.dWest, aCase.dNorth, aCase.dEast, aCase.dSouth});
         EXPECT_EQ(FormatMapEdgeLocations(map), aCase.pExpected);
     }
 }
@@ -51,7 +51,7 @@ TEST(MapEdgeText, TwoDecimalsWithAPointUnderEveryLocale)
     ASSERT_TRUE(scoped.Active());
     CDIBWorld map;
     ASSERT_TRUE(map.CreateImage(8, 2, 2, FILL_WHITE, 0, 0, 0, nullptr));
-    map.SetEdges(0.5, 1.5, 1.5, 0.5);
+    map.SetEdges({0.5, 1.5, 1.5, 0.5});
     EXPECT_NE(FormatMapEdgeLocations(map).find("West\t0.50"), std::string::npos);
 }
 
@@ -68,7 +68,7 @@ TEST(MapEdgeText, OutsideEdgesOfAMapAreHalfAPixelBeyondItsCentresAndBack)
 {
     CDIBWorld map;
     ASSERT_TRUE(map.CreateImage(8, 101, 51, FILL_WHITE, 0, 0, 0, nullptr));
-    map.SetEdges(5, 505, 1005, 5);
+    map.SetEdges({5, 505, 1005, 5});
     const SMapEdges outside = OutsideEdges(map);
     EXPECT_DOUBLE_EQ(outside.dWest, 0);
     EXPECT_DOUBLE_EQ(outside.dNorth, 510);

@@ -121,7 +121,7 @@ TEST_F(WorldFileTest, SavingWritesTheSpellingAlreadyThere)
     WriteText("Out.Tfw", "9\n0\n0\n-9\n9\n9\n");
     CDIBWorld image;
     test::MakePatternPicture(image, 8, 11, 6);
-    image.SetEdges(1000, 1050, 1100, 1000);
+    image.SetEdges({1000, 1050, 1100, 1000});
     ASSERT_EQ(image.SaveWorld(m_folder.Path("out.png")), ESaveResult::Written);
     ASSERT_EQ(image.SaveWorld(m_folder.Path("Out.tif")), ESaveResult::Written);
     std::vector<std::string> aNames;
@@ -175,12 +175,12 @@ TEST_F(WorldFileTest, WrittenTextIsSixDecimalsWithCarriageReturns)
 {
     CDIBWorld image;
     ASSERT_TRUE(image.CreateImage(8, 1000, 800, FILL_WHITE, 0, 0, 0, nullptr));
-    image.SetEdges(412000.0, 286997.5, 414497.5, 285000.0);
+    image.SetEdges({412000.0, 286997.5, 414497.5, 285000.0});
     image.WriteWorldFile(m_folder.Path("site.png"));
     EXPECT_EQ(test::ReadBytes(m_folder.Path("site.PGW")),
               test::ReadBytes((WriteText("expected", "2.500000\r\n0.0\r\n0.0\r\n-2.500000\r\n412000.000000\r\n286997.500000\r\n"),
                                m_folder.Path("expected"))));
-    image.SetEdges(412000.1234567, 286997.5, 414497.5, 285000.0);
+    image.SetEdges({412000.1234567, 286997.5, 414497.5, 285000.0});
     image.WriteWorldFile(m_folder.Path("site.png"));
     SWorldFileValues values;
     ASSERT_EQ(ReadWorldFileValues(m_folder.Path("site.PGW"), values), EWorldFileRead::Read);
@@ -188,7 +188,7 @@ TEST_F(WorldFileTest, WrittenTextIsSixDecimalsWithCarriageReturns)
 
     CDIBWorld tiny;
     ASSERT_TRUE(tiny.CreateImage(24, 1, 1, FILL_WHITE, 0, 0, 0, nullptr));
-    tiny.SetEdges(5, 6, 5, 6);
+    tiny.SetEdges({5, 6, 5, 6});
     tiny.WriteWorldFile(m_folder.Path("tiny.bmp"));
     ASSERT_EQ(ReadWorldFileValues(m_folder.Path("tiny.BPW"), values), EWorldFileRead::Read);
     EXPECT_EQ(values.dResolutionWestEast, 1.0);
@@ -204,7 +204,7 @@ TEST_F(WorldFileTest, ACommaDecimalLocaleWritesAndReadsTheSameFiles)
         GTEST_SKIP() << "no comma-decimal locale is installed and localedef could not make de_DE.UTF-8";
     CDIBWorld image;
     ASSERT_TRUE(image.CreateImage(8, 1000, 800, FILL_WHITE, 0, 0, 0, nullptr));
-    image.SetEdges(412000.25, 286997.5, 414497.75, 285000.0);
+    image.SetEdges({412000.25, 286997.5, 414497.75, 285000.0});
     image.WriteWorldFile(m_folder.Path("c.png"));
     const std::vector<std::uint8_t> aInC = test::ReadBytes(m_folder.Path("c.PGW"));
 
@@ -238,7 +238,7 @@ TEST_F(WorldFileTest, AnotherGisPlacesTheSavedMapWhereWeDo)
     // corner: origin = line 5 - line 1 / 2, line 6 - line 4 / 2.
     CDIBWorld image;
     ASSERT_TRUE(image.CreateImage(24, 40, 30, FILL_WHITE, 0, 0, 0, nullptr));
-    image.SetEdges(500000.0, 6100087.0, 500078.0, 6100000.0);  // 2 m by 3 m pixels
+    image.SetEdges({500000.0, 6100087.0, 500078.0, 6100000.0});  // 2 m by 3 m pixels
     const std::string strPath = m_folder.Path("placed.tif");
     image.SaveWorld(strPath);
     ASSERT_EQ(image.m_nErrorNumber, 0);
