@@ -15,6 +15,9 @@
 
 namespace gridmorph {
 
+// What a rectification says when its scan was cut short while it was read, mapped or not.
+inline constexpr const char* kScanCutText = "The scan was cut short while it was being read; no map was written.";
+
 class CMappedFile {
 public:
     // Maps the whole of a regular file of at least nLeastBytes bytes; null when it cannot be

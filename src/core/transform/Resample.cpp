@@ -30,8 +30,6 @@
 namespace gridmorph {
 namespace {
 
-constexpr const char* kScanCutText = "The scan was cut short while it was being read; no map was written.";
-
 // Rows handed to a thread at a time: enough that the threads rarely meet at the queue,
 // few enough that the last band does not leave a thread waiting long.
 constexpr int kResampleBandRows = 32;

@@ -14,13 +14,12 @@
 #include "image/DIBSection.h"
 #include "image/codecs/CodecCommon.h"
 #include "image/codecs/TiffLzw.h"
+#include "io/MappedFile.h"
 #include "parallel/Threads.h"
 
 namespace gridmorph {
 namespace tiff {
 namespace {
-
-constexpr const char* kCutText = "The scan was cut short while it was being read; no map was written.";
 
 // How the rows lie in the file. A unit is what is decoded at once: a block of rows of an
 // uncompressed file (read straight from their places), a strip, or a row of tiles.
@@ -321,7 +320,7 @@ std::string CTiffRowsOnDemand::ReadFailureText(const std::string& strDetail) con
 {
     struct stat status {};
     if (stat(m_strPath.c_str(), &status) != 0 || std::uint64_t(status.st_size) < m_nFileSize)
-        return kCutText;
+        return kScanCutText;
     return strDetail.empty() ? "TIFF: a strip or tile of the scan cannot be read." : strDetail;
 }
 
