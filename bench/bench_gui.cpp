@@ -184,13 +184,13 @@ int main(int argc, char** argv)
         app.Document()->Document().SetImage(std::move(pSource));
         pView->OnUpdate();
         CLocatorSet& locators = pView->Locators();
-        locators.m_nLocatorX[0] = 300, locators.m_nLocatorY[0] = 300;
-        locators.m_nLocatorX[1] = 11600, locators.m_nLocatorY[1] = 520;
-        locators.m_nLocatorX[2] = 11420, locators.m_nLocatorY[2] = 8650;
-        locators.m_dEasting[0] = 500000, locators.m_dNorthing[0] = 6010000;
-        locators.m_dEasting[2] = 511000, locators.m_dNorthing[2] = 6002000;
-        locators.m_dEasting[1] = 511000, locators.m_dNorthing[1] = 6010000;
-        locators.m_bTransformSetUp = true;
+        locators.SetLocator(0, 300, 300);
+        locators.SetLocator(1, 11600, 520);
+        locators.SetLocator(2, 11420, 8650);
+        locators.SetMapPosition(0, 500000, 6010000);
+        locators.SetMapPosition(2, 511000, 6002000);
+        locators.SetMapPosition(1, 511000, 6010000);
+        locators.SetTransformSetUp(true);
         double dCore = 1e30, dProgram = 1e30;
         for (int nRound = 0; nRound < 3; ++nRound) {
             {

@@ -39,10 +39,12 @@ int main(int argc, char* argv[])
     CLocatorSet locators;
     const int aX[3] = {313, 1663, 1656}, aY[3] = {305, 331, 1253};
     for (int k = 0; k < 3; ++k)
-        locators.m_nLocatorX[k] = x0 + aX[k], locators.m_nLocatorY[k] = y0 + aY[k];
-    locators.m_dEasting[0] = 512250, locators.m_dNorthing[0] = 6231250;
-    locators.m_dEasting[1] = locators.m_dEasting[2] = 513750;
-    locators.m_dNorthing[1] = 6231250, locators.m_dNorthing[2] = 6230250;
+        locators.SetLocator(k, x0 + aX[k], y0 + aY[k]);
+    locators.SetMapPosition(0, 512250, 6231250);
+    locators.SetEasting(2, 513750);
+    locators.SetEasting(1, locators.Easting(2));
+    locators.SetNorthing(1, 6231250);
+    locators.SetNorthing(2, 6230250);
 
     const auto Ms = [](const std::function<void()>& fnWork) { return 1000 * bench::CpuSeconds(fnWork, 5); };
     bool bFound = true;

@@ -53,13 +53,13 @@ int main(int argc, char** argv)
     CLocatorSet locators;
     const int aX[3] = {200, 11800, 11740}, aY[3] = {200, 400, 8800};
     for (int i = 0; i < 3; ++i) {
-        locators.m_nLocatorX[i] = aX[i];
-        locators.m_nLocatorY[i] = aY[i];
+        locators.SetLocatorX(i, aX[i]);
+        locators.SetLocatorY(i, aY[i]);
     }
-    locators.m_dEasting[0] = 500000;
-    locators.m_dNorthing[0] = 6100000;
-    locators.m_dEasting[2] = 511600;
-    locators.m_dNorthing[2] = 6091150;
+    locators.SetEasting(0, 500000);
+    locators.SetNorthing(0, 6100000);
+    locators.SetEasting(2, 511600);
+    locators.SetNorthing(2, 6091150);
 
     // The whole transform (output creation and its first-touch page faults included) on
     // one and on two threads, clock and processor time, best of 3; then the row loop alone

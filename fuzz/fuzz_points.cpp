@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     if (!ParsePointsText(FormatPointsText(locators, ""), again, strProblem))
         std::abort();
     for (int i = 0; i < 3; ++i)
-        if (again.m_nLocatorX[i] != locators.m_nLocatorX[i] || again.m_nLocatorY[i] != locators.m_nLocatorY[i])
+        if (again.LocatorX(i) != locators.LocatorX(i) || again.LocatorY(i) != locators.LocatorY(i))
             std::abort();
     return 0;
 }

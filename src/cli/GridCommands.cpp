@@ -86,10 +86,10 @@ bool FindAutoLocators(const CDIBImage& source, const std::string* pP1Map, const 
         return false;
     }
     for (int k = 0; k < 3; ++k)
-        std::printf("p%d: %d,%d\n", k + 1, locators.m_nLocatorX[k], locators.m_nLocatorY[k]);
-    std::printf("p1_map: %s,%s\np3_map: %s,%s\n", MapValue(locators.m_dEasting[0]).c_str(),
-                MapValue(locators.m_dNorthing[0]).c_str(), MapValue(locators.m_dEasting[2]).c_str(),
-                MapValue(locators.m_dNorthing[2]).c_str());
+        std::printf("p%d: %d,%d\n", k + 1, locators.LocatorX(k), locators.LocatorY(k));
+    std::printf("p1_map: %s,%s\np3_map: %s,%s\n", MapValue(locators.Easting(0)).c_str(),
+                MapValue(locators.Northing(0)).c_str(), MapValue(locators.Easting(2)).c_str(),
+                MapValue(locators.Northing(2)).c_str());
     return true;
 }
 

@@ -189,10 +189,10 @@ TEST_F(MapSystemTest, CropConvertCopyAndTransformKeepTheSystemAndASaveWritesIt)
     const int aX[] = {20, 180, 180}, aY[] = {20, 20, 180};
     const double aE[] = {20, 180, 180}, aN[] = {179, 179, 19};
     for (int i = 0; i < 3; ++i) {
-        locators.m_nLocatorX[i] = aX[i];
-        locators.m_nLocatorY[i] = aY[i];
-        locators.m_dEasting[i] = aE[i];
-        locators.m_dNorthing[i] = aN[i];
+        locators.SetLocatorX(i, aX[i]);
+        locators.SetLocatorY(i, aY[i]);
+        locators.SetEasting(i, aE[i]);
+        locators.SetNorthing(i, aN[i]);
     }
     std::unique_ptr<CDIBWorld> pTransformed;
     ASSERT_EQ(TransformBitmap(scan, locators, 24, pTransformed), ETransformResult::Done);
@@ -263,10 +263,10 @@ TEST_F(MapSystemTest, TheDocumentsSystemIsTheScansAndTheSaveDialogCanChangeIt)
     const int aX[] = {20, 180, 180}, aY[] = {20, 20, 180};
     const double aE[] = {20, 180, 180}, aN[] = {179, 179, 19};
     for (int i = 0; i < 3; ++i) {
-        locators.m_nLocatorX[i] = aX[i];
-        locators.m_nLocatorY[i] = aY[i];
-        locators.m_dEasting[i] = aE[i];
-        locators.m_dNorthing[i] = aN[i];
+        locators.SetLocatorX(i, aX[i]);
+        locators.SetLocatorY(i, aY[i]);
+        locators.SetEasting(i, aE[i]);
+        locators.SetNorthing(i, aN[i]);
     }
     std::unique_ptr<CDIBWorld> pTransformed;
     ASSERT_EQ(TransformBitmap(*pScan, locators, 24, pTransformed), ETransformResult::Done);

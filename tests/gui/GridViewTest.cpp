@@ -48,7 +48,7 @@ protected:
     // Drags locator 2 from where it is to the window point, with the modifiers.
     void DragLocator2(QPoint to, Qt::KeyboardModifiers eModifiers = Qt::ShiftModifier)
     {
-        const QPoint from(View().Locators().m_nLocatorX[1], View().Locators().m_nLocatorY[1]);
+        const QPoint from(View().Locators().LocatorX(1), View().Locators().LocatorY(1));
         ASSERT_EQ(View().WindowToPicture(from), from);  // not scrolled: window = picture pixels
         QTest::mousePress(View().viewport(), Qt::LeftButton, eModifiers, from);
         ASSERT_TRUE(View().m_bDragging);
@@ -62,12 +62,14 @@ protected:
         CLocatorSet& locators = View().Locators();
         const QPoint aCorners[3] = {Crossing(0, 0), Crossing(nLast, 0), Crossing(nLast, nBottom)};
         for (int k = 0; k < 3; ++k)
-            locators.m_nLocatorX[k] = aCorners[k].x(), locators.m_nLocatorY[k] = aCorners[k].y();
-        locators.m_dEasting[0] = 1000, locators.m_dNorthing[0] = 9000;
-        locators.m_dEasting[1] = locators.m_dEasting[2] = 1000 + 100.0 * nLast;
-        locators.m_dNorthing[1] = 9000, locators.m_dNorthing[2] = 9000 - 100.0 * nBottom;
+            locators.SetLocator(k, aCorners[k].x(), aCorners[k].y());
+        locators.SetMapPosition(0, 1000, 9000);
+        locators.SetEasting(2, 1000 + 100.0 * nLast);
+        locators.SetEasting(1, locators.Easting(2));
+        locators.SetNorthing(1, 9000);
+        locators.SetNorthing(2, 9000 - 100.0 * nBottom);
     }
-    QPoint Locator2() { return QPoint(View().Locators().m_nLocatorX[1], View().Locators().m_nLocatorY[1]); }
+    QPoint Locator2() { return QPoint(View().Locators().LocatorX(1), View().Locators().LocatorY(1)); }
     synthetic::SScanTruth m_truth;
 };
 
@@ -86,32 +88,32 @@ int CountColour(const QImage& image, const QRect& rect, bool bCyan)
 
 TEST_F(GridViewTest, ALocatorLetGoNearACrossingSnapsOntoIt)
 {
-    View().Locators().m_nLocatorX[1] = 450, View().Locators().m_nLocatorY[1] = 40;
+    View().Locators().SetLocator(1, 450, 40);
     const QPoint target = Crossing(2, 1);
     DragLocator2(target + QPoint(6, -5));
-    EXPECT_EQ(View().Locators().m_nLocatorX[1], target.x());
-    EXPECT_EQ(View().Locators().m_nLocatorY[1], target.y());
+    EXPECT_EQ(View().Locators().LocatorX(1), target.x());
+    EXPECT_EQ(View().Locators().LocatorY(1), target.y());
 
     // Off in the middle of a cell: where it was let go.
     const QPoint cell = (Crossing(1, 1) + Crossing(2, 2)) / 2;
     DragLocator2(cell);
-    EXPECT_EQ(View().Locators().m_nLocatorX[1], cell.x());
-    EXPECT_EQ(View().Locators().m_nLocatorY[1], cell.y());
+    EXPECT_EQ(View().Locators().LocatorX(1), cell.x());
+    EXPECT_EQ(View().Locators().LocatorY(1), cell.y());
 }
 
 TEST_F(GridViewTest, SnapToGridOffOrShiftAltPlacesWithoutSnapping)
 {
-    View().Locators().m_nLocatorX[1] = 450, View().Locators().m_nLocatorY[1] = 40;
+    View().Locators().SetLocator(1, 450, 40);
     const QPoint near = Crossing(2, 1) + QPoint(5, 4);
     DragLocator2(near, Qt::ShiftModifier | Qt::AltModifier);
-    EXPECT_EQ(View().Locators().m_nLocatorX[1], near.x());
-    EXPECT_EQ(View().Locators().m_nLocatorY[1], near.y());
+    EXPECT_EQ(View().Locators().LocatorX(1), near.x());
+    EXPECT_EQ(View().Locators().LocatorY(1), near.y());
 
     SnapToGridEnabled() = false;
     const QPoint other = Crossing(3, 2) + QPoint(-4, 6);
     DragLocator2(other);
-    EXPECT_EQ(View().Locators().m_nLocatorX[1], other.x());
-    EXPECT_EQ(View().Locators().m_nLocatorY[1], other.y());
+    EXPECT_EQ(View().Locators().LocatorX(1), other.x());
+    EXPECT_EQ(View().Locators().LocatorY(1), other.y());
 }
 
 TEST_F(GridViewTest, ApplyWarnsWhenALocatorIsOnTheWrongGridLine)
@@ -120,26 +122,28 @@ TEST_F(GridViewTest, ApplyWarnsWhenALocatorIsOnTheWrongGridLine)
     CLocatorSet& locators = View().Locators();
     const QPoint aCorners[3] = {Crossing(0, 0), Crossing(nLast, 1), Crossing(nLast, nBottom)};  // 2 one row down
     for (int k = 0; k < 3; ++k)
-        locators.m_nLocatorX[k] = aCorners[k].x(), locators.m_nLocatorY[k] = aCorners[k].y();
-    locators.m_dEasting[0] = 1000, locators.m_dNorthing[0] = 9000;
-    locators.m_dEasting[1] = locators.m_dEasting[2] = 1000 + 100.0 * nLast;
-    locators.m_dNorthing[1] = 9000, locators.m_dNorthing[2] = 9000 - 100.0 * nBottom;
-    locators.m_bTransformSetUp = true;
+        locators.SetLocator(k, aCorners[k].x(), aCorners[k].y());
+    locators.SetMapPosition(0, 1000, 9000);
+    locators.SetEasting(2, 1000 + 100.0 * nLast);
+    locators.SetEasting(1, locators.Easting(2));
+    locators.SetNorthing(1, 9000);
+    locators.SetNorthing(2, 9000 - 100.0 * nBottom);
+    locators.SetTransformSetUp(true);
     m_platform.AnswerNextQuestion(EAnswer::No);
     View().OnActionApplyTransform();
     ASSERT_EQ(m_platform.Messages().size(), 1u);
     EXPECT_EQ(m_platform.Messages()[0].eKind, EMessageKind::QuestionYesNo);
     EXPECT_EQ(m_platform.Messages()[0].strText.rfind("Locator 2 is probably on the wrong grid line", 0), 0u)
         << m_platform.Messages()[0].strText;
-    EXPECT_FALSE(locators.m_bTransformApplied);  // answered No: nothing was made
+    EXPECT_FALSE(locators.TransformApplied());  // answered No: nothing was made
 
     // On the right line: no question, and the map is made.
     m_platform.ClearRecord();
-    locators.m_nLocatorY[1] = Crossing(nLast, 0).y(), locators.m_nLocatorX[1] = Crossing(nLast, 0).x();
+    locators.SetLocator(1, Crossing(nLast, 0).x(), Crossing(nLast, 0).y());
     View().OnActionApplyTransform();
     for (const auto& message : m_platform.Messages())
         EXPECT_NE(message.eKind, EMessageKind::QuestionYesNo) << message.strText;
-    EXPECT_TRUE(locators.m_bTransformApplied);
+    EXPECT_TRUE(locators.TransformApplied());
 }
 
 TEST_F(GridViewTest, FindGridPutsTheLocatorsOnTheLargestRectangle)
@@ -154,8 +158,8 @@ TEST_F(GridViewTest, FindGridPutsTheLocatorsOnTheLargestRectangle)
     const CLocatorSet& locators = View().Locators();
     const QPoint aExpected[3] = {Crossing(0, 0), Crossing(nLast, 0), Crossing(nLast, nBottom)};
     for (int k = 0; k < 3; ++k) {
-        EXPECT_LE(std::abs(locators.m_nLocatorX[k] - aExpected[k].x()), 1) << k;
-        EXPECT_LE(std::abs(locators.m_nLocatorY[k] - aExpected[k].y()), 1) << k;
+        EXPECT_LE(std::abs(locators.LocatorX(k) - aExpected[k].x()), 1) << k;
+        EXPECT_LE(std::abs(locators.LocatorY(k) - aExpected[k].y()), 1) << k;
     }
     // Without labels the user is told to type the coordinates.
     ASSERT_FALSE(m_platform.Messages().empty());
@@ -238,7 +242,7 @@ TEST_F(GridViewTest, EnterAfterTheArrowKeysSnapsTheChosenLocatorLikeALetGo)
     };
     for (const auto& c : aCases) {
         SnapToGridEnabled() = c.bSnap;
-        View().Locators().m_nLocatorX[1] = c.start.x(), View().Locators().m_nLocatorY[1] = c.start.y();
+        View().Locators().SetLocator(1, c.start.x(), c.start.y());
         QTest::keyClick(&View(), c.bChosen ? Qt::Key_2 : Qt::Key_Escape);
         QTest::keyClick(&View(), Qt::Key_Left);
         const QPoint nudged = c.start - QPoint(c.bChosen ? 1 : 0, 0);

@@ -195,7 +195,7 @@ TEST_F(HelpTest, F1FollowsTheStepsOfTheRectification)
     OpenMap();
     Frame().Action(ID_HELP)->trigger();
     EXPECT_EQ(ShownPage(), QStringLiteral("workflow.html#locators"));
-    Frame().View()->Locators().m_bTransformSetUp = true;
+    Frame().View()->Locators().SetTransformSetUp(true);
     Frame().Action(ID_HELP)->trigger();
     EXPECT_EQ(ShownPage(), QStringLiteral("workflow.html#apply"));
     // The same window all along, so Back walks the pages read.

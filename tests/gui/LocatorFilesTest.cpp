@@ -71,12 +71,12 @@ TEST_F(LocatorFilesTest, AFileSavedInTheWindowIsTheToolsByteForByteAndDrivesIt)
     EXPECT_TRUE(Frame().Action(ID_ACTION_LOAD_LOCATORS)->isEnabled());
     CLocatorSet& locators = View().Locators();
     for (int i = 0; i < 3; ++i) {
-        locators.m_nLocatorX[i] = kX[i];
-        locators.m_nLocatorY[i] = kY[i];
-        locators.m_dEasting[i] = kEasting[i];
-        locators.m_dNorthing[i] = kNorthing[i];
+        locators.SetLocatorX(i, kX[i]);
+        locators.SetLocatorY(i, kY[i]);
+        locators.SetEasting(i, kEasting[i]);
+        locators.SetNorthing(i, kNorthing[i]);
     }
-    locators.m_bTransformSetUp = true;
+    locators.SetTransformSetUp(true);
     // The name offered is the map's, with .points; one typed without an extension gets it.
     m_platform.AnswerNextFileDialog({true, m_folder.Path("window"), 0});
     Trigger(ID_ACTION_SAVE_LOCATORS);
@@ -109,13 +109,13 @@ TEST_F(LocatorFilesTest, TheToolsFileLoadsIntoTheWindowAndSavesBackTheSame)
     EXPECT_TRUE(m_platform.Messages().empty()) << m_platform.Messages().front().strText;
     const CLocatorSet& locators = View().Locators();
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(locators.m_nLocatorX[i], kX[i]) << i;
-        EXPECT_EQ(locators.m_nLocatorY[i], kY[i]) << i;
-        EXPECT_EQ(locators.m_dEasting[i], kEasting[i]) << i;
-        EXPECT_EQ(locators.m_dNorthing[i], kNorthing[i]) << i;
+        EXPECT_EQ(locators.LocatorX(i), kX[i]) << i;
+        EXPECT_EQ(locators.LocatorY(i), kY[i]) << i;
+        EXPECT_EQ(locators.Easting(i), kEasting[i]) << i;
+        EXPECT_EQ(locators.Northing(i), kNorthing[i]) << i;
     }
     // The set passed the Transform dialog's checks: Apply is available at once.
-    EXPECT_TRUE(locators.m_bTransformSetUp);
+    EXPECT_TRUE(locators.TransformSetUp());
     Frame().UpdateCommandUI();
     EXPECT_TRUE(Frame().Action(ID_ACTION_APPLY_TRANSFORM)->isEnabled());
     m_platform.AnswerNextFileDialog({true, m_folder.Path("again.points"), 0});
@@ -143,11 +143,11 @@ TEST_F(LocatorFilesTest, AGridOfPointsGivesTheLargestRectangleAndSaysWhichLines)
     const CLocatorSet& locators = View().Locators();
     const int aExpectedX[3] = {20, 210, 210}, aExpectedY[3] = {15, 15, 155};
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(locators.m_nLocatorX[i], aExpectedX[i]) << i;
-        EXPECT_EQ(locators.m_nLocatorY[i], aExpectedY[i]) << i;
+        EXPECT_EQ(locators.LocatorX(i), aExpectedX[i]) << i;
+        EXPECT_EQ(locators.LocatorY(i), aExpectedY[i]) << i;
     }
-    EXPECT_EQ(locators.m_dEasting[2], 413000);
-    EXPECT_EQ(locators.m_dNorthing[2], 286000);
+    EXPECT_EQ(locators.Easting(2), 413000);
+    EXPECT_EQ(locators.Northing(2), 286000);
 }
 
 TEST_F(LocatorFilesTest, RefusedFilesLeaveTheLocatorsAlone)
@@ -180,10 +180,10 @@ TEST_F(LocatorFilesTest, RefusedFilesLeaveTheLocatorsAlone)
         EXPECT_NE(m_platform.Messages()[0].strText.find(aCase.pReason), std::string::npos)
             << m_platform.Messages()[0].strText;
         for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(View().Locators().m_nLocatorX[i], before.m_nLocatorX[i]);
-            EXPECT_EQ(View().Locators().m_dEasting[i], before.m_dEasting[i]);
+            EXPECT_EQ(View().Locators().LocatorX(i), before.LocatorX(i));
+            EXPECT_EQ(View().Locators().Easting(i), before.Easting(i));
         }
-        EXPECT_FALSE(View().Locators().m_bTransformSetUp);
+        EXPECT_FALSE(View().Locators().TransformSetUp());
     }
 }
 
@@ -196,10 +196,10 @@ TEST_F(LocatorFilesTest, TheFourthCornerIsMarkedAndNamedInTheStatusBar)
 
     CLocatorSet& locators = View().Locators();
     for (int i = 0; i < 3; ++i) {
-        locators.m_nLocatorX[i] = kX[i];
-        locators.m_nLocatorY[i] = kY[i];
-        locators.m_dEasting[i] = kEasting[i];
-        locators.m_dNorthing[i] = kNorthing[i];
+        locators.SetLocatorX(i, kX[i]);
+        locators.SetLocatorY(i, kY[i]);
+        locators.SetEasting(i, kEasting[i]);
+        locators.SetNorthing(i, kNorthing[i]);
     }
     SFourthCornerCheck check;
     ASSERT_TRUE(CheckFourthCorner(locators, nullptr, check));
@@ -230,7 +230,7 @@ TEST_F(LocatorFilesTest, TheFourthCornerIsMarkedAndNamedInTheStatusBar)
 
     // A non-rectangular set predicts nothing.
     Frame().Action(ID_VIEW_LOCATORS)->trigger();
-    locators.m_bNonRectangular = true;
+    locators.SetNonRectangular(true);
     Frame().UpdateCommandUI();
     EXPECT_TRUE(pPane->isHidden());
     EXPECT_TRUE(FourthCornerStatusText(locators).isEmpty());

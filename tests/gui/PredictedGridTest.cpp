@@ -48,8 +48,8 @@ struct SSheet {
         for (int k = 0; k < 3; ++k) {
             double x = 0, y = 0;
             Pixel(aEast[k], aNorth[k], x, y);
-            locators.m_nLocatorX[k] = int(std::lround(x)), locators.m_nLocatorY[k] = int(std::lround(y));
-            locators.m_dEasting[k] = 412000 + aEast[k], locators.m_dNorthing[k] = 5287000 + aNorth[k];
+            locators.SetLocator(k, int(std::lround(x)), int(std::lround(y)));
+            locators.SetMapPosition(k, 412000 + aEast[k], 5287000 + aNorth[k]);
         }
         return locators;
     }
@@ -187,10 +187,10 @@ TEST(PredictedGridTest, NoGridWithoutATriangleOfMapPositionsAndPixels)
     CLocatorSet unset;  // map positions all 0
     EXPECT_FALSE(PredictGrid(unset, nullptr).has_value());
     CLocatorSet inLine = SSheet{0.0, 0.5, 100, 50, 3, 2, 500}.Locators();
-    inLine.m_nLocatorX[2] = inLine.m_nLocatorX[1], inLine.m_nLocatorY[2] = inLine.m_nLocatorY[1];  // 3 on 2's pixel
+    inLine.SetLocator(2, inLine.LocatorX(1), inLine.LocatorY(1));  // 3 on 2's pixel
     EXPECT_FALSE(PredictGrid(inLine, nullptr).has_value());
     CLocatorSet sameEasting = SSheet{0.0, 0.5, 100, 50, 3, 2, 500}.Locators();
-    sameEasting.m_dEasting[2] = sameEasting.m_dEasting[0];
+    sameEasting.SetEasting(2, sameEasting.Easting(0));
     EXPECT_FALSE(PredictGrid(sameEasting, nullptr).has_value());
 }
 

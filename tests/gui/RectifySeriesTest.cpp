@@ -53,12 +53,12 @@ protected:
         CLocatorSet locators;
         const int aX[3] = {10, 180, 178}, aY[3] = {12, 14, 130};
         for (int k = 0; k < 3; ++k) {
-            locators.m_nLocatorX[k] = aX[k];
-            locators.m_nLocatorY[k] = aY[k];
+            locators.SetLocatorX(k, aX[k]);
+            locators.SetLocatorY(k, aY[k]);
         }
-        locators.m_dEasting[0] = 1000, locators.m_dNorthing[0] = 2000;
-        locators.m_dEasting[1] = 1400, locators.m_dNorthing[1] = 2000;
-        locators.m_dEasting[2] = 1400, locators.m_dNorthing[2] = 1700;
+        locators.SetMapPosition(0, 1000, 2000);
+        locators.SetMapPosition(1, 1400, 2000);
+        locators.SetMapPosition(2, 1400, 1700);
         ASSERT_TRUE(WritePointsFile(m_folder.Path("scans/" + strPointsName), locators, ""));
     }
     // Runs File > Rectify Series over the scans folder; fnReport looks at the report.

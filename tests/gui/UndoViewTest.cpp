@@ -71,10 +71,10 @@ protected:
         ASSERT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(strPath)));
         m_platform.ClearRecord();
         CLocatorSet& l = View().Locators();
-        l.m_dEasting[0] = 1000, l.m_dNorthing[0] = 2000;
-        l.m_dEasting[2] = 1100, l.m_dNorthing[2] = 1900;
-        l.m_dEasting[1] = 1100, l.m_dNorthing[1] = 2000;
-        l.m_bTransformSetUp = true;
+        l.SetMapPosition(0, 1000, 2000);
+        l.SetMapPosition(2, 1100, 1900);
+        l.SetMapPosition(1, 1100, 2000);
+        l.SetTransformSetUp(true);
     }
     COrvexView& View() { return *Frame().View(); }
     SState State()
@@ -91,9 +91,9 @@ protected:
         }
         state.bModified = Document().IsModified();
         state.bTransformedModified = Document().IsTransformedModified();
-        state.bApplied = View().Locators().m_bTransformApplied;
+        state.bApplied = View().Locators().TransformApplied();
         for (int i = 0; i < 3; ++i)
-            state.anX[i] = View().Locators().m_nLocatorX[i], state.anY[i] = View().Locators().m_nLocatorY[i];
+            state.anX[i] = View().Locators().LocatorX(i), state.anY[i] = View().Locators().LocatorY(i);
         return state;
     }
 };
@@ -162,7 +162,7 @@ TEST_F(UndoViewTest, EveryCommandIsUndoneAndRedoneWithItsMapAndFlags)
          [](COrvexFrame& frame) {
              frame.UpdateCommandUI();
              frame.Action(ID_ACTION_APPLY_TRANSFORM)->trigger();
-             frame.View()->Locators().m_nLocatorX[2] += 30;
+             frame.View()->Locators().SetLocatorX(2, frame.View()->Locators().LocatorX(2) + 30);
          },
          trigger(ID_ACTION_APPLY_TRANSFORM),
          [](const SState& b, const SState& a) { EXPECT_NE(a.nTransformedPixels, b.nTransformedPixels); }},

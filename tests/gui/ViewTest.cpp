@@ -153,9 +153,9 @@ TEST_F(ViewTest, PickSquaresAreClosedLeftAndTopOpenRightAndBottom)
     for (const auto& aCase : aCases)
         EXPECT_EQ(View().HitTestLocator(aCase.point), aCase.nExpected) << aCase.point.x() << "," << aCase.point.y();
     // Overlapping squares: the lower number wins.
-    View().Locators().m_nLocatorX[1] = 25;
+    View().Locators().SetLocatorX(1, 25);
     EXPECT_EQ(View().HitTestLocator(QPoint(27, 20)), 1);
-    View().Locators().m_nLocatorX[0] = 200;
+    View().Locators().SetLocatorX(0, 200);
     EXPECT_EQ(View().HitTestLocator(QPoint(27, 20)), 2);
     // Picking reads picture pixels: a scrolled view adds the scroll position.
     View().ScrollToPosition(QPoint(100, 0));
@@ -171,18 +171,18 @@ TEST_F(ViewTest, ShiftDragMovesALocatorWhereItIsLetGo)
     EXPECT_EQ(View().m_nSelectedLocator, 2);
     EXPECT_EQ(PaneText(1), QStringLiteral("121, 22"));
     Move(QPoint(200, 150), Qt::ShiftModifier);
-    EXPECT_EQ(View().Locators().m_nLocatorX[1], 120);  // not before the release
+    EXPECT_EQ(View().Locators().LocatorX(1), 120);  // not before the release
     Release(QPoint(200, 150));
     EXPECT_FALSE(View().m_bDragging);
-    EXPECT_EQ(View().Locators().m_nLocatorX[1], 200);
-    EXPECT_EQ(View().Locators().m_nLocatorY[1], 150);
+    EXPECT_EQ(View().Locators().LocatorX(1), 200);
+    EXPECT_EQ(View().Locators().LocatorY(1), 150);
     EXPECT_EQ(PaneText(1), QString());
     EXPECT_FALSE(View().m_bCropRect);
 
     // Let go outside the window: the locator stays.
     Press(QPoint(200, 150), Qt::ShiftModifier);
     Release(QPoint(Viewport()->width() + 40, 150));
-    EXPECT_EQ(View().Locators().m_nLocatorX[1], 200);
+    EXPECT_EQ(View().Locators().LocatorX(1), 200);
     EXPECT_EQ(View().m_nSelectedLocator, 2);  // the selection outlives the drag
 
     // A Shift-click beside every locator starts a crop rectangle instead.
@@ -331,10 +331,10 @@ TEST_F(ViewTest, TransformDialogLimitsAndChecksInOrder)
         SCOPED_TRACE(aCase.pName);
         m_platform.ClearRecord();
         CLocatorSet locators;
-        locators.m_dEasting[0] = 1000;
-        locators.m_dNorthing[0] = 5000;
-        locators.m_dEasting[2] = 3000;
-        locators.m_dNorthing[2] = 3500;
+        locators.SetEasting(0, 1000);
+        locators.SetNorthing(0, 5000);
+        locators.SetEasting(2, 3000);
+        locators.SetNorthing(2, 3500);
         COrvexTransDlg dialog;
         dialog.SetFrom(locators, 640, 480);
         dialog.show();
@@ -362,7 +362,7 @@ TEST_F(ViewTest, TransformDialogPoint2AndWhatTheViewTakes)
 {
     ASSERT_TRUE(Start());
     CLocatorSet locators;
-    locators.m_dEasting[1] = 777;  // never typed in the rectangular case
+    locators.SetEasting(1, 777);  // never typed in the rectangular case
     COrvexTransDlg dialog;
     dialog.SetFrom(locators, 640, 480);
     dialog.show();
@@ -387,14 +387,14 @@ TEST_F(ViewTest, TransformDialogPoint2AndWhatTheViewTakes)
     ASSERT_EQ(dialog.result(), QDialog::Accepted);
     CLocatorSet taken;
     dialog.CopyTo(taken);
-    EXPECT_EQ(taken.m_nLocatorX[1], 399);
-    EXPECT_EQ(taken.m_nLocatorY[2], 299);
-    EXPECT_EQ(taken.m_dEasting[0], 1000.5);
-    EXPECT_EQ(taken.m_dNorthing[2], 3500.25);
+    EXPECT_EQ(taken.LocatorX(1), 399);
+    EXPECT_EQ(taken.LocatorY(2), 299);
+    EXPECT_EQ(taken.Easting(0), 1000.5);
+    EXPECT_EQ(taken.Northing(2), 3500.25);
     // Rectangular: point 2 is the east edge of point 3 and the north edge of point 1.
-    EXPECT_EQ(taken.m_dEasting[1], 3000);
-    EXPECT_EQ(taken.m_dNorthing[1], 5000);
-    EXPECT_TRUE(taken.m_bTransformSetUp);
+    EXPECT_EQ(taken.Easting(1), 3000);
+    EXPECT_EQ(taken.Northing(1), 5000);
+    EXPECT_TRUE(taken.TransformSetUp());
     EXPECT_TRUE(m_platform.Messages().empty());
 }
 
@@ -493,13 +493,13 @@ TEST_F(ViewTest, ViewAndActionEnableRules)
             View().m_rcCrop = {1, 1, 50, 50};
         }
         if (aCase.eState >= SetUp) {
-            View().Locators().m_dEasting[0] = 1000;
-            View().Locators().m_dNorthing[0] = 2000;
-            View().Locators().m_dEasting[2] = 1100;
-            View().Locators().m_dNorthing[2] = 1900;
-            View().Locators().m_dEasting[1] = 1100;
-            View().Locators().m_dNorthing[1] = 2000;
-            View().Locators().m_bTransformSetUp = true;
+            View().Locators().SetEasting(0, 1000);
+            View().Locators().SetNorthing(0, 2000);
+            View().Locators().SetEasting(2, 1100);
+            View().Locators().SetNorthing(2, 1900);
+            View().Locators().SetEasting(1, 1100);
+            View().Locators().SetNorthing(1, 2000);
+            View().Locators().SetTransformSetUp(true);
         }
         Frame().UpdateCommandUI();
         if (aCase.eState >= Applied)
@@ -533,10 +533,10 @@ TEST_F(ViewTest, ConvertSetsTheFlagOfTheMapItChanged)
     // On the transformed map only its own flag is set.
     Document().SetModifiedFlag(false);
     CLocatorSet& locators = View().Locators();
-    locators.m_dEasting[0] = 1000, locators.m_dNorthing[0] = 2000;
-    locators.m_dEasting[2] = 1100, locators.m_dNorthing[2] = 1900;
-    locators.m_dEasting[1] = 1100, locators.m_dNorthing[1] = 2000;
-    locators.m_bTransformSetUp = true;
+    locators.SetMapPosition(0, 1000, 2000);
+    locators.SetMapPosition(2, 1100, 1900);
+    locators.SetMapPosition(1, 1100, 2000);
+    locators.SetTransformSetUp(true);
     Frame().UpdateCommandUI();
     Frame().Action(ID_ACTION_APPLY_TRANSFORM)->trigger();
     Document().SetTransformedModified(false);
@@ -559,18 +559,18 @@ TEST_F(ViewTest, MoveLocatorsToCornersAndShowTransformedResizesTheCanvas)
     OpenMap(8, 640, 480);
     Frame().Action(ID_ACTION_MOVE_LOCATORS)->trigger();
     const CLocatorSet& l = View().Locators();
-    EXPECT_EQ(QPoint(l.m_nLocatorX[0], l.m_nLocatorY[0]), QPoint(0, 0));
-    EXPECT_EQ(QPoint(l.m_nLocatorX[1], l.m_nLocatorY[1]), QPoint(639, 0));
-    EXPECT_EQ(QPoint(l.m_nLocatorX[2], l.m_nLocatorY[2]), QPoint(639, 479));
+    EXPECT_EQ(QPoint(l.LocatorX(0), l.LocatorY(0)), QPoint(0, 0));
+    EXPECT_EQ(QPoint(l.LocatorX(1), l.LocatorY(1)), QPoint(639, 0));
+    EXPECT_EQ(QPoint(l.LocatorX(2), l.LocatorY(2)), QPoint(639, 479));
     const int nSourceRange = View().horizontalScrollBar()->maximum();
     EXPECT_EQ(nSourceRange, 640 - Viewport()->width());
 
     // A map a quarter turned gives a transformed map of another size.
-    View().Locators().m_nLocatorX[1] = 639;
-    View().Locators().m_nLocatorY[1] = 100;
-    View().Locators().m_dEasting[0] = 1000, View().Locators().m_dNorthing[0] = 2000;
-    View().Locators().m_dEasting[2] = 1639, View().Locators().m_dNorthing[2] = 1521;
-    View().Locators().m_bTransformSetUp = true;
+    View().Locators().SetLocatorX(1, 639);
+    View().Locators().SetLocatorY(1, 100);
+    View().Locators().SetMapPosition(0, 1000, 2000);
+    View().Locators().SetMapPosition(2, 1639, 1521);
+    View().Locators().SetTransformSetUp(true);
     Frame().UpdateCommandUI();
     Frame().Action(ID_ACTION_APPLY_TRANSFORM)->trigger();
     ASSERT_NE(Document().GetTransformedMap(), nullptr);
@@ -616,7 +616,7 @@ TEST_F(ViewTest, FromAScanToASavedNorthUpMapAsTheCommandLineMakesIt)
         dialog.accept();
     });
     Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
-    ASSERT_TRUE(View().Locators().m_bTransformSetUp);
+    ASSERT_TRUE(View().Locators().TransformSetUp());
     ASSERT_TRUE(Frame().Action(ID_ACTION_APPLY_TRANSFORM)->isEnabled());
     Frame().Action(ID_ACTION_APPLY_TRANSFORM)->trigger();
     ASSERT_TRUE(Frame().Action(ID_VIEW_SHOW_TRANSFORMED)->isEnabled());
@@ -802,7 +802,7 @@ TEST_F(ViewTest, CropToGridRectangleMatchesTheCommandLineClip)
     Frame().Action(ID_EDIT_UNDO)->trigger();  // back to the whole map
     Frame().UpdateCommandUI();
     ASSERT_TRUE(Frame().Action(ID_ACTION_CROP_TO_GRID)->isEnabled());
-    View().Locators().m_nLocatorX[0] += 1;
+    View().Locators().SetLocatorX(0, View().Locators().LocatorX(0) + 1);
     Frame().UpdateCommandUI();
     EXPECT_FALSE(Frame().Action(ID_ACTION_CROP_TO_GRID)->isEnabled());
 }

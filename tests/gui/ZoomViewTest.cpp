@@ -103,9 +103,10 @@ TEST_F(ZoomViewTest, PickingCropAndStatusTextsStayInPicturePixelsAtEveryZoom)
     };
     for (const SCase& aCase : aCases) {
         SCOPED_TRACE(testing::Message() << aCase.dZoom << " at " << aCase.ptScroll.x() << "," << aCase.ptScroll.y());
-        View().Locators().m_nLocatorX[0] = 300;
-        View().Locators().m_nLocatorY[0] = 248;
-        View().Locators().m_nLocatorX[1] = View().Locators().m_nLocatorX[2] = 1900;
+        View().Locators().SetLocatorX(0, 300);
+        View().Locators().SetLocatorY(0, 248);
+        View().Locators().SetLocatorX(2, 1900);
+        View().Locators().SetLocatorX(1, View().Locators().LocatorX(2));
         View().SetZoom(aCase.dZoom, QPoint());
         View().ScrollToPosition(aCase.ptScroll);
         ASSERT_EQ(View().ScrollPosition(), aCase.ptScroll);
@@ -188,7 +189,7 @@ TEST_F(ZoomViewTest, EachMapKeepsItsZoomAndOpenToFitIsRemembered)
     auto pTransformed = std::make_unique<CDIBWorld>();
     test::MakePatternPicture(*pTransformed, 24, 1200, 900);
     Document().SetTransformedMap(std::move(pTransformed));
-    View().Locators().m_bTransformApplied = true;
+    View().Locators().SetTransformApplied(true);
     View().OnViewShowTransformedMap();
     EXPECT_DOUBLE_EQ(View().Zoom(), 1.0);
     View().SetZoom(0.5, QPoint());
@@ -363,7 +364,7 @@ TEST_F(ZoomViewTest, MagnifierShowsThePixelsUnderThePointerEightTimesLarger)
     EXPECT_FALSE(View().MagnifierRect().isEmpty());
     Release(QPoint(60, 70));
     EXPECT_TRUE(View().MagnifierRect().isEmpty());
-    EXPECT_EQ(View().Locators().m_nLocatorX[0], 60);
+    EXPECT_EQ(View().Locators().LocatorX(0), 60);
 }
 
 TEST_F(ZoomViewTest, ShiftDragDrawsTheLocatorAtThePointerBeforeTheRelease)
@@ -376,7 +377,7 @@ TEST_F(ZoomViewTest, ShiftDragDrawsTheLocatorAtThePointerBeforeTheRelease)
     ASSERT_TRUE(View().m_bDragging);
     const QPoint target(400, 300);
     Move(target, Qt::ShiftModifier);
-    EXPECT_EQ(View().Locators().m_nLocatorX[1], 120);  // the locator set changes at the release
+    EXPECT_EQ(View().Locators().LocatorX(1), 120);  // the locator set changes at the release
     const QImage shown = Viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     // The circle of radius 10 round the pixel under the pointer is drawn there.
     const QPoint newMark = View().Transform().PictureMarkToWindow(View().WindowToPicture(target));
@@ -386,8 +387,8 @@ TEST_F(ZoomViewTest, ShiftDragDrawsTheLocatorAtThePointerBeforeTheRelease)
             nRed += shown.pixel(newMark + QPoint(dx, dy)) == qRgb(255, 0, 0);
     EXPECT_GT(nRed, 0);
     Release(target);
-    EXPECT_EQ(View().Locators().m_nLocatorX[1], View().WindowToPicture(target).x());
-    EXPECT_EQ(View().Locators().m_nLocatorY[1], View().WindowToPicture(target).y());
+    EXPECT_EQ(View().Locators().LocatorX(1), View().WindowToPicture(target).x());
+    EXPECT_EQ(View().Locators().LocatorY(1), View().WindowToPicture(target).y());
 }
 
 TEST_F(ZoomViewTest, KeysSelectAndNudgeALocatorAndOtherwiseScroll)
@@ -410,24 +411,24 @@ TEST_F(ZoomViewTest, KeysSelectAndNudgeALocatorAndOtherwiseScroll)
     for (const auto& step : aSteps) {
         Key(step.nKey, step.eModifiers);
         EXPECT_EQ(View().m_nKeyLocator, step.nSelected) << step.nKey;
-        EXPECT_EQ(l.m_nLocatorX[1], step.nX2) << step.nKey;
-        EXPECT_EQ(l.m_nLocatorY[1], step.nY2) << step.nKey;
+        EXPECT_EQ(l.LocatorX(1), step.nX2) << step.nKey;
+        EXPECT_EQ(l.LocatorY(1), step.nY2) << step.nKey;
     }
-    EXPECT_EQ(l.m_nLocatorX[2], 120);  // locator 3 was chosen, never moved
+    EXPECT_EQ(l.LocatorX(2), 120);  // locator 3 was chosen, never moved
     // Nothing chosen: the arrows scroll as ever.
     Key(Qt::Key_Right);
     Key(Qt::Key_Down);
     EXPECT_GT(View().ScrollPosition().x(), 0);
     EXPECT_GT(View().ScrollPosition().y(), 0);
-    EXPECT_EQ(l.m_nLocatorX[1], 111);
+    EXPECT_EQ(l.LocatorX(1), 111);
 
     // A double-click with a locator chosen puts it there, at any zoom.
     View().SetZoom(4.0, QPoint());
     View().ScrollToPosition(QPoint(0, 0));
     Key(Qt::Key_1);
     QTest::mouseDClick(Viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(50, 61));
-    EXPECT_EQ(l.m_nLocatorX[0], 12);
-    EXPECT_EQ(l.m_nLocatorY[0], 15);
+    EXPECT_EQ(l.LocatorX(0), 12);
+    EXPECT_EQ(l.LocatorY(0), 15);
     EXPECT_FALSE(View().m_bCropRect);
     EXPECT_FALSE(View().m_bDragging);
 }
@@ -468,18 +469,18 @@ TEST_F(ZoomViewTest, TheLocatorsAreRememberedBesideTheScanAndRestoredOnReopening
     ASSERT_TRUE(QFileInfo::exists(QString::fromStdString(strScan + ".points")));
 
     OpenMap(8, 50, 40);  // another map: its own (default) locators
-    EXPECT_EQ(View().Locators().m_nLocatorX[2], 120);
-    EXPECT_FALSE(View().Locators().m_bTransformSetUp);
+    EXPECT_EQ(View().Locators().LocatorX(2), 120);
+    EXPECT_FALSE(View().Locators().TransformSetUp());
     ASSERT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(strScan)));
     const CLocatorSet& l = View().Locators();
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(l.m_nLocatorX[i], anX[i]) << i;
-        EXPECT_EQ(l.m_nLocatorY[i], anY[i]) << i;
+        EXPECT_EQ(l.LocatorX(i), anX[i]) << i;
+        EXPECT_EQ(l.LocatorY(i), anY[i]) << i;
     }
-    EXPECT_EQ(l.m_dEasting[0], 500000.0);
-    EXPECT_EQ(l.m_dNorthing[2], 6007000.0);
-    EXPECT_EQ(l.m_dEasting[1], 504000.0);
-    EXPECT_TRUE(l.m_bTransformSetUp);
+    EXPECT_EQ(l.Easting(0), 500000.0);
+    EXPECT_EQ(l.Northing(2), 6007000.0);
+    EXPECT_EQ(l.Easting(1), 504000.0);
+    EXPECT_TRUE(l.TransformSetUp());
     EXPECT_TRUE(Frame().Pane(0)->text().contains(QStringLiteral("restored")));
 }
 

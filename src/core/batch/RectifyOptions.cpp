@@ -26,24 +26,24 @@ void ReadLocatorOptions(const SCommandLine& commandLine, CLocatorSet& locators)
     for (double d : {aP1[0], aP1[1], aP2[0], aP2[1], aP3[0], aP3[1]})
         if (d != std::floor(d) || std::fabs(d) > 1e9)
             throw CUsageError("pixel positions are whole numbers");
-    locators.m_nLocatorX[0] = int(aP1[0]);
-    locators.m_nLocatorY[0] = int(aP1[1]);
-    locators.m_nLocatorX[1] = int(aP2[0]);
-    locators.m_nLocatorY[1] = int(aP2[1]);
-    locators.m_nLocatorX[2] = int(aP3[0]);
-    locators.m_nLocatorY[2] = int(aP3[1]);
-    locators.m_dEasting[0] = aP1[2];
-    locators.m_dNorthing[0] = aP1[3];
-    locators.m_dEasting[2] = aP3[2];
-    locators.m_dNorthing[2] = aP3[3];
-    locators.m_bNonRectangular = commandLine.aOptions.count("--non-rectangular") != 0;
-    if (locators.m_bNonRectangular) {
+    locators.SetLocatorX(0, int(aP1[0]));
+    locators.SetLocatorY(0, int(aP1[1]));
+    locators.SetLocatorX(1, int(aP2[0]));
+    locators.SetLocatorY(1, int(aP2[1]));
+    locators.SetLocatorX(2, int(aP3[0]));
+    locators.SetLocatorY(2, int(aP3[1]));
+    locators.SetEasting(0, aP1[2]);
+    locators.SetNorthing(0, aP1[3]);
+    locators.SetEasting(2, aP3[2]);
+    locators.SetNorthing(2, aP3[3]);
+    locators.SetNonRectangular(commandLine.aOptions.count("--non-rectangular") != 0);
+    if (locators.NonRectangular()) {
         const std::vector<double> aMap2 = ParseNumbers(commandLine.aOptions.at("--p2-map"), 2, "--p2-map");
-        locators.m_dEasting[1] = aMap2[0];
-        locators.m_dNorthing[1] = aMap2[1];
+        locators.SetEasting(1, aMap2[0]);
+        locators.SetNorthing(1, aMap2[1]);
     } else {  // the top-right corner lies east of point 3 and north of point 1
-        locators.m_dEasting[1] = locators.m_dEasting[2];
-        locators.m_dNorthing[1] = locators.m_dNorthing[0];
+        locators.SetEasting(1, locators.Easting(2));
+        locators.SetNorthing(1, locators.Northing(0));
     }
 }
 
@@ -240,7 +240,7 @@ std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
     job.strScan = commandLine.aPositional[0];
     job.strOutput = commandLine.aPositional[1];
     job.locators = locators;
-    job.locators.m_bNonRectangular = bNonRectangular;
+    job.locators.SetNonRectangular(bNonRectangular);
     job.options = choices.options;
     if (job.options.eClip == EClip::Frame)
         job.fnFindFrame = [](const CDIBWorld& source, const CLocatorSet& checked, SFrameCells& cells,

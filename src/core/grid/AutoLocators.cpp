@@ -75,13 +75,13 @@ bool FindAutoLocators(const CDIBImage& source, const std::string* pP1Map, const 
         return false;
     }
     for (int k = 0; k < 3; ++k) {
-        locators.m_nLocatorX[k] = grid.aLocators[k].nX;
-        locators.m_nLocatorY[k] = grid.aLocators[k].nY;
+        locators.SetLocatorX(k, grid.aLocators[k].nX);
+        locators.SetLocatorY(k, grid.aLocators[k].nY);
     }
-    locators.m_dEasting[0] = dE1, locators.m_dNorthing[0] = dN1;
-    locators.m_dEasting[2] = dE3, locators.m_dNorthing[2] = dN3;
-    locators.m_dEasting[1] = dE3, locators.m_dNorthing[1] = dN1;
-    locators.m_bNonRectangular = false;
+    locators.SetMapPosition(0, dE1, dN1);
+    locators.SetMapPosition(2, dE3, dN3);
+    locators.SetMapPosition(1, dE3, dN1);
+    locators.SetNonRectangular(false);
     return true;
 }
 

@@ -882,9 +882,9 @@ SGridCheck CheckLocatorsAgainstGrid(const SFoundGrid& grid, const CLocatorSet& l
     SGridCheck check;
     if (!grid.bFound || grid.dSpacingX <= 0 || grid.dSpacingY <= 0)
         return check;
-    const double x1 = locators.m_nLocatorX[0], y1 = locators.m_nLocatorY[0];
-    const double x2 = locators.m_nLocatorX[1], y2 = locators.m_nLocatorY[1];
-    const double x3 = locators.m_nLocatorX[2], y3 = locators.m_nLocatorY[2];
+    const double x1 = locators.LocatorX(0), y1 = locators.LocatorY(0);
+    const double x2 = locators.LocatorX(1), y2 = locators.LocatorY(1);
+    const double x3 = locators.LocatorX(2), y3 = locators.LocatorY(2);
     const int nColumns = int(std::lround(std::hypot(x2 - x1, y2 - y1) / grid.dSpacingX));
     const int nRows = int(std::lround(std::hypot(x3 - x2, y3 - y2) / grid.dSpacingY));
     if (nColumns < 1 || nRows < 1)
@@ -918,8 +918,8 @@ SGridCheck CheckLocatorsAgainstGrid(const SFoundGrid& grid, const CLocatorSet& l
     check.dMismatchPixels = dWorst;
     // Metres per pixel along the top edge from the locators' map positions.
     const double dTop = std::hypot(x2 - x1, y2 - y1);
-    const double dMetres = std::hypot(locators.m_dEasting[1] - locators.m_dEasting[0],
-                                      locators.m_dNorthing[1] - locators.m_dNorthing[0]);
+    const double dMetres = std::hypot(locators.Easting(1) - locators.Easting(0),
+                                      locators.Northing(1) - locators.Northing(0));
     check.dMismatchMetres = dTop > 0 ? dWorst * dMetres / dTop : 0.0;
     int i1 = 0, j1 = 0, i2 = 0, j2 = 0, i3 = 0, j3 = 0;
     Nearest(x1, y1, i1, j1);

@@ -21,7 +21,7 @@ bool FindFrameCells(const SFoundGrid& grid, const CLocatorSet& locators, SFrameC
     }
     int aI[3] = {0, 0, 0}, aJ[3] = {0, 0, 0};
     for (int n = 0; n < 3; ++n) {
-        const double dx = locators.m_nLocatorX[n] - m[2], dy = locators.m_nLocatorY[n] - m[5];
+        const double dx = locators.LocatorX(n) - m[2], dy = locators.LocatorY(n) - m[5];
         const double i = (m[4] * dx - m[1] * dy) / dDeterminant, j = (m[0] * dy - m[3] * dx) / dDeterminant;
         aI[n] = static_cast<int>(std::lround(i));
         aJ[n] = static_cast<int>(std::lround(j));

@@ -12,12 +12,12 @@ bool CheckFourthCorner(const CLocatorSet& locators, const double* pGivenPixel, S
     if (!transform.Compute(locators))
         return false;
     SFourthCornerCheck result;
-    result.dEasting = locators.m_dEasting[0];
-    result.dNorthing = locators.m_dNorthing[2];
+    result.dEasting = locators.Easting(0);
+    result.dNorthing = locators.Northing(2);
     // On the rectified grid the corner lies straight below locator 1, as far as locator 3's
     // northing is south of locator 1's.
     const double dU = transform.dX1;
-    const double dV = transform.dY1 + (locators.m_dNorthing[0] - locators.m_dNorthing[2]) / transform.dResolutionY;
+    const double dV = transform.dY1 + (locators.Northing(0) - locators.Northing(2)) / transform.dResolutionY;
     transform.Inverse(dU, dV, result.dPredictedX, result.dPredictedY);
     if (pGivenPixel) {
         double dGivenU = 0, dGivenV = 0, dEasting = 0, dNorthing = 0;

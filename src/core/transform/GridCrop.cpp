@@ -11,7 +11,7 @@ bool FindGridCrop(const CLocatorSet& givenLocators, int nSourceWidth, int nSourc
 {
     // A non-rectangular grid is rectified, and so clipped, through its built corner.
     CLocatorSet locators = givenLocators;
-    if (givenLocators.m_bNonRectangular && MakeRectangularLocators(givenLocators, locators) != ETransformResult::Done)
+    if (givenLocators.NonRectangular() && MakeRectangularLocators(givenLocators, locators) != ETransformResult::Done)
         return false;
     SRectifyingTransform transform;
     STransformBounds whole;

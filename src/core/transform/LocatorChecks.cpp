@@ -37,11 +37,11 @@ bool AreMapPointsInLine(double dEast1, double dNorth1, double dEast2, double dNo
 
 SLocatorCheck FindFailingCheck(const CLocatorSet& locators, int nFirstCheck)
 {
-    const double E1 = locators.m_dEasting[0], E2 = locators.m_dEasting[1], E3 = locators.m_dEasting[2];
-    const double N1 = locators.m_dNorthing[0], N2 = locators.m_dNorthing[1], N3 = locators.m_dNorthing[2];
-    const int* X = locators.m_nLocatorX;
-    const int* Y = locators.m_nLocatorY;
-    const bool bNonRectangular = locators.m_bNonRectangular;
+    const double E1 = locators.Easting(0), E2 = locators.Easting(1), E3 = locators.Easting(2);
+    const double N1 = locators.Northing(0), N2 = locators.Northing(1), N3 = locators.Northing(2);
+    const int* X = locators.LocatorXs();
+    const int* Y = locators.LocatorYs();
+    const bool bNonRectangular = locators.NonRectangular();
     struct SRule {
         bool bFails;
         const char* pMessage;

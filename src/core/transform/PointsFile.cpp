@@ -217,12 +217,12 @@ bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::str
     }
     CLocatorSet result = locators;
     for (int i = 0; i < 3; ++i) {
-        result.m_nLocatorX[i] = aAssigned[i]->nX;
-        result.m_nLocatorY[i] = aAssigned[i]->nY;
-        result.m_dEasting[i] = aAssigned[i]->dEasting;
-        result.m_dNorthing[i] = aAssigned[i]->dNorthing;
+        result.SetLocatorX(i, aAssigned[i]->nX);
+        result.SetLocatorY(i, aAssigned[i]->nY);
+        result.SetEasting(i, aAssigned[i]->dEasting);
+        result.SetNorthing(i, aAssigned[i]->dNorthing);
     }
-    result.m_bNonRectangular = false;
+    result.SetNonRectangular(false);
     locators = result;
     return true;
 }
@@ -293,8 +293,8 @@ bool ParsePointsTextChoosingCorners(const std::string& strText, CLocatorSet& loc
             return false;
         for (int i = 0; i < 3; ++i)
             for (const SPoint& point : aPoints)
-                if (point.nX == read.m_nLocatorX[i] && point.nY == read.m_nLocatorY[i] &&
-                    point.dEasting == read.m_dEasting[i] && point.dNorthing == read.m_dNorthing[i])
+                if (point.nX == read.LocatorX(i) && point.nY == read.LocatorY(i) &&
+                    point.dEasting == read.Easting(i) && point.dNorthing == read.Northing(i))
                     result.aLines[i] = point.nLine;
         locators = read;
         choice = result;
@@ -339,13 +339,13 @@ bool ParsePointsTextChoosingCorners(const std::string& strText, CLocatorSet& loc
     }
     CLocatorSet chosen = locators;
     for (int i = 0; i < 3; ++i) {
-        chosen.m_nLocatorX[i] = aBest[i]->nX;
-        chosen.m_nLocatorY[i] = aBest[i]->nY;
-        chosen.m_dEasting[i] = aBest[i]->dEasting;
-        chosen.m_dNorthing[i] = aBest[i]->dNorthing;
+        chosen.SetLocatorX(i, aBest[i]->nX);
+        chosen.SetLocatorY(i, aBest[i]->nY);
+        chosen.SetEasting(i, aBest[i]->dEasting);
+        chosen.SetNorthing(i, aBest[i]->dNorthing);
         result.aLines[i] = aBest[i]->nLine;
     }
-    chosen.m_bNonRectangular = false;
+    chosen.SetNonRectangular(false);
     locators = chosen;
     choice = result;
     return true;
@@ -381,9 +381,9 @@ std::string FormatPointsText(const CLocatorSet& locators, const std::string& str
         strText += "#CRS: " + strSystemWkt + "\n";
     strText += std::string(kHeader) + "\n";
     for (int i = 0; i < 3; ++i)
-        strText += FormatMapPosition(locators.m_dEasting[i]) + "," + FormatMapPosition(locators.m_dNorthing[i]) + "," +
-                   FormatFixed(locators.m_nLocatorX[i] + 0.5, 1) + "," +
-                   FormatFixed(-(locators.m_nLocatorY[i] + 0.5), 1) + ",1,0,0,0\n";
+        strText += FormatMapPosition(locators.Easting(i)) + "," + FormatMapPosition(locators.Northing(i)) + "," +
+                   FormatFixed(locators.LocatorX(i) + 0.5, 1) + "," +
+                   FormatFixed(-(locators.LocatorY(i) + 0.5), 1) + ",1,0,0,0\n";
     return strText;
 }
 

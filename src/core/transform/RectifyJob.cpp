@@ -149,8 +149,8 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     }
     const std::string strSize = std::to_string(source.m_nImageWidth) + " x " + std::to_string(source.m_nImageHeight);
     for (int i = 0; i < 3; ++i)
-        if (locators.m_nLocatorX[i] < 0 || locators.m_nLocatorX[i] >= source.m_nImageWidth ||
-            locators.m_nLocatorY[i] < 0 || locators.m_nLocatorY[i] >= source.m_nImageHeight) {
+        if (locators.LocatorX(i) < 0 || locators.LocatorX(i) >= source.m_nImageWidth ||
+            locators.LocatorY(i) < 0 || locators.LocatorY(i) >= source.m_nImageHeight) {
             result.eFailure = ERectifyFailure::Outside;
             result.strError = "point " + std::to_string(i + 1) + " lies outside the " + strSize + " picture";
             return result;
@@ -166,7 +166,7 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
         result.strError = "the locators did not pass their checks";
         return result;
     }
-    if (job.fnLocatorsChecked && !locators.m_bNonRectangular)
+    if (job.fnLocatorsChecked && !locators.NonRectangular())
         job.fnLocatorsChecked(source, locators);
     STransformOptions options = job.options;
     if (options.eClip == EClip::Frame &&
@@ -195,7 +195,7 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     std::unique_ptr<CRowSupply> pRowsOnDemand;
     std::unique_ptr<CRowSupply>* pStream = bStream ? &pRowsOnDemand : nullptr;
     const STransformOutcome transformed =
-        locators.m_bNonRectangular
+        locators.NonRectangular()
             ? TransformNonRectangularSilent(source, locators, source.m_nBitCount, pTransformed, options, pStream, true)
             : TransformBitmapSilent(source, locators, source.m_nBitCount, pTransformed, options, pStream, true);
     transformed.Tell();
@@ -234,7 +234,7 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     result.outputSystem = output.CoordinateSystem();
     // The fourth corner of the grid rectangle is where the three locators' transform puts
     // it; a scan whose corner lies elsewhere has a locator on the wrong grid line.
-    result.bFourthCorner = !locators.m_bNonRectangular &&
+    result.bFourthCorner = !locators.NonRectangular() &&
                            CheckFourthCorner(locators, job.bFourthCornerGiven ? job.aFourthCorner : nullptr,
                                              result.check);
     return result;

@@ -7,11 +7,11 @@ namespace gridmorph {
 
 bool SRectifyingTransform::Compute(const CLocatorSet& locators)
 {
-    const double X1 = locators.m_nLocatorX[0], Y1 = locators.m_nLocatorY[0];
-    const double X2 = locators.m_nLocatorX[1], Y2 = locators.m_nLocatorY[1];
-    const double X3 = locators.m_nLocatorX[2], Y3 = locators.m_nLocatorY[2];
-    const double E1 = locators.m_dEasting[0], E3 = locators.m_dEasting[2];
-    const double N1 = locators.m_dNorthing[0], N3 = locators.m_dNorthing[2];
+    const double X1 = locators.LocatorX(0), Y1 = locators.LocatorY(0);
+    const double X2 = locators.LocatorX(1), Y2 = locators.LocatorY(1);
+    const double X3 = locators.LocatorX(2), Y3 = locators.LocatorY(2);
+    const double E1 = locators.Easting(0), E3 = locators.Easting(2);
+    const double N1 = locators.Northing(0), N3 = locators.Northing(2);
 
     const double dx = X2 - X1, dy = Y2 - Y1;
     const double L = std::sqrt(dx * dx + dy * dy);

@@ -379,8 +379,8 @@ void SetOutputPlacement(CDIBWorld& output, const CDIBWorld& source, const CLocat
 SMapEdges RectifiedEdges(const CLocatorSet& locators, const SRectifyingTransform& transform,
                          const STransformBounds& bounds)
 {
-    const std::int64_t X1 = locators.m_nLocatorX[0], Y1 = locators.m_nLocatorY[0];
-    const double E1 = locators.m_dEasting[0], N1 = locators.m_dNorthing[0];
+    const std::int64_t X1 = locators.LocatorX(0), Y1 = locators.LocatorY(0);
+    const double E1 = locators.Easting(0), N1 = locators.Northing(0);
     return SMapEdges{E1 - static_cast<double>(X1 - bounds.nU0) * transform.dResolutionX,
                      N1 + static_cast<double>(Y1 - bounds.nV0) * transform.dResolutionY,
                      E1 + static_cast<double>(bounds.nU1 - X1) * transform.dResolutionX,
@@ -574,8 +574,8 @@ STransformOutcome TransformBitmapSilent(const CDIBWorld& source, const CLocatorS
         return STransformOutcome::Refused(ETransformResult::UnsupportedDepth, szText);
     }
     // The locators may have been dragged since they were checked.
-    const int* X = locators.m_nLocatorX;
-    const int* Y = locators.m_nLocatorY;
+    const int* X = locators.LocatorXs();
+    const int* Y = locators.LocatorYs();
     if (ArePixelsInLine(X[0], Y[0], X[1], Y[1], X[2], Y[2])) {
         return STransformOutcome::Refused(ETransformResult::PixelsInLine, FindFailingCheck(locators, 5).strMessage);
     }
@@ -702,10 +702,10 @@ STransformOutcome TransformBitmapSilent(const CDIBWorld& source, const CLocatorS
 
 ETransformResult MakeRectangularLocators(const CLocatorSet& locators, CLocatorSet& rectangular)
 {
-    const int* X = locators.m_nLocatorX;
-    const int* Y = locators.m_nLocatorY;
-    const double E1 = locators.m_dEasting[0], E2 = locators.m_dEasting[1], E3 = locators.m_dEasting[2];
-    const double N1 = locators.m_dNorthing[0], N2 = locators.m_dNorthing[1], N3 = locators.m_dNorthing[2];
+    const int* X = locators.LocatorXs();
+    const int* Y = locators.LocatorYs();
+    const double E1 = locators.Easting(0), E2 = locators.Easting(1), E3 = locators.Easting(2);
+    const double N1 = locators.Northing(0), N2 = locators.Northing(1), N3 = locators.Northing(2);
     const double t = (N1 - N3) / (N2 - N3);
     const double x4 = static_cast<double>(X[1] - X[2]) * t + X[2];
     const double y4 = static_cast<double>(Y[1] - Y[2]) * t + Y[2];
@@ -723,10 +723,10 @@ ETransformResult MakeRectangularLocators(const CLocatorSet& locators, CLocatorSe
     if (nX2 < INT32_MIN || nX2 > INT32_MAX || nY2 < INT32_MIN || nY2 > INT32_MAX)
         return ETransformResult::NoTransform;
     rectangular = locators;
-    rectangular.m_nLocatorX[1] = static_cast<int>(nX2);
-    rectangular.m_nLocatorY[1] = static_cast<int>(nY2);
-    rectangular.m_dEasting[1] = E3;
-    rectangular.m_dNorthing[1] = N1;
+    rectangular.SetLocatorX(1, static_cast<int>(nX2));
+    rectangular.SetLocatorY(1, static_cast<int>(nY2));
+    rectangular.SetEasting(1, E3);
+    rectangular.SetNorthing(1, N1);
     return ETransformResult::Done;
 }
 

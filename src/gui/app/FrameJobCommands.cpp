@@ -147,9 +147,9 @@ unsigned long COrvexFrame::HelpContextNow() const
         nStep = 0;
     else if (m_pView->ShowsTransformed())
         nStep = 5;
-    else if (locators.m_bTransformApplied)
+    else if (locators.TransformApplied())
         nStep = 4;
-    else if (locators.m_bTransformSetUp)
+    else if (locators.TransformSetUp())
         nStep = 3;
     else
         nStep = 1;

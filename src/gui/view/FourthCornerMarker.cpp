@@ -11,7 +11,7 @@ namespace gridmorph {
 
 std::optional<QPointF> PredictedFourthCorner(const CLocatorSet& locators)
 {
-    if (locators.m_bNonRectangular)
+    if (locators.NonRectangular())
         return std::nullopt;
     SFourthCornerCheck check;
     if (!CheckFourthCorner(locators, nullptr, check))

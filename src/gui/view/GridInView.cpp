@@ -34,12 +34,12 @@ bool SnapLocatorToGrid(COrvexView& view, int nLocator, Qt::KeyboardModifiers mod
         ((modifiers & Qt::ShiftModifier) && (modifiers & Qt::AltModifier)))
         return false;
     CLocatorSet& locators = view.Locators();
-    const int x = locators.m_nLocatorX[nLocator - 1], y = locators.m_nLocatorY[nLocator - 1];
+    const int x = locators.LocatorX(nLocator - 1), y = locators.LocatorY(nLocator - 1);
     const std::optional<SGridCrossing> crossing = SnapToGridCrossing(*pSource, x, y, SnapRadius(view.Transform().Zoom()));
     if (!crossing || (crossing->nX == x && crossing->nY == y))
         return false;
-    locators.m_nLocatorX[nLocator - 1] = crossing->nX;
-    locators.m_nLocatorY[nLocator - 1] = crossing->nY;
+    locators.SetLocatorX(nLocator - 1, crossing->nX);
+    locators.SetLocatorY(nLocator - 1, crossing->nY);
     return true;
 }
 
@@ -70,15 +70,15 @@ void FindGridInView(COrvexView& view)
     }
     CLocatorSet& locators = view.Locators();
     for (int k = 0; k < 3; ++k) {
-        locators.m_nLocatorX[k] = grid.aLocators[k].nX;
-        locators.m_nLocatorY[k] = grid.aLocators[k].nY;
+        locators.SetLocatorX(k, grid.aLocators[k].nX);
+        locators.SetLocatorY(k, grid.aLocators[k].nY);
     }
     if (grid.bLabelsRead) {
-        locators.m_dEasting[0] = grid.dEasting[0], locators.m_dNorthing[0] = grid.dNorthing[0];
-        locators.m_dEasting[2] = grid.dEasting[1], locators.m_dNorthing[2] = grid.dNorthing[1];
-        locators.m_dEasting[1] = grid.dEasting[1], locators.m_dNorthing[1] = grid.dNorthing[0];
+        locators.SetMapPosition(0, grid.dEasting[0], grid.dNorthing[0]);
+        locators.SetMapPosition(2, grid.dEasting[1], grid.dNorthing[1]);
+        locators.SetMapPosition(1, grid.dEasting[1], grid.dNorthing[0]);
     }
-    locators.m_bNonRectangular = false;
+    locators.SetNonRectangular(false);
     view.m_bShowLocators = true;
     view.viewport()->update();
     emit view.CommandStateChanged();
@@ -94,7 +94,7 @@ bool ConfirmLocatorsOnGrid(COrvexView& view)
 {
     const CDIBWorld* pSource = view.SourceMap();
     const CLocatorSet& locators = view.Locators();
-    if (!pSource || locators.m_bNonRectangular)
+    if (!pSource || locators.NonRectangular())
         return true;
     SGridCheck check;
     {

@@ -28,7 +28,7 @@ std::string SuggestedPointsPath(const std::string& strDocumentPath)
 
 bool CanLoadLocators(const COrvexView& view) { return view.CanMoveLocatorsToCorners(); }
 
-bool CanSaveLocators(const COrvexView& view) { return view.SourceMap() && view.Locators().m_bTransformSetUp; }
+bool CanSaveLocators(const COrvexView& view) { return view.SourceMap() && view.Locators().TransformSetUp(); }
 
 QString OnActionLoadLocators(COrvexView& view, const std::string& strDocumentPath)
 {
@@ -51,14 +51,14 @@ QString OnActionLoadLocators(COrvexView& view, const std::string& strDocumentPat
         return QString();
     }
     for (int i = 0; i < 3; ++i)
-        if (locators.m_nLocatorX[i] < 0 || locators.m_nLocatorX[i] >= pSource->m_nImageWidth ||
-            locators.m_nLocatorY[i] < 0 || locators.m_nLocatorY[i] >= pSource->m_nImageHeight) {
+        if (locators.LocatorX(i) < 0 || locators.LocatorX(i) >= pSource->m_nImageWidth ||
+            locators.LocatorY(i) < 0 || locators.LocatorY(i) >= pSource->m_nImageHeight) {
             const QString strText = QStringLiteral("The locators could not be loaded from %1:\n\nline %2: pixel %3,%4 lies "
                                                    "outside this %5 x %6 map.")
                                         .arg(QString::fromStdString(result.strPath))
                                         .arg(choice.aLines[i])
-                                        .arg(locators.m_nLocatorX[i])
-                                        .arg(locators.m_nLocatorY[i])
+                                        .arg(locators.LocatorX(i))
+                                        .arg(locators.LocatorY(i))
                                         .arg(pSource->m_nImageWidth)
                                         .arg(pSource->m_nImageHeight);
             ShowWarning(strText.toStdString());
@@ -74,15 +74,15 @@ QString OnActionLoadLocators(COrvexView& view, const std::string& strDocumentPat
     }
     // The set is checked as the Transform dialog checks it; one that passes can be applied
     // at once, one that does not waits for Setup Transform.
-    locators.m_bNonRectangular = false;
-    locators.m_bTransformSetUp = RunLocatorChecks(locators).Passed();
+    locators.SetNonRectangular(false);
+    locators.SetTransformSetUp(RunLocatorChecks(locators).Passed());
     view.Locators() = locators;
     view.viewport()->update();
     emit view.CommandStateChanged();
     const QString strLines = QStringLiteral("lines %1, %2 and %3").arg(choice.aLines[0]).arg(choice.aLines[1]).arg(choice.aLines[2]);
     return QStringLiteral("Locators loaded from %1 (%2)%3")
         .arg(QFileInfo(QString::fromStdString(result.strPath)).fileName(), strLines,
-             locators.m_bTransformSetUp ? QStringLiteral("; Apply Transform makes the map")
+             locators.TransformSetUp() ? QStringLiteral("; Apply Transform makes the map")
                                         : QStringLiteral("; check them in Setup Transform"));
 }
 
@@ -109,7 +109,7 @@ QString OnActionSaveLocators(COrvexView& view, const std::string& strDocumentPat
         return QString();
     }
     QString strSaved = QStringLiteral("Locators saved to %1").arg(QFileInfo(QString::fromStdString(strPath)).fileName());
-    if (view.Locators().m_bNonRectangular)
+    if (view.Locators().NonRectangular())
         strSaved += QStringLiteral(" (not the corners of one grid rectangle: GIS georeferencers read it, Load Locators "
                                    "and gridmorph-cli do not)");
     return strSaved;

@@ -207,12 +207,12 @@ QLineEdit* COrvexTransDlg::Field(int nControl) const
 void COrvexTransDlg::SetFrom(const CLocatorSet& locators, int nImageWidth, int nImageHeight)
 {
     for (int i = 0; i < 3; ++i) {
-        m_nLocatorX[i] = locators.m_nLocatorX[i];
-        m_nLocatorY[i] = locators.m_nLocatorY[i];
-        m_dEasting[i] = locators.m_dEasting[i];
-        m_dNorthing[i] = locators.m_dNorthing[i];
+        m_nLocatorX[i] = locators.LocatorX(i);
+        m_nLocatorY[i] = locators.LocatorY(i);
+        m_dEasting[i] = locators.Easting(i);
+        m_dNorthing[i] = locators.Northing(i);
     }
-    m_bNonRectangular = locators.m_bNonRectangular;
+    m_bNonRectangular = locators.NonRectangular();
     m_nImageWidth = nImageWidth;
     m_nImageHeight = nImageHeight;
 }
@@ -220,23 +220,23 @@ void COrvexTransDlg::SetFrom(const CLocatorSet& locators, int nImageWidth, int n
 void COrvexTransDlg::CopyTo(CLocatorSet& locators) const
 {
     for (int i = 0; i < 3; ++i) {
-        locators.m_nLocatorX[i] = m_nLocatorX[i];
-        locators.m_nLocatorY[i] = m_nLocatorY[i];
+        locators.SetLocatorX(i, m_nLocatorX[i]);
+        locators.SetLocatorY(i, m_nLocatorY[i]);
     }
-    locators.m_dEasting[0] = m_dEasting[0];
-    locators.m_dEasting[2] = m_dEasting[2];
-    locators.m_dNorthing[0] = m_dNorthing[0];
-    locators.m_dNorthing[2] = m_dNorthing[2];
-    locators.m_bNonRectangular = m_bNonRectangular;
+    locators.SetEasting(0, m_dEasting[0]);
+    locators.SetEasting(2, m_dEasting[2]);
+    locators.SetNorthing(0, m_dNorthing[0]);
+    locators.SetNorthing(2, m_dNorthing[2]);
+    locators.SetNonRectangular(m_bNonRectangular);
     if (m_bNonRectangular) {
-        locators.m_dEasting[1] = m_dEasting[1];
-        locators.m_dNorthing[1] = m_dNorthing[1];
+        locators.SetEasting(1, m_dEasting[1]);
+        locators.SetNorthing(1, m_dNorthing[1]);
     } else {
         // Point 2 is the top-right corner: the east edge of point 3, the north edge of point 1.
-        locators.m_dEasting[1] = m_dEasting[2];
-        locators.m_dNorthing[1] = m_dNorthing[0];
+        locators.SetEasting(1, m_dEasting[2]);
+        locators.SetNorthing(1, m_dNorthing[0]);
     }
-    locators.m_bTransformSetUp = true;
+    locators.SetTransformSetUp(true);
 }
 
 void COrvexTransDlg::InitDialog()
@@ -286,12 +286,12 @@ bool COrvexTransDlg::DoDataExchange()
 
     CLocatorSet candidate;
     for (int i = 0; i < 3; ++i) {
-        candidate.m_nLocatorX[i] = aX[i];
-        candidate.m_nLocatorY[i] = aY[i];
-        candidate.m_dEasting[i] = aEasting[i];
-        candidate.m_dNorthing[i] = aNorthing[i];
+        candidate.SetLocatorX(i, aX[i]);
+        candidate.SetLocatorY(i, aY[i]);
+        candidate.SetEasting(i, aEasting[i]);
+        candidate.SetNorthing(i, aNorthing[i]);
     }
-    candidate.m_bNonRectangular = bNonRectangular;
+    candidate.SetNonRectangular(bNonRectangular);
     const SLocatorCheck check = RunLocatorChecks(candidate);
     if (!check.Passed()) {
         const int nControl = [&] {

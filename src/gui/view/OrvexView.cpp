@@ -122,8 +122,8 @@ void COrvexView::OnMapChanging(const CDIBWorld* pMap)
 void COrvexView::OnInitialUpdate()
 {
     if (!SourceMap()) {
-        m_locators.m_bTransformSetUp = false;
-        m_locators.m_bTransformApplied = false;
+        m_locators.SetTransformSetUp(false);
+        m_locators.SetTransformApplied(false);
     }
     if (m_bRestorePoints && SourceMap() && m_pDocument && !m_pDocument->GetFilePath().empty()) {
         m_bRestorePoints = false;
@@ -322,8 +322,8 @@ std::optional<SPredictedGrid> COrvexView::PredictedGridOnScan() const
     if (!pSource || ShowsTransformed())
         return std::nullopt;
     for (int k = 0; k < 3; ++k)
-        if (m_locators.m_nLocatorX[k] < 0 || m_locators.m_nLocatorY[k] < 0 ||
-            m_locators.m_nLocatorX[k] >= pSource->m_nImageWidth || m_locators.m_nLocatorY[k] >= pSource->m_nImageHeight)
+        if (m_locators.LocatorX(k) < 0 || m_locators.LocatorY(k) < 0 ||
+            m_locators.LocatorX(k) >= pSource->m_nImageWidth || m_locators.LocatorY(k) >= pSource->m_nImageHeight)
             return std::nullopt;
     return PredictGrid(m_locators, FoundGrid());
 }
@@ -368,7 +368,7 @@ QPoint COrvexView::LocatorPosition(int i) const
 {
     if (m_bDragging && m_bLocatorDrag && m_nSelectedLocator == i + 1)
         return m_ptDragLive;
-    return QPoint(m_locators.m_nLocatorX[i], m_locators.m_nLocatorY[i]);
+    return QPoint(m_locators.LocatorX(i), m_locators.LocatorY(i));
 }
 
 void COrvexView::paintEvent(QPaintEvent* pEvent)
@@ -688,7 +688,7 @@ int COrvexView::HitTestLocator(const QPoint& point)
     const CViewTransform transform = Transform();
     const int r = m_nLocatorRadius;
     for (int i = 0; i < 3; ++i) {
-        const int x = m_locators.m_nLocatorX[i], y = m_locators.m_nLocatorY[i];
+        const int x = m_locators.LocatorX(i), y = m_locators.LocatorY(i);
         const QPoint mark = transform.PictureMarkToWindow(QPoint(x, y));
         if (mark.x() - r <= point.x() && point.x() < mark.x() + r && mark.y() - r <= point.y() &&
             point.y() < mark.y() + r) {
@@ -905,11 +905,11 @@ void COrvexView::PutLocator(int nLocator, const QPoint& ptPicture)
 {
     if (nLocator < 1 || nLocator > 3)
         return;
-    if (m_locators.m_nLocatorX[nLocator - 1] == ptPicture.x() && m_locators.m_nLocatorY[nLocator - 1] == ptPicture.y())
+    if (m_locators.LocatorX(nLocator - 1) == ptPicture.x() && m_locators.LocatorY(nLocator - 1) == ptPicture.y())
         return;
     RecordStep(BeginStep(QStringLiteral("Move Locator")));
-    m_locators.m_nLocatorX[nLocator - 1] = ptPicture.x();
-    m_locators.m_nLocatorY[nLocator - 1] = ptPicture.y();
+    m_locators.SetLocatorX(nLocator - 1, ptPicture.x());
+    m_locators.SetLocatorY(nLocator - 1, ptPicture.y());
 }
 
 // ---- the keyboard ----
@@ -917,8 +917,8 @@ void COrvexView::PutLocator(int nLocator, const QPoint& ptPicture)
 void COrvexView::NudgeLocator(int dx, int dy)
 {
     const int i = m_nKeyLocator - 1;
-    PutLocator(m_nKeyLocator, QPoint(m_locators.m_nLocatorX[i] + dx, m_locators.m_nLocatorY[i] + dy));
-    ShowStatusText(1, m_locators.m_nLocatorX[i], m_locators.m_nLocatorY[i]);
+    PutLocator(m_nKeyLocator, QPoint(m_locators.LocatorX(i) + dx, m_locators.LocatorY(i) + dy));
+    ShowStatusText(1, m_locators.LocatorX(i), m_locators.LocatorY(i));
     viewport()->update();
     emit CommandStateChanged();
 }
@@ -934,7 +934,7 @@ void COrvexView::keyPressEvent(QKeyEvent* pEvent)
         if (bPlain && bLocators) {
             m_nKeyLocator = pEvent->key() - Qt::Key_0;
             const int i = m_nKeyLocator - 1;
-            ShowStatusText(1, m_locators.m_nLocatorX[i], m_locators.m_nLocatorY[i]);
+            ShowStatusText(1, m_locators.LocatorX(i), m_locators.LocatorY(i));
             viewport()->update();
             return;
         }
@@ -969,7 +969,7 @@ void COrvexView::keyPressEvent(QKeyEvent* pEvent)
             if (SnapLocatorToGrid(*this, m_nKeyLocator, pEvent->modifiers())) {
                 RecordStep(std::move(pStep));
                 const int i = m_nKeyLocator - 1;
-                ShowStatusText(1, m_locators.m_nLocatorX[i], m_locators.m_nLocatorY[i]);
+                ShowStatusText(1, m_locators.LocatorX(i), m_locators.LocatorY(i));
                 viewport()->update();
                 emit CommandStateChanged();
             }
@@ -1005,7 +1005,7 @@ void COrvexView::keyReleaseEvent(QKeyEvent* pEvent)
 
 bool COrvexView::CanViewLocators() const { return SourceMap() != nullptr; }
 
-bool COrvexView::CanViewShowTransformedMap() const { return m_locators.m_bTransformApplied && SourceMap(); }
+bool COrvexView::CanViewShowTransformedMap() const { return m_locators.TransformApplied() && SourceMap(); }
 
 bool COrvexView::CanViewMapEdgeLocations() const
 {
@@ -1015,7 +1015,7 @@ bool COrvexView::CanViewMapEdgeLocations() const
 
 bool COrvexView::CanSetupTransform() const { return SourceMap() && SourceMap()->m_nBitCount != 32; }
 
-bool COrvexView::CanApplyTransform() const { return SourceMap() && m_locators.m_bTransformSetUp; }
+bool COrvexView::CanApplyTransform() const { return SourceMap() && m_locators.TransformSetUp(); }
 
 bool COrvexView::CanMoveLocatorsToCorners() const { return !ShowsTransformed() && SourceMap(); }
 
@@ -1030,7 +1030,7 @@ bool COrvexView::CanCropToGridRectangle() const
     const CDIBWorld* pSource = SourceMap();
     const CDIBWorld* pMap = DisplayedMap();
     SGridCrop crop;
-    return ShowsTransformed() && pSource && pMap && pMap != pSource && m_locators.m_bTransformApplied &&
+    return ShowsTransformed() && pSource && pMap && pMap != pSource && m_locators.TransformApplied() &&
            FindGridCrop(m_locators, pSource->m_nImageWidth, pSource->m_nImageHeight, crop) &&
            IsWholeRectifiedMap(*pMap, crop);
 }
@@ -1099,7 +1099,7 @@ void COrvexView::OnActionApplyTransform()
     ETransformResult eResult;
     {
         CWaitCursor waitCursor;
-        eResult = m_locators.m_bNonRectangular
+        eResult = m_locators.NonRectangular()
                       ? TransformNonRectangular(*pSource, m_locators, nBitCount, pTransformedMap, m_transformOptions)
                       : TransformBitmap(*pSource, m_locators, nBitCount, pTransformedMap, m_transformOptions);
     }
@@ -1111,7 +1111,7 @@ void COrvexView::OnActionApplyTransform()
     std::unique_ptr<SViewUndoStep> pStep = BeginStep(QStringLiteral("Apply Transform"));
     pStep->bTransformedPicture = true;
     pStep->pTransformed = m_pDocument->ExchangeTransformedMap(std::move(pTransformedMap));
-    m_locators.m_bTransformApplied = true;
+    m_locators.SetTransformApplied(true);
     m_pDocument->SetTransformedModified(true);
     RecordStep(std::move(pStep));
     if (ShowsTransformed())
@@ -1326,7 +1326,7 @@ void COrvexView::SavePoints()
 {
     // Only a rectangular grid is described by the file's three corner points.
     const std::string strPath = PointsPath();
-    if (strPath.empty() || m_locators.m_bNonRectangular)
+    if (strPath.empty() || m_locators.NonRectangular())
         return;
     if (!WritePointsFile(strPath, m_locators, std::string()) && m_fnStatusText)
         m_fnStatusText(0, QStringLiteral("The locators could not be kept in %1").arg(QString::fromStdString(strPath)));
@@ -1345,7 +1345,7 @@ void COrvexView::RestorePoints()
                                   .arg(QString::fromStdString(strProblem)));
         return;
     }
-    locators.m_bTransformSetUp = true;
+    locators.SetTransformSetUp(true);
     m_locators = locators;
     if (m_fnStatusText)
         m_fnStatusText(0, QStringLiteral("Locators restored from %1").arg(QFileInfo(QString::fromStdString(strPath)).fileName()));

@@ -69,19 +69,19 @@ std::optional<SPredictedGrid> PredictGrid(const CLocatorSet& locators, const SFo
 {
     double aE[3], aN[3];
     for (int k = 0; k < 3; ++k)
-        aE[k] = locators.m_dEasting[k], aN[k] = locators.m_dNorthing[k];
-    if (!locators.m_bNonRectangular)
+        aE[k] = locators.Easting(k), aN[k] = locators.Northing(k);
+    if (!locators.NonRectangular())
         aE[1] = aE[2], aN[1] = aN[0];
     SPredictedGrid grid;
-    grid.dX1 = locators.m_nLocatorX[0], grid.dY1 = locators.m_nLocatorY[0];
+    grid.dX1 = locators.LocatorX(0), grid.dY1 = locators.LocatorY(0);
     grid.dEasting1 = aE[0], grid.dNorthing1 = aN[0];
     // Solve the 2 x 2 system of locators 2 and 3 about locator 1.
     const double e2 = aE[1] - aE[0], n2 = aN[1] - aN[0], e3 = aE[2] - aE[0], n3 = aN[2] - aN[0];
     const double det = e2 * n3 - n2 * e3;
     if (!std::isfinite(det) || std::fabs(det) <= 1e-9 * (std::fabs(e2) + std::fabs(n2)) * (std::fabs(e3) + std::fabs(n3)))
         return std::nullopt;
-    const double x2 = locators.m_nLocatorX[1] - grid.dX1, y2 = locators.m_nLocatorY[1] - grid.dY1;
-    const double x3 = locators.m_nLocatorX[2] - grid.dX1, y3 = locators.m_nLocatorY[2] - grid.dY1;
+    const double x2 = locators.LocatorX(1) - grid.dX1, y2 = locators.LocatorY(1) - grid.dY1;
+    const double x3 = locators.LocatorX(2) - grid.dX1, y3 = locators.LocatorY(2) - grid.dY1;
     double* m = grid.aToPixel;
     m[0] = (x2 * n3 - n2 * x3) / det, m[1] = (e2 * x3 - x2 * e3) / det;
     m[2] = (y2 * n3 - n2 * y3) / det, m[3] = (e2 * y3 - y2 * e3) / det;

@@ -26,10 +26,10 @@ protected:
         CLocatorSet locators;
         const int aX[3] = {5, 110, 108}, aY[3] = {6, 8, 80};
         for (int k = 0; k < 3; ++k)
-            locators.m_nLocatorX[k] = aX[k], locators.m_nLocatorY[k] = aY[k];
-        locators.m_dEasting[0] = 1000, locators.m_dNorthing[0] = 2000;
-        locators.m_dEasting[1] = 1200, locators.m_dNorthing[1] = 2000;
-        locators.m_dEasting[2] = 1200, locators.m_dNorthing[2] = 1850;
+            locators.SetLocator(k, aX[k], aY[k]);
+        locators.SetMapPosition(0, 1000, 2000);
+        locators.SetMapPosition(1, 1200, 2000);
+        locators.SetMapPosition(2, 1200, 1850);
         ASSERT_TRUE(WritePointsFile(m_folder.Path(strName), locators, ""));
     }
     test::CTempFolder m_folder;

@@ -170,10 +170,10 @@ TEST_F(SilentLayersTest, TransformingReturnsWhyItCannotAndShowsNothing)
         const int aX[] = {1, x2, 10}, aY[] = {1, y2, 7};
         const double aE[] = {0.0, e2, 90.0}, aN[] = {60.0, n2, 0.0};
         for (int i = 0; i < 3; ++i) {
-            locators.m_nLocatorX[i] = aX[i];
-            locators.m_nLocatorY[i] = aY[i];
-            locators.m_dEasting[i] = aE[i];
-            locators.m_dNorthing[i] = aN[i];
+            locators.SetLocatorX(i, aX[i]);
+            locators.SetLocatorY(i, aY[i]);
+            locators.SetEasting(i, aE[i]);
+            locators.SetNorthing(i, aN[i]);
         }
         return locators;
     };

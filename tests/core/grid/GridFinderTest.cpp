@@ -184,11 +184,11 @@ TEST_F(GridSnapTest, LocatorOnTheWrongGridLineIsFound)
     ASSERT_TRUE(grid.bFound) << grid.strWhy;
     CLocatorSet locators;
     for (int k = 0; k < 3; ++k) {
-        locators.m_nLocatorX[k] = grid.aLocators[k].nX;
-        locators.m_nLocatorY[k] = grid.aLocators[k].nY;
+        locators.SetLocatorX(k, grid.aLocators[k].nX);
+        locators.SetLocatorY(k, grid.aLocators[k].nY);
     }
-    locators.m_dEasting[0] = 1000, locators.m_dNorthing[0] = 9000;
-    locators.m_dEasting[1] = 1000 + 500.0 * (grid.nRight - grid.nLeft), locators.m_dNorthing[1] = 9000;
+    locators.SetMapPosition(0, 1000, 9000);
+    locators.SetMapPosition(1, 1000 + 500.0 * (grid.nRight - grid.nLeft), 9000);
     SGridCheck check = CheckLocatorsAgainstGrid(grid, locators);
     ASSERT_TRUE(check.bChecked);
     EXPECT_FALSE(check.Suspicious()) << check.dMismatchPixels;
@@ -197,8 +197,8 @@ TEST_F(GridSnapTest, LocatorOnTheWrongGridLineIsFound)
     // Locator 2 one grid row down.
     const int i = grid.nRight, j = grid.nTop + 1;
     ASSERT_TRUE(grid.Found(i, j));
-    locators.m_nLocatorX[1] = int(std::lround(grid.X(i, j)));
-    locators.m_nLocatorY[1] = int(std::lround(grid.Y(i, j)));
+    locators.SetLocatorX(1, int(std::lround(grid.X(i, j))));
+    locators.SetLocatorY(1, int(std::lround(grid.Y(i, j))));
     check = CheckLocatorsAgainstGrid(grid, locators);
     ASSERT_TRUE(check.bChecked);
     EXPECT_TRUE(check.Suspicious());

@@ -20,10 +20,10 @@ CLocatorSet MakeLocators(const int (&aX)[3], const int (&aY)[3], const double (&
 {
     CLocatorSet locators;
     for (int i = 0; i < 3; ++i) {
-        locators.m_nLocatorX[i] = aX[i];
-        locators.m_nLocatorY[i] = aY[i];
-        locators.m_dEasting[i] = aEasting[i];
-        locators.m_dNorthing[i] = aNorthing[i];
+        locators.SetLocatorX(i, aX[i]);
+        locators.SetLocatorY(i, aY[i]);
+        locators.SetEasting(i, aEasting[i]);
+        locators.SetNorthing(i, aNorthing[i]);
     }
     return locators;
 }
@@ -36,10 +36,10 @@ CLocatorSet SampleLocators()
 void ExpectSameLocators(const CLocatorSet& expected, const CLocatorSet& actual)
 {
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(actual.m_nLocatorX[i], expected.m_nLocatorX[i]) << "locator " << i + 1;
-        EXPECT_EQ(actual.m_nLocatorY[i], expected.m_nLocatorY[i]) << "locator " << i + 1;
-        EXPECT_EQ(actual.m_dEasting[i], expected.m_dEasting[i]) << "locator " << i + 1;
-        EXPECT_EQ(actual.m_dNorthing[i], expected.m_dNorthing[i]) << "locator " << i + 1;
+        EXPECT_EQ(actual.LocatorX(i), expected.LocatorX(i)) << "locator " << i + 1;
+        EXPECT_EQ(actual.LocatorY(i), expected.LocatorY(i)) << "locator " << i + 1;
+        EXPECT_EQ(actual.Easting(i), expected.Easting(i)) << "locator " << i + 1;
+        EXPECT_EQ(actual.Northing(i), expected.Northing(i)) << "locator " << i + 1;
     }
 }
 
@@ -204,7 +204,7 @@ TEST(FourthCornerPredictionTest, WithoutAGivenPixelOnlyPredicts)
     EXPECT_FALSE(check.bMeasured);
     EXPECT_FALSE(check.Suspicious());
     CLocatorSet degenerate = TurnedScanLocators();
-    degenerate.m_dEasting[2] = degenerate.m_dEasting[0];  // no width on the map
+    degenerate.SetEasting(2, degenerate.Easting(0));  // no width on the map
     EXPECT_FALSE(CheckFourthCorner(degenerate, nullptr, check));
 }
 
@@ -295,17 +295,17 @@ TEST(PointsFileTest, ChoosingCornersTakesTheLargestGridRectangle)
         ASSERT_EQ(bRead, aCase.bRead) << strProblem;
         if (!bRead) {
             EXPECT_EQ(strProblem.rfind(aCase.pProblem, 0), 0u) << strProblem;
-            EXPECT_EQ(locators.m_nLocatorX[0], CLocatorSet().m_nLocatorX[0]) << "a refusal changes nothing";
+            EXPECT_EQ(locators.LocatorX(0), CLocatorSet().LocatorX(0)) << "a refusal changes nothing";
             continue;
         }
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(choice.aLines[i], aCase.aLines[i]) << i;
-        EXPECT_EQ(locators.m_dEasting[0], aCase.dWest);
-        EXPECT_EQ(locators.m_dNorthing[0], aCase.dNorth);
-        EXPECT_EQ(locators.m_dEasting[1], aCase.dEast);
-        EXPECT_EQ(locators.m_dNorthing[1], aCase.dNorth);
-        EXPECT_EQ(locators.m_dEasting[2], aCase.dEast);
-        EXPECT_EQ(locators.m_dNorthing[2], aCase.dSouth);
+        EXPECT_EQ(locators.Easting(0), aCase.dWest);
+        EXPECT_EQ(locators.Northing(0), aCase.dNorth);
+        EXPECT_EQ(locators.Easting(1), aCase.dEast);
+        EXPECT_EQ(locators.Northing(1), aCase.dNorth);
+        EXPECT_EQ(locators.Easting(2), aCase.dEast);
+        EXPECT_EQ(locators.Northing(2), aCase.dSouth);
     }
     // Three points give the same locators as the reading the command line uses.
     const std::string strThree = strHeader + aCases[0].strRows;
@@ -355,10 +355,10 @@ TEST(PointsFileTest, WhatWasReadIsWrittenSoThatItReadsBack)
     CLocatorSet again;
     ASSERT_TRUE(ParsePointsText(strWritten, again, strProblem)) << strProblem;
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(again.m_dEasting[i], read.m_dEasting[i]) << i;
-        EXPECT_EQ(again.m_dNorthing[i], read.m_dNorthing[i]) << i;
-        EXPECT_EQ(again.m_nLocatorX[i], read.m_nLocatorX[i]) << i;
-        EXPECT_EQ(again.m_nLocatorY[i], read.m_nLocatorY[i]) << i;
+        EXPECT_EQ(again.Easting(i), read.Easting(i)) << i;
+        EXPECT_EQ(again.Northing(i), read.Northing(i)) << i;
+        EXPECT_EQ(again.LocatorX(i), read.LocatorX(i)) << i;
+        EXPECT_EQ(again.LocatorY(i), read.LocatorY(i)) << i;
     }
 }
 

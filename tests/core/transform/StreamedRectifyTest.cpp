@@ -55,10 +55,10 @@ CLocatorSet TurnedRectangle(const SStreamCase& test)
     const double dLength = std::sqrt(double(dx) * dx + double(dy) * dy);
     const double aE[3] = {500000.0, 500000.0 + dLength, 500000.0 + dLength};
     const double aN[3] = {4000000.0, 4000000.0, 4000000.0 - dLength * 3 / 4};
-    std::copy(aX, aX + 3, locators.m_nLocatorX);
-    std::copy(aY, aY + 3, locators.m_nLocatorY);
-    std::copy(aE, aE + 3, locators.m_dEasting);
-    std::copy(aN, aN + 3, locators.m_dNorthing);
+    for (int i = 0; i < 3; ++i) {
+        locators.SetLocator(i, aX[i], aY[i]);
+        locators.SetMapPosition(i, aE[i], aN[i]);
+    }
     return locators;
 }
 

@@ -23,30 +23,30 @@ CLocatorSet Locators(std::initializer_list<int> aPixels, std::initializer_list<d
     CLocatorSet locators;
     auto itPixel = aPixels.begin();
     for (int i = 0; i < 3; ++i) {
-        locators.m_nLocatorX[i] = *itPixel++;
-        locators.m_nLocatorY[i] = *itPixel++;
+        locators.SetLocatorX(i, *itPixel++);
+        locators.SetLocatorY(i, *itPixel++);
     }
     auto itMap = aMap.begin();  // E1, N1, E2, N2, E3, N3
     for (int i = 0; i < 3; ++i) {
-        locators.m_dEasting[i] = *itMap++;
-        locators.m_dNorthing[i] = *itMap++;
+        locators.SetEasting(i, *itMap++);
+        locators.SetNorthing(i, *itMap++);
     }
-    locators.m_bNonRectangular = bNonRectangular;
+    locators.SetNonRectangular(bNonRectangular);
     return locators;
 }
 
 TEST(LocatorSet, DefaultsAndCorners)
 {
     CLocatorSet locators;
-    EXPECT_EQ(locators.m_nLocatorX[1], 120);
-    EXPECT_EQ(locators.m_nLocatorY[2], 120);
-    EXPECT_FALSE(locators.m_bTransformSetUp);
+    EXPECT_EQ(locators.LocatorX(1), 120);
+    EXPECT_EQ(locators.LocatorY(2), 120);
+    EXPECT_FALSE(locators.TransformSetUp());
     locators.MoveLocatorsToCorners(640, 480);
-    EXPECT_EQ(locators.m_nLocatorX[0], 0);
-    EXPECT_EQ(locators.m_nLocatorX[1], 639);
-    EXPECT_EQ(locators.m_nLocatorY[1], 0);
-    EXPECT_EQ(locators.m_nLocatorX[2], 639);
-    EXPECT_EQ(locators.m_nLocatorY[2], 479);
+    EXPECT_EQ(locators.LocatorX(0), 0);
+    EXPECT_EQ(locators.LocatorX(1), 639);
+    EXPECT_EQ(locators.LocatorY(1), 0);
+    EXPECT_EQ(locators.LocatorX(2), 639);
+    EXPECT_EQ(locators.LocatorY(2), 479);
 }
 
 TEST(LocatorChecks, TheTableInItsOrder)
@@ -130,7 +130,7 @@ void LiteralResample(const CDIBWorld& source, const CLocatorSet& locators, CDIBW
     const int nBits = source.m_nBitCount;
     ASSERT_TRUE(expected.CreateImage(nBits, int(bounds.Width()), int(bounds.Height()), FILL_BLACK, 0, 0, 0,
                                      source.m_pRGBQuad.get()));
-    const int X1 = locators.m_nLocatorX[0], Y1 = locators.m_nLocatorY[0];
+    const int X1 = locators.LocatorX(0), Y1 = locators.LocatorY(0);
     for (int j = 0; j < expected.m_nImageHeight; ++j)
         for (int i = 0; i < expected.m_nImageWidth; ++i) {
             const double b = double(bounds.nV0 + j - Y1) / t.dScale;
@@ -171,7 +171,7 @@ TEST_F(TransformTest, TheFastResampleIsIdenticalToTheFormulaForEveryPixel)
         // 301 columns leave padding at the end of each stored row; 300 columns of 24 bits
         // leave none, so the last byte of the top row is the last byte of the picture.
         for (int nWidth : {301, 300}) {
-            SCOPED_TRACE(testing::Message() << locators.m_nLocatorX[1] << "," << locators.m_nLocatorY[1] << " " << nBits
+            SCOPED_TRACE(testing::Message() << locators.LocatorX(1) << "," << locators.LocatorY(1) << " " << nBits
                                             << " bits, " << nWidth << " wide");
             CDIBWorld source;
             test::MakePatternPicture(source, nBits, nWidth, 257);
@@ -338,10 +338,10 @@ TEST_F(TransformTest, NonRectangularReductionBuildsTheTopRightCorner)
         }
         // The same map as the rectangular transform with the constructed corner as locator 2.
         CLocatorSet rectangular = aCase.locators;
-        rectangular.m_nLocatorX[1] = aCase.nX2;
-        rectangular.m_nLocatorY[1] = aCase.nY2;
-        rectangular.m_dEasting[1] = rectangular.m_dEasting[2];
-        rectangular.m_dNorthing[1] = rectangular.m_dNorthing[0];
+        rectangular.SetLocatorX(1, aCase.nX2);
+        rectangular.SetLocatorY(1, aCase.nY2);
+        rectangular.SetEasting(1, rectangular.Easting(2));
+        rectangular.SetNorthing(1, rectangular.Northing(0));
         std::unique_ptr<CDIBWorld> pRectangular;
         ASSERT_EQ(TransformBitmap(source, rectangular, 24, pRectangular), ETransformResult::Done);
         EXPECT_TRUE(test::SamePicture(*pRectangular, *pOut));
@@ -409,7 +409,7 @@ TEST_F(TransformTest, GridCropOfTheWholeMapIsTheClippedMap)
         STransformOptions options;
         options.eNoData = aCase.eNoData;
         options.nNoDataRed = 200, options.nNoDataGreen = 230, options.nNoDataBlue = 255;
-        const auto Transform = aCase.locators.m_bNonRectangular ? TransformNonRectangular : TransformBitmap;
+        const auto Transform = aCase.locators.NonRectangular() ? TransformNonRectangular : TransformBitmap;
         std::unique_ptr<CDIBWorld> pWhole, pClipped;
         ASSERT_EQ(Transform(source, aCase.locators, aCase.nBits, pWhole, options, nullptr), ETransformResult::Done);
         options.eClip = EClip::Grid;
