@@ -134,6 +134,27 @@ protected:
         EXPECT_EQ(test::ReadBytes(strWindow + pWorldExtension), test::ReadBytes(strCli + pWorldExtension));
     }
 
+    // Runs Crop on a map of one metre a pixel and checks the map it makes: the rectangle,
+    // right and bottom inclusive, its west and north edges moved in by the rectangle's left
+    // and top. The new map, null when Crop made none.
+    const CDIBWorld* ExpectCropOf(const SRectEdges& rect)
+    {
+        const CDIBWorld* pBefore = Document().GetImage();
+        const double dWest = pBefore->GetWest(), dNorth = pBefore->GetNorth();
+        Frame().UpdateCommandUI();
+        Frame().Action(ID_ACTION_CROP)->trigger();
+        const CDIBWorld* pCropped = Document().GetImage();
+        if (pCropped == pBefore || !pCropped) {
+            ADD_FAILURE() << "Crop made no map";
+            return nullptr;
+        }
+        EXPECT_EQ(pCropped->m_nImageWidth, rect.nRight - rect.nLeft + 1);
+        EXPECT_EQ(pCropped->m_nImageHeight, rect.nBottom - rect.nTop + 1);
+        EXPECT_DOUBLE_EQ(pCropped->GetWest(), dWest + rect.nLeft);
+        EXPECT_DOUBLE_EQ(pCropped->GetNorth(), dNorth - rect.nTop);
+        return pCropped;
+    }
+
     int m_nMaps = 0;
 };
 
@@ -250,16 +271,8 @@ TEST_F(ViewTest, ADragOutsideTheWindowScrollsAsFarAsThePointerIsOut)
     EXPECT_EQ(PaneText(1), QStringLiteral("100, 100"));
     Release(QPoint(300, 300));
     EXPECT_EQ(CropCornersShown(), (SRectEdges{100, 100, 320, 345}));
-    // Crop cuts what the panes show, right and bottom inclusive.
-    const CDIBWorld* pBefore = Document().GetImage();
-    const double dWest = pBefore->GetWest(), dNorth = pBefore->GetNorth();
-    Frame().Action(ID_ACTION_CROP)->trigger();
-    const CDIBWorld* pCropped = Document().GetImage();
-    ASSERT_NE(pCropped, pBefore);
-    EXPECT_EQ(pCropped->m_nImageWidth, 221);
-    EXPECT_EQ(pCropped->m_nImageHeight, 246);
-    EXPECT_DOUBLE_EQ(pCropped->GetWest(), dWest + 100);
-    EXPECT_DOUBLE_EQ(pCropped->GetNorth(), dNorth - 100);
+    // Crop cuts what the panes show.
+    ExpectCropOf({100, 100, 320, 345});
 }
 
 TEST_F(ViewTest, CropCutsTheRectangleInclusiveAndScrollsBackToTheOrigin)
@@ -270,16 +283,8 @@ TEST_F(ViewTest, CropCutsTheRectangleInclusiveAndScrollsBackToTheOrigin)
     View().ScrollToPosition(QPoint(5, 10));
     DragCropRectangle(QPoint(5, 10), QPoint(104, 59));
     ASSERT_EQ(CropCornersShown(), (SRectEdges{10, 20, 109, 69}));
-    const CDIBWorld* pBefore = Document().GetImage();
-    const double dWest = pBefore->GetWest(), dNorth = pBefore->GetNorth();
-    Frame().UpdateCommandUI();
-    Frame().Action(ID_ACTION_CROP)->trigger();
-    const CDIBWorld* pCropped = Document().GetImage();
+    const CDIBWorld* pCropped = ExpectCropOf({10, 20, 109, 69});
     ASSERT_NE(pCropped, nullptr);
-    EXPECT_EQ(pCropped->m_nImageWidth, 100);
-    EXPECT_EQ(pCropped->m_nImageHeight, 50);
-    EXPECT_DOUBLE_EQ(pCropped->GetWest(), dWest + 10);
-    EXPECT_DOUBLE_EQ(pCropped->GetNorth(), dNorth - 20);
     EXPECT_EQ(View().ScrollPosition(), QPoint(0, 0));
     Frame().UpdateCommandUI();
     EXPECT_FALSE(Frame().Action(ID_ACTION_CROP)->isEnabled());
