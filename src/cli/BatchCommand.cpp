@@ -101,6 +101,118 @@ public:
 
 }  // namespace
 
+namespace {
+
+// What the batch verb's arguments ask for.
+struct SBatchCommandLine {
+    std::string strTable, strReport;
+    int nShard = 1, nShards = 1;
+    bool bReportHeader = true;
+    SBatchSettings settings;
+};
+
+SBatchCommandLine ParseBatchArguments(const std::vector<std::string>& aArguments)
+{
+    SBatchCommandLine commandLine;
+    SBatchSettings& settings = commandLine.settings;
+    settings.eQuestionAnswer = EAnswer::No;
+    for (std::size_t i = 0; i < aArguments.size(); ++i) {
+        const std::string& str = aArguments[i];
+        const auto Value = [&]() -> const std::string& {
+            if (i + 1 >= aArguments.size())
+                throw CBatchUsageError(str + " needs a value");
+            return aArguments[++i];
+        };
+        if (str == "--jobs")
+            settings.nJobs = WholeNumber(Value(), "--jobs", 1);
+        else if (str == "--memory")
+            settings.nMemory = std::uint64_t(WholeNumber(Value(), "--memory", 1)) << 20;
+        else if (str == "--report")
+            commandLine.strReport = Value();
+        else if (str == "--report-no-header")
+            commandLine.bReportHeader = false;
+        else if (str == "--force")
+            settings.bForce = true;
+        else if (str == "--yes")
+            settings.eQuestionAnswer = EAnswer::Yes;
+        else if (str == "--shard") {
+            const std::string& strShard = Value();
+            const std::size_t nSlash = strShard.find('/');
+            if (nSlash == std::string::npos)
+                throw CBatchUsageError("--shard takes I/N, I from 1 to N");
+            commandLine.nShard = WholeNumber(strShard.substr(0, nSlash), "--shard", 1);
+            commandLine.nShards = WholeNumber(strShard.substr(nSlash + 1), "--shard", 1);
+            if (commandLine.nShard > commandLine.nShards)
+                throw CBatchUsageError("--shard takes I/N, I from 1 to N");
+        } else if (str.rfind("--", 0) == 0)
+            throw CBatchUsageError("unknown option " + QuoteForMessage(str));
+        else if (commandLine.strTable.empty())
+            commandLine.strTable = str;
+        else
+            throw CBatchUsageError("batch takes one table");
+    }
+    if (commandLine.strTable.empty())
+        throw CBatchUsageError("batch takes a table (a CSV file)");
+    return commandLine;
+}
+
+// The table read, with the report's name checked against it.
+SBatchTable ReadCheckedTable(const SBatchCommandLine& commandLine)
+{
+    SBatchTable table;
+    try {
+        table = ReadBatchTable(commandLine.strTable);
+    } catch (const CBatchTableError& error) {
+        throw CBatchUsageError(error.Problem());
+    }
+    // The report is written by the batch too.
+    if (!commandLine.strReport.empty()) {
+        const std::string strProblem = CheckBatchReport(table, commandLine.strReport);
+        if (!strProblem.empty())
+            throw CBatchUsageError(strProblem);
+    }
+    return table;
+}
+
+// Writes the report when one was asked for; false (said on stderr) when it cannot be written.
+bool WriteReport(const SBatchCommandLine& commandLine, const std::vector<SBatchRow*>& aMine)
+{
+    if (commandLine.strReport.empty())
+        return true;
+    if (!WriteTextFile(commandLine.strReport, FormatBatchReport(aMine, commandLine.bReportHeader))) {
+        std::fprintf(stderr, "gridmorph-cli: batch: the report %s cannot be written\n", commandLine.strReport.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Says every refused row; true when there was one.
+bool TellRefusedRows(const SBatchTable& table)
+{
+    bool bRefused = false;
+    for (const SBatchRow& row : table.aRows)
+        if (!row.strRefusal.empty()) {
+            std::fprintf(stderr, "gridmorph-cli: batch: line %d refused: %s\n", row.nLine, row.strRefusal.c_str());
+            bRefused = true;
+        }
+    return bRefused;
+}
+
+// Nothing runs when a row was refused: every row of this shard is reported as not run.
+int RefuseWholeBatch(const SBatchCommandLine& commandLine, const std::vector<SBatchRow*>& aMine)
+{
+    for (SBatchRow* pRow : aMine) {
+        pRow->eStatus = EBatchStatus::Refused;
+        pRow->strMessage =
+            pRow->strRefusal.empty() ? "not run: other rows of the table were refused" : pRow->strRefusal;
+    }
+    WriteReport(commandLine, aMine);
+    std::fprintf(stderr, "gridmorph-cli: batch: nothing was done; mend the refused rows and start again\n");
+    return 2;
+}
+
+}  // namespace
+
 int RunBatch(const std::vector<std::string>& aArguments)
 {
     for (const std::string& strArgument : aArguments)
@@ -109,95 +221,14 @@ int RunBatch(const std::vector<std::string>& aArguments)
             return 0;
         }
     try {
-        std::string strTable, strReport;
-        int nJobs = 0, nShard = 1, nShards = 1;
-        std::uint64_t nMemory = 0;
-        bool bForce = false, bReportHeader = true, bYes = false;
-        for (std::size_t i = 0; i < aArguments.size(); ++i) {
-            const std::string& str = aArguments[i];
-            const auto Value = [&]() -> const std::string& {
-                if (i + 1 >= aArguments.size())
-                    throw CBatchUsageError(str + " needs a value");
-                return aArguments[++i];
-            };
-            if (str == "--jobs")
-                nJobs = WholeNumber(Value(), "--jobs", 1);
-            else if (str == "--memory")
-                nMemory = std::uint64_t(WholeNumber(Value(), "--memory", 1)) << 20;
-            else if (str == "--report")
-                strReport = Value();
-            else if (str == "--report-no-header")
-                bReportHeader = false;
-            else if (str == "--force")
-                bForce = true;
-            else if (str == "--yes")
-                bYes = true;
-            else if (str == "--shard") {
-                const std::string& strShard = Value();
-                const std::size_t nSlash = strShard.find('/');
-                if (nSlash == std::string::npos)
-                    throw CBatchUsageError("--shard takes I/N, I from 1 to N");
-                nShard = WholeNumber(strShard.substr(0, nSlash), "--shard", 1);
-                nShards = WholeNumber(strShard.substr(nSlash + 1), "--shard", 1);
-                if (nShard > nShards)
-                    throw CBatchUsageError("--shard takes I/N, I from 1 to N");
-            } else if (str.rfind("--", 0) == 0)
-                throw CBatchUsageError("unknown option " + QuoteForMessage(str));
-            else if (strTable.empty())
-                strTable = str;
-            else
-                throw CBatchUsageError("batch takes one table");
-        }
-        if (strTable.empty())
-            throw CBatchUsageError("batch takes a table (a CSV file)");
-        SBatchTable table;
-        try {
-            table = ReadBatchTable(strTable);
-        } catch (const CBatchTableError& error) {
-            throw CBatchUsageError(error.Problem());
-        }
-        // The report is written by the batch too.
-        if (!strReport.empty()) {
-            const std::string strProblem = CheckBatchReport(table, strReport);
-            if (!strProblem.empty())
-                throw CBatchUsageError(strProblem);
-        }
+        const SBatchCommandLine commandLine = ParseBatchArguments(aArguments);
+        SBatchTable table = ReadCheckedTable(commandLine);
+        const std::vector<SBatchRow*> aMine = SelectShard(table, commandLine.nShard, commandLine.nShards);
+        if (TellRefusedRows(table))
+            return RefuseWholeBatch(commandLine, aMine);
 
-        const std::vector<SBatchRow*> aMine = SelectShard(table, nShard, nShards);
-        bool bRefused = false;
-        for (const SBatchRow& row : table.aRows)
-            if (!row.strRefusal.empty()) {
-                std::fprintf(stderr, "gridmorph-cli: batch: line %d refused: %s\n", row.nLine, row.strRefusal.c_str());
-                bRefused = true;
-            }
-
-        const auto WriteReport = [&]() -> bool {
-            if (strReport.empty())
-                return true;
-            if (!WriteTextFile(strReport, FormatBatchReport(aMine, bReportHeader))) {
-                std::fprintf(stderr, "gridmorph-cli: batch: the report %s cannot be written\n", strReport.c_str());
-                return false;
-            }
-            return true;
-        };
-        if (bRefused) {
-            for (SBatchRow* pRow : aMine) {
-                pRow->eStatus = EBatchStatus::Refused;
-                pRow->strMessage = pRow->strRefusal.empty() ? "not run: other rows of the table were refused"
-                                                            : pRow->strRefusal;
-            }
-            WriteReport();
-            std::fprintf(stderr, "gridmorph-cli: batch: nothing was done; mend the refused rows and start again\n");
-            return 2;
-        }
-
-        SBatchSettings settings;
-        settings.nJobs = nJobs;
-        settings.nMemory = nMemory;
-        settings.bForce = bForce;
-        settings.eQuestionAnswer = bYes ? EAnswer::Yes : EAnswer::No;
         CCliBatchFeedback feedback;
-        const SBatchCounts counts = RunBatchRows(aMine, table.strTable, settings, feedback);
+        const SBatchCounts counts = RunBatchRows(aMine, table.strTable, commandLine.settings, feedback);
         if (!feedback.m_bTerminal)
             for (const SBatchRow* pRow : aMine)
                 if (pRow->eStatus == EBatchStatus::Skipped)
@@ -205,7 +236,7 @@ int RunBatch(const std::vector<std::string>& aArguments)
                                 pRow->strMessage.c_str());
         std::printf("batch: %d written, %d skipped, %d failed, %d warned\n", counts.nWritten, counts.nSkipped,
                     counts.nFailed, counts.nWarned);
-        const bool bReportWritten = WriteReport();
+        const bool bReportWritten = WriteReport(commandLine, aMine);
         return counts.nFailed > 0 || !bReportWritten ? 1 : 0;
     } catch (const CBatchUsageError& error) {
         std::fprintf(stderr, "gridmorph-cli: batch: %s; see gridmorph-cli batch --help\n", error.m_strProblem.c_str());

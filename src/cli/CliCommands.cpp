@@ -38,6 +38,7 @@
 #include "world/CoordinateSystem.h"
 #include "world/DIBWorld.h"
 #include "world/MapEdgeText.h"
+#include "world/MapEdits.h"
 #include "world/NewBackgroundMap.h"
 #include "world/SidecarFiles.h"
 #include "world/WorldFile.h"
@@ -316,24 +317,17 @@ int RunConvert(const SCommandLine& commandLine, CHeadlessPlatform&)
         pMappedRows = std::make_unique<CMappedPictureRows>(*image.Bitmap());
         image.MutableBitmap()->m_pRowSupply = pMappedRows.get();
     }
-    CDIBWorld converted;
+    SMadeMap converted;
     CDIBWorld* pOutput = &image;
     if (itDepth != commandLine.aOptions.end()) {
         const std::string& strDepth = itDepth->second;
         if (strDepth == "grey") {
             image.ConvertToGreyScale();
         } else {
-            if (image.m_nBitCount != 8 && image.m_nBitCount != 24 && image.m_nBitCount != 32) {
-                std::fprintf(stderr, "gridmorph-cli: convert failed: a %d-bit picture cannot be converted\n", image.m_nBitCount);
-                return 1;
-            }
-            bool bConverted = false;
-            const SSilentResult made = converted.RunSilently([&] {
-                bConverted = converted.CreateImage(std::stoi(strDepth), &image, true, true, true, true, true);
-            });
-            if (!Told(made, bConverted))
-                return Failure(made, "convert");
-            pOutput = &converted;
+            converted = ConvertMapSilent(image, strDepth == "8" ? 8 : 24);
+            if (!Told(converted, converted.pMap != nullptr))
+                return Failure(converted, "convert");
+            pOutput = converted.pMap.get();
         }
     }
     bool bSaved = false;
@@ -365,52 +359,14 @@ int RunCrop(const SCommandLine& commandLine, CHeadlessPlatform&)
     mapping.reset();
     if (!Told(opened))
         return Failure(opened, "crop");
-    if (const CRowSupply* pRows = image.Bitmap()->m_pRowSupply) {
-        const long long nTop = std::max(0LL, static_cast<long long>(aRect[1]));
-        const long long nEnd = std::min<long long>(image.m_nImageHeight, static_cast<long long>(aRect[1] + aRect[3]));
-        // The window's rows are read in bands on all threads (a compressed file's strips
-        // are decoded on every core).
-        constexpr int kBand = 64;
-        const int nBands = nEnd > nTop ? static_cast<int>((nEnd - nTop + kBand - 1) / kBand) : 0;
-        try {
-            RunOrdered(
-                std::clamp(GetThreadCount(), 1, std::max(1, nBands)), nBands, 2 * GetThreadCount(),
-                [&](int nBand, int) {
-                    const int nFirst = static_cast<int>(nTop) + nBand * kBand;
-                    pRows->MakeRows(nFirst, std::min(kBand, static_cast<int>(nEnd) - nFirst));
-                },
-                [](int) { return true; });
-        } catch (const std::runtime_error& error) {
-            std::fprintf(stderr, "gridmorph-cli: crop failed: %s\n", error.what());
-            return 1;
-        }
-    }
-    CDIBWorld cropped;
-    bool bCreated = false;
-    const SSilentResult created =
-        cropped.RunSilently([&] { bCreated = cropped.CreateImage(&image, int(aRect[2]), int(aRect[3]), 0); });
-    if (!Told(created, bCreated))
-        return Failure(created, "crop");
-    bool bCropped = false;
-    SSilentResult cut = image.RunSilently([&] {
-        bCropped = image.CropMap(&cropped, int(aRect[0]), int(aRect[1]), int(aRect[2]), int(aRect[3]), kSrcCopy);
-    });
-    if (!Told(cut, bCropped)) {
-        if (cut.nErrorNumber != ERR_NO_WORLD_INFORMATION) {
-            // The picture was made and cut in one step: a box of either told the detail.
-            cut.aNotices.insert(cut.aNotices.begin(), created.aNotices.begin(), created.aNotices.end());
-            return Failure(cut, "crop");
-        }
+    SMadeMap cropped = CropMapSilent(image, {int(aRect[0]), int(aRect[1]), int(aRect[2]), int(aRect[3])});
+    if (!Told(cropped, cropped.pMap != nullptr))
+        return Failure(cropped, "crop");
+    if (!cropped.Succeeded())
         std::fprintf(stderr, "gridmorph-cli: note: %s has no georeference; the crop gets no world file\n",
                      commandLine.aPositional[0].c_str());
-    }
-    // A mapped input cut short while its window was copied reads as zero bytes there.
-    if (MappedFileWasCut(image.m_pImageBits)) {
-        std::fprintf(stderr, "gridmorph-cli: crop failed: the input was cut short while it was being read\n");
-        return 1;
-    }
     bool bSaved = false;
-    if (const SSilentResult saved = SaveOutput(cropped, commandLine.aPositional[1], commandLine.saveOptions, bSaved);
+    if (const SSilentResult saved = SaveOutput(*cropped.pMap, commandLine.aPositional[1], commandLine.saveOptions, bSaved);
         !Told(saved, bSaved))
         return Failure(saved, "crop");
     return 0;

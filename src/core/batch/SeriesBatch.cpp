@@ -527,11 +527,12 @@ std::unique_ptr<CPlatform> MakeBatchPlatform(EAnswer eQuestionAnswer)
     return std::make_unique<CBatchPlatform>(eQuestionAnswer);
 }
 
-SBatchCounts RunBatchRows(const std::vector<SBatchRow*>& aRows, const std::string& strTable,
-                          const SBatchSettings& settings, CBatchFeedback& feedback)
+namespace {
+
+// Resume: rows already done are skipped (and counted); the others are returned to run.
+std::vector<SBatchRow*> RowsToRun(const std::vector<SBatchRow*>& aRows, const std::string& strTable,
+                                  const SBatchSettings& settings, SBatchCounts& counts)
 {
-    SBatchCounts counts;
-    // Resume: rows already done are skipped.
     std::vector<SBatchRow*> aToRun;
     for (SBatchRow* pRow : aRows) {
         if (!settings.bForce && BatchRowUpToDate(*pRow, strTable)) {
@@ -542,6 +543,152 @@ SBatchCounts RunBatchRows(const std::vector<SBatchRow*>& aRows, const std::strin
             aToRun.push_back(pRow);
         }
     }
+    return aToRun;
+}
+
+// The row's job: its messages kept with the row, its locators found on the scan when the
+// row asks for it.
+SRectifyJob RowJob(SBatchRow& row, CBatchFeedback& feedback)
+{
+    SRectifyJob job = row.job;
+    job.bReaderSeesBoxes = true;  // the row keeps the messages
+    if (row.bAuto)
+        job.fnFindLocators = [&row, &feedback](const CDIBWorld& source, CLocatorSet& found, std::string& strProblem) {
+            // One grid search at a time.
+            static std::mutex finderMutex;
+            std::lock_guard finderLock(finderMutex);
+            return feedback.FindLocators(row, source, found, strProblem);
+        };
+    return job;
+}
+
+// The row's status and message from its result.
+void RecordRowResult(SBatchRow& row, const SBatchSettings& settings)
+{
+    if (row.result.Written()) {
+        row.eStatus = EBatchStatus::Written;
+        if (row.result.bFourthCorner && row.result.check.Suspicious()) {
+            row.bWarned = true;
+            row.strMessage = "the fourth corner lies " + FormatFixed(row.result.check.dMismatchPixels, 2) +
+                             " pixels (" + FormatFixed(row.result.check.dMismatchMetres, 2) +
+                             " m) from where the three locators put it; a locator is probably on the "
+                             "wrong grid line";
+        }
+    } else {
+        row.eStatus = EBatchStatus::Failed;
+        row.strMessage = row.result.strError.empty() ? "the transform failed" : row.result.strError;
+        if (row.result.eFailure == ERectifyFailure::Locators && settings.eQuestionAnswer != EAnswer::Yes)
+            row.strMessage += " (a question is answered Yes only with --yes)";
+    }
+}
+
+// Rectifies one row's scan, keeping the messages shown meanwhile with the row, and records
+// its status, message and time.
+void RunRow(SBatchRow& row, const SBatchSettings& settings, CBatchFeedback& feedback)
+{
+    std::vector<std::string> aMessages;
+    t_pRowMessages = &aMessages;
+    const SRectifyJob job = RowJob(row, feedback);
+    const auto tRow = std::chrono::steady_clock::now();
+    try {
+        row.result = RectifyScan(job);
+        RecordRowResult(row, settings);
+    } catch (const std::bad_alloc&) {
+        row.eStatus = EBatchStatus::Failed;
+        row.strMessage = "out of memory";
+    }
+    if (row.eStatus == EBatchStatus::Failed && !aMessages.empty() &&
+        row.strMessage.find(aMessages.back()) == std::string::npos)
+        row.strMessage += " (" + aMessages.back() + ")";
+    t_pRowMessages = nullptr;
+    row.dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - tRow).count();
+}
+
+// The rows of a run shared out between workers: rows in table order, each started when
+// its memory fits the budget beside the rows running (or when none runs).
+class CBatchQueue {
+public:
+    CBatchQueue(const std::vector<SBatchRow*>& aToRun, std::uint64_t nBudget, const SBatchSettings& settings,
+                CBatchFeedback& feedback, SBatchCounts& counts)
+        : m_aToRun(aToRun), m_nBudget(nBudget), m_settings(settings), m_feedback(feedback), m_counts(counts)
+    {
+        m_progress.nTotal = int(aToRun.size());
+    }
+
+    // One worker: runs rows until none is left or the batch is cancelled.
+    void Work()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [&] {
+                return m_nNext >= m_aToRun.size() || m_nRunning == 0 ||
+                       m_nMemoryInUse + m_aToRun[m_nNext]->nMemory <= m_nBudget;
+            });
+            if (m_nNext >= m_aToRun.size())
+                return;
+            if (m_feedback.Cancelled()) {
+                CancelTheRest();
+                return;
+            }
+            SBatchRow& row = *m_aToRun[m_nNext++];
+            m_nMemoryInUse += row.nMemory;
+            ++m_nRunning;
+            lock.unlock();
+            RunRow(row, m_settings, m_feedback);
+            lock.lock();
+            Finished(row);
+        }
+    }
+
+    const SBatchProgress& Progress() const { return m_progress; }
+
+private:
+    // The rows not started are marked cancelled (the lock held).
+    void CancelTheRest()
+    {
+        for (; m_nNext < m_aToRun.size(); ++m_nNext) {
+            m_aToRun[m_nNext]->eStatus = EBatchStatus::Cancelled;
+            m_aToRun[m_nNext]->strMessage = "not run: the batch was cancelled";
+            ++m_counts.nCancelled;
+        }
+        m_changed.notify_all();
+    }
+
+    // A row done: its memory freed, the progress told (the lock held).
+    void Finished(const SBatchRow& row)
+    {
+        m_nMemoryInUse -= row.nMemory;
+        --m_nRunning;
+        ++m_progress.nDone;
+        m_progress.nFailed += row.eStatus == EBatchStatus::Failed;
+        m_progress.nWarned += row.bWarned;
+        const double dElapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_tStart).count();
+        m_progress.dSecondsLeft = dElapsed / m_progress.nDone * (m_progress.nTotal - m_progress.nDone);
+        m_feedback.RowFinished(row, m_progress);
+        m_changed.notify_all();
+    }
+
+    const std::vector<SBatchRow*>& m_aToRun;
+    const std::uint64_t m_nBudget;
+    const SBatchSettings& m_settings;
+    CBatchFeedback& m_feedback;
+    SBatchCounts& m_counts;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_nNext = 0;
+    std::uint64_t m_nMemoryInUse = 0;
+    int m_nRunning = 0;
+    SBatchProgress m_progress;
+    const std::chrono::steady_clock::time_point m_tStart = std::chrono::steady_clock::now();
+};
+
+}  // namespace
+
+SBatchCounts RunBatchRows(const std::vector<SBatchRow*>& aRows, const std::string& strTable,
+                          const SBatchSettings& settings, CBatchFeedback& feedback)
+{
+    SBatchCounts counts;
+    const std::vector<SBatchRow*> aToRun = RowsToRun(aRows, strTable, settings, counts);
     counts.nRun = int(aToRun.size());
 
     // The run: rows in table order, as many at once as the jobs and the memory allow;
@@ -556,95 +703,16 @@ SBatchCounts RunBatchRows(const std::vector<SBatchRow*>& aRows, const std::strin
         pPlatform = MakeBatchPlatform(settings.eQuestionAnswer);
         installed.emplace(*pPlatform);
     }
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::size_t nNext = 0;
-    std::uint64_t nMemoryInUse = 0;
-    int nRunning = 0;
-    SBatchProgress progress;
-    progress.nTotal = int(aToRun.size());
-    const auto tStart = std::chrono::steady_clock::now();
-    const auto Work = [&] {
-        std::unique_lock lock(mutex);
-        for (;;) {
-            changed.wait(lock, [&] {
-                return nNext >= aToRun.size() || nRunning == 0 || nMemoryInUse + aToRun[nNext]->nMemory <= nBudget;
-            });
-            if (nNext >= aToRun.size())
-                return;
-            if (feedback.Cancelled()) {
-                for (; nNext < aToRun.size(); ++nNext) {
-                    aToRun[nNext]->eStatus = EBatchStatus::Cancelled;
-                    aToRun[nNext]->strMessage = "not run: the batch was cancelled";
-                    ++counts.nCancelled;
-                }
-                changed.notify_all();
-                return;
-            }
-            SBatchRow& row = *aToRun[nNext++];
-            nMemoryInUse += row.nMemory;
-            ++nRunning;
-            lock.unlock();
-            std::vector<std::string> aMessages;
-            t_pRowMessages = &aMessages;
-            SRectifyJob job = row.job;
-            job.bReaderSeesBoxes = true;  // the row keeps the messages
-            if (row.bAuto)
-                job.fnFindLocators = [&row, &feedback](const CDIBWorld& source, CLocatorSet& found,
-                                                       std::string& strProblem) {
-                    // One grid search at a time.
-                    static std::mutex finderMutex;
-                    std::lock_guard finderLock(finderMutex);
-                    return feedback.FindLocators(row, source, found, strProblem);
-                };
-            const auto tRow = std::chrono::steady_clock::now();
-            try {
-                row.result = RectifyScan(job);
-                if (row.result.Written()) {
-                    row.eStatus = EBatchStatus::Written;
-                    if (row.result.bFourthCorner && row.result.check.Suspicious()) {
-                        row.bWarned = true;
-                        row.strMessage = "the fourth corner lies " + FormatFixed(row.result.check.dMismatchPixels, 2) +
-                                         " pixels (" + FormatFixed(row.result.check.dMismatchMetres, 2) +
-                                         " m) from where the three locators put it; a locator is probably on the "
-                                         "wrong grid line";
-                    }
-                } else {
-                    row.eStatus = EBatchStatus::Failed;
-                    row.strMessage = row.result.strError.empty() ? "the transform failed" : row.result.strError;
-                    if (row.result.eFailure == ERectifyFailure::Locators && settings.eQuestionAnswer != EAnswer::Yes)
-                        row.strMessage += " (a question is answered Yes only with --yes)";
-                }
-            } catch (const std::bad_alloc&) {
-                row.eStatus = EBatchStatus::Failed;
-                row.strMessage = "out of memory";
-            }
-            if (row.eStatus == EBatchStatus::Failed && !aMessages.empty() &&
-                row.strMessage.find(aMessages.back()) == std::string::npos)
-                row.strMessage += " (" + aMessages.back() + ")";
-            t_pRowMessages = nullptr;
-            row.dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - tRow).count();
-            lock.lock();
-            nMemoryInUse -= row.nMemory;
-            --nRunning;
-            ++progress.nDone;
-            progress.nFailed += row.eStatus == EBatchStatus::Failed;
-            progress.nWarned += row.bWarned;
-            const double dElapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
-            progress.dSecondsLeft = dElapsed / progress.nDone * (progress.nTotal - progress.nDone);
-            feedback.RowFinished(row, progress);
-            changed.notify_all();
-        }
-    };
+    CBatchQueue queue(aToRun, nBudget, settings, feedback, counts);
     std::vector<std::thread> aWorkers;
     for (int j = 1; j < nJobs; ++j)
-        aWorkers.emplace_back(Work);
-    Work();
+        aWorkers.emplace_back([&queue] { queue.Work(); });
+    queue.Work();
     for (std::thread& worker : aWorkers)
         worker.join();
-    counts.nFailed = progress.nFailed;
-    counts.nWarned = progress.nWarned;
-    counts.nWritten = progress.nDone - progress.nFailed;
+    counts.nFailed = queue.Progress().nFailed;
+    counts.nWarned = queue.Progress().nWarned;
+    counts.nWritten = queue.Progress().nDone - queue.Progress().nFailed;
     return counts;
 }
 

@@ -303,7 +303,6 @@ std::string CMapDocument::AskSaveFileName(const SFileDialogAccessory* pAccessory
     if (!m_pImage)
         return std::string();
     int nIndex = m_host.GetOpenFilterIndex();
-    m_pImage->m_nErrorNumber = 0;
     // Beside the scan the user is working on, wherever the working directory is.
     const std::size_t nSlash = m_strFilePath.find_last_of('/');
     const std::string strFolder = nSlash == std::string::npos ? std::string() : m_strFilePath.substr(0, nSlash + 1);

@@ -282,14 +282,11 @@ std::vector<SPeak> FindPeaks(const std::vector<float>& aProfile)
     return aPeaks;
 }
 
-// The lines of one family: the angle with the most peaked projection, then the peaks on
-// one equal spacing.
-SFamily FindFamily(const std::vector<SDarkPoint>& aPoints, bool bVertical, int nWidth, int nHeight)
+// The angle (degrees) whose projection of the points is most peaked: a coarse search on
+// every fourth point over the whole range, then a fine one on all points near the best.
+double MostPeakedAngle(const std::vector<SDarkPoint>& aPoints, bool bVertical, double dOrigin,
+                       std::vector<float>& aProfile)
 {
-    SFamily family;
-    const double dSlack = std::sin(kMaxAngle * kPi / 180) * (bVertical ? nHeight : nWidth) + 2;
-    const double dOrigin = -dSlack;
-    std::vector<float> aProfile(std::size_t((bVertical ? nWidth : nHeight) + 2 * dSlack + 2));
     double dBest = -1, dBestAngle = 0;
     {  // coarse, on every fourth point
         std::vector<SDarkPoint> aSome;
@@ -310,33 +307,42 @@ SFamily FindFamily(const std::vector<SDarkPoint>& aPoints, bool bVertical, int n
         if (dScore > dBest)
             dBest = dScore, dBestAngle = a;
     }
-    family.dAngle = dBestAngle;
-    Project(aPoints, bVertical, dBestAngle, dOrigin, aProfile);
-    std::vector<SPeak> aPeaks = FindPeaks(aProfile);
-    if (aPeaks.size() < 2)
-        return family;
+    return dBestAngle;
+}
+
+// The peaks strong enough to set the spacing (at least a fifth of the third highest) and
+// the typical height of the clearly strong ones; false when fewer than two are strong.
+bool SelectStrongPeaks(const std::vector<SPeak>& aPeaks, std::vector<SPeak>& aStrong, double& dTypical)
+{
     std::vector<double> aHeights;
     for (const SPeak& peak : aPeaks)
         aHeights.push_back(peak.dHeight);
     std::sort(aHeights.rbegin(), aHeights.rend());
     const double dReference = aHeights[std::min<std::size_t>(2, aHeights.size() - 1)];
-    std::vector<SPeak> aStrong;
     for (const SPeak& peak : aPeaks)
         if (peak.dHeight >= 0.2 * dReference)
             aStrong.push_back(peak);
     if (aStrong.size() < 2)
-        return family;
+        return false;
     std::vector<double> aStrongHeights;
     for (const SPeak& peak : aStrong)
         if (peak.dHeight >= 0.4 * dReference)
             aStrongHeights.push_back(peak.dHeight);
     std::nth_element(aStrongHeights.begin(), aStrongHeights.begin() + aStrongHeights.size() / 2, aStrongHeights.end());
-    const double dTypical = aStrongHeights[aStrongHeights.size() / 2];
+    dTypical = aStrongHeights[aStrongHeights.size() / 2];
+    return true;
+}
+
+// An equal spacing of lines, positions phase + k spacing, fitted to the strong peaks.
+struct SProgression {
+    const std::vector<SPeak>& aStrong;
+    double dTypical;
 
     // The progression phase + k spacing that the peaks fit: matched peaks (the best one at
     // each k), its score, and the least-squares spacing and phase through them.
-    auto Match = [&](double dSpacing, double dPhase, double dTolerance, double& dScore, double& dFitSpacing,
-                     double& dFitPhase) {
+    void Match(double dSpacing, double dPhase, double dTolerance, double& dScore, double& dFitSpacing,
+               double& dFitPhase) const
+    {
         std::map<int, std::pair<double, double>> aMatched;  // k: capped height, position
         for (const SPeak& peak : aStrong) {
             const double k = (peak.dPosition - dPhase) / dSpacing;
@@ -360,53 +366,67 @@ SFamily FindFamily(const std::vector<SDarkPoint>& aPoints, bool bVertical, int n
             dFitSpacing = (n * skp - sk * sp) / det;
             dFitPhase = (sp - dFitSpacing * sk) / n;
         }
-    };
+    }
+
     // The spacing: from every pair of strong peaks (and a half or third of their distance),
-    // refined through the peaks it matches and scored on them.
-    double dBestScore = -1e18, dBestSpacing = 0, dBestPhase = 0;
-    for (std::size_t a = 0; a < aStrong.size(); ++a)
-        for (std::size_t b = a + 1; b < aStrong.size(); ++b) {
-            for (int nDivide = 1; nDivide <= 3; ++nDivide) {
-                double dSpacing = (aStrong[b].dPosition - aStrong[a].dPosition) / nDivide;
-                if (dSpacing < 8)
-                    continue;
-                double dPhase = aStrong[a].dPosition, dScore = 0;
-                Match(dSpacing, dPhase, std::max(1.5, 0.03 * dSpacing), dScore, dSpacing, dPhase);
-                if (dSpacing < 8)
-                    continue;
-                Match(dSpacing, dPhase, std::max(1.5, 0.01 * dSpacing), dScore, dSpacing, dPhase);
-                if (dSpacing >= 8 && dScore > dBestScore)
-                    dBestScore = dScore, dBestSpacing = dSpacing, dBestPhase = dPhase;
+    // refined through the peaks it matches and scored on them. False when none is found.
+    bool FindBest(double& dBestSpacing, double& dBestPhase) const
+    {
+        double dBestScore = -1e18;
+        dBestSpacing = 0, dBestPhase = 0;
+        for (std::size_t a = 0; a < aStrong.size(); ++a)
+            for (std::size_t b = a + 1; b < aStrong.size(); ++b) {
+                for (int nDivide = 1; nDivide <= 3; ++nDivide) {
+                    double dSpacing = (aStrong[b].dPosition - aStrong[a].dPosition) / nDivide;
+                    if (dSpacing < 8)
+                        continue;
+                    double dPhase = aStrong[a].dPosition, dScore = 0;
+                    Match(dSpacing, dPhase, std::max(1.5, 0.03 * dSpacing), dScore, dSpacing, dPhase);
+                    if (dSpacing < 8)
+                        continue;
+                    Match(dSpacing, dPhase, std::max(1.5, 0.01 * dSpacing), dScore, dSpacing, dPhase);
+                    if (dSpacing >= 8 && dScore > dBestScore)
+                        dBestScore = dScore, dBestSpacing = dSpacing, dBestPhase = dPhase;
+                }
             }
-        }
-    if (dBestSpacing <= 0)
-        return family;
-    // Refine the spacing and phase by least squares over the matched peaks, then take every
-    // position of the progression with a peak, strong or weak.
-    for (int nPass = 0; nPass < 2; ++nPass) {
-        const double dTolerance = std::max(1.2, 0.01 * dBestSpacing);
-        double sk = 0, sp = 0, skk = 0, skp = 0;
-        int n = 0;
-        for (const SPeak& peak : aStrong) {
-            const double k = std::round((peak.dPosition - dBestPhase) / dBestSpacing);
-            if (std::fabs(peak.dPosition - dBestPhase - k * dBestSpacing) <= dTolerance) {
-                sk += k, sp += peak.dPosition, skk += k * k, skp += k * peak.dPosition, ++n;
+        return dBestSpacing > 0;
+    }
+
+    // Refines the spacing and phase by least squares over the strong peaks near them.
+    void Refine(double& dSpacing, double& dPhase) const
+    {
+        for (int nPass = 0; nPass < 2; ++nPass) {
+            const double dTolerance = std::max(1.2, 0.01 * dSpacing);
+            double sk = 0, sp = 0, skk = 0, skp = 0;
+            int n = 0;
+            for (const SPeak& peak : aStrong) {
+                const double k = std::round((peak.dPosition - dPhase) / dSpacing);
+                if (std::fabs(peak.dPosition - dPhase - k * dSpacing) <= dTolerance) {
+                    sk += k, sp += peak.dPosition, skk += k * k, skp += k * peak.dPosition, ++n;
+                }
             }
-        }
-        const double det = n * skk - sk * sk;
-        if (n >= 2 && std::fabs(det) > 1e-9) {
-            dBestSpacing = (n * skp - sk * sp) / det;
-            dBestPhase = (sp - dBestSpacing * sk) / n;
+            const double det = n * skk - sk * sk;
+            if (n >= 2 && std::fabs(det) > 1e-9) {
+                dSpacing = (n * skp - sk * sp) / det;
+                dPhase = (sp - dSpacing * sk) / n;
+            }
         }
     }
-    const double dTolerance = std::max(1.2, 0.01 * dBestSpacing);
+};
+
+// Every position of the progression with a peak, strong or weak, as (progression index,
+// position) in ascending order; the highest peak where several fall at one index.
+std::vector<std::pair<int, double>> PeaksOnProgression(const std::vector<SPeak>& aPeaks, double dTypical,
+                                                       double dSpacing, double dPhase)
+{
+    const double dTolerance = std::max(1.2, 0.01 * dSpacing);
     std::vector<std::pair<int, double>> aLines;  // progression index, position
     std::vector<double> aLineHeights;
     for (const SPeak& peak : aPeaks) {
         if (peak.dHeight < 0.12 * dTypical)
             continue;
-        const double k = std::round((peak.dPosition - dBestPhase) / dBestSpacing);
-        if (std::fabs(peak.dPosition - dBestPhase - k * dBestSpacing) > dTolerance)
+        const double k = std::round((peak.dPosition - dPhase) / dSpacing);
+        if (std::fabs(peak.dPosition - dPhase - k * dSpacing) > dTolerance)
             continue;
         auto it = std::find_if(aLines.begin(), aLines.end(), [&](const auto& line) { return line.first == int(k); });
         if (it == aLines.end())
@@ -415,9 +435,16 @@ SFamily FindFamily(const std::vector<SDarkPoint>& aPoints, bool bVertical, int n
             it->second = peak.dPosition, aLineHeights[std::size_t(it - aLines.begin())] = peak.dHeight;
     }
     std::sort(aLines.begin(), aLines.end());
-    // Only the lines of one unbroken run of the progression: a stray peak far outside the
-    // grid (the frame, a margin's line) is no grid line.
-    std::size_t nRunStart = 0, nBestStart = 0, nBestLength = 0;
+    return aLines;
+}
+
+// The longest unbroken run of the progression among the lines (gaps of one missing line
+// allowed), as its first line and its length: a stray peak far outside the grid (the
+// frame, a margin's line) is no grid line.
+void LongestRun(const std::vector<std::pair<int, double>>& aLines, std::size_t& nBestStart, std::size_t& nBestLength)
+{
+    std::size_t nRunStart = 0;
+    nBestStart = 0, nBestLength = 0;
     for (std::size_t i = 0; i <= aLines.size(); ++i) {
         if (i == aLines.size() || (i > 0 && aLines[i].first - aLines[i - 1].first > 2)) {
             if (i - nRunStart > nBestLength)
@@ -425,10 +452,36 @@ SFamily FindFamily(const std::vector<SDarkPoint>& aPoints, bool bVertical, int n
             nRunStart = i;
         }
     }
+}
 
-    for (std::size_t i = nBestStart; i < nBestStart + nBestLength; ++i)
+// The lines of one family: the angle with the most peaked projection, then the peaks on
+// one equal spacing.
+SFamily FindFamily(const std::vector<SDarkPoint>& aPoints, bool bVertical, int nWidth, int nHeight)
+{
+    SFamily family;
+    const double dSlack = std::sin(kMaxAngle * kPi / 180) * (bVertical ? nHeight : nWidth) + 2;
+    const double dOrigin = -dSlack;
+    std::vector<float> aProfile(std::size_t((bVertical ? nWidth : nHeight) + 2 * dSlack + 2));
+    family.dAngle = MostPeakedAngle(aPoints, bVertical, dOrigin, aProfile);
+    Project(aPoints, bVertical, family.dAngle, dOrigin, aProfile);
+    const std::vector<SPeak> aPeaks = FindPeaks(aProfile);
+    if (aPeaks.size() < 2)
+        return family;
+    std::vector<SPeak> aStrong;
+    double dTypical = 0;
+    if (!SelectStrongPeaks(aPeaks, aStrong, dTypical))
+        return family;
+    const SProgression progression{aStrong, dTypical};
+    double dSpacing = 0, dPhase = 0;
+    if (!progression.FindBest(dSpacing, dPhase))
+        return family;
+    progression.Refine(dSpacing, dPhase);
+    const std::vector<std::pair<int, double>> aLines = PeaksOnProgression(aPeaks, dTypical, dSpacing, dPhase);
+    std::size_t nStart = 0, nLength = 0;
+    LongestRun(aLines, nStart, nLength);
+    for (std::size_t i = nStart; i < nStart + nLength; ++i)
         family.aRho.push_back(dOrigin + aLines[i].second);
-    family.dSpacing = dBestSpacing;
+    family.dSpacing = dSpacing;
     family.bFound = family.aRho.size() >= 2;
     return family;
 }
@@ -597,6 +650,244 @@ bool RefineCrossing(const CGreyReader& reader, double x, double y, double dSlope
 
 int MinimumDepth(int nNoise) { return std::max(14, 5 * nNoise); }
 
+// The two families of lines on the reduced copy, searched for at once, one on a thread of
+// its own.
+void FindFamilies(const std::vector<SDarkPoint>& aPoints, const cv::Mat& reduced, SFamily& vertical,
+                  SFamily& horizontal)
+{
+    std::thread verticalSearch;
+    if (GetThreadCount() > 1)
+        verticalSearch = std::thread([&] { vertical = FindFamily(aPoints, true, reduced.cols, reduced.rows); });
+    horizontal = FindFamily(aPoints, false, reduced.cols, reduced.rows);
+    if (verticalSearch.joinable())
+        verticalSearch.join();
+    else
+        vertical = FindFamily(aPoints, true, reduced.cols, reduced.rows);
+}
+
+// A line of the reduced copy in full-resolution pixels: a reduced pixel's centre is the
+// centre of its block.
+SLine FullLine(bool bVertical, double dAngle, double dRho, int nFactor)
+{
+    const double dCentre = (nFactor - 1) / 2.0;
+    const double c = std::cos(dAngle * kPi / 180), s = std::sin(dAngle * kPi / 180);
+    SLine line;
+    if (bVertical)
+        line.nx = c, line.ny = s;
+    else
+        line.nx = -s, line.ny = c;
+    line.d = nFactor * dRho + dCentre * (line.nx + line.ny);
+    return line;
+}
+
+// Every crossing of a line of each family refined on the full picture: the grid gets its
+// columns and rows and the crossings found.
+void MeasureCrossings(const CGreyReader& reader, const SFamily& vertical, const SFamily& horizontal, int nFactor,
+                      SFoundGrid& grid)
+{
+    grid.nColumns = int(vertical.aRho.size());
+    grid.nRows = int(horizontal.aRho.size());
+    const std::size_t nCrossings = std::size_t(grid.nColumns) * grid.nRows;
+    grid.aFound.assign(nCrossings, 0);
+    grid.aX.assign(nCrossings, 0.0);
+    grid.aY.assign(nCrossings, 0.0);
+    const double dSlopeV = -std::tan(vertical.dAngle * kPi / 180);
+    const double dSlopeH = std::tan(horizontal.dAngle * kPi / 180);
+    const double dSpacing = nFactor * std::min(vertical.dSpacing, horizontal.dSpacing);
+    const double dHalfLength = std::min(0.45 * dSpacing, 160.0);
+    const int nReach = 2 * nFactor + 5;
+    const int nMinDepth = MinimumDepth(EstimateNoise(reader));
+    // Each crossing is refined on its own: the crossings of a row are shared out between
+    // the threads (the result does not depend on which thread refines which).
+    const int nThreads = std::clamp(GetThreadCount(), 1, std::max(1, grid.nColumns));
+    for (int j = 0; j < grid.nRows; ++j) {
+        const SLine h = FullLine(false, horizontal.dAngle, horizontal.aRho[std::size_t(j)], nFactor);
+        RunOrdered(
+            nThreads, grid.nColumns, 2 * nThreads,
+            [&](int i, int) {
+                const SLine v = FullLine(true, vertical.dAngle, vertical.aRho[std::size_t(i)], nFactor);
+                double x = 0, y = 0, rx = 0, ry = 0;
+                if (!Intersect(v, h, x, y) || x < 0 || y < 0 || x > reader.Width() - 1 || y > reader.Height() - 1)
+                    return;
+                if (!RefineCrossing(reader, x, y, dSlopeV, dSlopeH, dHalfLength, nReach, nMinDepth, rx, ry))
+                    return;
+                const std::size_t n = std::size_t(j) * grid.nColumns + i;
+                grid.aFound[n] = 1;
+                grid.aX[n] = rx;
+                grid.aY[n] = ry;
+            },
+            [](int) { return true; });
+        // A row of crossings reads pieces of a few hundred rows across the picture; a
+        // mapped picture hands them back before the next row of crossings.
+        reader.DoneWithRows(0, reader.Height());
+    }
+}
+
+// How the found crossings lie about the affine grid through them.
+struct SGridFit {
+    std::vector<double> aResiduals;            // each found crossing's distance from the grid
+    std::vector<int> aColumnCount, aRowCount;  // crossings found on each line
+};
+
+// Fits one affine grid through the crossings found and sets the grid's model, spacing,
+// rotation, shear and residual from it; false (the grid untouched) with fewer than four.
+bool FitAffineGrid(SFoundGrid& grid, SGridFit& fit)
+{
+    cv::Mat A(0, 3, CV_64F), bx(0, 1, CV_64F), by(0, 1, CV_64F);
+    for (int j = 0; j < grid.nRows; ++j)
+        for (int i = 0; i < grid.nColumns; ++i)
+            if (grid.Found(i, j)) {
+                A.push_back(cv::Mat(cv::Matx13d(i, j, 1)));
+                bx.push_back(grid.X(i, j));
+                by.push_back(grid.Y(i, j));
+            }
+    if (A.rows < 4)
+        return false;
+    cv::Mat cx, cy;
+    cv::solve(A, bx, cx, cv::DECOMP_SVD);
+    cv::solve(A, by, cy, cv::DECOMP_SVD);
+    for (int k = 0; k < 3; ++k)
+        grid.aModel[k] = cx.at<double>(k), grid.aModel[3 + k] = cy.at<double>(k);
+    const double* m = grid.aModel;
+    fit.aColumnCount.assign(std::size_t(grid.nColumns), 0);
+    fit.aRowCount.assign(std::size_t(grid.nRows), 0);
+    double dSquares = 0;
+    for (int j = 0; j < grid.nRows; ++j)
+        for (int i = 0; i < grid.nColumns; ++i)
+            if (grid.Found(i, j)) {
+                const double ex = grid.X(i, j) - (m[0] * i + m[1] * j + m[2]);
+                const double ey = grid.Y(i, j) - (m[3] * i + m[4] * j + m[5]);
+                fit.aResiduals.push_back(std::hypot(ex, ey));
+                dSquares += ex * ex + ey * ey;
+                ++fit.aColumnCount[std::size_t(i)], ++fit.aRowCount[std::size_t(j)];
+            }
+    grid.dResidualPixels = std::sqrt(dSquares / fit.aResiduals.size());
+    grid.dSpacingX = std::hypot(m[0], m[3]);
+    grid.dSpacingY = std::hypot(m[1], m[4]);
+    grid.dRotationDegrees = std::atan2(m[3], m[0]) * 180 / kPi;
+    grid.dShearDegrees = std::atan2(-m[1], m[4]) * 180 / kPi - grid.dRotationDegrees;
+    return true;
+}
+
+// The line whose crossings lie furthest, on average in one direction, from the grid
+// through all the other lines' crossings: its distance, and its column or its row (the
+// other -1).
+double FindWorstLine(const SFoundGrid& grid, const SGridFit& fit, int& nWorstColumn, int& nWorstRow)
+{
+    double dWorstLine = 0;
+    nWorstColumn = -1, nWorstRow = -1;
+    for (int nLine = 0; nLine < grid.nColumns + grid.nRows; ++nLine) {
+        const bool bColumn = nLine < grid.nColumns;
+        const int nIndex = bColumn ? nLine : nLine - grid.nColumns;
+        if ((bColumn ? fit.aColumnCount : fit.aRowCount)[std::size_t(nIndex)] < 2)
+            continue;
+        cv::Mat B(0, 3, CV_64F), ox(0, 1, CV_64F), oy(0, 1, CV_64F);
+        for (int j = 0; j < grid.nRows; ++j)
+            for (int i = 0; i < grid.nColumns; ++i)
+                if (grid.Found(i, j) && (bColumn ? i : j) != nIndex) {
+                    B.push_back(cv::Mat(cv::Matx13d(i, j, 1)));
+                    ox.push_back(grid.X(i, j));
+                    oy.push_back(grid.Y(i, j));
+                }
+        if (B.rows < 4)
+            continue;
+        cv::Mat lx, ly;
+        cv::solve(B, ox, lx, cv::DECOMP_SVD);
+        cv::solve(B, oy, ly, cv::DECOMP_SVD);
+        double ex = 0, ey = 0;
+        int n = 0;
+        for (int k = 0; k < (bColumn ? grid.nRows : grid.nColumns); ++k) {
+            const int i = bColumn ? nIndex : k, j = bColumn ? k : nIndex;
+            if (!grid.Found(i, j))
+                continue;
+            ex += grid.X(i, j) - (lx.at<double>(0) * i + lx.at<double>(1) * j + lx.at<double>(2));
+            ey += grid.Y(i, j) - (ly.at<double>(0) * i + ly.at<double>(1) * j + ly.at<double>(2));
+            ++n;
+        }
+        const double d = std::hypot(ex, ey) / n;
+        if (d > dWorstLine)
+            dWorstLine = d, nWorstColumn = bColumn ? nIndex : -1, nWorstRow = bColumn ? -1 : nIndex;
+    }
+    return dWorstLine;
+}
+
+// Drops the crossings further from the grid's model than five times the median residual
+// (at least 2.5 pixels); true when any was dropped.
+bool DropFarCrossings(SFoundGrid& grid, const std::vector<double>& aResiduals)
+{
+    const double* m = grid.aModel;
+    std::vector<double> aSorted = aResiduals;
+    std::nth_element(aSorted.begin(), aSorted.begin() + aSorted.size() / 2, aSorted.end());
+    const double dLimit = std::max(2.5, 5 * aSorted[aSorted.size() / 2]);
+    bool bDropped = false;
+    for (int j = 0; j < grid.nRows; ++j)
+        for (int i = 0; i < grid.nColumns; ++i)
+            if (grid.Found(i, j) && std::hypot(grid.X(i, j) - (m[0] * i + m[1] * j + m[2]),
+                                               grid.Y(i, j) - (m[3] * i + m[4] * j + m[5])) > dLimit) {
+                grid.aFound[std::size_t(j) * grid.nColumns + i] = 0;
+                bDropped = true;
+            }
+    return bDropped;
+}
+
+// One affine grid through the crossings found. A whole line off it (the frame, a line
+// of the margin that fell near the spacing) is no grid line; a single crossing far off
+// it was measured on something else. Both are dropped, the worst first.
+void DropCrossingsOffGrid(SFoundGrid& grid)
+{
+    for (int nPass = 0; nPass < 12; ++nPass) {
+        SGridFit fit;
+        if (!FitAffineGrid(grid, fit))
+            break;
+        int nWorstColumn = -1, nWorstRow = -1;
+        if (FindWorstLine(grid, fit, nWorstColumn, nWorstRow) > 1.5) {
+            for (int j = 0; j < grid.nRows; ++j)
+                for (int i = 0; i < grid.nColumns; ++i)
+                    if (i == nWorstColumn || j == nWorstRow)
+                        grid.aFound[std::size_t(j) * grid.nColumns + i] = 0;
+            continue;
+        }
+        if (!DropFarCrossings(grid, fit.aResiduals))
+            break;
+    }
+}
+
+// Chooses the largest rectangle whose four corners were found; false when there is none.
+bool ChooseRectangle(SFoundGrid& grid)
+{
+    long long nBestArea = 0;
+    for (int j0 = 0; j0 < grid.nRows; ++j0)
+        for (int j1 = j0 + 1; j1 < grid.nRows; ++j1)
+            for (int i0 = 0; i0 < grid.nColumns; ++i0) {
+                if (!grid.Found(i0, j0) || !grid.Found(i0, j1))
+                    continue;
+                for (int i1 = grid.nColumns - 1; i1 > i0; --i1) {
+                    const long long nArea = (long long)(i1 - i0) * (j1 - j0);
+                    if (nArea <= nBestArea)
+                        break;
+                    if (grid.Found(i1, j0) && grid.Found(i1, j1)) {
+                        nBestArea = nArea;
+                        grid.nLeft = i0, grid.nRight = i1, grid.nTop = j0, grid.nBottom = j1;
+                        break;
+                    }
+                }
+            }
+    return nBestArea != 0;
+}
+
+// Locators 1 to 3 on the rectangle's top-left, top-right and bottom-right crossings.
+void PlaceLocators(SFoundGrid& grid)
+{
+    const int aI[3] = {grid.nLeft, grid.nRight, grid.nRight}, aJ[3] = {grid.nTop, grid.nTop, grid.nBottom};
+    for (int k = 0; k < 3; ++k) {
+        SGridCrossing& locator = grid.aLocators[k];
+        locator.dX = grid.X(aI[k], aJ[k]);
+        locator.dY = grid.Y(aI[k], aJ[k]);
+        locator.nX = int(std::floor(locator.dX + 0.5));
+        locator.nY = int(std::floor(locator.dY + 0.5));
+    }
+}
+
 }  // namespace
 }  // namespace grid
 
@@ -617,192 +908,19 @@ SFoundGrid FindGrid(const CDIBImage& picture, const SFindGridOptions& options)
     const int nFactor = std::max(1, int(std::ceil(std::max(reader.Width(), reader.Height()) / 1400.0)));
     const cv::Mat reduced = ReduceDarkest(reader, nFactor);
     const std::vector<SDarkPoint> aPoints = ThinDarkPoints(reduced, 5);
-    // The two families are searched for at once, one on a thread of its own.
-    SFamily vertical;
-    std::thread verticalSearch;
-    if (GetThreadCount() > 1)
-        verticalSearch = std::thread([&] { vertical = FindFamily(aPoints, true, reduced.cols, reduced.rows); });
-    const SFamily horizontal = FindFamily(aPoints, false, reduced.cols, reduced.rows);
-    if (verticalSearch.joinable())
-        verticalSearch.join();
-    else
-        vertical = FindFamily(aPoints, true, reduced.cols, reduced.rows);
+    SFamily vertical, horizontal;
+    FindFamilies(aPoints, reduced, vertical, horizontal);
     if (!horizontal.bFound || !vertical.bFound) {
         grid.strWhy = "no grid found: no two families of equally spaced straight lines";
         return grid;
     }
-    // The lines in full-resolution pixels: a reduced pixel's centre is the centre of its block.
-    const double dCentre = (nFactor - 1) / 2.0;
-    auto FullLine = [&](bool bVertical, double dAngle, double dRho) {
-        const double c = std::cos(dAngle * kPi / 180), s = std::sin(dAngle * kPi / 180);
-        SLine line;
-        if (bVertical)
-            line.nx = c, line.ny = s;
-        else
-            line.nx = -s, line.ny = c;
-        line.d = nFactor * dRho + dCentre * (line.nx + line.ny);
-        return line;
-    };
-    grid.nColumns = int(vertical.aRho.size());
-    grid.nRows = int(horizontal.aRho.size());
-    const std::size_t nCrossings = std::size_t(grid.nColumns) * grid.nRows;
-    grid.aFound.assign(nCrossings, 0);
-    grid.aX.assign(nCrossings, 0.0);
-    grid.aY.assign(nCrossings, 0.0);
-    const double dSlopeV = -std::tan(vertical.dAngle * kPi / 180);
-    const double dSlopeH = std::tan(horizontal.dAngle * kPi / 180);
-    const double dSpacing = nFactor * std::min(vertical.dSpacing, horizontal.dSpacing);
-    const double dHalfLength = std::min(0.45 * dSpacing, 160.0);
-    const int nReach = 2 * nFactor + 5;
-    const int nMinDepth = MinimumDepth(EstimateNoise(reader));
-    // Each crossing is refined on its own: the crossings of a row are shared out between
-    // the threads (the result does not depend on which thread refines which).
-    const int nThreads = std::clamp(GetThreadCount(), 1, std::max(1, grid.nColumns));
-    for (int j = 0; j < grid.nRows; ++j) {
-        const SLine h = FullLine(false, horizontal.dAngle, horizontal.aRho[std::size_t(j)]);
-        RunOrdered(
-            nThreads, grid.nColumns, 2 * nThreads,
-            [&](int i, int) {
-                const SLine v = FullLine(true, vertical.dAngle, vertical.aRho[std::size_t(i)]);
-                double x = 0, y = 0, rx = 0, ry = 0;
-                if (!Intersect(v, h, x, y) || x < 0 || y < 0 || x > reader.Width() - 1 || y > reader.Height() - 1)
-                    return;
-                if (!RefineCrossing(reader, x, y, dSlopeV, dSlopeH, dHalfLength, nReach, nMinDepth, rx, ry))
-                    return;
-                const std::size_t n = std::size_t(j) * grid.nColumns + i;
-                grid.aFound[n] = 1;
-                grid.aX[n] = rx;
-                grid.aY[n] = ry;
-            },
-            [](int) { return true; });
-        // A row of crossings reads pieces of a few hundred rows across the picture; a
-        // mapped picture hands them back before the next row of crossings.
-        reader.DoneWithRows(0, reader.Height());
-    }
-    // One affine grid through the crossings found. A whole line off it (the frame, a line
-    // of the margin that fell near the spacing) is no grid line; a single crossing far off
-    // it was measured on something else. Both are dropped, the worst first.
-    for (int nPass = 0; nPass < 12; ++nPass) {
-        cv::Mat A(0, 3, CV_64F), bx(0, 1, CV_64F), by(0, 1, CV_64F);
-        for (int j = 0; j < grid.nRows; ++j)
-            for (int i = 0; i < grid.nColumns; ++i)
-                if (grid.Found(i, j)) {
-                    A.push_back(cv::Mat(cv::Matx13d(i, j, 1)));
-                    bx.push_back(grid.X(i, j));
-                    by.push_back(grid.Y(i, j));
-                }
-        if (A.rows < 4)
-            break;
-        cv::Mat cx, cy;
-        cv::solve(A, bx, cx, cv::DECOMP_SVD);
-        cv::solve(A, by, cy, cv::DECOMP_SVD);
-        for (int k = 0; k < 3; ++k)
-            grid.aModel[k] = cx.at<double>(k), grid.aModel[3 + k] = cy.at<double>(k);
-        const double* m = grid.aModel;
-        std::vector<double> aResiduals;
-        std::vector<int> aColumnCount(std::size_t(grid.nColumns), 0), aRowCount(std::size_t(grid.nRows), 0);
-        double dSquares = 0;
-        for (int j = 0; j < grid.nRows; ++j)
-            for (int i = 0; i < grid.nColumns; ++i)
-                if (grid.Found(i, j)) {
-                    const double ex = grid.X(i, j) - (m[0] * i + m[1] * j + m[2]);
-                    const double ey = grid.Y(i, j) - (m[3] * i + m[4] * j + m[5]);
-                    aResiduals.push_back(std::hypot(ex, ey));
-                    dSquares += ex * ex + ey * ey;
-                    ++aColumnCount[std::size_t(i)], ++aRowCount[std::size_t(j)];
-                }
-        grid.dResidualPixels = std::sqrt(dSquares / aResiduals.size());
-        grid.dSpacingX = std::hypot(m[0], m[3]);
-        grid.dSpacingY = std::hypot(m[1], m[4]);
-        grid.dRotationDegrees = std::atan2(m[3], m[0]) * 180 / kPi;
-        grid.dShearDegrees = std::atan2(-m[1], m[4]) * 180 / kPi - grid.dRotationDegrees;
-        // The line whose crossings lie furthest, on average in one direction, from the grid
-        // through all the other lines' crossings.
-        double dWorstLine = 0;
-        int nWorstColumn = -1, nWorstRow = -1;
-        for (int nLine = 0; nLine < grid.nColumns + grid.nRows; ++nLine) {
-            const bool bColumn = nLine < grid.nColumns;
-            const int nIndex = bColumn ? nLine : nLine - grid.nColumns;
-            if ((bColumn ? aColumnCount : aRowCount)[std::size_t(nIndex)] < 2)
-                continue;
-            cv::Mat B(0, 3, CV_64F), ox(0, 1, CV_64F), oy(0, 1, CV_64F);
-            for (int j = 0; j < grid.nRows; ++j)
-                for (int i = 0; i < grid.nColumns; ++i)
-                    if (grid.Found(i, j) && (bColumn ? i : j) != nIndex) {
-                        B.push_back(cv::Mat(cv::Matx13d(i, j, 1)));
-                        ox.push_back(grid.X(i, j));
-                        oy.push_back(grid.Y(i, j));
-                    }
-            if (B.rows < 4)
-                continue;
-            cv::Mat lx, ly;
-            cv::solve(B, ox, lx, cv::DECOMP_SVD);
-            cv::solve(B, oy, ly, cv::DECOMP_SVD);
-            double ex = 0, ey = 0;
-            int n = 0;
-            for (int k = 0; k < (bColumn ? grid.nRows : grid.nColumns); ++k) {
-                const int i = bColumn ? nIndex : k, j = bColumn ? k : nIndex;
-                if (!grid.Found(i, j))
-                    continue;
-                ex += grid.X(i, j) - (lx.at<double>(0) * i + lx.at<double>(1) * j + lx.at<double>(2));
-                ey += grid.Y(i, j) - (ly.at<double>(0) * i + ly.at<double>(1) * j + ly.at<double>(2));
-                ++n;
-            }
-            const double d = std::hypot(ex, ey) / n;
-            if (d > dWorstLine)
-                dWorstLine = d, nWorstColumn = bColumn ? nIndex : -1, nWorstRow = bColumn ? -1 : nIndex;
-        }
-        if (dWorstLine > 1.5) {
-            for (int j = 0; j < grid.nRows; ++j)
-                for (int i = 0; i < grid.nColumns; ++i)
-                    if (i == nWorstColumn || j == nWorstRow)
-                        grid.aFound[std::size_t(j) * grid.nColumns + i] = 0;
-            continue;
-        }
-        std::vector<double> aSorted = aResiduals;
-        std::nth_element(aSorted.begin(), aSorted.begin() + aSorted.size() / 2, aSorted.end());
-        const double dLimit = std::max(2.5, 5 * aSorted[aSorted.size() / 2]);
-        bool bDropped = false;
-        for (int j = 0; j < grid.nRows; ++j)
-            for (int i = 0; i < grid.nColumns; ++i)
-                if (grid.Found(i, j) && std::hypot(grid.X(i, j) - (m[0] * i + m[1] * j + m[2]),
-                                                   grid.Y(i, j) - (m[3] * i + m[4] * j + m[5])) > dLimit) {
-                    grid.aFound[std::size_t(j) * grid.nColumns + i] = 0;
-                    bDropped = true;
-                }
-        if (!bDropped)
-            break;
-    }
-    // The largest rectangle whose four corners were found.
-    long long nBestArea = 0;
-    for (int j0 = 0; j0 < grid.nRows; ++j0)
-        for (int j1 = j0 + 1; j1 < grid.nRows; ++j1)
-            for (int i0 = 0; i0 < grid.nColumns; ++i0) {
-                if (!grid.Found(i0, j0) || !grid.Found(i0, j1))
-                    continue;
-                for (int i1 = grid.nColumns - 1; i1 > i0; --i1) {
-                    const long long nArea = (long long)(i1 - i0) * (j1 - j0);
-                    if (nArea <= nBestArea)
-                        break;
-                    if (grid.Found(i1, j0) && grid.Found(i1, j1)) {
-                        nBestArea = nArea;
-                        grid.nLeft = i0, grid.nRight = i1, grid.nTop = j0, grid.nBottom = j1;
-                        break;
-                    }
-                }
-            }
-    if (nBestArea == 0) {
+    MeasureCrossings(reader, vertical, horizontal, nFactor, grid);
+    DropCrossingsOffGrid(grid);
+    if (!ChooseRectangle(grid)) {
         grid.strWhy = "no grid found: no four crossings of a grid rectangle could be measured";
         return grid;
     }
-    const int aI[3] = {grid.nLeft, grid.nRight, grid.nRight}, aJ[3] = {grid.nTop, grid.nTop, grid.nBottom};
-    for (int k = 0; k < 3; ++k) {
-        SGridCrossing& locator = grid.aLocators[k];
-        locator.dX = grid.X(aI[k], aJ[k]);
-        locator.dY = grid.Y(aI[k], aJ[k]);
-        locator.nX = int(std::floor(locator.dX + 0.5));
-        locator.nY = int(std::floor(locator.dY + 0.5));
-    }
+    PlaceLocators(grid);
     grid.bFound = true;
     if (options.bReadLabels)
         ReadFrameLabels(reader, grid);

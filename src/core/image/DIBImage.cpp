@@ -175,10 +175,11 @@ bool CDIBImage::CreateImage(int nBPP, CDIBImage* pBasedOn, bool bCopyBits, bool 
             m_strErrorText = "\nAllocating RGBQUAD[256] in CreateImage().";
             return false;
         }
+        // The default table stands where the count stops early (an error pending on the
+        // source), so no colour of the picture comes from unset memory.
+        SetDefaultRGBQuad(pTable.get());
         if (bPopularColours)
             pBasedOn->BuildPopularRGBQuad(pTable.get());
-        else
-            SetDefaultRGBQuad(pTable.get());
         bCreated = CreateImage(nBPP, basedOn.m_nImageWidth, basedOn.m_nImageHeight, FILL_NONE, 255, 255, 255,
                                pTable.get());
     } else {

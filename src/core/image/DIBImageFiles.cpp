@@ -432,6 +432,9 @@ ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, const SEncode
 std::string CDIBImage::SaveFileDialog(int& nFilterIndex, const char* pInitialFolder,
                                      const SFileDialogAccessory* pAccessory, const std::string& strSuggestedName)
 {
+    // Asking for a name starts afresh: an error left from an earlier step is not this one's.
+    m_nErrorNumber = 0;
+    m_strErrorText.clear();
     GetExportFilter();
     if (m_nErrorNumber != 0)
         return std::string();

@@ -377,6 +377,85 @@ bool CSafeFileWriter::CommitTogether(std::initializer_list<CSafeFileWriter*> aWr
     return CommitTogether(aWriters, {}, strError, nFailed);
 }
 
+namespace {
+
+// One step of a set committed together: a new file takes the target's name, or a removed
+// file leaves.
+struct SCommitStep {
+    std::string strTarget;     // the name the set gives (or takes away)
+    std::string strTemporary;  // the new file; empty for a removal
+    std::string strKept;       // where the previous file is kept meanwhile
+    bool bExisted = false;     // a previous file was there
+    bool bDone = false;        // the step changed the folder
+};
+
+// Every folder the steps touch, locked in one order for the whole set.
+std::vector<std::unique_ptr<CFolderLock>> LockFolders(const std::vector<SCommitStep>& aSteps)
+{
+    std::vector<std::string> aFolders;
+    for (const SCommitStep& step : aSteps)
+        aFolders.push_back(FolderOf(step.strTarget));
+    std::sort(aFolders.begin(), aFolders.end());
+    aFolders.erase(std::unique(aFolders.begin(), aFolders.end()), aFolders.end());
+    std::vector<std::unique_ptr<CFolderLock>> aLocks;
+    for (const std::string& strFolder : aFolders)
+        aLocks.push_back(std::make_unique<CFolderLock>(strFolder));
+    return aLocks;
+}
+
+// Undoes the steps done, last first. A previous file that cannot get its name back stays
+// where it is kept, and the message says where.
+void RollBackSteps(std::vector<SCommitStep>& aSteps, CFileSystemCalls& calls, std::string& strError)
+{
+    for (std::size_t i = aSteps.size(); i-- > 0;) {
+        SCommitStep& step = aSteps[i];
+        if (!step.bDone) {
+            if (!step.strKept.empty() && calls.Unlink(step.strKept.c_str()) == 0)
+                step.strKept.clear();  // a second name of a file still in place
+        } else if (!step.strKept.empty()) {
+            if (calls.Rename(step.strKept.c_str(), step.strTarget.c_str()) == 0)
+                step.strKept.clear();
+            else
+                strError += "; the previous " + step.strTarget + " is kept as " + step.strKept;
+        } else if (!step.bExisted) {
+            calls.Unlink(step.strTarget.c_str());
+        }
+    }
+}
+
+// Takes one step: the previous file kept by a second name, then the new file in its
+// place. False, with the reason, when the folder refused.
+bool TakeStep(SCommitStep& step, CFileSystemCalls& calls, std::string& strError)
+{
+    struct stat info {};
+    step.bExisted = lstat(step.strTarget.c_str(), &info) == 0 &&
+                    (S_ISREG(info.st_mode) || (step.strTemporary.empty() && S_ISLNK(info.st_mode)));
+    if (step.bExisted) {
+        // Kept by a second name: a hard link leaves the target in place meanwhile; where
+        // the file system has none (FAT, some network shares) it is moved aside.
+        const std::string strKept = KeptName(step.strTarget, step.strTemporary.empty() ? ".removed" : ".previous");
+        if (!step.strTemporary.empty() && calls.Link(step.strTarget.c_str(), strKept.c_str()) == 0) {
+            step.strKept = strKept;
+        } else if (calls.Rename(step.strTarget.c_str(), strKept.c_str()) == 0) {
+            step.strKept = strKept;
+            step.bDone = true;
+        } else {
+            strError = "cannot replace " + step.strTarget + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    if (!step.strTemporary.empty()) {
+        if (calls.Rename(step.strTemporary.c_str(), step.strTarget.c_str()) != 0) {
+            strError = "cannot replace " + step.strTarget + ": " + std::strerror(errno);
+            return false;
+        }
+        step.bDone = true;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool CSafeFileWriter::CommitTogether(std::initializer_list<CSafeFileWriter*> aWriters,
                                      const std::vector<std::string>& aRemoved, std::string& strError,
                                      std::size_t& nFailed)
@@ -394,83 +473,29 @@ bool CSafeFileWriter::CommitTogether(std::initializer_list<CSafeFileWriter*> aWr
         }
     }
 
-    // One step per file: a writer's temporary file takes the target's name, a removed
-    // file leaves. Every folder concerned is locked, in one order, for the whole set.
-    struct SStep {
-        std::string strTarget;     // the name the set gives (or takes away)
-        std::string strTemporary;  // the new file; empty for a removal
-        std::string strKept;       // where the previous file is kept meanwhile
-        bool bExisted = false;     // a previous file was there
-        bool bDone = false;        // the step changed the folder
-    };
-    std::vector<SStep> aSteps;
+    // One step per file; every folder concerned is locked for the whole set.
+    std::vector<SCommitStep> aSteps;
     for (CSafeFileWriter* pWriter : aList)
-        aSteps.push_back(SStep{pWriter->m_strReplacedPath, pWriter->m_strTemporaryPath, {}, false, false});
+        aSteps.push_back(SCommitStep{pWriter->m_strReplacedPath, pWriter->m_strTemporaryPath, {}, false, false});
     for (const std::string& strRemoved : aRemoved)
-        aSteps.push_back(SStep{strRemoved, {}, {}, false, false});
+        aSteps.push_back(SCommitStep{strRemoved, {}, {}, false, false});
     for (const std::string& strRemoved : aRemoved)
         RemoveLeftovers(strRemoved);
-    std::vector<std::string> aFolders;
-    for (const SStep& step : aSteps)
-        aFolders.push_back(FolderOf(step.strTarget));
-    std::sort(aFolders.begin(), aFolders.end());
-    aFolders.erase(std::unique(aFolders.begin(), aFolders.end()), aFolders.end());
-    std::vector<std::unique_ptr<CFolderLock>> aLocks;
-    for (const std::string& strFolder : aFolders)
-        aLocks.push_back(std::make_unique<CFolderLock>(strFolder));
-
-    // Undoes the steps done, last first. A previous file that cannot get its name back
-    // stays where it is kept, and the message says where.
+    const std::vector<std::unique_ptr<CFolderLock>> aLocks = LockFolders(aSteps);
     auto RollBack = [&] {
-        for (std::size_t i = aSteps.size(); i-- > 0;) {
-            SStep& step = aSteps[i];
-            if (!step.bDone) {
-                if (!step.strKept.empty() && calls.Unlink(step.strKept.c_str()) == 0)
-                    step.strKept.clear();  // a second name of a file still in place
-            } else if (!step.strKept.empty()) {
-                if (calls.Rename(step.strKept.c_str(), step.strTarget.c_str()) == 0)
-                    step.strKept.clear();
-                else
-                    strError += "; the previous " + step.strTarget + " is kept as " + step.strKept;
-            } else if (!step.bExisted) {
-                calls.Unlink(step.strTarget.c_str());
-            }
-        }
+        RollBackSteps(aSteps, calls, strError);
         for (const auto& pLock : aLocks)
             pLock->Flush();
         DiscardAll();
     };
 
     for (nFailed = 0; nFailed < aSteps.size(); ++nFailed) {
-        SStep& step = aSteps[nFailed];
-        struct stat info {};
-        step.bExisted = lstat(step.strTarget.c_str(), &info) == 0 &&
-                        (S_ISREG(info.st_mode) || (step.strTemporary.empty() && S_ISLNK(info.st_mode)));
-        if (step.bExisted) {
-            // Kept by a second name: a hard link leaves the target in place meanwhile;
-            // where the file system has none (FAT, some network shares) it is moved aside.
-            const std::string strKept = KeptName(step.strTarget, step.strTemporary.empty() ? ".removed" : ".previous");
-            if (!step.strTemporary.empty() && calls.Link(step.strTarget.c_str(), strKept.c_str()) == 0) {
-                step.strKept = strKept;
-            } else if (calls.Rename(step.strTarget.c_str(), strKept.c_str()) == 0) {
-                step.strKept = strKept;
-                step.bDone = true;
-            } else {
-                strError = "cannot replace " + step.strTarget + ": " + std::strerror(errno);
-                RollBack();
-                return false;
-            }
+        if (!TakeStep(aSteps[nFailed], calls, strError)) {
+            RollBack();
+            return false;
         }
-        if (!step.strTemporary.empty()) {
-            if (calls.Rename(step.strTemporary.c_str(), step.strTarget.c_str()) != 0) {
-                strError = "cannot replace " + step.strTarget + ": " + std::strerror(errno);
-                RollBack();
-                return false;
-            }
-            step.bDone = true;
-            if (nFailed < aList.size())
-                aList[nFailed]->ReleaseTemporary();
-        }
+        if (nFailed < aList.size() && !aSteps[nFailed].strTemporary.empty())
+            aList[nFailed]->ReleaseTemporary();
     }
     // The new names are on the disc before the previous files go.
     for (const auto& pLock : aLocks) {
@@ -481,7 +506,7 @@ bool CSafeFileWriter::CommitTogether(std::initializer_list<CSafeFileWriter*> aWr
             return false;
         }
     }
-    for (SStep& step : aSteps)
+    for (SCommitStep& step : aSteps)
         if (!step.strKept.empty())
             calls.Unlink(step.strKept.c_str());  // one left behind goes with the next save
     return true;

@@ -67,6 +67,155 @@ bool JpegSize(std::FILE* pFile, int& nWidth, int& nHeight)
     return false;
 }
 
+// Opens the scan; false when it could not be read or has a depth that is not transformed.
+// A scan rectified band by band (bStream) is only read: it may be mapped instead of
+// copied (see CMappedFile), or read from its file a band at a time (see TiffRowsOnDemand).
+bool OpenScan(const SRectifyJob& job, bool bStream, CDIBWorld& source, SRectifyResult& result)
+{
+    std::optional<CScopedFileMapping> mapping;
+    if (bStream)
+        mapping.emplace();
+    const SSilentResult opened = source.OpenWorldSilent(job.strScan, false);
+    mapping.reset();
+    if (!TellStep(opened, opened.Succeeded(), job, result, ERectifyFailure::Open))
+        return false;
+    if (source.m_nBitCount != 8 && source.m_nBitCount != 24) {
+        result.eFailure = ERectifyFailure::Depth;
+        result.strError = "only 8-bit and 24-bit maps are transformed; this one is " +
+                          std::to_string(source.m_nBitCount) + "-bit (convert it with --depth 24 or 8 first)";
+        return false;
+    }
+    return true;
+}
+
+// Finds the locators when the job asks, then checks that they and the fourth corner lie
+// on the scan and that the locators pass their checks; false when they do not.
+bool CheckLocators(const SRectifyJob& job, const CDIBWorld& source, CLocatorSet& locators, SRectifyResult& result)
+{
+    if (job.fnFindLocators && !job.fnFindLocators(source, locators, result.strError)) {
+        result.eFailure = ERectifyFailure::FindLocators;
+        return false;
+    }
+    const std::string strSize = std::to_string(source.m_nImageWidth) + " x " + std::to_string(source.m_nImageHeight);
+    for (int i = 0; i < 3; ++i)
+        if (locators.LocatorX(i) < 0 || locators.LocatorX(i) >= source.m_nImageWidth ||
+            locators.LocatorY(i) < 0 || locators.LocatorY(i) >= source.m_nImageHeight) {
+            result.eFailure = ERectifyFailure::Outside;
+            result.strError = "point " + std::to_string(i + 1) + " lies outside the " + strSize + " picture";
+            return false;
+        }
+    if (job.bFourthCornerGiven && (job.aFourthCorner[0] < 0 || job.aFourthCorner[0] >= source.m_nImageWidth ||
+                                   job.aFourthCorner[1] < 0 || job.aFourthCorner[1] >= source.m_nImageHeight)) {
+        result.eFailure = ERectifyFailure::Outside;
+        result.strError = "point 4 lies outside the " + strSize + " picture";
+        return false;
+    }
+    if (!RunLocatorChecks(locators).Passed()) {
+        result.eFailure = ERectifyFailure::Locators;
+        result.strError = "the locators did not pass their checks";
+        return false;
+    }
+    if (job.fnLocatorsChecked && !locators.NonRectangular())
+        job.fnLocatorsChecked(source, locators);
+    return true;
+}
+
+// The grid cells around the locators for a map clipped to the frame; false when they
+// were not found.
+bool FindFrameWhenClipped(const SRectifyJob& job, const CDIBWorld& source, const CLocatorSet& locators,
+                          STransformOptions& options, SRectifyResult& result)
+{
+    if (options.eClip == EClip::Frame &&
+        (!job.fnFindFrame || !job.fnFindFrame(source, locators, options.frame, result.strError))) {
+        result.eFailure = ERectifyFailure::Frame;
+        if (result.strError.empty())
+            result.strError = "--clip frame: the grid cells around the locators were not found";
+        return false;
+    }
+    return true;
+}
+
+// The rows of a scan read on demand or mapped that the finding and the checks read go
+// back; the transform reads them from the file again as it needs them. A scan that
+// could not be read meanwhile makes no map (false).
+bool GiveBackScanRows(const CDIBWorld& source, SRectifyResult& result)
+{
+    if (const CRowSupply* pSourceRows = source.HasImage() ? source.Bitmap()->m_pRowSupply : nullptr) {
+        if (std::string strProblem = pSourceRows->Problem(); !strProblem.empty()) {
+            result.eFailure = ERectifyFailure::Open;
+            result.strError = strProblem;
+            return false;
+        }
+        pSourceRows->ReleaseRows(0, source.m_nImageHeight);
+    } else if (source.HasImage()) {
+        DropMappedPages(source.StorageRow(0), static_cast<std::size_t>(source.m_nStride) * source.m_nImageHeight);
+    }
+    return true;
+}
+
+// Transforms the scan, its rows made while the file is written when pRowsOnDemand is
+// given; false when the transform failed (its warning told why).
+bool TransformScan(const CDIBWorld& source, const CLocatorSet& locators, const STransformOptions& options,
+                   std::unique_ptr<CRowSupply>* pRowsOnDemand, std::unique_ptr<CDIBWorld>& pTransformed,
+                   SRectifyResult& result)
+{
+    const STransformOutcome transformed =
+        locators.NonRectangular()
+            ? TransformNonRectangularSilent(source, locators, source.m_nBitCount, pTransformed, options,
+                                            pRowsOnDemand, true)
+            : TransformBitmapSilent(source, locators, source.m_nBitCount, pTransformed, options, pRowsOnDemand, true);
+    transformed.Tell();
+    if (transformed.eResult != ETransformResult::Done) {
+        result.eFailure = ERectifyFailure::Transform;
+        return false;
+    }
+    return true;
+}
+
+// A blended map reduced to the most frequent 256 colours, edges kept; false when the
+// reduction failed.
+bool ReduceToEightBit(const SRectifyJob& job, std::unique_ptr<CDIBWorld>& pTransformed, SRectifyResult& result)
+{
+    auto pReduced = std::make_unique<CDIBWorld>();
+    bool bReduced = false;
+    const SSilentResult reduced = pReduced->RunSilently(
+        [&] { bReduced = pReduced->CreateImage(8, pTransformed.get(), true, true, true, true, true); });
+    if (!TellStep(reduced, bReduced, job, result, ERectifyFailure::Reduce))
+        return false;
+    pTransformed = std::move(pReduced);
+    return true;
+}
+
+// Writes the map and its world file; false when it was not written.
+bool SaveMap(const SRectifyJob& job, CDIBWorld& output, bool bRowsOnDemand, SRectifyResult& result)
+{
+    ESaveResult eSaved = ESaveResult::Failed;
+    const SSilentResult saved = output.RunSilently([&] { eSaved = output.SaveWorld(job.strOutput, job.saveOptions); });
+    if (bRowsOnDemand)
+        output.MutableBitmap()->m_pRowSupply = nullptr;  // its rows were given back as written
+    return TellStep(saved, eSaved == ESaveResult::Written, job, result, ERectifyFailure::Save);
+}
+
+// The written map's size, edges and resolution, and how well the fourth corner agrees.
+void DescribeMap(const SRectifyJob& job, const CDIBWorld& output, SRectifyResult& result)
+{
+    result.nWidth = output.m_nImageWidth;
+    result.nHeight = output.m_nImageHeight;
+    result.dWest = output.GetWest();
+    result.dNorth = output.GetNorth();
+    result.dEast = output.GetEast();
+    result.dSouth = output.GetSouth();
+    result.dResolution =
+        output.m_nImageWidth > 1 ? (output.GetEast() - output.GetWest()) / (output.m_nImageWidth - 1) : 0.0;
+    result.outputSystem = output.CoordinateSystem();
+    // The fourth corner of the grid rectangle is where the three locators' transform puts
+    // it; a scan whose corner lies elsewhere has a locator on the wrong grid line.
+    const CLocatorSet& locators = result.locators;
+    result.bFourthCorner = !locators.NonRectangular() &&
+                           CheckFourthCorner(locators, job.bFourthCornerGiven ? job.aFourthCorner : nullptr,
+                                             result.check);
+}
+
 }  // namespace
 
 bool ReadDeclaredPictureSize(const std::string& strPath, int& nWidth, int& nHeight)
@@ -127,116 +276,24 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     result.locators = job.locators;
     CLocatorSet& locators = result.locators;
     CDIBWorld source;
-    // A scan rectified band by band is only read: it may be mapped instead of copied
-    // (see CMappedFile), or read from its file a band at a time (see TiffRowsOnDemand).
-    const bool bStream = !job.bWholePicture && !job.bEightBit;
-    std::optional<CScopedFileMapping> mapping;
-    if (bStream)
-        mapping.emplace();
-    const SSilentResult opened = source.OpenWorldSilent(job.strScan, false);
-    mapping.reset();
-    if (!TellStep(opened, opened.Succeeded(), job, result, ERectifyFailure::Open))
-        return result;
-    if (source.m_nBitCount != 8 && source.m_nBitCount != 24) {
-        result.eFailure = ERectifyFailure::Depth;
-        result.strError = "only 8-bit and 24-bit maps are transformed; this one is " +
-                          std::to_string(source.m_nBitCount) + "-bit (convert it with --depth 24 or 8 first)";
-        return result;
-    }
-    if (job.fnFindLocators && !job.fnFindLocators(source, locators, result.strError)) {
-        result.eFailure = ERectifyFailure::FindLocators;
-        return result;
-    }
-    const std::string strSize = std::to_string(source.m_nImageWidth) + " x " + std::to_string(source.m_nImageHeight);
-    for (int i = 0; i < 3; ++i)
-        if (locators.LocatorX(i) < 0 || locators.LocatorX(i) >= source.m_nImageWidth ||
-            locators.LocatorY(i) < 0 || locators.LocatorY(i) >= source.m_nImageHeight) {
-            result.eFailure = ERectifyFailure::Outside;
-            result.strError = "point " + std::to_string(i + 1) + " lies outside the " + strSize + " picture";
-            return result;
-        }
-    if (job.bFourthCornerGiven && (job.aFourthCorner[0] < 0 || job.aFourthCorner[0] >= source.m_nImageWidth ||
-                                   job.aFourthCorner[1] < 0 || job.aFourthCorner[1] >= source.m_nImageHeight)) {
-        result.eFailure = ERectifyFailure::Outside;
-        result.strError = "point 4 lies outside the " + strSize + " picture";
-        return result;
-    }
-    if (!RunLocatorChecks(locators).Passed()) {
-        result.eFailure = ERectifyFailure::Locators;
-        result.strError = "the locators did not pass their checks";
-        return result;
-    }
-    if (job.fnLocatorsChecked && !locators.NonRectangular())
-        job.fnLocatorsChecked(source, locators);
-    STransformOptions options = job.options;
-    if (options.eClip == EClip::Frame &&
-        (!job.fnFindFrame || !job.fnFindFrame(source, locators, options.frame, result.strError))) {
-        result.eFailure = ERectifyFailure::Frame;
-        if (result.strError.empty())
-            result.strError = "--clip frame: the grid cells around the locators were not found";
-        return result;
-    }
-    // The rows of a scan read on demand or mapped that the finding and the checks read go
-    // back; the transform reads them from the file again as it needs them. A scan that
-    // could not be read meanwhile makes no map.
-    if (const CRowSupply* pSourceRows = source.HasImage() ? source.Bitmap()->m_pRowSupply : nullptr) {
-        if (std::string strProblem = pSourceRows->Problem(); !strProblem.empty()) {
-            result.eFailure = ERectifyFailure::Open;
-            result.strError = strProblem;
-            return result;
-        }
-        pSourceRows->ReleaseRows(0, source.m_nImageHeight);
-    } else if (source.HasImage()) {
-        DropMappedPages(source.StorageRow(0), static_cast<std::size_t>(source.m_nStride) * source.m_nImageHeight);
-    }
-    std::unique_ptr<CDIBWorld> pTransformed;
     // Rows made while the file is written, unless the whole picture is wanted or the
     // reduction to 256 colours needs it.
-    std::unique_ptr<CRowSupply> pRowsOnDemand;
-    std::unique_ptr<CRowSupply>* pStream = bStream ? &pRowsOnDemand : nullptr;
-    const STransformOutcome transformed =
-        locators.NonRectangular()
-            ? TransformNonRectangularSilent(source, locators, source.m_nBitCount, pTransformed, options, pStream, true)
-            : TransformBitmapSilent(source, locators, source.m_nBitCount, pTransformed, options, pStream, true);
-    transformed.Tell();
-    if (transformed.eResult != ETransformResult::Done) {
-        result.eFailure = ERectifyFailure::Transform;  // the warning told why
+    const bool bStream = !job.bWholePicture && !job.bEightBit;
+    STransformOptions options = job.options;
+    if (!OpenScan(job, bStream, source, result) || !CheckLocators(job, source, locators, result) ||
+        !FindFrameWhenClipped(job, source, locators, options, result) || !GiveBackScanRows(source, result))
         return result;
-    }
+    std::unique_ptr<CDIBWorld> pTransformed;
+    std::unique_ptr<CRowSupply> pRowsOnDemand;
+    if (!TransformScan(source, locators, options, bStream ? &pRowsOnDemand : nullptr, pTransformed, result))
+        return result;
     if (!pRowsOnDemand)
         source.CloseImage();  // the source's memory is not needed while the result is written
-    if (job.bEightBit && pTransformed->m_nBitCount != 8) {
-        // A blended map reduced to the most frequent 256 colours, edges kept.
-        auto pReduced = std::make_unique<CDIBWorld>();
-        bool bReduced = false;
-        const SSilentResult reduced = pReduced->RunSilently(
-            [&] { bReduced = pReduced->CreateImage(8, pTransformed.get(), true, true, true, true, true); });
-        if (!TellStep(reduced, bReduced, job, result, ERectifyFailure::Reduce))
-            return result;
-        pTransformed = std::move(pReduced);
-    }
-    ESaveResult eSaved = ESaveResult::Failed;
-    const SSilentResult saved =
-        pTransformed->RunSilently([&] { eSaved = pTransformed->SaveWorld(job.strOutput, job.saveOptions); });
-    if (pRowsOnDemand)
-        pTransformed->MutableBitmap()->m_pRowSupply = nullptr;  // its rows were given back as written
-    if (!TellStep(saved, eSaved == ESaveResult::Written, job, result, ERectifyFailure::Save))
+    if (job.bEightBit && pTransformed->m_nBitCount != 8 && !ReduceToEightBit(job, pTransformed, result))
         return result;
-    const CDIBWorld& output = *pTransformed;
-    result.nWidth = output.m_nImageWidth;
-    result.nHeight = output.m_nImageHeight;
-    result.dWest = output.GetWest();
-    result.dNorth = output.GetNorth();
-    result.dEast = output.GetEast();
-    result.dSouth = output.GetSouth();
-    result.dResolution =
-        output.m_nImageWidth > 1 ? (output.GetEast() - output.GetWest()) / (output.m_nImageWidth - 1) : 0.0;
-    result.outputSystem = output.CoordinateSystem();
-    // The fourth corner of the grid rectangle is where the three locators' transform puts
-    // it; a scan whose corner lies elsewhere has a locator on the wrong grid line.
-    result.bFourthCorner = !locators.NonRectangular() &&
-                           CheckFourthCorner(locators, job.bFourthCornerGiven ? job.aFourthCorner : nullptr,
-                                             result.check);
+    if (!SaveMap(job, *pTransformed, pRowsOnDemand != nullptr, result))
+        return result;
+    DescribeMap(job, *pTransformed, result);
     return result;
 }
 

@@ -14,6 +14,7 @@
 #include <initializer_list>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <tuple>
 #include <utility>
@@ -551,20 +552,12 @@ ETransformResult TellTransform(const FSilent& fnSilent)
     return outcome.eResult;
 }
 
-}  // namespace
-
-ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
-                                 std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
-                                 std::unique_ptr<CRowSupply>* pRowsOnDemand)
-{
-    return TellTransform([&] {
-        return TransformBitmapSilent(source, locators, nBitCount, pTransformedMap, options, pRowsOnDemand, true);
-    });
-}
-
-STransformOutcome TransformBitmapSilent(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
-                                        std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
-                                        std::unique_ptr<CRowSupply>* pRowsOnDemand, bool bShowProgress)
+// The transform of the locators and the output's bounds, clipped as the options ask; the
+// refusal instead when the map's depth is not transformed or the locators give no usable
+// transform.
+std::optional<STransformOutcome> PlanTransform(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
+                                               const STransformOptions& options, SRectifyingTransform& transform,
+                                               STransformBounds& bounds)
 {
     if ((nBitCount != 8 && nBitCount != 24) || source.m_nBitCount != nBitCount) {
         char szText[160];
@@ -579,94 +572,104 @@ STransformOutcome TransformBitmapSilent(const CDIBWorld& source, const CLocatorS
     if (ArePixelsInLine(X[0], Y[0], X[1], Y[1], X[2], Y[2])) {
         return STransformOutcome::Refused(ETransformResult::PixelsInLine, FindFailingCheck(locators, 5).strMessage);
     }
-    SRectifyingTransform transform;
-    STransformBounds bounds;
     if (!transform.Compute(locators) ||
         !ComputeOutputBounds(transform, source.m_nImageWidth, source.m_nImageHeight, bounds)) {
         return STransformOutcome::Refused(ETransformResult::NoTransform, kNoUsableTransform);
     }
-
     if (options.eClip == EClip::Grid)
         ClipToLocatorRectangle(transform, nullptr, bounds);
     else if (options.eClip == EClip::Frame)
         ClipToLocatorRectangle(transform, &options.frame, bounds);
+    return std::nullopt;
+}
 
-    // The output's depth: the source's, full colour when pixels are blended (an 8-bit map
-    // through its colour table), and with an alpha channel for a transparent outside
-    // unless an 8-bit map has a palette index to spare for it.
-    const bool bSmooth = options.eResampling != EResampling::Nearest;
-    int nOutputBits = bSmooth ? 24 : nBitCount;
+// The output's depth and the palette index its outside takes (-1 for none).
+struct SOutputFormat {
+    int nBits = 0;
     int nNoDataIndex = -1;
-    if (options.eNoData == ENoData::Transparent) {
-        if (nOutputBits == 8)
-            nNoDataIndex = FindUnusedIndex(source);
-        if (nNoDataIndex < 0)
-            nOutputBits = 32;
-    } else if (options.eNoData == ENoData::Value && nOutputBits == 8) {
-        nNoDataIndex = options.nNoDataIndex >= 0 && options.nNoDataIndex < 256
-                           ? options.nNoDataIndex
-                           : source.m_pPalette->GetNearestPaletteIndex(options.nNoDataRed, options.nNoDataGreen,
-                                                                       options.nNoDataBlue);
-    }
+};
 
-    auto pNewMap = std::make_unique<CDIBWorld>();
+// The output's depth: the source's, full colour when pixels are blended (an 8-bit map
+// through its colour table), and with an alpha channel for a transparent outside
+// unless an 8-bit map has a palette index to spare for it.
+SOutputFormat ChooseOutputFormat(const CDIBWorld& source, int nBitCount, const STransformOptions& options)
+{
+    const bool bSmooth = options.eResampling != EResampling::Nearest;
+    SOutputFormat format;
+    format.nBits = bSmooth ? 24 : nBitCount;
+    if (options.eNoData == ENoData::Transparent) {
+        if (format.nBits == 8)
+            format.nNoDataIndex = FindUnusedIndex(source);
+        if (format.nNoDataIndex < 0)
+            format.nBits = 32;
+    } else if (options.eNoData == ENoData::Value && format.nBits == 8) {
+        format.nNoDataIndex = options.nNoDataIndex >= 0 && options.nNoDataIndex < 256
+                                  ? options.nNoDataIndex
+                                  : source.m_pPalette->GetNearestPaletteIndex(options.nNoDataRed, options.nNoDataGreen,
+                                                                              options.nNoDataBlue);
+    }
+    return format;
+}
+
+// Creates the output picture of the bounds' size with its outside marked (rows made on
+// demand are marked as they are made); false, with the reason in the picture and in the
+// notices, when it could not be made.
+bool CreateOutput(const CDIBWorld& source, const STransformOptions& options, const SOutputFormat& format,
+                  const STransformBounds& bounds, bool bRowsOnDemand, CDIBWorld& output, SSilentResult& created)
+{
     const std::int64_t nWidth = bounds.Width(), nHeight = bounds.Height();
-    bool bCreated = false;
-    SSilentResult created;
     if (nWidth > std::numeric_limits<int>::max() || nHeight > std::numeric_limits<int>::max()) {
         // Larger than any picture: the same failure as a creation refused for memory.
         char szText[200];
         std::snprintf(szText, sizeof szText,
                       "Failure creating bitmap, lack of memory\n\nwidth=%lld, height=%lld, nBPP=%d in CreateImage().",
-                      static_cast<long long>(nWidth), static_cast<long long>(nHeight), nOutputBits);
-        pNewMap->m_nErrorNumber = ERR_OUT_OF_MEMORY;
-        pNewMap->m_strErrorText = szText;
+                      static_cast<long long>(nWidth), static_cast<long long>(nHeight), format.nBits);
+        output.m_nErrorNumber = ERR_OUT_OF_MEMORY;
+        output.m_strErrorText = szText;
         created.aNotices.push_back(SNotice{EMessageKind::Warning, szText});
-    } else {
-        // A new picture's storage is zero bytes, which is black for 24 bits; an 8-bit one
-        // gets the index nearest to black only where that is not index 0.
-        // A spare palette entry taken for transparency shows black where it is not honoured.
-        std::unique_ptr<SRGBQuad[]> pColours;
-        if (nOutputBits == 8) {
-            pColours = std::make_unique<SRGBQuad[]>(256);
-            std::copy(source.m_pRGBQuad.get(), source.m_pRGBQuad.get() + 256, pColours.get());
-            if (options.eNoData == ENoData::Transparent)
-                pColours[nNoDataIndex] = SRGBQuad{};
-        }
-        created = pNewMap->RunSilently([&] {
-            bCreated = pNewMap->CreateImage(nOutputBits, static_cast<int>(nWidth), static_cast<int>(nHeight),
-                                            FILL_NONE, 0, 0, 0, pColours.get());
-        });
-        // Rows made on demand are filled as they are made (MakeBlankRow).
-        if (bCreated && options.eNoData == ENoData::Black && nOutputBits == 8 &&
-            pNewMap->m_pPalette->GetNearestPaletteIndex(0, 0, 0) != 0 && !pRowsOnDemand)
-            pNewMap->FillImage(FILL_BLACK, 0, 0, 0);
-        if (bCreated && options.eNoData != ENoData::Black)
-            MarkNoData(*pNewMap, options, nNoDataIndex, !pRowsOnDemand);
+        return false;
     }
-    if (!bCreated) {
-        // The previous transformed map stays.
-        STransformOutcome failed;
-        failed.eResult = ETransformResult::CreateFailed;
-        failed.nErrorNumber = pNewMap->m_nErrorNumber;
-        failed.strErrorText = pNewMap->m_strErrorText;
-        failed.aNotices = std::move(created.aNotices);
-        failed.aNotices.push_back(SNotice{EMessageKind::Warning, pNewMap->GetErrorMessage()});
-        return failed;
+    // A new picture's storage is zero bytes, which is black for 24 bits; an 8-bit one
+    // gets the index nearest to black only where that is not index 0.
+    // A spare palette entry taken for transparency shows black where it is not honoured.
+    std::unique_ptr<SRGBQuad[]> pColours;
+    if (format.nBits == 8) {
+        pColours = std::make_unique<SRGBQuad[]>(256);
+        std::copy(source.m_pRGBQuad.get(), source.m_pRGBQuad.get() + 256, pColours.get());
+        if (options.eNoData == ENoData::Transparent)
+            pColours[format.nNoDataIndex] = SRGBQuad{};
     }
-    pTransformedMap = std::move(pNewMap);
-    CDIBWorld& output = *pTransformedMap;
-    const bool bSameFormat = !bSmooth && nOutputBits == nBitCount;
-    if (pRowsOnDemand) {
-        auto pRows = std::make_unique<CResampledRows>(transform, bounds, source, output, options, bSameFormat,
-                                                      nNoDataIndex);
-        output.MutableBitmap()->m_pRowSupply = pRows.get();
-        *pRowsOnDemand = std::move(pRows);
-    }
-    SetOutputPlacement(output, source, locators, transform, bounds);
-    if (pRowsOnDemand)
-        return STransformOutcome();
+    bool bCreated = false;
+    created = output.RunSilently([&] {
+        bCreated = output.CreateImage(format.nBits, static_cast<int>(nWidth), static_cast<int>(nHeight), FILL_NONE, 0,
+                                      0, 0, pColours.get());
+    });
+    // Rows made on demand are filled as they are made (MakeBlankRow).
+    if (bCreated && options.eNoData == ENoData::Black && format.nBits == 8 &&
+        output.m_pPalette->GetNearestPaletteIndex(0, 0, 0) != 0 && !bRowsOnDemand)
+        output.FillImage(FILL_BLACK, 0, 0, 0);
+    if (bCreated && options.eNoData != ENoData::Black)
+        MarkNoData(output, options, format.nNoDataIndex, !bRowsOnDemand);
+    return bCreated;
+}
 
+// The outcome of an output that could not be made: its notices and its reason.
+STransformOutcome CreateFailed(const CDIBWorld& output, SSilentResult& created)
+{
+    STransformOutcome failed;
+    failed.eResult = ETransformResult::CreateFailed;
+    failed.nErrorNumber = output.m_nErrorNumber;
+    failed.strErrorText = output.m_strErrorText;
+    failed.aNotices = std::move(created.aNotices);
+    failed.aNotices.push_back(SNotice{EMessageKind::Warning, output.GetErrorMessage()});
+    return failed;
+}
+
+// Fills every row of the output from the source, with a progress bar when asked.
+void ResampleWhole(const SRectifyingTransform& transform, const STransformBounds& bounds, const CDIBWorld& source,
+                   CDIBWorld& output, const STransformOptions& options, int nOutputBits, bool bSameFormat,
+                   bool bShowProgress)
+{
     CMessageBox progress;
     if (bShowProgress)
         progress.StartProgress(0, output.m_nImageHeight, "Transforming Bitmap");
@@ -697,6 +700,45 @@ STransformOutcome TransformBitmapSilent(const CDIBWorld& source, const CLocatorS
             return true;
         });
     progress.EndProgress();
+}
+
+}  // namespace
+
+ETransformResult TransformBitmap(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
+                                 std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
+                                 std::unique_ptr<CRowSupply>* pRowsOnDemand)
+{
+    return TellTransform([&] {
+        return TransformBitmapSilent(source, locators, nBitCount, pTransformedMap, options, pRowsOnDemand, true);
+    });
+}
+
+STransformOutcome TransformBitmapSilent(const CDIBWorld& source, const CLocatorSet& locators, int nBitCount,
+                                        std::unique_ptr<CDIBWorld>& pTransformedMap, const STransformOptions& options,
+                                        std::unique_ptr<CRowSupply>* pRowsOnDemand, bool bShowProgress)
+{
+    SRectifyingTransform transform;
+    STransformBounds bounds;
+    if (std::optional<STransformOutcome> refused = PlanTransform(source, locators, nBitCount, options, transform, bounds))
+        return *std::move(refused);
+    const SOutputFormat format = ChooseOutputFormat(source, nBitCount, options);
+    auto pNewMap = std::make_unique<CDIBWorld>();
+    SSilentResult created;
+    if (!CreateOutput(source, options, format, bounds, pRowsOnDemand != nullptr, *pNewMap, created))
+        return CreateFailed(*pNewMap, created);  // the previous transformed map stays
+    pTransformedMap = std::move(pNewMap);
+    CDIBWorld& output = *pTransformedMap;
+    const bool bSmooth = options.eResampling != EResampling::Nearest;
+    const bool bSameFormat = !bSmooth && format.nBits == nBitCount;
+    if (pRowsOnDemand) {
+        auto pRows = std::make_unique<CResampledRows>(transform, bounds, source, output, options, bSameFormat,
+                                                      format.nNoDataIndex);
+        output.MutableBitmap()->m_pRowSupply = pRows.get();
+        *pRowsOnDemand = std::move(pRows);
+    }
+    SetOutputPlacement(output, source, locators, transform, bounds);
+    if (!pRowsOnDemand)
+        ResampleWhole(transform, bounds, source, output, options, format.nBits, bSameFormat, bShowProgress);
     return STransformOutcome();
 }
 

@@ -26,6 +26,7 @@
 #include "view/OrvexEditEdgeDlg.h"
 #include "view/OrvexTransDlg.h"
 #include "world/MapEdgeText.h"
+#include "world/MapEdits.h"
 
 namespace gridmorph {
 namespace {
@@ -1203,25 +1204,26 @@ void COrvexView::Convert(int nBitCount)
     CDIBWorld* pMap = DisplayedMap();
     if (!pMap || !m_pDocument)
         return;
-    std::unique_ptr<CDIBWorld> pNew(new (std::nothrow) CDIBWorld);
-    if (!pNew) {
-        ShowWarning("Insufficient memory for image in Convert()");
-        return;
-    }
-    bool bCreated = false;
+    SMadeMap made;
     {
         CWaitCursor waitCursor;
-        bCreated = pNew->CreateImage(nBitCount, pMap, true, true, false, true, true);
+        made = ConvertMapSilent(*pMap, nBitCount);
     }
-    if (!bCreated) {
-        ShowWarning(pNew->GetErrorMessage());
-        pNew->DestroyImage(false);
+    if (!TellMadeMap(made))
         return;
-    }
     std::unique_ptr<SViewUndoStep> pStep = BeginStep(nBitCount == 8 ? QStringLiteral("Convert to 8 bit")
                                                                      : QStringLiteral("Convert to 24 bit"));
-    ReplaceDisplayedMap(std::move(pNew), *pStep);
+    ReplaceDisplayedMap(std::move(made.pMap), *pStep);
     RecordStep(std::move(pStep));
+}
+
+bool COrvexView::TellMadeMap(const SMadeMap& made)
+{
+    made.Tell();
+    if (made.pMap && made.Succeeded())
+        return true;
+    ShowWarning(made.FullText());
+    return false;
 }
 
 void COrvexView::OnActionConvertTo24Bit()
@@ -1242,29 +1244,15 @@ void COrvexView::Crop()
     if (nWidth <= 0 || nHeight <= 0)
         return;
     // Right and bottom are the last column and row of the cut.
-    const int nLeft = m_rcCrop.nLeft, nTop = m_rcCrop.nTop;
+    const SPixelWindow window{m_rcCrop.nLeft, m_rcCrop.nTop, nWidth + 1, nHeight + 1};
     m_bCropRect = false;
     CDIBWorld* pMap = DisplayedMap();
     if (!pMap || !m_pDocument)
         return;
-    std::unique_ptr<CDIBWorld> pNew(new (std::nothrow) CDIBWorld);
-    if (!pNew) {
-        ShowWarning("Insufficient memory for image in Crop()");
-        return;
-    }
-    if (!pNew->CreateImage(pMap, nWidth + 1, nHeight + 1, 0)) {
-        ShowWarning(pNew->GetErrorMessage());
-        pNew->DestroyImage(false);
-        return;
-    }
-    pMap->m_nErrorNumber = 0;
-    pMap->CropMap(pNew.get(), nLeft, nTop, nWidth + 1, nHeight + 1, kSrcCopy);
-    if (pMap->m_nErrorNumber != 0) {
-        ShowWarning(pMap->GetErrorMessage());
-        pNew->DestroyImage(false);
-        return;
-    }
-    PutCutMap(std::move(pNew), QStringLiteral("Crop"));
+    // A map without a georeference is not cropped here: the cut would lose its place.
+    SMadeMap made = CropMapSilent(*pMap, window);
+    if (TellMadeMap(made))
+        PutCutMap(std::move(made.pMap), QStringLiteral("Crop"));
 }
 
 void COrvexView::PutCutMap(std::unique_ptr<CDIBWorld> pMap, const QString& strName)

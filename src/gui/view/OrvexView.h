@@ -188,6 +188,9 @@ private:
     bool InClient(const QPoint& point) const;
     void Convert(int nBitCount);
     void Crop();
+    // Tells the boxes of a crop or conversion and, when it made no usable map, the warning
+    // with its error; true when the map can take the displayed map's place.
+    bool TellMadeMap(const struct SMadeMap& made);
     // A new picture takes the displayed map's place, with its unsaved flag.
     void ReplaceDisplayedMap(std::unique_ptr<CDIBWorld> pMap, SViewUndoStep& step);
     // The same for a cut-down map, as an undo step of that name, shown from its top-left.

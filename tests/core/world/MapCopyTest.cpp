@@ -4,10 +4,13 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "errors/ErrorText.h"
 #include "support/TestSupport.h"
 #include "world/DIBWorld.h"
+#include "world/MapEdits.h"
 #include "world/NewBackgroundMap.h"
 #include "world/WorldFile.h"
 
@@ -250,6 +253,69 @@ TEST_F(MapCopyTest, CropOffTheLeftEdgeKeepsTheSourceWestEdge)
     EXPECT_EQ(plain.GetErrorMessage(), "No World file or transform information in file.\nIn source for CropMap().");
     EXPECT_EQ(std::memcmp(plainDest.StorageRow(2), plain.StorageRow(4) + 3, 9), 0);  // copied all the same
     EXPECT_TRUE(source.CropMap(&dest, 11, 0, 3, 3, kSrcCopy));  // outside: nothing done
+}
+
+// The crop both the window and the command line make: the same map as the source's own
+// cut, judged by what the cut did, not by an error the source had from before.
+TEST_F(MapCopyTest, CropMapSilentCutsTheWindowWhateverErrorTheSourceHadBefore)
+{
+    CDIBWorld source, expected;
+    MakePlacedPicture(source, 24, 10, 8, 500, 100, 2);
+    ASSERT_TRUE(expected.CreateImage(&source, 6, 4, 0));
+    ASSERT_TRUE(source.CropMap(&expected, -5, 2, 6, 4, kSrcCopy));
+    source.m_nErrorNumber = ERR_SAVE_FAILED;  // left by an earlier step
+    source.m_strErrorText = "\nan earlier failure";
+    const SMadeMap made = CropMapSilent(source, {-5, 2, 6, 4});
+    ASSERT_TRUE(made.pMap);
+    EXPECT_TRUE(made.Succeeded()) << made.FullText();
+    EXPECT_TRUE(made.aNotices.empty());
+    const CDIBWorld& cropped = *made.pMap;
+    ASSERT_EQ(cropped.m_nImageWidth, 6);
+    ASSERT_EQ(cropped.m_nImageHeight, 4);
+    for (int r = 0; r < 4; ++r)
+        EXPECT_EQ(std::memcmp(cropped.StorageRow(r), expected.StorageRow(r), 18), 0) << r;
+    EXPECT_EQ(cropped.GetWest(), expected.GetWest());
+    EXPECT_EQ(cropped.GetNorth(), expected.GetNorth());
+    EXPECT_EQ(cropped.GetEast(), expected.GetEast());
+    EXPECT_EQ(cropped.GetSouth(), expected.GetSouth());
+}
+
+TEST_F(MapCopyTest, CropMapSilentOfAnUnplacedMapGivesThePixelsAndTheSourcesError)
+{
+    CDIBWorld plain;
+    test::MakePatternPicture(plain, 8, 6, 6);
+    const SMadeMap made = CropMapSilent(plain, {1, 1, 3, 3});
+    ASSERT_TRUE(made.pMap) << "the pixels are copied all the same";
+    EXPECT_FALSE(made.pMap->HasWorld());
+    EXPECT_EQ(made.nErrorNumber, ERR_NO_WORLD_INFORMATION);
+    EXPECT_EQ(made.FullText(), "No World file or transform information in file.\nIn source for CropMap().");
+    EXPECT_EQ(std::memcmp(made.pMap->StorageRow(2), plain.StorageRow(4) + 1, 3), 0);
+}
+
+TEST_F(MapCopyTest, ConvertMapSilentMakesANewMapAndLeavesTheSourceAsItWas)
+{
+    struct SCase {
+        int nFrom, nTo;
+    };
+    for (const SCase aCase : {SCase{24, 8}, SCase{8, 24}, SCase{32, 24}, SCase{32, 8}}) {
+        SCOPED_TRACE(std::to_string(aCase.nFrom) + " to " + std::to_string(aCase.nTo));
+        CDIBWorld source, expected;
+        MakePlacedPicture(source, aCase.nFrom, 9, 7, 500, 100, 2);
+        const std::vector<std::uint8_t> aBefore(source.StorageRow(0), source.StorageRow(0) + 7 * source.m_nStride);
+        ASSERT_TRUE(expected.CreateImage(aCase.nTo, &source, true, true, false, true, false));
+        // Left by an earlier step (a refused crop, say): it once stopped the colour count and
+        // left the 8-bit map's table unset.
+        source.m_nErrorNumber = ERR_SAVE_FAILED;
+        const SMadeMap made = ConvertMapSilent(source, aCase.nTo);
+        ASSERT_TRUE(made.pMap);
+        EXPECT_TRUE(made.Succeeded()) << made.FullText();
+        EXPECT_EQ(made.pMap->m_nBitCount, aCase.nTo);
+        EXPECT_EQ(std::memcmp(made.pMap->StorageRow(0), expected.StorageRow(0), 7 * expected.m_nStride), 0);
+        EXPECT_EQ(made.pMap->GetWest(), 500.0);
+        EXPECT_EQ(made.pMap->GetNorth(), 112.0);
+        EXPECT_EQ(std::memcmp(source.StorageRow(0), aBefore.data(), aBefore.size()), 0);
+        EXPECT_EQ(source.m_nErrorNumber, ERR_SAVE_FAILED) << "the map keeps its own report";
+    }
 }
 
 TEST_F(MapCopyTest, BlockTransferCopiesPictureRowsFromTheTop)
