@@ -51,7 +51,7 @@ protected:
         const QPoint from(View().Locators().LocatorX(1), View().Locators().LocatorY(1));
         ASSERT_EQ(View().WindowToPicture(from), from);  // not scrolled: window = picture pixels
         QTest::mousePress(View().viewport(), Qt::LeftButton, eModifiers, from);
-        ASSERT_TRUE(View().m_bDragging);
+        ASSERT_EQ(View().viewport()->cursor().shape(), Qt::CrossCursor);  // the locator is being dragged
         QTest::mouseEvent(QTest::MouseMove, View().viewport(), Qt::NoButton, eModifiers, to);
         QTest::mouseRelease(View().viewport(), Qt::LeftButton, eModifiers, to);
     }
@@ -178,7 +178,7 @@ TEST_F(GridViewTest, PredictedGridDrawsTheLocatorsGridOverTheScan)
     EXPECT_FALSE(pCommand->isChecked());  // off until asked for
     const QImage off = View().viewport()->grab().toImage();
     pCommand->trigger();
-    EXPECT_TRUE(View().m_bPredictedGrid);
+    EXPECT_TRUE(pCommand->isChecked());
     const QImage on = View().viewport()->grab().toImage();
     ASSERT_EQ(View().WindowToPicture(QPoint(0, 0)), QPoint(0, 0));  // window = picture pixels
     // Halfway along vertical line 1 and horizontal line 2 between crossings: the lines are
@@ -199,7 +199,8 @@ TEST_F(GridViewTest, PredictedGridDrawsTheLocatorsGridOverTheScan)
 
 TEST_F(GridViewTest, MagnifierShowsTheLinesFittedAtTheCrossing)
 {
-    View().m_bMagnifier = true;
+    Frame().Action(ID_VIEW_MAGNIFIER)->trigger();
+    ASSERT_TRUE(Frame().Action(ID_VIEW_MAGNIFIER)->isChecked());
     const double x = m_truth.CrossX(2, 1), y = m_truth.CrossY(2, 1);
     const QPoint pointer(int(std::lround(x)) + 4, int(std::lround(y)) - 3);
     QTest::mouseEvent(QTest::MouseMove, View().viewport(), Qt::NoButton, Qt::NoModifier, pointer);

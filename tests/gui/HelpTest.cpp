@@ -171,7 +171,8 @@ TEST_F(HelpTest, ContextHelpOpensTheCommandsPageInsteadOfRunningIt)
     Frame().Action(ID_CONTEXT_HELP)->trigger();
     QTest::mouseClick(Frame().View()->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(50, 50));
     EXPECT_EQ(ShownPage(), QStringLiteral("workflow.html#locators"));
-    EXPECT_FALSE(Frame().View()->m_bCropRect) << "the click that named the page starts no crop rectangle";
+    Frame().UpdateCommandUI();
+    EXPECT_FALSE(Frame().Action(ID_ACTION_CROP)->isEnabled()) << "the click that named the page starts no crop rectangle";
 
     // F1 on a highlighted menu item: that command's page, and the menu closes.
     QMenu* pActionMenu = nullptr;

@@ -104,7 +104,7 @@ TEST_F(StatusPanesTest, AfterABoxThePanesShowWhereThePointerIsNow)
     QCursor::setPos(Viewport()->mapToGlobal(QPoint(10, 10)));
     QTest::mousePress(Viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
     QTest::mouseRelease(Viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(30, 25));
-    ASSERT_TRUE(Frame().View()->m_bCropRect);
+    ASSERT_EQ(CropCornersShown(), (SRectEdges{10, 10, 30, 25}));
     BoxWhilePointerMovesTo(Viewport()->mapToGlobal(QPoint(300, 300)));
     EXPECT_EQ(PaneText(1), QStringLiteral("10, 10"));
     EXPECT_EQ(PaneText(2), QStringLiteral("30, 25"));

@@ -131,8 +131,9 @@ TEST_F(UndoViewTest, EveryCommandIsUndoneAndRedoneWithItsMapAndFlags)
          [](const SState&, const SState& a) { EXPECT_EQ(a.anX[2], 299); }},
         {"Crop",
          [](COrvexFrame& frame) {
-             (*frame.View()).m_bCropRect = true;
-             (*frame.View()).m_rcCrop = {10, 20, 109, 69};
+             QWidget* pViewport = (*frame.View()).viewport();
+             QTest::mousePress(pViewport, Qt::LeftButton, Qt::NoModifier, QPoint(10, 20));
+             QTest::mouseRelease(pViewport, Qt::LeftButton, Qt::NoModifier, QPoint(109, 69));
          },
          trigger(ID_ACTION_CROP),
          [](const SState&, const SState& a) {
@@ -215,8 +216,8 @@ TEST_F(UndoViewTest, TheMemoryBudgetDropsTheOldestSteps)
     View().UndoList().SetBudget(200 * 900 + 1000);
     View().UndoList().SetSpillBudget(0);  // no room in temporary files either
     for (const SRectEdges& rect : {SRectEdges{0, 0, 279, 189}, SRectEdges{0, 0, 259, 179}}) {
-        View().m_bCropRect = true;
-        View().m_rcCrop = rect;
+        DragCropRectangle(QPoint(rect.nLeft, rect.nTop), QPoint(rect.nRight, rect.nBottom));
+        ASSERT_EQ(CropCornersShown(), rect);
         Frame().UpdateCommandUI();
         Frame().Action(ID_ACTION_CROP)->trigger();
     }
@@ -366,8 +367,8 @@ TEST_F(UndoViewTest, SpilledPicturesComeBackByteForByteOnUndoAndRedo)
     Document().GetImage()->MutableBitmap()->m_noData = SNoDataValue{true, true, 7, 0, 0, 0};
     aStates.push_back(BytesOf(*Document().GetImage()));
     for (const SRectEdges& rect : {SRectEdges{10, 20, 209, 119}, SRectEdges{5, 5, 104, 54}}) {
-        View().m_bCropRect = true;
-        View().m_rcCrop = rect;
+        DragCropRectangle(QPoint(rect.nLeft, rect.nTop), QPoint(rect.nRight, rect.nBottom));
+        ASSERT_EQ(CropCornersShown(), rect);
         Frame().UpdateCommandUI();
         Frame().Action(ID_ACTION_CROP)->trigger();
         aStates.push_back(BytesOf(*Document().GetImage()));
@@ -402,8 +403,8 @@ TEST_F(UndoViewTest, AnUnwritableTemporaryFolderDropsTheOldestStepInstead)
     qputenv("TMPDIR", QByteArray::fromStdString(m_folder.Path("not-there")));
     View().UndoList().SetBudget(200 * 900 + 1000);  // one 300 x 200 picture
     for (const SRectEdges& rect : {SRectEdges{0, 0, 279, 189}, SRectEdges{0, 0, 259, 179}, SRectEdges{0, 0, 99, 99}}) {
-        View().m_bCropRect = true;
-        View().m_rcCrop = rect;
+        DragCropRectangle(QPoint(rect.nLeft, rect.nTop), QPoint(rect.nRight, rect.nBottom));
+        ASSERT_EQ(CropCornersShown(), rect);
         Frame().UpdateCommandUI();
         Frame().Action(ID_ACTION_CROP)->trigger();
     }

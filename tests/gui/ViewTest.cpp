@@ -134,6 +134,27 @@ protected:
         EXPECT_EQ(test::ReadBytes(strWindow + pWorldExtension), test::ReadBytes(strCli + pWorldExtension));
     }
 
+    // Runs Crop on a map of one metre a pixel and checks the map it makes: the rectangle,
+    // right and bottom inclusive, its west and north edges moved in by the rectangle's left
+    // and top. The new map, null when Crop made none.
+    const CDIBWorld* ExpectCropOf(const SRectEdges& rect)
+    {
+        const CDIBWorld* pBefore = Document().GetImage();
+        const double dWest = pBefore->GetWest(), dNorth = pBefore->GetNorth();
+        Frame().UpdateCommandUI();
+        Frame().Action(ID_ACTION_CROP)->trigger();
+        const CDIBWorld* pCropped = Document().GetImage();
+        if (pCropped == pBefore || !pCropped) {
+            ADD_FAILURE() << "Crop made no map";
+            return nullptr;
+        }
+        EXPECT_EQ(pCropped->m_nImageWidth, rect.nRight - rect.nLeft + 1);
+        EXPECT_EQ(pCropped->m_nImageHeight, rect.nBottom - rect.nTop + 1);
+        EXPECT_DOUBLE_EQ(pCropped->GetWest(), dWest + rect.nLeft);
+        EXPECT_DOUBLE_EQ(pCropped->GetNorth(), dNorth - rect.nTop);
+        return pCropped;
+    }
+
     int m_nMaps = 0;
 };
 
@@ -166,29 +187,34 @@ TEST_F(ViewTest, ShiftDragMovesALocatorWhereItIsLetGo)
 {
     StartWithView();
     OpenMap(8, 400, 300);
+    // While a locator is dragged the pointer is a cross.
     Press(QPoint(121, 22), Qt::ShiftModifier);
-    EXPECT_TRUE(View().m_bDragging);
-    EXPECT_EQ(View().m_nSelectedLocator, 2);
+    EXPECT_EQ(Viewport()->cursor().shape(), Qt::CrossCursor);
+    EXPECT_EQ(View().SelectedLocator(), 2);
     EXPECT_EQ(PaneText(1), QStringLiteral("121, 22"));
     Move(QPoint(200, 150), Qt::ShiftModifier);
     EXPECT_EQ(View().Locators().LocatorX(1), 120);  // not before the release
     Release(QPoint(200, 150));
-    EXPECT_FALSE(View().m_bDragging);
+    EXPECT_FALSE(Viewport()->testAttribute(Qt::WA_SetCursor));
     EXPECT_EQ(View().Locators().LocatorX(1), 200);
     EXPECT_EQ(View().Locators().LocatorY(1), 150);
     EXPECT_EQ(PaneText(1), QString());
-    EXPECT_FALSE(View().m_bCropRect);
+    EXPECT_FALSE(Frame().Action(ID_ACTION_CROP)->isEnabled());
 
     // Let go outside the window: the locator stays.
     Press(QPoint(200, 150), Qt::ShiftModifier);
     Release(QPoint(Viewport()->width() + 40, 150));
     EXPECT_EQ(View().Locators().LocatorX(1), 200);
-    EXPECT_EQ(View().m_nSelectedLocator, 2);  // the selection outlives the drag
+    EXPECT_EQ(View().SelectedLocator(), 2);  // the selection outlives the drag
+    EXPECT_FALSE(Viewport()->testAttribute(Qt::WA_SetCursor));
 
     // A Shift-click beside every locator starts a crop rectangle instead.
     Press(QPoint(300, 250), Qt::ShiftModifier);
-    EXPECT_TRUE(View().m_bCropRect);
+    EXPECT_TRUE(Frame().Action(ID_ACTION_CROP)->isEnabled());
+    EXPECT_EQ(PaneText(1), QStringLiteral("300, 250"));
+    EXPECT_NE(Viewport()->cursor().shape(), Qt::CrossCursor);
     Release(QPoint(310, 260));
+    EXPECT_EQ(CropCornersShown(), (SRectEdges{300, 250, 310, 260}));
 }
 
 TEST_F(ViewTest, CropRectangleDrags)
@@ -211,18 +237,20 @@ TEST_F(ViewTest, CropRectangleDrags)
     for (const SCase& aCase : aCases) {
         SCOPED_TRACE(aCase.pName);
         Press(aCase.press);  // a plain click, even on locator 1, starts a rectangle
-        EXPECT_TRUE(View().m_bCropRect);
-        EXPECT_TRUE(View().m_bDragging);
+        EXPECT_TRUE(Frame().Action(ID_ACTION_CROP)->isEnabled());
+        EXPECT_EQ(CropCornersShown(), (SRectEdges{aCase.press.x(), aCase.press.y(), aCase.press.x(), aCase.press.y()}));
         for (const QPoint& point : aCase.aMoves)
             Move(point);
         Release(aCase.release);
-        EXPECT_FALSE(View().m_bDragging);
-        EXPECT_EQ(View().m_rcCrop, aCase.expected);
+        EXPECT_EQ(CropCornersShown(), aCase.expected);
         EXPECT_TRUE(Frame().Action(ID_ACTION_CROP)->isEnabled());
+        // The drag is over: the pointer moving on no longer takes the corner with it.
+        Move(QPoint(300, 280));
+        EXPECT_EQ(CropCornersShown(), aCase.expected);
         // Any click takes the rectangle away again.
         Press(QPoint(5, 5));
         Release(QPoint(5, 5));
-        EXPECT_FALSE(View().m_bCropRect);
+        EXPECT_EQ(CropCornersShown(), std::nullopt);
         EXPECT_FALSE(Frame().Action(ID_ACTION_CROP)->isEnabled());
     }
 }
@@ -240,10 +268,11 @@ TEST_F(ViewTest, ADragOutsideTheWindowScrollsAsFarAsThePointerIsOut)
     Move(QPoint(-10, 150));
     EXPECT_EQ(View().ScrollPosition(), QPoint(20, 45));
     // The anchor stays where it was on the picture.
-    EXPECT_EQ(View().m_rcCrop.nLeft, 100);
-    EXPECT_EQ(View().m_rcCrop.nTop, 100);
+    EXPECT_EQ(PaneText(1), QStringLiteral("100, 100"));
     Release(QPoint(300, 300));
-    EXPECT_EQ(View().m_rcCrop, (SRectEdges{100, 100, 320, 345}));
+    EXPECT_EQ(CropCornersShown(), (SRectEdges{100, 100, 320, 345}));
+    // Crop cuts what the panes show.
+    ExpectCropOf({100, 100, 320, 345});
 }
 
 TEST_F(ViewTest, CropCutsTheRectangleInclusiveAndScrollsBackToTheOrigin)
@@ -252,31 +281,25 @@ TEST_F(ViewTest, CropCutsTheRectangleInclusiveAndScrollsBackToTheOrigin)
     OpenMap(24, 900, 700);
     // (10, 20) to (109, 69) in picture pixels, drawn in a view scrolled by (5, 10).
     View().ScrollToPosition(QPoint(5, 10));
-    Press(QPoint(5, 10));
-    Move(QPoint(104, 59));
-    Release(QPoint(104, 59));
-    ASSERT_EQ(View().m_rcCrop, (SRectEdges{10, 20, 109, 69}));
-    const CDIBWorld* pBefore = Document().GetImage();
-    const double dWest = pBefore->GetWest(), dNorth = pBefore->GetNorth();
-    Frame().UpdateCommandUI();
-    Frame().Action(ID_ACTION_CROP)->trigger();
-    const CDIBWorld* pCropped = Document().GetImage();
+    DragCropRectangle(QPoint(5, 10), QPoint(104, 59));
+    ASSERT_EQ(CropCornersShown(), (SRectEdges{10, 20, 109, 69}));
+    const CDIBWorld* pCropped = ExpectCropOf({10, 20, 109, 69});
     ASSERT_NE(pCropped, nullptr);
-    EXPECT_EQ(pCropped->m_nImageWidth, 100);
-    EXPECT_EQ(pCropped->m_nImageHeight, 50);
-    EXPECT_DOUBLE_EQ(pCropped->GetWest(), dWest + 10);
-    EXPECT_DOUBLE_EQ(pCropped->GetNorth(), dNorth - 20);
     EXPECT_EQ(View().ScrollPosition(), QPoint(0, 0));
-    EXPECT_FALSE(View().m_bCropRect);
+    Frame().UpdateCommandUI();
+    EXPECT_FALSE(Frame().Action(ID_ACTION_CROP)->isEnabled());
     EXPECT_TRUE(Document().IsModified());
 
-    // A rectangle of no width does nothing, and stays.
-    View().m_rcCrop = {5, 5, 5, 30};
-    View().m_bCropRect = true;
+    // A rectangle of no width does nothing, and stays. At 400% the least drag the mouse
+    // makes, one window pixel, can stay within one picture column.
+    View().SetZoom(4.0, QPoint());
+    DragCropRectangle(QPoint(20, 20), QPoint(21, 121));
+    ASSERT_EQ(CropCornersShown(), (SRectEdges{5, 5, 5, 30}));
     Frame().UpdateCommandUI();
     Frame().Action(ID_ACTION_CROP)->trigger();
     EXPECT_EQ(Document().GetImage(), pCropped);
-    EXPECT_TRUE(View().m_bCropRect);
+    EXPECT_EQ(CropCornersShown(), (SRectEdges{5, 5, 5, 30}));
+    Frame().UpdateCommandUI();
     EXPECT_TRUE(Frame().Action(ID_ACTION_CROP)->isEnabled());
 }
 
@@ -289,9 +312,12 @@ TEST_F(ViewTest, StatusTextsInPicturePixels)
     EXPECT_EQ(PaneText(1), QString());
     EXPECT_EQ(PaneText(2), QString());
     Press(QPoint(10, 10));
-    EXPECT_FALSE(View().m_bCropRect);
+    EXPECT_EQ(PaneText(1), QString());
 
+    // The click started no crop rectangle that the map would now show.
     OpenMap(8, 640, 480);
+    Frame().UpdateCommandUI();
+    EXPECT_FALSE(Frame().Action(ID_ACTION_CROP)->isEnabled());
     View().ScrollToPosition(QPoint(50, 30));
     Move(QPoint(10, 10));
     EXPECT_EQ(PaneText(1), QStringLiteral("(0,0)->(639,479)"));
@@ -477,10 +503,14 @@ TEST_F(ViewTest, ViewAndActionEnableRules)
     StartWithView();
     for (const auto& aCase : aCases) {
         SCOPED_TRACE(static_cast<int>(aCase.eState));
+        // A crop rectangle outlives the map it was drawn on: a click takes it away first.
+        if (Frame().Action(ID_ACTION_CROP)->isEnabled()) {
+            Press(QPoint(5, 5));
+            Release(QPoint(5, 5));
+        }
         Document().SetModifiedFlag(false);
         Document().SetTransformedModified(false);
         Document().OnFileClose();
-        View().m_bCropRect = false;  // a crop rectangle outlives the map it was drawn on
         switch (aCase.eState) {
         case NoMap: break;
         case TwentyFour: OpenMap(24, 200, 150); break;
@@ -488,10 +518,8 @@ TEST_F(ViewTest, ViewAndActionEnableRules)
         case PlainEight: OpenMap(8, 200, 150, false); break;
         default: OpenMap(8, 200, 150); break;
         }
-        if (aCase.eState == WithCrop) {
-            View().m_bCropRect = true;
-            View().m_rcCrop = {1, 1, 50, 50};
-        }
+        if (aCase.eState == WithCrop)
+            DragCropRectangle(QPoint(1, 1), QPoint(50, 50));
         if (aCase.eState >= SetUp) {
             View().Locators().SetEasting(0, 1000);
             View().Locators().SetNorthing(0, 2000);
@@ -517,7 +545,7 @@ TEST_F(ViewTest, ViewAndActionEnableRules)
     }
     Frame().Action(ID_VIEW_LOCATORS)->trigger();
     EXPECT_FALSE(Frame().Action(ID_VIEW_LOCATORS)->isChecked());
-    EXPECT_FALSE(View().m_bShowLocators);
+    EXPECT_FALSE(View().ShowsLocators());
 }
 
 TEST_F(ViewTest, ConvertSetsTheFlagOfTheMapItChanged)

@@ -130,11 +130,11 @@ TEST_F(ZoomViewTest, PickingCropAndStatusTextsStayInPicturePixelsAtEveryZoom)
         Press(aCase.ptPress);
         Move(aCase.ptRelease);
         Release(aCase.ptRelease);
-        EXPECT_EQ(View().m_rcCrop, aCase.crop);
-        EXPECT_EQ(PaneText(1), QStringLiteral("%1, %2").arg(aCase.crop.nLeft).arg(aCase.crop.nTop));
-        EXPECT_EQ(PaneText(2), QStringLiteral("%1, %2").arg(aCase.crop.nRight).arg(aCase.crop.nBottom));
+        EXPECT_EQ(CropCornersShown(), aCase.crop);
+        EXPECT_TRUE(Frame().Action(ID_ACTION_CROP)->isEnabled());
         Press(QPoint(300, 300));  // the next click removes it
-        EXPECT_FALSE(View().m_bCropRect);
+        EXPECT_EQ(CropCornersShown(), std::nullopt);
+        EXPECT_FALSE(Frame().Action(ID_ACTION_CROP)->isEnabled());
     }
 }
 
@@ -330,7 +330,7 @@ TEST_F(ZoomViewTest, MagnifierShowsThePixelsUnderThePointerEightTimesLarger)
     OpenMap(24, 800, 600);
     View().ScrollToPosition(QPoint(37, 11));
     Frame().Action(ID_VIEW_MAGNIFIER)->trigger();
-    EXPECT_TRUE(View().m_bMagnifier);
+    EXPECT_TRUE(Frame().Action(ID_VIEW_MAGNIFIER)->isChecked());
     for (const QPoint& pointer : {QPoint(100, 120), QPoint(5, 6)}) {
         Move(pointer);
         const QImage shown = Viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -374,7 +374,7 @@ TEST_F(ZoomViewTest, ShiftDragDrawsTheLocatorAtThePointerBeforeTheRelease)
     View().SetZoom(2.0, QPoint());
     const QPoint mark = View().Transform().PictureMarkToWindow(QPoint(120, 20));  // locator 2
     Press(mark, Qt::ShiftModifier);
-    ASSERT_TRUE(View().m_bDragging);
+    ASSERT_EQ(Viewport()->cursor().shape(), Qt::CrossCursor);  // a locator is being dragged
     const QPoint target(400, 300);
     Move(target, Qt::ShiftModifier);
     EXPECT_EQ(View().Locators().LocatorX(1), 120);  // the locator set changes at the release
@@ -400,17 +400,17 @@ TEST_F(ZoomViewTest, KeysSelectAndNudgeALocatorAndOtherwiseScroll)
     const struct {
         int nKey;
         Qt::KeyboardModifiers eModifiers;
-        int nSelected;
+        const char* pChosenAt;  // pane 1: where the chosen locator is, empty for none
         int nX2, nY2;
     } aSteps[] = {
-        {Qt::Key_2, Qt::NoModifier, 2, 120, 20},       {Qt::Key_Right, Qt::NoModifier, 2, 121, 20},
-        {Qt::Key_Down, Qt::ShiftModifier, 2, 121, 30}, {Qt::Key_Left, Qt::ShiftModifier, 2, 111, 30},
-        {Qt::Key_Up, Qt::NoModifier, 2, 111, 29},      {Qt::Key_3, Qt::NoModifier, 3, 111, 29},
-        {Qt::Key_Escape, Qt::NoModifier, 0, 111, 29},
+        {Qt::Key_2, Qt::NoModifier, "120, 20", 120, 20},       {Qt::Key_Right, Qt::NoModifier, "121, 20", 121, 20},
+        {Qt::Key_Down, Qt::ShiftModifier, "121, 30", 121, 30}, {Qt::Key_Left, Qt::ShiftModifier, "111, 30", 111, 30},
+        {Qt::Key_Up, Qt::NoModifier, "111, 29", 111, 29},      {Qt::Key_3, Qt::NoModifier, "120, 120", 111, 29},
+        {Qt::Key_Escape, Qt::NoModifier, "", 111, 29},
     };
     for (const auto& step : aSteps) {
         Key(step.nKey, step.eModifiers);
-        EXPECT_EQ(View().m_nKeyLocator, step.nSelected) << step.nKey;
+        EXPECT_EQ(PaneText(1), QString::fromLatin1(step.pChosenAt)) << step.nKey;
         EXPECT_EQ(l.LocatorX(1), step.nX2) << step.nKey;
         EXPECT_EQ(l.LocatorY(1), step.nY2) << step.nKey;
     }
@@ -429,8 +429,13 @@ TEST_F(ZoomViewTest, KeysSelectAndNudgeALocatorAndOtherwiseScroll)
     QTest::mouseDClick(Viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(50, 61));
     EXPECT_EQ(l.LocatorX(0), 12);
     EXPECT_EQ(l.LocatorY(0), 15);
-    EXPECT_FALSE(View().m_bCropRect);
-    EXPECT_FALSE(View().m_bDragging);
+    // No crop rectangle and no drag came of the clicks: the pointer shows the map's extent
+    // and its position.
+    Frame().UpdateCommandUI();
+    EXPECT_FALSE(Frame().Action(ID_ACTION_CROP)->isEnabled());
+    Move(QPoint(80, 90));
+    EXPECT_EQ(PaneText(1), QStringLiteral("(0,0)->(1999,1499)"));
+    EXPECT_EQ(PaneText(2), QStringLiteral("20, 22"));
 }
 
 TEST_F(ZoomViewTest, StatusBarShowsEastingAndNorthingUnderThePointer)

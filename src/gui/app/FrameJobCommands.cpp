@@ -131,7 +131,7 @@ void COrvexFrame::UpdateJobCommandUI()
 {
     if (!m_pFourthCornerPane)
         return;
-    const QString strCorner = m_pView->SourceMap() && m_pView->m_bShowLocators && !m_pView->ShowsTransformed()
+    const QString strCorner = m_pView->SourceMap() && m_pView->ShowsLocators() && !m_pView->ShowsTransformed()
                                   ? FourthCornerStatusText(m_pView->Locators())
                                   : QString();
     m_pFourthCornerPane->setText(strCorner);

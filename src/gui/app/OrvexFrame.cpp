@@ -81,12 +81,12 @@ COrvexFrame::COrvexFrame(COrvexApp& app, COrvexR4Doc& document) : m_app(app), m_
     connect(&m_document, &COrvexR4Doc::LocatorsReset, m_pView, &COrvexView::ResetLocators);
     connect(&m_document, &COrvexR4Doc::MapAboutToChange, m_pView, &COrvexView::OnMapChanging);
     connect(m_pView, &COrvexView::CommandStateChanged, this, &COrvexFrame::UpdateCommandUI);
-    m_pView->m_fnStatusText = [this](int nPane, const QString& strText) {
+    m_pView->SetStatusTextSink([this](int nPane, const QString& strText) {
         if (QLabel* pPane = Pane(nPane)) {
             pPane->setText(strText);
             pPane->repaint();
         }
-    };
+    });
     RefreshStatusPanesOnActivation(*m_pView, *this);
     connect(&m_app, &COrvexApp::RecentFilesChanged, this, &COrvexFrame::RebuildRecentFiles);
     RebuildRecentFiles();
@@ -171,7 +171,7 @@ std::vector<COrvexFrame::SFrameCommand> COrvexFrame::CommandTable()
          "Show or hide the three locators; move one onto a grid corner with Shift-drag, or select it with 1/2/3 and "
          "use the arrow keys\nToggle the locators",
          {}, [pView] { pView->OnViewLocators(); }, [pView] { return pView->CanViewLocators(); },
-         [pView] { return pView->m_bShowLocators; }},
+         [pView] { return pView->ShowsLocators(); }},
         // F7, F8 and F9 for the steps: function keys Qt and the desktops leave free (F1 help,
         // F3 find, F5 refresh, F6 panes, F11 full screen).
         {pView_, ID_VIEW_SHOW_TRANSFORMED, "&Show Transformed Map", "Show or hide the transformed map\nToggle maps",
@@ -186,7 +186,7 @@ std::vector<COrvexFrame::SFrameCommand> COrvexFrame::CommandTable()
         {pView_, ID_VIEW_PREDICTED_GRID, "P&redicted Grid",
          "Draw the grid lines the three locators and their eastings and northings predict\nPredicted grid", {},
          [pView] { pView->OnViewPredictedGrid(); }, [pView] { return pView->CanViewPredictedGrid(); },
-         [pView] { return pView->m_bPredictedGrid; }},
+         [pView] { return pView->PredictedGridOn(); }},
         Separator(pView_),
         {pView_, ID_VIEW_ZOOM_IN, "Zoom &In", "Show the map larger\nZoom In",
          {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
@@ -203,9 +203,9 @@ std::vector<COrvexFrame::SFrameCommand> COrvexFrame::CommandTable()
          [pView] { pView->OnViewOpenMapsToFit(); }, {}, [pView] { return pView->OpensMapsToFit(); }},
         {pView_, ID_VIEW_MAGNIFIER, "Ma&gnifier",
          "Show the pixels under the pointer eight times larger (or hold M)\nMagnifier", {},
-         [pView] { pView->OnViewMagnifier(); }, {}, [pView] { return pView->m_bMagnifier; }},
+         [pView] { pView->OnViewMagnifier(); }, {}, [pView] { return pView->MagnifierOn(); }},
         {pView_, ID_VIEW_CROSSHAIR, "&Crosshair", "Draw lines across the view through the pointer\nCrosshair", {},
-         [pView] { pView->OnViewCrosshair(); }, {}, [pView] { return pView->m_bCrosshair; }},
+         [pView] { pView->OnViewCrosshair(); }, {}, [pView] { return pView->CrosshairOn(); }},
         Separator(pView_),
         {pView_, ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {},
          [this] { m_pToolBar->setVisible(Action(ID_VIEW_TOOLBAR)->isChecked()); }, {},

@@ -79,8 +79,7 @@ void FindGridInView(COrvexView& view)
         locators.SetMapPosition(1, grid.dEasting[1], grid.dNorthing[0]);
     }
     locators.SetNonRectangular(false);
-    view.m_bShowLocators = true;
-    view.viewport()->update();
+    view.ShowLocators();
     emit view.CommandStateChanged();
     if (!grid.bLabelsRead)
         ShowInformation("The locators are on the corners of the largest grid rectangle found.\n\nThe coordinate labels "

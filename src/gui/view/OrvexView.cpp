@@ -13,6 +13,7 @@
 #include <QWheelEvent>
 #include <cmath>
 #include <new>
+#include <utility>
 
 #include "dialogs/OvWorldFileDlg.h"
 #include "document/MapDocument.h"
@@ -70,6 +71,11 @@ void COrvexView::SetDocument(CMapDocument* pDocument)
 {
     m_pDocument = pDocument;
     OnInitialUpdate();
+}
+
+void COrvexView::SetStatusTextSink(std::function<void(int, const QString&)> fnStatusText)
+{
+    m_fnStatusText = std::move(fnStatusText);
 }
 
 CDIBWorld* COrvexView::SourceMap() const
@@ -1057,6 +1063,12 @@ bool COrvexView::CanConvertToGreyScale() const
 void COrvexView::OnViewLocators()
 {
     m_bShowLocators = !m_bShowLocators;
+    viewport()->update();
+}
+
+void COrvexView::ShowLocators()
+{
+    m_bShowLocators = true;
     viewport()->update();
 }
 

@@ -44,8 +44,9 @@ public:
     ~COrvexView() override;
 
     void SetDocument(CMapDocument* pDocument);
-    // Where status texts go: pane 1 or 2 of the frame's status bar.
-    std::function<void(int, const QString&)> m_fnStatusText;
+    // Where status texts go: the function is given pane 1 or 2 of the frame's status bar
+    // and the text for it.
+    void SetStatusTextSink(std::function<void(int, const QString&)> fnStatusText);
 
     // Sizes the canvas to the displayed map (100 x 100 without one) and repaints.
     void OnInitialUpdate();
@@ -88,9 +89,10 @@ public:
     void OnViewPredictedGrid();
     bool CanZoom() const { return DisplayedMap() != nullptr; }
     bool OpensMapsToFit() const { return m_bOpenToFit; }
-    bool m_bMagnifier = false;   // View > Magnifier
-    bool m_bCrosshair = false;   // View > Crosshair
-    bool m_bPredictedGrid = false;  // View > Predicted Grid
+    // The check marks of View > Magnifier, Crosshair and Predicted Grid.
+    bool MagnifierOn() const { return m_bMagnifier; }
+    bool CrosshairOn() const { return m_bCrosshair; }
+    bool PredictedGridOn() const { return m_bPredictedGrid; }
     // The grid the three locators predict on the scan, while the scan is shown, the
     // locators lie on it and their map positions make a grid.
     std::optional<SPredictedGrid> PredictedGridOnScan() const;
@@ -99,9 +101,6 @@ public:
     // predicted grid's spacing until the map changes; null without one.
     void SetFoundGrid(const SFoundGrid& grid);
     const SFoundGrid* FoundGrid() const;
-    // The locator chosen with the keys 1, 2, 3 (0 for none): the arrow keys move it and a
-    // double-click puts it under the pointer.
-    int m_nKeyLocator = 0;
     // The window rectangle the magnifier is drawn in now (empty when it is not shown), and
     // the picture pixel at its centre.
     QRect MagnifierRect() const;
@@ -119,8 +118,8 @@ public:
     void OnMapChanging(const CDIBWorld* pMap);
     // The reduced copies of the source (0) and the transformed map (1).
     const CMapPyramid& Pyramid(int nMap) const { return m_aPyramids[nMap]; }
-    void SelectLocator(int nLocator);
-    void ShowStatusText(int nPane, int x, int y);
+    // The locator the last press picked (0 for none); it stays picked after the drag.
+    int SelectedLocator() const { return m_nSelectedLocator; }
     // Panes 1 and 2 for the present: without a map empty; with a crop rectangle its
     // corners; else the source's extent and the picture position under the pointer (none
     // when the pointer is not over the view). Not during a drag.
@@ -159,15 +158,10 @@ public:
     bool CanConvertTo8Bit() const;
     bool CanConvertToGreyScale() const;
 
-    bool m_bShowLocators = true;
-    int m_nLocatorRadius = 10;
-    bool m_bDragging = false;
-    int m_nSelectedLocator = 0;
-    QPoint m_ptDrag;
-    SRectEdges m_rcCropDevice;  // window pixels while dragging
-    SRectEdges m_rcCrop;        // picture pixels; right and bottom inclusive for Crop
-    bool m_bCropRect = false;
-    bool m_bCropDrawn = false;
+    // View > Locators: its check mark, and the locators shown again (after a command put
+    // them on the map).
+    bool ShowsLocators() const { return m_bShowLocators; }
+    void ShowLocators();
 
 signals:
     // A command changed a map or a flag: the frame re-evaluates its commands.
@@ -187,6 +181,8 @@ protected:
     bool viewportEvent(QEvent* pEvent) override;
 
 private:
+    void SelectLocator(int nLocator);
+    void ShowStatusText(int nPane, int x, int y);
     void UpdateScrollBars();
     void AutoScroll(const QPoint& point);
     bool InClient(const QPoint& point) const;
@@ -271,6 +267,23 @@ private:
     bool m_bLocatorDrag = false;  // a locator (not a crop rectangle) is being dragged
     QPoint m_ptDragLive;          // where the dragged locator is, picture pixels
     QLabel* m_pMapPosition = nullptr;
+    // Where status texts go: pane 1 or 2 of the frame's status bar.
+    std::function<void(int, const QString&)> m_fnStatusText;
+    bool m_bMagnifier = false;      // View > Magnifier
+    bool m_bCrosshair = false;      // View > Crosshair
+    bool m_bPredictedGrid = false;  // View > Predicted Grid
+    // The locator chosen with the keys 1, 2, 3 (0 for none): the arrow keys move it and a
+    // double-click puts it under the pointer.
+    int m_nKeyLocator = 0;
+    bool m_bShowLocators = true;  // View > Locators
+    int m_nLocatorRadius = 10;
+    bool m_bDragging = false;  // a locator or a crop rectangle follows the pointer
+    int m_nSelectedLocator = 0;
+    QPoint m_ptDrag;
+    SRectEdges m_rcCropDevice;  // window pixels while dragging
+    SRectEdges m_rcCrop;        // picture pixels; right and bottom inclusive for Crop
+    bool m_bCropRect = false;
+    bool m_bCropDrawn = false;
 };
 
 }  // namespace gridmorph
