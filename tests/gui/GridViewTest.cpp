@@ -55,12 +55,13 @@ protected:
         QTest::mouseEvent(QTest::MouseMove, View().viewport(), Qt::NoButton, eModifiers, to);
         QTest::mouseRelease(View().viewport(), Qt::LeftButton, eModifiers, to);
     }
-    // Locators 1 to 3 on the corners of the whole grid, 100 m cells.
-    void PutLocatorsOnTheGrid()
+    // Locators 1 to 3 on the corners of the whole grid, 100 m cells; locator 2 on the
+    // crossing of the given row of the last column.
+    void PutLocatorsOnTheGrid(int nRowOfLocator2 = 0)
     {
         const int nLast = m_truth.nColumns - 1, nBottom = m_truth.nRows - 1;
         CLocatorSet& locators = View().Locators();
-        const QPoint aCorners[3] = {Crossing(0, 0), Crossing(nLast, 0), Crossing(nLast, nBottom)};
+        const QPoint aCorners[3] = {Crossing(0, 0), Crossing(nLast, nRowOfLocator2), Crossing(nLast, nBottom)};
         for (int k = 0; k < 3; ++k)
             locators.SetLocator(k, aCorners[k].x(), aCorners[k].y());
         locators.SetMapPosition(0, 1000, 9000);
@@ -118,16 +119,8 @@ TEST_F(GridViewTest, SnapToGridOffOrShiftAltPlacesWithoutSnapping)
 
 TEST_F(GridViewTest, ApplyWarnsWhenALocatorIsOnTheWrongGridLine)
 {
-    const int nLast = m_truth.nColumns - 1, nBottom = m_truth.nRows - 1;
+    PutLocatorsOnTheGrid(1);  // 2 one row down
     CLocatorSet& locators = View().Locators();
-    const QPoint aCorners[3] = {Crossing(0, 0), Crossing(nLast, 1), Crossing(nLast, nBottom)};  // 2 one row down
-    for (int k = 0; k < 3; ++k)
-        locators.SetLocator(k, aCorners[k].x(), aCorners[k].y());
-    locators.SetMapPosition(0, 1000, 9000);
-    locators.SetEasting(2, 1000 + 100.0 * nLast);
-    locators.SetEasting(1, locators.Easting(2));
-    locators.SetNorthing(1, 9000);
-    locators.SetNorthing(2, 9000 - 100.0 * nBottom);
     locators.SetTransformSetUp(true);
     m_platform.AnswerNextQuestion(EAnswer::No);
     View().OnActionApplyTransform();
@@ -139,6 +132,7 @@ TEST_F(GridViewTest, ApplyWarnsWhenALocatorIsOnTheWrongGridLine)
 
     // On the right line: no question, and the map is made.
     m_platform.ClearRecord();
+    const int nLast = m_truth.nColumns - 1;
     locators.SetLocator(1, Crossing(nLast, 0).x(), Crossing(nLast, 0).y());
     View().OnActionApplyTransform();
     for (const auto& message : m_platform.Messages())

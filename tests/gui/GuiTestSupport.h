@@ -44,6 +44,14 @@ protected:
         m_pApp = std::make_unique<COrvexApp>(&m_platform);
         return m_pApp->InitInstance(aArguments);
     }
+    // Started with its window shown at a size and exposed on the screen.
+    void StartShown(int nWidth = 700, int nHeight = 500)
+    {
+        ASSERT_TRUE(Start());
+        Frame().resize(nWidth, nHeight);
+        Frame().show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&Frame()));
+    }
     COrvexFrame& Frame() { return *m_pApp->Frame(); }
     CMapDocument& Document() { return m_pApp->Document()->Document(); }
     // A crop rectangle drawn with the mouse on the view: pressed at one window point,

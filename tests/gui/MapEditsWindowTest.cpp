@@ -19,13 +19,6 @@ using test::CAppTest;
 
 class MapEditsWindowTest : public CAppTest {
 protected:
-    void StartShown()
-    {
-        ASSERT_TRUE(Start());
-        Frame().resize(700, 500);
-        Frame().show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&Frame()));
-    }
     QWidget* Viewport() { return Frame().View()->viewport(); }
     void Trigger(int nId)
     {

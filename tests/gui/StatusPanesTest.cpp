@@ -22,13 +22,6 @@ using test::WhenModal;
 
 class StatusPanesTest : public CAppTest {
 protected:
-    void StartShown()
-    {
-        ASSERT_TRUE(Start());
-        Frame().resize(700, 500);
-        Frame().show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&Frame()));
-    }
     void OpenMap(int nWidth, int nHeight)
     {
         CDIBWorld map;
