@@ -16,7 +16,7 @@ struct SMadeMap : SSilentResult {
 };
 
 // A pixel rectangle of a map: the left column and top row (counted from the top-left
-// pixel) and the size. Parts outside the map stay white in the crop.
+// pixel) and the size. Whatever lies outside the map stays white in the crop.
 struct SPixelWindow {
     int nLeft = 0, nTop = 0, nWidth = 0, nHeight = 0;
 };
