@@ -84,15 +84,12 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "bench_rectify_stages: cannot read %s\n", aPoints[i]);
             return 2;
         }
-        locators.SetLocatorX(i, aXY[0]);
-        locators.SetLocatorY(i, aXY[1]);
+        locators.SetLocator(i, aXY[0], aXY[1]);
         if (i != 1) {
-            locators.SetEasting(i, aMap[0]);
-            locators.SetNorthing(i, aMap[1]);
+            locators.SetMapPosition(i, aMap[0], aMap[1]);
         }
     }
-    locators.SetEasting(1, locators.Easting(2));
-    locators.SetNorthing(1, locators.Northing(0));
+    locators.SetMapPosition(1, locators.Easting(2), locators.Northing(0));
 
     const std::string strWork = argv[2];
     auto pSource = std::make_unique<CDIBWorld>();

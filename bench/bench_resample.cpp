@@ -53,13 +53,10 @@ int main(int argc, char** argv)
     CLocatorSet locators;
     const int aX[3] = {200, 11800, 11740}, aY[3] = {200, 400, 8800};
     for (int i = 0; i < 3; ++i) {
-        locators.SetLocatorX(i, aX[i]);
-        locators.SetLocatorY(i, aY[i]);
+        locators.SetLocator(i, aX[i], aY[i]);
     }
-    locators.SetEasting(0, 500000);
-    locators.SetNorthing(0, 6100000);
-    locators.SetEasting(2, 511600);
-    locators.SetNorthing(2, 6091150);
+    locators.SetMapPosition(0, 500000, 6100000);
+    locators.SetMapPosition(2, 511600, 6091150);
 
     // The whole transform (output creation and its first-touch page faults included) on
     // one and on two threads, clock and processor time, best of 3; then the row loop alone

@@ -71,10 +71,8 @@ struct SSheet {
         const int aX[3] = {nX1, nX2, nX3}, aY[3] = {nY1, nY2, nY3};
         const double aE[3] = {dE1, dE3, dE3}, aN[3] = {dN1, dN1, dN3};
         for (int i = 0; i < 3; ++i) {
-            locators.SetLocatorX(i, aX[i]);
-            locators.SetLocatorY(i, aY[i]);
-            locators.SetEasting(i, aE[i]);
-            locators.SetNorthing(i, aN[i]);
+            locators.SetLocator(i, aX[i], aY[i]);
+            locators.SetMapPosition(i, aE[i], aN[i]);
         }
         return locators;
     }

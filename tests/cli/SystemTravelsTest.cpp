@@ -189,10 +189,8 @@ TEST_F(MapSystemTest, CropConvertCopyAndTransformKeepTheSystemAndASaveWritesIt)
     const int aX[] = {20, 180, 180}, aY[] = {20, 20, 180};
     const double aE[] = {20, 180, 180}, aN[] = {179, 179, 19};
     for (int i = 0; i < 3; ++i) {
-        locators.SetLocatorX(i, aX[i]);
-        locators.SetLocatorY(i, aY[i]);
-        locators.SetEasting(i, aE[i]);
-        locators.SetNorthing(i, aN[i]);
+        locators.SetLocator(i, aX[i], aY[i]);
+        locators.SetMapPosition(i, aE[i], aN[i]);
     }
     std::unique_ptr<CDIBWorld> pTransformed;
     ASSERT_EQ(TransformBitmap(scan, locators, 24, pTransformed), ETransformResult::Done);
@@ -263,10 +261,8 @@ TEST_F(MapSystemTest, TheDocumentsSystemIsTheScansAndTheSaveDialogCanChangeIt)
     const int aX[] = {20, 180, 180}, aY[] = {20, 20, 180};
     const double aE[] = {20, 180, 180}, aN[] = {179, 179, 19};
     for (int i = 0; i < 3; ++i) {
-        locators.SetLocatorX(i, aX[i]);
-        locators.SetLocatorY(i, aY[i]);
-        locators.SetEasting(i, aE[i]);
-        locators.SetNorthing(i, aN[i]);
+        locators.SetLocator(i, aX[i], aY[i]);
+        locators.SetMapPosition(i, aE[i], aN[i]);
     }
     std::unique_ptr<CDIBWorld> pTransformed;
     ASSERT_EQ(TransformBitmap(*pScan, locators, 24, pTransformed), ETransformResult::Done);

@@ -66,8 +66,7 @@ protected:
             locators.SetLocator(k, aCorners[k].x(), aCorners[k].y());
         locators.SetMapPosition(0, 1000, 9000);
         locators.SetEasting(2, 1000 + 100.0 * nLast);
-        locators.SetEasting(1, locators.Easting(2));
-        locators.SetNorthing(1, 9000);
+        locators.SetMapPosition(1, locators.Easting(2), 9000);
         locators.SetNorthing(2, 9000 - 100.0 * nBottom);
     }
     QPoint Locator2() { return QPoint(View().Locators().LocatorX(1), View().Locators().LocatorY(1)); }

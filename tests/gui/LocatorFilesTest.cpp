@@ -71,10 +71,8 @@ TEST_F(LocatorFilesTest, AFileSavedInTheWindowIsTheToolsByteForByteAndDrivesIt)
     EXPECT_TRUE(Frame().Action(ID_ACTION_LOAD_LOCATORS)->isEnabled());
     CLocatorSet& locators = View().Locators();
     for (int i = 0; i < 3; ++i) {
-        locators.SetLocatorX(i, kX[i]);
-        locators.SetLocatorY(i, kY[i]);
-        locators.SetEasting(i, kEasting[i]);
-        locators.SetNorthing(i, kNorthing[i]);
+        locators.SetLocator(i, kX[i], kY[i]);
+        locators.SetMapPosition(i, kEasting[i], kNorthing[i]);
     }
     locators.SetTransformSetUp(true);
     // The name offered is the map's, with .points; one typed without an extension gets it.
@@ -196,10 +194,8 @@ TEST_F(LocatorFilesTest, TheFourthCornerIsMarkedAndNamedInTheStatusBar)
 
     CLocatorSet& locators = View().Locators();
     for (int i = 0; i < 3; ++i) {
-        locators.SetLocatorX(i, kX[i]);
-        locators.SetLocatorY(i, kY[i]);
-        locators.SetEasting(i, kEasting[i]);
-        locators.SetNorthing(i, kNorthing[i]);
+        locators.SetLocator(i, kX[i], kY[i]);
+        locators.SetMapPosition(i, kEasting[i], kNorthing[i]);
     }
     SFourthCornerCheck check;
     ASSERT_TRUE(CheckFourthCorner(locators, nullptr, check));

@@ -53,8 +53,7 @@ protected:
         CLocatorSet locators;
         const int aX[3] = {10, 180, 178}, aY[3] = {12, 14, 130};
         for (int k = 0; k < 3; ++k) {
-            locators.SetLocatorX(k, aX[k]);
-            locators.SetLocatorY(k, aY[k]);
+            locators.SetLocator(k, aX[k], aY[k]);
         }
         locators.SetMapPosition(0, 1000, 2000);
         locators.SetMapPosition(1, 1400, 2000);

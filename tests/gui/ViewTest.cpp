@@ -357,10 +357,8 @@ TEST_F(ViewTest, TransformDialogLimitsAndChecksInOrder)
         SCOPED_TRACE(aCase.pName);
         m_platform.ClearRecord();
         CLocatorSet locators;
-        locators.SetEasting(0, 1000);
-        locators.SetNorthing(0, 5000);
-        locators.SetEasting(2, 3000);
-        locators.SetNorthing(2, 3500);
+        locators.SetMapPosition(0, 1000, 5000);
+        locators.SetMapPosition(2, 3000, 3500);
         COrvexTransDlg dialog;
         dialog.SetFrom(locators, 640, 480);
         dialog.show();
@@ -521,12 +519,9 @@ TEST_F(ViewTest, ViewAndActionEnableRules)
         if (aCase.eState == WithCrop)
             DragCropRectangle(QPoint(1, 1), QPoint(50, 50));
         if (aCase.eState >= SetUp) {
-            View().Locators().SetEasting(0, 1000);
-            View().Locators().SetNorthing(0, 2000);
-            View().Locators().SetEasting(2, 1100);
-            View().Locators().SetNorthing(2, 1900);
-            View().Locators().SetEasting(1, 1100);
-            View().Locators().SetNorthing(1, 2000);
+            View().Locators().SetMapPosition(0, 1000, 2000);
+            View().Locators().SetMapPosition(2, 1100, 1900);
+            View().Locators().SetMapPosition(1, 1100, 2000);
             View().Locators().SetTransformSetUp(true);
         }
         Frame().UpdateCommandUI();
@@ -594,8 +589,7 @@ TEST_F(ViewTest, MoveLocatorsToCornersAndShowTransformedResizesTheCanvas)
     EXPECT_EQ(nSourceRange, 640 - Viewport()->width());
 
     // A map a quarter turned gives a transformed map of another size.
-    View().Locators().SetLocatorX(1, 639);
-    View().Locators().SetLocatorY(1, 100);
+    View().Locators().SetLocator(1, 639, 100);
     View().Locators().SetMapPosition(0, 1000, 2000);
     View().Locators().SetMapPosition(2, 1639, 1521);
     View().Locators().SetTransformSetUp(true);

@@ -103,8 +103,7 @@ TEST_F(ZoomViewTest, PickingCropAndStatusTextsStayInPicturePixelsAtEveryZoom)
     };
     for (const SCase& aCase : aCases) {
         SCOPED_TRACE(testing::Message() << aCase.dZoom << " at " << aCase.ptScroll.x() << "," << aCase.ptScroll.y());
-        View().Locators().SetLocatorX(0, 300);
-        View().Locators().SetLocatorY(0, 248);
+        View().Locators().SetLocator(0, 300, 248);
         View().Locators().SetLocatorX(2, 1900);
         View().Locators().SetLocatorX(1, View().Locators().LocatorX(2));
         View().SetZoom(aCase.dZoom, QPoint());

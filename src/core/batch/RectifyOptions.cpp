@@ -26,24 +26,17 @@ void ReadLocatorOptions(const SCommandLine& commandLine, CLocatorSet& locators)
     for (double d : {aP1[0], aP1[1], aP2[0], aP2[1], aP3[0], aP3[1]})
         if (d != std::floor(d) || std::fabs(d) > 1e9)
             throw CUsageError("pixel positions are whole numbers");
-    locators.SetLocatorX(0, int(aP1[0]));
-    locators.SetLocatorY(0, int(aP1[1]));
-    locators.SetLocatorX(1, int(aP2[0]));
-    locators.SetLocatorY(1, int(aP2[1]));
-    locators.SetLocatorX(2, int(aP3[0]));
-    locators.SetLocatorY(2, int(aP3[1]));
-    locators.SetEasting(0, aP1[2]);
-    locators.SetNorthing(0, aP1[3]);
-    locators.SetEasting(2, aP3[2]);
-    locators.SetNorthing(2, aP3[3]);
+    locators.SetLocator(0, int(aP1[0]), int(aP1[1]));
+    locators.SetLocator(1, int(aP2[0]), int(aP2[1]));
+    locators.SetLocator(2, int(aP3[0]), int(aP3[1]));
+    locators.SetMapPosition(0, aP1[2], aP1[3]);
+    locators.SetMapPosition(2, aP3[2], aP3[3]);
     locators.SetNonRectangular(commandLine.aOptions.count("--non-rectangular") != 0);
     if (locators.NonRectangular()) {
         const std::vector<double> aMap2 = ParseNumbers(commandLine.aOptions.at("--p2-map"), 2, "--p2-map");
-        locators.SetEasting(1, aMap2[0]);
-        locators.SetNorthing(1, aMap2[1]);
+        locators.SetMapPosition(1, aMap2[0], aMap2[1]);
     } else {  // the top-right corner lies east of point 3 and north of point 1
-        locators.SetEasting(1, locators.Easting(2));
-        locators.SetNorthing(1, locators.Northing(0));
+        locators.SetMapPosition(1, locators.Easting(2), locators.Northing(0));
     }
 }
 

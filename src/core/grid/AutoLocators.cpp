@@ -75,8 +75,7 @@ bool FindAutoLocators(const CDIBImage& source, const std::string* pP1Map, const 
         return false;
     }
     for (int k = 0; k < 3; ++k) {
-        locators.SetLocatorX(k, grid.aLocators[k].nX);
-        locators.SetLocatorY(k, grid.aLocators[k].nY);
+        locators.SetLocator(k, grid.aLocators[k].nX, grid.aLocators[k].nY);
     }
     locators.SetMapPosition(0, dE1, dN1);
     locators.SetMapPosition(2, dE3, dN3);

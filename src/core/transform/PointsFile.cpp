@@ -217,10 +217,8 @@ bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::str
     }
     CLocatorSet result = locators;
     for (int i = 0; i < 3; ++i) {
-        result.SetLocatorX(i, aAssigned[i]->nX);
-        result.SetLocatorY(i, aAssigned[i]->nY);
-        result.SetEasting(i, aAssigned[i]->dEasting);
-        result.SetNorthing(i, aAssigned[i]->dNorthing);
+        result.SetLocator(i, aAssigned[i]->nX, aAssigned[i]->nY);
+        result.SetMapPosition(i, aAssigned[i]->dEasting, aAssigned[i]->dNorthing);
     }
     result.SetNonRectangular(false);
     locators = result;
@@ -339,10 +337,8 @@ bool ParsePointsTextChoosingCorners(const std::string& strText, CLocatorSet& loc
     }
     CLocatorSet chosen = locators;
     for (int i = 0; i < 3; ++i) {
-        chosen.SetLocatorX(i, aBest[i]->nX);
-        chosen.SetLocatorY(i, aBest[i]->nY);
-        chosen.SetEasting(i, aBest[i]->dEasting);
-        chosen.SetNorthing(i, aBest[i]->dNorthing);
+        chosen.SetLocator(i, aBest[i]->nX, aBest[i]->nY);
+        chosen.SetMapPosition(i, aBest[i]->dEasting, aBest[i]->dNorthing);
         result.aLines[i] = aBest[i]->nLine;
     }
     chosen.SetNonRectangular(false);

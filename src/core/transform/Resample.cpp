@@ -765,10 +765,8 @@ ETransformResult MakeRectangularLocators(const CLocatorSet& locators, CLocatorSe
     if (nX2 < INT32_MIN || nX2 > INT32_MAX || nY2 < INT32_MIN || nY2 > INT32_MAX)
         return ETransformResult::NoTransform;
     rectangular = locators;
-    rectangular.SetLocatorX(1, static_cast<int>(nX2));
-    rectangular.SetLocatorY(1, static_cast<int>(nY2));
-    rectangular.SetEasting(1, E3);
-    rectangular.SetNorthing(1, N1);
+    rectangular.SetLocator(1, static_cast<int>(nX2), static_cast<int>(nY2));
+    rectangular.SetMapPosition(1, E3, N1);
     return ETransformResult::Done;
 }
 

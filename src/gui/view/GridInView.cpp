@@ -38,8 +38,7 @@ bool SnapLocatorToGrid(COrvexView& view, int nLocator, Qt::KeyboardModifiers mod
     const std::optional<SGridCrossing> crossing = SnapToGridCrossing(*pSource, x, y, SnapRadius(view.Transform().Zoom()));
     if (!crossing || (crossing->nX == x && crossing->nY == y))
         return false;
-    locators.SetLocatorX(nLocator - 1, crossing->nX);
-    locators.SetLocatorY(nLocator - 1, crossing->nY);
+    locators.SetLocator(nLocator - 1, crossing->nX, crossing->nY);
     return true;
 }
 
@@ -70,8 +69,7 @@ void FindGridInView(COrvexView& view)
     }
     CLocatorSet& locators = view.Locators();
     for (int k = 0; k < 3; ++k) {
-        locators.SetLocatorX(k, grid.aLocators[k].nX);
-        locators.SetLocatorY(k, grid.aLocators[k].nY);
+        locators.SetLocator(k, grid.aLocators[k].nX, grid.aLocators[k].nY);
     }
     if (grid.bLabelsRead) {
         locators.SetMapPosition(0, grid.dEasting[0], grid.dNorthing[0]);

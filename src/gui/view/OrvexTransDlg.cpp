@@ -220,8 +220,7 @@ void COrvexTransDlg::SetFrom(const CLocatorSet& locators, int nImageWidth, int n
 void COrvexTransDlg::CopyTo(CLocatorSet& locators) const
 {
     for (int i = 0; i < 3; ++i) {
-        locators.SetLocatorX(i, m_nLocatorX[i]);
-        locators.SetLocatorY(i, m_nLocatorY[i]);
+        locators.SetLocator(i, m_nLocatorX[i], m_nLocatorY[i]);
     }
     locators.SetEasting(0, m_dEasting[0]);
     locators.SetEasting(2, m_dEasting[2]);
@@ -229,12 +228,10 @@ void COrvexTransDlg::CopyTo(CLocatorSet& locators) const
     locators.SetNorthing(2, m_dNorthing[2]);
     locators.SetNonRectangular(m_bNonRectangular);
     if (m_bNonRectangular) {
-        locators.SetEasting(1, m_dEasting[1]);
-        locators.SetNorthing(1, m_dNorthing[1]);
+        locators.SetMapPosition(1, m_dEasting[1], m_dNorthing[1]);
     } else {
         // Point 2 is the top-right corner: the east edge of point 3, the north edge of point 1.
-        locators.SetEasting(1, m_dEasting[2]);
-        locators.SetNorthing(1, m_dNorthing[0]);
+        locators.SetMapPosition(1, m_dEasting[2], m_dNorthing[0]);
     }
     locators.SetTransformSetUp(true);
 }
@@ -286,10 +283,8 @@ bool COrvexTransDlg::DoDataExchange()
 
     CLocatorSet candidate;
     for (int i = 0; i < 3; ++i) {
-        candidate.SetLocatorX(i, aX[i]);
-        candidate.SetLocatorY(i, aY[i]);
-        candidate.SetEasting(i, aEasting[i]);
-        candidate.SetNorthing(i, aNorthing[i]);
+        candidate.SetLocator(i, aX[i], aY[i]);
+        candidate.SetMapPosition(i, aEasting[i], aNorthing[i]);
     }
     candidate.SetNonRectangular(bNonRectangular);
     const SLocatorCheck check = RunLocatorChecks(candidate);

@@ -915,8 +915,7 @@ void COrvexView::PutLocator(int nLocator, const QPoint& ptPicture)
     if (m_locators.LocatorX(nLocator - 1) == ptPicture.x() && m_locators.LocatorY(nLocator - 1) == ptPicture.y())
         return;
     RecordStep(BeginStep(QStringLiteral("Move Locator")));
-    m_locators.SetLocatorX(nLocator - 1, ptPicture.x());
-    m_locators.SetLocatorY(nLocator - 1, ptPicture.y());
+    m_locators.SetLocator(nLocator - 1, ptPicture.x(), ptPicture.y());
 }
 
 // ---- the keyboard ----

@@ -170,10 +170,8 @@ TEST_F(SilentLayersTest, TransformingReturnsWhyItCannotAndShowsNothing)
         const int aX[] = {1, x2, 10}, aY[] = {1, y2, 7};
         const double aE[] = {0.0, e2, 90.0}, aN[] = {60.0, n2, 0.0};
         for (int i = 0; i < 3; ++i) {
-            locators.SetLocatorX(i, aX[i]);
-            locators.SetLocatorY(i, aY[i]);
-            locators.SetEasting(i, aE[i]);
-            locators.SetNorthing(i, aN[i]);
+            locators.SetLocator(i, aX[i], aY[i]);
+            locators.SetMapPosition(i, aE[i], aN[i]);
         }
         return locators;
     };

@@ -184,8 +184,7 @@ TEST_F(GridSnapTest, LocatorOnTheWrongGridLineIsFound)
     ASSERT_TRUE(grid.bFound) << grid.strWhy;
     CLocatorSet locators;
     for (int k = 0; k < 3; ++k) {
-        locators.SetLocatorX(k, grid.aLocators[k].nX);
-        locators.SetLocatorY(k, grid.aLocators[k].nY);
+        locators.SetLocator(k, grid.aLocators[k].nX, grid.aLocators[k].nY);
     }
     locators.SetMapPosition(0, 1000, 9000);
     locators.SetMapPosition(1, 1000 + 500.0 * (grid.nRight - grid.nLeft), 9000);
@@ -197,8 +196,7 @@ TEST_F(GridSnapTest, LocatorOnTheWrongGridLineIsFound)
     // Locator 2 one grid row down.
     const int i = grid.nRight, j = grid.nTop + 1;
     ASSERT_TRUE(grid.Found(i, j));
-    locators.SetLocatorX(1, int(std::lround(grid.X(i, j))));
-    locators.SetLocatorY(1, int(std::lround(grid.Y(i, j))));
+    locators.SetLocator(1, int(std::lround(grid.X(i, j))), int(std::lround(grid.Y(i, j))));
     check = CheckLocatorsAgainstGrid(grid, locators);
     ASSERT_TRUE(check.bChecked);
     EXPECT_TRUE(check.Suspicious());

@@ -20,10 +20,8 @@ CLocatorSet MakeLocators(const int (&aX)[3], const int (&aY)[3], const double (&
 {
     CLocatorSet locators;
     for (int i = 0; i < 3; ++i) {
-        locators.SetLocatorX(i, aX[i]);
-        locators.SetLocatorY(i, aY[i]);
-        locators.SetEasting(i, aEasting[i]);
-        locators.SetNorthing(i, aNorthing[i]);
+        locators.SetLocator(i, aX[i], aY[i]);
+        locators.SetMapPosition(i, aEasting[i], aNorthing[i]);
     }
     return locators;
 }

@@ -21,15 +21,11 @@ using test::CPlatformTest;
 CLocatorSet Locators(std::initializer_list<int> aPixels, std::initializer_list<double> aMap, bool bNonRectangular = false)
 {
     CLocatorSet locators;
-    auto itPixel = aPixels.begin();
+    const int* pPixels = aPixels.begin();  // X1, Y1, X2, Y2, X3, Y3
+    const double* pMap = aMap.begin();     // E1, N1, E2, N2, E3, N3
     for (int i = 0; i < 3; ++i) {
-        locators.SetLocatorX(i, *itPixel++);
-        locators.SetLocatorY(i, *itPixel++);
-    }
-    auto itMap = aMap.begin();  // E1, N1, E2, N2, E3, N3
-    for (int i = 0; i < 3; ++i) {
-        locators.SetEasting(i, *itMap++);
-        locators.SetNorthing(i, *itMap++);
+        locators.SetLocator(i, pPixels[2 * i], pPixels[2 * i + 1]);
+        locators.SetMapPosition(i, pMap[2 * i], pMap[2 * i + 1]);
     }
     locators.SetNonRectangular(bNonRectangular);
     return locators;
@@ -338,10 +334,8 @@ TEST_F(TransformTest, NonRectangularReductionBuildsTheTopRightCorner)
         }
         // The same map as the rectangular transform with the constructed corner as locator 2.
         CLocatorSet rectangular = aCase.locators;
-        rectangular.SetLocatorX(1, aCase.nX2);
-        rectangular.SetLocatorY(1, aCase.nY2);
-        rectangular.SetEasting(1, rectangular.Easting(2));
-        rectangular.SetNorthing(1, rectangular.Northing(0));
+        rectangular.SetLocator(1, aCase.nX2, aCase.nY2);
+        rectangular.SetMapPosition(1, rectangular.Easting(2), rectangular.Northing(0));
         std::unique_ptr<CDIBWorld> pRectangular;
         ASSERT_EQ(TransformBitmap(source, rectangular, 24, pRectangular), ETransformResult::Done);
         EXPECT_TRUE(test::SamePicture(*pRectangular, *pOut));
