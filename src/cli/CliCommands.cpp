@@ -21,6 +21,7 @@
 #include "batch/RectifyOptions.h"
 #include "cli/GridCommands.h"
 #include "errors/ErrorText.h"
+#include "grid/GridFrame.h"
 #include "image/codecs/GeoTiffTags.h"
 #include "image/codecs/ImageCodec.h"
 #include "image/MappedRows.h"
@@ -433,7 +434,22 @@ int RunRectify(const SCommandLine& commandLine, CHeadlessPlatform& platform)
         job.fnFindLocators = [&](const CDIBWorld& source, CLocatorSet& found, std::string&) {
             return FindAutoLocators(source, Option("--p1"), Option("--p3"), found);
         };
-    job.fnLocatorsChecked = [](const CDIBWorld& source, const CLocatorSet& checked) { WarnIfOffGrid(source, checked); };
+    // The grid check and the frame's cells look at the same grid lines: they are found once.
+    std::optional<SFoundGrid> gridLines;
+    const auto GridLines = [&gridLines](const CDIBWorld& source) -> const SFoundGrid& {
+        if (!gridLines) {
+            SFindGridOptions options;
+            options.bReadLabels = false;
+            gridLines = FindGrid(source, options);
+        }
+        return *gridLines;
+    };
+    job.fnLocatorsChecked = [&](const CDIBWorld& source, const CLocatorSet& checked) {
+        WarnIfOffGrid(GridLines(source), checked);
+    };
+    if (job.fnFindFrame)
+        job.fnFindFrame = [&](const CDIBWorld& source, const CLocatorSet& checked, SFrameCells& cells,
+                              std::string& strProblem) { return FindFrameCells(GridLines(source), checked, cells, strProblem); };
     const SRectifyResult result = RectifyScan(job);
     if (!result.Written()) {
         if (result.eFailure == ERectifyFailure::FindLocators && result.strError.empty())

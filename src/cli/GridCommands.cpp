@@ -93,11 +93,8 @@ bool FindAutoLocators(const CDIBImage& source, const std::string* pP1Map, const 
     return true;
 }
 
-void WarnIfOffGrid(const CDIBImage& source, const CLocatorSet& locators)
+void WarnIfOffGrid(const SFoundGrid& grid, const CLocatorSet& locators)
 {
-    SFindGridOptions options;
-    options.bReadLabels = false;
-    const SFoundGrid grid = FindGrid(source, options);
     const SGridCheck check = CheckLocatorsAgainstGrid(grid, locators);
     if (!check.bChecked)
         return;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "grid/GridFinder.h"
 #include "image/DIBImage.h"
 #include "transform/LocatorSet.h"
 
@@ -18,8 +19,8 @@ int RunFindGrid(const std::vector<std::string>& aPositional);
 bool FindAutoLocators(const CDIBImage& source, const std::string* pP1Map, const std::string* pP3Map,
                       CLocatorSet& locators);
 
-// rectify: compares the grid the three locators predict with the grid found on the scan and
+// rectify: compares the grid the three locators predict with the grid lines found on the scan and
 // warns on standard error when they differ by more than 2 pixels inside the rectangle.
-void WarnIfOffGrid(const CDIBImage& source, const CLocatorSet& locators);
+void WarnIfOffGrid(const SFoundGrid& grid, const CLocatorSet& locators);
 
 }  // namespace gridmorph::cli
