@@ -136,6 +136,50 @@ TEST_F(CliTest, MapVerbsKeepTheGeoreference)
     EXPECT_TRUE(std::filesystem::exists(m_folder.Path("new.BPW")));
 }
 
+std::vector<std::uint8_t> Bytes(const std::string& strText) { return {strText.begin(), strText.end()}; }
+
+// A rectangle reaching off the picture keeps the pixels on it in place and its world file
+// gives the rectangle's edges; one wholly off the picture is refused and writes nothing.
+TEST_F(CliTest, CropKeepsPixelsInPlaceAndRefusesARectangleOffThePicture)
+{
+    CDIBWorld image;
+    test::MakePatternPicture(image, 24, 11, 6);
+    image.SetEdges({1000, 1050, 1100, 1000});  // 10 m pixels
+    ASSERT_EQ(image.SaveWorldSilent(m_folder.Path("map.png")), ESaveResult::Written);
+
+    SRun run = RunCli("crop " + m_folder.Path("map.png") + " " + m_folder.Path("part.png") + " --rect -2,-1,4,3");
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    CDIBWorld part;
+    ASSERT_TRUE(part.OpenWorld(m_folder.Path("part.png"), true));
+    ASSERT_EQ(part.m_nImageWidth, 4);
+    ASSERT_EQ(part.m_nImageHeight, 3);
+    EXPECT_EQ(part.GetWest(), 980.0);
+    EXPECT_EQ(part.GetNorth(), 1060.0);
+    EXPECT_EQ(part.GetEast(), 1010.0);
+    EXPECT_EQ(part.GetSouth(), 1040.0);
+    // Columns 2 and 3, rows 1 and 2 (from the top) are the map's first two columns and rows.
+    for (int r = 0; r < 3; ++r)
+        for (int k = 0; k < 4; ++k) {
+            const std::uint8_t* p = part.StorageRow(2 - r) + 3 * k;
+            if (k >= 2 && r >= 1)
+                EXPECT_EQ(std::vector<std::uint8_t>(p, p + 3),
+                          std::vector<std::uint8_t>(image.StorageRow(5 - (r - 1)) + 3 * (k - 2),
+                                                    image.StorageRow(5 - (r - 1)) + 3 * (k - 2) + 3))
+                    << k << "," << r;
+            else
+                EXPECT_EQ(std::vector<std::uint8_t>(p, p + 3), (std::vector<std::uint8_t>{255, 255, 255}))
+                    << k << "," << r;
+        }
+
+    for (const char* pRect : {"11,0,3,3", "-4,0,4,6", "0,6,2,2"}) {
+        run = RunCli("crop " + m_folder.Path("map.png") + " " + m_folder.Path("off.png") + " --rect " + pRect);
+        EXPECT_EQ(run.nExitCode, 1) << pRect;
+        EXPECT_NE(run.strOutput.find("crop failed: The rectangle to crop"), std::string::npos) << run.strOutput;
+        EXPECT_NE(run.strOutput.find("lies wholly outside the 11 x 6 picture"), std::string::npos) << run.strOutput;
+        EXPECT_FALSE(std::filesystem::exists(m_folder.Path("off.png"))) << pRect;
+    }
+}
+
 TEST_F(CliTest, RectifyWritesTheMapAndItsWorldFileAndRefusesQuestionsWithoutYes)
 {
     CDIBWorld image;
