@@ -243,6 +243,27 @@ int RunInfo(const SCommandLine& commandLine, CHeadlessPlatform&)
     return 0;
 }
 
+// Whether two names lead to one file on disc (a link, another spelling of the path).
+bool SameFile(const std::string& strFirst, const std::string& strSecond)
+{
+    struct stat first {}, second {};
+    return stat(strFirst.c_str(), &first) == 0 && stat(strSecond.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// The bytes of a small file, "" when it cannot be read.
+std::string ReadFileText(const std::string& strPath)
+{
+    std::string strText;
+    if (std::FILE* pFile = std::fopen(strPath.c_str(), "rb")) {
+        char aBuffer[4096];
+        for (std::size_t nRead; (nRead = std::fread(aBuffer, 1, sizeof aBuffer, pFile)) > 0;)
+            strText.append(aBuffer, nRead);
+        std::fclose(pFile);
+    }
+    return strText;
+}
+
 int RunWorld(const SCommandLine& commandLine, CHeadlessPlatform&)
 {
     RequirePositional(commandLine, 1, "one file name");
@@ -284,6 +305,20 @@ int RunWorld(const SCommandLine& commandLine, CHeadlessPlatform&)
         return 0;
     }
     const SWorldFileValues values = image.GetWorldFileValues();
+    // The world file the map was placed by is never rewritten: written again it would
+    // lose every decimal beyond the sixth. The same text may be written over it.
+    if (const std::string strRead = FindWorldFile(strPath); !strRead.empty()) {
+        for (const SWorldFileFlavour* pFlavour : aFlavours) {
+            const std::string strTarget = WorldFileToWrite(WorldBaseName(strPath) + "." + pFlavour->pName);
+            if (SameFile(strTarget, strRead) && ReadFileText(strRead) != FormatWorldFile(values)) {
+                std::fprintf(stderr,
+                             "gridmorph-cli: world failed: %s is the world file %s was placed by; it is left as it "
+                             "is (written again, its numbers would change)\n",
+                             strRead.c_str(), strPath.c_str());
+                return 1;
+            }
+        }
+    }
     for (const SWorldFileFlavour* pFlavour : aFlavours) {
         const SWorldFileWritten written = WriteWorldFileOfFlavour(strPath, *pFlavour, values);
         if (!written.bWritten) {

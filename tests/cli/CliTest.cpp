@@ -180,6 +180,64 @@ TEST_F(CliTest, CropKeepsPixelsInPlaceAndRefusesARectangleOffThePicture)
     }
 }
 
+// Rotation terms would be dropped by any verb that read them as edges: every one refuses.
+TEST_F(CliTest, EveryVerbRefusesAWorldFileWithRotationTerms)
+{
+    CDIBImage image;
+    test::MakePatternPicture(image, 24, 11, 6);
+    ASSERT_EQ(image.SaveDIB(m_folder.Path("map.png")), ESaveResult::Written);
+    test::WriteBytes(m_folder.Path("map.pgw"), Bytes("10\n0.5\n0.25\n-10\n1000\n1050\n"));
+    const std::string strMap = m_folder.Path("map.png");
+    for (const std::string& strArguments :
+         {"world " + strMap, "world " + strMap + " --write TFW",
+          "crop " + strMap + " " + m_folder.Path("a.png") + " --rect 0,0,3,3",
+          "mosaic " + m_folder.Path("b.png") + " --region 1000,1000,1050,1050 " + strMap,
+          "rectify " + strMap + " " + m_folder.Path("c.png") + " --p1 1,1,0,100 --p2 9,1 --p3 9,4,100,0"}) {
+        const SRun run = RunCli(strArguments);
+        EXPECT_NE(run.nExitCode, 0) << strArguments;
+        EXPECT_NE(run.strOutput.find("The world file " + m_folder.Path("map.pgw") +
+                                     " has rotation terms (0.5, 0.25) on its lines 2 and 3; rotated world files are "
+                                     "not supported"),
+                  std::string::npos)
+            << strArguments << "\n" << run.strOutput;
+    }
+    for (const char* pName : {"map.TFW", "a.png", "b.png", "c.png"})
+        EXPECT_FALSE(std::filesystem::exists(m_folder.Path(pName))) << pName;
+}
+
+// world --write never rewrites the world file the map was placed by (six decimals would
+// round its numbers), unless the text would be the same; other flavours are written.
+TEST_F(CliTest, WorldWriteLeavesTheWorldFileTheMapWasPlacedBy)
+{
+    CDIBImage image;
+    test::MakePatternPicture(image, 24, 11, 6);
+    ASSERT_EQ(image.SaveDIB(m_folder.Path("map.png")), ESaveResult::Written);
+    const std::vector<std::uint8_t> aOwn = Bytes("10\n0\n0\n-10\n1005.123456789\n1050\n");
+    test::WriteBytes(m_folder.Path("map.pgw"), aOwn);
+
+    SRun run = RunCli("world " + m_folder.Path("map.png") + " --write TFW,PGW");
+    EXPECT_EQ(run.nExitCode, 1);
+    EXPECT_NE(run.strOutput.find("world failed: " + m_folder.Path("map.pgw") + " is the world file " +
+                                 m_folder.Path("map.png") + " was placed by; it is left as it is"),
+              std::string::npos)
+        << run.strOutput;
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("map.pgw")), aOwn);
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("map.TFW")));  // nothing written
+
+    run = RunCli("world " + m_folder.Path("map.png") + " --write TFW");
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("map.TFW")),
+              Bytes("10.000000\r\n0.0\r\n0.0\r\n-10.000000\r\n1005.123457\r\n1050.000000\r\n"));
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("map.pgw")), aOwn);
+
+    // The same text may be written over it.
+    std::filesystem::remove(m_folder.Path("map.pgw"));
+    std::filesystem::rename(m_folder.Path("map.TFW"), m_folder.Path("map.pgw"));
+    run = RunCli("world " + m_folder.Path("map.png") + " --write pgw");
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(run.strOutput, "wrote: " + m_folder.Path("map.pgw") + "\n");
+}
+
 TEST_F(CliTest, RectifyWritesTheMapAndItsWorldFileAndRefusesQuestionsWithoutYes)
 {
     CDIBWorld image;

@@ -142,6 +142,25 @@ EWorldFileRead ReadWorldFileValues(const std::string& strPath, SWorldFileValues&
     return EWorldFileRead::Read;
 }
 
+std::string RotationProblem(const SWorldFileValues& values, const std::string& strPath)
+{
+    if (values.dRotationFirst == 0.0 && values.dRotationSecond == 0.0)
+        return std::string();
+    // The terms as they were written, without the trailing zeros of a fixed format.
+    const auto Term = [](double dValue) {
+        std::string strText = FormatFixed(dValue, 12);
+        if (strText.find('.') != std::string::npos) {
+            strText.erase(strText.find_last_not_of('0') + 1);
+            if (strText.back() == '.')
+                strText.pop_back();
+        }
+        return strText;
+    };
+    return "The world file " + strPath + " has rotation terms (" + Term(values.dRotationFirst) + ", " +
+           Term(values.dRotationSecond) +
+           ") on its lines 2 and 3; rotated world files are not supported, only north-up maps can be placed.";
+}
+
 std::string FormatWorldFile(const SWorldFileValues& values)
 {
     return FormatFixed(values.dResolutionWestEast, 6) + "\r\n0.0\r\n0.0\r\n" +

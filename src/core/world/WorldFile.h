@@ -8,8 +8,8 @@ namespace gridmorph {
 // not its outer corner.
 struct SWorldFileValues {
     double dResolutionWestEast = 0.0;    // line 1, metres per pixel
-    double dRotationFirst = 0.0;         // line 2, read and ignored
-    double dRotationSecond = 0.0;        // line 3, read and ignored
+    double dRotationFirst = 0.0;         // line 2, must be zero: maps are north-up
+    double dRotationSecond = 0.0;        // line 3, must be zero
     double dResolutionSouthNorth = 0.0;  // line 4, negative for a north-up image
     double dEastingTopLeft = 0.0;        // line 5
     double dNorthingTopLeft = 0.0;       // line 6
@@ -55,6 +55,11 @@ std::string WorldFileDialogFilter(const std::string& strImageFileName);
 // taken, the rest of the line ignored; a line without a number gives 0). Lines longer
 // than 258 characters count as several lines, as a 259-character line buffer reads them.
 EWorldFileRead ReadWorldFileValues(const std::string& strPath, SWorldFileValues& values);
+
+// Why a world file read from strPath cannot place a north-up map: "" when both rotation
+// terms are zero, else a message naming the file and the two terms. Ignoring the terms
+// would put every pixel but the top-left one in the wrong place.
+std::string RotationProblem(const SWorldFileValues& values, const std::string& strPath);
 
 // The text of a world file: "%.6lf" lines with CR LF endings, the rotation lines "0.0".
 std::string FormatWorldFile(const SWorldFileValues& values);

@@ -317,5 +317,42 @@ TEST_F(GeoTiffTest, AWorldFileWithAbsurdMapPositionsIsRefusedBeforeAnyWork)
     }
 }
 
+// A world file whose rotation terms are not zero places no north-up map: its edges
+// alone would put every pixel but the top-left one in the wrong place.
+TEST_F(GeoTiffTest, AWorldFileWithRotationTermsIsRefused)
+{
+    SavePlacedMap(m_folder.Path("map.tif"));
+    struct SCase {
+        const char* pText;
+        const char* pTerms;  // "" when the file places the map
+    };
+    const SCase aCases[] = {{"2\r\n0.5\r\n0.5\r\n-3\r\n500001\r\n6100086.5\r\n", "(0.5, 0.5)"},
+                            {"2\n0\n-0.25\n-3\n500001\n6100086.5\n", "(0, -0.25)"},
+                            {"2\n0.000001\n0\n-3\n500001\n6100086.5\n", "(0.000001, 0)"},
+                            {"2\n0.0\n-0.000000\n-3\n500001\n6100086.5\n", ""}};
+    for (const SCase& c : aCases) {
+        SCOPED_TRACE(c.pText);
+        const std::string strText = c.pText;
+        test::WriteBytes(m_folder.Path("map.TFW"), std::vector<std::uint8_t>(strText.begin(), strText.end()));
+        m_platform.ClearRecord();
+        for (const bool bRequireWorld : {false, true}) {
+            CDIBWorld image;
+            const SSilentResult opened = image.OpenWorldSilent(m_folder.Path("map.tif"), bRequireWorld);
+            if (!*c.pTerms) {
+                EXPECT_TRUE(opened.Succeeded()) << opened.FullText();
+                EXPECT_TRUE(image.HasWorld());
+                EXPECT_EQ(image.GetWest(), 500001.0);
+                continue;
+            }
+            EXPECT_FALSE(opened.Succeeded());
+            EXPECT_FALSE(image.HasWorld());
+            EXPECT_EQ(opened.FullText(), "The world file " + m_folder.Path("map.TFW") + " has rotation terms " +
+                                             c.pTerms +
+                                             " on its lines 2 and 3; rotated world files are not supported, only "
+                                             "north-up maps can be placed.");
+        }
+    }
+}
+
 }  // namespace
 }  // namespace gridmorph
