@@ -489,6 +489,10 @@ int RunRectify(const SCommandLine& commandLine, CHeadlessPlatform& platform)
     if (!result.Written()) {
         if (result.eFailure == ERectifyFailure::FindLocators && result.strError.empty())
             return 1;  // the reason has been printed
+        if (result.eFailure == ERectifyFailure::Positions) {  // map positions the system cannot have
+            std::fprintf(stderr, "gridmorph-cli: rectify: %s\n", result.strError.c_str());
+            return 2;
+        }
         if (result.eFailure == ERectifyFailure::Transform)
             std::fprintf(stderr, "gridmorph-cli: rectify failed\n");
         else

@@ -10,6 +10,7 @@
 #include "io/Numbers.h"
 #include "io/OutputClashes.h"
 #include "io/QuoteText.h"
+#include "transform/LocatorChecks.h"
 #include "transform/PointsFile.h"
 #include "world/DIBWorld.h"
 #include "world/SidecarFiles.h"
@@ -228,6 +229,14 @@ std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
             return *pPointsFile + ": " + strProblem;
     } else if (!bAuto) {
         ReadLocatorOptions(commandLine, locators);
+    }
+
+    // Positions the named system cannot have are a wrong command line: refused before
+    // the scan is read. Those of a system the scan names are checked once it is open.
+    if (!bAuto && commandLine.outputSystem) {
+        const SPositionCheck check = CheckLocatorPositions(locators, commandLine.outputSystem->geoSystem);
+        if (!check.strRefusal.empty())
+            throw CUsageError(check.strRefusal);
     }
 
     job.strScan = commandLine.aPositional[0];

@@ -120,6 +120,32 @@ bool CheckLocators(const SRectifyJob& job, const CDIBWorld& source, CLocatorSet&
     return true;
 }
 
+// The locators' map positions against the output's coordinate system (the one the save
+// is told, else the scan's own): refused when the system cannot have them, a warning
+// when they lie far outside its area; false when refused.
+bool CheckPositions(const SRectifyJob& job, const CDIBWorld& source, const CLocatorSet& locators,
+                    SRectifyResult& result)
+{
+    const std::optional<SGeoSystem> system = job.saveOptions.system ? job.saveOptions.system
+                                             : source.CoordinateSystem()
+                                                 ? std::optional<SGeoSystem>(source.CoordinateSystem()->geoSystem)
+                                                 : std::nullopt;
+    if (!system)
+        return true;
+    const SPositionCheck check = CheckLocatorPositions(locators, *system);
+    if (!check.strRefusal.empty()) {
+        result.eFailure = ERectifyFailure::Positions;
+        result.strError = check.strRefusal;
+        return false;
+    }
+    if (!check.strWarning.empty()) {
+        SSilentResult warned;
+        warned.aNotices.push_back({EMessageKind::Warning, check.strWarning});
+        warned.Tell();
+    }
+    return true;
+}
+
 // The grid cells around the locators for a map clipped to the frame; false when they
 // were not found.
 bool FindFrameWhenClipped(const SRectifyJob& job, const CDIBWorld& source, const CLocatorSet& locators,
@@ -281,6 +307,7 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     const bool bStream = !job.bWholePicture && !job.bEightBit;
     STransformOptions options = job.options;
     if (!OpenScan(job, bStream, source, result) || !CheckLocators(job, source, locators, result) ||
+        !CheckPositions(job, source, locators, result) ||
         !FindFrameWhenClipped(job, source, locators, options, result) || !GiveBackScanRows(source, result))
         return result;
     std::unique_ptr<CDIBWorld> pTransformed;

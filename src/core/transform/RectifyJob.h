@@ -50,7 +50,10 @@ struct SRectifyJob {
     bool bWholePicture = false;
 };
 
-enum class ERectifyFailure { None, Open, Depth, FindLocators, Outside, Locators, Frame, Transform, Reduce, Save };
+// Positions: a locator's map position cannot lie in the output's coordinate system.
+enum class ERectifyFailure {
+    None, Open, Depth, FindLocators, Outside, Locators, Frame, Transform, Reduce, Save, Positions
+};
 
 struct SRectifyResult {
     ERectifyFailure eFailure = ERectifyFailure::None;

@@ -354,5 +354,50 @@ TEST_F(GeoTiffTest, AWorldFileWithRotationTermsIsRefused)
     }
 }
 
+// Positions a geographic system cannot have are refused; positions far outside a
+// projected system's area are warned of; plausible ones pass.
+TEST(MapPositionCheckTest, GeographicRangesAreRefusedAndFarProjectedPositionsWarned)
+{
+    struct SCase {
+        const char* pDefinition;
+        double dEasting, dNorthing;
+        const char* pRefusal;  // a part of the refusal, "" for none
+        bool bWarning;
+    };
+    const SCase aCases[] = {
+        {"EPSG:4326", 10.5, 50.25, "", false},
+        {"EPSG:4326", -180, -90, "", false},
+        {"EPSG:4326", 500000, 6231616,
+         "point 3's map position 500000, 6231616 cannot lie in EPSG:4326 (WGS 84), a geographic system in degrees: "
+         "its easting (longitude) 500000 lies beyond 180 degrees east or west",
+         false},
+        {"EPSG:4326", 10, 6231616, "its northing (latitude) 6231616 lies beyond 90 degrees north or south", false},
+        {"EPSG:4326", 180.5, 0, "its easting (longitude) 180.5 lies beyond", false},
+        {"EPSG:27700", 400000, 300000, "", false},
+        {"EPSG:27700", 1000, 2160, "", false},  // small numbers near the grid's origin
+        {"EPSG:27700", 400000, 6231616, "", true},
+        {"EPSG:27700", -3000000, 300000, "", true},
+        {"EPSG:32633", 500000, 6231616, "", false},
+        {"EPSG:32633", 500000, 62316160, "", true},
+    };
+    for (const SCase& c : aCases) {
+        SCOPED_TRACE(std::string(c.pDefinition) + " " + std::to_string(c.dEasting) + "," + std::to_string(c.dNorthing));
+        SCoordinateSystem system;
+        std::string strReason;
+        ASSERT_TRUE(ResolveCoordinateSystem(c.pDefinition, system, strReason)) << strReason;
+        const SPositionCheck check =
+            CheckMapPositions(system.geoSystem, {{"point 1", 10, 50}, {"point 3", c.dEasting, c.dNorthing}});
+        if (*c.pRefusal) {
+            EXPECT_NE(check.strRefusal.find(c.pRefusal), std::string::npos) << check.strRefusal;
+        } else {
+            EXPECT_EQ(check.strRefusal, "");
+        }
+        EXPECT_EQ(!check.strWarning.empty(), c.bWarning) << check.strWarning;
+        if (c.bWarning) {
+            EXPECT_NE(check.strWarning.find("point 3's map position "), std::string::npos) << check.strWarning;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace gridmorph
