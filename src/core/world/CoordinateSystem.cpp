@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -222,12 +224,8 @@ std::string ShortNumber(double dValue)
 
 // The bounds of the system's area of use in its own eastings and northings; false when
 // PROJ knows no area for it or cannot carry the area into the system.
-bool FindAreaOfUse(const SGeoSystem& system, double aBounds[4], std::string& strAreaName)
+bool LookUpAreaOfUse(const std::string& strDefinition, double aBounds[4], std::string& strAreaName)
 {
-    const std::string strDefinition =
-        system.nEpsgCode > 0 ? "EPSG:" + std::to_string(system.nEpsgCode) : system.strEsriWkt;
-    if (strDefinition.empty())
-        return false;
     CProjContext context;
     PJ_CONTEXT* pContext = context.Get();
     CProjObject pSystem(proj_create(pContext, strDefinition.c_str()));
@@ -239,7 +237,10 @@ bool FindAreaOfUse(const SGeoSystem& system, double aBounds[4], std::string& str
     const char* pName = nullptr;
     if (!proj_get_area_of_use(pContext, pSystem.get(), &dWest, &dSouth, &dEast, &dNorth, &pName) || dWest <= -1000)
         return false;
-    CProjObject pDegrees(proj_create(pContext, "EPSG:4326"));
+    // The system's own geographic system stands in for WGS 84, in which the area is given:
+    // the hundred metres or so between datums do not matter here, and no datum shift is
+    // looked for.
+    CProjObject pDegrees(proj_crs_get_geodetic_crs(pContext, pSystem.get()));
     if (!pDegrees)
         return false;
     CProjObject pOperation(proj_create_crs_to_crs_from_pj(pContext, pDegrees.get(), pSystem.get(), nullptr, nullptr));
@@ -256,6 +257,33 @@ bool FindAreaOfUse(const SGeoSystem& system, double aBounds[4], std::string& str
             return false;
     strAreaName = pName ? pName : "";
     return aBounds[2] > aBounds[0] && aBounds[3] > aBounds[1];
+}
+
+// The area of a system is looked up once: PROJ's database does not change while the
+// program runs, and a batch asks for the same system sheet after sheet.
+bool FindAreaOfUse(const SGeoSystem& system, double aBounds[4], std::string& strAreaName)
+{
+    const std::string strDefinition =
+        system.nEpsgCode > 0 ? "EPSG:" + std::to_string(system.nEpsgCode) : system.strEsriWkt;
+    if (strDefinition.empty())
+        return false;
+    struct SArea {
+        bool bFound = false;
+        double aBounds[4] = {};
+        std::string strName;
+    };
+    static std::mutex s_mutex;
+    static std::map<std::string, SArea> s_aAreas;
+    std::lock_guard<std::mutex> lock(s_mutex);
+    auto it = s_aAreas.find(strDefinition);
+    if (it == s_aAreas.end()) {
+        SArea area;
+        area.bFound = LookUpAreaOfUse(strDefinition, area.aBounds, area.strName);
+        it = s_aAreas.emplace(strDefinition, std::move(area)).first;
+    }
+    std::copy(std::begin(it->second.aBounds), std::end(it->second.aBounds), aBounds);
+    strAreaName = it->second.strName;
+    return it->second.bFound;
 }
 
 }  // namespace
