@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -144,7 +145,11 @@ EWorldFileRead ReadWorldFileValues(const std::string& strPath, SWorldFileValues&
 
 std::string RotationProblem(const SWorldFileValues& values, const std::string& strPath)
 {
-    if (values.dRotationFirst == 0.0 && values.dRotationSecond == 0.0)
+    // Terms a billionth of the pixel size or less are rounding noise of the program that
+    // wrote the file: across a million pixels they move no pixel by a thousandth.
+    const double dNegligible =
+        1e-9 * std::min(std::fabs(values.dResolutionWestEast), std::fabs(values.dResolutionSouthNorth));
+    if (std::fabs(values.dRotationFirst) <= dNegligible && std::fabs(values.dRotationSecond) <= dNegligible)
         return std::string();
     // The terms as they were written, without the trailing zeros of a fixed format.
     const auto Term = [](double dValue) {
