@@ -147,6 +147,7 @@ constexpr SOptionHelp kOptionHelp[] = {
      "                                transparent (alpha, or a spare palette entry), or a\n"
      "                                colour or palette index named as no-data\n"},
     {"convert crop mosaic rectify", "  --compress none|lzw|deflate   compression of TIFF output (default lzw)\n"},
+    {"convert crop mosaic rectify", "  --force                       replace read-only outputs\n"},
     {"", "  -h, --help                    show this text\n"},
     {"", "  --version                     show the program's version\n"},
 };
