@@ -59,8 +59,10 @@ int WholeNumber(const std::string& str, const char* pOption, double dLowest)
 {
     const char* pEnd = nullptr;
     const double d = ScanNumber(str.c_str(), &pEnd);
-    if (str.empty() || *pEnd != '\0' || d != std::floor(d) || d < dLowest || d > 1e6)
-        throw CBatchUsageError(std::string(pOption) + " takes a whole number from " + FormatFixed(dLowest, 0));
+    constexpr double kHighest = 1e6;
+    if (str.empty() || *pEnd != '\0' || d != std::floor(d) || d < dLowest || d > kHighest)
+        throw CBatchUsageError(std::string(pOption) + " takes a whole number from " + FormatFixed(dLowest, 0) +
+                               " to " + FormatFixed(kHighest, 0));
     return int(d);
 }
 

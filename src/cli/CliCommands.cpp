@@ -47,81 +47,151 @@
 namespace gridmorph::cli {
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: gridmorph-cli COMMAND [ARGUMENTS] [OPTIONS]\n"
-    "\n"
+constexpr const char* kUsageHead =
     "Georeferences and converts raster maps (BMP, JPEG, GIF, TIFF, PNG). The output format\n"
     "follows the output name's extension (GIF needs an 8-bit picture, JPEG a 24-bit one; a\n"
     "name without a known extension is saved as PNG). A map that has a georeference is\n"
-    "saved with its world file beside it.\n"
-    "\n"
-    "Commands:\n"
-    "  info FILE                 type, width, height, depth and colours as 'key: value' lines\n"
-    "  world FILE                the map edges: west, north, east, south at pixel centres,\n"
-    "                            then the outside edges half a pixel further out\n"
-    "  world FILE --write LIST   write world files beside FILE in the flavours of LIST, a\n"
-    "                            comma-separated choice of BPW,JGW,GFW,TFW,PGW\n"
-    "  convert IN OUT [--depth 8|24|grey]\n"
-    "                            open IN and save it as OUT; --depth 8 reduces to a palette of\n"
-    "                            the picture's most frequent colours, 24 widens to full\n"
-    "                            colour, grey turns the picture grey\n"
-    "  crop IN OUT --rect LEFT,TOP,WIDTH,HEIGHT\n"
-    "                            cut a pixel rectangle (rows counted from the top) with its\n"
-    "                            map edges\n"
-    "  mosaic OUT --region WEST,SOUTH,EAST,NORTH IN...\n"
-    "                            build a new background map over the region (metres) from\n"
-    "                            georeferenced images; the first IN sets the pixel grid and\n"
-    "                            wins where the images overlap\n"
-    "  rectify IN OUT --p1 X,Y,E,N --p3 X,Y,E,N --p2 X,Y [--p2-map E,N --non-rectangular]\n"
-    "                            turn a scanned map north-up with square pixels: p1, p2 and\n"
-    "                            p3 are the top-left, top-right and bottom-right corners of a\n"
-    "                            map-grid rectangle (pixel x, y from the top-left pixel, then\n"
-    "                            easting, northing in metres); --non-rectangular when the\n"
-    "                            three points are not corners of one rectangle, with p2's map\n"
-    "                            position in --p2-map; prints where the grid's fourth\n"
-    "                            (bottom-left) corner should lie on the scan\n"
-    "  rectify IN OUT --points FILE\n"
-    "                            the three corners from a ground-control-point file in the\n"
-    "                            .points layout (mapX,mapY,sourceX,sourceY,enable rows)\n"
-    "  rectify IN OUT --auto [--p1 E,N --p3 E,N]\n"
-    "                            the three corners from the map grid found on the scan, their\n"
-    "                            map positions from the sheet's coordinate labels (or from\n"
-    "                            --p1 and --p3 when the labels cannot be read); refuses when\n"
-    "                            anything is uncertain\n"
-    "  findgrid SCAN             find the map grid: p1, p2, p3 (pixels) at the corners of its\n"
-    "                            largest rectangle, p1_map and p3_map when the labels were\n"
-    "                            read, then spacing, rotation, residual and time; exit 1 when\n"
-    "                            there is no grid\n"
-    "  batch TABLE [--jobs N --memory MB --report FILE.csv --shard I/N --force]\n"
-    "                            rectify every row of a CSV table of scans, in parallel,\n"
-    "                            skipping rows already done (see gridmorph-cli batch --help)\n"
-    "\n"
-    "Options:\n"
-    "  --srs DEFINITION              the coordinate system of the maps written (EPSG:27700,\n"
-    "                                or any definition PROJ accepts): TIFF files name it in\n"
-    "                                their GeoTIFF keys and a .prj file is written beside;\n"
-    "                                without it the output keeps the input's system\n"
-    "  --p4 X,Y                      rectify: the pixel of the grid's fourth (bottom-left)\n"
-    "                                corner; the mismatch is printed and over 2 pixels warned\n"
-    "  --save-points FILE            rectify: write the locators used as a .points file\n"
-    "  --yes                         answer Yes to the locator questions (else they refuse)\n"
-    "  --resample nearest|bilinear|cubic\n"
-    "                                rectify: how pixels take their value (default nearest,\n"
-    "                                which keeps the scan's colours; the others blend, and an\n"
-    "                                8-bit scan gives full colour unless --depth 8 or a GIF\n"
-    "                                output asks for the most frequent 256 colours)\n"
-    "  --clip grid                   rectify: keep only the rectangle of the three locators\n"
-    "  --clip frame                  rectify: that rectangle grown by whole grid cells out to\n"
-    "                                the outermost grid lines found on the scan\n"
-    "  --nodata transparent|R,G,B|INDEX\n"
-    "                                rectify: what lies outside the scan (PNG and TIFF):\n"
-    "                                transparent (alpha, or a spare palette entry), or a\n"
-    "                                colour or palette index named as no-data\n"
-    "  --compress none|lzw|deflate   compression of TIFF output (default lzw)\n"
-    "  -h, --help                    show this text\n"
-    "  --version                     show the program's version\n"
-    "\n"
-    "Exit status: 0 on success, 1 when the work failed, 2 for a wrong command line.\n";
+    "saved with its world file beside it.\n";
+
+constexpr const char* kExitStatus = "Exit status: 0 on success, 1 when the work failed, 2 for a wrong command line.\n";
+
+// Each command's lines of the help, written once: the general help lists every command's,
+// and "gridmorph-cli COMMAND --help" its own with the options it takes.
+struct SCommandHelp {
+    const char* pName;
+    const char* pLines;  // its synopses and what they do
+};
+constexpr SCommandHelp kCommandHelp[] = {
+    {"info",
+     "  info FILE                 type, width, height, depth and colours as 'key: value' lines\n"},
+    {"world",
+     "  world FILE                the map edges: west, north, east, south at pixel centres,\n"
+     "                            then the outside edges half a pixel further out\n"
+     "  world FILE --write LIST   write world files beside FILE in the flavours of LIST, a\n"
+     "                            comma-separated choice of BPW,JGW,GFW,TFW,PGW\n"},
+    {"convert",
+     "  convert IN OUT [--depth 8|24|grey]\n"
+     "                            open IN and save it as OUT; --depth 8 reduces to a palette of\n"
+     "                            the picture's most frequent colours, 24 widens to full\n"
+     "                            colour, grey turns the picture grey\n"},
+    {"crop",
+     "  crop IN OUT --rect LEFT,TOP,WIDTH,HEIGHT\n"
+     "                            cut a pixel rectangle (rows counted from the top) with its\n"
+     "                            map edges\n"},
+    {"mosaic",
+     "  mosaic OUT --region WEST,SOUTH,EAST,NORTH IN...\n"
+     "                            build a new background map over the region (metres) from\n"
+     "                            georeferenced images; the first IN sets the pixel grid and\n"
+     "                            wins where the images overlap\n"},
+    {"rectify",
+     "  rectify IN OUT --p1 X,Y,E,N --p3 X,Y,E,N --p2 X,Y [--p2-map E,N --non-rectangular]\n"
+     "                            turn a scanned map north-up with square pixels: p1, p2 and\n"
+     "                            p3 are the top-left, top-right and bottom-right corners of a\n"
+     "                            map-grid rectangle (pixel x, y from the top-left pixel, then\n"
+     "                            easting, northing in metres); --non-rectangular when the\n"
+     "                            three points are not corners of one rectangle, with p2's map\n"
+     "                            position in --p2-map; prints where the grid's fourth\n"
+     "                            (bottom-left) corner should lie on the scan\n"
+     "  rectify IN OUT --points FILE\n"
+     "                            the three corners from a ground-control-point file in the\n"
+     "                            .points layout (mapX,mapY,sourceX,sourceY,enable rows); its\n"
+     "                            #CRS: line names the output's system unless --srs is given\n"
+     "  rectify IN OUT --auto [--p1 E,N --p3 E,N]\n"
+     "                            the three corners from the map grid found on the scan, their\n"
+     "                            map positions from the sheet's coordinate labels (or from\n"
+     "                            --p1 and --p3 when the labels cannot be read); refuses when\n"
+     "                            anything is uncertain\n"},
+    {"findgrid",
+     "  findgrid SCAN             find the map grid: p1, p2, p3 (pixels) at the corners of its\n"
+     "                            largest rectangle, p1_map and p3_map when the labels were\n"
+     "                            read, then spacing, rotation, residual and time; exit 1 when\n"
+     "                            there is no grid\n"},
+    {"batch",
+     "  batch TABLE [--jobs N --memory MB --report FILE.csv --shard I/N --force]\n"
+     "                            rectify every row of a CSV table of scans, in parallel,\n"
+     "                            skipping rows already done (see gridmorph-cli batch --help)\n"},
+};
+
+// The options, each written once with the commands that take it ("" for every command).
+struct SOptionHelp {
+    const char* pCommands;  // space-separated
+    const char* pLines;
+};
+constexpr SOptionHelp kOptionHelp[] = {
+    {"convert crop mosaic rectify",
+     "  --srs DEFINITION              the coordinate system of the maps written (EPSG:27700,\n"
+     "                                or any definition PROJ accepts): TIFF files name it in\n"
+     "                                their GeoTIFF keys and a .prj file is written beside;\n"
+     "                                without it the output keeps the input's system\n"},
+    {"rectify",
+     "  --p4 X,Y                      rectify: the pixel of the grid's fourth (bottom-left)\n"
+     "                                corner; the mismatch is printed and over 2 pixels warned\n"},
+    {"rectify", "  --save-points FILE            rectify: write the locators used as a .points file\n"},
+    {"rectify", "  --yes                         answer Yes to the locator questions (else they refuse)\n"},
+    {"rectify",
+     "  --resample nearest|bilinear|cubic\n"
+     "                                rectify: how pixels take their value (default nearest,\n"
+     "                                which keeps the scan's colours; the others blend, and an\n"
+     "                                8-bit scan gives full colour unless --depth 8 or a GIF\n"
+     "                                output asks for the most frequent 256 colours)\n"},
+    {"rectify",
+     "  --depth 8                     rectify: reduce the output to its most frequent 256\n"
+     "                                colours (a GIF output always is); not with --nodata\n"},
+    {"rectify", "  --clip grid                   rectify: keep only the rectangle of the three locators\n"},
+    {"rectify",
+     "  --clip frame                  rectify: that rectangle grown by whole grid cells out to\n"
+     "                                the outermost grid lines found on the scan\n"},
+    {"rectify",
+     "  --nodata transparent|R,G,B|INDEX\n"
+     "                                rectify: what lies outside the scan (PNG and TIFF):\n"
+     "                                transparent (alpha, or a spare palette entry), or a\n"
+     "                                colour or palette index named as no-data\n"},
+    {"convert crop mosaic rectify", "  --compress none|lzw|deflate   compression of TIFF output (default lzw)\n"},
+    {"convert crop mosaic rectify", "  --force                       replace read-only outputs\n"},
+    {"", "  -h, --help                    show this text\n"},
+    {"", "  --version                     show the program's version\n"},
+};
+
+bool TakesOption(const SOptionHelp& option, const std::string& strCommand)
+{
+    if (!*option.pCommands)
+        return true;
+    std::istringstream commands(option.pCommands);
+    std::string strName;
+    while (commands >> strName)
+        if (strName == strCommand)
+            return true;
+    return false;
+}
+
+// The general help (strCommand empty) or one command's.
+std::string HelpText(const std::string& strCommand)
+{
+    std::string strText;
+    if (strCommand.empty()) {
+        strText = std::string("Usage: gridmorph-cli COMMAND [ARGUMENTS] [OPTIONS]\n\n") + kUsageHead + "\nCommands:\n";
+        for (const SCommandHelp& command : kCommandHelp)
+            strText += command.pLines;
+    } else {
+        strText = "Usage: gridmorph-cli " + strCommand + " ARGUMENTS [OPTIONS]\n\n";
+        for (const SCommandHelp& command : kCommandHelp)
+            if (strCommand == command.pName)
+                strText += command.pLines;
+    }
+    strText += "\nOptions:\n";
+    for (const SOptionHelp& option : kOptionHelp)
+        if (strCommand.empty() || TakesOption(option, strCommand))
+            strText += option.pLines;
+    return strText + "\n" + kExitStatus;
+}
+
+bool HasCommandHelp(const std::string& strCommand)
+{
+    for (const SCommandHelp& command : kCommandHelp)
+        if (strCommand == command.pName)
+            return true;
+    return false;
+}
 
 SCommandLine ParseCommandLine(const std::vector<std::string>& aArguments)
 {
@@ -461,6 +531,8 @@ int RunRectify(const SCommandLine& commandLine, CHeadlessPlatform& platform)
         std::fprintf(stderr, "gridmorph-cli: rectify failed: %s\n", strPointsProblem.c_str());
         return 1;
     }
+    if (!job.strNote.empty())
+        std::fprintf(stderr, "gridmorph-cli: note: %s\n", job.strNote.c_str());
     const std::vector<double> aFourthCorner =
         job.bFourthCornerGiven ? std::vector<double>{job.aFourthCorner[0], job.aFourthCorner[1]} : std::vector<double>{};
     platform.SetQuestionAnswer(Option("--yes") ? EAnswer::Yes : EAnswer::No);
@@ -538,7 +610,9 @@ int RunCli(int argc, char** argv)
         return RunBatch(std::vector<std::string>(aArguments.begin() + 1, aArguments.end()));
     for (const std::string& strArgument : aArguments) {
         if (strArgument == "-h" || strArgument == "--help") {
-            std::fputs(kUsage, stdout);
+            // "COMMAND --help" is that command's help; anything else the general one.
+            const bool bCommand = aArguments[0] != strArgument && HasCommandHelp(aArguments[0]);
+            std::fputs(HelpText(bCommand ? aArguments[0] : std::string()).c_str(), stdout);
             return 0;
         }
         if (strArgument == "--version") {

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -364,6 +366,65 @@ TEST_F(CliTest, CommandLineMistakesSayWhatIsWrongInOneLine)
     run = RunCli("--version");
     EXPECT_EQ(run.nExitCode, 0);
     EXPECT_EQ(run.strOutput, std::string("gridmorph-cli ") + GRIDMORPH_VERSION + "\n");
+}
+
+// Each command's --help is its own: its synopses and the options it takes, the same
+// lines the general help gives for it.
+TEST_F(CliTest, EveryCommandHasItsOwnHelp)
+{
+    const SRun general = RunCli("--help");
+    ASSERT_EQ(general.nExitCode, 0);
+    struct SCase {
+        const char* pCommand;
+        std::vector<const char*> aTaken;     // options its help names
+        std::vector<const char*> aNotTaken;  // options of other commands
+    };
+    const SCase aCases[] = {
+        {"info", {"--help"}, {"--srs", "--resample", "--depth 8 "}},
+        {"world", {"--write LIST"}, {"--resample", "--clip"}},
+        {"convert", {"--depth 8|24|grey", "--srs", "--compress"}, {"--resample", "--p4"}},
+        {"crop", {"--rect LEFT,TOP,WIDTH,HEIGHT", "--srs", "--compress"}, {"--resample", "--nodata"}},
+        {"mosaic", {"--region WEST,SOUTH,EAST,NORTH", "--srs"}, {"--resample", "--clip"}},
+        {"rectify",
+         {"--points FILE", "--auto", "--p4 X,Y", "--save-points", "--resample", "--depth 8 ", "--clip frame",
+          "--nodata", "--srs", "--yes", "#CRS:"},
+         {"--rect", "--region"}},
+        {"findgrid", {"findgrid SCAN"}, {"--srs", "--resample"}},
+    };
+    for (const SCase& c : aCases) {
+        SCOPED_TRACE(c.pCommand);
+        for (const std::string strAsked : {" --help", " -h", " in.png out.png --help"}) {
+            const SRun run = RunCli(c.pCommand + strAsked);
+            EXPECT_EQ(run.nExitCode, 0);
+            EXPECT_EQ(run.strOutput.rfind(std::string("Usage: gridmorph-cli ") + c.pCommand + " ", 0), 0u)
+                << run.strOutput;
+            EXPECT_NE(run.strOutput, general.strOutput);
+        }
+        const SRun run = RunCli(std::string(c.pCommand) + " --help");
+        for (const char* pTaken : c.aTaken)
+            EXPECT_NE(run.strOutput.find(pTaken), std::string::npos) << pTaken << "\n" << run.strOutput;
+        for (const char* pNotTaken : c.aNotTaken)
+            EXPECT_EQ(run.strOutput.find(pNotTaken), std::string::npos) << pNotTaken << "\n" << run.strOutput;
+        // Its lines are the general help's, word for word.
+        std::istringstream lines(run.strOutput);
+        std::string strLine;
+        std::getline(lines, strLine);
+        while (std::getline(lines, strLine)) {
+            if (!strLine.empty()) {
+                EXPECT_NE(general.strOutput.find(strLine + "\n"), std::string::npos) << strLine;
+            }
+        }
+    }
+}
+
+TEST_F(CliTest, AnOptionOutOfRangeNamesItsRange)
+{
+    const std::string strTable = m_folder.Path("table.csv");
+    std::ofstream(strTable) << "scan,output,points\n";
+    const SRun run = RunCli("batch " + strTable + " --memory 99999999");
+    EXPECT_EQ(run.nExitCode, 2);
+    EXPECT_NE(run.strOutput.find("--memory takes a whole number from 1 to 1000000"), std::string::npos)
+        << run.strOutput;
 }
 
 TEST_F(CliTest, AnOutputThatIsAnInputIsRefusedBeforeAnyWork)

@@ -289,6 +289,53 @@ TEST_F(GeoCliTest, ABatchRowWithPositionsItsSystemCannotHaveIsRefused)
     std::map<std::string, std::string> aProjected = aOptions;
     aProjected["--srs"] = "EPSG:32633";
     EXPECT_EQ(ReadRectifyRow(aProjected, m_folder.Path("scan.png"), m_folder.Path("out.png"), job, system), "");
+
+// The system a points file's #CRS: line names is the rectified map's, unless --srs names
+// one; then --srs wins, and a different system in the file is said.
+TEST_F(GeoCliTest, APointsFilesSystemIsTheOutputsUnlessSrsIsGiven)
+{
+    const std::string strScan = MakeScan();
+    ASSERT_EQ(Cli("rectify " + strScan + " " + m_folder.Path("a.tif") + kLocators +
+                  " --srs EPSG:27700 --save-points " + m_folder.Path("corners.points"))
+                  .nExitCode,
+              0);
+    const std::string strPoints = m_folder.Path("corners.points");
+
+    test::SCommandResult run = Cli("rectify " + strScan + " " + m_folder.Path("b.tif") + " --points " + strPoints +
+                                   " --save-points " + m_folder.Path("again.points"));
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(run.strOutput.find("note:"), std::string::npos) << run.strOutput;
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("b.prj")), test::ReadBytes(m_folder.Path("a.prj")));
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("again.points")), test::ReadBytes(strPoints));
+    run = Cli("world " + m_folder.Path("b.tif"));
+    EXPECT_NE(run.strOutput.find("system: EPSG:27700"), std::string::npos) << run.strOutput;
+
+    // The same system given again is no news; another is said, and used.
+    run = Cli("rectify " + strScan + " " + m_folder.Path("c.tif") + " --points " + strPoints + " --srs EPSG:27700");
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(run.strOutput.find("note:"), std::string::npos) << run.strOutput;
+    run = Cli("rectify " + strScan + " " + m_folder.Path("d.tif") + " --points " + strPoints + " --srs EPSG:32630");
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_NE(run.strOutput.find("gridmorph-cli: note: --srs EPSG:32630 (EPSG:32630) is used, not the system " +
+                                 strPoints + " names (EPSG:27700)\n"),
+              std::string::npos)
+        << run.strOutput;
+    run = Cli("world " + m_folder.Path("d.tif"));
+    EXPECT_NE(run.strOutput.find("system: EPSG:32630"), std::string::npos) << run.strOutput;
+
+    // A #CRS: line PROJ does not know stops the work, naming the file.
+    {
+        const std::vector<std::uint8_t> aPoints = test::ReadBytes(strPoints);
+        std::string strText(aPoints.begin(), aPoints.end());
+        strText.replace(0, strText.find('\n'), "#CRS: NOT A SYSTEM");
+        test::WriteBytes(m_folder.Path("unknown.points"), std::vector<std::uint8_t>(strText.begin(), strText.end()));
+    }
+    run = Cli("rectify " + strScan + " " + m_folder.Path("e.tif") + " --points " + m_folder.Path("unknown.points"));
+    EXPECT_EQ(run.nExitCode, 1);
+    EXPECT_NE(run.strOutput.find(m_folder.Path("unknown.points") + ": the #CRS: line names no coordinate system"),
+              std::string::npos)
+        << run.strOutput;
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("e.tif")));
 }
 
 struct SFourthCornerRun {

@@ -186,6 +186,18 @@ void ReadSaveOptions(SCommandLine& commandLine)
     }
 }
 
+namespace {
+
+// Two definitions of one system: the same EPSG code, or without codes the same WKT.
+bool SameCoordinateSystem(const SCoordinateSystem& a, const SCoordinateSystem& b)
+{
+    if (a.geoSystem.nEpsgCode != 0 || b.geoSystem.nEpsgCode != 0)
+        return a.geoSystem.nEpsgCode == b.geoSystem.nEpsgCode;
+    return a.strWkt == b.strWkt;
+}
+
+}  // namespace
+
 // Everything rectify is told, checked and gathered into a job: throws CUsageError for a
 // wrong command line; returns the problem of a locator file that cannot be read, or "".
 std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
@@ -223,10 +235,26 @@ std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
     if (choices.options.eClip == EClip::Frame && bNonRectangular)
         throw CUsageError("--clip frame extends a rectangle of the map grid; it does not go with --non-rectangular");
     CLocatorSet locators;
+    std::optional<SCoordinateSystem> locatorSystem;
+    std::string strNote;
     if (pPointsFile) {
-        std::string strProblem;
-        if (!ReadPointsFile(*pPointsFile, locators, strProblem))
+        std::string strProblem, strSystemWkt;
+        if (!ReadPointsFile(*pPointsFile, locators, strProblem, &strSystemWkt))
             return *pPointsFile + ": " + strProblem;
+        // The file's "#CRS:" line names the output's system unless --srs names one; two
+        // different systems are said, --srs winning.
+        if (!strSystemWkt.empty()) {
+            SCoordinateSystem system;
+            std::string strReason;
+            if (!ResolveCoordinateSystem(strSystemWkt, system, strReason))
+                return *pPointsFile + ": the #CRS: line names no coordinate system for a map: " + strReason;
+            if (!commandLine.outputSystem)
+                locatorSystem = std::move(system);
+            else if (!SameCoordinateSystem(*commandLine.outputSystem, system))
+                strNote = "--srs " + commandLine.outputSystem->strDefinition + " (" +
+                          ShortNameOf(*commandLine.outputSystem) + ") is used, not the system " +
+                          *pPointsFile + " names (" + ShortNameOf(system) + ")";
+        }
     } else if (!bAuto) {
         ReadLocatorOptions(commandLine, locators);
     }
@@ -249,6 +277,8 @@ std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
                              std::string& strProblem) { return FindFrameCells(source, checked, cells, strProblem); };
     job.bEightBit = choices.bEightBit;
     job.saveOptions = commandLine.saveOptions;
+    job.locatorSystem = std::move(locatorSystem);
+    job.strNote = std::move(strNote);
     job.bFourthCornerGiven = !aFourthCorner.empty();
     if (job.bFourthCornerGiven) {
         job.aFourthCorner[0] = aFourthCorner[0];
@@ -269,7 +299,7 @@ std::string ReadRectifyRow(const std::map<std::string, std::string>& aOptions, c
         ReadSaveOptions(commandLine);
         RefuseOutputOverInput(commandLine);
         const std::string strProblem = PrepareRectifyJob(commandLine, job);
-        outputSystem = commandLine.outputSystem;
+        outputSystem = commandLine.outputSystem ? commandLine.outputSystem : job.locatorSystem;
         return strProblem;
     } catch (const CUsageError& error) {
         return error.Problem();

@@ -215,6 +215,8 @@ bool ReduceToEightBit(const SRectifyJob& job, std::unique_ptr<CDIBWorld>& pTrans
 // Writes the map and its world file; false when it was not written.
 bool SaveMap(const SRectifyJob& job, CDIBWorld& output, bool bRowsOnDemand, SRectifyResult& result)
 {
+    if (job.locatorSystem && !job.saveOptions.system)
+        output.SetCoordinateSystem(job.locatorSystem);
     ESaveResult eSaved = ESaveResult::Failed;
     const SSilentResult saved = output.RunSilently([&] { eSaved = output.SaveWorld(job.strOutput, job.saveOptions); });
     if (bRowsOnDemand)

@@ -27,6 +27,12 @@ struct SRectifyJob {
     STransformOptions options;
     bool bEightBit = false;  // reduce a blended output to the most frequent 256 colours
     SEncodeOptions saveOptions;
+    // The system a locator file names ("#CRS:"): the map carries it and its saves name it
+    // when saveOptions names none (no --srs).
+    std::optional<SCoordinateSystem> locatorSystem;
+    // Said before the work, for the reader: --srs naming another system than the locator
+    // file's, which it overrides.
+    std::string strNote;
     bool bFourthCornerGiven = false;
     double aFourthCorner[2] = {0.0, 0.0};  // the pixel of the grid's bottom-left corner on the scan
     // The reader sees the message boxes (the command line's terminal, a batch row's
