@@ -289,6 +289,7 @@ TEST_F(GeoCliTest, ABatchRowWithPositionsItsSystemCannotHaveIsRefused)
     std::map<std::string, std::string> aProjected = aOptions;
     aProjected["--srs"] = "EPSG:32633";
     EXPECT_EQ(ReadRectifyRow(aProjected, m_folder.Path("scan.png"), m_folder.Path("out.png"), job, system), "");
+}
 
 // The system a points file's #CRS: line names is the rectified map's, unless --srs names
 // one; then --srs wins, and a different system in the file is said.
