@@ -495,6 +495,8 @@ int RunRectify(const SCommandLine& commandLine, CHeadlessPlatform& platform)
 int RunCli(int argc, char** argv)
 {
     const std::vector<std::string> aArguments(argv + 1, argv + argc);
+    if (const std::string strThreads = ThreadSettingWarning(); !strThreads.empty())
+        std::fprintf(stderr, "gridmorph-cli: warning: %s\n", strThreads.c_str());
     if (!aArguments.empty() && aArguments[0] == "batch")
         return RunBatch(std::vector<std::string>(aArguments.begin() + 1, aArguments.end()));
     for (const std::string& strArgument : aArguments) {
