@@ -23,7 +23,8 @@ bool FileExists(const std::string& strPath)
     return stat(strPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// A folder's names by their lower-case spelling, each list sorted.
+// A folder's names by their lower-case spelling, each list sorted; no entry at all (not
+// even the one of "." under ".") when the folder could not be listed.
 using FFolderListing = std::unordered_map<std::string, std::vector<std::string>>;
 thread_local std::unordered_map<std::string, FFolderListing>* t_pListings = nullptr;
 
@@ -34,10 +35,12 @@ std::string Lower(std::string strText)
     return strText;
 }
 
-// The names in strFolder that match strName in any letter case, sorted.
-std::vector<std::string> NamesAnyCase(const std::string& strFolder, const std::string& strName)
+// The names in strFolder that match strName in any letter case, sorted. bListed: false
+// when the folder could not be listed.
+std::vector<std::string> NamesAnyCase(const std::string& strFolder, const std::string& strName, bool& bListed)
 {
     std::vector<std::string> aMatches;
+    bListed = true;
     if (t_pListings) {
         const auto [it, bNew] = t_pListings->try_emplace(strFolder);
         if (bNew) {
@@ -49,11 +52,13 @@ std::vector<std::string> NamesAnyCase(const std::string& strFolder, const std::s
             for (auto& [strKey, aNames] : it->second)
                 std::sort(aNames.begin(), aNames.end());
         }
+        bListed = !it->second.empty();
         if (const auto found = it->second.find(Lower(strName)); found != it->second.end())
             aMatches = found->second;
         return aMatches;
     }
     DIR* pFolder = opendir(strFolder.c_str());
+    bListed = pFolder != nullptr;
     if (!pFolder)
         return aMatches;
     while (const dirent* pEntry = readdir(pFolder))
@@ -119,15 +124,16 @@ std::string FindFileAnyCase(const std::string& strPath)
     const std::string strName = nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
     // With the folders' listings at hand, a name in no spelling there is not looked up.
     std::vector<std::string> aMatches;
+    bool bListed = false;
     if (t_pListings) {
-        aMatches = NamesAnyCase(strFolder, strName);
-        if (aMatches.empty())
+        aMatches = NamesAnyCase(strFolder, strName, bListed);
+        if (aMatches.empty() && bListed)
             return std::string();
     }
     if (FileExists(strPath))
         return strPath;
     if (!t_pListings)
-        aMatches = NamesAnyCase(strFolder, strName);
+        aMatches = NamesAnyCase(strFolder, strName, bListed);
     for (const std::string& strMatch : aMatches) {
         const std::string strFound = nSlash == std::string::npos ? strMatch : strPath.substr(0, nSlash + 1) + strMatch;
         if (FileExists(strFound))
