@@ -290,7 +290,6 @@ std::string ReadRectifyRow(const std::map<std::string, std::string>& aOptions, c
     commandLine.aOptions = aOptions;
     try {
         ReadSaveOptions(commandLine);
-        RefuseOutputOverInput(commandLine);
         const std::string strProblem = PrepareRectifyJob(commandLine, job);
         outputSystem = commandLine.outputSystem;
         return strProblem;

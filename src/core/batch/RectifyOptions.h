@@ -57,7 +57,9 @@ void AddGridCheck(SRectifyJob& job);
 
 // A rectify command line given as its options ("--p1" -> "X,Y,E,N", "--points", "--srs",
 // "--compress", "--clip", ...), checked as rectify checks it and gathered into job
-// (outputSystem: --srs resolved). Returns "" or what is wrong with it.
+// (outputSystem: --srs resolved). Returns "" or what is wrong with it. Its files are not
+// checked against each other here: the batch checks each row's files, with the same
+// entries as RefuseOutputOverInput and more, in the set of all the rows' files.
 std::string ReadRectifyRow(const std::map<std::string, std::string>& aOptions, const std::string& strScan,
                            const std::string& strOutput, SRectifyJob& job,
                            std::optional<SCoordinateSystem>& outputSystem);
