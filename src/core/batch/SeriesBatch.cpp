@@ -588,7 +588,9 @@ void RunRow(SBatchRow& row, const SBatchSettings& settings, CBatchFeedback& feed
 {
     std::vector<std::string> aMessages;
     t_pRowMessages = &aMessages;
-    const SRectifyJob job = RowJob(row, feedback);
+    SRectifyJob job = RowJob(row, feedback);
+    if (settings.bForce)  // --force also lets a row replace read-only outputs
+        job.saveOptions.eReadOnly = EReadOnlyFiles::Replace;
     const auto tRow = std::chrono::steady_clock::now();
     try {
         row.result = RectifyScan(job);

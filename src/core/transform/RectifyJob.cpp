@@ -9,6 +9,7 @@
 
 #include "io/MappedFile.h"
 #include "transform/LocatorChecks.h"
+#include "transform/PointsFile.h"
 #include "transform/Resample.h"
 #include "world/DIBWorld.h"
 
@@ -190,7 +191,14 @@ bool ReduceToEightBit(const SRectifyJob& job, std::unique_ptr<CDIBWorld>& pTrans
 bool SaveMap(const SRectifyJob& job, CDIBWorld& output, bool bRowsOnDemand, SRectifyResult& result)
 {
     ESaveResult eSaved = ESaveResult::Failed;
-    const SSilentResult saved = output.RunSilently([&] { eSaved = output.SaveWorld(job.strOutput, job.saveOptions); });
+    SEncodeOptions options = job.saveOptions;
+    if (!job.strSavePoints.empty()) {
+        std::string strWkt = job.strSavePointsWkt;
+        if (strWkt.empty() && output.CoordinateSystem())
+            strWkt = output.CoordinateSystem()->strWkt;
+        options.aCompanionFiles.emplace_back(job.strSavePoints, FormatPointsText(result.locators, strWkt));
+    }
+    const SSilentResult saved = output.RunSilently([&] { eSaved = output.SaveWorld(job.strOutput, options); });
     if (bRowsOnDemand)
         output.MutableBitmap()->m_pRowSupply = nullptr;  // its rows were given back as written
     return TellStep(saved, eSaved == ESaveResult::Written, job, result, ERectifyFailure::Save);

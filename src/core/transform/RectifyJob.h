@@ -27,6 +27,11 @@ struct SRectifyJob {
     STransformOptions options;
     bool bEightBit = false;  // reduce a blended output to the most frequent 256 colours
     SEncodeOptions saveOptions;
+    // When given, the locators used are written there as a .points file, put in place
+    // with the map and its world file as one set; it names the system of
+    // strSavePointsWkt, or the output map's own when that is empty.
+    std::string strSavePoints;
+    std::string strSavePointsWkt;
     bool bFourthCornerGiven = false;
     double aFourthCorner[2] = {0.0, 0.0};  // the pixel of the grid's bottom-left corner on the scan
     // The reader sees the message boxes (the command line's terminal, a batch row's
