@@ -321,8 +321,9 @@ ESaveResult CDIBWorld::RecordWorldFileFailure(const std::string& strWorldFile, c
     for (int nErrno : {ENOSPC, EDQUOT, EIO, EFBIG})
         bDiscFull = bDiscFull || strReason.find(std::strerror(nErrno)) != std::string::npos;
     std::string strProblem;
-    const bool bRefused = !strReason.empty() &&
-                          CheckReplaceable(strWorldFile, EReadOnlyFiles::Refuse, strProblem) != EReplaceProblem::None &&
+    const EReplaceProblem eProblem =
+        strReason.empty() ? EReplaceProblem::None : CheckReplaceable(strWorldFile, EReadOnlyFiles::Refuse, strProblem);
+    const bool bRefused = (eProblem == EReplaceProblem::ReadOnly || eProblem == EReplaceProblem::NotRegular) &&
                           strReason.find(strProblem) != std::string::npos;
     if (bProjection || bDiscFull || !bWorld || bRefused) {
         m_nErrorNumber = ERR_MESSAGE_IS_DETAIL;
@@ -396,7 +397,9 @@ SWorldFileValues CDIBWorld::GetWorldFileValues() const
 bool CDIBWorld::WriteWorldFileSilent(const std::string& strImageFileName)
 {
     const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strImageFileName));
-    if (WriteWorldFileValues(strWorldFile, GetWorldFileValues()))
+    // The picture's own block is the placement: a world file there that could not be read
+    // (one its user may not even read) is replaced by one that says it.
+    if (WriteTextFile(strWorldFile, FormatWorldFile(GetWorldFileValues()), EReadOnlyFiles::Replace))
         return true;
     RecordWorldFileFailure(strWorldFile);
     return false;
