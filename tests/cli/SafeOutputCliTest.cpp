@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -81,7 +82,10 @@ TEST_F(SafeOutputCliTest, ADeviceOrFifoIsNeverReplacedNorThroughALink)
     ASSERT_EQ(mkfifo(m_folder.Path("pipe").c_str(), 0644), 0);
     ASSERT_EQ(mkfifo(m_folder.Path("pipe.png").c_str(), 0644), 0);
     std::filesystem::create_symlink(m_folder.Path("pipe"), m_folder.Path("linked.points"));
-    std::filesystem::create_symlink("/dev/null", m_folder.Path("null.points"));
+    // A device node of the test's own, never the system's: a tool that got it wrong must
+    // not damage anything outside the test's folder.
+    const bool bDevice = mknod(m_folder.Path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    std::filesystem::create_symlink(m_folder.Path(bDevice ? "null" : "pipe"), m_folder.Path("null.points"));
     const std::string strRectify = "rectify " + m_folder.Path("scan.bmp") + " " + m_folder.Path("out.png") + kLocators;
     struct SCase {
         std::string strArguments;
@@ -92,7 +96,8 @@ TEST_F(SafeOutputCliTest, ADeviceOrFifoIsNeverReplacedNorThroughALink)
         {strRectify + " --save-points " + m_folder.Path("linked.points"),
          m_folder.Path("linked.points") + " (a link to " + m_folder.Path("pipe") + ") is a FIFO"},
         {strRectify + " --save-points " + m_folder.Path("null.points"),
-         m_folder.Path("null.points") + " (a link to /dev/null) is a character device"},
+         m_folder.Path("null.points") + " (a link to " + m_folder.Path(bDevice ? "null" : "pipe") + ") is " +
+             (bDevice ? "a character device" : "a FIFO")},
         {"convert " + m_folder.Path("scan.bmp") + " " + m_folder.Path("pipe.png"), m_folder.Path("pipe.png") + " is a FIFO"},
     };
     for (const SCase& aCase : aCases) {
@@ -115,8 +120,10 @@ TEST_F(SafeOutputCliTest, ADeviceOrFifoIsNeverReplacedNorThroughALink)
     EXPECT_TRUE(IsFifo(m_folder.Path("pipe.png")));
     EXPECT_TRUE(std::filesystem::is_symlink(m_folder.Path("linked.points")));
     struct stat info {};
-    ASSERT_EQ(stat("/dev/null", &info), 0);
-    EXPECT_TRUE(S_ISCHR(info.st_mode));
+    if (bDevice) {
+        ASSERT_EQ(stat(m_folder.Path("null").c_str(), &info), 0);
+        EXPECT_TRUE(S_ISCHR(info.st_mode));
+    }
 }
 
 TEST_F(SafeOutputCliTest, AReadOnlyOutputIsReplacedOnlyWithForce)
@@ -224,7 +231,7 @@ TEST_F(SafeOutputCliTest, TheNextCommandMakesWholeASetThatAKilledSaveLeftHalfway
         ASSERT_TRUE(Save(30, 5000));
         nCalls = counting.m_nCalls;
     }
-    ASSERT_GT(nCalls, 5);
+    ASSERT_GT(nCalls, 3);  // the two files flushed, then at least one rename each
     int nRecovered = 0;
     for (int nKill = 0; nKill < nCalls; ++nKill) {
         SCOPED_TRACE("killed at call " + std::to_string(nKill));

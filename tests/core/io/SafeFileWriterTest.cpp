@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -611,7 +612,10 @@ TEST(SafeFileWriter, OnlyRegularFilesAreReplaced)
     CTempFolder folder;
     ASSERT_EQ(mkfifo(folder.Path("pipe").c_str(), 0644), 0);
     std::filesystem::create_symlink(folder.Path("pipe"), folder.Path("to-pipe.points"));
-    std::filesystem::create_symlink("/dev/null", folder.Path("to-null.points"));
+    // A device node of its own (made where the test may), never the system's: a writer
+    // that got it wrong must not damage anything outside the test's folder.
+    const bool bDevice = mknod(folder.Path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    std::filesystem::create_symlink(folder.Path(bDevice ? "null" : "pipe"), folder.Path("to-null.points"));
     std::filesystem::create_directory(folder.Path("folder.png"));
     struct SCase {
         const char* pName;
@@ -620,7 +624,8 @@ TEST(SafeFileWriter, OnlyRegularFilesAreReplaced)
     const SCase aCases[] = {
         {"pipe", " is a FIFO; only regular files are replaced"},
         {"to-pipe.points", " (a link to " + folder.Path("pipe") + ") is a FIFO; only regular files are replaced"},
-        {"to-null.points", " (a link to /dev/null) is a character device; only regular files are replaced"},
+        {"to-null.points", " (a link to " + folder.Path(bDevice ? "null" : "pipe") + ") is " +
+                               (bDevice ? "a character device" : "a FIFO") + "; only regular files are replaced"},
         {"folder.png", " is a folder, not a file"},
         {"folder.png/", " names a folder, not a file"},
     };
@@ -634,10 +639,15 @@ TEST(SafeFileWriter, OnlyRegularFilesAreReplaced)
     struct stat info {};
     ASSERT_EQ(stat(folder.Path("pipe").c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
-    ASSERT_EQ(stat("/dev/null", &info), 0);
-    EXPECT_TRUE(S_ISCHR(info.st_mode));
+    if (bDevice) {
+        ASSERT_EQ(stat(folder.Path("null").c_str(), &info), 0);
+        EXPECT_TRUE(S_ISCHR(info.st_mode));
+    }
     EXPECT_TRUE(std::filesystem::is_symlink(folder.Path("to-null.points")));
-    EXPECT_EQ(NamesIn(folder.Root()), (std::vector<std::string>{"folder.png", "pipe", "to-null.points", "to-pipe.points"}));
+    std::vector<std::string> aNames = {"folder.png", "pipe", "to-null.points", "to-pipe.points"};
+    if (bDevice)
+        aNames.insert(aNames.begin() + 1, "null");
+    EXPECT_EQ(NamesIn(folder.Root()), aNames);
     EXPECT_TRUE(NamesIn(folder.Path("folder.png")).empty());
 }
 
