@@ -48,82 +48,151 @@
 namespace gridmorph::cli {
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: gridmorph-cli COMMAND [ARGUMENTS] [OPTIONS]\n"
-    "\n"
+constexpr const char* kUsageHead =
     "Georeferences and converts raster maps (BMP, JPEG, GIF, TIFF, PNG). The output format\n"
     "follows the output name's extension (GIF needs an 8-bit picture, JPEG a 24-bit one; a\n"
     "name without a known extension is saved as PNG). A map that has a georeference is\n"
-    "saved with its world file beside it.\n"
-    "\n"
-    "Commands:\n"
-    "  info FILE                 type, width, height, depth and colours as 'key: value' lines\n"
-    "  world FILE                the map edges: west, north, east, south at pixel centres,\n"
-    "                            then the outside edges half a pixel further out\n"
-    "  world FILE --write LIST   write world files beside FILE in the flavours of LIST, a\n"
-    "                            comma-separated choice of BPW,JGW,GFW,TFW,PGW\n"
-    "  convert IN OUT [--depth 8|24|grey]\n"
-    "                            open IN and save it as OUT; --depth 8 reduces to a palette of\n"
-    "                            the picture's most frequent colours, 24 widens to full\n"
-    "                            colour, grey turns the picture grey\n"
-    "  crop IN OUT --rect LEFT,TOP,WIDTH,HEIGHT\n"
-    "                            cut a pixel rectangle (rows counted from the top) with its\n"
-    "                            map edges\n"
-    "  mosaic OUT --region WEST,SOUTH,EAST,NORTH IN...\n"
-    "                            build a new background map over the region (metres) from\n"
-    "                            georeferenced images; the first IN sets the pixel grid and\n"
-    "                            wins where the images overlap\n"
-    "  rectify IN OUT --p1 X,Y,E,N --p3 X,Y,E,N --p2 X,Y [--p2-map E,N --non-rectangular]\n"
-    "                            turn a scanned map north-up with square pixels: p1, p2 and\n"
-    "                            p3 are the top-left, top-right and bottom-right corners of a\n"
-    "                            map-grid rectangle (pixel x, y from the top-left pixel, then\n"
-    "                            easting, northing in metres); --non-rectangular when the\n"
-    "                            three points are not corners of one rectangle, with p2's map\n"
-    "                            position in --p2-map; prints where the grid's fourth\n"
-    "                            (bottom-left) corner should lie on the scan\n"
-    "  rectify IN OUT --points FILE\n"
-    "                            the three corners from a ground-control-point file in the\n"
-    "                            .points layout (mapX,mapY,sourceX,sourceY,enable rows)\n"
-    "  rectify IN OUT --auto [--p1 E,N --p3 E,N]\n"
-    "                            the three corners from the map grid found on the scan, their\n"
-    "                            map positions from the sheet's coordinate labels (or from\n"
-    "                            --p1 and --p3 when the labels cannot be read); refuses when\n"
-    "                            anything is uncertain\n"
-    "  findgrid SCAN             find the map grid: p1, p2, p3 (pixels) at the corners of its\n"
-    "                            largest rectangle, p1_map and p3_map when the labels were\n"
-    "                            read, then spacing, rotation, residual and time; exit 1 when\n"
-    "                            there is no grid\n"
-    "  batch TABLE [--jobs N --memory MB --report FILE.csv --shard I/N --force]\n"
-    "                            rectify every row of a CSV table of scans, in parallel,\n"
-    "                            skipping rows already done (see gridmorph-cli batch --help)\n"
-    "\n"
-    "Options:\n"
-    "  --srs DEFINITION              the coordinate system of the maps written (EPSG:27700,\n"
-    "                                or any definition PROJ accepts): TIFF files name it in\n"
-    "                                their GeoTIFF keys and a .prj file is written beside;\n"
-    "                                without it the output keeps the input's system\n"
-    "  --p4 X,Y                      rectify: the pixel of the grid's fourth (bottom-left)\n"
-    "                                corner; the mismatch is printed and over 2 pixels warned\n"
-    "  --save-points FILE            rectify: write the locators used as a .points file\n"
-    "  --yes                         answer Yes to the locator questions (else they refuse)\n"
-    "  --resample nearest|bilinear|cubic\n"
-    "                                rectify: how pixels take their value (default nearest,\n"
-    "                                which keeps the scan's colours; the others blend, and an\n"
-    "                                8-bit scan gives full colour unless --depth 8 or a GIF\n"
-    "                                output asks for the most frequent 256 colours)\n"
-    "  --clip grid                   rectify: keep only the rectangle of the three locators\n"
-    "  --clip frame                  rectify: that rectangle grown by whole grid cells out to\n"
-    "                                the outermost grid lines found on the scan\n"
-    "  --nodata transparent|R,G,B|INDEX\n"
-    "                                rectify: what lies outside the scan (PNG and TIFF):\n"
-    "                                transparent (alpha, or a spare palette entry), or a\n"
-    "                                colour or palette index named as no-data\n"
-    "  --compress none|lzw|deflate   compression of TIFF output (default lzw)\n"
-    "  --force                       replace outputs that are read-only (else refused)\n"
-    "  -h, --help                    show this text\n"
-    "  --version                     show the program's version\n"
-    "\n"
-    "Exit status: 0 on success, 1 when the work failed, 2 for a wrong command line.\n";
+    "saved with its world file beside it.\n";
+
+constexpr const char* kExitStatus = "Exit status: 0 on success, 1 when the work failed, 2 for a wrong command line.\n";
+
+// Each command's lines of the help, written once: the general help lists every command's,
+// and "gridmorph-cli COMMAND --help" its own with the options it takes.
+struct SCommandHelp {
+    const char* pName;
+    const char* pLines;  // its synopses and what they do
+};
+constexpr SCommandHelp kCommandHelp[] = {
+    {"info",
+     "  info FILE                 type, width, height, depth and colours as 'key: value' lines\n"},
+    {"world",
+     "  world FILE                the map edges: west, north, east, south at pixel centres,\n"
+     "                            then the outside edges half a pixel further out\n"
+     "  world FILE --write LIST   write world files beside FILE in the flavours of LIST, a\n"
+     "                            comma-separated choice of BPW,JGW,GFW,TFW,PGW\n"},
+    {"convert",
+     "  convert IN OUT [--depth 8|24|grey]\n"
+     "                            open IN and save it as OUT; --depth 8 reduces to a palette of\n"
+     "                            the picture's most frequent colours, 24 widens to full\n"
+     "                            colour, grey turns the picture grey\n"},
+    {"crop",
+     "  crop IN OUT --rect LEFT,TOP,WIDTH,HEIGHT\n"
+     "                            cut a pixel rectangle (rows counted from the top) with its\n"
+     "                            map edges\n"},
+    {"mosaic",
+     "  mosaic OUT --region WEST,SOUTH,EAST,NORTH IN...\n"
+     "                            build a new background map over the region (metres) from\n"
+     "                            georeferenced images; the first IN sets the pixel grid and\n"
+     "                            wins where the images overlap\n"},
+    {"rectify",
+     "  rectify IN OUT --p1 X,Y,E,N --p3 X,Y,E,N --p2 X,Y [--p2-map E,N --non-rectangular]\n"
+     "                            turn a scanned map north-up with square pixels: p1, p2 and\n"
+     "                            p3 are the top-left, top-right and bottom-right corners of a\n"
+     "                            map-grid rectangle (pixel x, y from the top-left pixel, then\n"
+     "                            easting, northing in metres); --non-rectangular when the\n"
+     "                            three points are not corners of one rectangle, with p2's map\n"
+     "                            position in --p2-map; prints where the grid's fourth\n"
+     "                            (bottom-left) corner should lie on the scan\n"
+     "  rectify IN OUT --points FILE\n"
+     "                            the three corners from a ground-control-point file in the\n"
+     "                            .points layout (mapX,mapY,sourceX,sourceY,enable rows); its\n"
+     "                            #CRS: line names the output's system unless --srs is given\n"
+     "  rectify IN OUT --auto [--p1 E,N --p3 E,N]\n"
+     "                            the three corners from the map grid found on the scan, their\n"
+     "                            map positions from the sheet's coordinate labels (or from\n"
+     "                            --p1 and --p3 when the labels cannot be read); refuses when\n"
+     "                            anything is uncertain\n"},
+    {"findgrid",
+     "  findgrid SCAN             find the map grid: p1, p2, p3 (pixels) at the corners of its\n"
+     "                            largest rectangle, p1_map and p3_map when the labels were\n"
+     "                            read, then spacing, rotation, residual and time; exit 1 when\n"
+     "                            there is no grid\n"},
+    {"batch",
+     "  batch TABLE [--jobs N --memory MB --report FILE.csv --shard I/N --force]\n"
+     "                            rectify every row of a CSV table of scans, in parallel,\n"
+     "                            skipping rows already done (see gridmorph-cli batch --help)\n"},
+};
+
+// The options, each written once with the commands that take it ("" for every command).
+struct SOptionHelp {
+    const char* pCommands;  // space-separated
+    const char* pLines;
+};
+constexpr SOptionHelp kOptionHelp[] = {
+    {"convert crop mosaic rectify",
+     "  --srs DEFINITION              the coordinate system of the maps written (EPSG:27700,\n"
+     "                                or any definition PROJ accepts): TIFF files name it in\n"
+     "                                their GeoTIFF keys and a .prj file is written beside;\n"
+     "                                without it the output keeps the input's system\n"},
+    {"rectify",
+     "  --p4 X,Y                      rectify: the pixel of the grid's fourth (bottom-left)\n"
+     "                                corner; the mismatch is printed and over 2 pixels warned\n"},
+    {"rectify", "  --save-points FILE            rectify: write the locators used as a .points file\n"},
+    {"rectify", "  --yes                         answer Yes to the locator questions (else they refuse)\n"},
+    {"rectify",
+     "  --resample nearest|bilinear|cubic\n"
+     "                                rectify: how pixels take their value (default nearest,\n"
+     "                                which keeps the scan's colours; the others blend, and an\n"
+     "                                8-bit scan gives full colour unless --depth 8 or a GIF\n"
+     "                                output asks for the most frequent 256 colours)\n"},
+    {"rectify",
+     "  --depth 8                     rectify: reduce the output to its most frequent 256\n"
+     "                                colours (a GIF output always is); not with --nodata\n"},
+    {"rectify", "  --clip grid                   rectify: keep only the rectangle of the three locators\n"},
+    {"rectify",
+     "  --clip frame                  rectify: that rectangle grown by whole grid cells out to\n"
+     "                                the outermost grid lines found on the scan\n"},
+    {"rectify",
+     "  --nodata transparent|R,G,B|INDEX\n"
+     "                                rectify: what lies outside the scan (PNG and TIFF):\n"
+     "                                transparent (alpha, or a spare palette entry), or a\n"
+     "                                colour or palette index named as no-data\n"},
+    {"convert crop mosaic rectify", "  --compress none|lzw|deflate   compression of TIFF output (default lzw)\n"},
+    {"convert crop mosaic rectify world", "  --force                       replace read-only outputs\n"},
+    {"", "  -h, --help                    show this text\n"},
+    {"", "  --version                     show the program's version\n"},
+};
+
+bool TakesOption(const SOptionHelp& option, const std::string& strCommand)
+{
+    if (!*option.pCommands)
+        return true;
+    std::istringstream commands(option.pCommands);
+    std::string strName;
+    while (commands >> strName)
+        if (strName == strCommand)
+            return true;
+    return false;
+}
+
+// The general help (strCommand empty) or one command's.
+std::string HelpText(const std::string& strCommand)
+{
+    std::string strText;
+    if (strCommand.empty()) {
+        strText = std::string("Usage: gridmorph-cli COMMAND [ARGUMENTS] [OPTIONS]\n\n") + kUsageHead + "\nCommands:\n";
+        for (const SCommandHelp& command : kCommandHelp)
+            strText += command.pLines;
+    } else {
+        strText = "Usage: gridmorph-cli " + strCommand + " ARGUMENTS [OPTIONS]\n\n";
+        for (const SCommandHelp& command : kCommandHelp)
+            if (strCommand == command.pName)
+                strText += command.pLines;
+    }
+    strText += "\nOptions:\n";
+    for (const SOptionHelp& option : kOptionHelp)
+        if (strCommand.empty() || TakesOption(option, strCommand))
+            strText += option.pLines;
+    return strText + "\n" + kExitStatus;
+}
+
+bool HasCommandHelp(const std::string& strCommand)
+{
+    for (const SCommandHelp& command : kCommandHelp)
+        if (strCommand == command.pName)
+            return true;
+    return false;
+}
 
 SCommandLine ParseCommandLine(const std::vector<std::string>& aArguments)
 {
@@ -245,6 +314,27 @@ int RunInfo(const SCommandLine& commandLine, CHeadlessPlatform&)
     return 0;
 }
 
+// Whether two names lead to one file on disc (a link, another spelling of the path).
+bool SameFile(const std::string& strFirst, const std::string& strSecond)
+{
+    struct stat first {}, second {};
+    return stat(strFirst.c_str(), &first) == 0 && stat(strSecond.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// The bytes of a small file, "" when it cannot be read.
+std::string ReadFileText(const std::string& strPath)
+{
+    std::string strText;
+    if (std::FILE* pFile = std::fopen(strPath.c_str(), "rb")) {
+        char aBuffer[4096];
+        for (std::size_t nRead; (nRead = std::fread(aBuffer, 1, sizeof aBuffer, pFile)) > 0;)
+            strText.append(aBuffer, nRead);
+        std::fclose(pFile);
+    }
+    return strText;
+}
+
 int RunWorld(const SCommandLine& commandLine, CHeadlessPlatform&)
 {
     RequirePositional(commandLine, 1, "one file name");
@@ -286,6 +376,20 @@ int RunWorld(const SCommandLine& commandLine, CHeadlessPlatform&)
         return 0;
     }
     const SWorldFileValues values = image.GetWorldFileValues();
+    // The world file the map was placed by is never rewritten: written again it would
+    // lose every decimal beyond the sixth. The same text may be written over it.
+    if (const std::string strRead = FindWorldFile(strPath); !strRead.empty()) {
+        for (const SWorldFileFlavour* pFlavour : aFlavours) {
+            const std::string strTarget = WorldFileToWrite(WorldBaseName(strPath) + "." + pFlavour->pName);
+            if (SameFile(strTarget, strRead) && ReadFileText(strRead) != FormatWorldFile(values)) {
+                std::fprintf(stderr,
+                             "gridmorph-cli: world failed: %s is the world file %s was placed by; it is left as it "
+                             "is (written again, its numbers would change)\n",
+                             strRead.c_str(), strPath.c_str());
+                return 1;
+            }
+        }
+    }
     for (const SWorldFileFlavour* pFlavour : aFlavours) {
         const SWorldFileWritten written =
             WriteWorldFileOfFlavour(strPath, *pFlavour, values, commandLine.saveOptions.eReadOnly);
@@ -430,6 +534,8 @@ int RunRectify(const SCommandLine& commandLine, CHeadlessPlatform& platform)
         std::fprintf(stderr, "gridmorph-cli: rectify failed: %s\n", strPointsProblem.c_str());
         return 1;
     }
+    if (!job.strNote.empty())
+        std::fprintf(stderr, "gridmorph-cli: note: %s\n", job.strNote.c_str());
     const std::vector<double> aFourthCorner =
         job.bFourthCornerGiven ? std::vector<double>{job.aFourthCorner[0], job.aFourthCorner[1]} : std::vector<double>{};
     platform.SetQuestionAnswer(Option("--yes") ? EAnswer::Yes : EAnswer::No);
@@ -443,26 +549,21 @@ int RunRectify(const SCommandLine& commandLine, CHeadlessPlatform& platform)
         job.fnFindLocators = [&](const CDIBWorld& source, CLocatorSet& found, std::string&) {
             return FindAutoLocators(source, Option("--p1"), Option("--p3"), found);
         };
-    // The grid check and the frame's cells look at the same grid lines: they are found once.
-    std::optional<SFoundGrid> gridLines;
-    const auto GridLines = [&gridLines](const CDIBWorld& source) -> const SFoundGrid& {
-        if (!gridLines) {
-            SFindGridOptions options;
-            options.bReadLabels = false;
-            gridLines = FindGrid(source, options);
-        }
-        return *gridLines;
-    };
-    job.fnLocatorsChecked = [&](const CDIBWorld& source, const CLocatorSet& checked) {
-        WarnIfOffGrid(GridLines(source), checked);
-    };
-    if (job.fnFindFrame)
-        job.fnFindFrame = [&](const CDIBWorld& source, const CLocatorSet& checked, SFrameCells& cells,
-                              std::string& strProblem) { return FindFrameCells(GridLines(source), checked, cells, strProblem); };
+    // The grid check (the core's, as every batch row makes it) is printed as it is made.
+    if (const auto fnCheck = job.fnLocatorsChecked)
+        job.fnLocatorsChecked = [fnCheck](const CDIBWorld& source, const CLocatorSet& checked) {
+            const SGridAgreement agreement = fnCheck(source, checked);
+            WarnIfOffGrid(agreement);
+            return agreement;
+        };
     const SRectifyResult result = RectifyScan(job);
     if (!result.Written()) {
         if (result.eFailure == ERectifyFailure::FindLocators && result.strError.empty())
             return 1;  // the reason has been printed
+        if (result.eFailure == ERectifyFailure::Positions) {  // map positions the system cannot have
+            std::fprintf(stderr, "gridmorph-cli: rectify: %s\n", result.strError.c_str());
+            return 2;
+        }
         if (result.eFailure == ERectifyFailure::Transform)
             std::fprintf(stderr, "gridmorph-cli: rectify failed\n");
         else
@@ -558,11 +659,15 @@ void RecoverNamedFiles(const SCommandLine& commandLine)
 int RunCli(int argc, char** argv)
 {
     const std::vector<std::string> aArguments(argv + 1, argv + argc);
+    if (const std::string strThreads = ThreadSettingWarning(); !strThreads.empty())
+        std::fprintf(stderr, "gridmorph-cli: warning: %s\n", strThreads.c_str());
     if (!aArguments.empty() && aArguments[0] == "batch")
         return RunBatch(std::vector<std::string>(aArguments.begin() + 1, aArguments.end()));
     for (const std::string& strArgument : aArguments) {
         if (strArgument == "-h" || strArgument == "--help") {
-            std::fputs(kUsage, stdout);
+            // "COMMAND --help" is that command's help; anything else the general one.
+            const bool bCommand = aArguments[0] != strArgument && HasCommandHelp(aArguments[0]);
+            std::fputs(HelpText(bCommand ? aArguments[0] : std::string()).c_str(), stdout);
             return 0;
         }
         if (strArgument == "--version") {

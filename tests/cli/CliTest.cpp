@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -134,6 +136,108 @@ TEST_F(CliTest, MapVerbsKeepTheGeoreference)
     EXPECT_EQ(run.strOutput, "width: 5\nheight: 4\nwest: 1010.000000\nnorth: 1030.000000\neast: 1050.000000\n"
                              "south: 1000.000000\n");
     EXPECT_TRUE(std::filesystem::exists(m_folder.Path("new.BPW")));
+}
+
+std::vector<std::uint8_t> Bytes(const std::string& strText) { return {strText.begin(), strText.end()}; }
+
+// A rectangle reaching off the picture keeps the pixels on it in place and its world file
+// gives the rectangle's edges; one wholly off the picture is refused and writes nothing.
+TEST_F(CliTest, CropKeepsPixelsInPlaceAndRefusesARectangleOffThePicture)
+{
+    CDIBWorld image;
+    test::MakePatternPicture(image, 24, 11, 6);
+    image.SetEdges({1000, 1050, 1100, 1000});  // 10 m pixels
+    ASSERT_EQ(image.SaveWorldSilent(m_folder.Path("map.png")), ESaveResult::Written);
+
+    SRun run = RunCli("crop " + m_folder.Path("map.png") + " " + m_folder.Path("part.png") + " --rect -2,-1,4,3");
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    CDIBWorld part;
+    ASSERT_TRUE(part.OpenWorld(m_folder.Path("part.png"), true));
+    ASSERT_EQ(part.m_nImageWidth, 4);
+    ASSERT_EQ(part.m_nImageHeight, 3);
+    EXPECT_EQ(part.GetWest(), 980.0);
+    EXPECT_EQ(part.GetNorth(), 1060.0);
+    EXPECT_EQ(part.GetEast(), 1010.0);
+    EXPECT_EQ(part.GetSouth(), 1040.0);
+    // Columns 2 and 3, rows 1 and 2 (from the top) are the map's first two columns and rows.
+    for (int r = 0; r < 3; ++r)
+        for (int k = 0; k < 4; ++k) {
+            const std::uint8_t* p = part.StorageRow(2 - r) + 3 * k;
+            if (k >= 2 && r >= 1)
+                EXPECT_EQ(std::vector<std::uint8_t>(p, p + 3),
+                          std::vector<std::uint8_t>(image.StorageRow(5 - (r - 1)) + 3 * (k - 2),
+                                                    image.StorageRow(5 - (r - 1)) + 3 * (k - 2) + 3))
+                    << k << "," << r;
+            else
+                EXPECT_EQ(std::vector<std::uint8_t>(p, p + 3), (std::vector<std::uint8_t>{255, 255, 255}))
+                    << k << "," << r;
+        }
+
+    for (const char* pRect : {"11,0,3,3", "-4,0,4,6", "0,6,2,2"}) {
+        run = RunCli("crop " + m_folder.Path("map.png") + " " + m_folder.Path("off.png") + " --rect " + pRect);
+        EXPECT_EQ(run.nExitCode, 1) << pRect;
+        EXPECT_NE(run.strOutput.find("crop failed: The rectangle to crop"), std::string::npos) << run.strOutput;
+        EXPECT_NE(run.strOutput.find("lies wholly outside the 11 x 6 picture"), std::string::npos) << run.strOutput;
+        EXPECT_FALSE(std::filesystem::exists(m_folder.Path("off.png"))) << pRect;
+    }
+}
+
+// Rotation terms would be dropped by any verb that read them as edges: every one refuses.
+TEST_F(CliTest, EveryVerbRefusesAWorldFileWithRotationTerms)
+{
+    CDIBImage image;
+    test::MakePatternPicture(image, 24, 11, 6);
+    ASSERT_EQ(image.SaveDIB(m_folder.Path("map.png")), ESaveResult::Written);
+    test::WriteBytes(m_folder.Path("map.pgw"), Bytes("10\n0.5\n0.25\n-10\n1000\n1050\n"));
+    const std::string strMap = m_folder.Path("map.png");
+    for (const std::string& strArguments :
+         {"world " + strMap, "world " + strMap + " --write TFW",
+          "crop " + strMap + " " + m_folder.Path("a.png") + " --rect 0,0,3,3",
+          "mosaic " + m_folder.Path("b.png") + " --region 1000,1000,1050,1050 " + strMap,
+          "rectify " + strMap + " " + m_folder.Path("c.png") + " --p1 1,1,0,100 --p2 9,1 --p3 9,4,100,0"}) {
+        const SRun run = RunCli(strArguments);
+        EXPECT_NE(run.nExitCode, 0) << strArguments;
+        EXPECT_NE(run.strOutput.find("The world file " + m_folder.Path("map.pgw") +
+                                     " has rotation terms (0.5, 0.25) on its lines 2 and 3; rotated world files are "
+                                     "not supported"),
+                  std::string::npos)
+            << strArguments << "\n" << run.strOutput;
+    }
+    for (const char* pName : {"map.TFW", "a.png", "b.png", "c.png"})
+        EXPECT_FALSE(std::filesystem::exists(m_folder.Path(pName))) << pName;
+}
+
+// world --write never rewrites the world file the map was placed by (six decimals would
+// round its numbers), unless the text would be the same; other flavours are written.
+TEST_F(CliTest, WorldWriteLeavesTheWorldFileTheMapWasPlacedBy)
+{
+    CDIBImage image;
+    test::MakePatternPicture(image, 24, 11, 6);
+    ASSERT_EQ(image.SaveDIB(m_folder.Path("map.png")), ESaveResult::Written);
+    const std::vector<std::uint8_t> aOwn = Bytes("10\n0\n0\n-10\n1005.123456789\n1050\n");
+    test::WriteBytes(m_folder.Path("map.pgw"), aOwn);
+
+    SRun run = RunCli("world " + m_folder.Path("map.png") + " --write TFW,PGW");
+    EXPECT_EQ(run.nExitCode, 1);
+    EXPECT_NE(run.strOutput.find("world failed: " + m_folder.Path("map.pgw") + " is the world file " +
+                                 m_folder.Path("map.png") + " was placed by; it is left as it is"),
+              std::string::npos)
+        << run.strOutput;
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("map.pgw")), aOwn);
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("map.TFW")));  // nothing written
+
+    run = RunCli("world " + m_folder.Path("map.png") + " --write TFW");
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("map.TFW")),
+              Bytes("10.000000\r\n0.0\r\n0.0\r\n-10.000000\r\n1005.123457\r\n1050.000000\r\n"));
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("map.pgw")), aOwn);
+
+    // The same text may be written over it.
+    std::filesystem::remove(m_folder.Path("map.pgw"));
+    std::filesystem::rename(m_folder.Path("map.TFW"), m_folder.Path("map.pgw"));
+    run = RunCli("world " + m_folder.Path("map.png") + " --write pgw");
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(run.strOutput, "wrote: " + m_folder.Path("map.pgw") + "\n");
 }
 
 TEST_F(CliTest, RectifyWritesTheMapAndItsWorldFileAndRefusesQuestionsWithoutYes)
@@ -262,6 +366,65 @@ TEST_F(CliTest, CommandLineMistakesSayWhatIsWrongInOneLine)
     run = RunCli("--version");
     EXPECT_EQ(run.nExitCode, 0);
     EXPECT_EQ(run.strOutput, std::string("gridmorph-cli ") + GRIDMORPH_VERSION + "\n");
+}
+
+// Each command's --help is its own: its synopses and the options it takes, the same
+// lines the general help gives for it.
+TEST_F(CliTest, EveryCommandHasItsOwnHelp)
+{
+    const SRun general = RunCli("--help");
+    ASSERT_EQ(general.nExitCode, 0);
+    struct SCase {
+        const char* pCommand;
+        std::vector<const char*> aTaken;     // options its help names
+        std::vector<const char*> aNotTaken;  // options of other commands
+    };
+    const SCase aCases[] = {
+        {"info", {"--help"}, {"--srs", "--resample", "--depth 8 "}},
+        {"world", {"--write LIST"}, {"--resample", "--clip"}},
+        {"convert", {"--depth 8|24|grey", "--srs", "--compress"}, {"--resample", "--p4"}},
+        {"crop", {"--rect LEFT,TOP,WIDTH,HEIGHT", "--srs", "--compress"}, {"--resample", "--nodata"}},
+        {"mosaic", {"--region WEST,SOUTH,EAST,NORTH", "--srs"}, {"--resample", "--clip"}},
+        {"rectify",
+         {"--points FILE", "--auto", "--p4 X,Y", "--save-points", "--resample", "--depth 8 ", "--clip frame",
+          "--nodata", "--srs", "--yes", "#CRS:"},
+         {"--rect", "--region"}},
+        {"findgrid", {"findgrid SCAN"}, {"--srs", "--resample"}},
+    };
+    for (const SCase& c : aCases) {
+        SCOPED_TRACE(c.pCommand);
+        for (const std::string strAsked : {" --help", " -h", " in.png out.png --help"}) {
+            const SRun run = RunCli(c.pCommand + strAsked);
+            EXPECT_EQ(run.nExitCode, 0);
+            EXPECT_EQ(run.strOutput.rfind(std::string("Usage: gridmorph-cli ") + c.pCommand + " ", 0), 0u)
+                << run.strOutput;
+            EXPECT_NE(run.strOutput, general.strOutput);
+        }
+        const SRun run = RunCli(std::string(c.pCommand) + " --help");
+        for (const char* pTaken : c.aTaken)
+            EXPECT_NE(run.strOutput.find(pTaken), std::string::npos) << pTaken << "\n" << run.strOutput;
+        for (const char* pNotTaken : c.aNotTaken)
+            EXPECT_EQ(run.strOutput.find(pNotTaken), std::string::npos) << pNotTaken << "\n" << run.strOutput;
+        // Its lines are the general help's, word for word.
+        std::istringstream lines(run.strOutput);
+        std::string strLine;
+        std::getline(lines, strLine);
+        while (std::getline(lines, strLine)) {
+            if (!strLine.empty()) {
+                EXPECT_NE(general.strOutput.find(strLine + "\n"), std::string::npos) << strLine;
+            }
+        }
+    }
+}
+
+TEST_F(CliTest, AnOptionOutOfRangeNamesItsRange)
+{
+    const std::string strTable = m_folder.Path("table.csv");
+    std::ofstream(strTable) << "scan,output,points\n";
+    const SRun run = RunCli("batch " + strTable + " --memory 99999999");
+    EXPECT_EQ(run.nExitCode, 2);
+    EXPECT_NE(run.strOutput.find("--memory takes a whole number from 1 to 1000000"), std::string::npos)
+        << run.strOutput;
 }
 
 TEST_F(CliTest, AnOutputThatIsAnInputIsRefusedBeforeAnyWork)

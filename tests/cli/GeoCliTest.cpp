@@ -4,12 +4,16 @@
 
 #include <cmath>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "batch/RectifyOptions.h"
 #include "image/DIBImage.h"
 #include "io/Numbers.h"
 #include "support/TestSupport.h"
+#include "world/CoordinateSystem.h"
 #include "world/DIBWorld.h"
 #include "world/WorldFile.h"
 
@@ -221,6 +225,118 @@ TEST_F(GeoCliTest, APointsFileSavedByOneRunDrivesTheNext)
               " --p1 30,10,1000,2160");
     EXPECT_EQ(run.nExitCode, 2);
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("c.png")));
+}
+
+// Map positions the output's system cannot have (metres in a system of degrees) are
+// refused as a wrong command line, whether --srs names the system or the scan's .prj
+// does; positions far outside a projected system's area are warned of.
+TEST_F(GeoCliTest, MapPositionsTheOutputSystemCannotHaveAreRefused)
+{
+    const std::string strScan = MakeScan();
+    constexpr char kMetres[] = " --p1 30,10,500000,6231776 --p2 190,22 --p3 178,182,500160,6231616";
+    test::SCommandResult run = Cli("rectify " + strScan + " " + m_folder.Path("a.png") + kMetres + " --srs EPSG:4326");
+    EXPECT_EQ(run.nExitCode, 2);
+    EXPECT_EQ(run.strOutput,
+              "gridmorph-cli: point 1's map position 500000, 6231776 cannot lie in EPSG:4326 (WGS 84), a geographic "
+              "system in degrees: its easting (longitude) 500000 lies beyond 180 degrees east or west; see "
+              "gridmorph-cli --help\n");
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("a.png")));
+
+    // The scan names the system in its .prj: refused once the scan is open.
+    SCoordinateSystem degrees;
+    std::string strReason;
+    ASSERT_TRUE(ResolveCoordinateSystem("EPSG:4326", degrees, strReason)) << strReason;
+    const std::string& strWkt = degrees.geoSystem.strEsriWkt;
+    test::WriteBytes(m_folder.Path("scan.prj"), std::vector<std::uint8_t>(strWkt.begin(), strWkt.end()));
+    run = Cli("rectify " + strScan + " " + m_folder.Path("b.png") + " --p1 30,10,10,95 --p2 190,22 --p3 178,182,26,79");
+    EXPECT_EQ(run.nExitCode, 2) << run.strOutput;
+    EXPECT_NE(run.strOutput.find("point 1's map position 10, 95 cannot lie in EPSG:4326 (WGS 84), a geographic "
+                                 "system in degrees: its northing (latitude) 95 lies beyond 90 degrees north or south"),
+              std::string::npos)
+        << run.strOutput;
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("b.png")));
+    run = Cli("rectify " + strScan + " " + m_folder.Path("b.png") + " --p1 30,10,10,60 --p2 190,22 --p3 178,182,26,44");
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    std::filesystem::remove(m_folder.Path("scan.prj"));
+
+    // A projected system: far from its area is a warning, the map is made all the same.
+    run = Cli("rectify " + strScan + " " + m_folder.Path("c.png") + kMetres + " --srs EPSG:27700");
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_NE(run.strOutput.find("warning: point 1's map position 500000, 6231776 lies far outside the area where "
+                                 "EPSG:27700 (OSGB36 / British National Grid) is used"),
+              std::string::npos)
+        << run.strOutput;
+    EXPECT_TRUE(std::filesystem::exists(m_folder.Path("c.png")));
+    run = Cli("rectify " + strScan + " " + m_folder.Path("d.png") + kMetres + " --srs EPSG:32633");
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(run.strOutput.find("warning"), std::string::npos) << run.strOutput;
+}
+
+// A batch row is read as rectify's command line: the same positions are refused there.
+TEST_F(GeoCliTest, ABatchRowWithPositionsItsSystemCannotHaveIsRefused)
+{
+    const std::map<std::string, std::string> aOptions = {{"--p1", "30,10,500000,6231776"},
+                                                         {"--p2", "190,22"},
+                                                         {"--p3", "178,182,500160,6231616"},
+                                                         {"--srs", "EPSG:4326"}};
+    SRectifyJob job;
+    std::optional<SCoordinateSystem> system;
+    const std::string strProblem =
+        ReadRectifyRow(aOptions, m_folder.Path("scan.png"), m_folder.Path("out.png"), job, system);
+    EXPECT_NE(strProblem.find("point 1's map position 500000, 6231776 cannot lie in EPSG:4326 (WGS 84)"),
+              std::string::npos)
+        << strProblem;
+    std::map<std::string, std::string> aProjected = aOptions;
+    aProjected["--srs"] = "EPSG:32633";
+    EXPECT_EQ(ReadRectifyRow(aProjected, m_folder.Path("scan.png"), m_folder.Path("out.png"), job, system), "");
+}
+
+// The system a points file's #CRS: line names is the rectified map's, unless --srs names
+// one; then --srs wins, and a different system in the file is said.
+TEST_F(GeoCliTest, APointsFilesSystemIsTheOutputsUnlessSrsIsGiven)
+{
+    const std::string strScan = MakeScan();
+    ASSERT_EQ(Cli("rectify " + strScan + " " + m_folder.Path("a.tif") + kLocators +
+                  " --srs EPSG:27700 --save-points " + m_folder.Path("corners.points"))
+                  .nExitCode,
+              0);
+    const std::string strPoints = m_folder.Path("corners.points");
+
+    test::SCommandResult run = Cli("rectify " + strScan + " " + m_folder.Path("b.tif") + " --points " + strPoints +
+                                   " --save-points " + m_folder.Path("again.points"));
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(run.strOutput.find("note:"), std::string::npos) << run.strOutput;
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("b.prj")), test::ReadBytes(m_folder.Path("a.prj")));
+    EXPECT_EQ(test::ReadBytes(m_folder.Path("again.points")), test::ReadBytes(strPoints));
+    run = Cli("world " + m_folder.Path("b.tif"));
+    EXPECT_NE(run.strOutput.find("system: EPSG:27700"), std::string::npos) << run.strOutput;
+
+    // The same system given again is no news; another is said, and used.
+    run = Cli("rectify " + strScan + " " + m_folder.Path("c.tif") + " --points " + strPoints + " --srs EPSG:27700");
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(run.strOutput.find("note:"), std::string::npos) << run.strOutput;
+    run = Cli("rectify " + strScan + " " + m_folder.Path("d.tif") + " --points " + strPoints + " --srs EPSG:32630");
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_NE(run.strOutput.find("gridmorph-cli: note: --srs EPSG:32630 (EPSG:32630) is used, not the system " +
+                                 strPoints + " names (EPSG:27700)\n"),
+              std::string::npos)
+        << run.strOutput;
+    run = Cli("world " + m_folder.Path("d.tif"));
+    EXPECT_NE(run.strOutput.find("system: EPSG:32630"), std::string::npos) << run.strOutput;
+
+    // A #CRS: line PROJ does not know stops the work, naming the file.
+    {
+        const std::vector<std::uint8_t> aPoints = test::ReadBytes(strPoints);
+        std::string strText(aPoints.begin(), aPoints.end());
+        strText.replace(0, strText.find('\n'), "#CRS: NOT A SYSTEM");
+        test::WriteBytes(m_folder.Path("unknown.points"), std::vector<std::uint8_t>(strText.begin(), strText.end()));
+    }
+    run = Cli("rectify " + strScan + " " + m_folder.Path("e.tif") + " --points " + m_folder.Path("unknown.points"));
+    EXPECT_EQ(run.nExitCode, 1);
+    EXPECT_NE(run.strOutput.find(m_folder.Path("unknown.points") + ": the #CRS: line names no coordinate system"),
+              std::string::npos)
+        << run.strOutput;
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("e.tif")));
 }
 
 struct SFourthCornerRun {

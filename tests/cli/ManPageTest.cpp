@@ -66,5 +66,46 @@ TEST(ManPageTest, EveryCommandAndOptionOfTheHelpIsInTheManualPage)
     }
 }
 
+// The page's sections: the commands under COMMANDS, the options under OPTIONS, and every
+// option line of each command's own help described under OPTIONS.
+TEST(ManPageTest, CommandsAndOptionsEachHaveTheirOwnSection)
+{
+    const std::string strPage = ManPageText();
+    const std::size_t nCommands = strPage.find(".SH COMMANDS\n");
+    const std::size_t nOptions = strPage.find(".SH OPTIONS\n");
+    ASSERT_NE(nCommands, std::string::npos);
+    ASSERT_NE(nOptions, std::string::npos);
+    ASSERT_LT(nCommands, nOptions);
+    const std::size_t nOptionsEnd = strPage.find("\n.SH ", nOptions + 1);
+    const std::string strCommandSection = strPage.substr(nCommands, nOptions - nCommands);
+    const std::string strOptionSection = strPage.substr(nOptions, nOptionsEnd - nOptions);
+    for (const char* pCommand : {"info", "world", "convert", "crop", "mosaic", "rectify", "findgrid", "batch"}) {
+        EXPECT_NE(strCommandSection.find(std::string(".BI ") + pCommand + " "), std::string::npos) << pCommand;
+        EXPECT_EQ(strOptionSection.find(std::string(".BI ") + pCommand + " "), std::string::npos)
+            << pCommand << " is listed among the options";
+    }
+    EXPECT_NE(strCommandSection.find("--auto"), std::string::npos);
+
+    // The options a command's help names on lines of their own are described as options.
+    const std::regex optionLine(R"(^  (--?[a-z][a-z0-9-]*)(?: ([^ ]+))?)");
+    for (const char* pCommand : {"convert", "crop", "mosaic", "rectify"}) {
+        const test::SCommandResult help =
+            test::RunCommand(std::string(GRIDMORPH_CLI_PATH) + " " + pCommand + " --help");
+        ASSERT_EQ(help.nExitCode, 0);
+        std::istringstream lines(help.strOutput.substr(help.strOutput.find("\nOptions:\n")));
+        std::string strLine;
+        while (std::getline(lines, strLine)) {
+            std::smatch match;
+            if (!std::regex_search(strLine, match, optionLine) || match[1] == "-h")
+                continue;
+            const std::regex described("\\n\\.(B|BI|BR) " + std::string(match[1]) + "([ \\n]|$)");
+            EXPECT_TRUE(std::regex_search(strOptionSection, described))
+                << pCommand << ": " << match[1] << " is not described under OPTIONS";
+        }
+    }
+    const std::regex depthEight(R"(\n\.BR --depth " 8")");
+    EXPECT_TRUE(std::regex_search(strOptionSection, depthEight)) << "rectify's --depth 8";
+}
+
 }  // namespace
 }  // namespace gridmorph

@@ -67,5 +67,47 @@ TEST_F(MapEditsWindowTest, ARefusedCropLeavesTheMapAndTheNextConversionAsTheComm
     EXPECT_TRUE(Document().IsModified());
 }
 
+// A rectangle the user draws beyond the picture's right and bottom keeps the pixels where
+// they are; one drawn wholly beside the picture is refused with a box and changes nothing.
+TEST_F(MapEditsWindowTest, ACropBesideThePictureIsRefusedAndOneReachingBeyondItKeepsItsPixels)
+{
+    StartShown();
+    CDIBWorld map;
+    test::MakePatternPicture(map, 24, 160, 120);
+    map.SetEdges({1000, 2190, 1159, 2071});  // 1 m pixels
+    const std::string strPath = m_folder.Path("map.bmp");
+    ASSERT_EQ(map.SaveWorldSilent(strPath), ESaveResult::Written);
+    ASSERT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(strPath)));
+    ASSERT_GT(Viewport()->width(), 240);
+    ASSERT_GT(Viewport()->height(), 180);
+    m_platform.ClearRecord();
+
+    const CDIBWorld* pBefore = Document().GetImage();
+    QTest::mousePress(Viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(200, 150));
+    QTest::mouseMove(Viewport(), QPoint(230, 170));
+    QTest::mouseRelease(Viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(230, 170));
+    Trigger(ID_ACTION_CROP);
+    ASSERT_EQ(m_platform.Messages().size(), 1u);
+    EXPECT_NE(m_platform.Messages()[0].strText.find("lies wholly outside the 160 x 120 picture"), std::string::npos)
+        << m_platform.Messages()[0].strText;
+    EXPECT_EQ(Document().GetImage(), pBefore);
+    m_platform.ClearRecord();
+
+    QTest::mousePress(Viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 100));
+    QTest::mouseMove(Viewport(), QPoint(180, 130));
+    QTest::mouseRelease(Viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(180, 130));
+    Trigger(ID_ACTION_CROP);
+    EXPECT_TRUE(m_platform.Messages().empty());
+    const CDIBWorld& cropped = *Document().GetImage();
+    ASSERT_EQ(cropped.m_nImageWidth, 31);
+    ASSERT_EQ(cropped.m_nImageHeight, 31);
+    EXPECT_EQ(cropped.GetWest(), 1150.0);
+    EXPECT_EQ(cropped.GetNorth(), 2090.0);
+    EXPECT_EQ(cropped.GetEast(), 1180.0);
+    EXPECT_EQ(cropped.GetSouth(), 2060.0);
+    // The top-left pixel is the map's column 150, row 100 from the top.
+    EXPECT_EQ(std::memcmp(cropped.StorageRow(30), map.StorageRow(119 - 100) + 3 * 150, 3), 0);
+}
+
 }  // namespace
 }  // namespace gridmorph

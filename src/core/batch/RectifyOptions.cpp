@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <memory>
+#include <optional>
 #include <sstream>
 
 #include "grid/GridFrame.h"
@@ -10,6 +12,7 @@
 #include "io/Numbers.h"
 #include "io/OutputClashes.h"
 #include "io/QuoteText.h"
+#include "transform/LocatorChecks.h"
 #include "transform/PointsFile.h"
 #include "world/DIBWorld.h"
 #include "world/SidecarFiles.h"
@@ -185,6 +188,18 @@ void ReadSaveOptions(SCommandLine& commandLine)
     }
 }
 
+namespace {
+
+// Two definitions of one system: the same EPSG code, or without codes the same WKT.
+bool SameCoordinateSystem(const SCoordinateSystem& a, const SCoordinateSystem& b)
+{
+    if (a.geoSystem.nEpsgCode != 0 || b.geoSystem.nEpsgCode != 0)
+        return a.geoSystem.nEpsgCode == b.geoSystem.nEpsgCode;
+    return a.strWkt == b.strWkt;
+}
+
+}  // namespace
+
 // Everything rectify is told, checked and gathered into a job: throws CUsageError for a
 // wrong command line; returns the problem of a locator file that cannot be read, or "".
 std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
@@ -222,12 +237,36 @@ std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
     if (choices.options.eClip == EClip::Frame && bNonRectangular)
         throw CUsageError("--clip frame extends a rectangle of the map grid; it does not go with --non-rectangular");
     CLocatorSet locators;
+    std::optional<SCoordinateSystem> locatorSystem;
+    std::string strNote;
     if (pPointsFile) {
-        std::string strProblem;
-        if (!ReadPointsFile(*pPointsFile, locators, strProblem))
+        std::string strProblem, strSystemWkt;
+        if (!ReadPointsFile(*pPointsFile, locators, strProblem, &strSystemWkt))
             return *pPointsFile + ": " + strProblem;
+        // The file's "#CRS:" line names the output's system unless --srs names one; two
+        // different systems are said, --srs winning.
+        if (!strSystemWkt.empty()) {
+            SCoordinateSystem system;
+            std::string strReason;
+            if (!ResolveCoordinateSystem(strSystemWkt, system, strReason))
+                return *pPointsFile + ": the #CRS: line names no coordinate system for a map: " + strReason;
+            if (!commandLine.outputSystem)
+                locatorSystem = std::move(system);
+            else if (!SameCoordinateSystem(*commandLine.outputSystem, system))
+                strNote = "--srs " + commandLine.outputSystem->strDefinition + " (" +
+                          ShortNameOf(*commandLine.outputSystem) + ") is used, not the system " +
+                          *pPointsFile + " names (" + ShortNameOf(system) + ")";
+        }
     } else if (!bAuto) {
         ReadLocatorOptions(commandLine, locators);
+    }
+
+    // Positions the named system cannot have are a wrong command line: refused before
+    // the scan is read. Those of a system the scan names are checked once it is open.
+    if (!bAuto && commandLine.outputSystem) {
+        const SPositionCheck check = CheckLocatorPositions(locators, commandLine.outputSystem->geoSystem);
+        if (!check.strRefusal.empty())
+            throw CUsageError(check.strRefusal);
     }
 
     job.strScan = commandLine.aPositional[0];
@@ -235,17 +274,49 @@ std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
     job.locators = locators;
     job.locators.SetNonRectangular(bNonRectangular);
     job.options = choices.options;
-    if (job.options.eClip == EClip::Frame)
-        job.fnFindFrame = [](const CDIBWorld& source, const CLocatorSet& checked, SFrameCells& cells,
-                             std::string& strProblem) { return FindFrameCells(source, checked, cells, strProblem); };
+    AddGridCheck(job);
     job.bEightBit = choices.bEightBit;
     job.saveOptions = commandLine.saveOptions;
+    job.locatorSystem = std::move(locatorSystem);
+    job.strNote = std::move(strNote);
     job.bFourthCornerGiven = !aFourthCorner.empty();
     if (job.bFourthCornerGiven) {
         job.aFourthCorner[0] = aFourthCorner[0];
         job.aFourthCorner[1] = aFourthCorner[1];
     }
     return "";
+}
+
+void AddGridCheck(SRectifyJob& job)
+{
+    // The job rectifies one scan: its grid lines are found once, for the check and the frame.
+    const auto pLines = std::make_shared<std::optional<SFoundGrid>>();
+    const auto GridLines = [pLines](const CDIBWorld& source) -> const SFoundGrid& {
+        if (!*pLines) {
+            SFindGridOptions options;
+            options.bReadLabels = false;
+            *pLines = FindGrid(source, options);
+        }
+        return **pLines;
+    };
+    job.fnLocatorsChecked = [GridLines](const CDIBWorld& source, const CLocatorSet& checked) {
+        const SGridCheck check = CheckLocatorsAgainstGrid(GridLines(source), checked);
+        SGridAgreement agreement;
+        agreement.bChecked = check.bChecked;
+        agreement.dMismatchPixels = check.dMismatchPixels;
+        agreement.dMismatchMetres = check.dMismatchMetres;
+        if (check.Suspicious())
+            agreement.strWarning = check.strMessage + ": the grid on the scan lies up to " +
+                                   FormatFixed(check.dMismatchPixels, 2) + " pixels (" +
+                                   FormatFixed(check.dMismatchMetres, 2) +
+                                   " m) from the grid the three locators predict";
+        return agreement;
+    };
+    if (job.options.eClip == EClip::Frame)
+        job.fnFindFrame = [GridLines](const CDIBWorld& source, const CLocatorSet& checked, SFrameCells& cells,
+                                      std::string& strProblem) {
+            return FindFrameCells(GridLines(source), checked, cells, strProblem);
+        };
 }
 
 std::string ReadRectifyRow(const std::map<std::string, std::string>& aOptions, const std::string& strScan,
@@ -258,9 +329,8 @@ std::string ReadRectifyRow(const std::map<std::string, std::string>& aOptions, c
     commandLine.aOptions = aOptions;
     try {
         ReadSaveOptions(commandLine);
-        RefuseOutputOverInput(commandLine);
         const std::string strProblem = PrepareRectifyJob(commandLine, job);
-        outputSystem = commandLine.outputSystem;
+        outputSystem = commandLine.outputSystem ? commandLine.outputSystem : job.locatorSystem;
         return strProblem;
     } catch (const CUsageError& error) {
         return error.Problem();

@@ -30,7 +30,8 @@ struct SSilentResult {
     // The whole message: the error number's text followed by the detail.
     std::string FullText() const;
     // One line on a failure for a reader who has seen the boxes: the error number's own
-    // text when a box told the detail already, else the whole message.
+    // text when a box told the detail already (with the reason of a load that failed, or
+    // why a name is no picture file's), else the whole message.
     std::string FailureLine() const;
     // Raises the boxes through the platform, in order.
     void Tell() const;

@@ -1,6 +1,8 @@
 #include "transform/LocatorChecks.h"
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -85,6 +87,15 @@ SLocatorCheck RunLocatorChecks(const CLocatorSet& locators)
         check = FindFailingCheck(locators, check.nCheck + 1);
     }
     return check;
+}
+
+SPositionCheck CheckLocatorPositions(const CLocatorSet& locators, const SGeoSystem& system)
+{
+    std::vector<SMapPosition> aPositions;
+    for (int i = 0; i < 3; ++i)
+        if (i != 1 || locators.NonRectangular())
+            aPositions.push_back({"point " + std::to_string(i + 1), locators.Easting(i), locators.Northing(i)});
+    return CheckMapPositions(system, aPositions);
 }
 
 }  // namespace gridmorph

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "transform/LocatorSet.h"
+#include "world/CoordinateSystem.h"
 
 namespace gridmorph {
 
@@ -31,5 +32,10 @@ SLocatorCheck FindFailingCheck(const CLocatorSet& locators, int nFirstCheck = 1)
 // asked, a Yes going on to the next check. Returns the check that stopped the set (its
 // focus field says where the dialog puts the cursor), or a passed result.
 SLocatorCheck RunLocatorChecks(const CLocatorSet& locators);
+
+// The locators' map positions checked against the coordinate system the map is made in
+// (see CheckMapPositions): points 1 and 3, and point 2 of a non-rectangular set. The
+// window's Apply Transform and every rectify of the command line and of a batch ask it.
+SPositionCheck CheckLocatorPositions(const CLocatorSet& locators, const SGeoSystem& system);
 
 }  // namespace gridmorph

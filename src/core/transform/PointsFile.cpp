@@ -270,10 +270,35 @@ bool ReadWholeFile(const std::string& strPath, std::string& strText, std::string
 
 }  // namespace
 
-bool ReadPointsFile(const std::string& strPath, CLocatorSet& locators, std::string& strProblem)
+bool ReadPointsFile(const std::string& strPath, CLocatorSet& locators, std::string& strProblem,
+                    std::string* pSystemWkt)
 {
     std::string strText;
-    return ReadWholeFile(strPath, strText, strProblem) && ParsePointsText(strText, locators, strProblem);
+    if (!ReadWholeFile(strPath, strText, strProblem) || !ParsePointsText(strText, locators, strProblem))
+        return false;
+    if (pSystemWkt)
+        *pSystemWkt = PointsSystemWkt(strText);
+    return true;
+}
+
+std::string PointsSystemWkt(const std::string& strText)
+{
+    // The comment lines before the header; the first "#CRS:" among them names the system.
+    std::size_t nStart = strText.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    while (nStart < strText.size()) {
+        std::size_t nEnd = strText.find_first_of("\r\n", nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strText.size();
+        const std::string strRow = Trimmed(strText.substr(nStart, nEnd - nStart));
+        nStart = nEnd + 1;
+        if (strRow.empty())
+            continue;
+        if (strRow[0] != '#')
+            break;
+        if (strRow.compare(0, 5, "#CRS:") == 0)
+            return Trimmed(strRow.substr(5));
+    }
+    return std::string();
 }
 
 bool ParsePointsTextChoosingCorners(const std::string& strText, CLocatorSet& locators, SPointsChoice& choice,

@@ -18,7 +18,13 @@ namespace gridmorph {
 // rectangle). False with a message naming the wrong line when the text does not give
 // exactly three enabled points of that shape.
 bool ParsePointsText(const std::string& strText, CLocatorSet& locators, std::string& strProblem);
-bool ReadPointsFile(const std::string& strPath, CLocatorSet& locators, std::string& strProblem);
+// With pSystemWkt, also the system the file's "#CRS:" line names ("" when it has none).
+bool ReadPointsFile(const std::string& strPath, CLocatorSet& locators, std::string& strProblem,
+                    std::string* pSystemWkt = nullptr);
+
+// The definition on the text's "#CRS:" line (one of the comment lines before the header),
+// or "" when it has none.
+std::string PointsSystemWkt(const std::string& strText);
 
 // Which rows became locators 1, 2 and 3 (file line numbers), and how many enabled points
 // the file gave.

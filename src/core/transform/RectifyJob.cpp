@@ -117,7 +117,33 @@ bool CheckLocators(const SRectifyJob& job, const CDIBWorld& source, CLocatorSet&
         return false;
     }
     if (job.fnLocatorsChecked && !locators.NonRectangular())
-        job.fnLocatorsChecked(source, locators);
+        result.grid = job.fnLocatorsChecked(source, locators);
+    return true;
+}
+
+// The locators' map positions against the output's coordinate system (the one the save
+// is told, else the scan's own): refused when the system cannot have them, a warning
+// when they lie far outside its area; false when refused.
+bool CheckPositions(const SRectifyJob& job, const CDIBWorld& source, const CLocatorSet& locators,
+                    SRectifyResult& result)
+{
+    const std::optional<SGeoSystem> system = job.saveOptions.system ? job.saveOptions.system
+                                             : source.CoordinateSystem()
+                                                 ? std::optional<SGeoSystem>(source.CoordinateSystem()->geoSystem)
+                                                 : std::nullopt;
+    if (!system)
+        return true;
+    const SPositionCheck check = CheckLocatorPositions(locators, *system);
+    if (!check.strRefusal.empty()) {
+        result.eFailure = ERectifyFailure::Positions;
+        result.strError = check.strRefusal;
+        return false;
+    }
+    if (!check.strWarning.empty()) {
+        SSilentResult warned;
+        warned.aNotices.push_back({EMessageKind::Warning, check.strWarning});
+        warned.Tell();
+    }
     return true;
 }
 
@@ -190,6 +216,8 @@ bool ReduceToEightBit(const SRectifyJob& job, std::unique_ptr<CDIBWorld>& pTrans
 // Writes the map and its world file; false when it was not written.
 bool SaveMap(const SRectifyJob& job, CDIBWorld& output, bool bRowsOnDemand, SRectifyResult& result)
 {
+    if (job.locatorSystem && !job.saveOptions.system)
+        output.SetCoordinateSystem(job.locatorSystem);
     ESaveResult eSaved = ESaveResult::Failed;
     SEncodeOptions options = job.saveOptions;
     if (!job.strSavePoints.empty()) {
@@ -289,6 +317,7 @@ SRectifyResult RectifyScan(const SRectifyJob& job)
     const bool bStream = !job.bWholePicture && !job.bEightBit;
     STransformOptions options = job.options;
     if (!OpenScan(job, bStream, source, result) || !CheckLocators(job, source, locators, result) ||
+        !CheckPositions(job, source, locators, result) ||
         !FindFrameWhenClipped(job, source, locators, options, result) || !GiveBackScanRows(source, result))
         return result;
     std::unique_ptr<CDIBWorld> pTransformed;

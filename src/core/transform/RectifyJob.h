@@ -20,6 +20,17 @@ namespace gridmorph {
 
 class CDIBWorld;
 
+// How the locators agree with the grid lines found on the scan: the grid their rectangle
+// predicts against the crossings found inside it.
+struct SGridAgreement {
+    bool bChecked = false;  // a grid was found and the locators span whole cells of it
+    double dMismatchPixels = 0.0;  // the largest distance of a found crossing from the predicted one
+    double dMismatchMetres = 0.0;
+    // "Locator 2 is probably on the wrong grid line: the grid on the scan lies up to ..."
+    // when they disagree by more than 2 pixels, else "".
+    std::string strWarning;
+};
+
 struct SRectifyJob {
     std::string strScan;
     std::string strOutput;
@@ -32,6 +43,12 @@ struct SRectifyJob {
     // strSavePointsWkt, or the output map's own when that is empty.
     std::string strSavePoints;
     std::string strSavePointsWkt;
+    // The system a locator file names ("#CRS:"): the map carries it and its saves name it
+    // when saveOptions names none (no --srs).
+    std::optional<SCoordinateSystem> locatorSystem;
+    // Said before the work, for the reader: --srs naming another system than the locator
+    // file's, which it overrides.
+    std::string strNote;
     bool bFourthCornerGiven = false;
     double aFourthCorner[2] = {0.0, 0.0};  // the pixel of the grid's bottom-left corner on the scan
     // The reader sees the message boxes (the command line's terminal, a batch row's
@@ -41,9 +58,10 @@ struct SRectifyJob {
     // When set, finds the locators on the opened scan (the grid finder); false with the
     // reason in strProblem ("" when the reason has been shown already).
     std::function<bool(const CDIBWorld& source, CLocatorSet& locators, std::string& strProblem)> fnFindLocators;
-    // When set, called once the locators passed their checks, with a rectangular set (the
-    // check of the locators against the grid found on the scan).
-    std::function<void(const CDIBWorld& source, const CLocatorSet& locators)> fnLocatorsChecked;
+    // When set, called once the locators passed their checks, with a rectangular set: the
+    // check of the locators against the grid found on the scan (see AddGridCheck), kept
+    // in the result.
+    std::function<SGridAgreement(const CDIBWorld& source, const CLocatorSet& locators)> fnLocatorsChecked;
     // With options.eClip == EClip::Frame: finds on the opened scan the grid cells the clip
     // keeps around the checked locators; false with the reason in strProblem.
     std::function<bool(const CDIBWorld& source, const CLocatorSet& locators, SFrameCells& cells,
@@ -55,7 +73,10 @@ struct SRectifyJob {
     bool bWholePicture = false;
 };
 
-enum class ERectifyFailure { None, Open, Depth, FindLocators, Outside, Locators, Frame, Transform, Reduce, Save };
+// Positions: a locator's map position cannot lie in the output's coordinate system.
+enum class ERectifyFailure {
+    None, Open, Depth, FindLocators, Outside, Locators, Frame, Transform, Reduce, Save, Positions
+};
 
 struct SRectifyResult {
     ERectifyFailure eFailure = ERectifyFailure::None;
@@ -67,6 +88,7 @@ struct SRectifyResult {
     double dResolution = 0.0;
     bool bFourthCorner = false;  // check holds the predicted corner (rectangular locators)
     SFourthCornerCheck check;
+    SGridAgreement grid;  // from fnLocatorsChecked
     std::optional<SCoordinateSystem> outputSystem;  // the system the output map carries
     CLocatorSet locators;                           // the locators used (found ones too)
     bool Written() const { return eFailure == ERectifyFailure::None; }

@@ -620,9 +620,12 @@ bool CreateOutput(const CDIBWorld& source, const STransformOptions& options, con
     const std::int64_t nWidth = bounds.Width(), nHeight = bounds.Height();
     if (nWidth > std::numeric_limits<int>::max() || nHeight > std::numeric_limits<int>::max()) {
         // Larger than any picture: the same failure as a creation refused for memory.
-        char szText[200];
+        // The size comes from the locators, not from the memory: it says so.
+        char szText[400];
         std::snprintf(szText, sizeof szText,
-                      "Failure creating bitmap, lack of memory\n\nwidth=%lld, height=%lld, nBPP=%d in CreateImage().",
+                      "Failure creating bitmap, lack of memory\n\nwidth=%lld, height=%lld, nBPP=%d in CreateImage()."
+                      "\n\nThe locators make a map larger than any picture can be; a locator's pixel or map "
+                      "position is probably wrong.",
                       static_cast<long long>(nWidth), static_cast<long long>(nHeight), format.nBits);
         output.m_nErrorNumber = ERR_OUT_OF_MEMORY;
         output.m_strErrorText = szText;

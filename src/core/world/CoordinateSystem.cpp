@@ -4,12 +4,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
 
+#include "io/Numbers.h"
 #include "world/WorldFile.h"
 
 namespace gridmorph {
@@ -202,6 +206,129 @@ std::optional<SCoordinateSystem> ReadProjectionFile(const std::string& strImageF
     if (!ResolveCoordinateSystem(strText, system, strReason))
         return std::nullopt;
     return system;
+}
+
+namespace {
+
+// A number for a message: as many decimals as it needs, up to six.
+std::string ShortNumber(double dValue)
+{
+    std::string strText = FormatFixed(dValue, 6);
+    if (strText.find('.') != std::string::npos) {
+        strText.erase(strText.find_last_not_of('0') + 1);
+        if (strText.back() == '.')
+            strText.pop_back();
+    }
+    return strText;
+}
+
+// The bounds of the system's area of use in its own eastings and northings; false when
+// PROJ knows no area for it or cannot carry the area into the system.
+bool LookUpAreaOfUse(const std::string& strDefinition, double aBounds[4], std::string& strAreaName)
+{
+    CProjContext context;
+    PJ_CONTEXT* pContext = context.Get();
+    CProjObject pSystem(proj_create(pContext, strDefinition.c_str()));
+    if (pSystem && proj_get_type(pSystem.get()) == PJ_TYPE_BOUND_CRS)
+        pSystem.reset(proj_get_source_crs(pContext, pSystem.get()));
+    if (!pSystem)
+        return false;
+    double dWest = 0, dSouth = 0, dEast = 0, dNorth = 0;
+    const char* pName = nullptr;
+    if (!proj_get_area_of_use(pContext, pSystem.get(), &dWest, &dSouth, &dEast, &dNorth, &pName) || dWest <= -1000)
+        return false;
+    // The system's own geographic system stands in for WGS 84, in which the area is given:
+    // the hundred metres or so between datums do not matter here, and no datum shift is
+    // looked for.
+    CProjObject pDegrees(proj_crs_get_geodetic_crs(pContext, pSystem.get()));
+    if (!pDegrees)
+        return false;
+    CProjObject pOperation(proj_create_crs_to_crs_from_pj(pContext, pDegrees.get(), pSystem.get(), nullptr, nullptr));
+    if (!pOperation)
+        return false;
+    // Longitude first in, easting first out, whatever order the systems name their axes in.
+    CProjObject pOrdered(proj_normalize_for_visualization(pContext, pOperation.get()));
+    if (!pOrdered ||
+        !proj_trans_bounds(pContext, pOrdered.get(), PJ_FWD, dWest, dSouth, dEast, dNorth, &aBounds[0], &aBounds[1],
+                           &aBounds[2], &aBounds[3], 21))
+        return false;
+    for (int i = 0; i < 4; ++i)
+        if (!std::isfinite(aBounds[i]))
+            return false;
+    strAreaName = pName ? pName : "";
+    return aBounds[2] > aBounds[0] && aBounds[3] > aBounds[1];
+}
+
+// The area of a system is looked up once: PROJ's database does not change while the
+// program runs, and a batch asks for the same system sheet after sheet.
+bool FindAreaOfUse(const SGeoSystem& system, double aBounds[4], std::string& strAreaName)
+{
+    const std::string strDefinition =
+        system.nEpsgCode > 0 ? "EPSG:" + std::to_string(system.nEpsgCode) : system.strEsriWkt;
+    if (strDefinition.empty())
+        return false;
+    struct SArea {
+        bool bFound = false;
+        double aBounds[4] = {};
+        std::string strName;
+    };
+    static std::mutex s_mutex;
+    static std::map<std::string, SArea> s_aAreas;
+    std::lock_guard<std::mutex> lock(s_mutex);
+    auto it = s_aAreas.find(strDefinition);
+    if (it == s_aAreas.end()) {
+        SArea area;
+        area.bFound = LookUpAreaOfUse(strDefinition, area.aBounds, area.strName);
+        it = s_aAreas.emplace(strDefinition, std::move(area)).first;
+    }
+    std::copy(std::begin(it->second.aBounds), std::end(it->second.aBounds), aBounds);
+    strAreaName = it->second.strName;
+    return it->second.bFound;
+}
+
+}  // namespace
+
+SPositionCheck CheckMapPositions(const SGeoSystem& system, const std::vector<SMapPosition>& aPositions)
+{
+    SPositionCheck check;
+    if (aPositions.empty())
+        return check;
+    if (system.bGeographic) {
+        for (const SMapPosition& position : aPositions) {
+            const bool bEasting = !(std::fabs(position.dEasting) <= 180.0);
+            if (!bEasting && std::fabs(position.dNorthing) <= 90.0)
+                continue;
+            check.strRefusal = position.strName + "'s map position " + ShortNumber(position.dEasting) + ", " +
+                               ShortNumber(position.dNorthing) + " cannot lie in " + DescribeGeoSystem(system) +
+                               ", a geographic system in degrees: " +
+                               (bEasting ? "its easting (longitude) " + ShortNumber(position.dEasting) +
+                                               " lies beyond 180 degrees east or west"
+                                         : "its northing (latitude) " + ShortNumber(position.dNorthing) +
+                                               " lies beyond 90 degrees north or south");
+            return check;
+        }
+        return check;
+    }
+    double aBounds[4] = {};
+    std::string strAreaName;
+    if (!FindAreaOfUse(system, aBounds, strAreaName))
+        return check;
+    const double dWidth = aBounds[2] - aBounds[0], dHeight = aBounds[3] - aBounds[1];
+    for (const SMapPosition& position : aPositions) {
+        const bool bFar = position.dEasting < aBounds[0] - dWidth || position.dEasting > aBounds[2] + dWidth ||
+                          position.dNorthing < aBounds[1] - dHeight || position.dNorthing > aBounds[3] + dHeight;
+        if (!bFar)
+            continue;
+        check.strWarning = position.strName + "'s map position " + ShortNumber(position.dEasting) + ", " +
+                           ShortNumber(position.dNorthing) + " lies far outside the area where " +
+                           DescribeGeoSystem(system) + " is used" +
+                           (strAreaName.empty() ? std::string() : " (" + strAreaName + ")") + ": eastings " +
+                           FormatFixed(aBounds[0], 0) + " to " + FormatFixed(aBounds[2], 0) + ", northings " +
+                           FormatFixed(aBounds[1], 0) + " to " + FormatFixed(aBounds[3], 0) +
+                           ". Check the coordinate system and the map positions.";
+        return check;
+    }
+    return check;
 }
 
 namespace {

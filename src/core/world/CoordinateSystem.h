@@ -36,6 +36,26 @@ SCoordinateSystem CoordinateSystemFromKeys(const SGeoSystem& keys);
 // when there is none, it is larger than 64 KB or PROJ cannot read it.
 std::optional<SCoordinateSystem> ReadProjectionFile(const std::string& strImageFileName);
 
+// A map position given for a map (a locator's easting and northing), named as messages
+// name it ("point 1").
+struct SMapPosition {
+    std::string strName;
+    double dEasting = 0.0;
+    double dNorthing = 0.0;
+};
+
+// What a coordinate system says about map positions given in it. strRefusal: a position
+// the system cannot have (in a geographic system an easting, the longitude, beyond 180
+// degrees either way or a northing, the latitude, beyond 90). strWarning: positions of a
+// projected system that lie far outside the area where it is used (farther from that
+// area than its own width or height). Both "" when the positions are plausible or PROJ
+// cannot tell.
+struct SPositionCheck {
+    std::string strRefusal;
+    std::string strWarning;
+};
+SPositionCheck CheckMapPositions(const SGeoSystem& system, const std::vector<SMapPosition>& aPositions);
+
 // One system of PROJ's database, as a list to pick from shows it.
 struct SCoordinateSystemEntry {
     std::string strCode;  // "EPSG:32633"

@@ -359,6 +359,13 @@ bool CDIBWorld::ReadWorldFile()
     case EWorldFileRead::Read:
         break;
     }
+    // A rotated placement is refused: the edges alone would put the map in the wrong place.
+    // The failure names it; every caller shows a failed open's message.
+    if (const std::string strRotation = RotationProblem(values, strWorldFile); !strRotation.empty()) {
+        m_nErrorNumber = ERR_MESSAGE_IS_DETAIL;
+        m_strErrorText = strRotation;
+        return false;
+    }
     const double dEast = values.dResolutionWestEast * (m_nImageWidth - 1) + values.dEastingTopLeft;
     const double dSouth = values.dResolutionSouthNorth * (m_nImageHeight - 1) + values.dNorthingTopLeft;
     // Numbers no map has (beyond what the centimetre edges hold, or not numbers at all)

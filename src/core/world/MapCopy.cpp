@@ -321,18 +321,24 @@ bool CDIBWorld::CopyMap(CDIBWorld* pDest, CDIBWorld* pSource, const std::string&
 
 bool CDIBWorld::CropMap(CDIBWorld* pDest, int nLeft, int nTop, int nWidth, int nHeight, std::uint32_t nRop)
 {
-    const int W = m_nImageWidth, H = m_nImageHeight;
-    int nRight = nLeft + nWidth - 1;
-    int nBottom = nTop + nHeight - 1;
-    if (nLeft > W || nTop > H || nRight < 0 || nBottom < 0)
+    const long long W = m_nImageWidth, H = m_nImageHeight;
+    const long long nRight = static_cast<long long>(nLeft) + nWidth - 1;
+    const long long nBottom = static_cast<long long>(nTop) + nHeight - 1;
+    if (nLeft >= W || nTop >= H || nRight < 0 || nBottom < 0)
         return true;
-    nRight = std::clamp(nRight, 0, W - 1);
-    nBottom = std::clamp(nBottom, 0, H - 1);
-    nLeft = std::clamp(nLeft, 0, W - 1);
-    nTop = std::clamp(nTop, 0, H - 1);
-    const int nCopyWidth = std::min(nRight - nLeft + 1, pDest->m_nImageWidth);
-    const int nCopyHeight = std::min(nBottom - nTop + 1, pDest->m_nImageHeight);
-    if (!BitBlt(*pDest, 0, 0, nLeft, nTop, nCopyWidth, nCopyHeight, nRop))
+    // Only the part of the rectangle on the picture is copied, and each of its pixels
+    // goes where the rectangle puts it: destination column k always shows source column
+    // left + k. Whatever lies beyond the picture stays as the destination was made.
+    const int nFirstColumn = std::max(nLeft, 0), nFirstRow = std::max(nTop, 0);
+    const int nToX = static_cast<int>(nFirstColumn - static_cast<long long>(nLeft));
+    const int nToY = static_cast<int>(nFirstRow - static_cast<long long>(nTop));
+    const long long nCopyWidth = std::min<long long>(std::min(nRight, W - 1) - nFirstColumn + 1,
+                                                     static_cast<long long>(pDest->m_nImageWidth) - nToX);
+    const long long nCopyHeight = std::min<long long>(std::min(nBottom, H - 1) - nFirstRow + 1,
+                                                      static_cast<long long>(pDest->m_nImageHeight) - nToY);
+    if (nCopyWidth > 0 && nCopyHeight > 0 &&
+        !BitBlt(*pDest, nToX, nToY, nFirstColumn, nFirstRow, static_cast<int>(nCopyWidth),
+                static_cast<int>(nCopyHeight), nRop))
         return false;
     if (!HasWorld()) {
         m_nErrorNumber = ERR_NO_WORLD_INFORMATION;
@@ -340,8 +346,9 @@ bool CDIBWorld::CropMap(CDIBWorld* pDest, int nLeft, int nTop, int nWidth, int n
         pDest->m_bWorld = 0;
         return false;
     }
+    // The edges of the rectangle asked for, also where it reaches beyond the picture.
     double dWest = nLeft, dNorth = nTop;
-    double dEast = nLeft + pDest->m_nImageWidth - 1, dSouth = nTop + pDest->m_nImageHeight - 1;
+    double dEast = double(nLeft) + pDest->m_nImageWidth - 1, dSouth = double(nTop) + pDest->m_nImageHeight - 1;
     PixelToMap(dWest, dNorth, true);
     PixelToMap(dEast, dSouth, true);
     pDest->SetEdges({dWest / 100.0, dNorth / 100.0, dEast / 100.0, dSouth / 100.0});

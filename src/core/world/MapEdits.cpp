@@ -49,6 +49,14 @@ SMadeMap CropMapSilent(CDIBWorld& source, const SPixelWindow& window)
 {
     if (!source.HasImage())
         return Refused("There is no map to crop.");
+    // A rectangle that misses the picture would give a white map with no place of its own.
+    const long long nRight = static_cast<long long>(window.nLeft) + window.nWidth - 1;
+    const long long nBottom = static_cast<long long>(window.nTop) + window.nHeight - 1;
+    if (window.nLeft >= source.m_nImageWidth || window.nTop >= source.m_nImageHeight || nRight < 0 || nBottom < 0)
+        return Refused("The rectangle to crop (columns " + std::to_string(window.nLeft) + " to " +
+                       std::to_string(nRight) + ", rows " + std::to_string(window.nTop) + " to " +
+                       std::to_string(nBottom) + ") lies wholly outside the " + std::to_string(source.m_nImageWidth) +
+                       " x " + std::to_string(source.m_nImageHeight) + " picture: there is nothing to crop.");
     try {
         MakeWindowRows(source, window);
     } catch (const std::runtime_error& error) {

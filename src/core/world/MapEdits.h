@@ -16,7 +16,8 @@ struct SMadeMap : SSilentResult {
 };
 
 // A pixel rectangle of a map: the left column and top row (counted from the top-left
-// pixel) and the size. Whatever lies outside the map stays white in the crop.
+// pixel) and the size. Whatever lies outside the map is white in the crop; the pixels
+// inside keep their places, and the crop's edges are those of the whole rectangle.
 struct SPixelWindow {
     int nLeft = 0, nTop = 0, nWidth = 0, nHeight = 0;
 };
@@ -25,7 +26,8 @@ struct SPixelWindow {
 // window's edges and the map's coordinate system. A map read on demand gets the window's
 // rows in bands on all threads first. A map without a georeference still gives the
 // pixels: pMap is made without a world and the error is ERR_NO_WORLD_INFORMATION (the
-// window refuses that crop, the command line keeps it). Without a map, the error says why.
+// window refuses that crop, the command line keeps it). A rectangle that lies wholly
+// outside the map is refused. Without a map, the error says why.
 SMadeMap CropMapSilent(CDIBWorld& source, const SPixelWindow& window);
 
 // A new map of the given depth (8 or 24) from a map of 8, 24 or 32 bits: the same pixels

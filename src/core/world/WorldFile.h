@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "io/SafeFileWriter.h"
 
@@ -10,8 +12,8 @@ namespace gridmorph {
 // not its outer corner.
 struct SWorldFileValues {
     double dResolutionWestEast = 0.0;    // line 1, metres per pixel
-    double dRotationFirst = 0.0;         // line 2, read and ignored
-    double dRotationSecond = 0.0;        // line 3, read and ignored
+    double dRotationFirst = 0.0;         // line 2, must be zero: maps are north-up
+    double dRotationSecond = 0.0;        // line 3, must be zero
     double dResolutionSouthNorth = 0.0;  // line 4, negative for a north-up image
     double dEastingTopLeft = 0.0;        // line 5
     double dNorthingTopLeft = 0.0;       // line 6
@@ -48,6 +50,22 @@ std::string FindWorldFile(const std::string& strImageFileName);
 // the exact spelling first. Returns "" when there is none.
 std::string FindFileAnyCase(const std::string& strPath);
 
+// While one lives, FindFileAnyCase (and so the world-file and .prj searches) on this thread
+// reads each folder once and answers from what it read: the check of a batch table looks
+// for the sidecars of thousands of rows in one folder. For work that makes and removes no
+// file meanwhile.
+class CFolderListings {
+public:
+    CFolderListings();
+    ~CFolderListings();
+    CFolderListings(const CFolderListings&) = delete;
+    CFolderListings& operator=(const CFolderListings&) = delete;
+
+private:
+    std::unordered_map<std::string, std::unordered_map<std::string, std::vector<std::string>>> m_aListings;
+    std::unordered_map<std::string, std::unordered_map<std::string, std::vector<std::string>>>* m_pPrevious;
+};
+
 // The filter list of the dialog that picks a world file for an image: the world files
 // named like the image (its file name without folder and extension) first, then each
 // flavour, then all files.
@@ -57,6 +75,11 @@ std::string WorldFileDialogFilter(const std::string& strImageFileName);
 // taken, the rest of the line ignored; a line without a number gives 0). Lines longer
 // than 258 characters count as several lines, as a 259-character line buffer reads them.
 EWorldFileRead ReadWorldFileValues(const std::string& strPath, SWorldFileValues& values);
+
+// Why a world file read from strPath cannot place a north-up map: "" when both rotation
+// terms are zero, else a message naming the file and the two terms. Ignoring the terms
+// would put every pixel but the top-left one in the wrong place.
+std::string RotationProblem(const SWorldFileValues& values, const std::string& strPath);
 
 // The text of a world file: "%.6lf" lines with CR LF endings, the rotation lines "0.0".
 std::string FormatWorldFile(const SWorldFileValues& values);

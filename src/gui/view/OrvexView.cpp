@@ -20,6 +20,7 @@
 #include "io/Numbers.h"
 #include "platform/Platform.h"
 #include "transform/GridCrop.h"
+#include "transform/LocatorChecks.h"
 #include "transform/PointsFile.h"
 #include "transform/Resample.h"
 #include "view/FourthCornerMarker.h"
@@ -1106,6 +1107,17 @@ void COrvexView::OnActionApplyTransform()
     const CDIBWorld* pSource = SourceMap();
     if (!pSource || !m_pDocument || !ConfirmLocatorsOnGrid(*this))
         return;
+    // The transformed map takes the scan's coordinate system: positions it cannot have
+    // make no map, positions far outside its area are warned of.
+    if (const std::optional<SCoordinateSystem>& system = pSource->CoordinateSystem()) {
+        const SPositionCheck check = CheckLocatorPositions(m_locators, system->geoSystem);
+        if (!check.strRefusal.empty()) {
+            ShowWarning(check.strRefusal);
+            return;
+        }
+        if (!check.strWarning.empty())
+            ShowWarning(check.strWarning);
+    }
     const int nBitCount = pSource->m_nBitCount;
     std::unique_ptr<CDIBWorld> pTransformedMap;
     ETransformResult eResult;

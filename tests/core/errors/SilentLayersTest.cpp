@@ -111,14 +111,16 @@ TEST_F(SilentLayersTest, OpeningAPictureOrAMapReturnsTheFailureAndShowsNothing)
         {"missing.png", true, false, ERR_MESSAGE_IS_DETAIL, strMissingText, {strMissingText}, strMissingText},
         {"noextension", false, false, ERR_TYPE_NOT_RECOGNISED,
          GetErrorText(ERR_TYPE_NOT_RECOGNISED) + strNotRecognised, {strNotRecognised},
-         GetErrorText(ERR_TYPE_NOT_RECOGNISED)},
+         GetErrorText(ERR_TYPE_NOT_RECOGNISED) + " " + Path("noextension") +
+             " is not a picture file: pictures are BMP, JPEG, GIF, TIFF and PNG files, known by their names' "
+             "extensions (.bmp, .jpg, .jpeg, .jpe, .jfif, .gif, .tif, .tiff, .png), and this name has none."},
         {"plain.bmp", false, false, 0, "", {}, ""},
         {"plain.bmp", true, false, 0, "", {}, ""},
         {"plain.bmp", true, true, ERR_NO_WORLD_INFORMATION, strNoWorld, {}, strNoWorld},
         {"placed.bmp", true, true, 0, "", {}, ""},
         {"damaged.bmp", true, false, ERR_MESSAGE_IS_DETAIL, strDamagedWorld, {strDamagedWorld}, strDamagedWorld},
         {"short.bmp", true, false, ERR_WORLD_FILE_END,
-         GetErrorText(ERR_WORLD_FILE_END) + "Unexpected end of world file.",
+         GetErrorText(ERR_WORLD_FILE_END) + "\nUnexpected end of world file.",
          {"Unexpected end of world file."}, GetErrorText(ERR_WORLD_FILE_END)},
         {"release3.bmp", true, true, 0, "", {kRelease3Notice}, ""},
     };
@@ -157,7 +159,9 @@ TEST_F(SilentLayersTest, ADamagedPictureFailsToLoadWithTheDecodersReason)
     EXPECT_EQ(outcome.aNotices[0].eKind, EMessageKind::Warning);
     EXPECT_NE(outcome.aNotices[0].strText.find("no PNG signature"), std::string::npos) << outcome.aNotices[0].strText;
     EXPECT_EQ(outcome.FullText(), GetErrorText(ERR_LOAD_FAILED) + outcome.aNotices[0].strText);
-    EXPECT_EQ(outcome.FailureLine(), GetErrorText(ERR_LOAD_FAILED));
+    // The one line after the box says what the box said was wrong, not only the number's text.
+    EXPECT_EQ(outcome.FailureLine(),
+              GetErrorText(ERR_LOAD_FAILED) + " The file is not a PNG picture (no PNG signature).");
     EXPECT_TRUE(MessageTexts().empty());
 }
 
@@ -248,7 +252,7 @@ TEST_F(SilentLayersTest, BuildingANewMapReturnsTheFailingStepAndShowsNothing)
         {"the first map has no world file", "new.bmp", {"plain.bmp"}, 1005.0, ERR_NO_WORLD_INFORMATION, {strNoWorld}},
         {"the region is too large", "new.bmp", {"placed.bmp"}, 1e12, ERR_MESSAGE_IS_DETAIL, {strRegion}},
         {"a later map is damaged", "new.bmp", {"placed.bmp", "short.bmp"}, 1005.0, ERR_WORLD_FILE_END,
-         {"Unexpected end of world file.", GetErrorText(ERR_WORLD_FILE_END) + "Unexpected end of world file."}},
+         {"Unexpected end of world file.", GetErrorText(ERR_WORLD_FILE_END) + "\nUnexpected end of world file."}},
     };
     for (const SCase& c : aCases) {
         SNewMapRequest request;

@@ -4,6 +4,9 @@
 #include <tiffio.h>
 #include <zlib.h>
 
+#include <fcntl.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -11,6 +14,7 @@
 #include "errors/ErrorText.h"
 #include "image/DIBImage.h"
 #include "image/codecs/CodecCommon.h"
+#include "image/codecs/TiffStripWriter.h"
 #include "parallel/Threads.h"
 #include "support/FixtureFiles.h"
 #include "support/TestSupport.h"
@@ -703,6 +707,116 @@ TEST_F(DamagedFileTest, ATinyFileDeclaringAHugePictureIsRefusedAtOnce)
     ExpectLoadFailure("declares-20000.png", PngHeaderOnly(20000, 20000, 2, true), "cannot hold the 20000 x 20000 picture");
 }
 
+// A classic little-endian TIFF of one uncompressed grey strip whose header declares the
+// size given and whose strip holds nStripBytes zero bytes.
+std::vector<std::uint8_t> GreyTiffDeclaring(std::uint32_t nWidth, std::uint32_t nHeight, std::uint16_t nCompression,
+                                            std::uint32_t nStripBytes)
+{
+    const std::pair<std::uint16_t, std::uint32_t> aEntries[] = {
+        {256, nWidth}, {257, nHeight}, {258, 8},       {259, nCompression}, {262, 1},
+        {273, 0},      {277, 1},       {278, nHeight}, {279, nStripBytes},
+    };
+    const std::uint32_t nCount = std::uint32_t(std::size(aEntries));
+    const std::uint32_t nDataOffset = 8 + 2 + 12 * nCount + 4;
+    std::vector<std::uint8_t> aBytes = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    auto Put = [&aBytes](std::uint32_t n, int nBytes) {
+        for (int i = 0; i < nBytes; ++i)
+            aBytes.push_back(std::uint8_t(n >> (8 * i)));
+    };
+    Put(nCount, 2);
+    for (const auto& [nTag, nValue] : aEntries) {
+        const bool bLong = nTag == 256 || nTag == 257 || nTag == 273 || nTag == 278 || nTag == 279;
+        Put(nTag, 2);
+        Put(bLong ? 4 : 3, 2);  // LONG or SHORT
+        Put(1, 4);
+        Put(nTag == 273 ? nDataOffset : nValue, 4);
+    }
+    Put(0, 4);
+    aBytes.resize(aBytes.size() + nStripBytes, 0);
+    return aBytes;
+}
+
+TEST_F(DamagedFileTest, EveryDecoderRefusesDataFarBelowTheDeclaredSizeBeforeMakingThePicture)
+{
+    const CScopedEnvironment limit("GRIDMORPH_MEMORY_LIMIT_MB", "4096");
+    // A run-length bitmap of 20000 x 20000 whose few bytes skip the whole picture with
+    // deltas (each 255 rows down) and end it: 400 MB of pixels no byte codes.
+    SBmpSpec rle;
+    rle.nWidth = 20000;
+    rle.nHeight = 20000;
+    rle.nCompression = 1;
+    rle.aTable = Ramp(256 * 4);
+    for (int y = 0; y + 255 < rle.nHeight; y += 255)
+        rle.aPixels.insert(rle.aPixels.end(), {0, 2, 0, 255});
+    rle.aPixels.insert(rle.aPixels.end(), {0, 1});
+    const std::vector<std::uint8_t> aRle = BuildBmp(rle);
+    ASSERT_LT(aRle.size(), 1500u);
+    ExpectLoadFailure("skipping-rle.bmp", aRle, "cannot hold the 20000 x 20000 picture it declares");
+    rle.nCompression = 2;
+    rle.nBitCount = 4;
+    rle.aTable = Ramp(16 * 4);
+    ExpectLoadFailure("skipping-rle4.bmp", BuildBmp(rle), "cannot hold the 20000 x 20000 picture it declares");
+
+    // A GIF whose screen of 20000 x 20000 holds a frame of one pixel.
+    SGifSpec gif;
+    gif.nScreenWidth = gif.nScreenHeight = 20000;
+    gif.nWidth = gif.nHeight = 1;
+    gif.aTable = Ramp(6, 40);
+    gif.aPixels = {1};
+    WriteGif(m_folder.Path("huge-screen.gif"), gif);
+    ExpectLoadFailure("huge-screen.gif", ReadBytes(m_folder.Path("huge-screen.gif")),
+                      "cannot hold the 20000 x 20000 picture it declares");
+
+    // TIFFs of 20000 x 20000 with a strip of 16 bytes, plain and LZW.
+    ExpectLoadFailure("tiny-strip.tif", GreyTiffDeclaring(20000, 20000, 1, 16),
+                      "cannot hold the 20000 x 20000 picture it declares");
+    ExpectLoadFailure("tiny-strip-lzw.tif", GreyTiffDeclaring(20000, 20000, 5, 16),
+                      "cannot hold the 20000 x 20000 picture it declares");
+}
+
+TEST_F(DamagedFileTest, SmallRunLengthBitmapsThatSkipMostPixelsStillOpen)
+{
+    // Below the bound's size a picture may be almost all skipped: 4000 x 4000 by deltas.
+    SBmpSpec rle;
+    rle.nWidth = 4000;
+    rle.nHeight = 4000;
+    rle.nCompression = 1;
+    rle.aTable = Ramp(256 * 4);
+    rle.aPixels = {3, 7};  // three pixels of colour 7 on the bottom row
+    for (int y = 0; y + 255 < rle.nHeight; y += 255)
+        rle.aPixels.insert(rle.aPixels.end(), {0, 2, 0, 255});
+    rle.aPixels.insert(rle.aPixels.end(), {0, 1});
+    const std::string strPath = m_folder.Path("sparse.bmp");
+    WriteBytes(strPath, BuildBmp(rle));
+    CDIBImage image;
+    ASSERT_TRUE(image.OpenDIB(strPath)) << image.GetErrorMessage();
+    EXPECT_EQ(image.Bitmap()->LowestRow()[2], 7);
+    EXPECT_EQ(image.Bitmap()->LowestRow()[3], 0);
+}
+
+TEST_F(DamagedFileTest, DamageIsCalledDamageWithTheLibrarysReason)
+{
+    // An indexed PNG without its PLTE chunk.
+    std::vector<std::uint8_t> aPng = ValidFile("png", 8);
+    const std::string strPlte = "PLTE";
+    const auto itPlte = std::search(aPng.begin(), aPng.end(), strPlte.begin(), strPlte.end());
+    ASSERT_NE(itPlte, aPng.end());
+    const std::size_t nLength = (std::size_t(itPlte[-4]) << 24) | (std::size_t(itPlte[-3]) << 16) |
+                                (std::size_t(itPlte[-2]) << 8) | std::size_t(itPlte[-1]);
+    aPng.erase(itPlte - 4, itPlte + 4 + std::ptrdiff_t(nLength) + 4);
+    ExpectLoadFailure("no-plte.png", aPng, "PNG: the file is damaged: ");
+
+    // A JPEG that ends before its start of scan.
+    std::vector<std::uint8_t> aJpeg = ValidFile("jpg", 24);
+    for (std::size_t i = 0; i + 1 < aJpeg.size(); ++i)
+        if (aJpeg[i] == 0xFF && aJpeg[i + 1] == 0xDA) {
+            aJpeg.resize(i);
+            aJpeg.insert(aJpeg.end(), {0xFF, 0xD9});
+            break;
+        }
+    ExpectLoadFailure("no-sos.jpg", aJpeg, "JPEG: the file is damaged: ");
+}
+
 TEST_F(DamagedFileTest, APictureLargerThanMemoryFailsAtOnceWithTheCreationFailure)
 {
     const std::string strPath = m_folder.Path("bomb.png");
@@ -720,6 +834,27 @@ TEST_F(DamagedFileTest, APictureLargerThanMemoryFailsAtOnceWithTheCreationFailur
               "Failure creating bitmap, lack of memory\n\nwidth=100000, height=100000, nBPP=24 in CreateImage().");
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{image.m_strErrorText});
     EXPECT_FALSE(image.HasImage());
+}
+
+// A full disc says so: the system's reason of the write the file did not take follows
+// the writer's own message.
+TEST(TiffWriting, AFullDiscGivesTheSystemsReason)
+{
+    CDIBImage image;
+    MakePatternPicture(image, 24, 300, 200);
+    for (const ETiffCompression eCompression : {ETiffCompression::None, ETiffCompression::Lzw}) {
+        SCOPED_TRACE(static_cast<int>(eCompression));
+        const int nFd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+        if (nFd < 0)
+            GTEST_SKIP() << "no /dev/full";
+        SEncodeOptions options;
+        options.eTiffCompression = eCompression;
+        const SCodecStatus status = WriteTiffFile(nFd, "full.tif", *image.Bitmap(), options);
+        EXPECT_EQ(status.nResult, codec_result::kWriteFailed);
+        const std::string strReason = std::string(": ") + std::strerror(ENOSPC) + ".";
+        ASSERT_GE(status.strText.size(), strReason.size()) << status.strText;
+        EXPECT_EQ(status.strText.substr(status.strText.size() - strReason.size()), strReason) << status.strText;
+    }
 }
 
 // Red and blue change places in every pixel of any length, and the bytes after the row

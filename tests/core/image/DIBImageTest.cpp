@@ -223,7 +223,8 @@ TEST_F(DIBImageTest, CreationBeyondTheMemoryLimitFailsCleanly)
         "Failure creating bitmap, lack of memory\n\nwidth=2000, height=2000, nBPP=24 in CreateImage().";
     EXPECT_EQ(image.m_strErrorText, strExpected);
     ASSERT_EQ(MessageTexts(), std::vector<std::string>{strExpected});
-    EXPECT_EQ(image.GetErrorMessage(), "Out of memory" + strExpected);
+    // The number's text and the detail are two lines, not run together.
+    EXPECT_EQ(image.GetErrorMessage(), "Out of memory\n" + strExpected);
     EXPECT_FALSE(image.HasImage());
     EXPECT_EQ(image.m_nImageWidth, 0);
     EXPECT_EQ(image.m_nImageHeight, 0);

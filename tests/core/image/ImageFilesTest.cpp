@@ -317,7 +317,10 @@ TEST_F(ImageFilesTest, MemoryRunningOutWhileDecodingIsALoadFailure)
         EXPECT_EQ(image.m_nErrorNumber, aCase.nErrorNumber) << aCase.pDetail;
         EXPECT_EQ(image.m_strErrorText, aCase.pDetail);
         EXPECT_EQ(MessageTexts(), std::vector<std::string>{aCase.pDetail});
-        EXPECT_EQ(image.GetErrorMessage(), GetErrorText(aCase.nErrorNumber) + aCase.pDetail);
+        // A detail that does not start a line is put on one of its own.
+        const std::string strDetail = aCase.pDetail;
+        EXPECT_EQ(image.GetErrorMessage(),
+                  GetErrorText(aCase.nErrorNumber) + (strDetail[0] == '\n' ? "" : "\n") + strDetail);
         EXPECT_FALSE(image.HasImage());
     }
 }

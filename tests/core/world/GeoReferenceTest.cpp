@@ -317,5 +317,89 @@ TEST_F(GeoTiffTest, AWorldFileWithAbsurdMapPositionsIsRefusedBeforeAnyWork)
     }
 }
 
+// A world file whose rotation terms are not zero places no north-up map: its edges
+// alone would put every pixel but the top-left one in the wrong place.
+TEST_F(GeoTiffTest, AWorldFileWithRotationTermsIsRefused)
+{
+    SavePlacedMap(m_folder.Path("map.tif"));
+    struct SCase {
+        const char* pText;
+        const char* pTerms;  // "" when the file places the map
+    };
+    const SCase aCases[] = {{"2\r\n0.5\r\n0.5\r\n-3\r\n500001\r\n6100086.5\r\n", "(0.5, 0.5)"},
+                            {"2\n0\n-0.25\n-3\n500001\n6100086.5\n", "(0, -0.25)"},
+                            {"2\n0.000001\n0\n-3\n500001\n6100086.5\n", "(0.000001, 0)"},
+                            {"2\n0.0\n-0.000000\n-3\n500001\n6100086.5\n", ""},
+                            // Rounding noise of another program: no pixel moves by a thousandth.
+                            {"2\n1e-12\n-2.5e-11\n-3\n500001\n6100086.5\n", ""}};
+    for (const SCase& c : aCases) {
+        SCOPED_TRACE(c.pText);
+        const std::string strText = c.pText;
+        test::WriteBytes(m_folder.Path("map.TFW"), std::vector<std::uint8_t>(strText.begin(), strText.end()));
+        m_platform.ClearRecord();
+        for (const bool bRequireWorld : {false, true}) {
+            CDIBWorld image;
+            const SSilentResult opened = image.OpenWorldSilent(m_folder.Path("map.tif"), bRequireWorld);
+            if (!*c.pTerms) {
+                EXPECT_TRUE(opened.Succeeded()) << opened.FullText();
+                EXPECT_TRUE(image.HasWorld());
+                EXPECT_EQ(image.GetWest(), 500001.0);
+                continue;
+            }
+            EXPECT_FALSE(opened.Succeeded());
+            EXPECT_FALSE(image.HasWorld());
+            EXPECT_EQ(opened.FullText(), "The world file " + m_folder.Path("map.TFW") + " has rotation terms " +
+                                             c.pTerms +
+                                             " on its lines 2 and 3; rotated world files are not supported, only "
+                                             "north-up maps can be placed.");
+        }
+    }
+}
+
+// Positions a geographic system cannot have are refused; positions far outside a
+// projected system's area are warned of; plausible ones pass.
+TEST(MapPositionCheckTest, GeographicRangesAreRefusedAndFarProjectedPositionsWarned)
+{
+    struct SCase {
+        const char* pDefinition;
+        double dEasting, dNorthing;
+        const char* pRefusal;  // a part of the refusal, "" for none
+        bool bWarning;
+    };
+    const SCase aCases[] = {
+        {"EPSG:4326", 10.5, 50.25, "", false},
+        {"EPSG:4326", -180, -90, "", false},
+        {"EPSG:4326", 500000, 6231616,
+         "point 3's map position 500000, 6231616 cannot lie in EPSG:4326 (WGS 84), a geographic system in degrees: "
+         "its easting (longitude) 500000 lies beyond 180 degrees east or west",
+         false},
+        {"EPSG:4326", 10, 6231616, "its northing (latitude) 6231616 lies beyond 90 degrees north or south", false},
+        {"EPSG:4326", 180.5, 0, "its easting (longitude) 180.5 lies beyond", false},
+        {"EPSG:27700", 400000, 300000, "", false},
+        {"EPSG:27700", 1000, 2160, "", false},  // small numbers near the grid's origin
+        {"EPSG:27700", 400000, 6231616, "", true},
+        {"EPSG:27700", -3000000, 300000, "", true},
+        {"EPSG:32633", 500000, 6231616, "", false},
+        {"EPSG:32633", 500000, 62316160, "", true},
+    };
+    for (const SCase& c : aCases) {
+        SCOPED_TRACE(std::string(c.pDefinition) + " " + std::to_string(c.dEasting) + "," + std::to_string(c.dNorthing));
+        SCoordinateSystem system;
+        std::string strReason;
+        ASSERT_TRUE(ResolveCoordinateSystem(c.pDefinition, system, strReason)) << strReason;
+        const SPositionCheck check =
+            CheckMapPositions(system.geoSystem, {{"point 1", 10, 50}, {"point 3", c.dEasting, c.dNorthing}});
+        if (*c.pRefusal) {
+            EXPECT_NE(check.strRefusal.find(c.pRefusal), std::string::npos) << check.strRefusal;
+        } else {
+            EXPECT_EQ(check.strRefusal, "");
+        }
+        EXPECT_EQ(!check.strWarning.empty(), c.bWarning) << check.strWarning;
+        if (c.bWarning) {
+            EXPECT_NE(check.strWarning.find("point 3's map position "), std::string::npos) << check.strWarning;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace gridmorph

@@ -231,20 +231,70 @@ TEST_F(MapCopyTest, ChecksReportOnTheReportingImage)
     EXPECT_EQ(reporter2.GetErrorMessage(), "Image size is too small.\nIn destination for CopyMap().");
 }
 
-TEST_F(MapCopyTest, CropOffTheLeftEdgeKeepsTheSourceWestEdge)
+// A rectangle reaching beyond the picture on any side: the pixels on the picture keep
+// their places in the crop (column k shows source column left + k), the rest is white,
+// and the crop's edges are those of the rectangle asked for.
+TEST_F(MapCopyTest, CropReachingBeyondThePictureKeepsEveryPixelInPlace)
 {
-    CDIBWorld source, dest;
+    struct SCase {
+        SPixelWindow window;
+    };
+    const SCase aCases[] = {{{-5, 2, 6, 4}}, {{3, -3, 4, 5}}, {{-2, -1, 14, 11}}, {{7, 5, 6, 5}}, {{2, 1, 5, 4}}};
+    for (const int nBits : {8, 24}) {
+        for (const SCase& c : aCases) {
+            const SPixelWindow& w = c.window;
+            CDIBWorld source;
+            MakePlacedPicture(source, nBits, 10, 8, 500, 100, 2);
+            const SMadeMap made = CropMapSilent(source, w);
+            ASSERT_TRUE(made.pMap) << made.FullText();
+            EXPECT_TRUE(made.Succeeded()) << made.FullText();
+            const CDIBWorld& cropped = *made.pMap;
+            CDIBWorld blank;
+            ASSERT_TRUE(blank.CreateImage(&source, w.nWidth, w.nHeight, 0));
+            if (nBits == 24) {
+                ASSERT_TRUE(IsWhite(blank, 0, 0));
+            }
+            ASSERT_EQ(cropped.m_nImageWidth, w.nWidth);
+            ASSERT_EQ(cropped.m_nImageHeight, w.nHeight);
+            const int nStep = nBits / 8;
+            for (int r = 0; r < w.nHeight; ++r)
+                for (int k = 0; k < w.nWidth; ++k) {
+                    const int x = w.nLeft + k, y = w.nTop + r;  // the source pixel, rows from the top
+                    if (x >= 0 && x < 10 && y >= 0 && y < 8)
+                        ASSERT_EQ(std::memcmp(cropped.StorageRow(w.nHeight - 1 - r) + k * nStep,
+                                              source.StorageRow(8 - 1 - y) + x * nStep, nStep),
+                                  0)
+                            << nBits << " bits, window " << w.nLeft << "," << w.nTop << ": " << k << "," << r;
+                    else  // as a new picture of the map's depth is made: white, or the 8-bit fill index
+                        ASSERT_EQ(std::memcmp(cropped.StorageRow(w.nHeight - 1 - r) + k * nStep,
+                                              blank.StorageRow(w.nHeight - 1 - r) + k * nStep, nStep),
+                                  0)
+                            << nBits << " bits, window " << w.nLeft << "," << w.nTop << ": " << k << "," << r;
+                }
+            // Pixel centres 2 m apart, column 0 at 500 m, the top row at 114 m.
+            EXPECT_EQ(cropped.GetWest(), 500.0 + 2 * w.nLeft);
+            EXPECT_EQ(cropped.GetNorth(), 114.0 - 2 * w.nTop);
+            EXPECT_EQ(cropped.GetEast(), 500.0 + 2 * (w.nLeft + w.nWidth - 1));
+            EXPECT_EQ(cropped.GetSouth(), 114.0 - 2 * (w.nTop + w.nHeight - 1));
+        }
+    }
+}
+
+TEST_F(MapCopyTest, CropWhollyOutsideThePictureIsRefused)
+{
+    CDIBWorld source;
     MakePlacedPicture(source, 24, 10, 8, 500, 100, 2);
-    ASSERT_TRUE(dest.CreateImage(&source, 6, 4, 0));
-    ASSERT_TRUE(source.CropMap(&dest, -5, 2, 6, 4, kSrcCopy));
-    // Clamped to column 0: one column copied, the last five stay white.
-    EXPECT_EQ(std::memcmp(dest.StorageRow(3), source.StorageRow(8 - 1 - 2), 3), 0);
-    EXPECT_TRUE(IsWhite(dest, 3, 1));
-    EXPECT_TRUE(IsWhite(dest, 0, 5));
-    EXPECT_EQ(dest.GetWest(), 500.0);
-    EXPECT_EQ(dest.GetNorth(), 100 + 2 * (8 - 1 - 2));
-    EXPECT_EQ(dest.GetEast(), 510.0);
-    EXPECT_EQ(dest.GetSouth(), 100 + 2 * (8 - 1 - 5));
+    const SPixelWindow aWindows[] = {{10, 0, 3, 3}, {0, 8, 3, 3}, {-3, 2, 3, 3}, {2, -4, 3, 4}, {40, 50, 5, 5}};
+    for (const SPixelWindow& w : aWindows) {
+        const SMadeMap made = CropMapSilent(source, w);
+        EXPECT_FALSE(made.pMap) << w.nLeft << "," << w.nTop;
+        EXPECT_FALSE(made.Succeeded());
+        EXPECT_NE(made.FullText().find("lies wholly outside the 10 x 8 picture"), std::string::npos) << made.FullText();
+    }
+    const SMadeMap made = CropMapSilent(source, {10, 0, 3, 3});
+    EXPECT_EQ(made.FullText(),
+              "The rectangle to crop (columns 10 to 12, rows 0 to 2) lies wholly outside the 10 x 8 picture: there is "
+              "nothing to crop.");
 
     CDIBWorld plain, plainDest;
     test::MakePatternPicture(plain, 24, 6, 6);
@@ -252,7 +302,6 @@ TEST_F(MapCopyTest, CropOffTheLeftEdgeKeepsTheSourceWestEdge)
     EXPECT_FALSE(plain.CropMap(&plainDest, 1, 1, 3, 3, kSrcCopy));
     EXPECT_EQ(plain.GetErrorMessage(), "No World file or transform information in file.\nIn source for CropMap().");
     EXPECT_EQ(std::memcmp(plainDest.StorageRow(2), plain.StorageRow(4) + 3, 9), 0);  // copied all the same
-    EXPECT_TRUE(source.CropMap(&dest, 11, 0, 3, 3, kSrcCopy));  // outside: nothing done
 }
 
 // The crop both the window and the command line make: the same map as the source's own

@@ -26,6 +26,10 @@ constexpr std::uint32_t kBiRle4 = 2;
 constexpr std::uint32_t kBiBitfields = 3;
 constexpr std::uint32_t kBiAlphaBitfields = 6;
 constexpr int kFileHeaderSize = 14;
+// Run-length bitmaps: the size up to which a picture may be mostly pixels its data skips,
+// and past it the most pixels a byte of data may stand for (see Decode).
+constexpr std::uint64_t kRleSkippedPixels = std::uint64_t(1) << 24;
+constexpr double kRlePixelsPerByte = 4096.0;
 
 std::uint16_t Get16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 std::uint32_t Get32(const std::uint8_t* p)
@@ -336,6 +340,20 @@ SCodecStatus CBmpCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
                                   "The file is truncated: the pixels need " + std::to_string(nPixelBytes) +
                                       " bytes, the file has " + std::to_string(nAvailable) + ".");
 
+    const std::uint64_t nCompressedSize =
+        bCompressed && header.nImageSize ? std::min<std::uint64_t>(header.nImageSize, nAvailable) : nAvailable;
+    // An RLE writer spends on every row it codes at least a run pair (2 bytes for at most
+    // 255 pixels) and an end of line (2 bytes): no more than 128 pixels a byte. Only deltas
+    // and an early end of the bitmap code less, leaving the pixels they skip at colour 0;
+    // writers do not make large pictures of little else, so a picture of more than
+    // kRleSkippedPixels needs a byte of data for every kRlePixelsPerByte pixels (a 60000 x
+    // 60000 picture 860 KiB), else it is refused before the picture is made.
+    if (bCompressed && static_cast<std::uint64_t>(nWidth) * static_cast<std::uint64_t>(nHeight) > kRleSkippedPixels)
+        if (SCodecStatus status = CheckDataCanHoldPicture("BMP", nWidth, nHeight, nPictureBits, nCompressedSize,
+                                                          kRlePixelsPerByte);
+            status.Failed())
+            return status;
+
     // A bottom-up 8- or 24-bit file holds its pixels as the picture stores them: mapped
     // when the caller allows it, they need no copy.
     if (!bCompressed && !bTopDown && (nFileBits == 8 || nFileBits == 24) && (nFileBits == 24 || aTable.size() >= 256) &&
@@ -357,9 +375,7 @@ SCodecStatus CBmpCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
         picture.SetColourTable(0, static_cast<int>(aTable.size()), aTable.data());
 
     if (bCompressed) {
-        const std::uint64_t nDataSize =
-            header.nImageSize ? std::min<std::uint64_t>(header.nImageSize, nAvailable) : nAvailable;
-        std::vector<std::uint8_t> aData(static_cast<std::size_t>(nDataSize));
+        std::vector<std::uint8_t> aData(static_cast<std::size_t>(nCompressedSize));
         if (!file.ReadAt(header.nDataOffset, aData.data(), aData.size()))
             return SCodecStatus::Fail(codec_result::kTruncated, "The compressed pixel data cannot be read.");
         if (SCodecStatus status = DecodeRle(aData, header.nCompression == kBiRle4, picture); status.Failed())

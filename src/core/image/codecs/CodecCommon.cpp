@@ -60,6 +60,20 @@ std::FILE* CInputFile::Stream()
     return m_pStream;
 }
 
+SCodecStatus CheckDataCanHoldPicture(const char* pFormat, int nWidth, int nHeight, int nBitCount,
+                                     std::uint64_t nDataBytes, double dMostPixelsPerByte)
+{
+    if (!CDIBSection::WithinMemoryLimit(nWidth, nHeight, nBitCount))
+        return SCodecStatus::Ok();
+    const double dPixels = static_cast<double>(nWidth) * static_cast<double>(nHeight);
+    if (static_cast<double>(nDataBytes) * dMostPixelsPerByte >= dPixels)
+        return SCodecStatus::Ok();
+    return SCodecStatus::Fail(codec_result::kCorrupt, std::string(pFormat) + ": the file's " +
+                                                          std::to_string(nDataBytes) + " bytes cannot hold the " +
+                                                          std::to_string(nWidth) + " x " + std::to_string(nHeight) +
+                                                          " picture it declares (damaged or cut short).");
+}
+
 SCodecStatus CheckPaletteIndices(const CDIBSection& picture, int nEntries)
 {
     const int nBits = picture.BitCount();

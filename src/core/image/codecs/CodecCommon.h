@@ -33,6 +33,14 @@ private:
     std::FILE* m_pStream = nullptr;
 };
 
+// Refuses, before the picture is made, a file whose data is far too small for the picture
+// it declares: nDataBytes of data, each of which a writer can make stand for at most
+// dMostPixelsPerByte pixels (each format gives its bound and why beside its call). A
+// picture larger than the memory that can be had is left to CreateDecodedPicture, which
+// says that first.
+SCodecStatus CheckDataCanHoldPicture(const char* pFormat, int nWidth, int nHeight, int nBitCount,
+                                     std::uint64_t nDataBytes, double dMostPixelsPerByte);
+
 // Fails when an indexed picture holds an index at or past nEntries (its table's size).
 SCodecStatus CheckPaletteIndices(const CDIBSection& picture, int nEntries);
 

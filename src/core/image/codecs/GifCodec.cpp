@@ -1,6 +1,7 @@
 // GIF files through giflib. The first frame is read into an 8-bit picture the size of
 // the logical screen; files are written from 8-bit pictures only, as GIF89a.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gif_lib.h>
 #include <unistd.h>
 
@@ -14,6 +15,11 @@
 
 namespace gridmorph {
 namespace {
+
+// The pixels a GIF's logical screen may have beyond its first frame without data to fill
+// them, and the most pixels a byte of LZW data can stand for (see Decode).
+constexpr std::uint64_t kGifSkippedPixels = std::uint64_t(1) << 24;
+constexpr double kGifPixelsPerByte = 4096.0 * 8.0 / 12.0;
 
 class CGifCodec final : public CImageCodec {
 public:
@@ -81,6 +87,18 @@ SCodecStatus CGifCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
         // The logical screen is the picture; a screen of no size takes the frame's.
         const int nWidth = pGif->SWidth > 0 ? pGif->SWidth : frame.Left + frame.Width;
         const int nHeight = pGif->SHeight > 0 ? pGif->SHeight : frame.Top + frame.Height;
+        // A GIF's LZW codes are at most 12 bits and each stands for at most 4096 pixels, so
+        // a byte of the file holds at most 2731 of the frame's pixels. The screen around a
+        // frame is background that other frames may fill; beyond kGifSkippedPixels it too
+        // must be within what the file could hold. Checked before the picture is made.
+        struct stat info {};
+        const std::uint64_t nFileBytes = stat(strPath.c_str(), &info) == 0 ? std::uint64_t(info.st_size) : 0;
+        const bool bLargeScreen = std::uint64_t(nWidth) * std::uint64_t(nHeight) > kGifSkippedPixels;
+        if (SCodecStatus status = CheckDataCanHoldPicture("GIF", bLargeScreen ? nWidth : frame.Width,
+                                                          bLargeScreen ? nHeight : frame.Height, 8, nFileBytes,
+                                                          kGifPixelsPerByte);
+            status.Failed())
+            return status;
         if (SCodecStatus status = CreateDecodedPicture(nWidth, nHeight, 8, pPicture); status.Failed())
             return status;
         CDIBSection& picture = *pPicture;

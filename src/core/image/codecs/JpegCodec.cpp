@@ -80,7 +80,8 @@ SCodecStatus CJpegCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
     error.manager.emit_message = OnJpegMessage;
     if (setjmp(error.jumpBuffer)) {
         pPicture.reset();
-        return SCodecStatus::Fail(codec_result::kCorrupt, std::string("JPEG: ") + error.szMessage);
+        // libjpeg stops on damage it finds (no SOS marker, data cut short); its reason follows.
+        return SCodecStatus::Fail(codec_result::kCorrupt, std::string("JPEG: the file is damaged: ") + error.szMessage + ".");
     }
     jpeg_create_decompress(&info);
     decompress.bCreated = true;
@@ -91,14 +92,6 @@ SCodecStatus CJpegCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
     const bool bCmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     info.out_color_space = bGrey ? JCS_GRAYSCALE : (bCmyk ? JCS_CMYK : JCS_EXT_BGR);
     jpeg_calc_output_dimensions(&info);
-    {
-        // Made before decompression starts, which for a progressive file allocates
-        // buffers of its own: an oversized file fails here first.
-        SCodecStatus status = CreateDecodedPicture(static_cast<int>(info.output_width),
-                                                   static_cast<int>(info.output_height), bGrey ? 8 : 24, pPicture);
-        if (status.Failed())
-            return status;
-    }
     if (!info.arith_code) {
         // Huffman-coded data spends at least one bit on every 8 x 8 block of every
         // component: a file with fewer bits than one component has blocks cannot hold
@@ -112,13 +105,25 @@ SCodecStatus CJpegCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
                                          info.max_v_samp_factor * 8 - 1) / (info.max_v_samp_factor * 8);
             nFewestBlocks = std::min(nFewestBlocks, nWide * nHigh);
         }
-        if (info.num_components > 0 && file.Size() * 8 < nFewestBlocks) {
-            pPicture.reset();
+        // Checked before the picture is made (a picture larger than memory is that
+        // failure first).
+        if (info.num_components > 0 && file.Size() * 8 < nFewestBlocks &&
+            CDIBSection::WithinMemoryLimit(static_cast<int>(std::min<JDIMENSION>(info.output_width, 0x7FFFFFFF)),
+                                           static_cast<int>(std::min<JDIMENSION>(info.output_height, 0x7FFFFFFF)),
+                                           bGrey ? 8 : 24)) {
             return SCodecStatus::Fail(codec_result::kCorrupt,
                                       "JPEG: the file's " + std::to_string(file.Size()) + " bytes cannot hold the " +
                                           std::to_string(info.image_width) + " x " + std::to_string(info.image_height) +
                                           " picture it declares (damaged or cut short).");
         }
+    }
+    {
+        // Made before decompression starts, which for a progressive file allocates
+        // buffers of its own: an oversized file fails here first.
+        SCodecStatus status = CreateDecodedPicture(static_cast<int>(info.output_width),
+                                                   static_cast<int>(info.output_height), bGrey ? 8 : 24, pPicture);
+        if (status.Failed())
+            return status;
     }
     if (bGrey)
         SetGreyRamp(*pPicture);

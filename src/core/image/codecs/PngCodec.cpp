@@ -2,6 +2,7 @@
 // written by PngWriter on all threads.
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <vector>
@@ -127,7 +128,9 @@ SCodecStatus CPngCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
 
     if (setjmp(png_jmpbuf(read.pPng))) {
         pPicture.reset();
-        return SCodecStatus::Fail(context.nFailure, "PNG: " + context.strError);
+        // libpng stops on damage it finds (a missing PLTE chunk, a bad CRC, data cut
+        // short); its reason follows.
+        return SCodecStatus::Fail(context.nFailure, "PNG: the file is damaged: " + context.strError + ".");
     }
     png_init_io(read.pPng, file.Stream());
     png_read_info(read.pPng, read.pInfo);
@@ -141,21 +144,22 @@ SCodecStatus CPngCodec::Decode(const std::string& strPath, std::unique_ptr<CDIBS
     layout = ChooseLayout(read.pPng, read.pInfo);
     png_read_update_info(read.pPng, read.pInfo);
 
+    // Checked before the picture is made (a picture larger than memory is that failure
+    // first), so a file that cannot hold its rows costs no allocation.
+    if (CDIBSection::WithinMemoryLimit(static_cast<int>(std::min<png_uint_32>(nWidth, 0x7FFFFFFF)),
+                                       static_cast<int>(std::min<png_uint_32>(nHeight, 0x7FFFFFFF)),
+                                       layout.nPictureBits) &&
+        file.Size() * 1032 < nDeclaredBytes)
+        return SCodecStatus::Fail(codec_result::kCorrupt, "PNG: the file's " + std::to_string(file.Size()) +
+                                                              " bytes cannot hold the " + std::to_string(nWidth) + " x " +
+                                                              std::to_string(nHeight) +
+                                                              " picture it declares (damaged or cut short).");
     {
         // The picture is made before any pixel is decoded: a bomb fails here, at once.
         SCodecStatus status = CreateDecodedPicture(static_cast<int>(nWidth), static_cast<int>(nHeight),
                                                    layout.nPictureBits, pPicture);
         if (status.Failed())
             return status;
-    }
-    // Checked once the picture's size has passed the memory check (a picture larger than
-    // memory is that failure first); nothing of it has been touched yet.
-    if (file.Size() * 1032 < nDeclaredBytes) {
-        pPicture.reset();
-        return SCodecStatus::Fail(codec_result::kCorrupt, "PNG: the file's " + std::to_string(file.Size()) +
-                                                              " bytes cannot hold the " + std::to_string(nWidth) + " x " +
-                                                              std::to_string(nHeight) +
-                                                              " picture it declares (damaged or cut short).");
     }
     if (png_get_rowbytes(read.pPng, read.pInfo) > static_cast<std::size_t>(pPicture->Stride())) {
         pPicture.reset();

@@ -516,6 +516,38 @@ SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
     STiffLayout layout;
     if (SCodecStatus status = ChooseLayout(pTiff, layout); status.Failed())
         return status;
+    // The file's rows packed, against the most its compression can pack into a byte
+    // (LZW: a 12-bit code for at most 4096 bytes; deflate 1032 to 1; PackBits 128 bytes in
+    // 2). A file far smaller than that is refused before the picture is made; other
+    // compressions are not bounded.
+    std::uint16_t nFileCompression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(pTiff, TIFFTAG_COMPRESSION, &nFileCompression);
+    double dMostPacking = 0.0;
+    switch (nFileCompression) {
+    case COMPRESSION_NONE:
+        dMostPacking = 1.0;
+        break;
+    case COMPRESSION_LZW:
+        dMostPacking = 4096.0 * 8.0 / 12.0;
+        break;
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+        dMostPacking = 1032.0;
+        break;
+    case COMPRESSION_PACKBITS:
+        dMostPacking = 64.0;
+        break;
+    default:
+        break;
+    }
+    if (const std::uint64_t nRowBytes = TIFFScanlineSize64(pTiff); dMostPacking > 0.0 && nRowBytes > 0) {
+        const double dPixelsPerRowByte = static_cast<double>(nWidth) / static_cast<double>(nRowBytes);
+        if (SCodecStatus status = CheckDataCanHoldPicture("TIFF", static_cast<int>(nWidth), static_cast<int>(nHeight),
+                                                          layout.nPictureBits, file.Size(),
+                                                          dMostPacking * dPixelsPerRowByte);
+            status.Failed())
+            return status;
+    }
     if (SCodecStatus status = CreateDecodedPicture(static_cast<int>(nWidth), static_cast<int>(nHeight),
                                                    layout.nPictureBits, pPicture);
         status.Failed())
@@ -557,33 +589,51 @@ SCodecStatus CTiffCodec::Decode(const std::string& strPath, std::unique_ptr<CDIB
 SCodecStatus CTiffCodec::Encode(const CDIBSection& picture, CSafeFileWriter& writer,
                               const SEncodeOptions& options) const
 {
-    STiffMessages messages;
-    // Files past 4 GB need BigTIFF; smaller ones stay classic for older readers.
-    const char* pMode = picture.StorageBytes() > (std::uint64_t(3) << 30) ? "w8m" : "wm";
     const int nFd = writer.DuplicateDescriptor();
     if (nFd < 0)
         return SCodecStatus::Fail(codec_result::kWriteFailed, "TIFF: the file cannot be written.");
+    return WriteTiffFile(nFd, writer.TargetPath(), picture, options);
+}
+
+}  // namespace
+}  // namespace tiff
+
+SCodecStatus WriteTiffFile(int nFd, const std::string& strName, const CDIBSection& picture,
+                           const SEncodeOptions& options)
+{
+    using namespace tiff;
+    STiffMessages messages;
+    // Files past 4 GB need BigTIFF; smaller ones stay classic for older readers.
+    const char* pMode = picture.StorageBytes() > (std::uint64_t(3) << 30) ? "w8m" : "wm";
     CTiffOutputFile output(nFd);  // closed after the TIFF below
     STiffHandle handle;
-    handle.pTiff = OpenTiff(writer.TargetPath(), -1, pMode, messages, &output);
+    // What went wrong: libtiff's message, else the fallback, with the system's reason of a
+    // write the file did not take ("No space left on device").
+    const auto Failed = [&](const std::string& strFallback) {
+        std::string strText = messages.strError.empty() ? strFallback : messages.strError;
+        if (const std::string strProblem = output.WriteProblem(); !strProblem.empty()) {
+            while (!strText.empty() && (strText.back() == '.' || strText.back() == '\n'))
+                strText.pop_back();
+            strText += ": " + strProblem + ".";
+        }
+        return SCodecStatus::Fail(codec_result::kWriteFailed, strText);
+    };
+    handle.pTiff = OpenTiff(strName, -1, pMode, messages, &output);
     if (!handle.pTiff)
-        return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: cannot start writing." : messages.strError);
+        return Failed("TIFF: cannot start writing.");
     TIFF* pTiff = handle.pTiff;
     if (!WriteGeoTiffTags(pTiff, options.geoReference))
-        return SCodecStatus::Fail(codec_result::kWriteFailed, "TIFF: the GeoTIFF tags cannot be written.");
+        return Failed("TIFF: the GeoTIFF tags cannot be written.");
     const ETiffCompression eCompression = options.eTiffCompression;
     SetTiffWriteFields(pTiff, picture, eCompression);
     WriteNoDataTag(pTiff, picture);
     std::string strError;
     if (!WriteStrips(pTiff, picture, eCompression, GetThreadCount(), strError))
-        return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? strError : messages.strError);
+        return Failed(strError);
     if (!TIFFFlush(pTiff) || !output.Flush())
-        return SCodecStatus::Fail(codec_result::kWriteFailed, messages.strError.empty() ? "TIFF: writing the file failed." : messages.strError);
+        return Failed("TIFF: writing the file failed.");
     return SCodecStatus::Ok();
 }
-
-}  // namespace
-}  // namespace tiff
 
 const CImageCodec& GetTiffCodec()
 {

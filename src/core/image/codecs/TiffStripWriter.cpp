@@ -216,7 +216,10 @@ bool CTiffOutputFile::WriteAt(std::uint64_t nOffset, const std::uint8_t* pData, 
         if (nWritten < 0 && errno == EINTR)
             continue;
         if (nWritten <= 0) {
+            // A write of nothing without an error is a full disc, as a further write would say.
+            m_nWriteError = nWritten < 0 ? errno : ENOSPC;
             m_bFailed = true;
+            errno = m_nWriteError;
             return false;
         }
         pData += nWritten;
@@ -241,6 +244,11 @@ bool CTiffOutputFile::Flush()
         WriteAt(m_nPendingStart, m_aPending.data(), m_aPending.size());
     m_aPending.clear();
     return !m_bFailed;
+}
+
+std::string CTiffOutputFile::WriteProblem() const
+{
+    return m_nWriteError ? std::string(std::strerror(m_nWriteError)) : std::string();
 }
 
 tmsize_t CTiffOutputFile::Read(thandle_t pHandle, void* pBuffer, tmsize_t nBytes)

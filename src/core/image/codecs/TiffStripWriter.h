@@ -29,6 +29,8 @@ public:
     TIFF* Open(const char* pName, const char* pMode, TIFFOpenOptions* pOptions);
     // Writes what is gathered; false (and errno set) when the file could not take it.
     bool Flush();
+    // The system's error of the write that failed ("No space left on device"), or "".
+    std::string WriteProblem() const;
 
 private:
     static tmsize_t Read(thandle_t pHandle, void* pBuffer, tmsize_t nBytes);
@@ -44,8 +46,14 @@ private:
     std::uint64_t m_nPosition = 0;
     std::uint64_t m_nSize = 0;
     bool m_bFailed = false;
+    int m_nWriteError = 0;  // errno of the write that failed
     std::uint64_t m_nStartedUpTo = 0;  // bytes before this are on their way to the disc
 };
+
+// Writes the picture as a TIFF (strName names it in messages) into the open file nFd,
+// which it takes over and closes; a failed write says the system's reason.
+SCodecStatus WriteTiffFile(int nFd, const std::string& strName, const CDIBSection& picture,
+                           const SEncodeOptions& options);
 
 // Sets size, samples, photometric interpretation, compression, predictor, rows per strip
 // and colour map for writing the picture.
