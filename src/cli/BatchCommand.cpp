@@ -45,7 +45,8 @@ constexpr const char* kBatchUsage =
     "                      seconds (status: written, skipped, refused, failed)\n"
     "  --report-no-header  leave out the report's header line (for shards' reports that\n"
     "                      are concatenated)\n"
-    "  --force             redo rows whose output is already up to date\n"
+    "  --force             redo rows whose output is already up to date, and replace\n"
+    "                      read-only outputs and a read-only report\n"
     "  --shard I/N         only every N-th row, starting with row I (1-based: 1/N .. N/N,\n"
     "                      as a job array's task number)\n"
     "  --yes               answer Yes to the locator questions (else those rows fail)\n"
@@ -166,6 +167,11 @@ SBatchCommandLine ParseBatchArguments(const std::vector<std::string>& aArguments
     return commandLine;
 }
 
+EReadOnlyFiles ReportReadOnly(const SBatchCommandLine& commandLine)
+{
+    return commandLine.settings.bForce ? EReadOnlyFiles::Replace : EReadOnlyFiles::Refuse;
+}
+
 // The table read, with the report's name checked against it.
 SBatchTable ReadCheckedTable(const SBatchCommandLine& commandLine)
 {
@@ -177,7 +183,13 @@ SBatchTable ReadCheckedTable(const SBatchCommandLine& commandLine)
     }
     // The report is written by the batch too.
     if (!commandLine.strReport.empty()) {
-        const std::string strProblem = CheckBatchReport(table, commandLine.strReport);
+        std::string strProblem = CheckBatchReport(table, commandLine.strReport);
+        if (strProblem.empty()) {
+            // Only a regular file is replaced, and a read-only one with --force alone.
+            const EReplaceProblem eProblem = CheckReplaceable(commandLine.strReport, ReportReadOnly(commandLine), strProblem);
+            if (eProblem != EReplaceProblem::None)
+                strProblem = "--report: " + strProblem + (eProblem == EReplaceProblem::ReadOnly ? " (--force replaces it)" : "");
+        }
         if (!strProblem.empty())
             throw CBatchUsageError(strProblem);
     }
@@ -189,8 +201,11 @@ bool WriteReport(const SBatchCommandLine& commandLine, const std::vector<SBatchR
 {
     if (commandLine.strReport.empty())
         return true;
-    if (!WriteTextFile(commandLine.strReport, FormatBatchReport(aMine, commandLine.bReportHeader))) {
-        std::fprintf(stderr, "gridmorph-cli: batch: the report %s cannot be written\n", commandLine.strReport.c_str());
+    std::string strError;
+    if (!WriteTextFile(commandLine.strReport, FormatBatchReport(aMine, commandLine.bReportHeader), strError,
+                       ReportReadOnly(commandLine))) {
+        std::fprintf(stderr, "gridmorph-cli: batch: the report %s cannot be written: %s\n",
+                     commandLine.strReport.c_str(), strError.c_str());
         return false;
     }
     return true;

@@ -29,6 +29,7 @@
 #include "io/Numbers.h"
 #include "io/OutputClashes.h"
 #include "io/QuoteText.h"
+#include "io/SafeFileWriter.h"
 #include "parallel/Threads.h"
 #include "platform/HeadlessPlatform.h"
 #include "transform/FourthCorner.h"
@@ -147,7 +148,7 @@ constexpr SOptionHelp kOptionHelp[] = {
      "                                transparent (alpha, or a spare palette entry), or a\n"
      "                                colour or palette index named as no-data\n"},
     {"convert crop mosaic rectify", "  --compress none|lzw|deflate   compression of TIFF output (default lzw)\n"},
-    {"convert crop mosaic rectify", "  --force                       replace read-only outputs\n"},
+    {"convert crop mosaic rectify world", "  --force                       replace read-only outputs\n"},
     {"", "  -h, --help                    show this text\n"},
     {"", "  --version                     show the program's version\n"},
 };
@@ -198,7 +199,7 @@ SCommandLine ParseCommandLine(const std::vector<std::string>& aArguments)
     static const char* const aValued[] = {"--write", "--depth", "--rect", "--region", "--compress",
                                           "--p1", "--p2", "--p3", "--p2-map", "--srs", "--points", "--save-points",
                                           "--p4", "--resample", "--clip", "--nodata"};
-    static const char* const aFlags[] = {"--yes", "--non-rectangular", "--auto"};
+    static const char* const aFlags[] = {"--yes", "--non-rectangular", "--auto", "--force"};
     SCommandLine commandLine;
     for (std::size_t i = 0; i < aArguments.size(); ++i) {
         const std::string& strArgument = aArguments[i];
@@ -390,9 +391,11 @@ int RunWorld(const SCommandLine& commandLine, CHeadlessPlatform&)
         }
     }
     for (const SWorldFileFlavour* pFlavour : aFlavours) {
-        const SWorldFileWritten written = WriteWorldFileOfFlavour(strPath, *pFlavour, values);
+        const SWorldFileWritten written =
+            WriteWorldFileOfFlavour(strPath, *pFlavour, values, commandLine.saveOptions.eReadOnly);
         if (!written.bWritten) {
-            std::fprintf(stderr, "gridmorph-cli: world failed: Could not open %s\n", written.strPath.c_str());
+            std::fprintf(stderr, "gridmorph-cli: world failed: Could not open %s: %s\n", written.strPath.c_str(),
+                         written.strError.c_str());
             return 1;
         }
         std::printf("wrote: %s\n", written.strPath.c_str());
@@ -537,6 +540,11 @@ int RunRectify(const SCommandLine& commandLine, CHeadlessPlatform& platform)
         job.bFourthCornerGiven ? std::vector<double>{job.aFourthCorner[0], job.aFourthCorner[1]} : std::vector<double>{};
     platform.SetQuestionAnswer(Option("--yes") ? EAnswer::Yes : EAnswer::No);
     job.bReaderSeesBoxes = true;
+    if (const std::string* pSavePoints = Option("--save-points")) {
+        // Put in place with the map and its world file, as one set.
+        job.strSavePoints = *pSavePoints;
+        job.strSavePointsWkt = commandLine.outputSystem ? commandLine.outputSystem->strWkt : std::string();
+    }
     if (Option("--auto"))
         job.fnFindLocators = [&](const CDIBWorld& source, CLocatorSet& found, std::string&) {
             return FindAutoLocators(source, Option("--p1"), Option("--p3"), found);
@@ -582,15 +590,69 @@ int RunRectify(const SCommandLine& commandLine, CHeadlessPlatform& platform)
                          FormatFixed(check.dMismatchPixels, 2).c_str(), FormatFixed(check.dMismatchMetres, 2).c_str(),
                          FormatFixed(check.dPredictedX, 1).c_str(), FormatFixed(check.dPredictedY, 1).c_str());
     }
-    if (const std::string* pSavePoints = Option("--save-points")) {
-        const std::optional<SCoordinateSystem>& system =
-            commandLine.outputSystem ? commandLine.outputSystem : result.outputSystem;
-        if (!WritePointsFile(*pSavePoints, result.locators, system ? system->strWkt : std::string())) {
-            std::fprintf(stderr, "gridmorph-cli: rectify failed: %s cannot be written\n", pSavePoints->c_str());
-            return 1;
+    return 0;
+}
+
+// Refuses, before any work, an output that names a folder, that is (or links to) a
+// device, FIFO or socket, or that is read-only without --force: the map, the world file
+// and .prj written beside it, the locator file, the world files of world --write.
+void RefuseUnreplaceableOutputs(const SCommandLine& commandLine)
+{
+    const std::string& strCommand = commandLine.strCommand;
+    const auto itWrite = commandLine.aOptions.find("--write");
+    const bool bWrites = strCommand == "convert" || strCommand == "crop" || strCommand == "rectify" ||
+                         strCommand == "mosaic" || (strCommand == "world" && itWrite != commandLine.aOptions.end());
+    if (commandLine.aOptions.count("--force") && !bWrites)
+        throw CUsageError("--force is for the commands that write (convert, crop, mosaic, rectify, world --write)");
+    const std::size_t nOutput = strCommand == "mosaic" ? 0 : 1;
+    if (!bWrites || (strCommand != "world" && commandLine.aPositional.size() <= nOutput))
+        return;
+    std::vector<std::string> aWritten;
+    if (strCommand == "world") {
+        std::stringstream stream(itWrite->second);
+        std::string strFlavour;
+        while (std::getline(stream, strFlavour, ','))
+            if (const SWorldFileFlavour* pFlavour = FindWorldFileFlavour(strFlavour); pFlavour && !commandLine.aPositional.empty())
+                aWritten.push_back(WorldFileToWrite(WorldBaseName(commandLine.aPositional[0]) + "." + pFlavour->pName));
+    } else {
+        const std::string& strOutput = commandLine.aPositional[nOutput];
+        struct stat info {};
+        if (strOutput.empty() || strOutput.back() == '/' || (stat(strOutput.c_str(), &info) == 0 && S_ISDIR(info.st_mode)))
+            throw CUsageError(QuoteForMessage(strOutput, 200) + " names a folder; the output must be a file name");
+        COutputSet files;
+        AddMapFilesWritten(files, strOutput, commandLine.outputSystem.has_value(), "the output");
+        for (std::size_t i = 0; i < files.Count(); ++i)
+            if (files.Written(i))
+                aWritten.push_back(files.Path(i));
+        if (const auto it = commandLine.aOptions.find("--save-points"); it != commandLine.aOptions.end())
+            aWritten.push_back(it->second);
+    }
+    for (const std::string& strPath : aWritten) {
+        std::string strProblem;
+        switch (CheckReplaceable(strPath, commandLine.saveOptions.eReadOnly, strProblem)) {
+        case EReplaceProblem::None:
+            break;
+        case EReplaceProblem::ReadOnly:
+            throw CUsageError(strProblem + " (--force replaces it)");
+        case EReplaceProblem::Folder:
+        case EReplaceProblem::NotRegular:
+            throw CUsageError(strProblem);
         }
     }
-    return 0;
+}
+
+// Finishes or undoes, before anything else, a save that a killed process left halfway
+// among the files the command names, and says so.
+void RecoverNamedFiles(const SCommandLine& commandLine)
+{
+    std::vector<std::string> aNamed = commandLine.aPositional;
+    for (const char* pOption : {"--points", "--save-points"})
+        if (const auto it = commandLine.aOptions.find(pOption); it != commandLine.aOptions.end())
+            aNamed.push_back(it->second);
+    for (const std::string& strPath : aNamed)
+        if (!strPath.empty())
+            for (const std::string& strRecovered : RecoverInterruptedCommits(strPath))
+                std::fprintf(stderr, "gridmorph-cli: note: %s\n", strRecovered.c_str());
 }
 
 }  // namespace
@@ -620,6 +682,8 @@ int RunCli(int argc, char** argv)
         if (commandLine.strCommand.empty())
             throw CUsageError("no command given");
         ReadSaveOptions(commandLine);
+        if (commandLine.aOptions.count("--force"))
+            commandLine.saveOptions.eReadOnly = EReadOnlyFiles::Replace;
         using FRun = int (*)(const SCommandLine&, CHeadlessPlatform&);
         static const std::map<std::string, FRun> aCommands = {
             {"info", RunInfo}, {"world", RunWorld}, {"convert", RunConvert}, {"crop", RunCrop}, {"mosaic", RunMosaic},
@@ -629,6 +693,8 @@ int RunCli(int argc, char** argv)
         if (it == aCommands.end())
             throw CUsageError("unknown command " + QuoteForMessage(commandLine.strCommand));
         RefuseOutputOverInput(commandLine);
+        RecoverNamedFiles(commandLine);
+        RefuseUnreplaceableOutputs(commandLine);
         return it->second(commandLine, platform);
     } catch (const CUsageError& error) {
         std::fprintf(stderr, "gridmorph-cli: %s; see gridmorph-cli --help\n", error.Problem().c_str());

@@ -678,7 +678,9 @@ void RunRow(SBatchRow& row, const SBatchSettings& settings, CBatchFeedback& feed
     t_pRowMessages = &aMessages;
     const auto tRow = std::chrono::steady_clock::now();
     try {
-        const SRectifyJob job = RowJob(row, feedback);
+        SRectifyJob job = RowJob(row, feedback);
+        if (settings.bForce)  // --force also lets a row replace read-only outputs
+            job.saveOptions.eReadOnly = EReadOnlyFiles::Replace;
         row.result = RectifyScan(job);
         RecordRowResult(row, settings);
     } catch (const std::bad_alloc&) {

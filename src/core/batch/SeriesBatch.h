@@ -126,7 +126,7 @@ public:
 struct SBatchSettings {
     int nJobs = 0;                // rows at once; 0 = the processors
     std::uint64_t nMemory = 0;    // the budget of the running rows together; 0 = half the machine's
-    bool bForce = false;          // redo rows already up to date
+    bool bForce = false;          // redo rows already up to date, and replace read-only outputs
     EAnswer eQuestionAnswer = EAnswer::No;  // the answer to the locator questions
     // The rows' messages are kept with the rows by a platform the runner installs for the
     // run. A window that runs the batch on a thread of its own installs the one of

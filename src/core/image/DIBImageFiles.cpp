@@ -247,6 +247,11 @@ void CDIBImage::NotifyAll(const SSilentResult& outcome)
 
 void CDIBImage::ReadPictureFile(const std::string& strFileName)
 {
+    // A save of this file's set that a killed process left halfway is finished or undone
+    // first, so that the picture read and its world file belong together.
+    if (!strFileName.empty())
+        for (const std::string& strRecovered : RecoverInterruptedCommits(strFileName))
+            Notify(strRecovered, EMessageKind::Information);
     DestroyImage(false);
     BuildImageFilters();
     if (m_nErrorNumber != 0)
@@ -377,6 +382,17 @@ ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, const SEncode
         m_strErrorText = "\nEmpty file name in SaveDIB()";
         return ESaveResult::Failed;
     }
+    // A name that ends in '/' or names a folder is no file to write (and must not become
+    // the hidden "FOLDER/.PNG").
+    struct stat folder {};
+    if (strFileName.back() == '/' || (stat(strFileName.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode))) {
+        m_nErrorNumber = ERR_SAVE_FAILED;
+        m_strErrorText = ResultDetail(
+            SCodecStatus::Fail(codec_result::kCannotOpen, "Cannot write " + strFileName + ": it names a folder, not a file."));
+        return ESaveResult::Failed;
+    }
+    for (const std::string& strRecovered : RecoverInterruptedCommits(strFileName))
+        Notify(strRecovered, EMessageKind::Information);
     std::string strPath = strFileName;
     m_nFileType = GetFileType(strPath);
     if (m_nFileType == FILE_TYPE_NONE) {
@@ -400,7 +416,7 @@ ESaveResult CDIBImage::PrepareSave(const std::string& strFileName, const SEncode
     } else if (!pCodec) {
         status = SCodecStatus::Fail(codec_result::kNoCodec, "There is no encoder for this file type.");
     } else {
-        pWriter = std::make_unique<CSafeFileWriter>(strPath);
+        pWriter = std::make_unique<CSafeFileWriter>(strPath, options.eReadOnly);
         std::string strWriteError;
         if (!pWriter->Open(strWriteError))
             status = SCodecStatus::Fail(codec_result::kCannotOpen, "Cannot write " + strPath + ": " + strWriteError + ".");

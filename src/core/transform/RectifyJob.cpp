@@ -9,6 +9,7 @@
 
 #include "io/MappedFile.h"
 #include "transform/LocatorChecks.h"
+#include "transform/PointsFile.h"
 #include "transform/Resample.h"
 #include "world/DIBWorld.h"
 
@@ -218,7 +219,14 @@ bool SaveMap(const SRectifyJob& job, CDIBWorld& output, bool bRowsOnDemand, SRec
     if (job.locatorSystem && !job.saveOptions.system)
         output.SetCoordinateSystem(job.locatorSystem);
     ESaveResult eSaved = ESaveResult::Failed;
-    const SSilentResult saved = output.RunSilently([&] { eSaved = output.SaveWorld(job.strOutput, job.saveOptions); });
+    SEncodeOptions options = job.saveOptions;
+    if (!job.strSavePoints.empty()) {
+        std::string strWkt = job.strSavePointsWkt;
+        if (strWkt.empty() && output.CoordinateSystem())
+            strWkt = output.CoordinateSystem()->strWkt;
+        options.aCompanionFiles.emplace_back(job.strSavePoints, FormatPointsText(result.locators, strWkt));
+    }
+    const SSilentResult saved = output.RunSilently([&] { eSaved = output.SaveWorld(job.strOutput, options); });
     if (bRowsOnDemand)
         output.MutableBitmap()->m_pRowSupply = nullptr;  // its rows were given back as written
     return TellStep(saved, eSaved == ESaveResult::Written, job, result, ERectifyFailure::Save);

@@ -38,6 +38,11 @@ struct SRectifyJob {
     STransformOptions options;
     bool bEightBit = false;  // reduce a blended output to the most frequent 256 colours
     SEncodeOptions saveOptions;
+    // When given, the locators used are written there as a .points file, put in place
+    // with the map and its world file as one set; it names the system of
+    // strSavePointsWkt, or the output map's own when that is empty.
+    std::string strSavePoints;
+    std::string strSavePointsWkt;
     // The system a locator file names ("#CRS:"): the map carries it and its saves name it
     // when saveOptions names none (no --srs).
     std::optional<SCoordinateSystem> locatorSystem;

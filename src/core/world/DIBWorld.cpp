@@ -227,35 +227,40 @@ ESaveResult CDIBWorld::SaveWorldSilent(const std::string& strFileName, const SEn
         return eResult;
     // Both files are complete before either replaces anything, and a failure of either
     // leaves the previous picture and world file as they were: a world file must never
-    // describe another picture than the one beside it. A .prj goes with them.
+    // describe another picture than the one beside it. A .prj goes with them, and so do
+    // the companion files asked for (a locator file).
     const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strFileName));
-    CSafeFileWriter worldWriter(strWorldFile);
-    std::string strError;
-    const std::string strText = FormatWorldFile(GetWorldFileValues());
-    if (!worldWriter.Open(strError))
-        return RecordWorldFileFailure(strWorldFile, strError);
-    if (std::fwrite(strText.data(), 1, strText.size(), worldWriter.File()) != strText.size())
-        return RecordWorldFileFailure(strWorldFile, std::strerror(errno));
-    std::size_t nFailed = 0;
-    if (!system || system->strEsriWkt.empty()) {  // keys without a definition PROJ could spell
-        // The set written replaces the set that was there: a .prj left from an earlier
-        // save would give the new picture a coordinate system it does not have.
-        const std::vector<std::string> aStale = {ProjectionFileNameFor(strFileName)};
-        if (!CSafeFileWriter::CommitTogether({pImageWriter.get(), &worldWriter}, aStale, strError, nFailed))
-            return nFailed == 0 ? RecordSaveFailure(pImageWriter->TargetPath(), strError)
-                                : RecordWorldFileFailure(nFailed == 1 ? strWorldFile : aStale.front(), strError);
-        return ESaveResult::Written;
-    }
     const std::string strProjectionFile = ProjectionFileNameFor(strFileName);
-    const std::string& strEsriWkt = system->strEsriWkt;
-    CSafeFileWriter projectionWriter(strProjectionFile);
-    if (!projectionWriter.Open(strError))
-        return RecordWorldFileFailure(strProjectionFile, strError);
-    if (std::fwrite(strEsriWkt.data(), 1, strEsriWkt.size(), projectionWriter.File()) != strEsriWkt.size())
-        return RecordWorldFileFailure(strProjectionFile, std::strerror(errno));
-    if (!CSafeFileWriter::CommitTogether({pImageWriter.get(), &worldWriter, &projectionWriter}, strError, nFailed))
+    const bool bProjection = system && !system->strEsriWkt.empty();  // else keys without a definition PROJ could spell
+    std::vector<std::pair<std::string, std::string>> aTexts = {{strWorldFile, FormatWorldFile(GetWorldFileValues())}};
+    if (bProjection)
+        aTexts.emplace_back(strProjectionFile, system->strEsriWkt);
+    aTexts.insert(aTexts.end(), options.aCompanionFiles.begin(), options.aCompanionFiles.end());
+    std::vector<std::unique_ptr<CSafeFileWriter>> aTextWriters;
+    std::vector<CSafeFileWriter*> aSet = {pImageWriter.get()};
+    std::string strError;
+    for (const auto& [strPath, strText] : aTexts) {
+        aTextWriters.push_back(std::make_unique<CSafeFileWriter>(strPath, options.eReadOnly));
+        CSafeFileWriter& writer = *aTextWriters.back();
+        const bool bOpened = writer.Open(strError);
+        for (const std::string& strRecovered : writer.Recovered())
+            Notify(strRecovered, EMessageKind::Information);
+        if (!bOpened)
+            return RecordWorldFileFailure(strPath, strError);
+        if (std::fwrite(strText.data(), 1, strText.size(), writer.File()) != strText.size())
+            return RecordWorldFileFailure(strPath, std::strerror(errno));
+        aSet.push_back(&writer);
+    }
+    // The set written replaces the set that was there: a .prj left from an earlier save
+    // would give the new picture a coordinate system it does not have.
+    std::vector<std::string> aStale;
+    if (!bProjection)
+        aStale.push_back(strProjectionFile);
+    std::size_t nFailed = 0;
+    if (!CSafeFileWriter::CommitTogether(aSet, aStale, strError, nFailed))
         return nFailed == 0 ? RecordSaveFailure(pImageWriter->TargetPath(), strError)
-                            : RecordWorldFileFailure(nFailed == 1 ? strWorldFile : strProjectionFile, strError);
+                            : RecordWorldFileFailure(nFailed < aSet.size() ? aTexts[nFailed - 1].first : aStale.front(),
+                                                     strError);
     return ESaveResult::Written;
 }
 
@@ -305,16 +310,26 @@ bool CDIBWorld::ReadCoordinateSystem()
 ESaveResult CDIBWorld::RecordWorldFileFailure(const std::string& strWorldFile, const std::string& strReason)
 {
     // A .prj is no world file, and a full disc is not a read-only file: those say what
-    // happened in their own words.
+    // happened in their own words, and so do a companion file (a locator file) and a file
+    // a save refuses to replace (read-only, or not a regular file).
     const bool bProjection = strWorldFile.size() > 4 && (strWorldFile.compare(strWorldFile.size() - 4, 4, ".prj") == 0 ||
                                                          strWorldFile.compare(strWorldFile.size() - 4, 4, ".PRJ") == 0);
+    const auto nDot = strWorldFile.find_last_of("./");
+    const bool bWorld = !bProjection && nDot != std::string::npos && strWorldFile[nDot] == '.' &&
+                        FindWorldFileFlavour(strWorldFile.substr(nDot + 1)) != nullptr;
     bool bDiscFull = false;
     for (int nErrno : {ENOSPC, EDQUOT, EIO, EFBIG})
         bDiscFull = bDiscFull || strReason.find(std::strerror(nErrno)) != std::string::npos;
-    if (bProjection || bDiscFull) {
+    std::string strProblem;
+    const EReplaceProblem eProblem =
+        strReason.empty() ? EReplaceProblem::None : CheckReplaceable(strWorldFile, EReadOnlyFiles::Refuse, strProblem);
+    const bool bRefused = (eProblem == EReplaceProblem::ReadOnly || eProblem == EReplaceProblem::NotRegular) &&
+                          strReason.find(strProblem) != std::string::npos;
+    if (bProjection || bDiscFull || !bWorld || bRefused) {
         m_nErrorNumber = ERR_MESSAGE_IS_DETAIL;
-        m_strErrorText = std::string("Could not write the ") + (bProjection ? "coordinate system file " : "World file ") +
-                         strWorldFile + (strReason.empty() ? std::string(".") : ": " + strReason + ".");
+        m_strErrorText = std::string("Could not write the ") +
+                         (bProjection ? "coordinate system file " : bWorld ? "World file " : "file ") + strWorldFile +
+                         (strReason.empty() ? std::string(".") : ": " + strReason + ".");
         if (strReason.find(std::strerror(ENOSPC)) != std::string::npos)
             m_strErrorText += "\n\nThe disc is full.";
         return ESaveResult::Failed;
@@ -389,7 +404,9 @@ SWorldFileValues CDIBWorld::GetWorldFileValues() const
 bool CDIBWorld::WriteWorldFileSilent(const std::string& strImageFileName)
 {
     const std::string strWorldFile = WorldFileToWrite(WorldFileNameFor(strImageFileName));
-    if (WriteWorldFileValues(strWorldFile, GetWorldFileValues()))
+    // The picture's own block is the placement: a world file there that could not be read
+    // (one its user may not even read) is replaced by one that says it.
+    if (WriteTextFile(strWorldFile, FormatWorldFile(GetWorldFileValues()), EReadOnlyFiles::Replace))
         return true;
     RecordWorldFileFailure(strWorldFile);
     return false;

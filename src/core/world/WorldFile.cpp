@@ -250,11 +250,11 @@ const SWorldFileFlavour* FindWorldFileFlavour(const std::string& strName)
 }
 
 SWorldFileWritten WriteWorldFileOfFlavour(const std::string& strPicturePath, const SWorldFileFlavour& flavour,
-                                          const SWorldFileValues& values)
+                                          const SWorldFileValues& values, EReadOnlyFiles eReadOnly)
 {
     SWorldFileWritten written;
     written.strPath = WorldFileToWrite(WorldBaseName(strPicturePath) + "." + flavour.pName);
-    written.bWritten = WriteWorldFileValues(written.strPath, values);
+    written.bWritten = WriteTextFile(written.strPath, FormatWorldFile(values), written.strError, eReadOnly);
     return written;
 }
 

@@ -4,6 +4,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "io/SafeFileWriter.h"
+
 namespace gridmorph {
 
 // The six numbers of a world file. Lines 5 and 6 give the centre of the top-left pixel,
@@ -102,11 +104,15 @@ const SWorldFileFlavour* FindWorldFileFlavour(const std::string& strName);
 // Writes the values as the world file of one flavour beside a picture: its base name and
 // the flavour's extension, or the file of that flavour already there in another letter
 // case. Returns the path written to; bWritten is false when it could not be written.
+// strError says why it was not written; a file its user may not write is replaced only
+// with eReadOnly Replace.
 struct SWorldFileWritten {
     std::string strPath;
     bool bWritten = false;
+    std::string strError;
 };
 SWorldFileWritten WriteWorldFileOfFlavour(const std::string& strPicturePath, const SWorldFileFlavour& flavour,
-                                          const SWorldFileValues& values);
+                                          const SWorldFileValues& values,
+                                          EReadOnlyFiles eReadOnly = EReadOnlyFiles::Refuse);
 
 }  // namespace gridmorph

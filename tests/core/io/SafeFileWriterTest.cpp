@@ -2,9 +2,12 @@
 // and several files replaced as one.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -137,13 +140,14 @@ TEST(SafeFileWriter, CommittingTogetherPutsBackWhatWasReplaced)
 {
     CTempFolder folder;
     WriteText(folder.Path("kept.txt"), "old");
-    std::filesystem::create_directory(folder.Path("blocked.txt"));  // cannot be replaced by a file
     CSafeFileWriter kept(folder.Path("kept.txt")), fresh(folder.Path("fresh.txt")), blocked(folder.Path("blocked.txt"));
     std::string strError;
     for (CSafeFileWriter* pWriter : {&kept, &fresh, &blocked}) {
         ASSERT_TRUE(pWriter->Open(strError)) << strError;
         std::fputs("new", pWriter->File());
     }
+    // Made a folder while the files were written: it cannot be replaced by a file.
+    std::filesystem::create_directory(folder.Path("blocked.txt"));
     std::size_t nFailed = 99;
     EXPECT_FALSE(CSafeFileWriter::CommitTogether({&kept, &fresh, &blocked}, strError, nFailed));
     EXPECT_EQ(nFailed, 2u);
@@ -385,32 +389,33 @@ TEST(SafeFileWriter, TwoFaultsInARowNeverLoseAPreviousFile)
     }
 }
 
-TEST(SafeFileWriter, TheNextSaveTidiesLeftoversAndGivesAMissingFileItsNameBack)
+TEST(SafeFileWriter, TheNextSaveTidiesItsOwnLeftoversAndNothingElse)
 {
     CTempFolder folder;
     WriteText(folder.Path("map.png"), "current");
-    WriteText(folder.Path(".map.png.AbCd1234"), "a temporary file of a killed save");
-    WriteText(folder.Path(".map.png.ZyXw9876.previous"), "kept by a killed save");
-    WriteText(folder.Path(".other.png.AbCd1234"), "another file's");
+    WriteText(folder.Path(".map.png.gmtmp-AbCd1234"), "a temporary file of a killed save");
+    WriteText(folder.Path(".map.png.gmprev-ZyXw9876"), "kept by a save whose record is gone");
+    WriteText(folder.Path(".other.png.gmtmp-AbCd1234"), "another file's, left by a killed save");
+    // Files of the user's that merely look like a save's leftovers.
+    const std::vector<std::string> aUsers = {".map.png.20240101", ".map.png.Backup99", ".map.png.AbCd1234",
+                                             ".map.png.ZyXw9876.previous", ".map.png.gmtmp-AbCd1234.txt",
+                                             ".map.png.gmtmp-short", ".map.png.gmtmp-AbCd12345"};
+    for (const std::string& strName : aUsers)
+        WriteText(folder.Path(strName), "the user's");
     // A writer still at work on the same target keeps its temporary file.
     CSafeFileWriter busy(folder.Path("map.png"));
     std::string strError;
     ASSERT_TRUE(busy.Open(strError)) << strError;
     const std::string strBusy = std::filesystem::path(busy.TemporaryPath()).filename().string();
+    EXPECT_EQ(strBusy.rfind(".map.png.gmtmp-", 0), 0u) << strBusy;
     ASSERT_TRUE(WriteThrough(folder.Path("map.png"), "new", strError)) << strError;
-    EXPECT_EQ(NamesIn(folder.Root()), (std::vector<std::string>{strBusy, ".other.png.AbCd1234", "map.png"}));
+    std::vector<std::string> aExpected = aUsers;
+    aExpected.insert(aExpected.end(), {strBusy, "map.png"});
+    std::sort(aExpected.begin(), aExpected.end());
+    EXPECT_EQ(NamesIn(folder.Root()), aExpected);
     busy.Discard();
-
-    // Killed between its renames, a save left the target only under its kept name.
-    std::filesystem::remove(folder.Path("map.png"));
-    WriteText(folder.Path(".map.png.Old00000.previous"), "older");
-    WriteText(folder.Path(".map.png.New11111.previous"), "previous");
-    CSafeFileWriter writer(folder.Path("map.png"));
-    ASSERT_TRUE(writer.Open(strError)) << strError;
-    EXPECT_TRUE(std::filesystem::exists(folder.Path("map.png")));
-    EXPECT_EQ(ReadText(folder.Path("map.png")), "previous");
-    writer.Discard();
-    EXPECT_EQ(NamesIn(folder.Root()), (std::vector<std::string>{".other.png.AbCd1234", "map.png"}));
+    for (const std::string& strName : aUsers)
+        EXPECT_EQ(ReadText(folder.Path(strName)), "the user's") << strName;
 }
 
 TEST(SafeFileWriter, TheFilesAreFlushedAndTheFoldersLockedWhileASetIsCommitted)
@@ -446,7 +451,246 @@ TEST(SafeFileWriter, TheFilesAreFlushedAndTheFoldersLockedWhileASetIsCommitted)
     std::string strError;
     ASSERT_TRUE(CommitCase(folder, kCommitCases[0], strError)) << strError;
     EXPECT_EQ(watching.aLockedAtRename, std::vector<bool>(3, true));
-    EXPECT_EQ(watching.aFlushed, (std::vector<std::string>{"file", "file", "file", "folder"}));
+    // The three files, the record of the commit and its name; the renames; the record
+    // marked done.
+    EXPECT_EQ(watching.aFlushed,
+              (std::vector<std::string>{"file", "file", "file", "file", "folder", "folder", "file"}));
+}
+
+// Makes the writer's system call numbered nCall end the process (as kill -9 would), or
+// send it a terminating signal and go on.
+class CInterruptingCalls : public CFileSystemCalls {
+public:
+    CInterruptingCalls(int nCall, int nSignal, bool bNoLinks) : m_nCall(nCall), m_nSignal(nSignal), m_bNoLinks(bNoLinks) {}
+    int Fsync(int nFd) override { return Step() ? CFileSystemCalls::Fsync(nFd) : -1; }
+    int Rename(const char* pFrom, const char* pTo) override
+    {
+        return Step() ? CFileSystemCalls::Rename(pFrom, pTo) : -1;
+    }
+    int Link(const char* pFrom, const char* pTo) override
+    {
+        if (!Step())
+            return -1;
+        if (m_bNoLinks) {
+            errno = EPERM;
+            return -1;
+        }
+        return CFileSystemCalls::Link(pFrom, pTo);
+    }
+    int Unlink(const char* pPath) override { return Step() ? CFileSystemCalls::Unlink(pPath) : -1; }
+
+private:
+    bool Step()
+    {
+        if (m_nCalls++ != m_nCall)
+            return true;
+        if (m_nSignal == 0)
+            _exit(9);
+        kill(getpid(), m_nSignal);
+        return true;
+    }
+    int m_nCall;
+    int m_nSignal;
+    bool m_bNoLinks;
+    int m_nCalls = 0;
+};
+
+// Commits the case in a child process that is interrupted at system call nCall; returns
+// how the child ended (its wait status).
+int CommitInterrupted(const CTempFolder& folder, const SCommitCase& aCase, int nCall, int nSignal, bool bNoLinks)
+{
+    std::fflush(nullptr);
+    const pid_t nChild = fork();
+    if (nChild == 0) {
+        if (nSignal != 0)
+            RemoveTemporaryFilesOnSignals();
+        CInterruptingCalls calls(nCall, nSignal, bNoLinks);
+        const CScopedFileSystemCalls installed(calls);
+        std::string strError;
+        _exit(CommitCase(folder, aCase, strError) ? 0 : 1);
+    }
+    int nStatus = 0;
+    waitpid(nChild, &nStatus, 0);
+    return nStatus;
+}
+
+// How many of the writer's system calls the case's commit makes.
+int CountCalls(const SCommitCase& aCase, bool bNoLinks)
+{
+    CTempFolder folder;
+    CFaultyCalls counting;
+    counting.bNoLinks = bNoLinks;
+    const CScopedFileSystemCalls installed(counting);
+    std::string strError;
+    EXPECT_TRUE(CommitCase(folder, aCase, strError)) << strError;
+    return counting.nCalls;
+}
+
+TEST(SafeFileWriter, AProcessKilledAtAnyStepOfACommitLeavesTheOldSetOrTheNewOneForTheNextCall)
+{
+    for (const SCommitCase& aCase : kCommitCases) {
+        for (bool bNoLinks : {false, true}) {
+            const int nCalls = CountCalls(aCase, bNoLinks);
+            ASSERT_GT(nCalls, 5);
+            for (int nKill = 0; nKill < nCalls; ++nKill) {
+                SCOPED_TRACE(std::string(aCase.pName) + (bNoLinks ? ", no hard links" : "") + ", killed at call " +
+                             std::to_string(nKill));
+                CTempFolder folder;
+                const int nStatus = CommitInterrupted(folder, aCase, nKill, 0, bNoLinks);
+                ASSERT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 9) << nStatus;
+                // The next call that touches these files (here a save of another one of
+                // the set, given up) finds the folder as one set or the other.
+                CSafeFileWriter next(folder.Path("a.png"));
+                std::string strError;
+                ASSERT_TRUE(next.Open(strError)) << strError;
+                next.Discard();
+                const std::map<std::string, std::string> aFiles = FolderContents(folder.Root());
+                EXPECT_TRUE(aFiles == aCase.aOld || aFiles == NewSet(aCase))
+                    << ::testing::PrintToString(aFiles) << " " << ::testing::PrintToString(next.Recovered());
+            }
+        }
+    }
+}
+
+TEST(SafeFileWriter, ATerminatingSignalDuringACommitActsOnceTheSetIsInPlace)
+{
+    const SCommitCase& aCase = kCommitCases[1];  // replaces two files and removes one
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP}) {
+        const int nCalls = CountCalls(aCase, false);
+        for (int nAt = 0; nAt < nCalls; ++nAt) {
+            SCOPED_TRACE("signal " + std::to_string(nSignal) + " at call " + std::to_string(nAt));
+            CTempFolder folder;
+            const int nStatus = CommitInterrupted(folder, aCase, nAt, nSignal, false);
+            ASSERT_TRUE(WIFSIGNALED(nStatus) && WTERMSIG(nStatus) == nSignal) << nStatus;
+            // While the new files are flushed (a call each) the signal ends the save, its
+            // temporary files removed; from then on it waits until the set is in place.
+            // Nothing needs tidying either way.
+            EXPECT_EQ(FolderContents(folder.Root()), nAt < int(aCase.aWritten.size()) ? aCase.aOld : NewSet(aCase));
+        }
+    }
+}
+
+TEST(SafeFileWriter, ARollBackThatFailsIsFinishedByTheNextCall)
+{
+    // Two failing calls: a step fails, then putting a previous file back fails too. The
+    // record of the commit stays, and the next save of one of the files puts the old set
+    // back before anything else.
+    for (bool bNoLinks : {false, true}) {
+        const SCommitCase& aCase = kCommitCases[0];
+        const int nCalls = CountCalls(aCase, bNoLinks);
+        int nMixed = 0;
+        for (int nFirst = 0; nFirst < nCalls; ++nFirst) {
+            for (int nSecond = nFirst + 1; nSecond < nCalls + 4; ++nSecond) {
+                SCOPED_TRACE(std::string(bNoLinks ? "no hard links, " : "") + "calls " + std::to_string(nFirst) +
+                             " and " + std::to_string(nSecond) + " fail");
+                CTempFolder folder;
+                CFaultyCalls faulty;
+                faulty.bNoLinks = bNoLinks;
+                faulty.aFailing = {nFirst, nSecond};
+                std::string strError;
+                {
+                    const CScopedFileSystemCalls installed(faulty);
+                    CommitCase(folder, aCase, strError);
+                }
+                const std::map<std::string, std::string> aBefore = Visible(FolderContents(folder.Root()));
+                nMixed += aBefore != aCase.aOld && aBefore != NewSet(aCase);
+                CSafeFileWriter next(folder.Path("a.prj"));
+                ASSERT_TRUE(next.Open(strError)) << strError;
+                next.Discard();
+                const std::map<std::string, std::string> aFiles = FolderContents(folder.Root());
+                EXPECT_TRUE(aFiles == aCase.aOld || aFiles == NewSet(aCase)) << ::testing::PrintToString(aFiles);
+            }
+        }
+        if (bNoLinks) {
+            EXPECT_GT(nMixed, 0) << "no pair of faults left the folder mixed: the test shows nothing";
+        }
+    }
+}
+
+TEST(SafeFileWriter, OnlyRegularFilesAreReplaced)
+{
+    CTempFolder folder;
+    ASSERT_EQ(mkfifo(folder.Path("pipe").c_str(), 0644), 0);
+    std::filesystem::create_symlink(folder.Path("pipe"), folder.Path("to-pipe.points"));
+    // A device node of its own (made where the test may), never the system's: a writer
+    // that got it wrong must not damage anything outside the test's folder.
+    const bool bDevice = mknod(folder.Path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    std::filesystem::create_symlink(folder.Path(bDevice ? "null" : "pipe"), folder.Path("to-null.points"));
+    std::filesystem::create_directory(folder.Path("folder.png"));
+    struct SCase {
+        const char* pName;
+        std::string strSaid;  // in the message, after the file's name
+    };
+    const SCase aCases[] = {
+        {"pipe", " is a FIFO; only regular files are replaced"},
+        {"to-pipe.points", " (a link to " + folder.Path("pipe") + ") is a FIFO; only regular files are replaced"},
+        {"to-null.points", " (a link to " + folder.Path(bDevice ? "null" : "pipe") + ") is " +
+                               (bDevice ? "a character device" : "a FIFO") + "; only regular files are replaced"},
+        {"folder.png", " is a folder, not a file"},
+        {"folder.png/", " names a folder, not a file"},
+    };
+    for (const SCase& aCase : aCases) {
+        SCOPED_TRACE(aCase.pName);
+        std::string strError;
+        EXPECT_FALSE(WriteThrough(folder.Path(aCase.pName), "new", strError));
+        EXPECT_EQ(strError.rfind(folder.Path(aCase.pName) + aCase.strSaid, 0), 0u) << strError;
+        EXPECT_FALSE(WriteTextFile(folder.Path(aCase.pName), "new"));
+    }
+    struct stat info {};
+    ASSERT_EQ(stat(folder.Path("pipe").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    if (bDevice) {
+        ASSERT_EQ(stat(folder.Path("null").c_str(), &info), 0);
+        EXPECT_TRUE(S_ISCHR(info.st_mode));
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.Path("to-null.points")));
+    std::vector<std::string> aNames = {"folder.png", "pipe", "to-null.points", "to-pipe.points"};
+    if (bDevice)
+        aNames.insert(aNames.begin() + 1, "null");
+    EXPECT_EQ(NamesIn(folder.Root()), aNames);
+    EXPECT_TRUE(NamesIn(folder.Path("folder.png")).empty());
+}
+
+TEST(SafeFileWriter, AReadOnlyFileIsReplacedOnlyWhenAsked)
+{
+    CTempFolder folder;
+    WriteText(folder.Path("locked.txt"), "old");
+    chmod(folder.Path("locked.txt").c_str(), 0444);
+    std::string strError;
+    EXPECT_FALSE(WriteThrough(folder.Path("locked.txt"), "new", strError));
+    EXPECT_EQ(strError, folder.Path("locked.txt") + " is read-only (no permission to write it); it is not replaced");
+    EXPECT_EQ(ReadText(folder.Path("locked.txt")), "old");
+    EXPECT_TRUE(WriteTextFile(folder.Path("locked.txt"), "new", strError, EReadOnlyFiles::Replace)) << strError;
+    EXPECT_EQ(ReadText(folder.Path("locked.txt")), "new");
+    EXPECT_EQ(ModeOf(folder.Path("locked.txt")), 0444u);
+    EXPECT_EQ(NamesIn(folder.Root()), std::vector<std::string>{"locked.txt"});
+}
+
+TEST(SafeFileWriter, ASignalRemovesTheTemporaryFilesOfAnyNumberOfWriters)
+{
+    CTempFolder folder;
+    std::fflush(nullptr);
+    const pid_t nChild = fork();
+    if (nChild == 0) {
+        RemoveTemporaryFilesOnSignals();
+        std::vector<std::unique_ptr<CSafeFileWriter>> aWriters;
+        std::string strError;
+        for (int i = 0; i < 200; ++i) {  // 40 jobs with five files open each
+            aWriters.push_back(std::make_unique<CSafeFileWriter>(folder.Path("map" + std::to_string(i) + ".png")));
+            if (!aWriters.back()->Open(strError))
+                _exit(1);
+            if (i % 7 == 0)
+                aWriters.back()->Discard();  // entries given back are used again
+        }
+        for (int i = 0; i < 40; i += 3)
+            aWriters[i]->Open(strError);
+        kill(getpid(), SIGTERM);
+        _exit(2);
+    }
+    int nStatus = 0;
+    waitpid(nChild, &nStatus, 0);
+    ASSERT_TRUE(WIFSIGNALED(nStatus) && WTERMSIG(nStatus) == SIGTERM) << nStatus;
+    EXPECT_EQ(NamesIn(folder.Root()), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -4,12 +4,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "image/DIBSection.h"
+#include "io/SafeFileWriter.h"
 
 namespace gridmorph {
-
-class CSafeFileWriter;
 
 // Format identifiers of the codecs, in the order the decoder flags are kept.
 enum class EImageFormat : int { Bmp = 1, Jpeg, Gif, Tiff, Png, Emf, Wmf, Icon };
@@ -93,6 +94,12 @@ struct SEncodeOptions {
     // The coordinate system a georeferenced save names (GeoTIFF keys, the .prj file)
     // instead of the map's own; none: the map's own system, if it has one.
     std::optional<SGeoSystem> system;
+    // Whether the save may replace a file its user may not write (the command line's
+    // --force); otherwise such a file is refused.
+    EReadOnlyFiles eReadOnly = EReadOnlyFiles::Refuse;
+    // Small text files a georeferenced save puts in place together with the map, its world
+    // file and .prj, as one set (the locators used, as a .points file): name and contents.
+    std::vector<std::pair<std::string, std::string>> aCompanionFiles;
 };
 
 // One image format: decodes a file into a new bottom-up picture and encodes a picture
