@@ -2,7 +2,8 @@
 # Builds the Debian package: a release build in build-package/ with Debian's hardening
 # flags, packed by CPack from the project's install() rules into
 # build-package/gridmorph_VERSION_ARCH.deb (the libraries it depends on read from the
-# programs by dpkg-shlibdeps), then checked by Lintian (errors fail the script).
+# programs by dpkg-shlibdeps, the data they load by name listed in packaging/), then
+# checked by Lintian (errors fail the script).
 # Installs the Debian packages it needs first, as ./run and ./test do.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
@@ -44,6 +45,16 @@ for path in ./usr/bin/gridmorph ./usr/bin/gridmorph-cli ./usr/share/applications
 done
 if [ ${#missing[@]} -ne 0 ]; then
   echo "The package lacks: ${missing[*]}" >&2
+  exit 1
+fi
+# What the programs load by name (dpkg-shlibdeps cannot see it): the grid finder's
+# Tesseract language data, and the libraries dpkg-shlibdeps found beside it.
+depends="$(dpkg-deb --field "$deb" Depends)"
+for package in tesseract-ocr-eng libtesseract5 libproj25 libqt6widgets6; do
+  grep -qE "(^|[ ,|])$package( |,|\$)" <<<"$depends" || missing+=("$package")
+done
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "The package does not depend on: ${missing[*]}" >&2
   exit 1
 fi
 scratch="$(mktemp -d)"
