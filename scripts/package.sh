@@ -64,7 +64,7 @@ desktop-file-validate "$scratch/usr/share/applications/gridmorph.desktop"
 
 echo
 echo "== Lintian"
-# Errors fail the package; warnings and notes are shown (README, Install, says why those stay).
+# Errors fail the package; warnings and notes are shown.
 lintian --fail-on error --display-info "$deb" && status=0 || status=$?
 if [ "$status" -ne 0 ]; then
   echo "Lintian found errors in $deb" >&2
