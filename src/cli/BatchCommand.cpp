@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,12 @@ constexpr const char* kBatchUsage =
     "p3x,p3y,p3e,p3n (pixels and metres as for rectify); optional srs, compress, clip,\n"
     "nodata, resample, p4x,p4y, and auto (1 = find the grid on the scan, with p1e,p1n and\n"
     "p3e,p3n as the corners' map positions when the labels cannot be read). An empty cell is\n"
-    "the default. Relative paths are relative to the table's folder. Every row is checked\n"
-    "before any work; when a row is refused, the refused rows are listed and nothing runs.\n"
+    "the default. Relative paths are relative to the table's folder; an output is named as a\n"
+    "picture (.tif, .png, .jpg, .gif, .bmp) in a folder that exists. Every row is checked\n"
+    "before any work, also against the other rows: no row writes or removes a file another\n"
+    "row reads or writes (its output, world file or .prj), so no row's result depends on\n"
+    "--jobs. When a row is refused, the refused rows are listed and nothing runs. The table\n"
+    "is at most 64 MB, a line at most 64 KB, the rows at most 1,000,000.\n"
     "\n"
     "  --jobs N            rows at once (default: the processors); the threads of the\n"
     "                      encoders and the resampler are shared out between them\n"
@@ -45,9 +50,12 @@ constexpr const char* kBatchUsage =
     "                      as a job array's task number)\n"
     "  --yes               answer Yes to the locator questions (else those rows fail)\n"
     "\n"
-    "A row whose output and world file exist and are newer than its scan, its .points file\n"
-    "and the table is skipped. Exit status: 0 when every row was written or skipped, 1 when\n"
-    "any failed, 2 for a wrong command line or a refused row.\n";
+    "Each row gets rectify's warnings (a locator on the wrong grid line, the fourth corner);\n"
+    "the report's mismatch is the larger of the grid check's and the fourth corner's. A row\n"
+    "whose output and world file exist and are newer than the last change (modification or\n"
+    "inode change time) of its scan, its .points file and the table is skipped. Exit status:\n"
+    "0 when every row was written or skipped, 1 when any failed or the memory ran out, 2 for\n"
+    "a wrong command line, a table that cannot be used or a refused row.\n";
 
 class CBatchUsageError {
 public:
@@ -243,6 +251,11 @@ int RunBatch(const std::vector<std::string>& aArguments)
     } catch (const CBatchUsageError& error) {
         std::fprintf(stderr, "gridmorph-cli: batch: %s; see gridmorph-cli batch --help\n", error.m_strProblem.c_str());
         return 2;
+    } catch (const std::bad_alloc&) {
+        // Whatever the batch was doing when memory ran out (a row's own work fails alone).
+        std::fprintf(stderr, "gridmorph-cli: batch failed: out of memory (the machine has not enough memory "
+                             "available for this work)\n");
+        return 1;
     }
 }
 

@@ -541,22 +541,13 @@ int RunRectify(const SCommandLine& commandLine, CHeadlessPlatform& platform)
         job.fnFindLocators = [&](const CDIBWorld& source, CLocatorSet& found, std::string&) {
             return FindAutoLocators(source, Option("--p1"), Option("--p3"), found);
         };
-    // The grid check and the frame's cells look at the same grid lines: they are found once.
-    std::optional<SFoundGrid> gridLines;
-    const auto GridLines = [&gridLines](const CDIBWorld& source) -> const SFoundGrid& {
-        if (!gridLines) {
-            SFindGridOptions options;
-            options.bReadLabels = false;
-            gridLines = FindGrid(source, options);
-        }
-        return *gridLines;
-    };
-    job.fnLocatorsChecked = [&](const CDIBWorld& source, const CLocatorSet& checked) {
-        WarnIfOffGrid(GridLines(source), checked);
-    };
-    if (job.fnFindFrame)
-        job.fnFindFrame = [&](const CDIBWorld& source, const CLocatorSet& checked, SFrameCells& cells,
-                              std::string& strProblem) { return FindFrameCells(GridLines(source), checked, cells, strProblem); };
+    // The grid check (the core's, as every batch row makes it) is printed as it is made.
+    if (const auto fnCheck = job.fnLocatorsChecked)
+        job.fnLocatorsChecked = [fnCheck](const CDIBWorld& source, const CLocatorSet& checked) {
+            const SGridAgreement agreement = fnCheck(source, checked);
+            WarnIfOffGrid(agreement);
+            return agreement;
+        };
     const SRectifyResult result = RectifyScan(job);
     if (!result.Written()) {
         if (result.eFailure == ERectifyFailure::FindLocators && result.strError.empty())
@@ -606,6 +597,8 @@ int RunRectify(const SCommandLine& commandLine, CHeadlessPlatform& platform)
 int RunCli(int argc, char** argv)
 {
     const std::vector<std::string> aArguments(argv + 1, argv + argc);
+    if (const std::string strThreads = ThreadSettingWarning(); !strThreads.empty())
+        std::fprintf(stderr, "gridmorph-cli: warning: %s\n", strThreads.c_str());
     if (!aArguments.empty() && aArguments[0] == "batch")
         return RunBatch(std::vector<std::string>(aArguments.begin() + 1, aArguments.end()));
     for (const std::string& strArgument : aArguments) {

@@ -93,19 +93,14 @@ bool FindAutoLocators(const CDIBImage& source, const std::string* pP1Map, const 
     return true;
 }
 
-void WarnIfOffGrid(const SFoundGrid& grid, const CLocatorSet& locators)
+void WarnIfOffGrid(const SGridAgreement& agreement)
 {
-    const SGridCheck check = CheckLocatorsAgainstGrid(grid, locators);
-    if (!check.bChecked)
+    if (!agreement.bChecked)
         return;
-    std::printf("grid_mismatch_pixels: %s\n", FormatFixed(check.dMismatchPixels, 2).c_str());
-    std::printf("grid_mismatch_metres: %s\n", FormatFixed(check.dMismatchMetres, 2).c_str());
-    if (check.Suspicious())
-        std::fprintf(stderr,
-                     "gridmorph-cli: warning: %s: the grid on the scan lies up to %s pixels (%s m) from the grid the "
-                     "three locators predict\n",
-                     check.strMessage.c_str(), FormatFixed(check.dMismatchPixels, 2).c_str(),
-                     FormatFixed(check.dMismatchMetres, 2).c_str());
+    std::printf("grid_mismatch_pixels: %s\n", FormatFixed(agreement.dMismatchPixels, 2).c_str());
+    std::printf("grid_mismatch_metres: %s\n", FormatFixed(agreement.dMismatchMetres, 2).c_str());
+    if (!agreement.strWarning.empty())
+        std::fprintf(stderr, "gridmorph-cli: warning: %s\n", agreement.strWarning.c_str());
 }
 
 }  // namespace gridmorph::cli

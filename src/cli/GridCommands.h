@@ -6,6 +6,7 @@
 #include "grid/GridFinder.h"
 #include "image/DIBImage.h"
 #include "transform/LocatorSet.h"
+#include "transform/RectifyJob.h"
 
 namespace gridmorph::cli {
 
@@ -19,8 +20,9 @@ int RunFindGrid(const std::vector<std::string>& aPositional);
 bool FindAutoLocators(const CDIBImage& source, const std::string* pP1Map, const std::string* pP3Map,
                       CLocatorSet& locators);
 
-// rectify: compares the grid the three locators predict with the grid lines found on the scan and
-// warns on standard error when they differ by more than 2 pixels inside the rectangle.
-void WarnIfOffGrid(const SFoundGrid& grid, const CLocatorSet& locators);
+// rectify: prints how the grid the three locators predict agrees with the grid lines found
+// on the scan, and warns on standard error when they differ by more than 2 pixels inside
+// the rectangle.
+void WarnIfOffGrid(const SGridAgreement& agreement);
 
 }  // namespace gridmorph::cli

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -139,6 +140,8 @@ TEST_P(BatchRefusalTest, RefusesTheWholeBatchBeforeAnyWork)
 }
 
 constexpr const char* kHeader = "scan,output,p1x,p1y,p1e,p1n,p2x,p2y,p3x,p3y,p3e,p3n,resample,nodata,clip,points,auto";
+constexpr const char* kHeaderWithSrs =
+    "scan,output,p1x,p1y,p1e,p1n,p2x,p2y,p3x,p3y,p3e,p3n,resample,nodata,clip,points,auto,srs";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, BatchRefusalTest,
@@ -168,6 +171,12 @@ INSTANTIATE_TEST_SUITE_P(
         SRefusalCase{"OutputOverAnotherRowsScan", kHeader,
                      "a.png,b.png,10,12,1000,2000,180,14,178,130,1400,1700,,,,,", "would replace a file read by line 2"},
         SRefusalCase{"MissingPointsFile", kHeader, "a.png,out.tif,,,,,,,,,,,,,,none.points,", "none.points"},
+        SRefusalCase{"OutputNotNamedAsAPicture", kHeader,
+                     "a.png,out.csv,10,12,1000,2000,180,14,178,130,1400,1700,,,,,", "is not named as a picture"},
+        SRefusalCase{"OutputFolderMissing", kHeader,
+                     "a.png,nowhere/out.tif,10,12,1000,2000,180,14,178,130,1400,1700,,,,,", "/nowhere of the output does not exist"},
+        SRefusalCase{"PrjBesideAnotherRowsScan", kHeaderWithSrs,
+                     "a.png,b.tif,10,12,1000,2000,180,14,178,130,1400,1700,,,,,,EPSG:27700", "b.prj"},
         SRefusalCase{"MoreCellsThanHeader", kHeader, "a.png,out.tif,10,12,1000,2000,180,14,178,130,1400,1700,,,,,,,9",
                      "more cells than the header"}),
     [](const ::testing::TestParamInfo<SRefusalCase>& info) { return std::string(info.param.pName); });
@@ -469,6 +478,173 @@ TEST_F(BatchCliTest, AutoRowsFindTheGridAsRectifyAutoDoes)
     EXPECT_EQ(SplitCells(aLines[2])[3], "failed");
     EXPECT_NE(aLines[2].find("the grid on the scan was not found with certainty"), std::string::npos) << aLines[2];
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("plain.tif")));
+}
+
+// The rows' results never depend on how many rows run at once: a row that would write a
+// .prj beside another row's scan is refused (one row at a time, the other row's scan read
+// it; two at once, it might not), and rows kept apart give the same files and the same
+// report with one job and with two.
+TEST_F(BatchCliTest, RowsResultsDoNotDependOnTheJobs)
+{
+    for (const char* pName : {"a.png", "c.png", "d.png"})
+        MakeScan(pName);
+    std::filesystem::create_directories(m_folder.Path("out"));
+    const std::string strHeader = std::string("scan,output,") + kLocatorHeader + ",srs\n";
+    const std::string strClash = Table(strHeader + "a.png,c.tif," + kLocatorCells + ",EPSG:27700\n" +
+                                           "c.png,out/c.tif," + kLocatorCells + ",\n",
+                                       "clash.csv");
+    for (const char* pJobs : {"1", "2"}) {
+        const test::SCommandResult run = Cli("batch " + strClash + " --jobs " + pJobs);
+        EXPECT_EQ(run.nExitCode, 2) << pJobs << "\n" << run.strOutput;
+        EXPECT_NE(run.strOutput.find("line 3 refused: "), std::string::npos) << run.strOutput;
+        EXPECT_NE(run.strOutput.find("line 2"), std::string::npos) << run.strOutput;
+        EXPECT_FALSE(std::filesystem::exists(m_folder.Path("c.tif")));
+        EXPECT_FALSE(std::filesystem::exists(m_folder.Path("c.prj")));
+    }
+
+    const std::string strApart = Table(strHeader + "a.png,out/a.tif," + kLocatorCells + ",EPSG:27700\n" +
+                                           "c.png,out/c.png," + kLocatorCells + ",\n" + "d.png,out/d.tif," +
+                                           kLocatorCells + ",\n",
+                                       "apart.csv");
+    std::map<std::string, std::string> aFiles[2];
+    std::vector<std::string> aReports[2];
+    for (int nJobs = 1; nJobs <= 2; ++nJobs) {
+        std::filesystem::remove_all(m_folder.Path("out"));
+        std::filesystem::create_directories(m_folder.Path("out"));
+        const test::SCommandResult run =
+            Cli("batch " + strApart + " --jobs " + std::to_string(nJobs) + " --report " + m_folder.Path("report.csv"));
+        ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+        for (const auto& entry : std::filesystem::directory_iterator(m_folder.Path("out")))
+            aFiles[nJobs - 1][entry.path().filename().string()] = ReadBytes(entry.path().string());
+        for (const std::string& strLine : ReportLines(m_folder.Path("report.csv")))
+            aReports[nJobs - 1].push_back(strLine.substr(0, strLine.rfind(',')));  // the seconds left out
+    }
+    EXPECT_EQ(aFiles[0].size(), 7u);  // three pictures, three world files, one .prj
+    EXPECT_TRUE(aFiles[0] == aFiles[1]);
+    EXPECT_EQ(aReports[0].size(), 4u);
+    EXPECT_EQ(aReports[0], aReports[1]);
+}
+
+// A row is checked against the grid on its scan as rectify checks it: a locator on the
+// wrong grid line is warned about, counted and reported with its mismatch.
+TEST_F(BatchCliTest, RowsGetTheGridCheckOfRectify)
+{
+    synthetic::SScanRecipe recipe;
+    recipe.nWidth = 1800, recipe.nHeight = 1350;
+    recipe.dSpacing = 230;
+    recipe.dRotationDegrees = 2.5;
+    recipe.dShear = 0.01;
+    recipe.bLabels = false;
+    recipe.nSeed = 5;
+    CDIBImage picture;
+    synthetic::SScanTruth truth;
+    std::string strWhy;
+    ASSERT_TRUE(synthetic::MakeScan(recipe, picture, truth, strWhy)) << strWhy;
+    ASSERT_EQ(picture.SaveDIB(m_folder.Path("plain.png")), ESaveResult::Written);
+    const int nLast = truth.nColumns - 1;
+    const auto Pixel = [&](int i, int j) {
+        return std::to_string(int(std::floor(truth.CrossX(i, j) + 0.5))) + "," +
+               std::to_string(int(std::floor(truth.CrossY(i, j) + 0.5)));
+    };
+    // Locator 2 one grid line too low.
+    const std::string strP1 = Pixel(0, 0) + ",441000,5302000", strP2 = Pixel(nLast, 1),
+                      strP3 = Pixel(nLast, 3) + "," + std::to_string(441000 + 1000 * nLast) + ",5299000";
+    const test::SCommandResult single = Cli("rectify " + m_folder.Path("plain.png") + " " + m_folder.Path("single.tif") +
+                                            " --p1 " + strP1 + " --p2 " + strP2 + " --p3 " + strP3 + " --yes");
+    ASSERT_EQ(single.nExitCode, 0) << single.strOutput;
+    ASSERT_NE(single.strOutput.find("warning: Locator 2 is probably on the wrong grid line"), std::string::npos)
+        << single.strOutput;
+    const auto Printed = [&](const std::string& strKey) {
+        const std::size_t nAt = single.strOutput.find("\n" + strKey + ": ");
+        return nAt == std::string::npos ? std::string()
+                                        : single.strOutput.substr(nAt + strKey.size() + 3,
+                                                                  single.strOutput.find('\n', nAt + 1) - nAt - strKey.size() - 3);
+    };
+    const std::string strPixels = Printed("grid_mismatch_pixels"), strMetres = Printed("grid_mismatch_metres");
+    ASSERT_FALSE(strPixels.empty()) << single.strOutput;
+
+    const std::string strTable = Table(std::string("scan,output,") + kLocatorHeader + "\nplain.png,batch.tif," + strP1 +
+                                       "," + strP2 + "," + strP3 + "\n");
+    const test::SCommandResult run = Cli("batch " + strTable + " --yes --report " + m_folder.Path("report.csv"));
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_NE(run.strOutput.find("batch: 1 written, 0 skipped, 0 failed, 1 warned"), std::string::npos) << run.strOutput;
+    const std::vector<std::string> aLines = ReportLines(m_folder.Path("report.csv"));
+    ASSERT_EQ(aLines.size(), 2u);
+    const std::vector<std::string> aCells = SplitCells(aLines[1]);
+    ASSERT_EQ(aCells.size(), 13u) << aLines[1];
+    EXPECT_EQ(aCells[3], "written");
+    EXPECT_NE(aCells[4].find("Locator 2 is probably on the wrong grid line"), std::string::npos) << aLines[1];
+    ASSERT_FALSE(aCells[5].empty()) << aLines[1];
+    ASSERT_FALSE(aCells[6].empty()) << aLines[1];
+    EXPECT_NEAR(std::stod(aCells[5]), std::stod(strPixels), 0.006);
+    EXPECT_NEAR(std::stod(aCells[6]), std::stod(strMetres), 0.006);
+    EXPECT_TRUE(ReadBytes(m_folder.Path("batch.tif")) == ReadBytes(m_folder.Path("single.tif")));
+}
+
+// A table that never ends is read up to the limit and refused, not read until the memory
+// runs out. The address space is capped so that a reader without a limit fails at once.
+TEST_F(BatchCliTest, ATableThatNeverEndsIsRefused)
+{
+    const test::SCommandResult run =
+        test::RunCommand("ulimit -v 3000000; " + std::string(GRIDMORPH_CLI_PATH) + " batch /dev/zero 2>&1");
+    EXPECT_EQ(run.nExitCode, 2) << run.strOutput;
+    EXPECT_NE(run.strOutput.find("larger than 64 MB"), std::string::npos) << run.strOutput;
+}
+
+// A table within the limits whose rows do not fit in the memory given fails with a message
+// instead of an abort.
+TEST_F(BatchCliTest, ATableLargerThanTheMemoryFailsWithAMessage)
+{
+    std::string strText = "scan,output,points\n";
+    for (int i = 0; i < 900000; ++i)
+        strText += "a.png,b.tif,c.points\n";
+    const std::string strTable = Table(strText);
+    const test::SCommandResult run =
+        test::RunCommand("ulimit -v 400000; " + std::string(GRIDMORPH_CLI_PATH) + " batch " + strTable + " 2>&1");
+    EXPECT_EQ(run.nExitCode, 2) << run.strOutput;
+    EXPECT_NE(run.strOutput.find("out of memory while reading the table"), std::string::npos) << run.strOutput;
+}
+
+// Resume notices a scan that was replaced, even by a file whose modification time is older
+// than the output (copied with its time kept, or moved back from elsewhere).
+TEST_F(BatchCliTest, AScanReplacedByAnOlderFileIsDoneAgain)
+{
+    MakeScan("s.png");
+    const std::string strTable = Table(std::string("scan,output,") + kLocatorHeader + "\ns.png,o.tif," + kLocatorCells + "\n");
+    const std::string strReport = m_folder.Path("report.csv");
+    test::SCommandResult run = Cli("batch " + strTable + " --report " + strReport);
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    const std::string strFirst = ReadBytes(m_folder.Path("o.tif"));
+
+    MakeScan("other.png", 8);
+    const auto tOld = std::filesystem::last_write_time(m_folder.Path("o.tif")) - std::chrono::hours(48);
+    std::filesystem::last_write_time(m_folder.Path("other.png"), tOld);
+    std::filesystem::rename(m_folder.Path("other.png"), m_folder.Path("s.png"));
+    run = Cli("batch " + strTable + " --report " + strReport);
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    ASSERT_EQ(ReportLines(strReport).size(), 2u);
+    EXPECT_EQ(SplitCells(ReportLines(strReport)[1])[3], "written");
+    EXPECT_FALSE(ReadBytes(m_folder.Path("o.tif")) == strFirst);
+
+    run = Cli("batch " + strTable + " --report " + strReport);  // nothing changed since
+    ASSERT_EQ(run.nExitCode, 0) << run.strOutput;
+    EXPECT_EQ(SplitCells(ReportLines(strReport)[1])[3], "skipped");
+}
+
+// GRIDMORPH_THREADS that cannot be used as given is warned about, saying what is used.
+TEST_F(BatchCliTest, AThreadSettingThatIsNotUsedAsGivenIsWarnedAbout)
+{
+    MakeScan("s.png");
+    const std::string strTable = Table(std::string("scan,output,") + kLocatorHeader + "\ns.png,o.tif," + kLocatorCells + "\n");
+    for (const char* pValue : {"0", "abc", "2"}) {
+        const test::SCommandResult run = test::RunCommand("GRIDMORPH_THREADS=" + std::string(pValue) + " " +
+                                                          GRIDMORPH_CLI_PATH + " batch " + strTable + " --force 2>&1");
+        EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+        const bool bWarned = run.strOutput.find("gridmorph-cli: warning: GRIDMORPH_THREADS='" + std::string(pValue) +
+                                                "' is not a whole number from 1 to 64; as many threads as processors") !=
+                             std::string::npos;
+        EXPECT_EQ(bWarned, std::string(pValue) != "2") << pValue << "\n" << run.strOutput;
+    }
 }
 
 }  // namespace

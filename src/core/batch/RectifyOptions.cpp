@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <memory>
+#include <optional>
 #include <sstream>
 
 #include "grid/GridFrame.h"
@@ -272,9 +274,7 @@ std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
     job.locators = locators;
     job.locators.SetNonRectangular(bNonRectangular);
     job.options = choices.options;
-    if (job.options.eClip == EClip::Frame)
-        job.fnFindFrame = [](const CDIBWorld& source, const CLocatorSet& checked, SFrameCells& cells,
-                             std::string& strProblem) { return FindFrameCells(source, checked, cells, strProblem); };
+    AddGridCheck(job);
     job.bEightBit = choices.bEightBit;
     job.saveOptions = commandLine.saveOptions;
     job.locatorSystem = std::move(locatorSystem);
@@ -287,6 +287,38 @@ std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job)
     return "";
 }
 
+void AddGridCheck(SRectifyJob& job)
+{
+    // The job rectifies one scan: its grid lines are found once, for the check and the frame.
+    const auto pLines = std::make_shared<std::optional<SFoundGrid>>();
+    const auto GridLines = [pLines](const CDIBWorld& source) -> const SFoundGrid& {
+        if (!*pLines) {
+            SFindGridOptions options;
+            options.bReadLabels = false;
+            *pLines = FindGrid(source, options);
+        }
+        return **pLines;
+    };
+    job.fnLocatorsChecked = [GridLines](const CDIBWorld& source, const CLocatorSet& checked) {
+        const SGridCheck check = CheckLocatorsAgainstGrid(GridLines(source), checked);
+        SGridAgreement agreement;
+        agreement.bChecked = check.bChecked;
+        agreement.dMismatchPixels = check.dMismatchPixels;
+        agreement.dMismatchMetres = check.dMismatchMetres;
+        if (check.Suspicious())
+            agreement.strWarning = check.strMessage + ": the grid on the scan lies up to " +
+                                   FormatFixed(check.dMismatchPixels, 2) + " pixels (" +
+                                   FormatFixed(check.dMismatchMetres, 2) +
+                                   " m) from the grid the three locators predict";
+        return agreement;
+    };
+    if (job.options.eClip == EClip::Frame)
+        job.fnFindFrame = [GridLines](const CDIBWorld& source, const CLocatorSet& checked, SFrameCells& cells,
+                                      std::string& strProblem) {
+            return FindFrameCells(GridLines(source), checked, cells, strProblem);
+        };
+}
+
 std::string ReadRectifyRow(const std::map<std::string, std::string>& aOptions, const std::string& strScan,
                            const std::string& strOutput, SRectifyJob& job,
                            std::optional<SCoordinateSystem>& outputSystem)
@@ -297,7 +329,6 @@ std::string ReadRectifyRow(const std::map<std::string, std::string>& aOptions, c
     commandLine.aOptions = aOptions;
     try {
         ReadSaveOptions(commandLine);
-        RefuseOutputOverInput(commandLine);
         const std::string strProblem = PrepareRectifyJob(commandLine, job);
         outputSystem = commandLine.outputSystem ? commandLine.outputSystem : job.locatorSystem;
         return strProblem;

@@ -49,9 +49,17 @@ void ReadSaveOptions(SCommandLine& commandLine);
 // wrong command line; returns the problem of a locator file that cannot be read, or "".
 std::string PrepareRectifyJob(const SCommandLine& commandLine, SRectifyJob& job);
 
+// The check of the locators against the grid lines found on the scan (without reading its
+// labels) that rectify makes, its result kept in SRectifyResult::grid, and with --clip
+// frame the frame's cells found on the same lines, found once for the job.
+// PrepareRectifyJob adds it, so rectify and every batch row make the same check.
+void AddGridCheck(SRectifyJob& job);
+
 // A rectify command line given as its options ("--p1" -> "X,Y,E,N", "--points", "--srs",
 // "--compress", "--clip", ...), checked as rectify checks it and gathered into job
-// (outputSystem: --srs resolved). Returns "" or what is wrong with it.
+// (outputSystem: --srs resolved). Returns "" or what is wrong with it. Its files are not
+// checked against each other here: the batch checks each row's files, with the same
+// entries as RefuseOutputOverInput and more, in the set of all the rows' files.
 std::string ReadRectifyRow(const std::map<std::string, std::string>& aOptions, const std::string& strScan,
                            const std::string& strOutput, SRectifyJob& job,
                            std::optional<SCoordinateSystem>& outputSystem);

@@ -166,6 +166,20 @@ bool ModifiedTime(const std::string& strPath, std::int64_t& nNanoseconds)
     return true;
 }
 
+// When the file last changed: its modification time, or the time its inode last changed
+// when that is later. A file copied with its time kept, touched back, or moved over the
+// old one from elsewhere has an old modification time but a new change time, which no
+// one can set back.
+bool LastChange(const std::string& strPath, std::int64_t& nNanoseconds)
+{
+    struct stat info {};
+    if (stat(strPath.c_str(), &info) != 0)
+        return false;
+    nNanoseconds = std::max(std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+                            std::int64_t(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec);
+    return true;
+}
+
 std::string CsvField(const std::string& str)
 {
     if (str.find_first_of(",\"\r\n") == std::string::npos)
@@ -200,6 +214,10 @@ public:
         AddMapFilesRead(m_files, row.strScan, kScan);
         m_files.AddRead(row.strPoints, kPoints);
         AddMapFilesWritten(m_files, row.strOutput, row.outputSystem.has_value(), kOutput);
+        // The rows run in any order, several at once: a sidecar one row would find or
+        // leave, another must not write or remove.
+        AddMapSidecarsOfPiece(m_files, row.strScan, false, kScan);
+        AddMapSidecarsOfPiece(m_files, row.strOutput, true, kOutput);
         m_aLines.resize(m_files.Count(), row.nLine);
         const std::optional<COutputSet::SClash> clash = m_files.FindClashFrom(nFirst);
         if (!clash)
@@ -240,20 +258,34 @@ private:
                    m_files.Role(clash.nOther) + " " + m_files.Path(clash.nOther) + " and would replace it";
         const std::string strLine = std::to_string(m_aLines[nEarlier]);
         const std::string& strEarlierRole = m_files.Role(nEarlier);
+        const std::string& strNewRole = m_files.Role(nNew);
+        const std::string& strFile = m_files.Path(nNew);
+        const auto IsPrj = [](const std::string& strRole) {
+            return strRole.size() >= 4 && strRole.compare(strRole.size() - 4, 4, ".prj") == 0;
+        };
         if (bNewWrites) {
             if (strEarlierRole == kTable)
                 return "the output " + row.strOutput + " would replace the table";
+            if (m_files.Written(nEarlier) && IsPrj(strEarlierRole))
+                return "the output " + row.strOutput + " would write or remove the .prj " + strFile +
+                       " that the output of line " + strLine + " writes or removes";
             if (m_files.Written(nEarlier))
                 return "the output " + row.strOutput + " would share its world file with the output of line " + strLine;
             if (strEarlierRole == kScan || strEarlierRole == kPoints)
                 return "the output " + row.strOutput + " would replace a file read by line " + strLine;
+            if (IsPrj(strEarlierRole))
+                return "the output " + row.strOutput + " would write or remove the .prj " + strFile +
+                       " beside the scan of line " + strLine + ", which that scan would read";
             return "the output " + row.strOutput + " would write its world file or .prj beside the scan of line " +
-                   strLine;
+                   strLine + " (" + strFile + ", which that scan would read)";
         }
-        const std::string& strNewRole = m_files.Role(nNew);
         if (strNewRole == kScan || strNewRole == kPoints)
-            return "the file " + m_files.Path(nNew) + " is written by line " + strLine;
-        return "the scan " + row.strScan + " would be placed by the world file written by line " + strLine;
+            return "the file " + strFile + " is written by line " + strLine;
+        if (IsPrj(strNewRole))
+            return "the scan " + row.strScan + " would take its coordinate system from the .prj " + strFile +
+                   " written or removed by line " + strLine;
+        return "the scan " + row.strScan + " would be placed by the world file written by line " + strLine + " (" +
+               strFile + ")";
     }
 
     COutputSet m_files;
@@ -304,6 +336,18 @@ void CheckRow(SBatchRow& row, const std::map<std::string, std::string>& aCells)
     struct stat info {};
     if (stat(row.strScan.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return Refuse("the scan " + row.strScan + " does not exist");
+    // The report names the file written, and resume looks for it: the output is written
+    // under the name the table gives, in a folder that is there before any work.
+    if (CDIBImage::GetFileType(row.strOutput) == FILE_TYPE_NONE)
+        return Refuse("the output " + row.strOutput +
+                      " is not named as a picture (.bmp, .gif, .jpg, .png or .tif); rectify would write it as " +
+                      row.strOutput + ".PNG");
+    const std::filesystem::path outputFolder = std::filesystem::path(row.strOutput).parent_path();
+    const std::string strOutputFolder = outputFolder.empty() ? "." : outputFolder.string();
+    if (stat(strOutputFolder.c_str(), &info) != 0)
+        return Refuse("the folder " + strOutputFolder + " of the output does not exist");
+    if (!S_ISDIR(info.st_mode))
+        return Refuse("the folder " + strOutputFolder + " of the output is not a folder");
     std::map<std::string, std::string> aOptions;
     if (row.bAuto) {
         // The map positions of corners 1 and 3 when the sheet's labels cannot be read.
@@ -350,13 +394,50 @@ SBatchTable ReadBatchTable(const std::string& strTable)
     std::ifstream tableFile(strTable, std::ios::binary);
     if (!tableFile)
         throw CBatchTableError("the table " + QuoteForMessage(strTable, 200) + " cannot be read");
-    std::stringstream tableText;
-    tableText << tableFile.rdbuf();
-    return ReadBatchTableText(tableText.str(), std::filesystem::path(strTable).parent_path().string(), strTable);
+    // Read up to the limit and no further: a file that never ends (a device, a pipe) or a
+    // huge one is refused before it fills the memory.
+    std::string strText;
+    try {
+        const auto TooLarge = [&] {
+            return CBatchTableError("the table " + QuoteForMessage(strTable, 200) + " is larger than " +
+                                    std::to_string(kBatchTableLimit >> 20) +
+                                    " MB, more than any series needs (100,000 rows take about 10 MB); split it into "
+                                    "several tables");
+        };
+        struct stat info {};
+        if (stat(strTable.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            if (std::uint64_t(info.st_size) > kBatchTableLimit)
+                throw TooLarge();
+            strText.reserve(std::size_t(info.st_size));
+        }
+        char aBuffer[1 << 16];
+        while (tableFile.read(aBuffer, sizeof aBuffer) || tableFile.gcount() > 0) {
+            strText.append(aBuffer, std::size_t(tableFile.gcount()));
+            if (strText.size() > kBatchTableLimit)
+                throw TooLarge();
+        }
+        return ReadBatchTableText(strText, std::filesystem::path(strTable).parent_path().string(), strTable);
+    } catch (const std::bad_alloc&) {
+        throw CBatchTableError("out of memory while reading the table " + QuoteForMessage(strTable, 200) +
+                               " (the machine has not enough memory available for it)");
+    }
 }
 
 SBatchTable ReadBatchTableText(const std::string& strText, const std::string& strFolder, const std::string& strTable)
 {
+    // Every line within the limit, and not more rows than the limit, before any is parsed.
+    std::size_t nLines = 0;
+    for (std::size_t nStart = 0; nStart < strText.size(); ++nLines) {
+        const std::size_t nEnd = std::min(strText.find('\n', nStart), strText.size());
+        if (nEnd - nStart > kBatchLineLimit)
+            throw CBatchTableError("line " + std::to_string(nLines + 1) + " is longer than " +
+                                   std::to_string(kBatchLineLimit >> 10) + " KB, more than any row needs");
+        nStart = nEnd + 1;
+    }
+    if (nLines > kBatchRowLimit + 1)
+        throw CBatchTableError("the table has more than " + std::to_string(kBatchRowLimit) +
+                               " rows; split it into several tables");
+    const CFolderListings listings;  // the folders are read once for all the rows' sidecars
     const std::vector<SRecord> aRecords = ParseCsv(strText);
     if (aRecords.empty())
         throw CBatchTableError("the table has no header line");
@@ -434,6 +515,7 @@ SBatchTable ReadScanFolder(const std::string& strFolder, const std::string& strO
             aScans.push_back(strPath);
     }
     std::sort(aScans.begin(), aScans.end());
+    const CFolderListings listings;  // the folders are read once for all the rows' sidecars
     SBatchTable table;
     CSeriesFiles files("");
     for (std::size_t i = 0; i < aScans.size(); ++i) {
@@ -461,6 +543,7 @@ SBatchTable ReadScanFolder(const std::string& strFolder, const std::string& strO
 
 std::string CheckBatchReport(const SBatchTable& table, const std::string& strReport)
 {
+    const CFolderListings listings;
     CSeriesFiles files(table.strTable);
     for (const SBatchRow& row : table.aRows)
         if (row.strRefusal.empty())
@@ -487,7 +570,7 @@ bool BatchRowUpToDate(const SBatchRow& row, const std::string& strTable)
     for (const std::string& strInput : {row.strScan, row.strPoints, strTable}) {
         if (strInput.empty())
             continue;
-        if (!ModifiedTime(strInput, nInput) || nInput > nOldest)
+        if (!LastChange(strInput, nInput) || nInput > nOldest)
             return false;
     }
     return true;
@@ -567,13 +650,18 @@ void RecordRowResult(SBatchRow& row, const SBatchSettings& settings)
 {
     if (row.result.Written()) {
         row.eStatus = EBatchStatus::Written;
-        if (row.result.bFourthCorner && row.result.check.Suspicious()) {
-            row.bWarned = true;
-            row.strMessage = "the fourth corner lies " + FormatFixed(row.result.check.dMismatchPixels, 2) +
-                             " pixels (" + FormatFixed(row.result.check.dMismatchMetres, 2) +
-                             " m) from where the three locators put it; a locator is probably on the "
-                             "wrong grid line";
-        }
+        // rectify's warnings: the fourth corner given, and the grid found on the scan.
+        std::vector<std::string> aWarnings;
+        if (row.result.bFourthCorner && row.result.check.Suspicious())
+            aWarnings.push_back("the fourth corner lies " + FormatFixed(row.result.check.dMismatchPixels, 2) +
+                                " pixels (" + FormatFixed(row.result.check.dMismatchMetres, 2) +
+                                " m) from where the three locators put it; a locator is probably on the "
+                                "wrong grid line");
+        if (!row.result.grid.strWarning.empty())
+            aWarnings.push_back(row.result.grid.strWarning);
+        row.bWarned = !aWarnings.empty();
+        for (const std::string& strWarning : aWarnings)
+            row.strMessage += (row.strMessage.empty() ? "" : "; ") + strWarning;
     } else {
         row.eStatus = EBatchStatus::Failed;
         row.strMessage = row.result.strError.empty() ? "the transform failed" : row.result.strError;
@@ -588,9 +676,9 @@ void RunRow(SBatchRow& row, const SBatchSettings& settings, CBatchFeedback& feed
 {
     std::vector<std::string> aMessages;
     t_pRowMessages = &aMessages;
-    const SRectifyJob job = RowJob(row, feedback);
     const auto tRow = std::chrono::steady_clock::now();
     try {
+        const SRectifyJob job = RowJob(row, feedback);
         row.result = RectifyScan(job);
         RecordRowResult(row, settings);
     } catch (const std::bad_alloc&) {
@@ -725,14 +813,25 @@ std::string FormatBatchReport(const std::vector<SBatchRow*>& aRows, bool bHeader
     for (const SBatchRow* pRow : aRows) {
         const SBatchRow& row = *pRow;
         const bool bWritten = row.eStatus == EBatchStatus::Written;
-        const bool bMeasured = bWritten && row.result.bFourthCorner && row.result.check.bMeasured;
+        // The mismatch: the larger of the fourth corner's (p4x,p4y given) and the grid check's.
+        bool bMeasured = false;
+        double dPixels = 0.0, dMetres = 0.0;
+        if (bWritten && row.result.bFourthCorner && row.result.check.bMeasured) {
+            bMeasured = true;
+            dPixels = row.result.check.dMismatchPixels;
+            dMetres = row.result.check.dMismatchMetres;
+        }
+        if (bWritten && row.result.grid.bChecked && (!bMeasured || row.result.grid.dMismatchPixels > dPixels)) {
+            bMeasured = true;
+            dPixels = row.result.grid.dMismatchPixels;
+            dMetres = row.result.grid.dMismatchMetres;
+        }
         const auto Number = [&](bool bHas, double d, int nDecimals) {
             return bHas ? FormatFixed(d, nDecimals) : std::string();
         };
         strText += std::to_string(row.nLine) + "," + CsvField(row.strScan) + "," + CsvField(row.strOutput) + "," +
                    BatchStatusName(row.eStatus) + "," + CsvField(row.strMessage) + "," +
-                   Number(bMeasured, row.result.check.dMismatchPixels, 3) + "," +
-                   Number(bMeasured, row.result.check.dMismatchMetres, 3) + "," +
+                   Number(bMeasured, dPixels, 3) + "," + Number(bMeasured, dMetres, 3) + "," +
                    Number(bWritten, row.result.dWest, 6) + "," + Number(bWritten, row.result.dNorth, 6) + "," +
                    Number(bWritten, row.result.dEast, 6) + "," + Number(bWritten, row.result.dSouth, 6) + "," +
                    Number(bWritten, row.result.dResolution, 6) + "," +

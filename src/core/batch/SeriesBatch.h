@@ -59,9 +59,18 @@ struct SBatchTable {
     std::vector<SBatchRow> aRows;
 };
 
+// What a table may hold: far more than any real series (a row of scan, output and
+// locators is about 100 bytes, a coordinate system's WKT in a cell a few KB), and little
+// enough that reading and checking it stays within a small part of a machine's memory.
+inline constexpr std::uint64_t kBatchTableLimit = std::uint64_t(64) << 20;  // bytes
+inline constexpr std::size_t kBatchLineLimit = std::size_t(64) << 10;       // bytes of one line
+inline constexpr std::size_t kBatchRowLimit = 1000000;
+
 // The table's rows, each checked (cells, files, options as rectify checks them) and then
-// against the rows before it (no output over another row's output or input, nor over the
-// table). Throws CBatchTableError for a table that cannot be read.
+// against the rows before it (no output over another row's output or input, no sidecar
+// written or removed that another row reads or writes, nor over the table). Throws
+// CBatchTableError for a table that cannot be read, is over the limits above, or does not
+// fit in the memory.
 SBatchTable ReadBatchTable(const std::string& strTable);
 
 // The same from the table's text, relative paths taken from strFolder ("" = as they are).
@@ -85,8 +94,9 @@ std::string CheckBatchReport(const SBatchTable& table, const std::string& strRep
 // This shard's rows (every N-th from the I-th, 1-based), in table order.
 std::vector<SBatchRow*> SelectShard(SBatchTable& table, int nShard, int nShards);
 
-// True when the row's output and its world file exist and are newer than its scan, its
-// .points file and the table.
+// True when the row's output and its world file exist and are newer than the last change
+// of its scan, its .points file and the table (the later of a file's modification time
+// and its inode's change time: a scan replaced by an older file is noticed).
 bool BatchRowUpToDate(const SBatchRow& row, const std::string& strTable);
 
 struct SBatchProgress {

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 #include <vector>
 
 namespace gridmorph {
@@ -20,14 +21,21 @@ std::string Lower(std::string strText)
     return strText;
 }
 
+}  // namespace
+
 // The name of a file with its folder made absolute and free of links, and its own name
 // in lower case: two names with the same key are one sidecar to the world-file search.
-std::string NameKey(const std::string& strPath)
+// Each folder is resolved once.
+std::string COutputSet::NameKey(const std::string& strPath) const
 {
-    std::error_code error;
-    std::filesystem::path path = std::filesystem::absolute(strPath, error);
-    if (error)
-        path = strPath;
+    if (m_strCurrentFolder.empty()) {  // looked up once
+        std::error_code error;
+        m_strCurrentFolder = std::filesystem::current_path(error).string();
+        if (error || m_strCurrentFolder.empty())
+            m_strCurrentFolder = ".";
+    }
+    std::filesystem::path path =
+        strPath.front() == '/' ? std::filesystem::path(strPath) : std::filesystem::path(m_strCurrentFolder) / strPath;
     path = path.lexically_normal();
     std::filesystem::path folder = path.parent_path();
     std::string strName = path.filename().string();
@@ -35,14 +43,17 @@ std::string NameKey(const std::string& strPath)
         strName = folder.filename().string();
         folder = folder.parent_path();
     }
-    char szResolved[PATH_MAX];
-    const std::string strFolder = realpath(folder.c_str(), szResolved) ? std::string(szResolved) : folder.string();
-    return strFolder + "/" + Lower(strName);
+    const auto [it, bNew] = m_aFolders.try_emplace(folder.string());
+    if (bNew) {
+        char szResolved[PATH_MAX];
+        it->second = realpath(folder.c_str(), szResolved) ? std::string(szResolved) : folder.string();
+    }
+    return it->second + "/" + Lower(strName);
 }
 
 // The names a path stands for: the path itself and, for a symbolic link, every name along
 // the chain of links down to the file it finally names (which need not exist yet).
-std::vector<std::string> NameKeys(std::string strPath)
+std::vector<std::string> COutputSet::NameKeys(std::string strPath) const
 {
     std::vector<std::string> aKeys = {NameKey(strPath)};
     for (int nDepth = 0; nDepth < 40; ++nDepth) {
@@ -57,87 +68,148 @@ std::vector<std::string> NameKeys(std::string strPath)
         const auto nSlash = strPath.find_last_of('/');
         const std::string strFolder = nSlash == std::string::npos ? "." : strPath.substr(0, nSlash + 1);
         strPath = strLink.front() == '/' ? strLink : strFolder + "/" + strLink;
-        aKeys.push_back(NameKey(strPath));
+        std::string strKey = NameKey(strPath);
+        if (std::find(aKeys.begin(), aKeys.end(), strKey) == aKeys.end())
+            aKeys.push_back(std::move(strKey));
     }
     return aKeys;
 }
 
-}  // namespace
-
-void COutputSet::AddRead(const std::string& strPath, const std::string& strRole)
+void COutputSet::AddRead(const std::string& strPath, const std::string& strRole, EScope eScope)
 {
     if (!strPath.empty())
-        m_aEntries.push_back(SEntry{strPath, strRole, false});
+        m_aEntries.push_back(SEntry{strPath, strRole, false, eScope});
 }
 
-void COutputSet::AddWritten(const std::string& strPath, const std::string& strRole)
+void COutputSet::AddWritten(const std::string& strPath, const std::string& strRole, EScope eScope)
 {
     if (!strPath.empty())
-        m_aEntries.push_back(SEntry{strPath, strRole, true});
+        m_aEntries.push_back(SEntry{strPath, strRole, true, eScope});
 }
 
 void COutputSet::Truncate(std::size_t nCount)
 {
+    Forget(nCount);
     if (nCount < m_aEntries.size())
         m_aEntries.resize(nCount);
-    if (nCount < m_aFacts.size())
-        m_aFacts.resize(nCount);
 }
 
-const COutputSet::SFacts& COutputSet::Facts(std::size_t i) const
+void COutputSet::Forget(std::size_t nCount) const
 {
-    while (m_aFacts.size() <= i) {
-        const std::string& strPath = m_aEntries[m_aFacts.size()].strPath;
-        SFacts facts;
-        facts.aKeys = NameKeys(strPath);
-        struct stat info {};
-        if (stat(strPath.c_str(), &info) == 0) {
-            facts.bExists = true;
-            facts.nDevice = info.st_dev;
-            facts.nInode = info.st_ino;
+    // The entries were indexed in order: theirs are the last in every list they are in.
+    while (m_aFacts.size() > nCount) {
+        const std::size_t i = m_aFacts.size() - 1;
+        const bool bWritten = m_aEntries[i].bWritten;
+        for (SSameFile* pSame : m_aFacts[i].aSame) {
+            std::vector<std::size_t>& aList = bWritten ? pSame->aWritten : pSame->aRead;
+            if (!aList.empty() && aList.back() == i)
+                aList.pop_back();
         }
+        m_aFacts.pop_back();
+    }
+}
+
+// What is known of a path on disc: its names and, when it exists, its file.
+COutputSet::SFacts COutputSet::LookUp(const std::string& strPath) const
+{
+    SFacts facts;
+    struct stat info {};
+    if (lstat(strPath.c_str(), &info) != 0) {
+        facts.aKeys = {NameKey(strPath)};
+        return facts;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        facts.aKeys = NameKeys(strPath);
+        if (stat(strPath.c_str(), &info) != 0)
+            return facts;
+    } else {
+        facts.aKeys = {NameKey(strPath)};
+    }
+    facts.bExists = true;
+    facts.nDevice = info.st_dev;
+    facts.nInode = info.st_ino;
+    return facts;
+}
+
+void COutputSet::LookUpAll() const
+{
+    while (m_aFacts.size() < m_aEntries.size()) {
+        const std::size_t i = m_aFacts.size();
+        const SEntry& entry = m_aEntries[i];
+        SFacts facts = LookUp(entry.strPath);
+        for (const std::string& strKey : facts.aKeys)
+            facts.aSame.push_back(&m_aByName[strKey]);
+        if (facts.bExists)
+            facts.aSame.push_back(&m_aByFile[{facts.nDevice, facts.nInode}]);
+        for (SSameFile* pSame : facts.aSame)
+            (entry.bWritten ? pSame->aWritten : pSame->aRead).push_back(i);
         m_aFacts.push_back(std::move(facts));
     }
-    return m_aFacts[i];
-}
-
-bool COutputSet::Same(std::size_t a, std::size_t b) const
-{
-    Facts(std::max(a, b));  // looked up before either is referred to: the list grows
-    const SFacts& first = m_aFacts[a];
-    const SFacts& second = m_aFacts[b];
-    if (first.bExists && second.bExists && first.nDevice == second.nDevice && first.nInode == second.nInode)
-        return true;
-    for (const std::string& strKey : first.aKeys)
-        for (const std::string& strOther : second.aKeys)
-            if (strKey == strOther)
-                return true;
-    return false;
 }
 
 std::optional<COutputSet::SClash> COutputSet::FindClashFrom(std::size_t nFirst) const
 {
-    for (std::size_t w = 0; w < m_aEntries.size(); ++w) {
-        if (!m_aEntries[w].bWritten)
-            continue;
-        // Reads first: replacing what the work reads is the worse fault to name.
-        for (int nPass = 0; nPass < 2; ++nPass) {
-            for (std::size_t o = w < nFirst ? nFirst : 0; o < m_aEntries.size(); ++o) {
-                if (o == w || m_aEntries[o].bWritten != (nPass == 1))
-                    continue;
-                if (m_aEntries[o].bWritten && o < w)
-                    continue;  // a pair of outputs is named once, the earlier one first
-                if (Same(w, o))
-                    return SClash{w, o};
-            }
+    LookUpAll();
+    // The clash named is the first in the order of the written entry, then reads before
+    // writes (replacing what the work reads is the worse fault to name), then the other
+    // entry; a pair of outputs is named once, the earlier one first.
+    struct SOrder {
+        std::size_t nWritten, nPass, nOther;
+        bool operator<(const SOrder& other) const
+        {
+            return std::tie(nWritten, nPass, nOther) < std::tie(other.nWritten, other.nPass, other.nOther);
         }
-    }
-    return std::nullopt;
+    };
+    std::optional<SOrder> best;
+    const auto Consider = [&best](std::size_t nWritten, std::size_t nPass, std::size_t nOther) {
+        const SOrder order{nWritten, nPass, nOther};
+        if (!best || order < *best)
+            best = order;
+    };
+    // Two entries are compared unless both are checked already, or both are of the new
+    // piece and one of them matters to other pieces only.
+    const auto Compared = [&](std::size_t a, std::size_t b) {
+        if (a == b || (a < nFirst && b < nFirst))
+            return false;
+        const bool bOnlyOthers =
+            m_aEntries[a].eScope == EScope::OtherPieces || m_aEntries[b].eScope == EScope::OtherPieces;
+        return !(bOnlyOthers && a >= nFirst && b >= nFirst);
+    };
+    const auto Meet = [&](std::size_t e, const SSameFile& same) {
+        if (m_aEntries[e].bWritten) {
+            // The first read it is compared with: the earlier pieces' reads come first and
+            // are always compared, so the search stops at once.
+            for (const std::size_t r : same.aRead)
+                if (Compared(e, r)) {
+                    Consider(e, 0, r);
+                    break;
+                }
+            for (const std::size_t w : same.aWritten)
+                if (Compared(e, w))
+                    Consider(std::min(e, w), 1, std::max(e, w));
+        } else {
+            for (const std::size_t w : same.aWritten)
+                if (Compared(e, w)) {
+                    Consider(w, 0, e);
+                    break;  // in order: the first written one is the one named
+                }
+        }
+    };
+    for (std::size_t e = nFirst; e < m_aEntries.size(); ++e)
+        for (const SSameFile* pSame : m_aFacts[e].aSame)
+            Meet(e, *pSame);
+    if (!best)
+        return std::nullopt;
+    return SClash{best->nWritten, best->nOther};
 }
 
 std::string COutputSet::FindClash() const
 {
-    m_aFacts.clear();  // the files as they are now
+    Forget(0);  // the files as they are now
+    m_aByName.clear();
+    m_aByFile.clear();
+    m_aFolders.clear();
+    m_strCurrentFolder.clear();
     const std::optional<SClash> clash = FindClashFrom(0);
     if (!clash)
         return std::string();

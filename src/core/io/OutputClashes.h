@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace gridmorph {
@@ -18,13 +19,21 @@ namespace gridmorph {
 // same folder: the world-file search finds site.TFW for site.tif, so a file of another
 // spelling is read as the same sidecar. A written entry that is a symbolic link counts
 // with the file it names.
+//
+// Every entry's names and file are kept in hash tables as it is added, so a set of n
+// entries is checked in time linear in n (a batch of thousands of rows).
 class COutputSet {
 public:
+    // Which entries one is compared with. A piece of a growing set (a batch row) runs as a
+    // whole, its reads before its writes, but pieces run in any order: a name a piece only
+    // might read or write (a sidecar that is not there now) matters to the other pieces.
+    enum class EScope { AllEntries, OtherPieces };
+
     // A file the work reads or will read; it need not exist yet (a sidecar the work
     // would find once written is still one the input would read).
-    void AddRead(const std::string& strPath, const std::string& strRole);
+    void AddRead(const std::string& strPath, const std::string& strRole, EScope eScope = EScope::AllEntries);
     // A file the work writes (or removes as part of replacing a set of files).
-    void AddWritten(const std::string& strPath, const std::string& strRole);
+    void AddWritten(const std::string& strPath, const std::string& strRole, EScope eScope = EScope::AllEntries);
 
     // The first clash as a message naming both files ("the world file out.TFW would
     // replace in.TFW, the world file of the input"), or "" when there is none.
@@ -32,8 +41,9 @@ public:
 
     // A growing set checked a piece at a time (the rows of a batch): the first clash that
     // involves an entry from nFirst on, as the written entry and the other one; entries
-    // before nFirst, checked already, are not compared with each other again. What is
-    // known of each file on disc is looked up once.
+    // before nFirst, checked already, are not compared with each other again, and an entry
+    // of scope OtherPieces is not compared with the entries from nFirst on. What is known
+    // of each file on disc is looked up once.
     struct SClash {
         std::size_t nWritten = 0;
         std::size_t nOther = 0;
@@ -47,21 +57,42 @@ public:
     void Truncate(std::size_t nCount);
 
 private:
+    struct SSameFile;
     struct SFacts {
-        std::vector<std::string> aKeys;
+        std::vector<std::string> aKeys;  // without repeats
         bool bExists = false;
         dev_t nDevice = 0;
         ino_t nInode = 0;
+        std::vector<SSameFile*> aSame;  // its lists in the index: by each key, then by file
     };
     struct SEntry {
         std::string strPath;
         std::string strRole;
         bool bWritten = false;
+        EScope eScope = EScope::AllEntries;
+    };
+    // The entries that have one name, or are one file on disc, in the order they came.
+    struct SSameFile {
+        std::vector<std::size_t> aRead, aWritten;
+    };
+    struct SFileHash {
+        std::size_t operator()(const std::pair<dev_t, ino_t>& file) const
+        {
+            return std::hash<unsigned long long>()(static_cast<unsigned long long>(file.second) * 1000003u ^
+                                                   static_cast<unsigned long long>(file.first));
+        }
     };
     std::vector<SEntry> m_aEntries;
-    mutable std::vector<SFacts> m_aFacts;  // of the entries looked up so far
-    const SFacts& Facts(std::size_t i) const;
-    bool Same(std::size_t a, std::size_t b) const;
+    mutable std::vector<SFacts> m_aFacts;  // of the entries looked up so far, each indexed
+    mutable std::unordered_map<std::string, SSameFile> m_aByName;
+    mutable std::unordered_map<std::pair<dev_t, ino_t>, SSameFile, SFileHash> m_aByFile;
+    mutable std::unordered_map<std::string, std::string> m_aFolders;  // a folder free of links
+    mutable std::string m_strCurrentFolder;
+    void LookUpAll() const;
+    void Forget(std::size_t nCount) const;  // the facts and index of the entries from nCount on
+    std::string NameKey(const std::string& strPath) const;
+    std::vector<std::string> NameKeys(std::string strPath) const;
+    SFacts LookUp(const std::string& strPath) const;
 };
 
 }  // namespace gridmorph

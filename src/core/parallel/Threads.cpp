@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <exception>
@@ -13,19 +15,30 @@
 #include <thread>
 #include <vector>
 
+#include "io/QuoteText.h"
+
 namespace gridmorph {
 namespace {
 
 std::atomic<int> s_nThreadSetting{0};
 
-int DefaultThreadCount()
+// GRIDMORPH_THREADS as it is given: 0 when unset or empty, -1 when it is not a whole number
+// from 1 (then the processors are used), else the number (at most kMaxThreads are used).
+long ThreadSetting()
 {
-    if (const char* pValue = std::getenv("GRIDMORPH_THREADS"); pValue && *pValue) {
-        char* pEnd = nullptr;
-        const long nValue = std::strtol(pValue, &pEnd, 10);
-        if (*pEnd == '\0' && nValue >= 1)
-            return static_cast<int>(std::min<long>(nValue, kMaxThreads));
-    }
+    const char* pValue = std::getenv("GRIDMORPH_THREADS");
+    if (!pValue || !*pValue)
+        return 0;
+    char* pEnd = nullptr;
+    errno = 0;
+    const long nValue = std::strtol(pValue, &pEnd, 10);
+    if (*pEnd != '\0' || nValue < 1 || errno == ERANGE || !std::isdigit(static_cast<unsigned char>(*pValue)))
+        return -1;
+    return nValue;
+}
+
+int ProcessorCount()
+{
     cpu_set_t set;
     CPU_ZERO(&set);
     int nProcessors = 0;
@@ -36,12 +49,31 @@ int DefaultThreadCount()
     return std::clamp(nProcessors, 1, kMaxThreads);
 }
 
+int DefaultThreadCount()
+{
+    const long nSetting = ThreadSetting();
+    return nSetting > 0 ? static_cast<int>(std::min<long>(nSetting, kMaxThreads)) : ProcessorCount();
+}
+
 }  // namespace
 
 int GetThreadCount()
 {
     const int nSetting = s_nThreadSetting.load();
     return nSetting > 0 ? nSetting : DefaultThreadCount();
+}
+
+std::string ThreadSettingWarning()
+{
+    const long nSetting = ThreadSetting();
+    if (nSetting == 0 || (nSetting > 0 && nSetting <= kMaxThreads))
+        return std::string();
+    const std::string strGiven = "GRIDMORPH_THREADS=" + QuoteForMessage(std::getenv("GRIDMORPH_THREADS"));
+    const std::string strMost = std::to_string(kMaxThreads);
+    if (nSetting > kMaxThreads)
+        return strGiven + " is more than " + strMost + "; " + strMost + " threads are used";
+    return strGiven + " is not a whole number from 1 to " + strMost + "; as many threads as processors (" +
+           std::to_string(ProcessorCount()) + ") are used";
 }
 
 void SetThreadCount(int nThreads) { s_nThreadSetting.store(nThreads <= 0 ? 0 : std::min(nThreads, kMaxThreads)); }

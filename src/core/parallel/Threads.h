@@ -5,6 +5,7 @@
 // pieces whose results depend on the piece alone, so the output is the same byte for
 // byte whatever the number of threads.
 #include <functional>
+#include <string>
 
 namespace gridmorph {
 
@@ -12,9 +13,13 @@ namespace gridmorph {
 inline constexpr int kMaxThreads = 64;
 
 // The number of threads to use: the value set by SetThreadCount, else the environment
-// variable GRIDMORPH_THREADS (a whole number from 1), else the processors this process
-// may run on. Always between 1 and kMaxThreads.
+// variable GRIDMORPH_THREADS (a whole number from 1; see ThreadSettingWarning for one that
+// is not), else the processors this process may run on. Always between 1 and kMaxThreads.
 int GetThreadCount();
+
+// What is wrong with GRIDMORPH_THREADS, said with what is used instead, or "" when it is
+// unset, empty or a whole number from 1 to kMaxThreads (used as it is).
+std::string ThreadSettingWarning();
 
 // Sets the number of threads for the whole process (clamped to 1..kMaxThreads); 0 goes
 // back to the environment variable or the processor count.

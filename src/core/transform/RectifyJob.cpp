@@ -116,7 +116,7 @@ bool CheckLocators(const SRectifyJob& job, const CDIBWorld& source, CLocatorSet&
         return false;
     }
     if (job.fnLocatorsChecked && !locators.NonRectangular())
-        job.fnLocatorsChecked(source, locators);
+        result.grid = job.fnLocatorsChecked(source, locators);
     return true;
 }
 

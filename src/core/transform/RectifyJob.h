@@ -20,6 +20,17 @@ namespace gridmorph {
 
 class CDIBWorld;
 
+// How the locators agree with the grid lines found on the scan: the grid their rectangle
+// predicts against the crossings found inside it.
+struct SGridAgreement {
+    bool bChecked = false;  // a grid was found and the locators span whole cells of it
+    double dMismatchPixels = 0.0;  // the largest distance of a found crossing from the predicted one
+    double dMismatchMetres = 0.0;
+    // "Locator 2 is probably on the wrong grid line: the grid on the scan lies up to ..."
+    // when they disagree by more than 2 pixels, else "".
+    std::string strWarning;
+};
+
 struct SRectifyJob {
     std::string strScan;
     std::string strOutput;
@@ -42,9 +53,10 @@ struct SRectifyJob {
     // When set, finds the locators on the opened scan (the grid finder); false with the
     // reason in strProblem ("" when the reason has been shown already).
     std::function<bool(const CDIBWorld& source, CLocatorSet& locators, std::string& strProblem)> fnFindLocators;
-    // When set, called once the locators passed their checks, with a rectangular set (the
-    // check of the locators against the grid found on the scan).
-    std::function<void(const CDIBWorld& source, const CLocatorSet& locators)> fnLocatorsChecked;
+    // When set, called once the locators passed their checks, with a rectangular set: the
+    // check of the locators against the grid found on the scan (see AddGridCheck), kept
+    // in the result.
+    std::function<SGridAgreement(const CDIBWorld& source, const CLocatorSet& locators)> fnLocatorsChecked;
     // With options.eClip == EClip::Frame: finds on the opened scan the grid cells the clip
     // keeps around the checked locators; false with the reason in strProblem.
     std::function<bool(const CDIBWorld& source, const CLocatorSet& locators, SFrameCells& cells,
@@ -71,6 +83,7 @@ struct SRectifyResult {
     double dResolution = 0.0;
     bool bFourthCorner = false;  // check holds the predicted corner (rectangular locators)
     SFourthCornerCheck check;
+    SGridAgreement grid;  // from fnLocatorsChecked
     std::optional<SCoordinateSystem> outputSystem;  // the system the output map carries
     CLocatorSet locators;                           // the locators used (found ones too)
     bool Written() const { return eFailure == ERectifyFailure::None; }

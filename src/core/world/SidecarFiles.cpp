@@ -36,4 +36,21 @@ void AddMapFilesWritten(COutputSet& files, const std::string& strPicture, bool b
         files.AddWritten(strProjection, Possessive(strWhose) + " .prj");
 }
 
+void AddMapSidecarsOfPiece(COutputSet& files, const std::string& strPicture, bool bWritten,
+                           const std::string& strWhose)
+{
+    constexpr COutputSet::EScope kOthers = COutputSet::EScope::OtherPieces;
+    const std::string strProjection = ProjectionFileNameFor(strPicture);
+    if (bWritten) {
+        files.AddWritten(strProjection, Possessive(strWhose) + " .prj", kOthers);
+        return;
+    }
+    // The search's names (FindWorldFile): base.SHORT, base.WLD and the picture's name + W.
+    const std::string strBase = WorldBaseName(strPicture);
+    files.AddRead(WorldFileNameFor(strPicture), Possessive(strWhose) + " world file", kOthers);
+    files.AddRead(strBase + ".WLD", Possessive(strWhose) + " world file", kOthers);
+    files.AddRead(strPicture + "W", Possessive(strWhose) + " world file", kOthers);
+    files.AddRead(strProjection, Possessive(strWhose) + " .prj", kOthers);
+}
+
 }  // namespace gridmorph

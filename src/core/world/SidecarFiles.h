@@ -19,4 +19,13 @@ void AddMapFilesRead(COutputSet& files, const std::string& strPicture, const std
 void AddMapFilesWritten(COutputSet& files, const std::string& strPicture, bool bWritesProjection,
                         const std::string& strWhose);
 
+// For a piece of a set whose pieces run in any order (a batch row): the sidecars of a map
+// that another piece must not write or remove whether they are there now or not. Read:
+// every world file name the search tries for strPicture and its .prj (another row's save
+// would decide whether this one finds them). Written: the .prj, which every save writes or
+// removes. They are compared with the other pieces only (EScope::OtherPieces), so a row
+// alone stays as AddMapFilesRead and AddMapFilesWritten check rectify.
+void AddMapSidecarsOfPiece(COutputSet& files, const std::string& strPicture, bool bWritten,
+                           const std::string& strWhose);
+
 }  // namespace gridmorph

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <unordered_map>
 #include <vector>
 
 #include "image/DIBImage.h"
@@ -23,7 +24,63 @@ bool FileExists(const std::string& strPath)
     return stat(strPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// A folder's names by their lower-case spelling, each list sorted; no entry at all (not
+// even the one of "." under ".") when the folder could not be listed.
+using FFolderListing = std::unordered_map<std::string, std::vector<std::string>>;
+thread_local std::unordered_map<std::string, FFolderListing>* t_pListings = nullptr;
+
+std::string Lower(std::string strText)
+{
+    for (char& c : strText)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return strText;
+}
+
+// The names in strFolder that match strName in any letter case, sorted. bListed: false
+// when the folder could not be listed.
+std::vector<std::string> NamesAnyCase(const std::string& strFolder, const std::string& strName, bool& bListed)
+{
+    std::vector<std::string> aMatches;
+    bListed = true;
+    if (t_pListings) {
+        const auto [it, bNew] = t_pListings->try_emplace(strFolder);
+        if (bNew) {
+            if (DIR* pFolder = opendir(strFolder.c_str())) {
+                while (const dirent* pEntry = readdir(pFolder))
+                    it->second[Lower(pEntry->d_name)].emplace_back(pEntry->d_name);
+                closedir(pFolder);
+            }
+            for (auto& [strKey, aNames] : it->second)
+                std::sort(aNames.begin(), aNames.end());
+        }
+        bListed = !it->second.empty();
+        if (const auto found = it->second.find(Lower(strName)); found != it->second.end())
+            aMatches = found->second;
+        return aMatches;
+    }
+    DIR* pFolder = opendir(strFolder.c_str());
+    bListed = pFolder != nullptr;
+    if (!pFolder)
+        return aMatches;
+    while (const dirent* pEntry = readdir(pFolder))
+        if (strcasecmp(pEntry->d_name, strName.c_str()) == 0)
+            aMatches.emplace_back(pEntry->d_name);
+    closedir(pFolder);
+    std::sort(aMatches.begin(), aMatches.end());  // the same choice on every run
+    return aMatches;
+}
+
 }  // namespace
+
+CFolderListings::CFolderListings() : m_pPrevious(t_pListings)
+{
+    t_pListings = &m_aListings;
+}
+
+CFolderListings::~CFolderListings()
+{
+    t_pListings = m_pPrevious;
+}
 
 std::string WorldFileExtension(int nFileType)
 {
@@ -63,20 +120,21 @@ std::string WorldFileNameFor(const std::string& strImageFileName)
 
 std::string FindFileAnyCase(const std::string& strPath)
 {
-    if (FileExists(strPath))
-        return strPath;
     const auto nSlash = strPath.find_last_of('/');
     const std::string strFolder = nSlash == std::string::npos ? "." : (nSlash == 0 ? "/" : strPath.substr(0, nSlash));
     const std::string strName = nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
-    DIR* pFolder = opendir(strFolder.c_str());
-    if (!pFolder)
-        return std::string();
+    // With the folders' listings at hand, a name in no spelling there is not looked up.
     std::vector<std::string> aMatches;
-    while (const dirent* pEntry = readdir(pFolder))
-        if (strcasecmp(pEntry->d_name, strName.c_str()) == 0)
-            aMatches.emplace_back(pEntry->d_name);
-    closedir(pFolder);
-    std::sort(aMatches.begin(), aMatches.end());  // the same choice on every run
+    bool bListed = false;
+    if (t_pListings) {
+        aMatches = NamesAnyCase(strFolder, strName, bListed);
+        if (aMatches.empty() && bListed)
+            return std::string();
+    }
+    if (FileExists(strPath))
+        return strPath;
+    if (!t_pListings)
+        aMatches = NamesAnyCase(strFolder, strName, bListed);
     for (const std::string& strMatch : aMatches) {
         const std::string strFound = nSlash == std::string::npos ? strMatch : strPath.substr(0, nSlash + 1) + strMatch;
         if (FileExists(strFound))

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace gridmorph {
 
@@ -45,6 +47,22 @@ std::string FindWorldFile(const std::string& strImageFileName);
 // Finds a file whose name matches the given one without regard to letter case;
 // the exact spelling first. Returns "" when there is none.
 std::string FindFileAnyCase(const std::string& strPath);
+
+// While one lives, FindFileAnyCase (and so the world-file and .prj searches) on this thread
+// reads each folder once and answers from what it read: the check of a batch table looks
+// for the sidecars of thousands of rows in one folder. For work that makes and removes no
+// file meanwhile.
+class CFolderListings {
+public:
+    CFolderListings();
+    ~CFolderListings();
+    CFolderListings(const CFolderListings&) = delete;
+    CFolderListings& operator=(const CFolderListings&) = delete;
+
+private:
+    std::unordered_map<std::string, std::unordered_map<std::string, std::vector<std::string>>> m_aListings;
+    std::unordered_map<std::string, std::unordered_map<std::string, std::vector<std::string>>>* m_pPrevious;
+};
 
 // The filter list of the dialog that picks a world file for an image: the world files
 // named like the image (its file name without folder and extension) first, then each

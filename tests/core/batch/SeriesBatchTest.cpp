@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "batch/SeriesBatch.h"
 #include "io/OutputClashes.h"
@@ -96,6 +97,109 @@ TEST(OutputSetTest, AGrowingSetComparesOnlyTheNewEntriesAndForgetsARefusedPiece)
     EXPECT_EQ(files.Count(), 2u);
     files.AddWritten(folder.Path("c.png"), "the output");
     EXPECT_FALSE(files.FindClashFrom(2).has_value());
+}
+
+// Two rows of a table whose sidecars meet: one row writes (or removes) a .prj or world file
+// that another row writes or reads. Either order of the rows is refused before any work,
+// the later row naming the earlier one; rows whose files stay apart are accepted.
+TEST_F(SeriesBatchTest, RowsWhoseSidecarsMeetAreRefusedNamingBothRows)
+{
+    for (const char* pName : {"a.png", "b.png", "c.png"})
+        MakeScan(pName);
+    const std::string strCells = ",5,6,1000,2000,110,8,108,80,1200,1850,";
+    const struct {
+        const char* pName;
+        const char* pFirst;   // scan,output of line 2 (with a coordinate system)
+        const char* pSecond;  // scan,output of line 3 (without)
+        const char* pFile;    // the file both rows touch, named in the refusal; "" for none
+    } aCases[] = {
+        // Line 3 would remove the m.prj that line 2 writes beside the same map name.
+        {"OutputsOfOneMapName", "a.png,m.tif", "b.png,m.png", "m.prj"},
+        // Line 2 writes c.prj beside line 3's scan c.png, which would then read it or not
+        // depending on which row runs first.
+        {"PrjBesideALaterScan", "a.png,c.tif", "c.png,o3.tif", "c.prj"},
+        {"PrjBesideAnEarlierScan", "c.png,o2.tif", "a.png,c.tif", "c.prj"},
+        {"Apart", "a.png,o2.tif", "b.png,o3.png", ""},
+        // Beside its own scan under the scan's name, as rectify allows it: one row alone
+        // decides what is there.
+        {"BesideItsOwnScan", "a.png,a.tif", "b.png,b.tif", ""},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pName);
+        // The coordinate system is on line 2, or on the row that writes beside the other's scan.
+        const bool bSystemOnFirst = std::string(c.pName) != "PrjBesideAnEarlierScan";
+        const std::string strText = std::string("scan,output,p1x,p1y,p1e,p1n,p2x,p2y,p3x,p3y,p3e,p3n,srs\n") +
+                                    c.pFirst + strCells + (bSystemOnFirst ? "EPSG:27700" : "") + "\n" + c.pSecond +
+                                    strCells + (bSystemOnFirst ? "" : "EPSG:27700") + "\n";
+        const SBatchTable table = ReadBatchTableText(strText, m_folder.Path(""), "");
+        ASSERT_EQ(table.aRows.size(), 2u);
+        EXPECT_EQ(table.aRows[0].strRefusal, "");
+        if (*c.pFile == '\0') {
+            EXPECT_EQ(table.aRows[1].strRefusal, "");
+            continue;
+        }
+        EXPECT_NE(table.aRows[1].strRefusal.find("line 2"), std::string::npos) << table.aRows[1].strRefusal;
+        EXPECT_NE(table.aRows[1].strRefusal.find(m_folder.Path(c.pFile)), std::string::npos)
+            << table.aRows[1].strRefusal;
+    }
+}
+
+// What the table names is what is written: an output whose name is no picture's (rectify
+// would add .PNG to it) or whose folder does not exist is refused before any work.
+TEST_F(SeriesBatchTest, AnOutputThatCannotBeWrittenAsNamedIsRefused)
+{
+    MakeScan("a.png");
+    std::filesystem::create_directories(m_folder.Path("out"));
+    const struct {
+        const char* pOutput;
+        const char* pRefusal;  // "" when accepted
+    } aCases[] = {
+        {"out/t.tif", ""},
+        {"t.csv", "is not named as a picture"},
+        {"out/t", "is not named as a picture"},
+        {"nowhere/t.tif", "the folder " /* ... does not exist */},
+        {"a.png/t.tif", "the folder "},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pOutput);
+        const SBatchTable table = ReadBatchTableText(std::string("scan,output,p1x,p1y,p1e,p1n,p2x,p2y,p3x,p3y,p3e,p3n\n"
+                                                                 "a.png,") + c.pOutput + ",5,6,1000,2000,110,8,108,80,1200,1850\n",
+                                                     m_folder.Path(""), "");
+        ASSERT_EQ(table.aRows.size(), 1u);
+        if (*c.pRefusal == '\0')
+            EXPECT_EQ(table.aRows[0].strRefusal, "");
+        else
+            EXPECT_NE(table.aRows[0].strRefusal.find(c.pRefusal), std::string::npos) << table.aRows[0].strRefusal;
+    }
+}
+
+// A table is read within limits: a file larger than any real table, or a line longer than
+// any real row, is refused with a message saying which limit, without reading on.
+TEST_F(SeriesBatchTest, ATableBeyondTheLimitsIsRefusedSayingWhy)
+{
+    const std::string strHuge = m_folder.Path("huge.csv");
+    {
+        std::ofstream file(strHuge, std::ios::binary);
+        file << "scan,output,points\n";
+    }
+    std::filesystem::resize_file(strHuge, (std::uintmax_t(64) << 20) + 1);  // sparse: no disc taken
+    try {
+        ReadBatchTable(strHuge);
+        ADD_FAILURE() << "a table over 64 MB was read";
+    } catch (const CBatchTableError& error) {
+        EXPECT_NE(error.Problem().find("larger than 64 MB"), std::string::npos) << error.Problem();
+    }
+    const std::string strLongLine = "scan,output,points\na.png,o.tif," + std::string(70000, 'x') + ".points\n";
+    try {
+        ReadBatchTableText(strLongLine, m_folder.Path(""), "");
+        ADD_FAILURE() << "a line of 70000 characters was read";
+    } catch (const CBatchTableError& error) {
+        EXPECT_NE(error.Problem().find("line 2 is longer than 64 KB"), std::string::npos) << error.Problem();
+    }
+    // Just within the line limit: read, and the row refused for its own reasons.
+    const SBatchTable table = ReadBatchTableText("scan,output,points\na.png,o.tif," + std::string(60000, 'x') + "\n",
+                                                 m_folder.Path(""), "");
+    EXPECT_EQ(table.aRows.size(), 1u);
 }
 
 // Stops the batch once the first row is done.

@@ -64,6 +64,34 @@ TEST(ThreadsTest, TheCountComesFromTheSettingThenTheEnvironmentThenTheProcessors
     EXPECT_EQ(GetThreadCount(), kMaxThreads);
 }
 
+// A setting that is not used as given says so, and what is used instead.
+TEST(ThreadsTest, AThreadSettingThatIsNotUsedAsGivenIsTold)
+{
+    const struct {
+        const char* pValue;  // nullptr: unset
+        const char* pWarning;  // "" when the setting is used as it is
+    } aCases[] = {{nullptr, ""}, {"1", ""}, {"64", ""}, {"0", "GRIDMORPH_THREADS='0' is not a whole number from 1 to 64"},
+                  {"abc", "GRIDMORPH_THREADS='abc' is not a whole number from 1 to 64"},
+                  {"-3", "is not a whole number from 1 to 64"}, {"2x", "is not a whole number from 1 to 64"},
+                  {"", ""},  // set empty: as if unset
+                  {"100000", "GRIDMORPH_THREADS='100000' is more than 64; 64 threads are used"}};
+    for (const auto& aCase : aCases) {
+        CScopedEnvironment environment("GRIDMORPH_THREADS", aCase.pValue);
+        const std::string strWarning = ThreadSettingWarning();
+        const std::string strValue = aCase.pValue ? aCase.pValue : "(unset)";
+        if (*aCase.pWarning == '\0') {
+            EXPECT_EQ(strWarning, "") << strValue;
+            continue;
+        }
+        EXPECT_NE(strWarning.find(aCase.pWarning), std::string::npos) << strValue << ": " << strWarning;
+        if (std::string(aCase.pWarning).find("more than") == std::string::npos) {
+            EXPECT_NE(strWarning.find("as many threads as processors (" + std::to_string(GetThreadCount()) + ")"),
+                      std::string::npos)
+                << strValue << ": " << strWarning;
+        }
+    }
+}
+
 TEST(ThreadsTest, ItemsAreConsumedInOrderOnceEachWithinTheWindow)
 {
     for (const int nThreads : {1, 2, 3, 8}) {

@@ -153,6 +153,7 @@ TEST(StreamedRectify, AScanCutShortWhileMappedFailsCleanlyAndWritesNothing)
         // After the scan is opened and before a row is made.
         job.fnLocatorsChecked = [&](const CDIBWorld&, const CLocatorSet&) {
             std::filesystem::resize_file(strScan, 5000);
+            return SGridAgreement();
         };
         const SRectifyResult result = RectifyScan(job);
         EXPECT_EQ(result.Written(), cut.bWritten) << cut.pExtension << ": " << result.strError;
@@ -393,6 +394,7 @@ TEST(TiffRowsOnDemand, AScanCutShortBeforeItsRowsAreReadFailsCleanly)
         std::filesystem::remove(job.strOutput);
         job.fnLocatorsChecked = [&](const CDIBWorld&, const CLocatorSet&) {
             std::filesystem::resize_file(strScan, std::filesystem::file_size(strScan) / 3);
+            return SGridAgreement();
         };
         const SRectifyResult result = RectifyScan(job);
         EXPECT_FALSE(result.Written()) << layout.pName;
@@ -419,8 +421,12 @@ TEST(TiffRowsOnDemand, AScanReplacedBeforeItsRowsAreReadFailsCleanly)
     job.fnLocatorsChecked = [&](const CDIBWorld&, const CLocatorSet&) {
         CDIBWorld other;
         test::MakePatternPicture(other, 24, layout.nWidth + 10, layout.nHeight);
-        ASSERT_EQ(other.SaveDIB(folder.Path("other.tif")), ESaveResult::Written);
+        if (other.SaveDIB(folder.Path("other.tif")) != ESaveResult::Written) {
+            ADD_FAILURE() << "other.tif was not written";
+            return SGridAgreement();
+        }
         std::filesystem::rename(folder.Path("other.tif"), strScan);
+        return SGridAgreement();
     };
     const SRectifyResult result = RectifyScan(job);
     EXPECT_FALSE(result.Written());
