@@ -13,7 +13,7 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebI
 cmake --build "$build" -j "$(nproc)" >/dev/null
 rm -f "$build"/*.profraw
 objects=()
-for target in bmp png jpg tif gif worldfile release3; do
+for target in bmp png jpg tif gif worldfile release3 points geotiff; do
   [ -d "$corpus/$target" ] || continue
   LLVM_PROFILE_FILE="$build/$target.profraw" "$build/fuzz/fuzz_$target" -runs=0 "$corpus/$target" >/dev/null 2>&1 || true
   objects+=(-object "$build/fuzz/fuzz_$target")

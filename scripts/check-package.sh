@@ -143,6 +143,19 @@ cli_version="$(in_root gridmorph-cli --version)"
 echo "$cli_version"
 [ "$cli_version" = "gridmorph-cli $version" ] || fail "gridmorph-cli --version says '$cli_version', the package is $version"
 
+step "gridmorph --version (no display)"
+gui_version="$(in_root gridmorph --version)"
+echo "$gui_version"
+[ "$gui_version" = "gridmorph $version" ] || fail "gridmorph --version says '$gui_version', the package is $version"
+
+step "Finding the grid on the bundled sample map (the text reader starts with its language data)"
+in_root sh -c 'cd /tmp/check && gridmorph-cli findgrid sample/sample-map.jpg' >"$run_dir/findgrid.txt" 2>&1 ||
+  { cat "$run_dir/findgrid.txt"; fail "gridmorph-cli findgrid failed on the sample"; }
+cat "$run_dir/findgrid.txt"
+if grep -qE "text reader could not start|couldn't load any languages" "$run_dir/findgrid.txt"; then
+  fail "the grid finder's text reader did not start: its language data is missing"
+fi
+
 step "Rectifying the bundled sample map"
 read -r _ x1 y1 e1 n1 < <(grep '^1 ' "$GRIDMORPH_ROOT/data/sample/sample-map.locators")
 read -r _ x2 y2 _ _ < <(grep '^2 ' "$GRIDMORPH_ROOT/data/sample/sample-map.locators")

@@ -2,7 +2,8 @@
 # Builds the Debian package: a release build in build-package/ with Debian's hardening
 # flags, packed by CPack from the project's install() rules into
 # build-package/gridmorph_VERSION_ARCH.deb (the libraries it depends on read from the
-# programs by dpkg-shlibdeps), then checked by Lintian (errors fail the script).
+# programs by dpkg-shlibdeps, the data they load by name listed in packaging/), then
+# checked by Lintian (errors fail the script).
 # Installs the Debian packages it needs first, as ./run and ./test do.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
@@ -46,6 +47,16 @@ if [ ${#missing[@]} -ne 0 ]; then
   echo "The package lacks: ${missing[*]}" >&2
   exit 1
 fi
+# What the programs load by name (dpkg-shlibdeps cannot see it): the grid finder's
+# Tesseract language data, and the libraries dpkg-shlibdeps found beside it.
+depends="$(dpkg-deb --field "$deb" Depends)"
+for package in tesseract-ocr-eng libtesseract5 libproj25 libqt6widgets6; do
+  grep -qE "(^|[ ,|])$package( |,|\$)" <<<"$depends" || missing+=("$package")
+done
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "The package does not depend on: ${missing[*]}" >&2
+  exit 1
+fi
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 dpkg-deb --extract "$deb" "$scratch"
@@ -53,7 +64,7 @@ desktop-file-validate "$scratch/usr/share/applications/gridmorph.desktop"
 
 echo
 echo "== Lintian"
-# Errors fail the package; warnings and notes are shown (README, Install, says why those stay).
+# Errors fail the package; warnings and notes are shown.
 lintian --fail-on error --display-info "$deb" && status=0 || status=$?
 if [ "$status" -ne 0 ]; then
   echo "Lintian found errors in $deb" >&2

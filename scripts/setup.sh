@@ -60,7 +60,21 @@ gridmorph_install_packages() {
     apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# gridmorph_build [CMAKE_OPTION...] [-- TARGET...]: configures the build folder with the
+# options and builds the targets named after "--", or every target without them. The
+# folder stays configured the same whatever is built, so ./run (its programs only) and
+# ./test (everything) can share it.
 gridmorph_build() {
-  cmake -S "$GRIDMORPH_ROOT" -B "$GRIDMORPH_BUILD" -DCMAKE_BUILD_TYPE="${GRIDMORPH_BUILD_TYPE:-Release}" "$@" >/dev/null
-  cmake --build "$GRIDMORPH_BUILD" -j "$(nproc)"
+  local options=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    options+=("$1")
+    shift
+  done
+  if [ $# -gt 0 ]; then
+    shift
+    targets=(--target "$@")
+  fi
+  cmake -S "$GRIDMORPH_ROOT" -B "$GRIDMORPH_BUILD" -DCMAKE_BUILD_TYPE="${GRIDMORPH_BUILD_TYPE:-Release}" \
+    "${options[@]}" >/dev/null
+  cmake --build "$GRIDMORPH_BUILD" -j "$(nproc)" "${targets[@]}"
 }

@@ -1,6 +1,7 @@
 # The user's manual (docs/manual) with the screenshots it shows (docs/screenshots): built
 # into the program as resources under :/manual and :/screenshots, so the help window
-# needs no installed file, and installed under the data folder for a browser.
+# needs no installed file. They are not installed a second time: the screenshots are most
+# of the manual's size, and the program already carries them.
 set(GRIDMORPH_MANUAL_PAGES
   index.html
   workflow.html
@@ -48,8 +49,6 @@ set(GRIDMORPH_MANUAL_SCREENSHOTS
   rectify-series-report.png
 )
 set(GRIDMORPH_DOCS_DIR ${PROJECT_SOURCE_DIR}/docs)
-list(TRANSFORM GRIDMORPH_MANUAL_PAGES PREPEND ${GRIDMORPH_DOCS_DIR}/manual/ OUTPUT_VARIABLE _gridmorph_manual_files)
-list(TRANSFORM GRIDMORPH_MANUAL_SCREENSHOTS PREPEND ${GRIDMORPH_DOCS_DIR}/screenshots/ OUTPUT_VARIABLE _gridmorph_screenshot_files)
 # A resource file of our own, compiled into the library's sources; the help code calls
 # Q_INIT_RESOURCE(gridmorph_manual) so the linker keeps it in every program.
 set(_gridmorph_qrc "<!DOCTYPE RCC><RCC version=\"1.0\">\n<qresource prefix=\"/\">\n")
@@ -63,8 +62,3 @@ string(APPEND _gridmorph_qrc "</qresource>\n</RCC>\n")
 file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/gridmorph_manual.qrc CONTENT "${_gridmorph_qrc}" @ONLY)
 qt_add_resources(_gridmorph_manual_sources ${CMAKE_CURRENT_BINARY_DIR}/gridmorph_manual.qrc)
 target_sources(gridmorph_gui PRIVATE ${_gridmorph_manual_sources})
-
-include(GNUInstallDirs)
-set(GRIDMORPH_MANUAL_INSTALL_DIR ${CMAKE_INSTALL_DATADIR}/doc/gridmorph)
-install(FILES ${_gridmorph_manual_files} DESTINATION ${GRIDMORPH_MANUAL_INSTALL_DIR}/manual)
-install(FILES ${_gridmorph_screenshot_files} DESTINATION ${GRIDMORPH_MANUAL_INSTALL_DIR}/screenshots)
