@@ -221,7 +221,8 @@ std::string RotationProblem(const SWorldFileValues& values, const std::string& s
     };
     return "The world file " + strPath + " has rotation terms (" + Term(values.dRotationFirst) + ", " +
            Term(values.dRotationSecond) +
-           ") on its lines 2 and 3; rotated world files are not supported, only north-up maps can be placed.";
+           ") on its lines 2 and 3; rotated world files are not supported, only north-up maps can be placed. "
+           "Move the world file away to open the picture without a place.";
 }
 
 std::string FormatWorldFile(const SWorldFileValues& values)

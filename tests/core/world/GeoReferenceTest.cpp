@@ -351,7 +351,8 @@ TEST_F(GeoTiffTest, AWorldFileWithRotationTermsIsRefused)
             EXPECT_EQ(opened.FullText(), "The world file " + m_folder.Path("map.TFW") + " has rotation terms " +
                                              c.pTerms +
                                              " on its lines 2 and 3; rotated world files are not supported, only "
-                                             "north-up maps can be placed.");
+                                             "north-up maps can be placed. Move the world file away to open the picture "
+                                             "without a place.");
         }
     }
 }
