@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "io/OutputClashes.h"
+#include "io/SafeFileWriter.h"
 #include "platform/Platform.h"
 #include "world/CoordinateSystem.h"
 #include "world/SidecarFiles.h"
@@ -291,8 +292,12 @@ void CMapDocument::OnFileSave()
 {
     if (!CanSave())
         return;
-    // A map that came from nowhere (no path yet) is saved under a name the user gives.
-    if (m_strPathName.empty())
+    // A map that came from nowhere (no path yet) is saved under a name the user gives, and
+    // so is one whose file may not be written: the user picks another name (or, knowing
+    // what they do, the same one and reads why it is refused) instead of only a refusal.
+    std::string strProblem;
+    if (m_strPathName.empty() ||
+        CheckReplaceable(m_strPathName, EReadOnlyFiles::Refuse, strProblem) == EReplaceProblem::ReadOnly)
         OnFileSaveAs();
     else
         OnSaveDocument(m_strPathName);

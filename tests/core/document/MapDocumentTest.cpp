@@ -2,6 +2,8 @@
 // asked about unsaved work.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <optional>
 
@@ -363,6 +365,36 @@ TEST_F(MapDocumentTest, SaveAsNamesTheDocumentOnlyWhenTheFileWasWritten)
     EXPECT_TRUE(std::filesystem::exists(m_folder.Path("Renamed.bmp")));
     EXPECT_FALSE(m_document.IsModified());
     EXPECT_EQ(m_platform.UnusedScript(), 0u);
+}
+
+// Save of a map whose file may not be written asks for a name, as Save As does, instead
+// of only refusing; the read-only file is left as it was.
+TEST_F(MapDocumentTest, SaveOfAReadOnlyFileAsksForAnotherName)
+{
+    const std::string strLocked = WriteMap("locked.bmp", 8);
+    OpenQuietly(strLocked);
+    chmod(strLocked.c_str(), 0444);
+    const auto nLockedSize = std::filesystem::file_size(strLocked);
+    m_document.SetModifiedFlag(true);
+
+    ScriptSaveDialog(m_folder.Path("copy.bmp"));
+    m_document.OnFileSave();
+    EXPECT_EQ(m_platform.UnusedScript(), 0u);  // the save dialog was shown
+    EXPECT_TRUE(m_platform.Messages().empty());
+    EXPECT_TRUE(std::filesystem::exists(m_folder.Path("copy.bmp")));
+    EXPECT_TRUE(std::filesystem::exists(m_folder.Path("copy.BPW")));
+    EXPECT_EQ(m_document.GetFilePath(), m_folder.Path("copy.bmp"));
+    EXPECT_FALSE(m_document.IsModified());
+    EXPECT_EQ(std::filesystem::file_size(strLocked), nLockedSize);
+    EXPECT_EQ(std::filesystem::status(strLocked).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                  std::filesystem::perms::others_read);
+
+    // A writable file is saved in place, without a dialog.
+    m_document.SetModifiedFlag(true);
+    m_document.OnFileSave();
+    EXPECT_EQ(m_platform.UnusedScript(), 0u);
+    EXPECT_FALSE(m_document.IsModified());
 }
 
 // A format that does not take the map's depth writes nothing: that is no save, so
