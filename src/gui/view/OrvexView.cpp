@@ -226,6 +226,41 @@ void COrvexView::ScrollToPosition(const QPoint& position)
     verticalScrollBar()->setValue(position.y());
 }
 
+void COrvexView::ScrollToShowLocators()
+{
+    if (!DisplayedMap())
+        return;
+    // On the zoomed canvas (window point plus scroll position): each locator's circle, and
+    // its label to the right of it.
+    const CViewTransform transform = Transform();
+    const QPoint ptScroll = ScrollPosition();
+    const int r = m_nLocatorRadius;
+    const QFontMetrics metrics = viewport()->fontMetrics();
+    const int nLine = metrics.height();
+    QRect rectMarks;
+    QPoint ptFirst;
+    for (int i = 0; i < 3; ++i) {
+        const QPoint ptCanvas = transform.PictureMarkToWindow(QPoint(m_locators.LocatorX(i), m_locators.LocatorY(i))) + ptScroll;
+        if (i == 0)
+            ptFirst = ptCanvas;
+        const QString strLabel = i == 0 && ShowsTransformed() ? QStringLiteral("1 Transformed Map") : QString::number(i + 1);
+        const int nLabel = metrics.horizontalAdvance(strLabel) + 2;
+        const QRect rectMark(ptCanvas.x() - r, ptCanvas.y() - r, 2 * r + 1 + nLabel, std::max(2 * r + 1, r + nLine));
+        rectMarks = rectMarks.isNull() ? rectMark : rectMarks.united(rectMark);
+    }
+    const QRect rectShown(ptScroll, viewport()->size());
+    if (rectShown.contains(rectMarks))
+        return;
+    const QSize sizeWindow = viewport()->size();
+    const QPoint ptCentre = rectMarks.width() <= sizeWindow.width() && rectMarks.height() <= sizeWindow.height()
+                                ? rectMarks.center()
+                                : ptFirst;
+    // The scroll bars keep the position within the canvas.
+    ScrollToPosition(ptCentre - QPoint(sizeWindow.width() / 2, sizeWindow.height() / 2));
+    StorePlace();
+    viewport()->update();
+}
+
 CViewTransform COrvexView::Transform() const
 {
     CViewTransform transform = m_transform;

@@ -127,6 +127,10 @@ public:
     QPoint WindowToPicture(const QPoint& point) const;
     QPoint ScrollPosition() const;
     void ScrollToPosition(const QPoint& position);
+    // Scrolls so that the three locators, their circles and labels are in the window at the
+    // present zoom; when they cannot all be, locator 1 is put in the middle. Nothing moves
+    // when they are all shown already.
+    void ScrollToShowLocators();
 
     // The commands of the View and Action menus, and when they are available.
     void OnViewLocators();
