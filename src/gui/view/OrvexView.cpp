@@ -707,17 +707,45 @@ void COrvexView::MovePointerMarks(const QPoint& point)
     }
 }
 
-void COrvexView::leaveEvent(QEvent* pEvent) { QAbstractScrollArea::leaveEvent(pEvent); }
+void COrvexView::leaveEvent(QEvent* pEvent)
+{
+    PointerLeft();
+    QAbstractScrollArea::leaveEvent(pEvent);
+}
 
 bool COrvexView::viewportEvent(QEvent* pEvent)
 {
-    if (pEvent->type() == QEvent::Leave && !m_bDragging && m_bPointerIn) {
+    if (pEvent->type() == QEvent::Leave)
+        PointerLeft();
+    return QAbstractScrollArea::viewportEvent(pEvent);
+}
+
+void COrvexView::PointerLeft()
+{
+    // A drag keeps the pointer's place, the panes and the marks until it ends.
+    if (m_bDragging)
+        return;
+    if (m_bPointerIn) {
         // The marks that follow the pointer go with it.
         m_bPointerIn = false;
         viewport()->update();
-        m_pMapPosition->clear();
     }
-    return QAbstractScrollArea::viewportEvent(pEvent);
+    ForgetPointerPosition();
+}
+
+void COrvexView::ForgetPointerPosition()
+{
+    m_pMapPosition->clear();
+    // With a crop rectangle, pane 2 shows its corner, not the pointer.
+    if (SourceMap() && !m_bCropRect)
+        ShowStatusText(-2, 0, 0);
+}
+
+bool COrvexView::OverPicture(const QPoint& ptPicture) const
+{
+    const CDIBWorld* pMap = DisplayedMap();
+    return pMap && ptPicture.x() >= 0 && ptPicture.y() >= 0 && ptPicture.x() < pMap->m_nImageWidth &&
+           ptPicture.y() < pMap->m_nImageHeight;
 }
 
 // ---- the mouse ----
@@ -771,7 +799,7 @@ void COrvexView::ShowMapPosition(const QPoint& ptPicture)
 {
     // Easting and northing of the pixel's centre; the edges are the centres of the edge pixels.
     const CDIBWorld* pMap = DisplayedMap();
-    if (!pMap || !pMap->HasWorld()) {
+    if (!pMap || !pMap->HasWorld() || !OverPicture(ptPicture)) {
         m_pMapPosition->clear();
         return;
     }
@@ -850,8 +878,13 @@ void COrvexView::mouseMoveEvent(QMouseEvent* pEvent)
             const QPoint picture = WindowToPicture(point);
             if (!m_bDragging)
                 ShowStatusText(101, 0, 0);
-            ShowStatusText(2, picture.x(), picture.y());
-            ShowMapPosition(picture);
+            // Over the margin beside a picture smaller than the window there is no position.
+            if (OverPicture(picture) || m_bDragging) {
+                ShowStatusText(2, picture.x(), picture.y());
+                ShowMapPosition(picture);
+            } else {
+                ForgetPointerPosition();
+            }
             if (m_bDragging && m_bLocatorDrag && picture != m_ptDragLive) {
                 // The locator, its label and the triangle follow the pointer.
                 m_ptDragLive = picture;
