@@ -34,6 +34,7 @@ namespace gridmorph {
 namespace {
 
 using test::CAppTest;
+using test::CTempFolder;
 using test::WhenModal;
 
 const QString kManualFolder = QStringLiteral(GRIDMORPH_SOURCE_DIR "/docs/manual/");
@@ -294,6 +295,47 @@ TEST(HelpPlacementTest, BesideTheOwnerWithinTheScreen)
         EXPECT_EQ(rect, aCase.rectExpected) << aCase.rectOwner.x() << "," << aCase.rectOwner.y();
         EXPECT_TRUE(rectScreen.contains(rect));
     }
+}
+
+// Where the manual gives an example of the locator file Setup Transform keeps beside the
+// scan ("for area.jpg, area.jpg.points"), a scan of that name gets the file of that name.
+TEST_F(HelpTest, TheManualNamesTheLocatorFileSetupTransformWrites)
+{
+    ASSERT_TRUE(Start());
+    const QRegularExpression example(QStringLiteral("for <code>([^<]+)</code>,\\s*<code>([^<]+\\.points)</code>"));
+    int nExamples = 0;
+    for (const char* pPage : {"action-menu.html", "workflow.html"}) {
+        const QString strPage = QString::fromLatin1(pPage);
+        for (const QRegularExpressionMatch& match : example.globalMatch(ReadText(kManualFolder + strPage))) {
+            ++nExamples;
+            const QString strScan = match.captured(1), strPoints = match.captured(2);
+            SCOPED_TRACE(strPage.toStdString() + ": " + strScan.toStdString());
+            CTempFolder folder;
+            CDIBWorld scan;
+            test::MakePatternPicture(scan, 24, 200, 150);
+            const std::string strPath = folder.Path(strScan.toStdString());
+            ASSERT_EQ(scan.SaveDIB(strPath), ESaveResult::Written);
+            ASSERT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(strPath)));
+            WhenModal<COrvexTransDlg>([](COrvexTransDlg& dialog) {
+                const int anX[3] = {10, 190, 190}, anY[3] = {10, 10, 140};
+                for (int i = 0; i < 3; ++i) {
+                    dialog.Field(COrvexTransDlg::IDC_X1 + 4 * i)->setText(QString::number(anX[i]));
+                    dialog.Field(COrvexTransDlg::IDC_Y1 + 4 * i)->setText(QString::number(anY[i]));
+                }
+                dialog.Field(COrvexTransDlg::IDC_EASTING1)->setText(QStringLiteral("500000"));
+                dialog.Field(COrvexTransDlg::IDC_NORTHING1)->setText(QStringLiteral("6010000"));
+                dialog.Field(COrvexTransDlg::IDC_EASTING1 + 8)->setText(QStringLiteral("501800"));
+                dialog.Field(COrvexTransDlg::IDC_NORTHING1 + 8)->setText(QStringLiteral("6008700"));
+                dialog.accept();
+            });
+            Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
+            ASSERT_TRUE(Frame().View()->Locators().TransformSetUp());
+            const QStringList aWritten = QDir(QString::fromStdString(folder.Root().string())).entryList({QStringLiteral("*.points")});
+            EXPECT_EQ(aWritten, QStringList{strPoints});
+            Document().OnFileClose();
+        }
+    }
+    EXPECT_GE(nExamples, 2);
 }
 
 // Records the files the desktop's viewer is asked to open.
