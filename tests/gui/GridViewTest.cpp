@@ -5,6 +5,7 @@
 // draws the lines the locators predict; the magnifier shows the lines fitted at a crossing.
 #include <gtest/gtest.h>
 
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <cmath>
@@ -157,6 +158,57 @@ TEST_F(GridViewTest, FindGridPutsTheLocatorsOnTheLargestRectangle)
     // Without labels the user is told to type the coordinates.
     ASSERT_FALSE(m_platform.Messages().empty());
     EXPECT_NE(m_platform.Messages()[0].strText.find("could not be read"), std::string::npos);
+}
+
+// Find Grid scrolls the view to the locators it placed before its boxes talk about them:
+// all three when they fit in the window at the zoom, else locator 1 in the middle.
+TEST_F(GridViewTest, FindGridShowsTheLocatorsItPlaced)
+{
+    Frame().resize(700, 560);
+    QApplication::processEvents();
+    const struct {
+        double dZoom;
+        bool bAllFit;
+    } aCases[] = {{0.75, true}, {2.0, false}};
+    for (const auto& aCase : aCases) {
+        SCOPED_TRACE(aCase.dZoom);
+        View().SetZoom(aCase.dZoom, QPoint());
+        // Looking at the far corner, away from where the grid's corners are.
+        View().ScrollToPosition(QPoint(100000, 100000));
+        ASSERT_NE(View().ScrollPosition(), QPoint(0, 0));
+        QRect rectShown;  // window pixels, as the user saw it behind the box
+        QPoint aMarks[3];
+        QPoint ptScroll, ptLargestScroll;
+        QTimer::singleShot(0, [&] {
+            rectShown = View().viewport()->rect();
+            ptScroll = View().ScrollPosition();
+            ptLargestScroll = QPoint(View().horizontalScrollBar()->maximum(), View().verticalScrollBar()->maximum());
+            const CViewTransform transform = View().Transform();
+            for (int k = 0; k < 3; ++k)
+                aMarks[k] = transform.PictureMarkToWindow(QPoint(View().Locators().LocatorX(k), View().Locators().LocatorY(k)));
+            if (QWidget* pModal = QApplication::activeModalWidget())
+                pModal->close();
+        });
+        FindGridInView(View());
+        ASSERT_FALSE(rectShown.isEmpty());
+        if (aCase.bAllFit) {
+            for (int k = 0; k < 3; ++k)
+                EXPECT_TRUE(rectShown.adjusted(10, 10, -10, -10).contains(aMarks[k])) << "locator " << k + 1;
+        } else {
+            // They do not fit at 200%; locator 1 is in the middle, as far as the map
+            // reaches (the view scrolls no further than its edge), give or take the bars
+            // the window's layout changes.
+            EXPECT_FALSE(rectShown.contains(aMarks[0]) && rectShown.contains(aMarks[1]) && rectShown.contains(aMarks[2]));
+            EXPECT_TRUE(rectShown.adjusted(10, 10, -10, -10).contains(aMarks[0]));
+            EXPECT_TRUE(std::abs(aMarks[0].x() - rectShown.center().x()) <= rectShown.width() / 8 || ptScroll.x() == 0 ||
+                        ptScroll.x() == ptLargestScroll.x())
+                << aMarks[0].x() << " scrolled " << ptScroll.x();
+            EXPECT_TRUE(std::abs(aMarks[0].y() - rectShown.center().y()) <= rectShown.height() / 8 || ptScroll.y() == 0 ||
+                        ptScroll.y() == ptLargestScroll.y())
+                << aMarks[0].y() << " scrolled " << ptScroll.y();
+        }
+        m_platform.ClearRecord();
+    }
 }
 
 TEST_F(GridViewTest, PredictedGridDrawsTheLocatorsGridOverTheScan)

@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <fstream>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -32,6 +34,7 @@ namespace gridmorph {
 namespace {
 
 using test::CAppTest;
+using test::CTempFolder;
 using test::WhenModal;
 
 const QString kManualFolder = QStringLiteral(GRIDMORPH_SOURCE_DIR "/docs/manual/");
@@ -233,6 +236,106 @@ TEST_F(HelpTest, F1InADialogOpensTheDialogsPageBesideIt)
     EXPECT_EQ(strPage, QStringLiteral("dialogs.html#transform"));
     EXPECT_TRUE(bHelpVisible);
     EXPECT_TRUE(m_platform.Messages().empty());
+}
+
+// F1 in a dialog: the help window comes beside the dialog, on the screen, and hides none
+// of it, wherever the dialog stands.
+TEST_F(HelpTest, HelpOfADialogIsPlacedBesideItOnTheScreen)
+{
+    ASSERT_TRUE(Start());
+    OpenMap();
+    const QRect rectScreen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const bool bDialogOnTheLeft : {true, false}) {
+        SCOPED_TRACE(bDialogOnTheLeft ? "dialog on the left" : "dialog on the right");
+        QRect rectDialog, rectHelp;
+        WhenModal<COrvexTransDlg>([&](COrvexTransDlg& dialog) {
+            const QRect rectFrame = dialog.frameGeometry();
+            dialog.move(bDialogOnTheLeft ? rectScreen.left() + 10 : rectScreen.right() - rectFrame.width() - 10,
+                        rectScreen.top() + 20);
+            QTest::keyClick(&dialog, Qt::Key_F1);
+            rectDialog = dialog.frameGeometry();
+            if (auto* pWindow = dialog.findChild<CHelpWindow*>(); pWindow && pWindow->isVisible())
+                rectHelp = pWindow->frameGeometry();
+            dialog.reject();
+        });
+        Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
+        ASSERT_FALSE(rectHelp.isEmpty()) << "no help window";
+        SCOPED_TRACE(QStringLiteral("dialog %1,%2 %3x%4, help %5,%6 %7x%8, screen %9x%10")
+                         .arg(rectDialog.x()).arg(rectDialog.y()).arg(rectDialog.width()).arg(rectDialog.height())
+                         .arg(rectHelp.x()).arg(rectHelp.y()).arg(rectHelp.width()).arg(rectHelp.height())
+                         .arg(rectScreen.width()).arg(rectScreen.height())
+                         .toStdString());
+        EXPECT_FALSE(rectHelp.intersects(rectDialog));
+        EXPECT_TRUE(rectScreen.contains(rectHelp));
+        EXPECT_GE(rectHelp.width(), 300);
+        EXPECT_GE(rectHelp.height(), 300);
+    }
+    EXPECT_TRUE(m_platform.Messages().empty());
+}
+
+TEST(HelpPlacementTest, BesideTheOwnerWithinTheScreen)
+{
+    const QRect rectScreen(0, 0, 1280, 800);
+    const QSize sizeWanted(960, 720), sizeSmallest(360, 300);
+    const struct {
+        QRect rectOwner;
+        QRect rectExpected;
+    } aCases[] = {
+        // Room on the right for a narrower window, level with the dialog's top.
+        {QRect(100, 50, 400, 300), QRect(508, 50, 772, 720)},
+        // Room on the left only.
+        {QRect(800, 100, 400, 300), QRect(0, 80, 792, 720)},
+        // A wide dialog: below it, as wide as wanted.
+        {QRect(50, 20, 1180, 300), QRect(50, 328, 960, 472)},
+        // A dialog over most of the screen: the side with the most room, at the smallest.
+        {QRect(200, 100, 900, 650), QRect(0, 80, 360, 720)},
+    };
+    for (const auto& aCase : aCases) {
+        const QRect rect = help_placement::BesideOwner(aCase.rectOwner, sizeWanted, sizeSmallest, rectScreen);
+        EXPECT_EQ(rect, aCase.rectExpected) << aCase.rectOwner.x() << "," << aCase.rectOwner.y();
+        EXPECT_TRUE(rectScreen.contains(rect));
+    }
+}
+
+// Where the manual gives an example of the locator file Setup Transform keeps beside the
+// scan ("for area.jpg, area.jpg.points"), a scan of that name gets the file of that name.
+TEST_F(HelpTest, TheManualNamesTheLocatorFileSetupTransformWrites)
+{
+    ASSERT_TRUE(Start());
+    const QRegularExpression example(QStringLiteral("for <code>([^<]+)</code>,\\s*<code>([^<]+\\.points)</code>"));
+    int nExamples = 0;
+    for (const char* pPage : {"action-menu.html", "workflow.html"}) {
+        const QString strPage = QString::fromLatin1(pPage);
+        for (const QRegularExpressionMatch& match : example.globalMatch(ReadText(kManualFolder + strPage))) {
+            ++nExamples;
+            const QString strScan = match.captured(1), strPoints = match.captured(2);
+            SCOPED_TRACE(strPage.toStdString() + ": " + strScan.toStdString());
+            CTempFolder folder;
+            CDIBWorld scan;
+            test::MakePatternPicture(scan, 24, 200, 150);
+            const std::string strPath = folder.Path(strScan.toStdString());
+            ASSERT_EQ(scan.SaveDIB(strPath), ESaveResult::Written);
+            ASSERT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(strPath)));
+            WhenModal<COrvexTransDlg>([](COrvexTransDlg& dialog) {
+                const int anX[3] = {10, 190, 190}, anY[3] = {10, 10, 140};
+                for (int i = 0; i < 3; ++i) {
+                    dialog.Field(COrvexTransDlg::IDC_X1 + 4 * i)->setText(QString::number(anX[i]));
+                    dialog.Field(COrvexTransDlg::IDC_Y1 + 4 * i)->setText(QString::number(anY[i]));
+                }
+                dialog.Field(COrvexTransDlg::IDC_EASTING1)->setText(QStringLiteral("500000"));
+                dialog.Field(COrvexTransDlg::IDC_NORTHING1)->setText(QStringLiteral("6010000"));
+                dialog.Field(COrvexTransDlg::IDC_EASTING1 + 8)->setText(QStringLiteral("501800"));
+                dialog.Field(COrvexTransDlg::IDC_NORTHING1 + 8)->setText(QStringLiteral("6008700"));
+                dialog.accept();
+            });
+            Frame().Action(ID_ACTION_SETUP_TRANSFORM)->trigger();
+            ASSERT_TRUE(Frame().View()->Locators().TransformSetUp());
+            const QStringList aWritten = QDir(QString::fromStdString(folder.Root().string())).entryList({QStringLiteral("*.points")});
+            EXPECT_EQ(aWritten, QStringList{strPoints});
+            Document().OnFileClose();
+        }
+    }
+    EXPECT_GE(nExamples, 2);
 }
 
 // Records the files the desktop's viewer is asked to open.

@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeView>
@@ -225,6 +226,84 @@ TEST_F(QtFileDialogTest, TheChosenTypeDecidesTheFileWrittenAndIsRemembered)
         });
         EXPECT_FALSE(Document().OnFileSaveAs());
     }
+}
+
+// A JPEG scan's transformed map is offered as TIFF, so that a bare name writes no lossy
+// map; Save As of the scan itself still offers JPEG, and a type the user chooses, JPEG too,
+// is remembered and offered next time.
+TEST_F(QtFileDialogTest, TheTransformedMapOfAJpegScanIsOfferedLosslessFirst)
+{
+    const auto openJpegScan = [this] {
+        CDIBWorld map;
+        test::MakePatternPicture(map, 24, 40, 30);
+        map.SetEdges({1000.0, 1029.0, 1039.0, 1000.0});
+        const std::string strPath = m_folder.Path("scan.jpg");
+        ASSERT_EQ(map.SaveWorld(strPath), ESaveResult::Written);
+        // The advice to convert a 24-bit map.
+        WhenModal<QMessageBox>([](QMessageBox& box) { box.accept(); });
+        ASSERT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(strPath)));
+        auto pTransformed = std::make_unique<CDIBWorld>();
+        test::MakePatternPicture(*pTransformed, 24, 40, 30);
+        pTransformed->SetEdges({2000.0, 2029.0, 2039.0, 2000.0});
+        Document().SetTransformedMap(std::move(pTransformed));
+    };
+    // The type the dialog shows first; the name typed, and the type chosen when not empty.
+    const auto save = [this](bool bTransformed, QString* pOffered, const char* pTyped, const char* pType) {
+        WhenModal<QFileDialog>([=](QFileDialog& dialog) {
+            QComboBox* pTypes = TypeList(dialog);
+            QLineEdit* pName = NameField(dialog);
+            QPushButton* pSave = AcceptButton(dialog);
+            if (!pTypes || !pName || !pSave) {
+                ADD_FAILURE() << "not Qt's own file dialog";
+                dialog.reject();
+                return;
+            }
+            *pOffered = pTypes->currentText();
+            if (!pTyped) {
+                dialog.reject();
+                return;
+            }
+            if (pType)
+                PickType(*pTypes, EntryStartingWith(*pTypes, QString::fromLatin1(pType)), EPick::Keyboard);
+            TypeName(*pName, QString::fromLatin1(pTyped));
+            QTest::mouseClick(pSave, Qt::LeftButton);
+            if (dialog.isVisible()) {
+                ADD_FAILURE() << "Save did not close the dialog";
+                dialog.reject();
+            }
+        });
+        const std::filesystem::path previousFolder = std::filesystem::current_path();
+        std::filesystem::current_path(m_folder.Root());
+        const bool bSaved = bTransformed ? Document().OnFileSaveTransformedAs() : Document().OnFileSaveAs();
+        std::filesystem::current_path(previousFolder);
+        return bSaved;
+    };
+    openJpegScan();
+    QString strOffered;
+    // Save As of the scan: its own type, as before.
+    EXPECT_FALSE(save(false, &strOffered, nullptr, nullptr));
+    EXPECT_TRUE(strOffered.startsWith(QStringLiteral("JPEG"))) << strOffered.toStdString();
+    // The transformed map: TIFF, and a bare name is a TIFF with its world file.
+    EXPECT_TRUE(save(true, &strOffered, "sheet", nullptr));
+    EXPECT_TRUE(strOffered.startsWith(QStringLiteral("Tagged Image Format"))) << strOffered.toStdString();
+    EXPECT_EQ(FileKind(m_folder.Path("sheet.TIF")), "TIFF");
+    EXPECT_TRUE(std::filesystem::is_regular_file(m_folder.Path("sheet.TFW")));
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("sheet.JPG")));
+    EXPECT_EQ(m_pApp->m_nOpenFilterIndex, 5);
+
+    // Opened again, the user chooses JPEG for the transformed map: it is written and
+    // remembered, and offered the next time.
+    Document().SetTransformedModified(false);
+    openJpegScan();
+    EXPECT_EQ(m_pApp->m_nOpenFilterIndex, 3);
+    EXPECT_TRUE(save(true, &strOffered, "lossy", "JPEG"));
+    EXPECT_TRUE(strOffered.startsWith(QStringLiteral("Tagged Image Format"))) << strOffered.toStdString();
+    EXPECT_EQ(FileKind(m_folder.Path("lossy.JPG")), "JPEG");
+    EXPECT_TRUE(std::filesystem::is_regular_file(m_folder.Path("lossy.JGW")));
+    EXPECT_EQ(m_pApp->m_nOpenFilterIndex, 3);
+    EXPECT_EQ(Platform().GetProfileInt("IMAGELOAD", "Filter", 0), 3);
+    EXPECT_FALSE(save(true, &strOffered, nullptr, nullptr));
+    EXPECT_TRUE(strOffered.startsWith(QStringLiteral("JPEG"))) << strOffered.toStdString();
 }
 
 TEST_F(QtFileDialogTest, TheDialogOpensWideEnoughForItsColumnsAndKeepsTheSizeTheUserGaveIt)

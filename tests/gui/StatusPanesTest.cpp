@@ -103,6 +103,58 @@ TEST_F(StatusPanesTest, AfterABoxThePanesShowWhereThePointerIsNow)
     EXPECT_EQ(PaneText(2), QStringLiteral("30, 25"));
 }
 
+// The position under the pointer (the pixel, and the easting and northing) is shown only
+// while the pointer is over the picture: not once it has left the view, nor over the
+// margin beside a picture smaller than the window.
+TEST_F(StatusPanesTest, ThePointersPositionGoesWhenThePointerLeavesThePicture)
+{
+    StartShown();
+    OpenMap(200, 150);
+    QLabel* pMapPosition = Frame().View()->MapPositionLabel();
+    const struct {
+        QWidget* pLeft;
+        QPoint point;
+        const char* pPixel;
+        const char* pMapPosition;
+    } aLeaves[] = {
+        {Viewport(), QPoint(50, 40), "50, 40", "E 1050.00  N 1109.00"},
+        {Frame().View(), QPoint(60, 40), "60, 40", "E 1060.00  N 1109.00"},
+    };
+    for (const auto& leaving : aLeaves) {
+        QWidget* pLeft = leaving.pLeft;
+        SCOPED_TRACE(pLeft == Viewport() ? "the map's window" : "the view");
+        Move(leaving.point);
+        ASSERT_EQ(PaneText(2), QString::fromLatin1(leaving.pPixel));
+        ASSERT_EQ(pMapPosition->text(), QString::fromLatin1(leaving.pMapPosition));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(pLeft, &leave);
+        EXPECT_EQ(PaneText(1), QStringLiteral("(0,0)->(199,149)"));
+        EXPECT_EQ(PaneText(2), QString());
+        EXPECT_EQ(pMapPosition->text(), QString());
+    }
+
+    // Over the margin right of and below the picture: no position; back over it, its own.
+    const struct {
+        QPoint point;
+        const char* pPixel;
+        const char* pMapPosition;
+    } aMoves[] = {
+        {QPoint(120, 100), "120, 100", "E 1120.00  N 1049.00"},
+        {QPoint(260, 100), "", ""},
+        {QPoint(199, 149), "199, 149", "E 1199.00  N 1000.00"},
+        {QPoint(100, 150), "", ""},
+        {QPoint(300, 200), "", ""},
+        {QPoint(1, 1), "1, 1", "E 1001.00  N 1148.00"},
+    };
+    for (const auto& move : aMoves) {
+        SCOPED_TRACE(move.pPixel);
+        Move(move.point);
+        EXPECT_EQ(PaneText(2), QString::fromLatin1(move.pPixel));
+        EXPECT_EQ(pMapPosition->text(), QString::fromLatin1(move.pMapPosition));
+        EXPECT_EQ(PaneText(1), QStringLiteral("(0,0)->(199,149)"));
+    }
+}
+
 TEST_F(StatusPanesTest, ClosingTheDocumentOrReplacingTheMapRewritesThePanes)
 {
     StartShown();

@@ -128,6 +128,7 @@ void CMapDocument::DeleteContents()
 {
     m_bTransformedModified = false;
     m_bShowTransformed = false;
+    m_bFilterIndexOfScan = false;
     m_strFilePath.clear();
     m_host.MapChanging(m_pImage.get());
     m_host.MapChanging(m_pTransformedMap.get());
@@ -233,6 +234,7 @@ bool CMapDocument::OnOpenDocument(const std::string& strPath)
         return false;
     }
     m_host.SetOpenFilterIndex(m_pImage->m_nFilterIndex);
+    m_bFilterIndexOfScan = true;
 
     switch (m_pImage->m_nBitCount) {
     case 32:
@@ -303,11 +305,12 @@ void CMapDocument::OnFileSave()
         OnSaveDocument(m_strPathName);
 }
 
-std::string CMapDocument::AskSaveFileName(const SFileDialogAccessory* pAccessory, const std::string& strSuggestedName)
+std::string CMapDocument::AskSaveFileName(const SFileDialogAccessory* pAccessory, const std::string& strSuggestedName,
+                                          int nOfferedIndex)
 {
     if (!m_pImage)
         return std::string();
-    int nIndex = m_host.GetOpenFilterIndex();
+    int nIndex = nOfferedIndex > 0 ? nOfferedIndex : m_host.GetOpenFilterIndex();
     // Beside the scan the user is working on, wherever the working directory is.
     const std::size_t nSlash = m_strFilePath.find_last_of('/');
     const std::string strFolder = nSlash == std::string::npos ? std::string() : m_strFilePath.substr(0, nSlash + 1);
@@ -317,8 +320,10 @@ std::string CMapDocument::AskSaveFileName(const SFileDialogAccessory* pAccessory
         ShowWarning(m_pImage->GetErrorMessage());
         return std::string();
     }
-    if (!strName.empty())
+    if (!strName.empty()) {
         m_host.SetOpenFilterIndex(nIndex);
+        m_bFilterIndexOfScan = false;
+    }
     return strName;
 }
 
@@ -351,7 +356,7 @@ bool CMapDocument::OnFileSaveTransformedAs()
             strBase.erase(nDot);
         strSuggested = strBase + "-rectified";
     }
-    const std::string strName = AskSaveFileName(&accessory, strSuggested);
+    const std::string strName = AskSaveFileName(&accessory, strSuggested, LosslessIndexForJpegScan());
     if (strName.empty())
         return false;
     // The open map stays open: its picture, world file and .prj must not be replaced by the
@@ -380,6 +385,24 @@ bool CMapDocument::OnFileSaveTransformedAs()
     // The saved transformed map is a file of its own: the document's name and title stay.
     SetTransformedModified(false);
     return true;
+}
+
+int CMapDocument::LosslessIndexForJpegScan()
+{
+    // Only while the remembered type is the scan's own JPEG, not a type the user chose.
+    if (!m_pImage || !m_bFilterIndexOfScan || CDIBImage::GetFileType(m_strFilePath) != FILE_TYPE_JPEG)
+        return 0;
+    m_pImage->GetExportFilter();
+    const auto indexOf = [this](int nFileType) {
+        for (int k = 1; k <= m_pImage->m_nFilterTypes; ++k)
+            if (m_pImage->m_aFilterType[static_cast<std::size_t>(k)] == nFileType)
+                return k + 1;
+        return 0;
+    };
+    if (m_host.GetOpenFilterIndex() != indexOf(FILE_TYPE_JPEG))
+        return 0;
+    const int nTiff = indexOf(FILE_TYPE_TIFF);
+    return nTiff > 0 ? nTiff : indexOf(FILE_TYPE_PNG);
 }
 
 void CMapDocument::OnFileCoordinateSystem()

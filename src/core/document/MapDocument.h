@@ -78,8 +78,10 @@ public:
     void OnFileCoordinateSystem();
     // The save dialog; an accessory is shown below its file list where the platform can.
     // The save dialog opens in the open map's folder; strSuggestedName goes in its name box.
+    // It offers the remembered type first, or the type of nOfferedIndex (same numbering)
+    // when that is not 0; the type chosen is remembered.
     std::string AskSaveFileName(const SFileDialogAccessory* pAccessory = nullptr,
-                                const std::string& strSuggestedName = std::string());
+                                const std::string& strSuggestedName = std::string(), int nOfferedIndex = 0);
 
     // Their enable rules.
     bool CanClose() const { return m_pImage != nullptr; }
@@ -124,6 +126,10 @@ private:
     // Discards both maps after asking; false when the user kept them.
     bool CloseStep();
     void SetPathAndTitle(const std::string& strPath);
+    // The type the transformed map's save offers first instead of the remembered one: a
+    // lossless one (TIFF, else PNG) while the remembered type is that of the JPEG scan just
+    // opened, so a bare name does not write a lossy map; else 0 (the remembered type).
+    int LosslessIndexForJpegScan();
     // "Coordinate system: EPSG:32633 (WGS 84 / UTM zone 33N)", or "... none".
     std::string CoordinateSystemLine() const;
 
@@ -135,6 +141,9 @@ private:
     bool m_bTransformedModified = false;
     std::string m_strFileTitle;
     bool m_bShowTransformed = false;
+    // The remembered filter index is the open scan's type, set by the open, not one the
+    // user chose in a save dialog since.
+    bool m_bFilterIndexOfScan = false;
     bool m_bModified = false;
     std::string m_strPathName;
 };

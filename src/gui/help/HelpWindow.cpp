@@ -1,5 +1,6 @@
 #include "help/HelpWindow.h"
 
+#include <QDialog>
 #include <QFile>
 #include <algorithm>
 #include <QGuiApplication>
@@ -36,7 +37,60 @@ QString PlainTextOf(const QString& strFile)
     return document.toPlainText();
 }
 
+// The help of a dialog is no use narrower or lower than this.
+constexpr QSize kSmallestBeside(360, 300);
+
 }  // namespace
+
+namespace help_placement {
+
+QRect BesideOwner(const QRect& rectOwner, const QSize& sizeWanted, const QSize& sizeSmallest, const QRect& rectScreen)
+{
+    constexpr int kGap = 8;
+    // The room on each side of the owner, within the screen.
+    const int nRight = rectScreen.right() - rectOwner.right() - kGap;
+    const int nLeft = rectOwner.left() - rectScreen.left() - kGap;
+    const int nBelow = rectScreen.bottom() - rectOwner.bottom() - kGap;
+    const int nAbove = rectOwner.top() - rectScreen.top() - kGap;
+    const int nWidth = std::min(sizeWanted.width(), rectScreen.width());
+    const int nHeight = std::min(sizeWanted.height(), rectScreen.height());
+    // Level with the owner's top (or left) where the screen allows.
+    const auto along = [](int nStart, int nLength, int nLow, int nHigh) {
+        return std::clamp(nStart, nLow, std::max(nLow, nHigh - nLength + 1));
+    };
+    const auto beside = [&](int nSide, bool bRight) {
+        const int w = std::min(nWidth, std::max(nSide, sizeSmallest.width()));
+        const int x = bRight ? rectOwner.right() + 1 + kGap : rectOwner.left() - kGap - w;
+        return QRect(along(x, w, rectScreen.left(), rectScreen.right()),
+                     along(rectOwner.top(), nHeight, rectScreen.top(), rectScreen.bottom()), w, nHeight);
+    };
+    const auto aboveOrBelow = [&](int nSide, bool bBelow) {
+        const int h = std::min(nHeight, std::max(nSide, sizeSmallest.height()));
+        const int y = bBelow ? rectOwner.bottom() + 1 + kGap : rectOwner.top() - kGap - h;
+        return QRect(along(rectOwner.left(), nWidth, rectScreen.left(), rectScreen.right()),
+                     along(y, h, rectScreen.top(), rectScreen.bottom()), nWidth, h);
+    };
+    // Right of it, else left, where a useful width fits; else below or above; else on the
+    // side with the most room, over as little of the owner as can be.
+    if (nRight >= sizeSmallest.width() && nRight >= nLeft / 2)
+        return beside(nRight, true);
+    if (nLeft >= sizeSmallest.width())
+        return beside(nLeft, false);
+    if (nRight >= sizeSmallest.width())
+        return beside(nRight, true);
+    if (nBelow >= sizeSmallest.height() && nBelow >= nAbove / 2)
+        return aboveOrBelow(nBelow, true);
+    if (nAbove >= sizeSmallest.height())
+        return aboveOrBelow(nAbove, false);
+    const int nMost = std::max({nRight, nLeft, nBelow, nAbove});
+    if (nMost == nRight)
+        return beside(nRight, true);
+    if (nMost == nLeft)
+        return beside(nLeft, false);
+    return nMost == nBelow ? aboveOrBelow(nBelow, true) : aboveOrBelow(nAbove, false);
+}
+
+}  // namespace help_placement
 
 CHelpWindow::CHelpWindow(QWidget* pParent) : QWidget(pParent, Qt::Window)
 {
@@ -145,17 +199,32 @@ void CHelpWindow::ShowPage(const QString& strPage)
         m_pBrowser->scrollToAnchor(url.fragment());
     m_pBrowser->setSource(url);
     if (!m_bPlaced && parentWidget()) {
-        // The first time, over the middle of the window it explains, kept on its screen.
         m_bPlaced = true;
         const QWidget* pOwner = parentWidget()->window();
-        QRect rect(QPoint(0, 0), size());
-        rect.moveCenter(pOwner->frameGeometry().center());
-        if (const QScreen* pScreen = pOwner->screen()) {
-            const QRect rectScreen = pScreen->availableGeometry();
-            rect.moveLeft(std::clamp(rect.left(), rectScreen.left(), std::max(rectScreen.left(), rectScreen.right() - rect.width())));
-            rect.moveTop(std::clamp(rect.top(), rectScreen.top(), std::max(rectScreen.top(), rectScreen.bottom() - rect.height())));
+        const QScreen* pScreen = pOwner->screen();
+        if (qobject_cast<const QDialog*>(pOwner) && pScreen) {
+            // A dialog waits for its user: its help goes beside it, not over it. The window
+            // frame is taken to be as wide as the dialog's.
+            const QRect rectFrame = pOwner->frameGeometry(), rectInside = pOwner->geometry();
+            const QMargins frame(rectInside.left() - rectFrame.left(), rectInside.top() - rectFrame.top(),
+                                 rectFrame.right() - rectInside.right(), rectFrame.bottom() - rectInside.bottom());
+            const QSize sizeFrame(frame.left() + frame.right(), frame.top() + frame.bottom());
+            const QRect rectPlace = help_placement::BesideOwner(rectFrame, size() + sizeFrame,
+                                                                minimumSizeHint().expandedTo(kSmallestBeside) + sizeFrame,
+                                                                pScreen->availableGeometry());
+            resize(rectPlace.size() - sizeFrame);
+            move(rectPlace.topLeft());
+        } else {
+            // Over the middle of the window it explains, kept on its screen.
+            QRect rect(QPoint(0, 0), size());
+            rect.moveCenter(pOwner->frameGeometry().center());
+            if (pScreen) {
+                const QRect rectScreen = pScreen->availableGeometry();
+                rect.moveLeft(std::clamp(rect.left(), rectScreen.left(), std::max(rectScreen.left(), rectScreen.right() - rect.width())));
+                rect.moveTop(std::clamp(rect.top(), rectScreen.top(), std::max(rectScreen.top(), rectScreen.bottom() - rect.height())));
+            }
+            move(rect.topLeft());
         }
-        move(rect.topLeft());
     }
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);

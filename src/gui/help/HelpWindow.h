@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QRect>
+#include <QSize>
 #include <QUrl>
 #include <QWidget>
 
@@ -10,6 +12,16 @@ class QTextBrowser;
 class QToolButton;
 
 namespace gridmorph {
+
+namespace help_placement {
+
+// Where the help of a dialog goes (frame rectangles, screen pixels): beside rectOwner and
+// within rectScreen, as large as sizeWanted where there is room and at least sizeSmallest.
+// The right side is taken first, then the left, then below and above; when none has room
+// for sizeSmallest, the side with the most room, over as little of the owner as can be.
+QRect BesideOwner(const QRect& rectOwner, const QSize& sizeWanted, const QSize& sizeSmallest, const QRect& rectScreen);
+
+}  // namespace help_placement
 
 // The manual's window: the contents list and a search on the left, the page on the
 // right, Back and Forward above. It shows the manual bundled inside the program.

@@ -78,6 +78,8 @@ void FindGridInView(COrvexView& view)
     }
     locators.SetNonRectangular(false);
     view.ShowLocators();
+    // The boxes that follow talk about the locators: they are in the window behind them.
+    view.ScrollToShowLocators();
     emit view.CommandStateChanged();
     if (!grid.bLabelsRead)
         ShowInformation("The locators are on the corners of the largest grid rectangle found.\n\nThe coordinate labels "

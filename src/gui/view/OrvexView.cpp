@@ -226,6 +226,41 @@ void COrvexView::ScrollToPosition(const QPoint& position)
     verticalScrollBar()->setValue(position.y());
 }
 
+void COrvexView::ScrollToShowLocators()
+{
+    if (!DisplayedMap())
+        return;
+    // On the zoomed canvas (window point plus scroll position): each locator's circle, and
+    // its label to the right of it.
+    const CViewTransform transform = Transform();
+    const QPoint ptScroll = ScrollPosition();
+    const int r = m_nLocatorRadius;
+    const QFontMetrics metrics = viewport()->fontMetrics();
+    const int nLine = metrics.height();
+    QRect rectMarks;
+    QPoint ptFirst;
+    for (int i = 0; i < 3; ++i) {
+        const QPoint ptCanvas = transform.PictureMarkToWindow(QPoint(m_locators.LocatorX(i), m_locators.LocatorY(i))) + ptScroll;
+        if (i == 0)
+            ptFirst = ptCanvas;
+        const QString strLabel = i == 0 && ShowsTransformed() ? QStringLiteral("1 Transformed Map") : QString::number(i + 1);
+        const int nLabel = metrics.horizontalAdvance(strLabel) + 2;
+        const QRect rectMark(ptCanvas.x() - r, ptCanvas.y() - r, 2 * r + 1 + nLabel, std::max(2 * r + 1, r + nLine));
+        rectMarks = rectMarks.isNull() ? rectMark : rectMarks.united(rectMark);
+    }
+    const QRect rectShown(ptScroll, viewport()->size());
+    if (rectShown.contains(rectMarks))
+        return;
+    const QSize sizeWindow = viewport()->size();
+    const QPoint ptCentre = rectMarks.width() <= sizeWindow.width() && rectMarks.height() <= sizeWindow.height()
+                                ? rectMarks.center()
+                                : ptFirst;
+    // The scroll bars keep the position within the canvas.
+    ScrollToPosition(ptCentre - QPoint(sizeWindow.width() / 2, sizeWindow.height() / 2));
+    StorePlace();
+    viewport()->update();
+}
+
 CViewTransform COrvexView::Transform() const
 {
     CViewTransform transform = m_transform;
@@ -672,17 +707,45 @@ void COrvexView::MovePointerMarks(const QPoint& point)
     }
 }
 
-void COrvexView::leaveEvent(QEvent* pEvent) { QAbstractScrollArea::leaveEvent(pEvent); }
+void COrvexView::leaveEvent(QEvent* pEvent)
+{
+    PointerLeft();
+    QAbstractScrollArea::leaveEvent(pEvent);
+}
 
 bool COrvexView::viewportEvent(QEvent* pEvent)
 {
-    if (pEvent->type() == QEvent::Leave && !m_bDragging && m_bPointerIn) {
+    if (pEvent->type() == QEvent::Leave)
+        PointerLeft();
+    return QAbstractScrollArea::viewportEvent(pEvent);
+}
+
+void COrvexView::PointerLeft()
+{
+    // A drag keeps the pointer's place, the panes and the marks until it ends.
+    if (m_bDragging)
+        return;
+    if (m_bPointerIn) {
         // The marks that follow the pointer go with it.
         m_bPointerIn = false;
         viewport()->update();
-        m_pMapPosition->clear();
     }
-    return QAbstractScrollArea::viewportEvent(pEvent);
+    ForgetPointerPosition();
+}
+
+void COrvexView::ForgetPointerPosition()
+{
+    m_pMapPosition->clear();
+    // With a crop rectangle, pane 2 shows its corner, not the pointer.
+    if (SourceMap() && !m_bCropRect)
+        ShowStatusText(-2, 0, 0);
+}
+
+bool COrvexView::OverPicture(const QPoint& ptPicture) const
+{
+    const CDIBWorld* pMap = DisplayedMap();
+    return pMap && ptPicture.x() >= 0 && ptPicture.y() >= 0 && ptPicture.x() < pMap->m_nImageWidth &&
+           ptPicture.y() < pMap->m_nImageHeight;
 }
 
 // ---- the mouse ----
@@ -736,7 +799,7 @@ void COrvexView::ShowMapPosition(const QPoint& ptPicture)
 {
     // Easting and northing of the pixel's centre; the edges are the centres of the edge pixels.
     const CDIBWorld* pMap = DisplayedMap();
-    if (!pMap || !pMap->HasWorld()) {
+    if (!pMap || !pMap->HasWorld() || !OverPicture(ptPicture)) {
         m_pMapPosition->clear();
         return;
     }
@@ -815,8 +878,13 @@ void COrvexView::mouseMoveEvent(QMouseEvent* pEvent)
             const QPoint picture = WindowToPicture(point);
             if (!m_bDragging)
                 ShowStatusText(101, 0, 0);
-            ShowStatusText(2, picture.x(), picture.y());
-            ShowMapPosition(picture);
+            // Over the margin beside a picture smaller than the window there is no position.
+            if (OverPicture(picture) || m_bDragging) {
+                ShowStatusText(2, picture.x(), picture.y());
+                ShowMapPosition(picture);
+            } else {
+                ForgetPointerPosition();
+            }
             if (m_bDragging && m_bLocatorDrag && picture != m_ptDragLive) {
                 // The locator, its label and the triangle follow the pointer.
                 m_ptDragLive = picture;

@@ -127,6 +127,10 @@ public:
     QPoint WindowToPicture(const QPoint& point) const;
     QPoint ScrollPosition() const;
     void ScrollToPosition(const QPoint& position);
+    // Scrolls so that the three locators, their circles and labels are in the window at the
+    // present zoom; when they cannot all be, locator 1 is put in the middle. Nothing moves
+    // when they are all shown already.
+    void ScrollToShowLocators();
 
     // The commands of the View and Action menus, and when they are available.
     void OnViewLocators();
@@ -220,7 +224,12 @@ private:
     void DrawMagnifier(class QPainter& painter);
     void DrawMagnifiedCrossing(class QPainter& painter, const QPoint& ptPixel);
     void DrawBadge(class QPainter& painter);
+    // The easting and northing of a picture pixel; none off the picture.
     void ShowMapPosition(const QPoint& ptPicture);
+    // The pointer left the view, or is over no picture pixel: its position is shown no more.
+    void PointerLeft();
+    void ForgetPointerPosition();
+    bool OverPicture(const QPoint& ptPicture) const;
     // The marks that follow the pointer (magnifier, crosshair) move to a new pointer.
     void MovePointerMarks(const QPoint& point);
     bool MagnifierShown() const;

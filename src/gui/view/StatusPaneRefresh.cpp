@@ -53,9 +53,10 @@ void COrvexView::RefreshStatusPanes()
     ShowStatusText(101, 0, 0);
     const QPoint global = QCursor::pos();
     const QPoint point = viewport()->mapFromGlobal(global);
-    // Over the view and not under another window: the position there, else none.
-    if (viewport()->isVisible() && InClient(point) && QApplication::widgetAt(global) == viewport()) {
-        const QPoint picture = WindowToPicture(point);
+    // Over the picture in the view and not under another window: the position there, else none.
+    const QPoint picture = WindowToPicture(point);
+    if (viewport()->isVisible() && InClient(point) && QApplication::widgetAt(global) == viewport() &&
+        OverPicture(picture)) {
         ShowStatusText(2, picture.x(), picture.y());
     } else {
         ShowStatusText(-2, 0, 0);
