@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -61,10 +63,12 @@ protected:
         ASSERT_TRUE(WritePointsFile(m_folder.Path("scans/" + strPointsName), locators, ""));
     }
     // Runs File > Rectify Series over the scans folder; fnReport looks at the report.
-    void RunSeries(std::function<void(CSeriesReportDlg&)> fnReport)
+    // fnDuringRun, when given, is done on the window's thread while the series runs, as
+    // the first thing its event loop does.
+    void RunSeries(std::function<void(CSeriesReportDlg&)> fnReport, std::function<void()> fnDuringRun = {})
     {
         bool bReportShown = false;
-        test::WhenModal<CRectifySeriesDlg>([this, &bReportShown, fnReport](CRectifySeriesDlg& dialog) {
+        test::WhenModal<CRectifySeriesDlg>([this, &bReportShown, fnReport, fnDuringRun](CRectifySeriesDlg& dialog) {
             dialog.m_pFolderChoice->setChecked(true);
             dialog.m_pFolder->setText(QString::fromStdString(m_folder.Path("scans")));
             EXPECT_FALSE(dialog.m_pOk->isEnabled());  // no output folder yet
@@ -76,6 +80,8 @@ protected:
                 fnReport(report);
                 report.reject();
             });
+            if (fnDuringRun)
+                QMetaObject::invokeMethod(qApp, fnDuringRun, Qt::QueuedConnection);
             dialog.m_pOk->click();
         });
         Frame().UpdateCommandUI();
@@ -157,6 +163,112 @@ TEST_F(RectifySeriesTest, RefusedRowsAreListedAndNothingRuns)
     });
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("out/a-rectified.tif")));
 }
+
+// What the user does to the window while a series runs, each of which would put the map
+// aside. Closing and Exit are refused until the series has ended; a map opened meanwhile
+// asks about the unsaved one as at any other time, and the answer is the user's.
+enum class EWhileSeries { Close, Exit, Drop };
+
+class SeriesInterruptedTest : public RectifySeriesTest,
+                              public ::testing::WithParamInterface<std::tuple<EWhileSeries, EAnswer>> {};
+
+constexpr const char* kSaveQuestion = "Do you wish to save the modified map?";
+constexpr const char* kCloseRefused =
+    "A series is being rectified; cancel it or wait until it ends before closing.";
+
+TEST_P(SeriesInterruptedTest, TheUnsavedMapIsNeverDroppedWithoutTheUserSaying)
+{
+    const auto [eWhile, eAnswer] = GetParam();
+    MakeScan("a.png", "a.png.points");
+    MakeScan("b.png", "b.png.points");
+    // A map with unsaved changes, and another one to drop on the window.
+    CDIBWorld map;
+    test::MakePatternPicture(map, 8, 40, 30);
+    ASSERT_EQ(map.SaveDIB(m_folder.Path("area.bmp")), ESaveResult::Written);
+    ASSERT_EQ(map.SaveDIB(m_folder.Path("other.bmp")), ESaveResult::Written);
+    ASSERT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(m_folder.Path("area.bmp"))));
+    Frame().show();
+    Document().SetModifiedFlag(true);
+    m_platform.ClearRecord();
+
+    const bool bOpens = eWhile == EWhileSeries::Drop;
+    if (bOpens) {
+        m_platform.AnswerNextQuestion(eAnswer);
+        if (eAnswer == EAnswer::Yes) {
+            SFileDialogResult saved;
+            saved.bAccepted = true;
+            saved.strPath = m_folder.Path("saved.bmp");
+            m_platform.AnswerNextFileDialog(saved);
+        }
+    }
+    bool bDuringRun = false;
+    QMimeData mimeData;
+    mimeData.setUrls({QUrl::fromLocalFile(QString::fromStdString(m_folder.Path("other.bmp")))});
+    RunSeries([](CSeriesReportDlg& report) { EXPECT_EQ(report.Table()->rowCount(), 2); },
+              [&] {
+                  // The series has started and not ended yet.
+                  const auto& aProgress = m_platform.ProgressEvents();
+                  bDuringRun = !aProgress.empty() &&
+                               aProgress.front().eType == CScriptedPlatform::SProgressEvent::Start &&
+                               aProgress.back().eType != CScriptedPlatform::SProgressEvent::End;
+                  switch (eWhile) {
+                  case EWhileSeries::Close:
+                      Frame().close();
+                      break;
+                  case EWhileSeries::Exit:
+                      Frame().Action(ID_APP_EXIT)->trigger();
+                      break;
+                  case EWhileSeries::Drop: {
+                      QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mimeData, Qt::LeftButton, Qt::NoModifier);
+                      QApplication::sendEvent(&Frame(), &enter);
+                      QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mimeData, Qt::LeftButton, Qt::NoModifier);
+                      QApplication::sendEvent(&Frame(), &drop);
+                      break;
+                  }
+                  }
+              });
+    ASSERT_TRUE(bDuringRun);
+    // The series itself ran to its end.
+    EXPECT_TRUE(std::filesystem::exists(m_folder.Path("out/a-rectified.tif")));
+    EXPECT_TRUE(std::filesystem::exists(m_folder.Path("out/b-rectified.tif")));
+
+    const std::vector<std::string> aAsked = MessageTexts();
+    if (!bOpens) {
+        // Refused with a word to the user; the window and its map stay as they were.
+        EXPECT_EQ(aAsked, std::vector<std::string>{kCloseRefused});
+        EXPECT_TRUE(Frame().isVisible());
+        EXPECT_EQ(Document().GetFilePath(), m_folder.Path("area.bmp"));
+        EXPECT_TRUE(Document().IsModified());
+        return;
+    }
+    // The user was asked, and the answer holds.
+    EXPECT_EQ(aAsked, std::vector<std::string>{kSaveQuestion});
+    EXPECT_TRUE(Frame().isVisible());
+    if (eAnswer == EAnswer::Cancel) {
+        EXPECT_EQ(Document().GetFilePath(), m_folder.Path("area.bmp"));
+        EXPECT_TRUE(Document().IsModified());
+    } else {
+        EXPECT_TRUE(std::filesystem::exists(m_folder.Path("saved.bmp")));
+        EXPECT_EQ(Document().GetFilePath(), m_folder.Path("other.bmp"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, SeriesInterruptedTest,
+                         ::testing::Values(std::make_tuple(EWhileSeries::Close, EAnswer::Cancel),
+                                           std::make_tuple(EWhileSeries::Exit, EAnswer::Cancel),
+                                           std::make_tuple(EWhileSeries::Drop, EAnswer::Cancel),
+                                           std::make_tuple(EWhileSeries::Drop, EAnswer::Yes)),
+                         [](const auto& info) {
+                             switch (std::get<0>(info.param)) {
+                             case EWhileSeries::Close:
+                                 return std::string("Close");
+                             case EWhileSeries::Exit:
+                                 return std::string("Exit");
+                             default:
+                                 return std::string(std::get<1>(info.param) == EAnswer::Yes ? "DropAnsweredYes"
+                                                                                            : "DropAnsweredCancel");
+                             }
+                         });
 
 }  // namespace
 }  // namespace gridmorph

@@ -788,16 +788,20 @@ SBatchCounts RunBatchRows(const std::vector<SBatchRow*>& aRows, const std::strin
     const int nJobs = std::max(1, std::min<int>(settings.nJobs != 0 ? settings.nJobs : nProcessors, int(aToRun.size())));
     CScopedThreadCount threads(std::max(1, nProcessors / nJobs));
     std::unique_ptr<CPlatform> pPlatform;
-    std::optional<CScopedPlatform> installed;
+    CPlatform* pRowPlatform = &GetPlatform();
     if (settings.bInstallPlatform) {
         pPlatform = MakeBatchPlatform(settings.eQuestionAnswer);
-        installed.emplace(*pPlatform);
+        pRowPlatform = pPlatform.get();
     }
     CBatchQueue queue(aToRun, nBudget, settings, feedback, counts);
+    const auto Work = [&queue, pRowPlatform] {
+        CScopedThreadPlatform installed(*pRowPlatform);
+        queue.Work();
+    };
     std::vector<std::thread> aWorkers;
     for (int j = 1; j < nJobs; ++j)
-        aWorkers.emplace_back([&queue] { queue.Work(); });
-    queue.Work();
+        aWorkers.emplace_back(Work);
+    Work();
     for (std::thread& worker : aWorkers)
         worker.join();
     counts.nFailed = queue.Progress().nFailed;

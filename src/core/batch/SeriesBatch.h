@@ -129,9 +129,9 @@ struct SBatchSettings {
     bool bForce = false;          // redo rows already up to date, and replace read-only outputs
     EAnswer eQuestionAnswer = EAnswer::No;  // the answer to the locator questions
     // The rows' messages are kept with the rows by a platform the runner installs for the
-    // run. A window that runs the batch on a thread of its own installs the one of
-    // MakeBatchPlatform on its user-interface thread instead, before the run, and sets this
-    // false.
+    // threads that run rows, and for them only: the caller's other threads (a window's
+    // user-interface thread) go on with their own. False: the rows use the platform the
+    // calling thread has.
     bool bInstallPlatform = true;
 };
 

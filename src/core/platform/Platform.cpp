@@ -6,6 +6,7 @@ namespace gridmorph {
 namespace {
 
 CPlatform* s_pInstalled = nullptr;
+thread_local CPlatform* t_pThreadPlatform = nullptr;
 
 CPlatform& DefaultPlatform()
 {
@@ -15,7 +16,12 @@ CPlatform& DefaultPlatform()
 
 }  // namespace
 
-CPlatform& GetPlatform() { return s_pInstalled ? *s_pInstalled : DefaultPlatform(); }
+CPlatform& GetPlatform()
+{
+    if (t_pThreadPlatform)
+        return *t_pThreadPlatform;
+    return s_pInstalled ? *s_pInstalled : DefaultPlatform();
+}
 
 CPlatform* InstallPlatform(CPlatform* pPlatform)
 {
@@ -23,5 +29,12 @@ CPlatform* InstallPlatform(CPlatform* pPlatform)
     s_pInstalled = pPlatform;
     return pPrevious;
 }
+
+CScopedThreadPlatform::CScopedThreadPlatform(CPlatform& platform) : m_pPrevious(t_pThreadPlatform)
+{
+    t_pThreadPlatform = &platform;
+}
+
+CScopedThreadPlatform::~CScopedThreadPlatform() { t_pThreadPlatform = m_pPrevious; }
 
 }  // namespace gridmorph

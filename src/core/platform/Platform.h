@@ -70,7 +70,8 @@ public:
     virtual void EndProgress() = 0;
 };
 
-// The installed platform; a headless one when nothing was installed.
+// The platform installed for the calling thread, else the installed one; a headless one
+// when nothing was installed.
 CPlatform& GetPlatform();
 
 // Installs pPlatform (not owned) and returns the one it replaces.
@@ -83,6 +84,21 @@ public:
     ~CScopedPlatform() { InstallPlatform(m_pPrevious); }
     CScopedPlatform(const CScopedPlatform&) = delete;
     CScopedPlatform& operator=(const CScopedPlatform&) = delete;
+
+private:
+    CPlatform* m_pPrevious;
+};
+
+// Installs a platform for the calling thread alone, for the lifetime of the guard: that
+// thread's GetPlatform() answers with it while every other thread keeps the installed one.
+// The rows of a series run this way, so that their messages stay with the rows while the
+// window that started them goes on asking its user.
+class CScopedThreadPlatform {
+public:
+    explicit CScopedThreadPlatform(CPlatform& platform);
+    ~CScopedThreadPlatform();
+    CScopedThreadPlatform(const CScopedThreadPlatform&) = delete;
+    CScopedThreadPlatform& operator=(const CScopedThreadPlatform&) = delete;
 
 private:
     CPlatform* m_pPrevious;

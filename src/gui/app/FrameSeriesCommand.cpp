@@ -109,12 +109,12 @@ void COrvexFrame::OnFileRectifySeries()
         pPanel->SetCancel([&feedback] { feedback.m_bCancelled = true; });
     menuBar()->setEnabled(false);
     m_pToolBar->setEnabled(false);
-    SBatchSettings settings;
-    settings.bInstallPlatform = false;
-    const std::unique_ptr<CPlatform> pBatchPlatform = MakeBatchPlatform(settings.eQuestionAnswer);
+    // The rows keep their messages and answer their questions on their own threads; this
+    // thread goes on talking to the user (a map dropped meanwhile asks about unsaved work).
+    const SBatchSettings settings;
     SBatchCounts counts;
     {
-        CScopedPlatform installed(*pBatchPlatform);
+        m_bSeriesRunning = true;
         QEventLoop loop;
         std::thread worker([&] {
             counts = RunBatchRows(aRows, table.strTable, settings, feedback);
@@ -122,6 +122,7 @@ void COrvexFrame::OnFileRectifySeries()
         });
         loop.exec();
         worker.join();
+        m_bSeriesRunning = false;
     }
     menuBar()->setEnabled(true);
     m_pToolBar->setEnabled(true);

@@ -468,6 +468,12 @@ bool COrvexFrame::HtmlHelp(unsigned long nData, unsigned int /*nCommand*/)
 
 void COrvexFrame::closeEvent(QCloseEvent* pEvent)
 {
+    // Closed now, the window would go while the series went on unseen, its report lost.
+    if (m_bSeriesRunning) {
+        ShowWarning("A series is being rectified; cancel it or wait until it ends before closing.");
+        pEvent->ignore();
+        return;
+    }
     GetPlatform().WriteProfileString(kDockStateSection, kDockStateEntry, saveState().toBase64().toStdString());
     if (!m_document.Document().SaveModified()) {
         pEvent->ignore();

@@ -99,6 +99,8 @@ private:
     std::vector<SFrameCommand> m_aCommands;
     std::map<int, QAction*> m_aActions;
     bool m_bFirstActivation = true;
+    // File > Rectify Series is running in a loop of this window's: the window does not close.
+    bool m_bSeriesRunning = false;
     CHelpController* m_pHelp = nullptr;
     QLabel* m_pFourthCornerPane = nullptr;
 };
