@@ -605,7 +605,8 @@ std::uint64_t MachineMemory()
     return nPages > 0 && nPageSize > 0 ? std::uint64_t(nPages) * std::uint64_t(nPageSize) : (std::uint64_t(4) << 30);
 }
 
-std::unique_ptr<CPlatform> MakeBatchPlatform(EAnswer eQuestionAnswer)
+// The platform that keeps each row's messages with the row and answers its questions.
+static std::unique_ptr<CPlatform> MakeBatchPlatform(EAnswer eQuestionAnswer)
 {
     return std::make_unique<CBatchPlatform>(eQuestionAnswer);
 }

@@ -135,9 +135,6 @@ struct SBatchSettings {
     bool bInstallPlatform = true;
 };
 
-// The platform that keeps each row's messages with the row and answers its questions.
-std::unique_ptr<CPlatform> MakeBatchPlatform(EAnswer eQuestionAnswer);
-
 struct SBatchCounts {
     int nRun = 0, nWritten = 0, nSkipped = 0, nFailed = 0, nWarned = 0, nCancelled = 0;
 };
