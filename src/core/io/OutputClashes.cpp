@@ -32,7 +32,7 @@ std::string COutputSet::NameKey(const std::string& strPath) const
         std::error_code error;
         m_strCurrentFolder = std::filesystem::current_path(error).string();
         if (error || m_strCurrentFolder.empty())
-            m_strCurrentFolder = ".";
+            m_strCurrentFolder.assign(1, '.');  // not = ".": GCC 12 warns falsely (-Wrestrict) there
     }
     std::filesystem::path path =
         strPath.front() == '/' ? std::filesystem::path(strPath) : std::filesystem::path(m_strCurrentFolder) / strPath;
