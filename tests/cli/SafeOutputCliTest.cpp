@@ -27,14 +27,7 @@ test::SCommandResult Cli(const std::string& strArguments)
     return test::RunCommand(std::string(GRIDMORPH_CLI_PATH) + " " + strArguments + " 2>&1");
 }
 
-std::vector<std::string> NamesIn(const std::filesystem::path& folder)
-{
-    std::vector<std::string> aNames;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        aNames.push_back(entry.path().filename().string());
-    std::sort(aNames.begin(), aNames.end());
-    return aNames;
-}
+using test::NamesIn;
 
 void WriteText(const std::string& strPath, const std::string& strText)
 {

@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <cstdlib>
@@ -76,6 +77,15 @@ void WriteBytes(const std::string& strPath, const std::vector<std::uint8_t>& aBy
 {
     std::ofstream stream(strPath, std::ios::binary);
     stream.write(reinterpret_cast<const char*>(aBytes.data()), static_cast<std::streamsize>(aBytes.size()));
+}
+
+std::vector<std::string> NamesIn(const std::filesystem::path& folder)
+{
+    std::vector<std::string> aNames;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        aNames.push_back(entry.path().filename().string());
+    std::sort(aNames.begin(), aNames.end());
+    return aNames;
 }
 
 void MakePatternPicture(CDIBImage& image, int nBitCount, int nWidth, int nHeight)

@@ -69,6 +69,8 @@ SCommandResult RunCommand(const std::string& strCommandLine);
 
 std::vector<std::uint8_t> ReadBytes(const std::string& strPath);
 void WriteBytes(const std::string& strPath, const std::vector<std::uint8_t>& aBytes);
+// The names in a folder (hidden ones too), sorted.
+std::vector<std::string> NamesIn(const std::filesystem::path& folder);
 
 // A picture of the given depth whose pixels follow a pattern that tells every pixel
 // apart, with a colour table that tells every entry apart (for indexed depths).

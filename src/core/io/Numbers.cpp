@@ -29,6 +29,17 @@ std::string FormatFixed(double dValue, int nDecimals)
     return std::string(aText.data(), result.ptr);
 }
 
+std::string FormatTrimmed(double dValue, int nMaxDecimals)
+{
+    std::string strText = FormatFixed(dValue, nMaxDecimals);
+    if (strText.find('.') != std::string::npos) {
+        strText.erase(strText.find_last_not_of('0') + 1);
+        if (strText.back() == '.')
+            strText.pop_back();
+    }
+    return strText;
+}
+
 double ScanNumber(const char* pText, const char** ppEnd)
 {
     char* pEnd = nullptr;

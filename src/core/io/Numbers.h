@@ -14,6 +14,10 @@ namespace gridmorph {
 // values that are not finite.
 std::string FormatFixed(double dValue, int nDecimals);
 
+// FormatFixed without the trailing zeros (and without a point left bare): a number for a
+// message, as many decimals as it needs up to nMaxDecimals ("0.5", "1005", "-0.000001").
+std::string FormatTrimmed(double dValue, int nMaxDecimals);
+
 // What strtod reads in the "C" locale, the rules of "%lf" scanning: leading white space
 // is skipped, then the longest valid number is taken (decimal with optional exponent,
 // hexadecimal, "inf", "infinity", "nan"); a value beyond the range of a double gives

@@ -211,16 +211,7 @@ std::optional<SCoordinateSystem> ReadProjectionFile(const std::string& strImageF
 namespace {
 
 // A number for a message: as many decimals as it needs, up to six.
-std::string ShortNumber(double dValue)
-{
-    std::string strText = FormatFixed(dValue, 6);
-    if (strText.find('.') != std::string::npos) {
-        strText.erase(strText.find_last_not_of('0') + 1);
-        if (strText.back() == '.')
-            strText.pop_back();
-    }
-    return strText;
-}
+std::string ShortNumber(double dValue) { return FormatTrimmed(dValue, 6); }
 
 // The bounds of the system's area of use in its own eastings and northings; false when
 // PROJ knows no area for it or cannot carry the area into the system.

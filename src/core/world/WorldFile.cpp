@@ -210,15 +210,7 @@ std::string RotationProblem(const SWorldFileValues& values, const std::string& s
     if (std::fabs(values.dRotationFirst) <= dNegligible && std::fabs(values.dRotationSecond) <= dNegligible)
         return std::string();
     // The terms as they were written, without the trailing zeros of a fixed format.
-    const auto Term = [](double dValue) {
-        std::string strText = FormatFixed(dValue, 12);
-        if (strText.find('.') != std::string::npos) {
-            strText.erase(strText.find_last_not_of('0') + 1);
-            if (strText.back() == '.')
-                strText.pop_back();
-        }
-        return strText;
-    };
+    const auto Term = [](double dValue) { return FormatTrimmed(dValue, 12); };
     return "The world file " + strPath + " has rotation terms (" + Term(values.dRotationFirst) + ", " +
            Term(values.dRotationSecond) +
            ") on its lines 2 and 3; rotated world files are not supported, only north-up maps can be placed. "

@@ -58,6 +58,19 @@ TEST(Numbers, FormattingFollowsPrintfInTheCLocale)
     EXPECT_EQ(FormatFixed(-1e308, 6).size(), 317u);
 }
 
+TEST(Numbers, TrimmedFormattingDropsOnlyTrailingZeros)
+{
+    const struct {
+        double dValue;
+        int nMaxDecimals;
+        const char* pText;
+    } aCases[] = {{0.5, 6, "0.5"},         {1005.0, 6, "1005"},     {-0.000001, 12, "-0.000001"},
+                  {100.0, 0, "100"},        {1200.25, 6, "1200.25"}, {1005.123456789, 6, "1005.123457"},
+                  {-2.0000004, 6, "-2"},    {0.0, 3, "0"}};
+    for (const auto& c : aCases)
+        EXPECT_EQ(FormatTrimmed(c.dValue, c.nMaxDecimals), c.pText) << c.dValue << " " << c.nMaxDecimals;
+}
+
 TEST(Numbers, ACommaDecimalLocaleChangesNothing)
 {
     // What the C library answers in the "C" locale, before the locale changes.

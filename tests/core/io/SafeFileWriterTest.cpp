@@ -70,14 +70,7 @@ bool WriteThrough(const std::string& strTarget, const std::string& strText, std:
     return writer.Commit(strError);
 }
 
-std::vector<std::string> NamesIn(const std::filesystem::path& folder)
-{
-    std::vector<std::string> aNames;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        aNames.push_back(entry.path().filename().string());
-    std::sort(aNames.begin(), aNames.end());
-    return aNames;
-}
+using test::NamesIn;
 
 mode_t ModeOf(const std::string& strPath)
 {
