@@ -637,6 +637,40 @@ TEST_F(BatchCliTest, AScanReplacedByAnOlderFileIsDoneAgain)
     EXPECT_EQ(SplitCells(ReportLines(strReport)[1])[3], "skipped");
 }
 
+// A row whose output may not be written fails before its work, saying that --force
+// replaces it; the read-only file stays as it was, and --force writes it.
+TEST_F(BatchCliTest, ARowWithAReadOnlyOutputFailsBeforeItsWorkUnlessForced)
+{
+    MakeScan("s.png");
+    MakeScan("t.png");
+    const std::string strTable = Table(std::string("scan,output,") + kLocatorHeader + "\ns.png,o.tif," +
+                                       kLocatorCells + "\nt.png,p.tif," + kLocatorCells + "\n");
+    const std::string strLocked = m_folder.Path("o.tif");
+    WriteText(strLocked, "kept");
+    // Older than the scan, so that resume does not take it for done.
+    std::filesystem::last_write_time(strLocked, std::filesystem::last_write_time(m_folder.Path("s.png")) -
+                                                    std::chrono::hours(1));
+    std::filesystem::permissions(strLocked, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                                std::filesystem::perms::others_read);
+    const std::string strReport = m_folder.Path("report.csv");
+    test::SCommandResult run = Cli("batch " + strTable + " --report " + strReport);
+    EXPECT_NE(run.nExitCode, 0) << run.strOutput;
+    std::vector<std::string> aReport = ReportLines(strReport);
+    ASSERT_EQ(aReport.size(), 3u) << run.strOutput;
+    EXPECT_EQ(SplitCells(aReport[1])[3], "failed") << aReport[1];
+    EXPECT_NE(aReport[1].find("read-only"), std::string::npos) << aReport[1];
+    EXPECT_NE(aReport[1].find("--force replaces it"), std::string::npos) << aReport[1];
+    EXPECT_EQ(SplitCells(aReport[2])[3], "written") << aReport[2];
+    EXPECT_EQ(ReadBytes(strLocked), "kept");
+
+    run = Cli("batch " + strTable + " --force --report " + strReport);
+    EXPECT_EQ(run.nExitCode, 0) << run.strOutput;
+    aReport = ReportLines(strReport);
+    ASSERT_EQ(aReport.size(), 3u) << run.strOutput;
+    EXPECT_EQ(SplitCells(aReport[1])[3], "written") << aReport[1];
+    EXPECT_NE(ReadBytes(strLocked), "kept");
+}
+
 // GRIDMORPH_THREADS that cannot be used as given is warned about, saying what is used.
 TEST_F(BatchCliTest, AThreadSettingThatIsNotUsedAsGivenIsWarnedAbout)
 {

@@ -21,6 +21,7 @@
 #include "io/Numbers.h"
 #include "io/OutputClashes.h"
 #include "io/QuoteText.h"
+#include "io/SafeFileWriter.h"
 #include "parallel/Threads.h"
 #include "platform/HeadlessPlatform.h"
 #include "world/DIBWorld.h"
@@ -613,6 +614,22 @@ static std::unique_ptr<CPlatform> MakeBatchPlatform(EAnswer eQuestionAnswer)
 
 namespace {
 
+// Why the row's save would be refused for a file of the set it writes (picture, world
+// file, .prj) that its user may not write; "" when nothing stands in the way. Found before
+// the row's work rather than after it.
+std::string ReadOnlyOutputProblem(const SBatchRow& row)
+{
+    COutputSet files;
+    AddMapFilesWritten(files, row.strOutput, row.outputSystem.has_value(), "the output");
+    for (std::size_t i = 0; i < files.Count(); ++i) {
+        std::string strProblem;
+        if (files.Written(i) &&
+            CheckReplaceable(files.Path(i), EReadOnlyFiles::Refuse, strProblem) == EReplaceProblem::ReadOnly)
+            return strProblem + " (--force replaces it)";
+    }
+    return std::string();
+}
+
 // Resume: rows already done are skipped (and counted); the others are returned to run.
 std::vector<SBatchRow*> RowsToRun(const std::vector<SBatchRow*>& aRows, const std::string& strTable,
                                   const SBatchSettings& settings, SBatchCounts& counts)
@@ -680,10 +697,16 @@ void RunRow(SBatchRow& row, const SBatchSettings& settings, CBatchFeedback& feed
     const auto tRow = std::chrono::steady_clock::now();
     try {
         SRectifyJob job = RowJob(row, feedback);
+        const std::string strReadOnly = settings.bForce ? std::string() : ReadOnlyOutputProblem(row);
         if (settings.bForce)  // --force also lets a row replace read-only outputs
             job.saveOptions.eReadOnly = EReadOnlyFiles::Replace;
-        row.result = RectifyScan(job);
-        RecordRowResult(row, settings);
+        if (!strReadOnly.empty()) {  // said before the work rather than after it
+            row.eStatus = EBatchStatus::Failed;
+            row.strMessage = strReadOnly;
+        } else {
+            row.result = RectifyScan(job);
+            RecordRowResult(row, settings);
+        }
     } catch (const std::bad_alloc&) {
         row.eStatus = EBatchStatus::Failed;
         row.strMessage = "out of memory";
