@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTreeView>
 #include <filesystem>
+#include <optional>
 #include <memory>
 
 #include "app/OrvexApp.h"
@@ -49,6 +50,23 @@ QPushButton* AcceptButton(QFileDialog& dialog)
         if (pButtons->buttonRole(pButton) == QDialogButtonBox::AcceptRole)
             return qobject_cast<QPushButton*>(pButton);
     return nullptr;
+}
+
+// The parts of Qt's own save dialog a test types into and clicks; none (and the dialog
+// rejected, the test failed) when the dialog is another one.
+struct SSaveDialogParts {
+    QComboBox* pTypes;
+    QLineEdit* pName;
+    QPushButton* pSave;
+};
+std::optional<SSaveDialogParts> SaveDialogParts(QFileDialog& dialog)
+{
+    const SSaveDialogParts parts{TypeList(dialog), NameField(dialog), AcceptButton(dialog)};
+    if (parts.pTypes && parts.pName && parts.pSave)
+        return parts;
+    ADD_FAILURE() << "not Qt's own file dialog";
+    dialog.reject();
+    return std::nullopt;
 }
 
 int EntryStartingWith(QComboBox& list, const QString& strName)
@@ -182,14 +200,10 @@ TEST_F(QtFileDialogTest, TheChosenTypeDecidesTheFileWrittenAndIsRemembered)
         const std::filesystem::path previousFolder = std::filesystem::current_path();
         std::filesystem::current_path(m_folder.Root());
         WhenModal<QFileDialog>([&aCase](QFileDialog& dialog) {
-            QComboBox* pTypes = TypeList(dialog);
-            QLineEdit* pName = NameField(dialog);
-            QPushButton* pSave = AcceptButton(dialog);
-            if (!pTypes || !pName || !pSave) {
-                ADD_FAILURE() << "not Qt's own file dialog";
-                dialog.reject();
+            const std::optional<SSaveDialogParts> parts = SaveDialogParts(dialog);
+            if (!parts)
                 return;
-            }
+            const auto [pTypes, pName, pSave] = *parts;
             const int nEntry = EntryStartingWith(*pTypes, QString::fromLatin1(aCase.pTypeName));
             EXPECT_GE(nEntry, 0);
             if (aCase.bNameFirst)
@@ -250,14 +264,10 @@ TEST_F(QtFileDialogTest, TheTransformedMapOfAJpegScanIsOfferedLosslessFirst)
     // The type the dialog shows first; the name typed, and the type chosen when not empty.
     const auto save = [this](bool bTransformed, QString* pOffered, const char* pTyped, const char* pType) {
         WhenModal<QFileDialog>([=](QFileDialog& dialog) {
-            QComboBox* pTypes = TypeList(dialog);
-            QLineEdit* pName = NameField(dialog);
-            QPushButton* pSave = AcceptButton(dialog);
-            if (!pTypes || !pName || !pSave) {
-                ADD_FAILURE() << "not Qt's own file dialog";
-                dialog.reject();
+            const std::optional<SSaveDialogParts> parts = SaveDialogParts(dialog);
+            if (!parts)
                 return;
-            }
+            const auto [pTypes, pName, pSave] = *parts;
             *pOffered = pTypes->currentText();
             if (!pTyped) {
                 dialog.reject();
